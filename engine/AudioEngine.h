@@ -1,0 +1,81 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#include "FactorTables.h"
+#include "FileAccess.h"
+#include "FileData.h"
+#include "ProgressSink.h"
+#include "TimeEstimator.h"
+
+namespace tralux {
+
+// A pass could not open its source or create its destination ("Cannot open file %s",
+// "Cannot create file %s"). Raised to the run, which shows it and winds down.
+class PassOpenError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The running peak and sum of squares of the samples a pass has seen or written.
+struct PassTotals {
+    int16_t Peak = 0;
+    double SumOfSquares = 0.0;
+};
+
+// Which per-block work a pass does.
+enum class BlockTransform { Scan, Gain, Compress, Reduce };
+
+// The state that one pass at a time works with: the transfer buffer, the totals, the
+// transform parameters, the Running flag and the estimate of the whole operation. One
+// object, owned by whoever runs operations (the main window, the terminal program, a test).
+class AudioEngine {
+public:
+    explicit AudioEngine(ProgressSink& sink, Clock clock = SteadyClock(),
+                         FileAccess& files = PosixFileAccess());
+
+    // One sweep over the sample data of a file. destination empty: read-only; equal to
+    // source: in place; otherwise a new copy. Throws PassOpenError when a file cannot be
+    // opened or created; a failed write is reported to the sink and clears Running.
+    void RunPass(const FileData& file, const std::string& source, const std::string& destination,
+                 BlockTransform transform, const std::string& label, double weight);
+
+    // Measures SourceFile: Peak, ScanLoudness; Normalised becomes false.
+    void ScanFile(FileData& file);
+    // Multiplies by PassGain: SourceFile into a new ResultFile, or ResultFile in place (final).
+    void NormaliseFile(FileData& file, bool final);
+    // One compress or reduce pass over ResultFile, in place, toward the target loudness.
+    void AdjustFile(FileData& file, double target);
+
+    // Root mean square of the last pass's samples over the file's frames; 0 with no frames.
+    double PassLoudness(const FileData& file) const;
+
+    ProgressSink& Sink() { return sink_; }
+
+    // 5000 frames of two 16-bit samples, reused by every pass.
+    alignas(64) std::array<int16_t, FramesPerBlock * 2> TransferBuffer{};
+    PassTotals Totals;
+    bool Running = false;
+
+    double PassGain = 1.0;
+    double CompressThreshold = 0.0;
+    double CompressRatio = 1.0;
+    double MakeUpGain = 1.0;
+    double ReduceGain = 1.0;
+    int32_t CompressCount = 0;
+    int32_t ReduceCount = 0;
+
+    TimeEstimator Estimator;
+    const FactorTables Tables;
+
+private:
+    void TransformBlock(BlockTransform transform, int32_t frames);
+
+    ProgressSink& sink_;
+    FileAccess& files_;
+};
+
+}  // namespace tralux

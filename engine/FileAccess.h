@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace tralux {
+
+// An open WAV file as a pass uses it. Files are held with an exclusive lock while open.
+class PassFile {
+public:
+    virtual ~PassFile() = default;
+    // Reads up to size bytes; returns how many were read (fewer only at the end of the file).
+    virtual size_t Read(void* buffer, size_t size) = 0;
+    // Writes size bytes; returns false unless the file system took all of them.
+    virtual bool Write(const void* buffer, size_t size) = 0;
+    // Moves to an absolute offset; returns false on failure.
+    virtual bool Seek(int64_t offset) = 0;
+};
+
+// Opens the files of a pass. The real one uses POSIX files; tests put a failing one in.
+class FileAccess {
+public:
+    virtual ~FileAccess() = default;
+    // For reading, or for reading and writing in place. nullptr if it cannot be opened.
+    virtual std::unique_ptr<PassFile> OpenExisting(const std::string& path, bool forWriting) = 0;
+    // Created anew, replacing an existing file. nullptr if it cannot be created.
+    virtual std::unique_ptr<PassFile> Create(const std::string& path) = 0;
+};
+
+// The platform's files: exclusive advisory locks, never blocking on FIFOs or devices.
+FileAccess& PosixFileAccess();
+
+}  // namespace tralux

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tralux {
+
+// A pass moves sample data in blocks of this many stereo frames (20000 bytes).
+inline constexpr int32_t FramesPerBlock = 5000;
+// One frame: a left and a right 16-bit sample.
+inline constexpr int32_t BytesPerFrame = 4;
+
+// Hands out the negative group numbers of files that belong to no track group. Numbers are
+// never reused while the program runs, so a file removed and added again gets a new one.
+class UngroupedNumbers {
+public:
+    int32_t Take() { return --NextUngroupedNumber; }
+    int32_t NextUngroupedNumber = 0;
+};
+
+// One listed WAV file: where it is, what its header says and what the passes measured.
+// Loudness values are root-mean-square sample values on the 16-bit scale (0 to 32767).
+class FileData {
+public:
+    FileData(std::string sourceFile, int64_t headerSize, int32_t frameCount, int32_t tailBytes,
+             UngroupedNumbers& numbers);
+
+    std::string SourceFile;
+    std::string ResultFile;  // empty until the output check names it
+    // Offset of the first sample frame. 64 bits: skipped chunks may add up past 2 GiB.
+    int64_t HeaderSize;
+    int32_t FrameCount;  // whole 4-byte frames in the data chunk
+    int32_t TailBytes;   // data chunk bytes after the last whole frame (0 to 3)
+    double ScanLoudness = 0.0;
+    double Loudness = 0.0;
+    int16_t Peak = 0;
+    bool Normalised = false;
+    int32_t BlockCount;       // ((FrameCount - 1) / 5000) + 1
+    int32_t LastBlockFrames;  // FrameCount mod 5000; 0 means a full last block
+    int32_t GroupNumber;      // above 0: a track group; 0 or below: no group
+    double LoudestRatio = 1.0;
+    double QuietestRatio = 1.0;
+    bool Ignored = false;
+};
+
+// One track group with usable members, built by every Prepare run.
+class GroupData {
+public:
+    GroupData(int32_t groupNumber, int16_t peak) : GroupNumber(groupNumber), Peak(peak) {}
+
+    int32_t GroupNumber;
+    int16_t Peak;
+    const FileData* Loudest = nullptr;   // not owned
+    const FileData* Quietest = nullptr;  // not owned
+};
+
+using GroupList = std::vector<std::unique_ptr<GroupData>>;
+
+// The first group of the list with this number, or nullptr.
+GroupData* FindGroup(const GroupList& groups, int32_t groupNumber);
+
+}  // namespace tralux

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tralux {
+
+enum class WaveCheckResult { Valid, NotSupported, CannotOpen };
+
+// What the header check found. The three values are meaningful only when Result is Valid.
+struct WaveHeaderInfo {
+    WaveCheckResult Result = WaveCheckResult::NotSupported;
+    int64_t HeaderSize = 0;  // offset of the first sample frame
+    int32_t FrameCount = 0;
+    int32_t TailBytes = 0;
+};
+
+// Checks that the file is integer PCM, 2 channels, 44100 Hz, 16 bits, and finds its sample
+// data. Opens the file with an exclusive lock and changes nothing; a path that is not a
+// regular file, or a file another process holds locked, is CannotOpen.
+WaveHeaderInfo ReadWaveHeader(const std::string& path);
+
+}  // namespace tralux

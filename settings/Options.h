@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tralux {
+
+// The user's options, one field per key of the settings file's "Options" section.
+struct Options {
+    bool givehint = true;
+    std::string nameext = "_tralux";
+    bool addoutputext = true;
+    bool overwritewarn = false;
+    int32_t samefolder = 1;  // 1 same folder, 2 prompt at every run, other: outputdir
+    std::string outputdir;
+    bool wavonly = true;
+    bool fnamesonly = true;
+    bool truncends = false;
+    int32_t loudnessunits = 0;  // 0 percent, 1 decibels, 2 sample value
+    int16_t normaliselevel = 32767;
+    bool dofinalnorm = false;
+    double maxcompfactor = 3.0;
+    double warncompfactor = 1.5;
+    bool replaygaindeleted = false;
+};
+
+// Bounds of the main window and of the track grouping dialog, in screen pixels.
+struct WindowPlacement {
+    int32_t mainleft = 2;
+    int32_t maintop = 2;
+    int32_t mainwidth = 700;
+    int32_t mainheight = 500;
+    int32_t winstate = 0;  // 0 normal, 1 minimised, 2 maximised
+    int32_t grpleft = 50;
+    int32_t grptop = 50;
+    int32_t grpwidth = 400;
+    int32_t grpheight = 420;
+};
+
+}  // namespace tralux
