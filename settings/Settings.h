@@ -1,0 +1,79 @@
+#pragma once
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+#include "settings/Options.h"
+#include "settings/PresetList.h"
+#include "settings/ProfileFile.h"
+#include "units/NumberText.h"
+
+namespace tralux {
+
+// "Unable to write to <full path>": the settings file could not be written.
+class SettingsError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Values of defaultreflevel: the reference-level radio buttons, in the window's order.
+enum ReferenceLevel : int32_t {
+    QuietestReference = 0,  // "Greatest Dynamic Range" (quietestbtn)
+    LoudestReference = 1,   // "Smallest Dynamic Range" (loudestbtn)
+    SelectedReference = 2,  // "Highlighted File" (selectedbtn)
+    PresetReference = 3,    // "Preset:" (presetbtn)
+};
+
+// The main window's reference-level controls as plain data. LoadSettings fills it (the window
+// then checks the radio button and selects the drop-down item); SaveSettings writes it.
+struct SettingsWindowState {
+    int32_t defaultreflevel = QuietestReference;  // checked radio button, 0..3
+    int32_t defaultrefpreset = -1;                // selected drop-down item, -1 for none
+};
+
+// Receives warning texts for a "Warning" box with an OK button.
+using SettingsWarning = std::function<void(const std::string& message)>;
+
+// Reads the settings file at path (a missing file gives every default) into the records, in the
+// order the program has always read them. The preset list is refilled: the numbered presets up
+// to the first gap, then the built-in preset unless a pval was exactly 2810 or
+// replaygaindeleted is set. An outputdir that names no folder is cleared and reported as
+// "Failed to set output directory to <path>". WindowPlacement's main-window fields are for the
+// window to apply.
+void LoadSettings(const std::string& path, Options& options, WindowPlacement& placement,
+                  PresetList& presets, SettingsWindowState& state, const SettingsWarning& warn,
+                  const std::string& decimalSeparator = LocaleDecimalSeparator());
+
+// Rewrites the "Options" and "Windows" sections of the file at path and keeps every other
+// section. placement's main-window fields must hold the window's bounds and state at this
+// moment. Throws SettingsError "Unable to write to <full path>"; the old file is then intact.
+void SaveSettings(const std::string& path, const Options& options, const WindowPlacement& placement,
+                  const PresetList& presets, const SettingsWindowState& state,
+                  const std::string& decimalSeparator = LocaleDecimalSeparator());
+
+// The same two steps on a file already in memory (ProfileFile::Save writes it).
+void ReadSettings(const ProfileFile& file, Options& options, WindowPlacement& placement,
+                  PresetList& presets, SettingsWindowState& state, const SettingsWarning& warn,
+                  const std::string& decimalSeparator);
+void WriteSettings(ProfileFile& file, const Options& options, const WindowPlacement& placement,
+                   const PresetList& presets, const SettingsWindowState& state,
+                   const std::string& decimalSeparator);
+
+// The preset block alone (keys of the "Options" section).
+void ReadPresets(const ProfileFile& file, bool replaygaindeleted, PresetList& presets,
+                 SettingsWindowState& state, const std::string& decimalSeparator);
+void WritePresets(ProfileFile& file, bool replaygaindeleted, const PresetList& presets,
+                  const SettingsWindowState& state, const std::string& decimalSeparator);
+
+// Where the settings file lives: "tralux.ini" in the executable's folder when that folder can
+// be written, else "Tralux/tralux.ini" in the user's configuration folder.
+std::string SettingsFilePath(const std::string& executableFolder);
+// The same choice without looking at the system.
+std::string ChooseSettingsFilePath(const std::string& executableFolder, bool folderWritable,
+                                   const std::string& userConfigFolder);
+// $XDG_CONFIG_HOME when it is an absolute path, else $HOME/.config (pure form below).
+std::string UserConfigFolder();
+std::string UserConfigFolder(const char* xdgConfigHome, const char* home);
+
+}  // namespace tralux
