@@ -22,8 +22,8 @@ public:
     // The listed files in display order. The list does not change during a run.
     virtual std::vector<FileData*> Files() = 0;
 
-    virtual void ShowError(const std::string& message) = 0;    // "Error", OK
-    virtual void ShowWarning(const std::string& message) = 0;  // "Warning", OK
+    virtual void ShowError(const std::string& message) = 0;     // "Error", OK
+    virtual void ShowWarning(const std::string& message) = 0;   // "Warning", OK
     virtual Answer AskConfirm(const std::string& message) = 0;  // "Confirm", Yes/No
     virtual Answer AskWarning(const std::string& message) = 0;  // "Warning", Yes/No
     // The folder browser titled "Select Output Folder"; nullopt when cancelled.
@@ -32,7 +32,9 @@ public:
     virtual void UpdateEnablement() = 0;
     virtual void RescaleLoudnessBars() = 0;
     virtual void RefreshAllNames() = 0;
-    // Lay out the progress line for the widest of these file names and show it.
+    // Lay out the progress line for the widest of these file names (the result files'
+    // names without folder, in list order) and show it; the time estimate stays hidden
+    // until the estimator shows a new one.
     virtual void ShowProgressLine(const std::vector<std::string>& resultFileNames) = 0;
     // Hide the progress line and the time estimate.
     virtual void HideProgressLine() = 0;

@@ -1,0 +1,540 @@
+#include "operations/Operations.h"
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <set>
+#include <utility>
+#include <vector>
+
+namespace tralux {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The full scale of a 16-bit sample as every gain of the runs uses it.
+constexpr double FullScale = 32767.0;
+
+// A path made comparable: links and relative parts resolved as far as the path exists,
+// letters folded as the text comparison folds them.
+std::string PathKey(const std::string& path) {
+    std::error_code error;
+    fs::path resolved = fs::weakly_canonical(fs::path(path), error);
+    if (error) {
+        resolved = fs::path(path).lexically_normal();
+    }
+    return AsciiUpper(resolved.string());
+}
+
+// Device and inode of an existing file, following links: hard links share them.
+using FileId = std::pair<dev_t, ino_t>;
+
+std::optional<FileId> IdOf(const std::string& path) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        return std::nullopt;
+    }
+    return FileId{info.st_dev, info.st_ino};
+}
+
+bool ExistsAsFile(const std::string& path) {
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    return !error && fs::exists(status) && !fs::is_directory(status);
+}
+
+// The factor TargetLoudness applies to the reference for this file.
+double TargetGain(const FileData& file, bool anchorAtLoudest) {
+    if (file.GroupNumber > 0) {
+        return anchorAtLoudest ? file.LoudestRatio : file.QuietestRatio;
+    }
+    return 1.0;
+}
+
+std::string Listed(const std::vector<FileData*>& files, const std::vector<bool>& chosen) {
+    std::string text;
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (chosen[i]) {
+            text += "\r   " + files[i]->SourceFile;
+        }
+    }
+    return text;
+}
+
+}  // namespace
+
+Operations::Operations(AudioEngine& engine, Options& options, RunHost& host)
+    : engine_(engine), options_(options), host_(host) {}
+
+template <typename Body>
+void Operations::Guarded(Body body) {
+    try {
+        body();
+    } catch (const PassOpenError& error) {
+        // A source gone or a result folder not writable: tell the user and wind down as a
+        // Cancel does, so the handler's FinishOperation returns the window to idle.
+        host_.ShowError(error.what());
+        cancelbtnClick();
+    }
+}
+
+bool Operations::PresetMissing() {
+    if (host_.Reference() != ReferenceChoice::Preset) {
+        return false;
+    }
+    const std::optional<double> level = host_.ChosenPresetLevel();
+    if (level && *level > 0.0) {
+        return false;
+    }
+    host_.ShowError(messages::NoPreset);
+    return true;
+}
+
+void Operations::preparebtnClick() {
+    if (engine_.Running || host_.Files().empty()) {
+        return;
+    }
+    if (!CheckOutputFiles()) {
+        return;
+    }
+    engine_.Running = true;
+    ReadyToBalance = false;
+    host_.UpdateEnablement();
+    BeginProgress(3.0);
+    Guarded([this] { PrepareAll(); });
+    FinishOperation();
+}
+
+void Operations::balancebtnClick() {
+    if (engine_.Running || host_.Files().empty()) {
+        return;
+    }
+    // Balance rewrites result files in place: only those the last Prepare wrote.
+    if (!ReadyToBalance) {
+        host_.ShowError(messages::NotPrepared);
+        return;
+    }
+    if (PresetMissing()) {
+        return;
+    }
+    engine_.Running = true;
+    host_.UpdateEnablement();
+    BeginProgress(BalanceProgressFactor());
+    Guarded([this] { BalanceAll(); });
+    FinishOperation();
+}
+
+void Operations::prepbalbtnClick() {
+    if (engine_.Running || host_.Files().empty()) {
+        return;
+    }
+    // Refused before the Prepare phase, which would otherwise be spent for nothing.
+    if (PresetMissing()) {
+        return;
+    }
+    if (!CheckOutputFiles()) {
+        return;
+    }
+    engine_.Running = true;
+    ReadyToBalance = false;
+    host_.UpdateEnablement();
+    BeginProgress(6.0);
+    Guarded([this] {
+        PrepareAll();
+        if (engine_.Running) {
+            BeginProgress(BalanceProgressFactor());
+            BalanceAll();
+        }
+    });
+    FinishOperation();
+}
+
+void Operations::cancelbtnClick() {
+    engine_.Running = false;
+    SourceLoudnessShown = false;
+    ResultLoudnessShown = false;
+    host_.RescaleLoudnessBars();
+}
+
+bool Operations::CheckOutputFiles() {
+    const std::vector<FileData*> files = host_.Files();
+
+    std::string chosenFolder;
+    if (options_.samefolder == 2) {
+        const std::optional<std::string> folder = host_.OutputFolderPrompt();
+        if (!folder || folder->empty()) {
+            return false;
+        }
+        chosenFolder = *folder;
+    } else if (options_.samefolder != 1) {
+        if (options_.outputdir.empty()) {
+            host_.ShowError(messages::NoOutputFolder);
+            return false;
+        }
+        chosenFolder = options_.outputdir;
+    }
+
+    std::vector<std::string> previous;
+    previous.reserve(files.size());
+    for (const FileData* file : files) {
+        previous.push_back(file->ResultFile);
+    }
+    const auto restore = [&] {
+        for (size_t i = 0; i < files.size(); ++i) {
+            files[i]->ResultFile = previous[i];
+        }
+        host_.RefreshAllNames();
+    };
+
+    for (FileData* file : files) {
+        std::string folder = chosenFolder;
+        if (options_.samefolder == 1) {
+            folder = FolderPart(file->SourceFile, Paths);
+            if (folder.empty()) {
+                // A bare name lies in the current folder.
+                folder = std::string(".") + Paths.Separator;
+            }
+        }
+        file->ResultFile =
+            JoinPath(folder, ResultFileName(file->SourceFile, options_, Paths), Paths);
+    }
+
+    // A result may name no listed source, in any spelling: text, resolved path or inode.
+    std::set<std::string> sourceTexts;
+    std::set<std::string> sourceKeys;
+    std::set<FileId> sourceIds;
+    for (const FileData* file : files) {
+        sourceTexts.insert(AsciiUpper(file->SourceFile));
+        sourceKeys.insert(PathKey(file->SourceFile));
+        if (const auto id = IdOf(file->SourceFile)) {
+            sourceIds.insert(*id);
+        }
+    }
+    std::vector<bool> conflict(files.size(), false);
+    bool anyConflict = false;
+    // Two files may not write one result either: the second would replace the first.
+    std::vector<std::string> resultKeys(files.size());
+    std::vector<std::optional<FileId>> resultIds(files.size());
+    std::map<std::string, int> keyCount;
+    std::map<FileId, int> idCount;
+    for (size_t i = 0; i < files.size(); ++i) {
+        const std::string& result = files[i]->ResultFile;
+        resultKeys[i] = PathKey(result);
+        resultIds[i] = IdOf(result);
+        ++keyCount[resultKeys[i]];
+        if (resultIds[i]) {
+            ++idCount[*resultIds[i]];
+        }
+        conflict[i] = sourceTexts.count(AsciiUpper(result)) > 0 ||
+                      sourceKeys.count(resultKeys[i]) > 0 ||
+                      (resultIds[i] && sourceIds.count(*resultIds[i]) > 0);
+        anyConflict = anyConflict || conflict[i];
+    }
+    std::vector<bool> shared(files.size(), false);
+    bool anyShared = false;
+    for (size_t i = 0; i < files.size(); ++i) {
+        shared[i] = keyCount[resultKeys[i]] > 1 || (resultIds[i] && idCount[*resultIds[i]] > 1);
+        anyShared = anyShared || shared[i];
+    }
+
+    if (anyConflict) {
+        host_.ShowError(messages::SameFiles + Listed(files, conflict));
+        restore();
+        return false;
+    }
+    if (anyShared) {
+        host_.ShowError(messages::SharedResults + Listed(files, shared));
+        restore();
+        return false;
+    }
+    host_.RefreshAllNames();
+
+    if (options_.overwritewarn) {
+        for (const FileData* file : files) {
+            if (!ExistsAsFile(file->ResultFile)) {
+                continue;
+            }
+            const Answer answer =
+                host_.AskConfirm("Output file " + file->ResultFile + " already exists. Overwrite?");
+            if (answer == Answer::No) {
+                restore();
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+void Operations::BeginProgress(double factor) {
+    const std::vector<FileData*> files = host_.Files();
+    double frames = 0.0;
+    std::vector<std::string> names;
+    names.reserve(files.size());
+    for (const FileData* file : files) {
+        frames += file->FrameCount;
+        names.push_back(FileNamePart(file->ResultFile, Paths));
+    }
+    engine_.Estimator.ResetEstimate(frames * factor);
+    host_.ShowProgressLine(names);
+}
+
+void Operations::FinishOperation() {
+    engine_.Running = false;
+    host_.HideProgressLine();
+    host_.UpdateEnablement();
+    host_.SetApplicationTitle("Tralux");
+}
+
+void Operations::PrepareAll() {
+    const std::vector<FileData*> files = host_.Files();
+    SourceLoudnessShown = false;
+    ResultLoudnessShown = false;
+    host_.RescaleLoudnessBars();
+    Groups.clear();
+    engine_.Estimator.StartTiming();
+
+    for (FileData* file : files) {
+        if (engine_.Running) {
+            engine_.ScanFile(*file);
+            // Only a scan that ran to its end proves silence.
+            if (engine_.Running && file->Peak == 0) {
+                host_.ShowWarning("File \"" + file->SourceFile +
+                                  "\" is completely silent and will be ignored");
+                file->Ignored = true;
+            }
+        }
+        if (file->GroupNumber > 0 && !file->Ignored) {
+            GroupData* group = FindGroup(Groups, file->GroupNumber);
+            if (group == nullptr) {
+                Groups.push_back(std::make_unique<GroupData>(file->GroupNumber, file->Peak));
+                group = Groups.back().get();
+            }
+            if (file->Peak > group->Peak) {
+                group->Peak = file->Peak;
+            }
+        }
+    }
+
+    if (engine_.Running) {
+        for (FileData* file : files) {
+            if (!engine_.Running) {
+                break;
+            }
+            if (file->Ignored) {
+                continue;
+            }
+            GroupData* group =
+                file->GroupNumber > 0 ? FindGroup(Groups, file->GroupNumber) : nullptr;
+            const int16_t peak = group != nullptr ? group->Peak : file->Peak;
+            if (peak <= 0) {
+                continue;  // not reached: a complete scan of a usable file found a peak
+            }
+            engine_.PassGain = FullScale / static_cast<double>(peak);
+            engine_.NormaliseFile(*file, false);
+            if (group != nullptr) {
+                // Strict comparisons: on equal loudness the earlier file stays.
+                if (group->Loudest == nullptr || file->Loudness > group->Loudest->Loudness) {
+                    group->Loudest = file;
+                }
+                if (group->Quietest == nullptr || file->Loudness < group->Quietest->Loudness) {
+                    group->Quietest = file;
+                }
+            }
+        }
+    }
+
+    if (engine_.Running) {
+        for (FileData* file : files) {
+            if (file->Ignored || file->GroupNumber <= 0) {
+                continue;
+            }
+            const GroupData* group = FindGroup(Groups, file->GroupNumber);
+            if (group == nullptr || group->Loudest == nullptr || group->Quietest == nullptr) {
+                continue;
+            }
+            file->LoudestRatio = file->Loudness / group->Loudest->Loudness;
+            file->QuietestRatio = file->Loudness / group->Quietest->Loudness;
+        }
+    }
+
+    if (engine_.Running) {
+        SourceLoudnessShown = true;
+        ResultLoudnessShown = true;
+        host_.RescaleLoudnessBars();
+        ReadyToBalance = true;
+    }
+}
+
+double Operations::BalanceProgressFactor() const {
+    const bool limiting =
+        options_.dofinalnorm && options_.normaliselevel > 0 && options_.normaliselevel < 32767;
+    return limiting ? 5.0 : 3.0;
+}
+
+double Operations::TargetLoudness(const FileData& file, double reference, bool anchorAtLoudest) {
+    return reference * TargetGain(file, anchorAtLoudest);
+}
+
+bool Operations::OnTarget(const FileData& file, double target) const {
+    const double loudness = file.Loudness;
+    if (target > loudness) {
+        if (target / loudness < OnTargetTolerance) {
+            return true;
+        }
+        // A reduction that overshot stays where it landed, unless compression has begun.
+        return engine_.ReduceCount >= 1 && engine_.CompressCount == 0;
+    }
+    return loudness / target < OnTargetTolerance;
+}
+
+void Operations::BalanceAll() {
+    const std::vector<FileData*> files = host_.Files();
+
+    double loudest = 0.0;
+    double quietest = 40000.0;
+    for (const FileData* file : files) {
+        if (file->Ignored) {
+            continue;
+        }
+        if (file->Loudness > loudest) {
+            loudest = file->Loudness;
+        }
+        if (file->Loudness < quietest) {
+            quietest = file->Loudness;
+        }
+    }
+
+    switch (host_.Reference()) {
+        case ReferenceChoice::Highlighted: {
+            const FileData* highlighted = host_.HighlightedFile();
+            if (highlighted == nullptr) {
+                host_.ShowError(messages::NoHighlightedFile);
+                return;
+            }
+            if (highlighted->Ignored) {
+                host_.ShowError(messages::SilentReference);
+                return;
+            }
+            ReferenceLoudness = highlighted->Loudness;
+            break;
+        }
+        case ReferenceChoice::Quietest:
+            ReferenceLoudness = quietest;
+            break;
+        case ReferenceChoice::Loudest:
+            ReferenceLoudness = loudest;
+            break;
+        case ReferenceChoice::Preset: {
+            const std::optional<double> level = host_.ChosenPresetLevel();
+            if (!level || !(*level > 0.0)) {
+                host_.ShowError(messages::NoPreset);
+                return;
+            }
+            ReferenceLoudness = *level;
+            break;
+        }
+    }
+    AnchorAtLoudest = ReferenceLoudness > quietest;
+
+    bool exceeded = false;
+    std::string maxCompList;
+    for (const FileData* file : files) {
+        // A file without a measured loudness has no ratio to limit; the passes measure it.
+        if (file->Ignored || !(file->Loudness > 0.0)) {
+            continue;
+        }
+        const double target = TargetLoudness(*file, ReferenceLoudness, AnchorAtLoudest);
+        if (target / file->Loudness > options_.maxcompfactor) {
+            exceeded = true;
+            maxCompList += "\r" + file->SourceFile;
+            ReferenceLoudness =
+                options_.maxcompfactor * file->Loudness / TargetGain(*file, AnchorAtLoudest);
+        }
+    }
+
+    std::string warnCompList;
+    for (const FileData* file : files) {
+        if (file->Ignored) {
+            continue;
+        }
+        const double target = TargetLoudness(*file, ReferenceLoudness, AnchorAtLoudest);
+        if (target / file->Loudness > options_.warncompfactor) {
+            warnCompList += "\r" + file->SourceFile;
+        }
+    }
+
+    if (exceeded) {
+        const Answer answer =
+            host_.AskWarning(messages::MaxCompression + maxCompList + messages::ProceedQuestion);
+        engine_.Running = answer == Answer::Yes;
+    }
+    if (engine_.Running && ReferenceLoudness / quietest > options_.warncompfactor) {
+        const Answer answer =
+            host_.AskWarning(messages::HeavyProcessing + warnCompList + messages::ProceedQuestion);
+        engine_.Running = answer == Answer::Yes;
+    }
+
+    const double passUnits = 3.0;
+    engine_.CompressCount = 0;
+    engine_.ReduceCount = 0;
+    for (const FileData* file : files) {
+        if (!file->Ignored &&
+            OnTarget(*file, TargetLoudness(*file, ReferenceLoudness, AnchorAtLoudest))) {
+            engine_.Estimator.WorkRemaining -= file->FrameCount * passUnits;
+        }
+    }
+    // The time spent on the questions does not count.
+    engine_.Estimator.StartTiming();
+
+    for (FileData* file : files) {
+        if (!engine_.Running) {
+            break;
+        }
+        if (file->Ignored) {
+            continue;
+        }
+        const double target = TargetLoudness(*file, ReferenceLoudness, AnchorAtLoudest);
+        // A target of 0 can never be reached: every pass would only take the file further
+        // toward silence.
+        if (!(target > 0.0)) {
+            continue;
+        }
+        engine_.CompressCount = 0;
+        engine_.ReduceCount = 0;
+        while (!OnTarget(*file, target) && engine_.Running) {
+            engine_.AdjustFile(*file, target);
+            SourceLoudnessShown = true;
+            ResultLoudnessShown = true;
+            host_.RescaleLoudnessBars();
+            if (!OnTarget(*file, target) && engine_.Running) {
+                engine_.Estimator.WorkRemaining += file->FrameCount * passUnits;
+            }
+            engine_.Estimator.UpdateEstimate(0, true);
+        }
+    }
+
+    if (engine_.Running && BalanceProgressFactor() > 3.0) {
+        engine_.PassGain = static_cast<double>(options_.normaliselevel) / FullScale;
+        for (FileData* file : files) {
+            if (!engine_.Running) {
+                break;
+            }
+            if (file->Ignored) {
+                continue;
+            }
+            engine_.NormaliseFile(*file, true);
+            engine_.Estimator.UpdateEstimate(0, true);
+        }
+    }
+
+    if (engine_.Running) {
+        SourceLoudnessShown = true;
+        ResultLoudnessShown = true;
+        host_.RescaleLoudnessBars();
+        ReadyToBalance = false;
+    }
+}
+
+}  // namespace tralux

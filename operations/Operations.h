@@ -1,0 +1,108 @@
+#pragma once
+
+#include <string>
+
+#include "engine/AudioEngine.h"
+#include "engine/FileData.h"
+#include "operations/OutputNaming.h"
+#include "operations/RunHost.h"
+#include "settings/Options.h"
+
+namespace tralux {
+
+// The three runs over all listed files (Prepare, Balance, Prepare & Balance) and Cancel.
+// Owned by the main window (or the terminal program); reaches the window only through
+// RunHost and the engine's ProgressSink. Everything runs on the caller's one thread: a run
+// returns from its handler when it has completed, was cancelled or was stopped.
+class Operations {
+public:
+    // A file is on target when its loudness lies within this ratio of the target.
+    static constexpr double OnTargetTolerance = 1.002;
+
+    Operations(AudioEngine& engine, Options& options, RunHost& host);
+    Operations(const Operations&) = delete;
+    Operations& operator=(const Operations&) = delete;
+
+    // Button handlers. Each one does nothing while a run is in progress or the list is
+    // empty, and always ends with FinishOperation once it has started a run.
+    void preparebtnClick();
+    void balancebtnClick();
+    void prepbalbtnClick();
+    // Stops the run in progress after the block it is working on.
+    void cancelbtnClick();
+
+    // Names every file's ResultFile and says whether a Prepare may write them. A refusal
+    // (cancelled prompt, conflict, declined overwrite) leaves every ResultFile as it was.
+    bool CheckOutputFiles();
+    // Announces factor work units per listed frame to the estimator; shows the progress line.
+    void BeginProgress(double factor);
+    // The common end of every run: Running false, progress line hidden, title "Tralux".
+    void FinishOperation();
+    // The Prepare run proper: scan, set silent files aside, build groups, normalise.
+    void PrepareAll();
+    // The Balance run proper, on the result files of the last Prepare.
+    void BalanceAll();
+
+    // Units per frame a Balance run announces: 5 with final limiting, else 3.
+    double BalanceProgressFactor() const;
+    // The loudness a file is to reach for a reference: grouped files keep their ratio to
+    // the group's loudest (anchor at loudest) or quietest member.
+    static double TargetLoudness(const FileData& file, double reference, bool anchorAtLoudest);
+    // Whether the file's Loudness is close enough to target; reads the engine's pass counts.
+    bool OnTarget(const FileData& file, double target) const;
+
+    bool Running() const { return engine_.Running; }
+
+    // The groups built by the last Prepare run.
+    GroupList Groups;
+    // A Prepare run has completed and no Balance run has completed since.
+    bool ReadyToBalance = false;
+    // The grid shows the "Source Loudness" and "Result Loudness" values; set together.
+    bool SourceLoudnessShown = false;
+    bool ResultLoudnessShown = false;
+
+    // The reference of the last Balance run, after any lowering, and how groups were placed.
+    double ReferenceLoudness = 0.0;
+    bool AnchorAtLoudest = false;
+
+    // How result paths are built; the native rules unless a caller needs others.
+    PathStyle Paths = NativePathStyle;
+
+private:
+    // Runs body; a file that a pass cannot open or create ends the run as a Cancel would.
+    template <typename Body>
+    void Guarded(Body body);
+    bool PresetMissing();
+
+    AudioEngine& engine_;
+    Options& options_;
+    RunHost& host_;
+};
+
+// Message texts of the runs, shared with the tests and the terminal program.
+namespace messages {
+inline constexpr const char* SameFiles = "Source and Result files are the same for:\r";
+inline constexpr const char* SharedResults =
+    "Several files would be written to the same Result file:\r";
+inline constexpr const char* NoOutputFolder =
+    "No output folder has been set.\rChoose one in the Advanced Options, or choose Same "
+    "Folder as Source.";
+inline constexpr const char* SilentReference =
+    "Selected file is completely silent and cannot be used as the reference:\rBalance "
+    "operation abandoned";
+inline constexpr const char* NoHighlightedFile =
+    "No file is highlighted to be used as the reference:\rBalance operation abandoned";
+inline constexpr const char* NoPreset =
+    "No preset has been chosen as the reference level:\rBalance operation abandoned";
+inline constexpr const char* NotPrepared =
+    "The files have not been prepared since the last change:\rBalance operation abandoned";
+inline constexpr const char* MaxCompression =
+    "The amount of compression required exceeds the absolute maximum allowed, so the target "
+    "loudness has been reduced accordingly for these files:\r";
+inline constexpr const char* HeavyProcessing =
+    "The amount of processing that will be required is very high.\rThis may result in "
+    "unacceptable degradation in sound quality for these files:\r";
+inline constexpr const char* ProceedQuestion = "\r\rAre you sure you wish to proceed?";
+}  // namespace messages
+
+}  // namespace tralux
