@@ -72,7 +72,14 @@ public:
     const FactorTables Tables;
 
 private:
+    // The header copy, the block loop and the tail of a pass whose files are open. output is
+    // null for a read-only pass and the input itself in place.
+    void Sweep(const FileData& file, const std::string& source, const std::string& destination,
+               PassFile& input, PassFile* output, bool inPlace, BlockTransform transform,
+               const std::string& label, double weight);
     void TransformBlock(BlockTransform transform, int32_t frames);
+
+    int64_t position_ = 0;  // offset in the source of the next byte a pass reads
 
     ProgressSink& sink_;
     FileAccess& files_;

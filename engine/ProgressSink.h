@@ -14,6 +14,8 @@ public:
     virtual void PassEnded() = 0;
     // A new time-remaining estimate: "0:05" for the title, "Time Remaining: 0:05" for the label.
     virtual void ShowEstimate(const std::string& shortText, const std::string& longText) = 0;
+    // A new operation begins: take the previous estimate off the display.
+    virtual void HideEstimate() {}
     // Handle pending user input now; this is when Cancel can act.
     virtual void PumpEvents() = 0;
     // Tell the user of a failure (an error box with one OK button).

@@ -1,0 +1,213 @@
+#include "AudioEngine.h"
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+
+#include "BlockTransforms.h"
+
+namespace tralux {
+namespace {
+
+constexpr size_t BlockBytes = static_cast<size_t>(FramesPerBlock) * BytesPerFrame;
+
+enum class PassMode { ReadOnly, Copying, InPlace };
+
+std::string FileNamePart(const std::string& path) {
+    return std::filesystem::path(path).filename().string();
+}
+
+}  // namespace
+
+AudioEngine::AudioEngine(ProgressSink& sink, Clock clock, FileAccess& files)
+    : Estimator(sink, std::move(clock)), Tables(BuildFactorTables()), sink_(sink), files_(files) {}
+
+void AudioEngine::RunPass(const FileData& file, const std::string& source,
+                          const std::string& destination, BlockTransform transform,
+                          const std::string& label, double weight) {
+    const PassMode mode = destination.empty()     ? PassMode::ReadOnly
+                          : destination == source ? PassMode::InPlace
+                                                  : PassMode::Copying;
+    std::unique_ptr<PassFile> input;
+    std::unique_ptr<PassFile> output;
+    auto endPass = [&] {
+        input.reset();
+        output.reset();
+        sink_.PassEnded();
+        sink_.PumpEvents();
+    };
+
+    input = files_.OpenExisting(source, mode == PassMode::InPlace);
+    if (!input) {
+        endPass();
+        throw PassOpenError("Cannot open file " + source);
+    }
+    if (mode == PassMode::Copying) {
+        output = files_.Create(destination);
+        if (!output) {
+            endPass();
+            throw PassOpenError("Cannot create file " + destination);
+        }
+    }
+
+    try {
+        PassFile* written = mode == PassMode::InPlace ? input.get() : output.get();
+        Sweep(file, source, destination, *input, written, mode == PassMode::InPlace, transform,
+              label, weight);
+    } catch (...) {
+        endPass();
+        throw;
+    }
+    endPass();
+}
+
+void AudioEngine::Sweep(const FileData& file, const std::string& source,
+                        const std::string& destination, PassFile& input, PassFile* output,
+                        bool inPlace, BlockTransform transform, const std::string& label,
+                        double weight) {
+    const bool writes = output != nullptr;
+    auto* buffer = reinterpret_cast<char*>(TransferBuffer.data());
+    auto failed = [&] {
+        sink_.ReportError("Failed to write to output file \"" + destination + "\" (disk full?)");
+        Running = false;
+    };
+    // Bytes the source does not hold (its data chunk claims more than the file has) are read
+    // as silence, so stale samples of an earlier block are never processed or written.
+    auto readInto = [&](size_t size) {
+        const size_t got = input.Seek(position_) ? input.Read(buffer, size) : 0;
+        if (got < size) {
+            std::memset(buffer + got, 0, size - got);
+        }
+        position_ += static_cast<int64_t>(size);
+    };
+
+    position_ = 0;
+    if (writes && !inPlace) {
+        for (int64_t left = file.HeaderSize; left > 0;) {
+            const size_t piece = left > int64_t(BlockBytes) ? BlockBytes : size_t(left);
+            readInto(piece);
+            if (!output->Write(buffer, piece)) {
+                failed();
+                return;
+            }
+            left -= int64_t(piece);
+        }
+    }
+    position_ = file.HeaderSize;
+
+    sink_.PassStarted(label + ":", FileNamePart(source));
+    sink_.PumpEvents();
+
+    // A data chunk without a whole frame has no block to run.
+    const int32_t blocks = file.FrameCount > 0 ? file.BlockCount : 0;
+    bool allBlocks = true;
+    for (int32_t i = 1; i <= blocks; ++i) {
+        const int32_t frames =
+            i == blocks && file.LastBlockFrames != 0 ? file.LastBlockFrames : FramesPerBlock;
+        const size_t bytes = size_t(frames) * BytesPerFrame;
+        const int64_t blockStart = position_;
+        readInto(bytes);
+        sink_.PassProgress(int(int64_t{i} * 100 / file.BlockCount));
+        sink_.PumpEvents();
+        TransformBlock(transform, frames);
+        if (writes) {
+            if ((inPlace && !output->Seek(blockStart)) || !output->Write(buffer, bytes)) {
+                failed();
+                return;
+            }
+        }
+        Estimator.UpdateEstimate(static_cast<int32_t>(std::nearbyint(frames * weight)), false);
+        if (!Running) {
+            allBlocks = i == blocks;
+            break;
+        }
+    }
+
+    if (file.TailBytes > 0 && writes && (!inPlace || allBlocks)) {
+        std::memset(buffer, 0, size_t(file.TailBytes));
+        const int64_t tailStart = file.HeaderSize + int64_t{file.FrameCount} * BytesPerFrame;
+        if ((inPlace && !output->Seek(tailStart)) ||
+            !output->Write(buffer, size_t(file.TailBytes))) {
+            failed();
+            return;
+        }
+    }
+}
+
+void AudioEngine::TransformBlock(BlockTransform transform, int32_t frames) {
+    int16_t* samples = TransferBuffer.data();
+    const size_t count = size_t(frames) * 2;
+    int64_t sum = 0;
+    switch (transform) {
+        case BlockTransform::Scan:
+            sum = ScanSamples(samples, count, Totals.Peak);
+            break;
+        case BlockTransform::Gain:
+            sum = GainSamples(samples, count, PassGain);
+            break;
+        case BlockTransform::Compress:
+            sum = CompressSamples(samples, count, CompressThreshold, CompressRatio, MakeUpGain);
+            break;
+        case BlockTransform::Reduce:
+            sum = ReduceSamples(samples, count, ReduceGain);
+            break;
+    }
+    // Exact per block; one addition per block keeps the total the same on every machine.
+    Totals.SumOfSquares += static_cast<double>(sum);
+}
+
+double AudioEngine::PassLoudness(const FileData& file) const {
+    if (file.FrameCount <= 0) {
+        return 0.0;  // nothing measured: silent
+    }
+    return std::sqrt(Totals.SumOfSquares / (2.0 * file.FrameCount));
+}
+
+void AudioEngine::ScanFile(FileData& file) {
+    file.Normalised = false;
+    Totals = PassTotals{};
+    RunPass(file, file.SourceFile, std::string(), BlockTransform::Scan, "Scanning", 1.0);
+    file.Peak = Totals.Peak;
+    file.ScanLoudness = PassLoudness(file);
+}
+
+void AudioEngine::NormaliseFile(FileData& file, bool final) {
+    Totals = PassTotals{};
+    if (final) {
+        RunPass(file, file.ResultFile, file.ResultFile, BlockTransform::Gain, "Final Limiting",
+                2.0);
+    } else {
+        RunPass(file, file.SourceFile, file.ResultFile, BlockTransform::Gain, "Normalising", 2.0);
+    }
+    file.Loudness = PassLoudness(file);
+    if (Running) {
+        file.Normalised = true;
+    }
+}
+
+void AudioEngine::AdjustFile(FileData& file, double target) {
+    // A silent result cannot be brought to any loudness; the ratio would be undefined.
+    if (!(file.Loudness > 0.0)) {
+        return;
+    }
+    const double x = target / file.Loudness;
+    Totals = PassTotals{};
+    if (x > 1.0) {
+        const CompressFactor& row = SelectCompressFactor(Tables.CompressFactors, x);
+        CompressRatio = row.Ratio;
+        CompressThreshold = std::nearbyint(std::pow(2.0, (90.0 - row.Threshold) / 6.0));
+        MakeUpGain = 32767.0 / (CompressThreshold + (32767.0 - CompressThreshold) / CompressRatio);
+        RunPass(file, file.ResultFile, file.ResultFile, BlockTransform::Compress, "Compressing",
+                3.0);
+        file.Loudness = PassLoudness(file);
+        ++CompressCount;
+    } else {
+        const ReduceFactor& row = SelectReduceFactor(Tables.ReduceFactors, x);
+        ReduceGain = std::pow(2.0, row.Decibels / 6.0);
+        RunPass(file, file.ResultFile, file.ResultFile, BlockTransform::Reduce, "Reducing", 3.0);
+        file.Loudness = PassLoudness(file);
+        ++ReduceCount;
+    }
+}
+
+}  // namespace tralux

@@ -1,0 +1,151 @@
+#include "FileAccess.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "PosixFile.h"
+
+static_assert(sizeof(off_t) == 8, "sample data offsets need 64-bit file positions");
+
+namespace tralux {
+namespace posix {
+
+int OpenLocked(const std::string& path, int flags) {
+    // O_NONBLOCK keeps the open itself from waiting on a FIFO or a terminal; anything that is
+    // not a regular file is refused before it is read or written.
+    int fd;
+    do {
+        fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        return -1;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    int locked;
+    do {
+        locked = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (locked != 0 && errno == EINTR);
+    if (locked != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+size_t ReadFully(int fd, void* buffer, size_t size) {
+    auto* at = static_cast<char*>(buffer);
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t got = ::read(fd, at + done, size - done);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            break;
+        }
+        done += static_cast<size_t>(got);
+    }
+    return done;
+}
+
+size_t ReadFullyAt(int fd, void* buffer, size_t size, int64_t offset) {
+    auto* at = static_cast<char*>(buffer);
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t got =
+            ::pread(fd, at + done, size - done, static_cast<off_t>(offset + int64_t(done)));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            break;
+        }
+        done += static_cast<size_t>(got);
+    }
+    return done;
+}
+
+bool WriteFully(int fd, const void* buffer, size_t size) {
+    const auto* at = static_cast<const char*>(buffer);
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t put = ::write(fd, at + done, size - done);
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            return false;
+        }
+        done += static_cast<size_t>(put);
+    }
+    return true;
+}
+
+}  // namespace posix
+
+namespace {
+
+class PosixPassFile final : public PassFile {
+public:
+    explicit PosixPassFile(int fd) : fd_(fd) {}
+    ~PosixPassFile() override { ::close(fd_); }  // also releases the lock
+    PosixPassFile(const PosixPassFile&) = delete;
+    PosixPassFile& operator=(const PosixPassFile&) = delete;
+
+    size_t Read(void* buffer, size_t size) override { return posix::ReadFully(fd_, buffer, size); }
+    bool Write(const void* buffer, size_t size) override {
+        return posix::WriteFully(fd_, buffer, size);
+    }
+    bool Seek(int64_t offset) override {
+        return offset >= 0 && ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) == offset;
+    }
+
+private:
+    int fd_;
+};
+
+class PosixFiles final : public FileAccess {
+public:
+    std::unique_ptr<PassFile> OpenExisting(const std::string& path, bool forWriting) override {
+        const int fd = posix::OpenLocked(path, forWriting ? O_RDWR : O_RDONLY);
+        if (fd < 0) {
+            return nullptr;
+        }
+        return std::make_unique<PosixPassFile>(fd);
+    }
+
+    std::unique_ptr<PassFile> Create(const std::string& path) override {
+        // Emptied only once the lock is held, so a file another process (or this pass, as
+        // its source under another name) has open is never cut short.
+        const int fd = posix::OpenLocked(path, O_RDWR | O_CREAT);
+        if (fd < 0) {
+            return nullptr;
+        }
+        int cut;
+        do {
+            cut = ::ftruncate(fd, 0);
+        } while (cut != 0 && errno == EINTR);
+        if (cut != 0) {
+            ::close(fd);
+            return nullptr;
+        }
+        return std::make_unique<PosixPassFile>(fd);
+    }
+};
+
+}  // namespace
+
+FileAccess& PosixFileAccess() {
+    // Stateless; one instance serves every engine.
+    static PosixFiles files;
+    return files;
+}
+
+}  // namespace tralux

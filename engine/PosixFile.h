@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace tralux::posix {
+
+// Opens a regular file and takes an exclusive lock on it without ever blocking: a folder,
+// FIFO or device, or a file another process holds locked, gives -1. flags are the access
+// flags (O_RDONLY, O_RDWR, optionally O_CREAT); the descriptor is close-on-exec.
+int OpenLocked(const std::string& path, int flags);
+
+// Reads until size bytes are in or the file ends; retries interrupted calls. Returns the
+// number of bytes read (fewer only at the end of the file or on an error).
+size_t ReadFully(int fd, void* buffer, size_t size);
+// Same at an absolute offset, leaving the file position alone.
+size_t ReadFullyAt(int fd, void* buffer, size_t size, int64_t offset);
+// Writes all size bytes; false when the file system takes fewer (disk full, file too large).
+bool WriteFully(int fd, const void* buffer, size_t size);
+
+}  // namespace tralux::posix

@@ -1,0 +1,314 @@
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "EngineFixture.h"
+
+namespace tralux {
+namespace {
+
+using test::Samples;
+using test::WavLayout;
+
+class RunPass : public test::EngineTest {
+protected:
+    std::vector<size_t> WriteSizes(const std::string& path) const {
+        std::vector<size_t> sizes;
+        for (const auto& write : files.Writes) {
+            if (write.Path == path) {
+                sizes.push_back(write.Size);
+            }
+        }
+        return sizes;
+    }
+    static std::string WriteFailure(const std::string& path) {
+        return "Failed to write to output file \"" + path + "\" (disk full?)";
+    }
+};
+
+TEST_F(RunPass, ReadOnlyPassSplitsBlocksAndReportsProgress) {
+    FileData file = Add("a.wav", test::Noise(12345, 1000, 1));
+    engine.RunPass(file, file.SourceFile, "", BlockTransform::Scan, "Scanning", 1.0);
+
+    EXPECT_EQ(sink.Progress, (std::vector<int>{33, 66, 100}));
+    EXPECT_EQ(files.Reads, (std::vector<size_t>{20000, 20000, 9380}));
+    EXPECT_TRUE(files.Writes.empty());
+    EXPECT_TRUE(files.Created.empty());
+    EXPECT_EQ(engine.Estimator.WorkDone, 12345);
+    const std::vector<std::string> expected = {"PassStarted Scanning: a.wav",
+                                               "PumpEvents",
+                                               "PassProgress 33",
+                                               "PumpEvents",
+                                               "PassProgress 66",
+                                               "PumpEvents",
+                                               "PassProgress 100",
+                                               "PumpEvents",
+                                               "PassEnded",
+                                               "PumpEvents"};
+    EXPECT_EQ(sink.Calls, expected);
+}
+
+TEST_F(RunPass, ExactlyOneBlock) {
+    FileData file = Add("a.wav", test::Noise(5000, 1000, 1));
+    engine.RunPass(file, file.SourceFile, "", BlockTransform::Scan, "Scanning", 1.0);
+    EXPECT_EQ(sink.Progress, (std::vector<int>{100}));
+    EXPECT_EQ(files.Reads, (std::vector<size_t>{20000}));
+}
+
+TEST_F(RunPass, WeightedFramesGoToTheEstimate) {
+    FileData file = Add("a.wav", test::Noise(7001, 1000, 1));
+    engine.PassGain = 1.0;
+    engine.RunPass(file, file.SourceFile, file.ResultFile, BlockTransform::Gain, "Normalising",
+                   2.5);
+    // 5000 x 2.5 = 12500; 2001 x 2.5 = 5002.5, rounded to the even 5002.
+    EXPECT_EQ(engine.Estimator.WorkDone, 12500 + 5002);
+}
+
+TEST_F(RunPass, CopyTakesLargeHeaderInPiecesUnchanged) {
+    WavLayout layout;
+    layout.chunksBeforeFormat = {{"LIST", std::vector<uint8_t>(45000 - 44 - 8, 0x11)}};
+    const Samples samples = test::Noise(6000, 20000, 2);
+    FileData file = Add("big.wav", samples, layout);
+    ASSERT_EQ(file.HeaderSize, 45000);
+    engine.PassGain = 1.0;
+    engine.RunPass(file, file.SourceFile, file.ResultFile, BlockTransform::Gain, "Normalising",
+                   2.0);
+
+    EXPECT_EQ(WriteSizes(file.ResultFile), (std::vector<size_t>{20000, 20000, 5000, 20000, 4000}));
+    const auto source = test::ReadFile(file.SourceFile);
+    const auto result = test::ReadFile(file.ResultFile);
+    EXPECT_EQ(result, source);  // gain 1 and no -32768: a byte-for-byte copy
+    EXPECT_EQ(sink.Labels, (std::vector<std::string>{"Normalising:"}));
+}
+
+TEST_F(RunPass, CopyEndsWithZeroedTailAndDropsWhatFollowsData) {
+    WavLayout layout;
+    layout.tailBytes = 1;
+    layout.afterData = {'L', 'I', 'S', 'T', 2, 0, 0, 0, 9, 9};
+    FileData file = Add("tail.wav", test::Noise(10, 1000, 3), layout);
+    engine.PassGain = 1.0;
+    engine.RunPass(file, file.SourceFile, file.ResultFile, BlockTransform::Gain, "Normalising",
+                   2.0);
+    const auto source = test::ReadFile(file.SourceFile);
+    const auto result = test::ReadFile(file.ResultFile);
+    ASSERT_EQ(result.size(), size_t(44 + 40 + 1));
+    EXPECT_EQ(result.back(), 0);
+    EXPECT_TRUE(std::equal(result.begin(), result.end() - 1, source.begin()));
+}
+
+TEST_F(RunPass, InPlaceRewritesBlocksAndZeroesTail) {
+    WavLayout layout;
+    layout.tailBytes = 3;
+    layout.afterData = {1, 2, 3};
+    FileData file = Add("in.wav", test::Constant(11000, 1000, -1000), layout);
+    engine.PassGain = 0.5;
+    engine.RunPass(file, file.SourceFile, file.SourceFile, BlockTransform::Gain, "Final Limiting",
+                   2.0);
+    EXPECT_TRUE(files.Created.empty());
+    EXPECT_EQ(test::ReadSamples(file.SourceFile, 44, 11000), test::Constant(11000, 500, -500));
+    const auto bytes = test::ReadFile(file.SourceFile);
+    ASSERT_EQ(bytes.size(), size_t(44 + 44000 + 3 + 3));
+    // The tail is zeroed; what followed the data chunk stays.
+    EXPECT_EQ(std::vector<uint8_t>(bytes.end() - 6, bytes.end()),
+              (std::vector<uint8_t>{0, 0, 0, 1, 2, 3}));
+}
+
+TEST_F(RunPass, CancelDuringThirdBlockOfCopyStopsAfterWritingIt) {
+    WavLayout layout;
+    layout.tailBytes = 2;
+    const Samples samples = test::Constant(50000, 100, -100);
+    FileData file = Add("ten.wav", samples, layout);
+    ASSERT_EQ(file.BlockCount, 10);
+    engine.PassGain = 2.0;
+    sink.AtBlock(3, [this] { engine.Running = false; });
+    engine.RunPass(file, file.SourceFile, file.ResultFile, BlockTransform::Gain, "Normalising",
+                   2.0);
+
+    EXPECT_EQ(sink.Progress, (std::vector<int>{10, 20, 30}));
+    EXPECT_EQ(files.Reads.size(), 1u + 3u);  // the header, then three blocks
+    EXPECT_EQ(sink.Ended, 1);
+    EXPECT_EQ(sink.Calls.back(), "PumpEvents");
+    EXPECT_FALSE(engine.Running);
+    // Three processed blocks, then the tail, under a header that still states the full size.
+    const auto result = test::ReadFile(file.ResultFile);
+    ASSERT_EQ(result.size(), size_t(44 + 3 * 20000 + 2));
+    EXPECT_EQ(test::ReadSamples(file.ResultFile, 44, 15000), test::Constant(15000, 200, -200));
+    EXPECT_EQ(result[result.size() - 1], 0);
+    EXPECT_EQ(result[result.size() - 2], 0);
+}
+
+TEST_F(RunPass, CancelledInPlacePassLeavesLaterBlocksAndTailAlone) {
+    WavLayout layout;
+    layout.tailBytes = 2;
+    FileData file = Add("ten.wav", test::Constant(50000, 100, -100), layout);
+    engine.PassGain = 2.0;
+    sink.AtBlock(3, [this] { engine.Running = false; });
+    engine.RunPass(file, file.SourceFile, file.SourceFile, BlockTransform::Gain, "Final Limiting",
+                   2.0);
+    const Samples after = test::ReadSamples(file.SourceFile, 44, 50000);
+    EXPECT_EQ(Samples(after.begin(), after.begin() + 30000), test::Constant(15000, 200, -200));
+    EXPECT_EQ(Samples(after.begin() + 30000, after.end()), test::Constant(35000, 100, -100));
+    const auto bytes = test::ReadFile(file.SourceFile);
+    EXPECT_EQ(bytes.back(), 0x5A);  // the tail was not reached
+}
+
+struct WriteFailure {
+    std::string Name;
+    int FailingWrite;
+    size_t WritesTried;
+    friend void PrintTo(const WriteFailure& f, std::ostream* os) { *os << f.Name; }
+};
+
+class FailedWrite : public RunPass, public testing::WithParamInterface<WriteFailure> {};
+
+TEST_P(FailedWrite, StopsPassReportsPathAndClearsRunning) {
+    WavLayout layout;
+    layout.chunksBeforeFormat = {{"LIST", std::vector<uint8_t>(25000, 0)}};
+    layout.tailBytes = 1;
+    FileData file = Add("w.wav", test::Constant(12000, 7, 7), layout);  // header in 2 pieces
+    files.FailWrite = GetParam().FailingWrite;
+    engine.PassGain = 1.0;
+    engine.RunPass(file, file.SourceFile, file.ResultFile, BlockTransform::Gain, "Normalising",
+                   2.0);
+    EXPECT_EQ(sink.Errors, (std::vector<std::string>{WriteFailure(file.ResultFile)}));
+    EXPECT_FALSE(engine.Running);
+    EXPECT_EQ(files.Writes.size(), GetParam().WritesTried);
+    EXPECT_EQ(sink.Ended, 1);
+    EXPECT_EQ(sink.Calls.back(), "PumpEvents");
+}
+
+// Writes: header 20000 + 5052, blocks 20000, 20000, 8000, tail 1.
+INSTANTIATE_TEST_SUITE_P(Where, FailedWrite,
+                         testing::Values(WriteFailure{"Header", 1, 1},
+                                         WriteFailure{"SecondBlock", 4, 4},
+                                         WriteFailure{"Tail", 6, 6}),
+                         [](const auto& info) { return info.param.Name; });
+
+TEST_F(RunPass, FailedInPlaceWriteKeepsBlocksWrittenSoFar) {
+    FileData file = Add("w.wav", test::Constant(12000, 7, 7));
+    files.FailWrite = 2;
+    engine.PassGain = 2.0;
+    engine.RunPass(file, file.SourceFile, file.SourceFile, BlockTransform::Gain, "Final Limiting",
+                   2.0);
+    EXPECT_EQ(sink.Errors, (std::vector<std::string>{WriteFailure(file.SourceFile)}));
+    EXPECT_EQ(sink.Progress, (std::vector<int>{33, 66}));
+    const Samples after = test::ReadSamples(file.SourceFile, 44, 12000);
+    EXPECT_EQ(Samples(after.begin(), after.begin() + 10000), test::Constant(5000, 14, 14));
+    // The failing write got half of block 2 out; the rest of the file is as it was.
+    EXPECT_EQ(Samples(after.begin() + 15000, after.end()), test::Constant(4500, 7, 7));
+}
+
+TEST_F(RunPass, FileSystemRefusingToGrowIsAFailedWrite) {
+    // The file size limit makes the kernel take only part of a write, as a full disk does.
+    FileData file = Add("limit.wav", test::Constant(20000, 7, 7));
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit small = old;
+    small.rlim_cur = 30000;
+    const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    engine.PassGain = 1.0;
+    engine.RunPass(file, file.SourceFile, file.ResultFile, BlockTransform::Gain, "Normalising",
+                   2.0);
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(sink.Errors, (std::vector<std::string>{WriteFailure(file.ResultFile)}));
+    EXPECT_FALSE(engine.Running);
+    EXPECT_EQ(sink.Progress, (std::vector<int>{25, 50}));
+    EXPECT_EQ(std::filesystem::file_size(file.ResultFile), 30000u);
+}
+
+TEST_F(RunPass, MissingSourceRaisesOpenError) {
+    FileData file = Add("gone.wav", test::Constant(10, 1, 1));
+    std::filesystem::remove(file.SourceFile);
+    try {
+        engine.RunPass(file, file.SourceFile, "", BlockTransform::Scan, "Scanning", 1.0);
+        FAIL() << "no error raised";
+    } catch (const PassOpenError& error) {
+        EXPECT_EQ(std::string(error.what()), "Cannot open file " + file.SourceFile);
+    }
+    EXPECT_TRUE(sink.Progress.empty());
+    EXPECT_TRUE(engine.Running);
+}
+
+TEST_F(RunPass, DestinationThatCannotBeCreatedClosesSource) {
+    FileData file = Add("a.wav", test::Constant(10, 1, 1));
+    for (const std::string& destination :
+         {dir.Path().string(), dir.File("no-such-folder/out.wav"), std::string("/dev/full")}) {
+        try {
+            engine.RunPass(file, file.SourceFile, destination, BlockTransform::Gain, "Normalising",
+                           2.0);
+            FAIL() << "no error raised for " << destination;
+        } catch (const PassOpenError& error) {
+            EXPECT_EQ(std::string(error.what()), "Cannot create file " + destination);
+        }
+        // The source's lock is gone again.
+        EXPECT_EQ(ReadWaveHeader(file.SourceFile).Result, WaveCheckResult::Valid);
+    }
+    EXPECT_TRUE(sink.Progress.empty());
+}
+
+TEST_F(RunPass, DestinationThatIsTheSourceUnderAnotherNameIsRefused) {
+    const Samples samples = test::Noise(100, 30000, 4);
+    FileData file = Add("a.wav", samples);
+    const std::string link = dir.File("link.wav");
+    std::filesystem::create_hard_link(file.SourceFile, link);
+    const auto before = test::ReadFile(file.SourceFile);
+    engine.PassGain = 0.5;
+    EXPECT_THROW(
+        engine.RunPass(file, file.SourceFile, link, BlockTransform::Gain, "Normalising", 2.0),
+        PassOpenError);
+    EXPECT_EQ(test::ReadFile(file.SourceFile), before);
+}
+
+TEST_F(RunPass, SourceLockedElsewhereCannotBeOpened) {
+    FileData file = Add("a.wav", test::Constant(10, 1, 1));
+    auto holder = PosixFileAccess().OpenExisting(file.SourceFile, false);
+    ASSERT_NE(holder, nullptr);
+    EXPECT_THROW(engine.RunPass(file, file.SourceFile, file.SourceFile, BlockTransform::Gain,
+                                "Final Limiting", 2.0),
+                 PassOpenError);
+}
+
+TEST_F(RunPass, ShortSourceIsReadAsSilenceAndOutputKeepsStatedLayout) {
+    // The data chunk claims 12000 frames; the file holds 7000.
+    const Samples samples = test::Constant(7000, 300, -300);
+    auto bytes = test::MakeWav(test::Constant(12000, 300, -300));
+    bytes.resize(44 + 7000 * 4);
+    test::WriteFile(dir.File("short.wav"), bytes);
+    FileData file(dir.File("short.wav"), 44, 12000, 0, numbers);
+    file.ResultFile = dir.File("out.wav");
+    engine.PassGain = 1.0;
+    engine.RunPass(file, file.SourceFile, file.ResultFile, BlockTransform::Gain, "Normalising",
+                   2.0);
+    ASSERT_EQ(std::filesystem::file_size(file.ResultFile), 44u + 48000u);
+    const Samples out = test::ReadSamples(file.ResultFile, 44, 12000);
+    EXPECT_EQ(Samples(out.begin(), out.begin() + 14000), samples);
+    EXPECT_EQ(Samples(out.begin() + 14000, out.end()), Samples(10000, 0));
+}
+
+TEST_F(RunPass, FileWithoutWholeFrameRunsNoBlock) {
+    WavLayout layout;
+    layout.tailBytes = 3;
+    FileData file = Add("empty.wav", {}, layout);
+    ASSERT_EQ(file.FrameCount, 0);
+    engine.PassGain = 1.0;
+    engine.NormaliseFile(file, false);
+    EXPECT_TRUE(sink.Progress.empty());
+    EXPECT_EQ(WriteSizes(file.ResultFile), (std::vector<size_t>{44, 3}));
+    const auto result = test::ReadFile(file.ResultFile);
+    EXPECT_EQ(result.size(), 47u);
+    EXPECT_EQ(result.back(), 0);
+    EXPECT_EQ(file.Loudness, 0.0);
+
+    engine.ScanFile(file);
+    EXPECT_EQ(file.Peak, 0);
+    EXPECT_EQ(file.ScanLoudness, 0.0);
+    EXPECT_EQ(sink.Ended, 2);
+}
+
+}  // namespace
+}  // namespace tralux

@@ -1,0 +1,240 @@
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "TempDir.h"
+#include "TestWav.h"
+#include "engine/WaveHeader.h"
+
+namespace tralux {
+namespace {
+
+using test::ExtraChunk;
+using test::WavLayout;
+
+std::vector<uint8_t> Bytes(size_t count, uint8_t value = 0) {
+    return std::vector<uint8_t>(count, value);
+}
+
+void PutLe32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+        bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
+    }
+}
+
+class WaveHeader : public testing::Test {
+protected:
+    WaveHeaderInfo Check(const std::vector<uint8_t>& bytes) {
+        const std::string path = dir.File("file.wav");
+        test::WriteFile(path, bytes);
+        return ReadWaveHeader(path);
+    }
+    test::TempDir dir;
+};
+
+TEST_F(WaveHeader, CanonicalHeaderIs44Bytes) {
+    const auto info = Check(test::MakeWav(test::Constant(10, 1, 2)));
+    EXPECT_EQ(info.Result, WaveCheckResult::Valid);
+    EXPECT_EQ(info.HeaderSize, 44);
+    EXPECT_EQ(info.FrameCount, 10);
+    EXPECT_EQ(info.TailBytes, 0);
+}
+
+TEST_F(WaveHeader, ChunksAroundFormatAddToHeaderSize) {
+    WavLayout layout;
+    layout.chunksBeforeFormat = {{"LIST", Bytes(26)}};
+    layout.formatChunkSize = 18;
+    layout.chunksBeforeData = {{"fact", Bytes(4)}};
+    const auto info = Check(test::MakeWav(test::Constant(3, 1, 2), layout));
+    EXPECT_EQ(info.Result, WaveCheckResult::Valid);
+    EXPECT_EQ(info.HeaderSize, 28 + 18 + (26 + 8) + (4 + 8));
+    EXPECT_EQ(info.FrameCount, 3);
+}
+
+TEST_F(WaveHeader, OddDataSizeLeavesTailBytes) {
+    WavLayout layout;
+    layout.tailBytes = 3;
+    const auto info = Check(test::MakeWav(test::Constant(7, 1, 2), layout));
+    EXPECT_EQ(info.Result, WaveCheckResult::Valid);
+    EXPECT_EQ(info.FrameCount, 7);
+    EXPECT_EQ(info.TailBytes, 3);
+
+    layout.tailBytes = 2;
+    const auto tenBytes = Check(test::MakeWav(test::Constant(2, 1, 2), layout));
+    EXPECT_EQ(tenBytes.FrameCount, 2);
+    EXPECT_EQ(tenBytes.TailBytes, 2);
+}
+
+TEST_F(WaveHeader, OnlyFirstDataChunkCounts) {
+    WavLayout layout;
+    // A data chunk of 8 bytes follows the real one; it is never looked at.
+    layout.afterData = {'d', 'a', 't', 'a', 8, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8};
+    const auto info = Check(test::MakeWav(test::Constant(5, 1, 2), layout));
+    EXPECT_EQ(info.Result, WaveCheckResult::Valid);
+    EXPECT_EQ(info.FrameCount, 5);
+    EXPECT_EQ(info.HeaderSize, 44);
+}
+
+TEST_F(WaveHeader, DataChunkBeforeFormatIsNotFound) {
+    // The search for the format chunk skips the data chunk; no data chunk follows.
+    WavLayout layout;
+    layout.chunksBeforeFormat = {{"data", Bytes(8)}};
+    auto bytes = test::MakeWav({}, layout);
+    bytes.resize(bytes.size() - 8);  // drop the trailing (empty) data chunk head
+    EXPECT_EQ(Check(bytes).Result, WaveCheckResult::NotSupported);
+}
+
+TEST_F(WaveHeader, ChunkSizesNearFourGigabytesDoNotWrap) {
+    // A skipped chunk claiming 0xFFFFFFF8 bytes would bring a 32-bit position back to the
+    // format chunk; a 64-bit one runs off the end of the file.
+    WavLayout layout;
+    layout.chunksBeforeData = {{"junk", Bytes(0)}};
+    auto bytes = test::MakeWav(test::Constant(4, 1, 2), layout);
+    PutLe32(bytes, 44, 0xFFFFFFF8u);
+    EXPECT_EQ(Check(bytes).Result, WaveCheckResult::NotSupported);
+}
+
+TEST_F(WaveHeader, FullDataSizeGivesLargestFrameCount) {
+    auto bytes = test::MakeWav(test::Constant(4, 1, 2));
+    PutLe32(bytes, 40, 0xFFFFFFFFu);  // the file does not hold it; the check does not care
+    const auto info = Check(bytes);
+    EXPECT_EQ(info.Result, WaveCheckResult::Valid);
+    EXPECT_EQ(info.FrameCount, 0x3FFFFFFF);
+    EXPECT_EQ(info.TailBytes, 3);
+}
+
+// Files that must be refused, each with a reason in its name.
+struct Malformed {
+    std::string Name;
+    std::vector<uint8_t> Bytes;
+    friend void PrintTo(const Malformed& m, std::ostream* os) { *os << m.Name; }
+};
+
+std::vector<uint8_t> Canonical() {
+    return test::MakeWav(test::Constant(4, 100, -100));
+}
+
+std::vector<uint8_t> Cut(std::vector<uint8_t> bytes, size_t size) {
+    bytes.resize(size);
+    return bytes;
+}
+
+std::vector<uint8_t> Patched(std::vector<uint8_t> bytes, size_t at, uint32_t value) {
+    PutLe32(bytes, at, value);
+    return bytes;
+}
+
+std::vector<uint8_t> WithLayout(void (*change)(WavLayout&)) {
+    WavLayout layout;
+    change(layout);
+    return test::MakeWav(test::Constant(4, 100, -100), layout);
+}
+
+std::vector<Malformed> MalformedFiles() {
+    std::vector<Malformed> files = {
+        {"Empty", {}},
+        {"OnlyRiff", Cut(Canonical(), 4)},
+        {"NoFormType", Cut(Canonical(), 8)},
+        {"CutInFormatId", Cut(Canonical(), 14)},
+        {"CutInFormatSize", Cut(Canonical(), 18)},
+        {"CutInFormatFields", Cut(Canonical(), 30)},
+        {"CutBeforeBitsPerSample", Cut(Canonical(), 35)},
+        {"NoDataChunk", Cut(Canonical(), 36)},
+        {"CutInDataId", Cut(Canonical(), 38)},
+        {"CutInDataSize", Cut(Canonical(), 42)},
+        {"LowerCaseRiff", Patched(Canonical(), 0, 0x66666972)},
+        {"NotWave", Patched(Canonical(), 8, 0x49564124)},
+        {"FormatSizePastEnd", Patched(Canonical(), 16, 0xFFFFFFFF)},
+        {"FormatShorterThan16", Patched(Canonical(), 16, 14)},
+        {"FormatSizeZero", Patched(Canonical(), 16, 0)},
+        {"Mono", WithLayout([](WavLayout& l) { l.channels = 1; })},
+        {"SixChannels", WithLayout([](WavLayout& l) { l.channels = 6; })},
+        {"Rate48000", WithLayout([](WavLayout& l) { l.sampleRate = 48000; })},
+        {"Bits24", WithLayout([](WavLayout& l) { l.bitsPerSample = 24; })},
+        {"Bits8", WithLayout([](WavLayout& l) { l.bitsPerSample = 8; })},
+        {"Float", WithLayout([](WavLayout& l) { l.formatTag = 3; })},
+        {"Extensible", WithLayout([](WavLayout& l) {
+             l.formatTag = 65534;
+             l.formatChunkSize = 40;
+         })},
+        {"Garbage", std::vector<uint8_t>(1000, 0xA7)},
+    };
+    // A chunk before the format chunk whose size runs past the end of the file.
+    WavLayout before;
+    before.chunksBeforeFormat = {{"LIST", Bytes(4)}};
+    files.push_back({"ChunkBeforeFormatPastEnd",
+                     Patched(test::MakeWav(test::Constant(4, 1, 1), before), 16, 0x7FFFFFFF)});
+    files.push_back({"ChunkBeforeFormatMaxSize",
+                     Patched(test::MakeWav(test::Constant(4, 1, 1), before), 16, 0xFFFFFFFF)});
+    // A chunk between format and data whose size runs past the end of the file.
+    WavLayout between;
+    between.chunksBeforeData = {{"fact", Bytes(4)}};
+    files.push_back({"ChunkBeforeDataPastEnd",
+                     Patched(test::MakeWav(test::Constant(4, 1, 1), between), 40, 1000)});
+    files.push_back({"ChunkBeforeDataMaxSize",
+                     Patched(test::MakeWav(test::Constant(4, 1, 1), between), 40, 0xFFFFFFFF)});
+    // A chunk head cut off after its id.
+    files.push_back({"CutChunkHead", Cut(test::MakeWav({}, before), 16)});
+    return files;
+}
+
+class MalformedHeader : public WaveHeader, public testing::WithParamInterface<Malformed> {};
+
+TEST_P(MalformedHeader, IsNotSupported) {
+    const auto info = Check(GetParam().Bytes);
+    EXPECT_EQ(info.Result, WaveCheckResult::NotSupported);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, MalformedHeader, testing::ValuesIn(MalformedFiles()),
+                         [](const auto& info) { return info.param.Name; });
+
+TEST_F(WaveHeader, MissingFileCannotBeOpened) {
+    EXPECT_EQ(ReadWaveHeader(dir.File("absent.wav")).Result, WaveCheckResult::CannotOpen);
+}
+
+TEST_F(WaveHeader, FolderCannotBeOpened) {
+    EXPECT_EQ(ReadWaveHeader(dir.Path().string()).Result, WaveCheckResult::CannotOpen);
+}
+
+TEST_F(WaveHeader, FifoIsRefusedWithoutBlocking) {
+    const std::string fifo = dir.File("pipe.wav");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // No writer ever opens the pipe: a blocking open would hang here.
+    EXPECT_EQ(ReadWaveHeader(fifo).Result, WaveCheckResult::CannotOpen);
+}
+
+TEST_F(WaveHeader, DeviceCannotBeOpened) {
+    EXPECT_EQ(ReadWaveHeader("/dev/zero").Result, WaveCheckResult::CannotOpen);
+}
+
+TEST_F(WaveHeader, FileLockedElsewhereCannotBeOpenedUntilReleased) {
+    const std::string path = test::WriteWav(dir.File("held.wav"), test::Constant(4, 1, 2));
+    const int other = open(path.c_str(), O_RDONLY);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(ReadWaveHeader(path).Result, WaveCheckResult::CannotOpen);
+    close(other);
+    EXPECT_EQ(ReadWaveHeader(path).Result, WaveCheckResult::Valid);
+}
+
+TEST_F(WaveHeader, UnreadableFileCannotBeOpened) {
+    if (geteuid() == 0) {
+        GTEST_SKIP() << "permissions do not bind root";
+    }
+    const std::string path = test::WriteWav(dir.File("secret.wav"), test::Constant(4, 1, 2));
+    ASSERT_EQ(chmod(path.c_str(), 0), 0);
+    EXPECT_EQ(ReadWaveHeader(path).Result, WaveCheckResult::CannotOpen);
+}
+
+TEST_F(WaveHeader, CheckLeavesFileUnchanged) {
+    const auto bytes = Canonical();
+    test::WriteFile(dir.File("same.wav"), bytes);
+    ASSERT_EQ(ReadWaveHeader(dir.File("same.wav")).Result, WaveCheckResult::Valid);
+    EXPECT_EQ(test::ReadFile(dir.File("same.wav")), bytes);
+}
+
+}  // namespace
+}  // namespace tralux

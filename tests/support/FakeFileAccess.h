@@ -1,0 +1,68 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/FileAccess.h"
+
+namespace tralux::test {
+
+// Real files underneath, with every write recorded and one chosen write made to fail, as a
+// full disk would. Write numbers count across all files the access opened, from 1.
+class FakeFileAccess : public FileAccess {
+public:
+    struct WriteRecord {
+        std::string Path;
+        size_t Size;
+    };
+
+    std::unique_ptr<PassFile> OpenExisting(const std::string& path, bool forWriting) override {
+        Opened.push_back(path);
+        auto file = PosixFileAccess().OpenExisting(path, forWriting);
+        return file ? std::make_unique<File>(*this, path, std::move(file)) : nullptr;
+    }
+    std::unique_ptr<PassFile> Create(const std::string& path) override {
+        Created.push_back(path);
+        if (RefuseCreate) {
+            return nullptr;
+        }
+        auto file = PosixFileAccess().Create(path);
+        return file ? std::make_unique<File>(*this, path, std::move(file)) : nullptr;
+    }
+
+    int FailWrite = 0;  // the number of the write that fails; 0: none
+    bool RefuseCreate = false;
+    std::vector<std::string> Opened;
+    std::vector<std::string> Created;
+    std::vector<WriteRecord> Writes;  // the writes that were attempted, in order
+    std::vector<size_t> Reads;        // requested sizes
+
+private:
+    class File : public PassFile {
+    public:
+        File(FakeFileAccess& owner, std::string path, std::unique_ptr<PassFile> real)
+            : owner_(owner), path_(std::move(path)), real_(std::move(real)) {}
+        size_t Read(void* buffer, size_t size) override {
+            owner_.Reads.push_back(size);
+            return real_->Read(buffer, size);
+        }
+        bool Write(const void* buffer, size_t size) override {
+            owner_.Writes.push_back({path_, size});
+            if (static_cast<int>(owner_.Writes.size()) == owner_.FailWrite) {
+                // Half goes through, as when the disk fills up in the middle of a write.
+                real_->Write(buffer, size / 2);
+                return false;
+            }
+            return real_->Write(buffer, size);
+        }
+        bool Seek(int64_t offset) override { return real_->Seek(offset); }
+
+    private:
+        FakeFileAccess& owner_;
+        std::string path_;
+        std::unique_ptr<PassFile> real_;
+    };
+};
+
+}  // namespace tralux::test
