@@ -1,0 +1,173 @@
+#include "FileGrid.h"
+
+#include <QHeaderView>
+#include <QPainter>
+#include <QStyledItemDelegate>
+
+#include <cmath>
+
+#include "dialogs/GridDrawing.h"
+#include "engine/FileData.h"
+
+namespace tralux {
+namespace {
+
+// Paints the loudness columns: the cell as usual, then a bar in the file's group colour and
+// the value just right of it.
+class LoudnessDelegate : public QStyledItemDelegate {
+public:
+    explicit LoudnessDelegate(FileGrid* grid) : QStyledItemDelegate(grid), grid_(grid) {}
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyledItemDelegate::paint(painter, option, index);
+        const FileData* file = grid_->Record(index.row());
+        if (file == nullptr) {
+            return;
+        }
+        const auto& drawing = grid_->Drawing();
+        const bool source = index.column() == FileGrid::SourceLoudnessColumn;
+        const auto& shown = source ? drawing.sourceShown : drawing.resultShown;
+        if (!shown || !shown() || !drawing.text) {
+            return;
+        }
+        const double value = source ? file->ScanLoudness : file->Loudness;
+        const QRect cell = option.rect;
+        const int bar = grid_->BarWidth(cell.width(), value);
+        painter->save();
+        if (bar > 0) {
+            painter->fillRect(QRect(cell.left(), cell.top() + 1, bar, cell.height() - 2),
+                              GroupColour(file->GroupNumber));
+        }
+        const bool selected = option.state.testFlag(QStyle::State_Selected);
+        painter->setPen(
+            option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
+        painter->setFont(option.font);
+        const QRect textRect(cell.left() + bar, cell.top() + 2, cell.width() - bar,
+                             cell.height() - 2);
+        painter->setClipRect(cell);
+        painter->drawText(textRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+                          drawing.text(value));
+        painter->restore();
+    }
+
+private:
+    FileGrid* grid_;
+};
+
+QTableWidgetItem* PlainItem(const QString& text) {
+    auto* item = new QTableWidgetItem(text);
+    item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+    return item;
+}
+
+}  // namespace
+
+FileGrid::FileGrid(QWidget* parent) : QTableWidget(1, ColumnCount, parent) {
+    setHorizontalHeaderLabels(
+        {"Source File", "Source Loudness", "Result File", "Result Loudness", "Group"});
+    horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    horizontalHeader()->setStretchLastSection(false);
+    horizontalHeader()->setHighlightSections(false);
+    verticalHeader()->hide();
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Names arrive already shortened to their column; Qt must not cut them again.
+    setTextElideMode(Qt::ElideNone);
+    setWordWrap(false);
+    setShowGrid(true);
+    setItemDelegateForColumn(SourceLoudnessColumn, new LoudnessDelegate(this));
+    setItemDelegateForColumn(ResultLoudnessColumn, new LoudnessDelegate(this));
+    records_.resize(1);
+    for (int column = 0; column < ColumnCount; ++column) {
+        setItem(0, column, PlainItem(QString()));
+    }
+}
+
+FileGrid::~FileGrid() = default;
+
+FileData* FileGrid::Record(int row) const {
+    if (row < 0 || static_cast<size_t>(row) >= records_.size()) {
+        return nullptr;
+    }
+    return records_[static_cast<size_t>(row)].get();
+}
+
+std::vector<FileData*> FileGrid::Files() const {
+    std::vector<FileData*> files;
+    for (const auto& record : records_) {
+        if (record) {
+            files.push_back(record.get());
+        }
+    }
+    return files;
+}
+
+void FileGrid::PutRecord(int row, std::unique_ptr<FileData> record) {
+    records_.at(static_cast<size_t>(row)) = std::move(record);
+}
+
+int FileGrid::AppendRow() {
+    const int row = rowCount();
+    insertRow(row);
+    records_.emplace_back();
+    for (int column = 0; column < ColumnCount; ++column) {
+        setItem(row, column, PlainItem(QString()));
+    }
+    return row;
+}
+
+std::unique_ptr<FileData> FileGrid::RemoveDataRow(int row) {
+    if (row < 0 || row >= rowCount()) {
+        return nullptr;
+    }
+    auto record = std::move(records_[static_cast<size_t>(row)]);
+    if (rowCount() > 1) {
+        records_.erase(records_.begin() + row);
+        removeRow(row);
+    } else {
+        for (int column = 0; column < ColumnCount; ++column) {
+            SetCellText(row, column, QString());
+        }
+    }
+    return record;
+}
+
+void FileGrid::RemoveAll() {
+    setRowCount(1);
+    records_.clear();
+    records_.resize(1);
+    for (int column = 0; column < ColumnCount; ++column) {
+        SetCellText(0, column, QString());
+    }
+}
+
+QString FileGrid::CellText(int row, int column) const {
+    const QTableWidgetItem* cell = item(row, column);
+    return cell != nullptr ? cell->text() : QString();
+}
+
+void FileGrid::SetCellText(int row, int column, const QString& text) {
+    QTableWidgetItem* cell = item(row, column);
+    if (cell == nullptr) {
+        setItem(row, column, PlainItem(text));
+    } else {
+        cell->setText(text);
+    }
+}
+
+int FileGrid::BarWidth(int cellWidth, double value) const {
+    if (!(LoudnessScale > 0.0)) {
+        return 0;
+    }
+    const int reserved =
+        drawing_.widestText ? fontMetrics().horizontalAdvance(drawing_.widestText()) : 0;
+    const double available = cellWidth - reserved;
+    const double width = std::trunc(available * value / LoudnessScale);
+    // A file far quieter than the loudest still shows that it has a bar.
+    return width < 1.0 ? 1 : static_cast<int>(width);
+}
+
+}  // namespace tralux

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QTableWidget>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace tralux {
+
+class FileData;
+
+// The file list: one data row per listed file, in the order the files were added. The grid is
+// the list itself and owns the records; an empty list is one data row without a record.
+class FileGrid : public QTableWidget {
+    Q_OBJECT
+
+public:
+    enum Column {
+        SourceColumn = 0,
+        SourceLoudnessColumn,
+        ResultColumn,
+        ResultLoudnessColumn,
+        GroupColumn,
+        ColumnCount
+    };
+
+    explicit FileGrid(QWidget* parent = nullptr);
+    ~FileGrid() override;
+
+    // The record of a data row; nullptr for the empty row or a row out of range.
+    FileData* Record(int row) const;
+    // The records from the top row down.
+    std::vector<FileData*> Files() const;
+    // Puts a record into an existing row, replacing (and freeing) any record it held.
+    void PutRecord(int row, std::unique_ptr<FileData> record);
+    // Appends an empty data row and returns its number.
+    int AppendRow();
+    // Takes a row out: the rows below move up; the only row is cleared instead.
+    std::unique_ptr<FileData> RemoveDataRow(int row);
+    // Frees every record and leaves one empty row.
+    void RemoveAll();
+
+    QString CellText(int row, int column) const;
+    void SetCellText(int row, int column, const QString& text);
+
+    // Drawing of the two loudness columns, supplied by the window.
+    struct LoudnessDrawing {
+        std::function<bool()> sourceShown;
+        std::function<bool()> resultShown;
+        std::function<QString(double)> text;  // a level in the unit in force
+        std::function<QString()> widestText;  // room reserved beside the bars
+    };
+    void SetLoudnessDrawing(LoudnessDrawing drawing) { drawing_ = std::move(drawing); }
+    const LoudnessDrawing& Drawing() const { return drawing_; }
+
+    // The largest ScanLoudness or Loudness of all listed files; 0 for none.
+    double LoudnessScale = 0.0;
+
+    // Width of the bar drawn in a loudness cell of this width for this value.
+    int BarWidth(int cellWidth, double value) const;
+
+private:
+    std::vector<std::unique_ptr<FileData>> records_;  // one entry per row
+    LoudnessDrawing drawing_;
+};
+
+}  // namespace tralux

@@ -1,0 +1,964 @@
+#include "TBalanceVolumes.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLocale>
+#include <QMenu>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QTimer>
+#include <QUrl>
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "FileGrid.h"
+#include "WindowServices.h"
+#include "dialogs/DialogFrame.h"
+#include "dialogs/GridDrawing.h"
+#include "dialogs/Prompts.h"
+#include "engine/WaveHeader.h"
+#include "settings/Settings.h"
+#include "units/Loudness.h"
+#include "units/NumberText.h"
+#include "units/ResultsExport.h"
+
+namespace tralux {
+namespace {
+
+const QString MainCaption = QStringLiteral("Tralux 1.10");
+const QString AppTitle = QStringLiteral("Tralux");
+
+std::string Std(const QString& text) {
+    return text.toUtf8().toStdString();
+}
+
+QString Qt8(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The same file: identical path text, or the same device and inode (a link, another spelling
+// of the same path).
+bool SameFile(const std::string& a, const std::string& b) {
+    if (a == b) {
+        return true;
+    }
+    std::error_code error;
+    return std::filesystem::equivalent(a, b, error) && !error;
+}
+
+QString FileNameOnly(const QString& path) {
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash < 0 ? path : path.mid(slash + 1);
+}
+
+// Pixels scaled from the 96 pixels per inch the layout is drawn for, halves to even.
+int Scaled(int pixels, double ppi) {
+    return static_cast<int>(RoundTiesToEven(pixels * ppi / 96.0));
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption,
+                        const char* hint) {
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setAutoDefault(false);
+    if (hint != nullptr) {
+        SetHint(button, hint);
+    }
+    return button;
+}
+
+QRadioButton* MakeRadio(QWidget* parent, const char* name, const QString& caption,
+                        const char* hint) {
+    auto* radio = new QRadioButton(caption, parent);
+    radio->setObjectName(QString::fromLatin1(name));
+    SetHint(radio, hint);
+    return radio;
+}
+
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& caption) {
+    auto* label = new QLabel(caption, parent);
+    label->setObjectName(QString::fromLatin1(name));
+    return label;
+}
+
+// A button just wide enough for its caption, so that the row of ten fits a small window.
+QSize ButtonSize(const QPushButton* button) {
+    const QSize hint = button->sizeHint();
+    QString shown = button->text();
+    shown.replace(QStringLiteral("&&"), QStringLiteral("&"));
+    const int width = button->fontMetrics().horizontalAdvance(shown) + 16;
+    return {std::min(hint.width(), width), hint.height()};
+}
+
+}  // namespace
+
+TBalanceVolumes::TBalanceVolumes(const MainWindowSetup& setup, QWidget* parent)
+    : QWidget(parent),
+      settingsPath_(setup.settingsPath),
+      helpFolder_(setup.helpFolder),
+      prompts_(setup.prompts),
+      services_(setup.services),
+      engine_(*this) {
+    // Creation runs in a fixed order: lists, paths, title, settings, run state, progress
+    // line, enablement, drop target.
+    FileCount = 0;
+    ungroupedNumbers_.NextUngroupedNumber = 0;
+    ops_ = std::make_unique<Operations>(engine_, options_, *this);
+    decimalSeparator_ = Std(QLocale::system().decimalPoint());
+    applicationTitle_ = AppTitle;
+    setWindowTitle(MainCaption);
+    BuildControls();
+    LoadSettingsNow();
+    engine_.Running = false;
+    ops_->ReadyToBalance = false;
+    gauge_label->hide();
+    gauge_filename->hide();
+    onefilegauge->hide();
+    eta_value->hide();
+    UpdateEnablement();
+    setAcceptDrops(true);
+}
+
+TBalanceVolumes::~TBalanceVolumes() = default;
+
+void TBalanceVolumes::BuildControls() {
+    setObjectName(QStringLiteral("BalanceVolumes"));
+
+    selfilegroup = new QGroupBox(QStringLiteral("Selected Files "), this);
+    selfilegroup->setObjectName(QStringLiteral("selfilegroup"));
+
+    filegrid = new FileGrid(selfilegroup);
+    filegrid->setObjectName(QStringLiteral("filegrid"));
+    SetHint(filegrid, "the list of files selected for volume balancing");
+    filegrid->SetLoudnessDrawing({
+        [this] { return ops_->SourceLoudnessShown; },
+        [this] { return ops_->ResultLoudnessShown; },
+        [this](double level) {
+            return Qt8(LoudnessText(level, options_.loudnessunits, decimalSeparator_));
+        },
+        [this] { return Qt8(WidestLoudnessText(options_.loudnessunits, decimalSeparator_)); },
+    });
+    filegrid->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(filegrid, &QTableWidget::currentCellChanged, this,
+            [this](int row, int, int, int) { filegridCurrentChanged(row); });
+    connect(filegrid, &QWidget::customContextMenuRequested, this, &TBalanceVolumes::ShowGridMenu);
+
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    SavetoFile1 = PopupMenu1->addAction(QStringLiteral("Save Data to File..."));
+    SavetoFile1->setObjectName(QStringLiteral("SavetoFile1"));
+    connect(SavetoFile1, &QAction::triggered, this, &TBalanceVolumes::SavetoFile1Click);
+
+    addfilesbtn = MakeButton(selfilegroup, "addfilesbtn", QStringLiteral("Add Files..."),
+                             "add files to the selection list");
+    preparebtn = MakeButton(selfilegroup, "preparebtn", QStringLiteral("Prepare"),
+                            "normalise all the selected files");
+    balancebtn =
+        MakeButton(selfilegroup, "balancebtn", QStringLiteral("Balance"),
+                   "equalise the loudness of the selected files to that of the reference level");
+    prepbalbtn = MakeButton(selfilegroup, "prepbalbtn", QStringLiteral("Prepare && Balance"),
+                            "normalise then equalise the loudness of the selected files in one go");
+    cancelbtn = MakeButton(selfilegroup, "cancelbtn", QStringLiteral("Cancel"),
+                           "cancel the current operation");
+    remselbtn = MakeButton(selfilegroup, "remselbtn", QStringLiteral("Remove"),
+                           "remove the highlighted file from the list of selected files");
+    remallbtn = MakeButton(selfilegroup, "remallbtn", QStringLiteral("Remove All"),
+                           "clear the list of selected files");
+    addpresetbtn = MakeButton(selfilegroup, "addpresetbtn", QStringLiteral("Add Preset"),
+                              "add the loudness of the highlighted file as a new preset");
+    delpresetbtn = MakeButton(selfilegroup, "delpresetbtn", QStringLiteral("Delete Preset"),
+                              "remove the currently selected preset");
+    groupingbtn = MakeButton(selfilegroup, "groupingbtn", QStringLiteral("Grouping..."),
+                             "correlate groups of files together");
+
+    reflevelgroup = new QGroupBox(QStringLiteral("Reference Level "), selfilegroup);
+    reflevelgroup->setObjectName(QStringLiteral("reflevelgroup"));
+    SetHint(reflevelgroup, "specifies the target loudness for balancing");
+    quietestbtn =
+        MakeRadio(reflevelgroup, "quietestbtn", QStringLiteral("Greatest Dynamic Range"),
+                  "the target loudness will be that of the quietest file (after normalising)");
+    loudestbtn =
+        MakeRadio(reflevelgroup, "loudestbtn", QStringLiteral("Smallest Dynamic Range"),
+                  "the target loudness will be that of the loudest file (after normalising)");
+    selectedbtn =
+        MakeRadio(reflevelgroup, "selectedbtn", QStringLiteral("Highlighted File"),
+                  "the target loudness will be that of the highlighted file (after normalising)");
+    presetbtn = MakeRadio(reflevelgroup, "presetbtn", QStringLiteral("Preset:"),
+                          "the target loudness will be a preset from the drop-down list");
+    presetbox = new QComboBox(reflevelgroup);
+    presetbox->setObjectName(QStringLiteral("presetbox"));
+    presetbox->setEditable(false);
+    presetbox->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    SetHint(presetbox, "the list of available preset loudnesses");
+    quietestbtn->setChecked(true);
+
+    progressgroup = new QGroupBox(QStringLiteral("Progress "), this);
+    progressgroup->setObjectName(QStringLiteral("progressgroup"));
+    SetHint(progressgroup, "progress information about the currently running operation");
+    gauge_label = MakeLabel(progressgroup, "gauge_label", QStringLiteral("Process Type"));
+    gauge_filename = MakeLabel(progressgroup, "gauge_filename", QStringLiteral("Process Filename"));
+    onefilegauge = new QProgressBar(progressgroup);
+    onefilegauge->setObjectName(QStringLiteral("onefilegauge"));
+    onefilegauge->setRange(0, 100);
+    eta_value = MakeLabel(progressgroup, "eta_value", QStringLiteral("Time Remaining"));
+
+    advancedbtn = MakeButton(this, "advancedbtn", QStringLiteral("Advanced Options..."),
+                             "configure detailed behaviour");
+    helpbtn = MakeButton(this, "helpbtn", QStringLiteral("Help"), "invoke online help");
+    exitbtn = MakeButton(this, "exitbtn", QStringLiteral("Exit"), "shut down the program");
+
+    connect(addfilesbtn, &QPushButton::clicked, this, &TBalanceVolumes::addfilesbtnClick);
+    connect(preparebtn, &QPushButton::clicked, this, &TBalanceVolumes::preparebtnClick);
+    connect(balancebtn, &QPushButton::clicked, this, &TBalanceVolumes::balancebtnClick);
+    connect(prepbalbtn, &QPushButton::clicked, this, &TBalanceVolumes::prepbalbtnClick);
+    connect(cancelbtn, &QPushButton::clicked, this, &TBalanceVolumes::cancelbtnClick);
+    connect(remselbtn, &QPushButton::clicked, this, &TBalanceVolumes::remselbtnClick);
+    connect(remallbtn, &QPushButton::clicked, this, &TBalanceVolumes::remallbtnClick);
+    connect(addpresetbtn, &QPushButton::clicked, this, &TBalanceVolumes::addpresetbtnClick);
+    connect(delpresetbtn, &QPushButton::clicked, this, &TBalanceVolumes::delpresetbtnClick);
+    connect(groupingbtn, &QPushButton::clicked, this, &TBalanceVolumes::groupingbtnClick);
+    connect(advancedbtn, &QPushButton::clicked, this, &TBalanceVolumes::advancedbtnClick);
+    connect(helpbtn, &QPushButton::clicked, this, &TBalanceVolumes::helpbtnClick);
+    connect(exitbtn, &QPushButton::clicked, this, &TBalanceVolumes::exitbtnClick);
+    for (QRadioButton* radio : {quietestbtn, loudestbtn, selectedbtn}) {
+        connect(radio, &QRadioButton::clicked, this, [this] { UpdateEnablement(); });
+    }
+    connect(presetbtn, &QRadioButton::clicked, this, &TBalanceVolumes::presetbtnClick);
+    connect(presetbox, &QComboBox::activated, this, &TBalanceVolumes::presetboxChange);
+}
+
+// ---------------------------------------------------------------------------------------
+// Settings
+
+void TBalanceVolumes::LoadSettingsNow() {
+    SettingsWindowState state;
+    LoadSettings(
+        settingsPath_, options_, placement_, presets_, state,
+        [this](const std::string& message) { prompts_.Warning(this, Qt8(message)); },
+        decimalSeparator_);
+    FillPresetBox(QString());
+    CheckReference(state.defaultreflevel);
+    presetbox->setCurrentIndex(state.defaultrefpreset >= 0 &&
+                                       state.defaultrefpreset < presetbox->count()
+                                   ? state.defaultrefpreset
+                                   : -1);
+    ApplyPlacement();
+}
+
+void TBalanceVolumes::ApplyPlacement() {
+    move(placement_.mainleft, placement_.maintop);
+    resize(placement_.mainwidth, placement_.mainheight);
+    if (placement_.winstate == 2) {
+        setWindowState(Qt::WindowMaximized);
+    } else if (placement_.winstate == 1) {
+        setWindowState(Qt::WindowMinimized);
+    }
+}
+
+void TBalanceVolumes::CheckReference(int32_t defaultreflevel) {
+    // Checking a button runs what clicking it runs.
+    switch (defaultreflevel) {
+        case QuietestReference:
+            quietestbtn->setChecked(true);
+            UpdateEnablement();
+            break;
+        case LoudestReference:
+            loudestbtn->setChecked(true);
+            UpdateEnablement();
+            break;
+        case SelectedReference:
+            selectedbtn->setChecked(true);
+            UpdateEnablement();
+            break;
+        case PresetReference:
+            presetbtn->setChecked(true);
+            presetbtnClick();
+            break;
+        default:
+            break;
+    }
+}
+
+int32_t TBalanceVolumes::CheckedReference() const {
+    if (quietestbtn->isChecked()) {
+        return QuietestReference;
+    }
+    if (loudestbtn->isChecked()) {
+        return LoudestReference;
+    }
+    if (selectedbtn->isChecked()) {
+        return SelectedReference;
+    }
+    return PresetReference;
+}
+
+bool TBalanceVolumes::SaveSettingsNow() {
+    const bool normal = !(isMaximized() || isMinimized());
+    const QRect bounds = normal ? QRect(x(), y(), width(), height()) : normalGeometry();
+    placement_.winstate = isMaximized() ? 2 : (isMinimized() ? 1 : 0);
+    placement_.mainleft = bounds.x();
+    placement_.maintop = bounds.y();
+    placement_.mainwidth = bounds.width();
+    placement_.mainheight = bounds.height();
+    SettingsWindowState state;
+    state.defaultreflevel = CheckedReference();
+    state.defaultrefpreset = presetbox->currentIndex();
+    try {
+        SaveSettings(settingsPath_, options_, placement_, presets_, state, decimalSeparator_);
+    } catch (const SettingsError& error) {
+        prompts_.Error(this, Qt8(error.what()));
+        return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Layout
+
+void TBalanceVolumes::LayOut() {
+    const double ppi = logicalDpiY();
+    const int rowHeight = Scaled(18, ppi);
+    const int gridTop = Scaled(20, ppi);
+    const int clientWidth = width();
+    const int clientHeight = height();
+
+    const int buttonHeight = exitbtn->sizeHint().height();
+    const QFontMetrics metrics(font());
+    const int progressHeight =
+        std::max(metrics.height(), onefilegauge->sizeHint().height()) + metrics.height() + 16;
+
+    selfilegroup->setGeometry(6, 6, clientWidth - 12,
+                              clientHeight - progressHeight - buttonHeight - 18);
+    const QRect inner = selfilegroup->contentsRect();
+
+    // The button row along the bottom of the "Selected Files " box.
+    const int buttonTop = inner.bottom() + 1 - 6 - buttonHeight;
+    int left = 6;
+    for (QPushButton* button : {addfilesbtn, preparebtn, balancebtn, prepbalbtn, cancelbtn,
+                                remselbtn, remallbtn, addpresetbtn, delpresetbtn, groupingbtn}) {
+        const QSize size = ButtonSize(button);
+        button->setGeometry(left, buttonTop, size.width(), buttonHeight);
+        left += size.width() + 6;
+    }
+
+    // The reference choices flow left to right and wrap when the box is too narrow.
+    const int refWidth = inner.width() - 12;
+    QWidget* choices[] = {quietestbtn, loudestbtn, selectedbtn, presetbtn, presetbox};
+    const int titleHeight = metrics.height();
+    const int itemHeight =
+        std::max(presetbox->sizeHint().height(), quietestbtn->sizeHint().height());
+    int x = 8;
+    int y = titleHeight + 2;
+    std::vector<QRect> places;
+    for (QWidget* choice : choices) {
+        int w = choice->sizeHint().width();
+        if (choice == presetbox) {
+            w = std::max(w, 160);
+        }
+        const bool keepWithPreset = choice == presetbox;
+        if (x > 8 && x + w > refWidth - 8 && !keepWithPreset) {
+            x = 8;
+            y += itemHeight + 2;
+        }
+        places.emplace_back(x, y, w, itemHeight);
+        x += w + 8;
+    }
+    const int refHeight = y + itemHeight + 8;
+    reflevelgroup->setGeometry(6, buttonTop - 6 - refHeight, refWidth, refHeight);
+    for (size_t i = 0; i < places.size(); ++i) {
+        QRect place = places[i];
+        if (choices[i] == presetbox) {
+            place.setRight(std::min(place.right(), refWidth - 9));
+        }
+        choices[i]->setGeometry(place);
+    }
+
+    const int gridHeight = reflevelgroup->y() - 6 - gridTop;
+    filegrid->setGeometry(6, gridTop, inner.width() - 12, std::max(gridHeight, 0));
+    filegrid->verticalHeader()->setMinimumSectionSize(1);
+    filegrid->verticalHeader()->setDefaultSectionSize(rowHeight);
+    int gridInner = filegrid->width() - 2 * filegrid->frameWidth();
+    if (filegrid->verticalScrollBar()->isVisible()) {
+        gridInner -= filegrid->verticalScrollBar()->width();
+    }
+    const int unit = std::max(gridInner, 0) / 13;
+    filegrid->setColumnWidth(FileGrid::SourceColumn, 4 * unit);
+    filegrid->setColumnWidth(FileGrid::SourceLoudnessColumn, 2 * unit);
+    filegrid->setColumnWidth(FileGrid::ResultColumn, 4 * unit);
+    filegrid->setColumnWidth(FileGrid::ResultLoudnessColumn, 2 * unit);
+    filegrid->setColumnWidth(FileGrid::GroupColumn, std::max(gridInner - 12 * unit - 4, 0));
+    RefreshAllNames();
+
+    const int progressTop = clientHeight - progressHeight - buttonHeight - 12;
+    progressgroup->setGeometry(6, progressTop, clientWidth - 12, progressHeight);
+    const QRect progressInner = progressgroup->contentsRect();
+    const int lineTop = progressInner.top() + (progressInner.height() - itemHeight) / 2;
+    const int labelWidth = metrics.horizontalAdvance(QStringLiteral("Compressing:")) + 12;
+    gauge_label->setGeometry(8, lineTop, labelWidth, itemHeight);
+    gauge_filename->move(8 + labelWidth + 6, lineTop);
+    gauge_filename->resize(gauge_filename->width(), itemHeight);
+    onefilegauge->move(onefilegauge->x(), lineTop);
+    onefilegauge->resize(onefilegauge->width(), itemHeight);
+    eta_value->move(eta_value->x(), lineTop);
+    eta_value->resize(eta_value->width(), itemHeight);
+
+    const int bottomTop = progressTop + progressHeight + 6;
+    const QSize advancedSize = advancedbtn->sizeHint();
+    advancedbtn->setGeometry(6, bottomTop, advancedSize.width(), buttonHeight);
+    helpbtn->setGeometry(advancedbtn->geometry().right() + 1 + 6, bottomTop,
+                         helpbtn->sizeHint().width(), buttonHeight);
+    const int exitWidth = exitbtn->sizeHint().width();
+    exitbtn->setGeometry(clientWidth - 6 - exitWidth, bottomTop, exitWidth, buttonHeight);
+}
+
+void TBalanceVolumes::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    LayOut();
+}
+
+void TBalanceVolumes::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    LayOut();
+}
+
+// ---------------------------------------------------------------------------------------
+// The grid
+
+void TBalanceVolumes::RefreshRowNames(int row) {
+    const FileData* file = filegrid->Record(row);
+    if (file == nullptr) {
+        return;
+    }
+    const QFontMetrics metrics(filegrid->font());
+    const auto fitted = [&](const std::string& path, int column) {
+        QString name = Qt8(path);
+        if (options_.fnamesonly) {
+            name = FileNameOnly(name);
+        }
+        return FitText(name, filegrid->columnWidth(column) - 2, metrics, options_.truncends);
+    };
+    filegrid->SetCellText(row, FileGrid::SourceColumn,
+                          fitted(file->SourceFile, FileGrid::SourceColumn));
+    filegrid->SetCellText(row, FileGrid::ResultColumn,
+                          fitted(file->ResultFile, FileGrid::ResultColumn));
+}
+
+void TBalanceVolumes::RefreshAllNames() {
+    for (int row = 0; row < filegrid->rowCount(); ++row) {
+        RefreshRowNames(row);
+    }
+}
+
+void TBalanceVolumes::RescaleLoudnessBars() {
+    double scale = 0.0;
+    for (const FileData* file : filegrid->Files()) {
+        scale = std::max(scale, file->ScanLoudness);
+        scale = std::max(scale, file->Loudness);
+    }
+    filegrid->LoudnessScale = scale;
+    filegrid->viewport()->update();
+}
+
+void TBalanceVolumes::filegridCurrentChanged(int /*row*/) {
+    UpdateEnablement();
+}
+
+void TBalanceVolumes::ShowGridMenu(const QPoint& position) {
+    PopupMenu1->popup(filegrid->viewport()->mapToGlobal(position));
+}
+
+// ---------------------------------------------------------------------------------------
+// Intake and removal
+
+void TBalanceVolumes::AddFile(const QString& path) {
+    const std::string file = Std(path);
+    for (const FileData* listed : filegrid->Files()) {
+        if (SameFile(listed->SourceFile, file)) {
+            return;
+        }
+    }
+    const WaveHeaderInfo header = ReadWaveHeader(file);
+    if (header.Result == WaveCheckResult::NotSupported) {
+        prompts_.Error(this, QLatin1Char('"') + path +
+                                 QStringLiteral("\" is not a 44.1kHz 16-bit stereo WAV file"));
+        return;
+    }
+    if (header.Result == WaveCheckResult::CannotOpen) {
+        prompts_.Error(this, QStringLiteral("Cannot open file \"") + path +
+                                 QStringLiteral("\" (is it in use by another application?)"));
+        return;
+    }
+    auto record = std::make_unique<FileData>(file, header.HeaderSize, header.FrameCount,
+                                             header.TailBytes, ungroupedNumbers_);
+    ++FileCount;
+    int row = 0;
+    const bool wasEmpty = filegrid->rowCount() == 1 && filegrid->Record(0) == nullptr;
+    if (!wasEmpty) {
+        row = filegrid->AppendRow();
+    }
+    filegrid->PutRecord(row, std::move(record));
+    RefreshRowNames(row);
+    filegrid->SetCellText(row, FileGrid::GroupColumn, QString());
+    if (wasEmpty) {
+        filegrid->setCurrentCell(row, 0);
+    }
+    ops_->ReadyToBalance = false;
+    filegrid->viewport()->update();
+}
+
+void TBalanceVolumes::OfferFiles(const QStringList& paths) {
+    if (RunInProgress()) {
+        // The runs walk a list that must not change under them: these wait for the end.
+        heldFiles_.append(paths);
+    } else {
+        for (const QString& path : paths) {
+            AddFile(path);
+        }
+    }
+    UpdateEnablement();
+}
+
+void TBalanceVolumes::addfilesbtnClick() {
+    const QStringList filters = {QStringLiteral("WAV Files (*.wav)"),
+                                 QStringLiteral("All Files (*)")};
+    const QStringList chosen =
+        prompts_.OpenFiles(this, QStringLiteral("Select Files"), filters, options_.wavonly ? 0 : 1);
+    OfferFiles(chosen);
+}
+
+void TBalanceVolumes::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) {
+        event->acceptProposedAction();
+    }
+}
+
+void TBalanceVolumes::dragMoveEvent(QDragMoveEvent* event) {
+    if (event->mimeData()->hasUrls()) {
+        event->acceptProposedAction();
+    }
+}
+
+void TBalanceVolumes::dropEvent(QDropEvent* event) {
+    QStringList paths;
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile()) {
+            paths.append(url.toLocalFile());
+        }
+    }
+    event->acceptProposedAction();
+    OfferFiles(paths);
+}
+
+void TBalanceVolumes::remselbtnClick() {
+    const int row = filegrid->currentRow();
+    if (filegrid->Record(row) == nullptr) {
+        UpdateEnablement();
+        return;
+    }
+    --FileCount;
+    std::unique_ptr<FileData> removed = filegrid->RemoveDataRow(row);
+    if (filegrid->Record(0) != nullptr) {
+        filegrid->setCurrentCell(std::min(row, filegrid->rowCount() - 1), 0);
+    }
+    removed.reset();
+    filegrid->viewport()->update();
+    UpdateEnablement();
+}
+
+void TBalanceVolumes::remallbtnClick() {
+    filegrid->RemoveAll();
+    FileCount = 0;
+    filegrid->setCurrentCell(0, 0);
+    filegrid->viewport()->update();
+    UpdateEnablement();
+}
+
+// ---------------------------------------------------------------------------------------
+// Enablement and runs
+
+bool TBalanceVolumes::PresetChosen() const {
+    return presetbtn->isChecked() && presetbox->currentIndex() >= 0;
+}
+
+void TBalanceVolumes::UpdateEnablement() {
+    // A run that has been cancelled is still winding down inside its handler: nothing that
+    // starts or changes a run may come back before it has returned.
+    const bool busy = engine_.Running || RunInProgress();
+    const FileData* highlighted = HighlightedFile();
+    const bool enoughFiles = FileCount > 1 || (FileCount == 1 && PresetChosen());
+    helpbtn->setEnabled(true);
+    exitbtn->setEnabled(!busy);
+    advancedbtn->setEnabled(!busy);
+    preparebtn->setEnabled(!busy && FileCount > 0);
+    balancebtn->setEnabled(!busy && ops_->ReadyToBalance && enoughFiles);
+    prepbalbtn->setEnabled(!busy && enoughFiles);
+    remselbtn->setEnabled(!busy && highlighted != nullptr);
+    remallbtn->setEnabled(!busy && FileCount > 0);
+    addpresetbtn->setEnabled(!busy && highlighted != nullptr && highlighted->Normalised);
+    delpresetbtn->setEnabled(!busy && PresetChosen());
+    groupingbtn->setEnabled(!busy && FileCount > 0);
+    cancelbtn->setEnabled(engine_.Running);
+    presetbtn->setEnabled(presetbox->count() > 0);
+    presetbox->setEnabled(presetbtn->isEnabled());
+}
+
+template <typename Run>
+void TBalanceVolumes::RunOperation(Run run) {
+    ++runDepth_;
+    run();
+    --runDepth_;
+    if (runDepth_ > 0) {
+        return;
+    }
+    if (closeAfterRun_) {
+        close();
+        return;
+    }
+    const QStringList held = heldFiles_;
+    heldFiles_.clear();
+    for (const QString& path : held) {
+        AddFile(path);
+    }
+    UpdateEnablement();
+}
+
+void TBalanceVolumes::preparebtnClick() {
+    RunOperation([this] { ops_->preparebtnClick(); });
+}
+
+void TBalanceVolumes::balancebtnClick() {
+    RunOperation([this] { ops_->balancebtnClick(); });
+}
+
+void TBalanceVolumes::prepbalbtnClick() {
+    RunOperation([this] { ops_->prepbalbtnClick(); });
+}
+
+void TBalanceVolumes::cancelbtnClick() {
+    ops_->cancelbtnClick();
+}
+
+// ---------------------------------------------------------------------------------------
+// ProgressSink
+
+void TBalanceVolumes::PassStarted(const std::string& label, const std::string& fileName) {
+    onefilegauge->setValue(0);
+    onefilegauge->show();
+    gauge_label->setText(Qt8(label));
+    gauge_filename->setText(Qt8(fileName));
+    emit passStarted(Qt8(label), Qt8(fileName));
+}
+
+void TBalanceVolumes::PassProgress(int percent) {
+    onefilegauge->setValue(std::clamp(percent, 0, 100));
+}
+
+void TBalanceVolumes::PassEnded() {
+    onefilegauge->hide();
+    gauge_label->clear();
+    gauge_filename->clear();
+}
+
+void TBalanceVolumes::ShowEstimate(const std::string& shortText, const std::string& longText) {
+    SetApplicationTitle(shortText);
+    eta_value->setText(Qt8(longText));
+    eta_value->adjustSize();
+    eta_value->resize(eta_value->width(), gauge_label->height());
+    eta_value->show();
+}
+
+void TBalanceVolumes::PumpEvents() {
+    QCoreApplication::processEvents();
+}
+
+void TBalanceVolumes::ReportError(const std::string& message) {
+    prompts_.Error(this, Qt8(message));
+}
+
+// ---------------------------------------------------------------------------------------
+// RunHost
+
+std::vector<FileData*> TBalanceVolumes::Files() {
+    return filegrid->Files();
+}
+
+void TBalanceVolumes::ShowError(const std::string& message) {
+    prompts_.Error(this, Qt8(message));
+}
+
+void TBalanceVolumes::ShowWarning(const std::string& message) {
+    prompts_.Warning(this, Qt8(message));
+}
+
+namespace {
+Answer ToAnswer(Prompts::Reply reply) {
+    switch (reply) {
+        case Prompts::Reply::Yes:
+            return Answer::Yes;
+        case Prompts::Reply::No:
+            return Answer::No;
+        case Prompts::Reply::None:
+            break;
+    }
+    return Answer::None;
+}
+}  // namespace
+
+Answer TBalanceVolumes::AskConfirm(const std::string& message) {
+    return ToAnswer(prompts_.Confirm(this, Qt8(message)));
+}
+
+Answer TBalanceVolumes::AskWarning(const std::string& message) {
+    return ToAnswer(prompts_.WarningYesNo(this, Qt8(message)));
+}
+
+std::optional<std::string> TBalanceVolumes::OutputFolderPrompt() {
+    const QString folder = prompts_.Folder(this, QStringLiteral("Select Output Folder"));
+    if (folder.isEmpty()) {
+        return std::nullopt;
+    }
+    return Std(folder);
+}
+
+void TBalanceVolumes::ShowProgressLine(const std::vector<std::string>& resultFileNames) {
+    eta_value->hide();
+    const QFontMetrics metrics(gauge_filename->font());
+    int widest = 0;
+    for (const std::string& name : resultFileNames) {
+        widest = std::max(widest, metrics.horizontalAdvance(Qt8(name)));
+    }
+    // Very long names must not push the gauge out of the box: the name is cut instead.
+    const int gaugeWidth = 150;
+    const int etaWidth = metrics.horizontalAdvance(QStringLiteral("Time Remaining: 00:00")) + 8;
+    const int room = progressgroup->width() - gauge_filename->x() - 6 - gaugeWidth - 6 - etaWidth;
+    widest = std::clamp(widest, 0, std::max(room, 40));
+    gauge_filename->resize(widest, gauge_filename->height());
+    onefilegauge->setGeometry(gauge_filename->x() + widest + 6, gauge_filename->y(), gaugeWidth,
+                              gauge_filename->height());
+    eta_value->move(onefilegauge->geometry().right() + 1 + 6, gauge_filename->y());
+    gauge_label->show();
+    gauge_filename->show();
+    onefilegauge->show();
+}
+
+void TBalanceVolumes::HideProgressLine() {
+    gauge_label->hide();
+    gauge_filename->hide();
+    onefilegauge->hide();
+    eta_value->hide();
+}
+
+void TBalanceVolumes::SetApplicationTitle(const std::string& title) {
+    applicationTitle_ = Qt8(title);
+    // The desktop shows the window's title where the taskbar entry would show the program's.
+    setWindowTitle(applicationTitle_ == AppTitle ? MainCaption
+                                                 : applicationTitle_ + " - " + MainCaption);
+}
+
+ReferenceChoice TBalanceVolumes::Reference() {
+    switch (CheckedReference()) {
+        case QuietestReference:
+            return ReferenceChoice::Quietest;
+        case LoudestReference:
+            return ReferenceChoice::Loudest;
+        case SelectedReference:
+            return ReferenceChoice::Highlighted;
+        default:
+            return ReferenceChoice::Preset;
+    }
+}
+
+FileData* TBalanceVolumes::HighlightedFile() {
+    return filegrid->Record(filegrid->currentRow());
+}
+
+std::optional<double> TBalanceVolumes::ChosenPresetLevel() {
+    return presets_.ChosenPresetLevel(presetbox->currentIndex());
+}
+
+// ---------------------------------------------------------------------------------------
+// Presets
+
+void TBalanceVolumes::FillPresetBox(const QString& name) {
+    presetbox->clear();
+    for (const std::string& item : presets_.Names()) {
+        presetbox->addItem(Qt8(item));
+    }
+    presetbox->setCurrentIndex(
+        name.isEmpty() ? -1 : presetbox->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive));
+}
+
+void TBalanceVolumes::addpresetbtnClick() {
+    const std::optional<QString> reply =
+        services_.AskName(this, QStringLiteral("Supply a Name for the Preset"), QString());
+    const FileData* highlighted = HighlightedFile();
+    if (reply && !reply->isEmpty() && highlighted != nullptr) {
+        const std::string name = Std(*reply);
+        bool store = true;
+        if (presets_.FindPreset(name) >= 0) {
+            store =
+                prompts_.WarningYesNo(this, QStringLiteral("Overwrite existing preset \"") +
+                                                *reply + QLatin1Char('"')) == Prompts::Reply::Yes;
+        }
+        if (store) {
+            const int index = presets_.StorePreset(name, highlighted->Loudness);
+            FillPresetBox(*reply);
+            presetbox->setCurrentIndex(index);
+            presetbtn->setChecked(true);
+            presetbtnClick();
+        }
+    }
+    UpdateEnablement();
+}
+
+void TBalanceVolumes::delpresetbtnClick() {
+    presets_.DeletePreset(presetbox->currentIndex(), options_.replaygaindeleted);
+    FillPresetBox(QString());
+    presetbtnClick();
+    if (presets_.Empty()) {
+        quietestbtn->setChecked(true);
+        UpdateEnablement();
+    }
+}
+
+void TBalanceVolumes::presetbtnClick() {
+    if (presetbtn->isChecked() && presetbox->currentIndex() < 0 && presetbox->count() > 0) {
+        presetbox->setCurrentIndex(0);
+    }
+    UpdateEnablement();
+}
+
+void TBalanceVolumes::presetboxChange(int /*index*/) {
+    presetbtn->setChecked(true);
+    presetbtnClick();
+}
+
+// ---------------------------------------------------------------------------------------
+// Dialogs, help, export, closing
+
+void TBalanceVolumes::advancedbtnClick() {
+    if (services_.AdvancedOptions(this, options_)) {
+        RefreshAllNames();
+    }
+    filegrid->viewport()->update();
+}
+
+void TBalanceVolumes::groupingbtnClick() {
+    if (services_.TrackGrouping(this, Files(), options_, placement_)) {
+        ops_->ReadyToBalance = false;
+    }
+    for (int row = 0; row < filegrid->rowCount(); ++row) {
+        const FileData* file = filegrid->Record(row);
+        if (file != nullptr) {
+            filegrid->SetCellText(
+                row, FileGrid::GroupColumn,
+                file->GroupNumber > 0 ? QString::number(file->GroupNumber) : QString());
+        }
+    }
+    UpdateEnablement();
+    filegrid->viewport()->update();
+}
+
+void TBalanceVolumes::ShowHelp(const QString& topic) {
+    QString address = helpFolder_;
+    if (!topic.isEmpty()) {
+        address += QLatin1Char('/') + topic + QStringLiteral(".html");
+    }
+    services_.OpenUrl(QUrl::fromLocalFile(address));
+}
+
+void TBalanceVolumes::helpbtnClick() {
+    ShowHelp(QStringLiteral("introduction"));
+}
+
+void TBalanceVolumes::exitbtnClick() {
+    close();
+}
+
+void TBalanceVolumes::SavetoFile1Click() {
+    const QString path = prompts_.SaveFile(
+        this, QStringLiteral("Save Results to File"),
+        {QStringLiteral("Comma Separated Text Files (*.csv)"), QStringLiteral("All Files (*)")},
+        QStringLiteral("csv"));
+    if (path.isEmpty()) {
+        return;
+    }
+    std::vector<ExportRow> rows;
+    for (const FileData* file : filegrid->Files()) {
+        rows.push_back({file->SourceFile, file->ScanLoudness, file->ResultFile, file->Loudness});
+    }
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const std::optional<std::string> failure =
+        WriteResultsFile(Std(path), rows, options_.loudnessunits, decimalSeparator_);
+    QGuiApplication::restoreOverrideCursor();
+    if (failure) {
+        prompts_.Error(this, Qt8(*failure));
+        return;
+    }
+    prompts_.Plain(this, QStringLiteral("Data Saved to File: ") + path);
+}
+
+void TBalanceVolumes::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() != QEvent::ActivationChange || !isActiveWindow()) {
+        return;
+    }
+    if (skipNextActivation_) {
+        // The window coming back from the hint itself is not a new activation.
+        skipNextActivation_ = false;
+        return;
+    }
+    if (options_.givehint && !hintShowing_ && !hintPending_) {
+        // Not from inside the activation itself: the hint is modal.
+        hintPending_ = true;
+        QTimer::singleShot(0, this, &TBalanceVolumes::OfferHint);
+    }
+}
+
+void TBalanceVolumes::OfferHint() {
+    hintPending_ = false;
+    if (!options_.givehint || hintShowing_ || !isActiveWindow() || RunInProgress()) {
+        return;
+    }
+    hintShowing_ = true;
+    const bool ticked = services_.StartHint(this);
+    hintShowing_ = false;
+    if (ticked) {
+        options_.givehint = false;
+    }
+    skipNextActivation_ = !isActiveWindow();
+    emit hintOffered();
+}
+
+void TBalanceVolumes::closeEvent(QCloseEvent* event) {
+    if (RunInProgress()) {
+        // Stop the run; the handler closes the window once the run has wound down.
+        closeAfterRun_ = true;
+        if (engine_.Running) {
+            ops_->cancelbtnClick();
+        }
+        event->ignore();
+        return;
+    }
+    if (!settingsSaved_) {
+        // A settings file that cannot be written has been reported; the window closes anyway.
+        SaveSettingsNow();
+        settingsSaved_ = true;
+    }
+    event->accept();
+}
+
+}  // namespace tralux
