@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace tralux::cli {
+
+// A command line that cannot be acted on; the program prints it and exits with status 2.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum class Command { None, Analyse, Prepare, Balance };
+
+// What --reference chose.
+struct ReferenceArgument {
+    enum class Kind { Quietest, Loudest, File, Preset, Level };
+    Kind kind = Kind::Quietest;
+    int fileNumber = 0;  // File: counted from 1 over the FILE arguments
+    std::string presetName;
+    double level = 0.0;  // Level: loudness on the 16-bit sample-value scale
+};
+
+// The parsed command line. Unset optionals leave the settings file's value in force.
+struct CommandLine {
+    Command command = Command::None;
+    bool help = false;
+    bool version = false;
+
+    std::vector<std::string> files;  // as given
+    ReferenceArgument reference;
+    std::vector<std::vector<std::string>> groups;  // names as given, in group-number order
+    std::optional<std::string> outputDir;
+    bool besideSource = false;
+    std::optional<std::string> suffix;
+    bool noSuffix = false;
+    std::optional<double> maxCompression;
+    std::optional<double> warnCompression;
+    std::optional<int16_t> finalLimit;
+    std::optional<int32_t> units;  // 0 percent, 1 decibels, 2 sample value
+    std::optional<std::string> csvFile;
+    std::optional<std::string> settingsFile;
+    bool yes = false;
+    bool quiet = false;
+};
+
+// Parses the arguments after the program name, GNU style: long options with "=VALUE" or a
+// separate value, options before or after the files, "--" ending the options.
+CommandLine ParseCommandLine(const std::vector<std::string>& arguments);
+
+// A number as typed by a user: "1.5" or, as some locales write it, "1,5". nullopt unless the
+// whole text is one finite number.
+std::optional<double> ParseNumber(const std::string& text);
+
+std::string UsageText();
+std::string HelpText();
+
+}  // namespace tralux::cli

@@ -1,0 +1,32 @@
+#include "Interrupt.h"
+
+#include <csignal>
+
+namespace tralux::cli {
+namespace {
+
+// A signal handler can reach nothing but a flag of static storage; this is the only one.
+volatile std::sig_atomic_t interrupted = 0;
+
+extern "C" void OnInterrupt(int) {
+    interrupted = 1;
+}
+
+}  // namespace
+
+void InstallInterruptHandler() {
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    // Restart plain reads and writes; the terminal questions wait in poll(), which a signal
+    // always interrupts, so Ctrl-C still ends a question.
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+bool InterruptRequested() {
+    return interrupted != 0;
+}
+
+}  // namespace tralux::cli

@@ -1,0 +1,396 @@
+#include "Program.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+
+#include "CommandLine.h"
+#include "Interrupt.h"
+#include "TerminalHost.h"
+#include "engine/AudioEngine.h"
+#include "engine/WaveHeader.h"
+#include "operations/Operations.h"
+#include "settings/Settings.h"
+#include "units/Loudness.h"
+#include "units/ResultsExport.h"
+
+namespace tralux::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+void WriteAll(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t written = ::write(fd, text.data() + done, text.size() - done);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return;
+        }
+        done += static_cast<size_t>(written);
+    }
+}
+
+int Usage(const std::string& problem) {
+    WriteAll(2, "tralux-cli: " + problem + "\n" + UsageText());
+    return ExitUsage;
+}
+
+std::string PadLeft(const std::string& text, size_t width) {
+    return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
+}
+
+// The listed files, as the window's grid holds them, with the FILE arguments they came from.
+struct FileList {
+    UngroupedNumbers numbers;
+    std::vector<std::unique_ptr<FileData>> records;
+    std::vector<FileData*> byArgument;  // nullptr for a FILE that was refused
+    int rejected = 0;
+
+    std::vector<FileData*> Files() const {
+        std::vector<FileData*> files;
+        for (const auto& record : records) {
+            files.push_back(record.get());
+        }
+        return files;
+    }
+};
+
+// The window's intake of one path: duplicates skipped silently, anything but a 44.1 kHz
+// 16-bit stereo WAV file refused with the window's message.
+FileData* AddFile(FileList& list, const std::string& path, TerminalHost& host) {
+    for (const auto& record : list.records) {
+        std::error_code error;
+        if (record->SourceFile == path || fs::equivalent(record->SourceFile, path, error)) {
+            return record.get();
+        }
+    }
+    const WaveHeaderInfo header = ReadWaveHeader(path);
+    if (header.Result == WaveCheckResult::NotSupported) {
+        host.Message("Error", "\"" + path + "\" is not a 44.1kHz 16-bit stereo WAV file");
+        ++list.rejected;
+        return nullptr;
+    }
+    if (header.Result == WaveCheckResult::CannotOpen) {
+        host.Message("Error",
+                     "Cannot open file \"" + path + "\" (is it in use by another application?)");
+        ++list.rejected;
+        return nullptr;
+    }
+    list.records.push_back(std::make_unique<FileData>(path, header.HeaderSize, header.FrameCount,
+                                                      header.TailBytes, list.numbers));
+    return list.records.back().get();
+}
+
+// The settings the runs read, with the command line's choices over the settings file's.
+struct Settings {
+    Options options;
+    PresetList presets;
+    std::vector<std::string> warnings;
+};
+
+std::optional<std::string> ApplyOptions(const CommandLine& line, Settings& settings) {
+    Options& options = settings.options;
+    if (line.outputDir) {
+        const std::string folder = AbsolutePath(*line.outputDir);
+        std::error_code error;
+        if (!fs::is_directory(folder, error)) {
+            return "--output-dir names no folder: " + *line.outputDir;
+        }
+        options.samefolder = 0;
+        options.outputdir = folder;
+    } else if (line.besideSource) {
+        options.samefolder = 1;
+    }
+    if (line.suffix) {
+        options.addoutputext = true;
+        options.nameext = *line.suffix;
+    } else if (line.noSuffix) {
+        options.addoutputext = false;
+    }
+    if (line.maxCompression) {
+        options.maxcompfactor = *line.maxCompression;
+    }
+    if (line.warnCompression) {
+        if (*line.warnCompression > options.maxcompfactor) {
+            return "--warn-compression exceeds the maximum compression " +
+                   FixedPointText(options.maxcompfactor, ".");
+        }
+        options.warncompfactor = *line.warnCompression;
+    }
+    // As when the settings are loaded: the warning level never lies above the maximum.
+    if (options.warncompfactor > options.maxcompfactor) {
+        options.warncompfactor = options.maxcompfactor;
+    }
+    if (line.finalLimit) {
+        options.dofinalnorm = true;
+        options.normaliselevel = *line.finalLimit;
+    }
+    if (line.units) {
+        options.loudnessunits = *line.units;
+    }
+    return std::nullopt;
+}
+
+void PrintAnalysis(const std::vector<FileData*>& files, int32_t unit) {
+    std::string text = PadLeft("Peak", 7) + "  " + PadLeft("Loudness", 8) + "  File\n";
+    for (const FileData* file : files) {
+        text += PadLeft(LoudnessText(file->Peak, unit), 7) + "  " +
+                PadLeft(LoudnessText(file->ScanLoudness, unit), 8) + "  " + file->SourceFile + "\n";
+    }
+    WriteAll(1, text);
+}
+
+void PrintResults(const std::vector<FileData*>& files, int32_t unit) {
+    const std::string source = "Source Loudness";
+    const std::string result = "Result Loudness";
+    std::string text = source + "  " + result + "  File\n";
+    for (const FileData* file : files) {
+        text += PadLeft(LoudnessText(file->ScanLoudness, unit), source.size()) + "  ";
+        if (file->Ignored) {
+            text += PadLeft("-", result.size()) + "  " + file->SourceFile +
+                    " (completely silent, ignored)\n";
+        } else {
+            text += PadLeft(LoudnessText(file->Loudness, unit), result.size()) + "  " +
+                    file->SourceFile + " -> " + file->ResultFile + "\n";
+        }
+    }
+    WriteAll(1, text);
+}
+
+bool WriteExport(const std::string& path, const std::vector<FileData*>& files, int32_t unit,
+                 TerminalHost& host) {
+    std::vector<ExportRow> rows;
+    for (const FileData* file : files) {
+        rows.push_back({file->SourceFile, file->ScanLoudness, file->ResultFile, file->Loudness});
+    }
+    const std::string fullPath = AbsolutePath(path);
+    if (const auto failure = WriteResultsFile(fullPath, rows, unit)) {
+        host.ShowError(*failure);
+        return false;
+    }
+    host.EndProgressLine();
+    WriteAll(2, "Data Saved to File: " + fullPath + "\n");
+    return true;
+}
+
+// Scan only: the same pass the Prepare run starts with, and nothing written.
+bool Analyse(AudioEngine& engine, const std::vector<FileData*>& files, TerminalHost& host) {
+    double frames = 0.0;
+    for (const FileData* file : files) {
+        frames += file->FrameCount;
+    }
+    host.SetCancel([&engine] { engine.Running = false; });
+    engine.Running = true;
+    engine.Estimator.ResetEstimate(frames);
+    host.ShowProgressLine({});
+    engine.Estimator.StartTiming();
+    for (FileData* file : files) {
+        if (!engine.Running) {
+            break;
+        }
+        try {
+            engine.ScanFile(*file);
+        } catch (const PassOpenError& error) {
+            host.ShowError(error.what());
+        }
+    }
+    const bool completed = engine.Running;
+    engine.Running = false;
+    host.HideProgressLine();
+    return completed;
+}
+
+}  // namespace
+
+std::string AbsolutePath(const std::string& path) {
+    std::string full = path;
+    if (full.empty() || full.front() != '/') {
+        std::error_code error;
+        const fs::path current = fs::current_path(error);
+        full = (error ? std::string(".") : current.string()) + "/" + full;
+    }
+    std::string clean;
+    size_t start = 0;
+    while (start <= full.size()) {
+        size_t slash = full.find('/', start);
+        if (slash == std::string::npos) {
+            slash = full.size();
+        }
+        const std::string segment = full.substr(start, slash - start);
+        if (!segment.empty() && segment != ".") {
+            clean += "/" + segment;
+        }
+        start = slash + 1;
+    }
+    return clean.empty() ? "/" : clean;
+}
+
+int RunProgram(const std::vector<std::string>& arguments, const std::string& executableFolder) {
+    CommandLine line;
+    try {
+        line = ParseCommandLine(arguments);
+    } catch (const UsageError& error) {
+        return Usage(error.what());
+    }
+    if (line.help) {
+        WriteAll(1, HelpText());
+        return ExitDone;
+    }
+    if (line.version) {
+        WriteAll(1, "tralux-cli " TRALUX_VERSION "\n");
+        return ExitDone;
+    }
+
+    // The settings file is only read here: the window program owns it.
+    Settings settings;
+    std::string settingsPath;
+    if (line.settingsFile) {
+        settingsPath = AbsolutePath(*line.settingsFile);
+        if (::access(settingsPath.c_str(), R_OK) != 0) {
+            return Usage("cannot read the settings file " + *line.settingsFile);
+        }
+    } else {
+        settingsPath = SettingsFilePath(executableFolder);
+    }
+    {
+        WindowPlacement placement;
+        SettingsWindowState state;
+        LoadSettings(
+            settingsPath, settings.options, placement, settings.presets, state,
+            [&settings](const std::string& message) { settings.warnings.push_back(message); });
+    }
+    if (const auto problem = ApplyOptions(line, settings)) {
+        return Usage(*problem);
+    }
+    std::optional<double> presetLevel;
+    if (line.reference.kind == ReferenceArgument::Kind::Preset) {
+        const int index = settings.presets.FindPreset(line.reference.presetName);
+        if (index < 0) {
+            std::string names;
+            for (const auto& name : settings.presets.Names()) {
+                names += "\n  " + name;
+            }
+            return Usage("no preset named '" + line.reference.presetName + "' in " + settingsPath +
+                         (names.empty() ? "; it holds none" : "; it holds:" + names));
+        }
+        presetLevel = settings.presets[index].Level;
+    } else if (line.reference.kind == ReferenceArgument::Kind::Level) {
+        presetLevel = line.reference.level;
+    }
+
+    InstallInterruptHandler();
+    TerminalSetup setup;
+    setup.inputIsTerminal = ::isatty(0) == 1;
+    setup.outputIsTerminal = ::isatty(2) == 1;
+    setup.yes = line.yes;
+    setup.quiet = line.quiet;
+    TerminalHost host(setup);
+
+    // An output folder the settings name but that is gone matters only when it is used.
+    if (line.command != Command::Analyse && !line.outputDir && !line.besideSource &&
+        settings.options.samefolder != 1 && settings.options.samefolder != 2) {
+        for (const auto& warning : settings.warnings) {
+            host.ShowWarning(warning);
+        }
+    }
+
+    FileList list;
+    for (const auto& argument : line.files) {
+        list.byArgument.push_back(AddFile(list, AbsolutePath(argument), host));
+    }
+    const std::vector<FileData*> files = list.Files();
+    if (files.empty()) {
+        host.Message("Error", "No file to work on");
+        return ExitFailed;
+    }
+    for (size_t group = 0; group < line.groups.size(); ++group) {
+        for (const auto& name : line.groups[group]) {
+            for (size_t i = 0; i < line.files.size(); ++i) {
+                FileData* file = list.byArgument[i];
+                if (line.files[i] != name || file == nullptr) {
+                    continue;
+                }
+                if (file->GroupNumber > 0 && file->GroupNumber != static_cast<int32_t>(group + 1)) {
+                    return Usage("'" + name + "' is the same file as one of another --group");
+                }
+                file->GroupNumber = static_cast<int32_t>(group + 1);
+            }
+        }
+    }
+    host.SetFiles(files);
+
+    const int32_t unit = settings.options.loudnessunits;
+    AudioEngine engine(host);
+    bool completed = false;
+    if (line.command == Command::Analyse) {
+        completed = Analyse(engine, files, host);
+    } else {
+        ReferenceChoice choice = ReferenceChoice::Quietest;
+        FileData* highlighted = nullptr;
+        switch (line.reference.kind) {
+            case ReferenceArgument::Kind::Quietest:
+                break;
+            case ReferenceArgument::Kind::Loudest:
+                choice = ReferenceChoice::Loudest;
+                break;
+            case ReferenceArgument::Kind::File:
+                choice = ReferenceChoice::Highlighted;
+                highlighted = list.byArgument[static_cast<size_t>(line.reference.fileNumber - 1)];
+                if (highlighted == nullptr) {
+                    host.Message(
+                        "Error",
+                        "The reference file " +
+                            line.files[static_cast<size_t>(line.reference.fileNumber - 1)] +
+                            " cannot be used: balance operation abandoned");
+                    return ExitFailed;
+                }
+                break;
+            case ReferenceArgument::Kind::Preset:
+            case ReferenceArgument::Kind::Level:
+                choice = ReferenceChoice::Preset;
+                break;
+        }
+        host.SetReference(choice, highlighted, presetLevel);
+
+        Operations operations(engine, settings.options, host);
+        host.SetCancel([&operations] { operations.cancelbtnClick(); });
+        if (line.command == Command::Prepare) {
+            operations.preparebtnClick();
+            completed = operations.ReadyToBalance;
+        } else {
+            operations.prepbalbtnClick();
+            bool allNormalised = true;
+            for (const FileData* file : files) {
+                allNormalised = allNormalised && (file->Ignored || file->Normalised);
+            }
+            completed = allNormalised && !operations.ReadyToBalance;
+        }
+    }
+
+    completed = completed && !host.ErrorShown() && !host.Declined() && !InterruptRequested();
+    if (InterruptRequested()) {
+        host.Message("tralux-cli", "cancelled");
+        return ExitFailed;
+    }
+    if (!completed) {
+        return ExitFailed;
+    }
+    if (line.command == Command::Analyse) {
+        PrintAnalysis(files, unit);
+    } else {
+        PrintResults(files, unit);
+    }
+    if (line.csvFile && !WriteExport(*line.csvFile, files, unit, host)) {
+        return ExitFailed;
+    }
+    return list.rejected == 0 ? ExitDone : ExitFailed;
+}
+
+}  // namespace tralux::cli
