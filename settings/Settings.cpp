@@ -1,0 +1,215 @@
+#include "settings/Settings.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+namespace tralux {
+
+namespace {
+
+constexpr const char* OptionsSection = "Options";
+constexpr const char* WindowsSection = "Windows";
+
+}  // namespace
+
+void ReadPresets(const ProfileFile& file, bool replaygaindeleted, PresetList& presets,
+                 SettingsWindowState& state, const std::string& decimalSeparator) {
+    presets.Clear();
+    bool builtInPresent = false;
+    for (int n = 1;; ++n) {
+        const std::string number = std::to_string(n);
+        const std::string name = file.ReadString(OptionsSection, "pname" + number, "");
+        if (name.empty()) {
+            break;
+        }
+        const double level = file.ReadFloat(OptionsSection, "pval" + number, 0.0, decimalSeparator);
+        // Only an exact 2810 is the built-in preset; 2810.4 is a user's preset near it.
+        if (level == BuiltInPresetLevel) {
+            builtInPresent = true;
+        }
+        presets.Append(Preset(name, RoundTiesToEven(level)));
+    }
+    if (!builtInPresent && !replaygaindeleted) {
+        presets.Append(Preset(BuiltInPresetName, BuiltInPresetLevel));
+    }
+
+    // The drop-down starts without a selection; other values leave the form's choice.
+    state.defaultrefpreset = -1;
+    const int32_t reference = file.ReadInteger(OptionsSection, "defaultreflevel", 0);
+    if (reference >= QuietestReference && reference <= PresetReference) {
+        state.defaultreflevel = reference;
+    }
+    // Checking "Preset:" selects the first item when none is selected.
+    if (state.defaultreflevel == PresetReference && !presets.Empty()) {
+        state.defaultrefpreset = 0;
+    }
+    const int32_t selection = file.ReadInteger(OptionsSection, "defaultrefpreset", 0);
+    state.defaultrefpreset = selection >= 0 && selection < presets.Count() ? selection : -1;
+
+    // A hand-edited file must not leave "Preset:" checked with nothing to choose: with no
+    // presets the window disables that button, and balancing would have no level.
+    if (state.defaultreflevel == PresetReference) {
+        if (presets.Empty()) {
+            state.defaultreflevel = QuietestReference;
+        } else if (state.defaultrefpreset < 0) {
+            state.defaultrefpreset = 0;
+        }
+    }
+}
+
+void WritePresets(ProfileFile& file, bool replaygaindeleted, const PresetList& presets,
+                  const SettingsWindowState& state, const std::string& decimalSeparator) {
+    const int32_t reference =
+        state.defaultreflevel >= QuietestReference && state.defaultreflevel < PresetReference
+            ? state.defaultreflevel
+            : PresetReference;
+    file.WriteInteger(OptionsSection, "defaultreflevel", reference);
+    const int32_t selection =
+        state.defaultrefpreset >= 0 && state.defaultrefpreset < presets.Count()
+            ? state.defaultrefpreset
+            : -1;
+    file.WriteInteger(OptionsSection, "defaultrefpreset", selection);
+    file.WriteBool(OptionsSection, "replaygaindeleted", replaygaindeleted);
+    for (int i = 0; i < presets.Count(); ++i) {
+        const std::string number = std::to_string(i + 1);
+        file.WriteString(OptionsSection, "pname" + number, presets[i].Name);
+        file.WriteFloat(OptionsSection, "pval" + number, presets[i].Level, decimalSeparator);
+    }
+}
+
+void ReadSettings(const ProfileFile& file, Options& options, WindowPlacement& placement,
+                  PresetList& presets, SettingsWindowState& state, const SettingsWarning& warn,
+                  const std::string& decimalSeparator) {
+    const Options defaults;
+    const char* const s = OptionsSection;
+    options.givehint = file.ReadBool(s, "givehint", defaults.givehint);
+    options.nameext = file.ReadString(s, "nameext", defaults.nameext);
+    options.addoutputext = file.ReadBool(s, "addoutputext", defaults.addoutputext);
+    options.overwritewarn = file.ReadBool(s, "overwritewarn", defaults.overwritewarn);
+    options.samefolder = file.ReadInteger(s, "samefolder", defaults.samefolder);
+
+    options.outputdir = file.ReadString(s, "outputdir", defaults.outputdir);
+    if (!options.outputdir.empty()) {
+        std::error_code error;
+        if (!std::filesystem::is_directory(options.outputdir, error)) {
+            const std::string path = options.outputdir;
+            options.outputdir.clear();
+            if (warn) {
+                warn("Failed to set output directory to " + path);
+            }
+        }
+    }
+
+    options.wavonly = file.ReadBool(s, "wavonly", defaults.wavonly);
+    options.fnamesonly = file.ReadBool(s, "fnamesonly", defaults.fnamesonly);
+    options.truncends = file.ReadBool(s, "truncends", defaults.truncends);
+    options.loudnessunits = file.ReadInteger(s, "loudnessunits", defaults.loudnessunits);
+    // The level is a 16-bit value: the low 16 bits of what was read, taken as signed.
+    options.normaliselevel = static_cast<int16_t>(static_cast<uint16_t>(
+        static_cast<uint32_t>(file.ReadInteger(s, "normaliselevel", defaults.normaliselevel))));
+    options.dofinalnorm = file.ReadBool(s, "dofinalnorm", defaults.dofinalnorm);
+    options.maxcompfactor =
+        file.ReadFloat(s, "maxcompfactor", defaults.maxcompfactor, decimalSeparator);
+    options.warncompfactor =
+        file.ReadFloat(s, "warncompfactor", defaults.warncompfactor, decimalSeparator);
+    if (options.warncompfactor > options.maxcompfactor) {
+        options.warncompfactor = options.maxcompfactor;
+    }
+    options.replaygaindeleted = file.ReadBool(s, "replaygaindeleted", defaults.replaygaindeleted);
+
+    ReadPresets(file, options.replaygaindeleted, presets, state, decimalSeparator);
+
+    const WindowPlacement initial;
+    const char* const w = WindowsSection;
+    placement.mainleft = file.ReadInteger(w, "mainleft", initial.mainleft);
+    placement.maintop = file.ReadInteger(w, "maintop", initial.maintop);
+    placement.mainwidth = file.ReadInteger(w, "mainwidth", initial.mainwidth);
+    placement.mainheight = file.ReadInteger(w, "mainheight", initial.mainheight);
+    placement.grpleft = file.ReadInteger(w, "grpleft", initial.grpleft);
+    placement.grptop = file.ReadInteger(w, "grptop", initial.grptop);
+    placement.grpwidth = file.ReadInteger(w, "grpwidth", initial.grpwidth);
+    placement.grpheight = file.ReadInteger(w, "grpheight", initial.grpheight);
+    placement.winstate = file.ReadInteger(w, "winstate", initial.winstate);
+}
+
+void WriteSettings(ProfileFile& file, const Options& options, const WindowPlacement& placement,
+                   const PresetList& presets, const SettingsWindowState& state,
+                   const std::string& decimalSeparator) {
+    const char* const s = OptionsSection;
+    file.EraseSection(s);
+    file.WriteBool(s, "givehint", options.givehint);
+    file.WriteString(s, "nameext", options.nameext);
+    file.WriteString(s, "outputdir", options.outputdir);
+    file.WriteInteger(s, "samefolder", options.samefolder);
+    file.WriteBool(s, "addoutputext", options.addoutputext);
+    file.WriteBool(s, "overwritewarn", options.overwritewarn);
+    file.WriteBool(s, "wavonly", options.wavonly);
+    file.WriteBool(s, "fnamesonly", options.fnamesonly);
+    file.WriteBool(s, "truncends", options.truncends);
+    file.WriteInteger(s, "loudnessunits", options.loudnessunits);
+    file.WriteInteger(s, "normaliselevel", options.normaliselevel);
+    file.WriteBool(s, "dofinalnorm", options.dofinalnorm);
+    file.WriteFloat(s, "maxcompfactor", options.maxcompfactor, decimalSeparator);
+    file.WriteFloat(s, "warncompfactor", options.warncompfactor, decimalSeparator);
+    WritePresets(file, options.replaygaindeleted, presets, state, decimalSeparator);
+
+    const char* const w = WindowsSection;
+    file.EraseSection(w);
+    file.WriteInteger(w, "winstate", placement.winstate);
+    file.WriteInteger(w, "mainleft", placement.mainleft);
+    file.WriteInteger(w, "maintop", placement.maintop);
+    file.WriteInteger(w, "mainwidth", placement.mainwidth);
+    file.WriteInteger(w, "mainheight", placement.mainheight);
+    file.WriteInteger(w, "grpleft", placement.grpleft);
+    file.WriteInteger(w, "grptop", placement.grptop);
+    file.WriteInteger(w, "grpwidth", placement.grpwidth);
+    file.WriteInteger(w, "grpheight", placement.grpheight);
+}
+
+void LoadSettings(const std::string& path, Options& options, WindowPlacement& placement,
+                  PresetList& presets, SettingsWindowState& state, const SettingsWarning& warn,
+                  const std::string& decimalSeparator) {
+    ReadSettings(ProfileFile::Load(path), options, placement, presets, state, warn,
+                 decimalSeparator);
+}
+
+void SaveSettings(const std::string& path, const Options& options, const WindowPlacement& placement,
+                  const PresetList& presets, const SettingsWindowState& state,
+                  const std::string& decimalSeparator) {
+    ProfileFile file = ProfileFile::Load(path);
+    WriteSettings(file, options, placement, presets, state, decimalSeparator);
+    file.Save(path);
+}
+
+std::string UserConfigFolder(const char* xdgConfigHome, const char* home) {
+    if (xdgConfigHome != nullptr && xdgConfigHome[0] == '/') {
+        return xdgConfigHome;
+    }
+    if (home != nullptr && home[0] != '\0') {
+        return (std::filesystem::path(home) / ".config").string();
+    }
+    // No home either: the current folder is the only place left.
+    return ".config";
+}
+
+std::string UserConfigFolder() {
+    return UserConfigFolder(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+}
+
+std::string ChooseSettingsFilePath(const std::string& executableFolder, bool folderWritable,
+                                   const std::string& userConfigFolder) {
+    if (folderWritable) {
+        return (std::filesystem::path(executableFolder) / "tralux.ini").string();
+    }
+    return (std::filesystem::path(userConfigFolder) / "Tralux" / "tralux.ini").string();
+}
+
+std::string SettingsFilePath(const std::string& executableFolder) {
+    const bool writable =
+        !executableFolder.empty() && ::access(executableFolder.c_str(), W_OK | X_OK) == 0;
+    return ChooseSettingsFilePath(executableFolder, writable, UserConfigFolder());
+}
+
+}  // namespace tralux

@@ -1,0 +1,394 @@
+#include "settings/Settings.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <fstream>
+#include <sstream>
+
+#include "TempDir.h"
+
+namespace tralux {
+namespace {
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Everything LoadSettings fills, loaded from a settings text.
+struct Loaded {
+    Options options;
+    WindowPlacement placement;
+    PresetList presets;
+    SettingsWindowState state;
+    std::vector<std::string> warnings;
+
+    explicit Loaded(const std::string& text, const std::string& separator = ".") {
+        ReadSettings(
+            ProfileFile::Parse(text), options, placement, presets, state,
+            [this](const std::string& message) { warnings.push_back(message); }, separator);
+    }
+
+    std::string Saved(const std::string& old = "", const std::string& separator = ".") const {
+        ProfileFile file = ProfileFile::Parse(old);
+        WriteSettings(file, options, placement, presets, state, separator);
+        return file.Text();
+    }
+};
+
+const char* const DefaultFile =
+    "[Options]\n"
+    "givehint=1\n"
+    "nameext=_tralux\n"
+    "outputdir=\n"
+    "samefolder=1\n"
+    "addoutputext=1\n"
+    "overwritewarn=0\n"
+    "wavonly=1\n"
+    "fnamesonly=1\n"
+    "truncends=0\n"
+    "loudnessunits=0\n"
+    "normaliselevel=32767\n"
+    "dofinalnorm=0\n"
+    "maxcompfactor=3\n"
+    "warncompfactor=1.5\n"
+    "defaultreflevel=0\n"
+    "defaultrefpreset=0\n"
+    "replaygaindeleted=0\n"
+    "pname1=ReplayGain '89dB' Standard\n"
+    "pval1=2810\n"
+    "[Windows]\n"
+    "winstate=0\n"
+    "mainleft=2\n"
+    "maintop=2\n"
+    "mainwidth=700\n"
+    "mainheight=500\n"
+    "grpleft=50\n"
+    "grptop=50\n"
+    "grpwidth=400\n"
+    "grpheight=420\n";
+
+TEST(Settings, NoFileGivesTheDefaultsAndTheBuiltInPresetAndSavesEveryKey) {
+    test::TempDir dir;
+    const std::string path = dir.File("tralux.ini");
+    Options options;
+    options.givehint = false;  // stale values must not survive loading
+    WindowPlacement placement;
+    placement.mainleft = 99;
+    PresetList presets;
+    presets.Append(Preset("stale", 1));
+    SettingsWindowState state;
+    std::vector<std::string> warnings;
+    LoadSettings(
+        path, options, placement, presets, state,
+        [&](const std::string& message) { warnings.push_back(message); }, ".");
+    EXPECT_TRUE(options.givehint);
+    EXPECT_EQ(options.nameext, "_tralux");
+    EXPECT_EQ(options.normaliselevel, 32767);
+    EXPECT_EQ(options.maxcompfactor, 3.0);
+    EXPECT_EQ(options.warncompfactor, 1.5);
+    EXPECT_EQ(placement.mainleft, 2);
+    EXPECT_EQ(placement.mainwidth, 700);
+    EXPECT_EQ(placement.mainheight, 500);
+    ASSERT_EQ(presets.Count(), 1);
+    EXPECT_EQ(presets[0].Name, "ReplayGain '89dB' Standard");
+    EXPECT_EQ(presets[0].Level, 2810.0);
+    EXPECT_EQ(state.defaultreflevel, QuietestReference);
+    EXPECT_EQ(state.defaultrefpreset, 0);
+    EXPECT_TRUE(warnings.empty());
+
+    SaveSettings(path, options, placement, presets, state, ".");
+    EXPECT_EQ(ReadAll(path), DefaultFile);
+}
+
+TEST(Settings, ValuesAreReadAsTyped) {
+    const Loaded loaded(
+        "[OPTIONS]\n"
+        "givehint=0\nnameext=  _mine \naddoutputext=0x0\noverwritewarn=7\nsamefolder=0x2\n"
+        "wavonly=no\nfnamesonly=0\ntruncends=1\nloudnessunits=5\nnormaliselevel=70000\n"
+        "dofinalnorm=1\nmaxcompfactor=2\nwarncompfactor=5\n"
+        "[windows]\nmainleft=-10\nmaintop=20\nmainwidth=abc\nwinstate=2\ngrpheight=0x64\n");
+    const Options& o = loaded.options;
+    EXPECT_FALSE(o.givehint);
+    EXPECT_EQ(o.nameext, "_mine");
+    EXPECT_FALSE(o.addoutputext);
+    EXPECT_TRUE(o.overwritewarn);
+    EXPECT_EQ(o.samefolder, 2);
+    EXPECT_TRUE(o.wavonly);  // unparsable: the default
+    EXPECT_FALSE(o.fnamesonly);
+    EXPECT_TRUE(o.truncends);
+    EXPECT_EQ(o.loudnessunits, 5);
+    EXPECT_EQ(o.normaliselevel, 4464);  // 70000 cut to 16 bits
+    EXPECT_TRUE(o.dofinalnorm);
+    EXPECT_EQ(o.maxcompfactor, 2.0);
+    EXPECT_EQ(o.warncompfactor, 2.0);  // never above maxcompfactor
+    const WindowPlacement& p = loaded.placement;
+    EXPECT_EQ(p.mainleft, -10);
+    EXPECT_EQ(p.maintop, 20);
+    EXPECT_EQ(p.mainwidth, 700);
+    EXPECT_EQ(p.winstate, 2);
+    EXPECT_EQ(p.grpheight, 100);
+}
+
+TEST(Settings, NormaliseLevelKeepsItsLowSixteenBitsAsSigned) {
+    EXPECT_EQ(Loaded("[Options]\nnormaliselevel=40000\n").options.normaliselevel, -25536);
+    EXPECT_EQ(Loaded("[Options]\nnormaliselevel=-1\n").options.normaliselevel, -1);
+    EXPECT_EQ(Loaded("[Options]\nnormaliselevel=0x10400\n").options.normaliselevel, 1024);
+}
+
+TEST(Settings, AMissingOutputFolderIsClearedWithAWarning) {
+    test::TempDir dir;
+    const Loaded present("[Options]\noutputdir=" + dir.Path().string() + "\n");
+    EXPECT_EQ(present.options.outputdir, dir.Path().string());
+    EXPECT_TRUE(present.warnings.empty());
+
+    const std::string gone = dir.File("gone");
+    const Loaded missing("[Options]\noutputdir=" + gone + "\n");
+    EXPECT_EQ(missing.options.outputdir, "");
+    EXPECT_EQ(missing.warnings,
+              std::vector<std::string>{"Failed to set output directory to " + gone});
+}
+
+TEST(Settings, PresetsStopAtTheFirstGapAndAreRenumberedOnSave) {
+    Loaded loaded(
+        "[Options]\npname1=One\npval1=100.4\npname2=Two\npval2=junk\npname4=Four\npval4=400\n");
+    EXPECT_EQ(loaded.presets.Names(),
+              (std::vector<std::string>{"One", "Two", "ReplayGain '89dB' Standard"}));
+    EXPECT_EQ(loaded.presets[0].Level, 100.0);
+    EXPECT_EQ(loaded.presets[1].Level, 0.0);
+
+    bool replaygaindeleted = loaded.options.replaygaindeleted;
+    loaded.presets.DeletePreset(0, replaygaindeleted);
+    const std::string saved = loaded.Saved();
+    EXPECT_NE(saved.find("pname1=Two\npval1=0\npname2=ReplayGain '89dB' Standard\npval2=2810\n"),
+              std::string::npos)
+        << saved;
+    EXPECT_EQ(saved.find("pname3"), std::string::npos);
+    EXPECT_EQ(saved.find("Four"), std::string::npos);
+}
+
+struct BuiltInCase {
+    const char* text;
+    bool builtInAdded;
+};
+
+class BuiltInPresetTest : public testing::TestWithParam<BuiltInCase> {};
+
+TEST_P(BuiltInPresetTest, AddedUnlessPresentOrDeleted) {
+    const Loaded loaded(std::string("[Options]\n") + GetParam().text);
+    EXPECT_EQ(loaded.presets.FindPreset(BuiltInPresetName) >= 0, GetParam().builtInAdded);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, BuiltInPresetTest,
+    testing::Values(BuiltInCase{"", true}, BuiltInCase{"pname1=Mine\npval1=2810\n", false},
+                    BuiltInCase{"pname1=Mine\npval1=2810.0\n", false},
+                    // Rounds to 2810 but is not exactly it.
+                    BuiltInCase{"pname1=Mine\npval1=2810.4\n", true},
+                    BuiltInCase{"replaygaindeleted=1\n", false},
+                    BuiltInCase{"replaygaindeleted=0\npname1=A\npval1=1\n", true}));
+
+struct ReferenceCase {
+    const char* text;
+    int32_t presetCount;  // 1 unless the text removes the built-in preset
+    int32_t reference;
+    int32_t selection;
+};
+
+class ReferenceChoiceTest : public testing::TestWithParam<ReferenceCase> {};
+
+TEST_P(ReferenceChoiceTest, LoadsTheChoiceAndTheSelection) {
+    const Loaded loaded(std::string("[Options]\npname1=A\npval1=2810\npname2=B\npval2=9\n") +
+                        GetParam().text);
+    EXPECT_EQ(loaded.presets.Count(), GetParam().presetCount);
+    EXPECT_EQ(loaded.state.defaultreflevel, GetParam().reference);
+    EXPECT_EQ(loaded.state.defaultrefpreset, GetParam().selection);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, ReferenceChoiceTest,
+    testing::Values(ReferenceCase{"", 2, 0, 0},
+                    ReferenceCase{"defaultreflevel=2\ndefaultrefpreset=1\n", 2, 2, 1},
+                    ReferenceCase{"defaultreflevel=7\n", 2, 0, 0},
+                    ReferenceCase{"defaultreflevel=-1\n", 2, 0, 0},
+                    ReferenceCase{"defaultreflevel=1\ndefaultrefpreset=2\n", 2, 1, -1},
+                    ReferenceCase{"defaultreflevel=1\ndefaultrefpreset=-1\n", 2, 1, -1},
+                    ReferenceCase{"defaultreflevel=3\ndefaultrefpreset=1\n", 2, 3, 1},
+                    // "Preset:" always has a preset chosen...
+                    ReferenceCase{"defaultreflevel=3\ndefaultrefpreset=9\n", 2, 3, 0}));
+
+TEST(Settings, PresetChoiceWithoutPresetsFallsBackToGreatestDynamicRange) {
+    // ...and is not left checked when there is none to choose.
+    const Loaded loaded("[Options]\nreplaygaindeleted=1\ndefaultreflevel=3\n");
+    EXPECT_TRUE(loaded.presets.Empty());
+    EXPECT_EQ(loaded.state.defaultreflevel, QuietestReference);
+    EXPECT_EQ(loaded.state.defaultrefpreset, -1);
+}
+
+TEST(Settings, AnUnknownReferenceSavesAsZeroAndOddChoicesAsPreset) {
+    Loaded loaded("[Options]\ndefaultreflevel=7\n");
+    EXPECT_NE(loaded.Saved().find("defaultreflevel=0\n"), std::string::npos);
+    loaded.state.defaultreflevel = 9;
+    loaded.state.defaultrefpreset = 5;
+    const std::string saved = loaded.Saved();
+    EXPECT_NE(saved.find("defaultreflevel=3\ndefaultrefpreset=-1\n"), std::string::npos);
+}
+
+// Every field changed from its default, and awkward text values.
+Loaded Unusual() {
+    Loaded loaded("");
+    Options& o = loaded.options;
+    o.givehint = false;
+    o.nameext = " _x,y ";
+    o.addoutputext = false;
+    o.overwritewarn = true;
+    o.samefolder = 2;
+    o.outputdir = "";
+    o.wavonly = false;
+    o.fnamesonly = false;
+    o.truncends = true;
+    o.loudnessunits = 1;
+    o.normaliselevel = 1024;
+    o.dofinalnorm = true;
+    o.maxcompfactor = 2.7;
+    o.warncompfactor = 1.0 / 3.0 + 1.0;
+    o.replaygaindeleted = true;
+    loaded.presets.Clear();
+    loaded.presets.Append(Preset("Zed", 1234.5678));
+    loaded.presets.Append(Preset("Zed ", 10));
+    loaded.presets.Append(Preset("\"quoted\"", 0.1));
+    loaded.state.defaultreflevel = PresetReference;
+    loaded.state.defaultrefpreset = 2;
+    loaded.placement = {-5, 6, 800, 600, 2, 51, 52, 401, 421};
+    return loaded;
+}
+
+void ExpectSame(const Loaded& a, const Loaded& b) {
+    EXPECT_EQ(a.options.givehint, b.options.givehint);
+    EXPECT_EQ(a.options.nameext, b.options.nameext);
+    EXPECT_EQ(a.options.addoutputext, b.options.addoutputext);
+    EXPECT_EQ(a.options.overwritewarn, b.options.overwritewarn);
+    EXPECT_EQ(a.options.samefolder, b.options.samefolder);
+    EXPECT_EQ(a.options.outputdir, b.options.outputdir);
+    EXPECT_EQ(a.options.wavonly, b.options.wavonly);
+    EXPECT_EQ(a.options.fnamesonly, b.options.fnamesonly);
+    EXPECT_EQ(a.options.truncends, b.options.truncends);
+    EXPECT_EQ(a.options.loudnessunits, b.options.loudnessunits);
+    EXPECT_EQ(a.options.normaliselevel, b.options.normaliselevel);
+    EXPECT_EQ(a.options.dofinalnorm, b.options.dofinalnorm);
+    // Fifteen significant digits: reals survive to that precision.
+    EXPECT_DOUBLE_EQ(a.options.maxcompfactor, b.options.maxcompfactor);
+    EXPECT_NEAR(a.options.warncompfactor, b.options.warncompfactor, 1e-14);
+    EXPECT_EQ(a.options.replaygaindeleted, b.options.replaygaindeleted);
+    ASSERT_EQ(a.presets.Count(), b.presets.Count());
+    for (int i = 0; i < a.presets.Count(); ++i) {
+        EXPECT_EQ(a.presets[i].Name, b.presets[i].Name);
+    }
+    EXPECT_EQ(a.state.defaultreflevel, b.state.defaultreflevel);
+    EXPECT_EQ(a.state.defaultrefpreset, b.state.defaultrefpreset);
+    const WindowPlacement& p = a.placement;
+    const WindowPlacement& q = b.placement;
+    EXPECT_EQ(std::vector<int32_t>({p.mainleft, p.maintop, p.mainwidth, p.mainheight, p.winstate,
+                                    p.grpleft, p.grptop, p.grpwidth, p.grpheight}),
+              std::vector<int32_t>({q.mainleft, q.maintop, q.mainwidth, q.mainheight, q.winstate,
+                                    q.grpleft, q.grptop, q.grpwidth, q.grpheight}));
+}
+
+class RoundTripTest : public testing::TestWithParam<const char*> {};
+
+TEST_P(RoundTripTest, LoadSaveLoadKeepsEveryValue) {
+    const Loaded original = Unusual();
+    const std::string text = original.Saved("", GetParam());
+    const Loaded again(text, GetParam());
+    ExpectSame(original, again);
+    EXPECT_EQ(again.presets[0].Level, 1235.0);  // loaded presets hold whole levels
+    EXPECT_EQ(again.Saved("", GetParam()),
+              Loaded(again.Saved("", GetParam()), GetParam()).Saved("", GetParam()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Separators, RoundTripTest, testing::Values(".", ","));
+
+TEST(Settings, RealsUseTheDecimalSeparatorGiven) {
+    const std::string text = Unusual().Saved("", ",");
+    EXPECT_NE(text.find("maxcompfactor=2,7\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("pval1=1234,5678\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("nameext=\" _x,y \"\n"), std::string::npos) << text;
+}
+
+TEST(Settings, ACommaLocaleIsTheDefaultSeparatorWhenInstalled) {
+    const std::string previous = std::setlocale(LC_NUMERIC, nullptr);
+    if (std::setlocale(LC_NUMERIC, "de_DE.UTF-8") == nullptr) {
+        GTEST_SKIP() << "de_DE.UTF-8 is not installed";
+    }
+    test::TempDir dir;
+    const std::string path = dir.File("tralux.ini");
+    Options options;
+    options.maxcompfactor = 2.5;
+    SaveSettings(path, options, WindowPlacement(), PresetList(), SettingsWindowState());
+    std::setlocale(LC_NUMERIC, previous.c_str());
+    EXPECT_NE(ReadAll(path).find("maxcompfactor=2,5\n"), std::string::npos);
+}
+
+TEST(Settings, ForeignSectionsAndKeysSurviveASave) {
+    const std::string old =
+        "; kept comment\r\n[Recent]\r\nfile1=/a.wav\r\n[options]\r\nstale=1\r\npname9=Old\r\n"
+        "[Windows]\r\nextra=5\r\n[Zzz]\r\nk=v\r\n";
+    const Loaded loaded(old);
+    const std::string saved = loaded.Saved(old);
+    EXPECT_EQ(saved.rfind("; kept comment\n[Recent]\nfile1=/a.wav\n[Zzz]\nk=v\n[Options]\n", 0), 0u)
+        << saved;
+    // The program's own sections are rewritten whole.
+    EXPECT_EQ(saved.find("stale"), std::string::npos);
+    EXPECT_EQ(saved.find("pname9"), std::string::npos);
+    EXPECT_EQ(saved.find("extra"), std::string::npos);
+    EXPECT_EQ(saved.find('\r'), std::string::npos);
+}
+
+TEST(Settings, AFailedSaveLeavesTheOldFileAndNamesThePath) {
+    test::TempDir dir;
+    // A file standing where the settings folder should be: no permissions needed (root).
+    std::ofstream(dir.File("blocker")) << "not a folder";
+    const std::string path = dir.File("blocker/tralux.ini");
+    try {
+        SaveSettings(path, Options(), WindowPlacement(), PresetList(), SettingsWindowState(), ".");
+        FAIL() << "no error";
+    } catch (const SettingsError& error) {
+        EXPECT_EQ(std::string(error.what()), "Unable to write to " + path);
+    }
+    EXPECT_EQ(ReadAll(dir.File("blocker")), "not a folder");
+}
+
+TEST(Settings, AFailedRenameLeavesTheOldFileIntact) {
+    test::TempDir dir;
+    // The settings path names a folder: the new file can be written but not put in place.
+    const std::string path = dir.File("tralux.ini");
+    std::filesystem::create_directory(path);
+    std::ofstream(path + "/inside") << "old";
+    EXPECT_THROW(
+        SaveSettings(path, Options(), WindowPlacement(), PresetList(), SettingsWindowState(), "."),
+        SettingsError);
+    EXPECT_EQ(ReadAll(path + "/inside"), "old");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
+}
+
+TEST(SettingsFilePath, BesideTheExecutableElseTheUserConfigFolder) {
+    EXPECT_EQ(ChooseSettingsFilePath("/opt/tralux", true, "/home/u/.config"),
+              "/opt/tralux/tralux.ini");
+    EXPECT_EQ(ChooseSettingsFilePath("/opt/tralux", false, "/home/u/.config"),
+              "/home/u/.config/Tralux/tralux.ini");
+    EXPECT_EQ(UserConfigFolder("/xdg", "/home/u"), "/xdg");
+    EXPECT_EQ(UserConfigFolder("relative", "/home/u"), "/home/u/.config");
+    EXPECT_EQ(UserConfigFolder(nullptr, "/home/u"), "/home/u/.config");
+    EXPECT_EQ(UserConfigFolder("", "/home/u"), "/home/u/.config");
+
+    test::TempDir dir;
+    EXPECT_EQ(SettingsFilePath(dir.Path().string()), dir.File("tralux.ini"));
+    std::ofstream(dir.File("file")) << "x";
+    EXPECT_EQ(SettingsFilePath(dir.File("file")), UserConfigFolder() + "/Tralux/tralux.ini");
+}
+
+}  // namespace
+}  // namespace tralux
