@@ -71,29 +71,53 @@ void AudioEngine::Sweep(const FileData& file, const std::string& source,
         sink_.ReportError("Failed to write to output file \"" + destination + "\" (disk full?)");
         Running = false;
     };
+    int64_t position = 0;  // offset of the next byte the pass reads
+    int64_t fileAt = 0;    // where the open source file stands; -1 when unknown
+    auto seek = [&](int64_t offset) {
+        if (fileAt == offset) {
+            return true;
+        }
+        fileAt = input.Seek(offset) ? offset : -1;
+        return fileAt == offset;
+    };
     // Bytes the source does not hold (its data chunk claims more than the file has) are read
     // as silence, so stale samples of an earlier block are never processed or written.
     auto readInto = [&](size_t size) {
-        const size_t got = input.Seek(position_) ? input.Read(buffer, size) : 0;
+        const size_t got = seek(position) ? input.Read(buffer, size) : 0;
+        fileAt = fileAt < 0 ? -1 : fileAt + static_cast<int64_t>(got);
         if (got < size) {
             std::memset(buffer + got, 0, size - got);
         }
-        position_ += static_cast<int64_t>(size);
+        position += static_cast<int64_t>(size);
+    };
+    // In place, output is the source itself and its position is followed the same way.
+    auto write = [&](int64_t offset, size_t size) {
+        if (inPlace) {
+            if (!seek(offset)) {
+                return false;
+            }
+            fileAt = -1;
+            if (!output->Write(buffer, size)) {
+                return false;
+            }
+            fileAt = offset + static_cast<int64_t>(size);
+            return true;
+        }
+        return output->Write(buffer, size);
     };
 
-    position_ = 0;
     if (writes && !inPlace) {
         for (int64_t left = file.HeaderSize; left > 0;) {
             const size_t piece = left > int64_t(BlockBytes) ? BlockBytes : size_t(left);
             readInto(piece);
-            if (!output->Write(buffer, piece)) {
+            if (!write(0, piece)) {
                 failed();
                 return;
             }
             left -= int64_t(piece);
         }
     }
-    position_ = file.HeaderSize;
+    position = file.HeaderSize;
 
     sink_.PassStarted(label + ":", FileNamePart(source));
     sink_.PumpEvents();
@@ -105,13 +129,13 @@ void AudioEngine::Sweep(const FileData& file, const std::string& source,
         const int32_t frames =
             i == blocks && file.LastBlockFrames != 0 ? file.LastBlockFrames : FramesPerBlock;
         const size_t bytes = size_t(frames) * BytesPerFrame;
-        const int64_t blockStart = position_;
+        const int64_t blockStart = position;
         readInto(bytes);
         sink_.PassProgress(int(int64_t{i} * 100 / file.BlockCount));
         sink_.PumpEvents();
         TransformBlock(transform, frames);
         if (writes) {
-            if ((inPlace && !output->Seek(blockStart)) || !output->Write(buffer, bytes)) {
+            if (!write(blockStart, bytes)) {
                 failed();
                 return;
             }
@@ -126,8 +150,7 @@ void AudioEngine::Sweep(const FileData& file, const std::string& source,
     if (file.TailBytes > 0 && writes && (!inPlace || allBlocks)) {
         std::memset(buffer, 0, size_t(file.TailBytes));
         const int64_t tailStart = file.HeaderSize + int64_t{file.FrameCount} * BytesPerFrame;
-        if ((inPlace && !output->Seek(tailStart)) ||
-            !output->Write(buffer, size_t(file.TailBytes))) {
+        if (!write(tailStart, size_t(file.TailBytes))) {
             failed();
             return;
         }
@@ -140,16 +163,16 @@ void AudioEngine::TransformBlock(BlockTransform transform, int32_t frames) {
     int64_t sum = 0;
     switch (transform) {
         case BlockTransform::Scan:
-            sum = ScanSamples(samples, count, Totals.Peak);
+            sum = Transforms.Scan(samples, count, Totals.Peak);
             break;
         case BlockTransform::Gain:
-            sum = GainSamples(samples, count, PassGain);
+            sum = Transforms.Gain(samples, count, PassGain);
             break;
         case BlockTransform::Compress:
-            sum = CompressSamples(samples, count, CompressThreshold, CompressRatio, MakeUpGain);
+            sum = Transforms.Compress(samples, count, CompressThreshold, CompressRatio, MakeUpGain);
             break;
         case BlockTransform::Reduce:
-            sum = ReduceSamples(samples, count, ReduceGain);
+            sum = Transforms.Reduce(samples, count, ReduceGain);
             break;
     }
     // Exact per block; one addition per block keeps the total the same on every machine.

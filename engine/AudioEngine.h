@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "BlockTransforms.h"
 #include "FactorTables.h"
 #include "FileAccess.h"
 #include "FileData.h"
@@ -68,6 +69,10 @@ public:
     int32_t CompressCount = 0;
     int32_t ReduceCount = 0;
 
+    // The per-sample code the passes use: the widest this processor runs. All sets give
+    // identical results; a benchmark may put the plain one in to compare.
+    TransformSet Transforms = WidestTransformSet();
+
     TimeEstimator Estimator;
     const FactorTables Tables;
 
@@ -78,8 +83,6 @@ private:
                PassFile& input, PassFile* output, bool inPlace, BlockTransform transform,
                const std::string& label, double weight);
     void TransformBlock(BlockTransform transform, int32_t frames);
-
-    int64_t position_ = 0;  // offset in the source of the next byte a pass reads
 
     ProgressSink& sink_;
     FileAccess& files_;

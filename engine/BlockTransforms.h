@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace tralux {
 
@@ -24,8 +25,20 @@ int64_t CompressSamples(int16_t* samples, size_t count, double threshold, double
 // round(sign x min(|s| x gain, 32767)).
 int64_t ReduceSamples(int16_t* samples, size_t count, double gain);
 
-// Name of the instruction set the entry points above use on this processor.
-const char* TransformInstructionSet();
+// One implementation of the four transforms for one instruction set.
+struct TransformSet {
+    const char* Name;  // "avx512", "avx2", "sse4.1" or "scalar"
+    int64_t (*Scan)(int16_t* samples, size_t count, int16_t& peak);
+    int64_t (*Gain)(int16_t* samples, size_t count, double gain);
+    int64_t (*Compress)(int16_t* samples, size_t count, double threshold, double ratio,
+                        double makeUpGain);
+    int64_t (*Reduce)(int16_t* samples, size_t count, double gain);
+};
+
+// Every set this processor can run, the widest first; the plain scalar set is always last.
+const std::vector<TransformSet>& RunnableTransformSets();
+// The set the entry points above use: the widest this processor runs.
+const TransformSet& WidestTransformSet();
 
 namespace scalar {
 int64_t ScanSamples(int16_t* samples, size_t count, int16_t& peak);
