@@ -1,0 +1,295 @@
+#include "TTrackGrouping.h"
+
+#include "DialogFrame.h"
+#include "GridDrawing.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QPainter>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QStyle>
+#include <QStyledItemDelegate>
+
+#include <algorithm>
+#include <cmath>
+
+namespace tralux {
+namespace {
+
+constexpr int GroupRole = Qt::UserRole;
+constexpr int GroupedItemHeight = 13;
+
+// Items of the grouped list: the text at the top-left corner in the colour of its group.
+class GroupedItemDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        const bool selected = option.state & QStyle::State_Selected;
+        painter->save();
+        painter->fillRect(option.rect,
+                          option.palette.brush(QPalette::Active,
+                                               selected ? QPalette::Highlight : QPalette::Base));
+        const int group = index.data(GroupRole).toInt();
+        painter->setPen(GroupColours()[static_cast<size_t>(std::max(group, 0) % GroupColourCount)]);
+        painter->setFont(option.font);
+        painter->drawText(option.rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+                          index.data(Qt::DisplayRole).toString());
+        painter->restore();
+    }
+
+    // The fixed height, raised where the font would not fit in it.
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        const QSize natural = QStyledItemDelegate::sizeHint(option, index);
+        return {natural.width(), std::max(GroupedItemHeight, option.fontMetrics.height())};
+    }
+};
+
+QListWidget* FileList(QWidget* parent, const char* name) {
+    auto* list = new QListWidget(parent);
+    list->setObjectName(QString::fromLatin1(name));
+    list->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list->setUniformItemSizes(true);
+    return list;
+}
+
+// Smallest bounds at which the layout below still gives every control a positive size.
+constexpr int MinimumWidth = 300;
+constexpr int MinimumHeight = 240;
+
+}  // namespace
+
+TTrackGrouping::TTrackGrouping(std::vector<FileData*> files, const Options& options,
+                               WindowPlacement& placement, QWidget* parent)
+    : QDialog(parent),
+      Files(std::move(files)),
+      ShowFilenamesOnly(options.fnamesonly),
+      ClipAtEnd(options.truncends),
+      Placement(placement) {
+    setObjectName(QStringLiteral("TTrackGrouping"));
+    setWindowTitle(QStringLiteral("Track Grouping"));
+    UseFrameWithoutButtons(this);
+
+    ungrouped_box = new QGroupBox(QStringLiteral("Files Not Yet Grouped "), this);
+    ungrouped_box->setObjectName(QStringLiteral("ungrouped_box"));
+    this->files = FileList(ungrouped_box, "files");
+    groupbtn = new QPushButton(QStringLiteral("Group Selected Files Together"), ungrouped_box);
+    groupbtn->setObjectName(QStringLiteral("groupbtn"));
+
+    grouped_box = new QGroupBox(QStringLiteral("Files Already Grouped "), this);
+    grouped_box->setObjectName(QStringLiteral("grouped_box"));
+    groupedfiles = FileList(grouped_box, "groupedfiles");
+    groupedfiles->setItemDelegate(new GroupedItemDelegate(groupedfiles));
+    ungroupbtn = new QPushButton(QStringLiteral("Remove from Group"), grouped_box);
+    ungroupbtn->setObjectName(QStringLiteral("ungroupbtn"));
+    movelabel = new QLabel(QStringLiteral("Move to Group:"), grouped_box);
+    movelabel->setObjectName(QStringLiteral("movelabel"));
+    groups = new QComboBox(grouped_box);
+    groups->setObjectName(QStringLiteral("groups"));
+    groups->setEditable(false);
+    groups->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    groups->setMinimumContentsLength(4);
+
+    donebtn = new QPushButton(QStringLiteral("Done"), this);
+    donebtn->setObjectName(QStringLiteral("donebtn"));
+    donebtn->setDefault(true);
+
+    connect(this->files, &QListWidget::itemSelectionChanged, this, &TTrackGrouping::filesClick);
+    connect(groupedfiles, &QListWidget::itemSelectionChanged, this,
+            &TTrackGrouping::groupedfilesClick);
+    connect(groupbtn, &QPushButton::clicked, this, &TTrackGrouping::groupbtnClick);
+    connect(ungroupbtn, &QPushButton::clicked, this, &TTrackGrouping::ungroupbtnClick);
+    connect(groups, &QComboBox::activated, this, &TTrackGrouping::groupsChange);
+    connect(donebtn, &QPushButton::clicked, this, &TTrackGrouping::donebtnClick);
+
+    setMinimumSize(MinimumWidth, MinimumHeight);
+    resize(std::max<int>(Placement.grpwidth, MinimumWidth),
+           std::max<int>(Placement.grpheight, MinimumHeight));
+    move(Placement.grpleft, Placement.grptop);
+    RefillLists();
+}
+
+QString TTrackGrouping::DisplayName(const FileData& file) const {
+    const QString path = QString::fromStdString(file.SourceFile);
+    if (!ShowFilenamesOnly) {
+        return path;
+    }
+    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+void TTrackGrouping::RefillLists() {
+    HighestGroup = 0;
+    files->clear();
+    groupedfiles->clear();
+    UngroupedFiles.clear();
+    GroupedFilesList.clear();
+    groups->clear();
+
+    for (FileData* file : Files) {
+        if (file == nullptr) {
+            continue;
+        }
+        // Numbers below 1 are "no group" everywhere else too, so 0 is listed as ungrouped.
+        if (file->GroupNumber < 1) {
+            files->addItem(DisplayName(*file));
+            UngroupedFiles.push_back(file);
+        } else {
+            HighestGroup = std::max(HighestGroup, file->GroupNumber);
+            auto* item = new QListWidgetItem(DisplayName(*file) + QStringLiteral("  [group ") +
+                                             QString::number(file->GroupNumber) + QLatin1Char(']'));
+            item->setData(GroupRole, file->GroupNumber);
+            groupedfiles->addItem(item);
+            GroupedFilesList.push_back(file);
+        }
+    }
+    FitItems(files);
+    FitItems(groupedfiles);
+
+    for (int32_t number = 1; number <= HighestGroup; ++number) {
+        groups->addItem(QString::number(number));
+    }
+    groups->setCurrentIndex(-1);
+
+    groupbtn->setEnabled(false);
+    ungroupbtn->setEnabled(false);
+    groups->setEnabled(false);
+    movelabel->setEnabled(false);
+}
+
+void TTrackGrouping::FitItems(QListWidget* list) const {
+    if (list->count() == 0) {
+        return;
+    }
+    // The client width, less the scroll bar the items are about to need.
+    const QRect client = list->contentsRect();
+    int width = client.width();
+    if (list->count() * list->sizeHintForRow(0) > client.height()) {
+        width -= list->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, list);
+    }
+    const QFontMetrics metrics = list->fontMetrics();
+    for (int row = 0; row < list->count(); ++row) {
+        QListWidgetItem* item = list->item(row);
+        item->setText(FitText(item->text(), width - 2, metrics, ClipAtEnd));
+    }
+}
+
+bool TTrackGrouping::SetSelectedGroups(QListWidget* list, const std::vector<FileData*>& records,
+                                       int32_t groupNumber) {
+    bool any = false;
+    for (int row = 0; row < list->count(); ++row) {
+        if (list->item(row)->isSelected()) {
+            records[static_cast<size_t>(row)]->GroupNumber = groupNumber;
+            any = true;
+        }
+    }
+    return any;
+}
+
+void TTrackGrouping::groupbtnClick() {
+    if (files->selectedItems().size() < 2) {
+        return;
+    }
+    HighestGroup += 1;
+    SetSelectedGroups(files, UngroupedFiles, HighestGroup);
+    ChangeResult = QDialog::Accepted;
+    RefillLists();
+}
+
+void TTrackGrouping::ungroupbtnClick() {
+    if (!SetSelectedGroups(groupedfiles, GroupedFilesList, -1)) {
+        return;
+    }
+    ChangeResult = QDialog::Accepted;
+    RefillLists();
+}
+
+void TTrackGrouping::groupsChange(int index) {
+    bool isNumber = false;
+    const int32_t number = groups->itemText(index).toInt(&isNumber);
+    if (!isNumber || number < 1 || !SetSelectedGroups(groupedfiles, GroupedFilesList, number)) {
+        return;
+    }
+    ChangeResult = QDialog::Accepted;
+    RefillLists();
+}
+
+void TTrackGrouping::filesClick() {
+    groupbtn->setEnabled(files->selectedItems().size() >= 2);
+}
+
+void TTrackGrouping::groupedfilesClick() {
+    const bool any = !groupedfiles->selectedItems().isEmpty();
+    ungroupbtn->setEnabled(any);
+    groups->setEnabled(any);
+    movelabel->setEnabled(any);
+}
+
+void TTrackGrouping::donebtnClick() {
+    done(ChangeResult);
+}
+
+void TTrackGrouping::reject() {
+    donebtnClick();
+}
+
+void TTrackGrouping::done(int /*result*/) {
+    Placement.grpleft = x();
+    Placement.grptop = y();
+    Placement.grpwidth = width();
+    Placement.grpheight = height();
+    QDialog::done(ChangeResult);
+}
+
+void TTrackGrouping::FormResize() {
+    const int captionRoom = static_cast<int>(std::lround(14 * logicalDpiY() / 96.0));
+    // The frames' captions in this style may be taller than the classic 14 pixels.
+    const int m = std::max(captionRoom, ungrouped_box->fontMetrics().height() + 4);
+    const QSize client = size();
+    const QSize doneHint = donebtn->sizeHint();
+    const int boxWidth = client.width() - 12;
+    const int boxHeight = (client.height() - doneHint.height() - 24) / 2;
+    ungrouped_box->setGeometry(6, 6, boxWidth, boxHeight);
+    grouped_box->setGeometry(6, 6 + boxHeight + 6, boxWidth, boxHeight);
+
+    const auto layOutFrame = [m](QGroupBox* box, QListWidget* list, QPushButton* button) {
+        const QSize frame = box->size();
+        const QSize hint = button->sizeHint();
+        list->setGeometry(6, m, std::max(0, frame.width() - 12),
+                          std::max(0, frame.height() - hint.height() - m - 12));
+        button->setGeometry(6, frame.height() - 6 - hint.height(), hint.width(), hint.height());
+    };
+    layOutFrame(ungrouped_box, files, groupbtn);
+    layOutFrame(grouped_box, groupedfiles, ungroupbtn);
+
+    const QRect ungroup = ungroupbtn->geometry();
+    const QSize label = movelabel->sizeHint();
+    movelabel->setGeometry(ungroup.right() + 1 + 18,
+                           ungroup.y() + (ungroup.height() - label.height()) / 2, label.width(),
+                           label.height());
+    const QSize combo = groups->sizeHint();
+    groups->setGeometry(movelabel->geometry().right() + 1 + 3,
+                        ungroup.y() + (ungroup.height() - combo.height()) / 2, combo.width(),
+                        combo.height());
+
+    donebtn->setGeometry(client.width() - 6 - doneHint.width(),
+                         client.height() - 6 - doneHint.height(), doneHint.width(),
+                         doneHint.height());
+    RefillLists();
+}
+
+void TTrackGrouping::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    FormResize();
+}
+
+void TTrackGrouping::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    FormResize();
+}
+
+}  // namespace tralux
