@@ -1,0 +1,539 @@
+// tralux-cli run as a process on generated WAV files.
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/inotify.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "ChildProcess.h"
+#include "FakeProgressSink.h"
+#include "FakeRunHost.h"
+#include "TempDir.h"
+#include "TestWav.h"
+#include "engine/AudioEngine.h"
+#include "engine/WaveHeader.h"
+#include "operations/Operations.h"
+#include "units/Loudness.h"
+
+namespace tralux::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::set<std::string> Listing(const fs::path& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// Sources with different loudness after normalising, so that balancing has work both ways:
+// a full sine, uniform noise, and two quiet sines with one loud spike each.
+Samples Spiked(double amplitude, double frequency, int16_t spike) {
+    Samples samples = Sine(30000, amplitude, frequency);
+    samples[1001] = spike;
+    return samples;
+}
+
+const std::vector<std::string> SourceNames = {"tone.wav", "noise.wav", "spiky.wav", "quiet.wav"};
+
+class CliTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    fs::path root = fs::canonical(dir.Path());
+    std::string settings = (root / "tralux.ini").string();
+
+    void SetUp() override { WriteSettings(""); }
+
+    void WriteSettings(const std::string& text) {
+        WriteFile(settings, std::vector<uint8_t>(text.begin(), text.end()));
+    }
+
+    // Runs tralux-cli in folder (the test's folder by default) with the test's settings file.
+    ProcessResult Run(std::vector<std::string> arguments, ProcessSetup setup = {}) {
+        arguments.insert(arguments.begin() + (arguments.empty() ? 0 : 1), {"--settings", settings});
+        if (setup.workingFolder.empty()) {
+            setup.workingFolder = root.string();
+        }
+        return RunCli(arguments, setup);
+    }
+
+    // The four sources in a folder of their own; returns the folder.
+    fs::path WriteSources() {
+        const fs::path folder = root / "src";
+        fs::create_directories(folder);
+        WriteWav((folder / "tone.wav").string(), Sine(30000, 12000.0));
+        WriteWav((folder / "noise.wav").string(), Noise(30000, 9000, 7));
+        WriteWav((folder / "spiky.wav").string(), Spiked(4000.0, 441.0, 28000));
+        WriteWav((folder / "quiet.wav").string(), Spiked(6000.0, 220.5, -20000));
+        return folder;
+    }
+};
+
+TEST_F(CliTest, HelpAndVersionGoToStandardOutput) {
+    const ProcessResult help = RunCli({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_TRUE(Contains(help.out, "Usage: tralux-cli COMMAND [OPTIONS] FILE..."));
+    EXPECT_TRUE(Contains(help.out, "--reference quietest|loudest|file:N|preset:NAME|level:L"));
+    const ProcessResult version = RunCli({"balance", "--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "tralux-cli 1.10\n");
+}
+
+// ---------------------------------------------------------------------------------------
+// Bad usage: status 2, a message naming the problem, and nothing written.
+
+struct UsageCase {
+    const char* name;
+    std::vector<std::string> arguments;
+    const char* message;
+};
+
+// Test logs name a case, not its bytes.
+void PrintTo(const UsageCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CliUsageTest : public CliTest, public ::testing::WithParamInterface<UsageCase> {};
+
+TEST_P(CliUsageTest, ExitsTwoWithAMessage) {
+    const fs::path folder = WriteSources();
+    const auto before = Listing(folder);
+    ProcessSetup setup;
+    setup.workingFolder = folder.string();
+    const ProcessResult result = Run(GetParam().arguments, setup);
+    EXPECT_EQ(result.status, 2) << result.err;
+    EXPECT_TRUE(Contains(result.err, GetParam().message)) << result.err;
+    EXPECT_TRUE(result.out.empty());
+    EXPECT_EQ(Listing(folder), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CliUsageTest,
+    ::testing::Values(
+        UsageCase{"NoFile", {"prepare"}, "no FILE given"},
+        UsageCase{"UnknownCommand", {"normalise", "tone.wav"}, "unknown command 'normalise'"},
+        UsageCase{"UnknownOption", {"prepare", "--loud", "tone.wav"}, "unknown option '--loud'"},
+        UsageCase{
+            "MissingValue", {"balance", "tone.wav", "--reference"}, "--reference needs a value"},
+        UsageCase{"BadReference",
+                  {"balance", "--reference", "middle", "tone.wav"},
+                  "--reference must be"},
+        UsageCase{"FileNumberTooHigh",
+                  {"balance", "--reference=file:3", "tone.wav", "noise.wav"},
+                  "names no FILE"},
+        UsageCase{"FileNumberZero", {"balance", "--reference=file:0", "tone.wav"}, "whole number"},
+        UsageCase{"LevelOutOfRange", {"balance", "--reference=level:40000", "tone.wav"}, "level:L"},
+        UsageCase{"UnknownPreset",
+                  {"balance", "--reference=preset:Loud", "tone.wav"},
+                  "no preset named 'Loud'"},
+        UsageCase{"GroupOfOne", {"prepare", "--group", "tone.wav", "tone.wav"}, "at least two"},
+        UsageCase{"GroupNamesOtherFile",
+                  {"prepare", "--group", "tone.wav,other.wav", "tone.wav", "noise.wav"},
+                  "'other.wav', which is not among the FILEs"},
+        UsageCase{"FileInTwoGroups",
+                  {"prepare", "--group", "tone.wav,noise.wav", "--group", "noise.wav,quiet.wav",
+                   "tone.wav", "noise.wav", "quiet.wav"},
+                  "more than once"},
+        UsageCase{"SuffixAndNoSuffix",
+                  {"prepare", "--suffix", "_x", "--no-suffix", "tone.wav"},
+                  "exclude each other"},
+        UsageCase{"BadUnit", {"analyse", "--units", "kelvin", "tone.wav"}, "--units must be"},
+        UsageCase{
+            "CompressionTooHigh", {"balance", "--max-compression", "9", "tone.wav"}, "1.1 to 4.0"},
+        UsageCase{"WarnAboveMax",
+                  {"balance", "--max-compression", "2", "--warn-compression", "2.5", "tone.wav"},
+                  "must not exceed"},
+        UsageCase{
+            "FinalLimitTooLow", {"balance", "--final-limit", "100", "tone.wav"}, "1024 to 32767"},
+        UsageCase{"NoValueWanted", {"prepare", "--yes=1", "tone.wav"}, "takes no value"},
+        UsageCase{"BalanceOptionOnPrepare",
+                  {"prepare", "--reference", "loudest", "tone.wav"},
+                  "does not apply to prepare"},
+        UsageCase{"RunOptionOnAnalyse",
+                  {"analyse", "--output-dir", ".", "tone.wav"},
+                  "does not apply to analyse"},
+        UsageCase{"MissingOutputFolder",
+                  {"prepare", "--output-dir", "nowhere", "tone.wav"},
+                  "names no folder"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(CliTest, ASettingsFileThatCannotBeReadIsBadUsage) {
+    WriteSources();
+    const ProcessResult result =
+        RunCli({"analyse", "--settings", (root / "missing.ini").string(), "src/tone.wav"},
+               {.workingFolder = root.string()});
+    EXPECT_EQ(result.status, 2);
+    EXPECT_TRUE(Contains(result.err, "cannot read the settings file"));
+}
+
+// ---------------------------------------------------------------------------------------
+// The same choices give the same result files as the operations layer driven directly, and
+// the export holds the window program's format.
+
+struct SameCase {
+    const char* name;
+    std::vector<std::string> options{};  // besides the files, --output-dir and --csv
+    bool balance = true;
+    ReferenceChoice choice = ReferenceChoice::Quietest;
+    int highlighted = -1;  // index into SourceNames
+    std::optional<double> presetLevel{};
+    std::vector<std::vector<int>> groups{};  // indices into SourceNames, group 1 first
+    double maxcomp = 3.0;
+    double warncomp = 1.5;
+    int16_t finalLimit = 32767;
+    int32_t unit = PercentUnit;
+};
+
+// Test logs name a case, not its bytes.
+void PrintTo(const SameCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CliSameResultsTest : public CliTest, public ::testing::WithParamInterface<SameCase> {};
+
+TEST_P(CliSameResultsTest, MatchesTheOperationsLayerByteForByte) {
+    const SameCase& c = GetParam();
+    const fs::path sources = WriteSources();
+    const fs::path cliOut = root / "cli";
+    const fs::path directOut = root / "direct";
+    fs::create_directories(cliOut);
+    fs::create_directories(directOut);
+    std::map<std::string, std::vector<uint8_t>> original;
+    for (const auto& name : SourceNames) {
+        original[name] = ReadFile((sources / name).string());
+    }
+
+    // The operations layer with a scripted host that answers every question Yes.
+    FakeProgressSink sink;
+    AudioEngine engine(sink, [] { return 0.0; });
+    Options options;
+    options.samefolder = 0;
+    options.outputdir = directOut.string();
+    options.maxcompfactor = c.maxcomp;
+    options.warncompfactor = c.warncomp;
+    options.dofinalnorm = c.finalLimit < 32767;
+    options.normaliselevel = c.finalLimit;
+    FakeRunHost host;
+    UngroupedNumbers numbers;
+    for (const auto& name : SourceNames) {
+        const std::string path = (sources / name).string();
+        const WaveHeaderInfo header = ReadWaveHeader(path);
+        ASSERT_EQ(header.Result, WaveCheckResult::Valid);
+        host.Add(std::make_unique<FileData>(path, header.HeaderSize, header.FrameCount,
+                                            header.TailBytes, numbers));
+    }
+    for (size_t g = 0; g < c.groups.size(); ++g) {
+        for (int index : c.groups[g]) {
+            host.List[static_cast<size_t>(index)]->GroupNumber = static_cast<int32_t>(g + 1);
+        }
+    }
+    host.Choice = c.choice;
+    host.Highlighted =
+        c.highlighted >= 0 ? host.List[static_cast<size_t>(c.highlighted)].get() : nullptr;
+    host.PresetLevel = c.presetLevel;
+    Operations operations(engine, options, host);
+    if (c.balance) {
+        operations.prepbalbtnClick();
+    } else {
+        operations.preparebtnClick();
+    }
+    ASSERT_TRUE(host.Errors.empty());
+
+    std::vector<std::string> arguments = {c.balance ? "balance" : "prepare", "--output-dir",
+                                          cliOut.string(), "--csv", "../results.csv"};
+    arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+    for (const auto& group : c.groups) {
+        std::string names;
+        for (int index : group) {
+            names += (names.empty() ? "" : ",") + SourceNames[static_cast<size_t>(index)];
+        }
+        arguments.insert(arguments.end(), {"--group", names});
+    }
+    arguments.insert(arguments.end(), SourceNames.begin(), SourceNames.end());
+    ProcessSetup setup;
+    setup.workingFolder = sources.string();
+    const ProcessResult result = Run(arguments, setup);
+    ASSERT_EQ(result.status, 0) << result.err;
+
+    std::string csv = "Source File,Source Loudness,Result File,Result Loudness\r\n";
+    for (size_t i = 0; i < SourceNames.size(); ++i) {
+        const std::string& name = SourceNames[i];
+        const FileData& direct = *host.List[i];
+        const std::string cliResult = (cliOut / fs::path(direct.ResultFile).filename()).string();
+        EXPECT_EQ(ReadFile(cliResult), ReadFile(direct.ResultFile)) << name;
+        EXPECT_EQ(ReadFile((sources / name).string()), original[name]) << name;
+        csv += "\"" + direct.SourceFile + "\",\"" + LoudnessText(direct.ScanLoudness, c.unit, ".") +
+               "\",\"" + cliResult + "\",\"" + LoudnessText(direct.Loudness, c.unit, ".") +
+               "\"\r\n";
+        // The closing table shows both loudness values of every file in the chosen unit.
+        EXPECT_TRUE(Contains(result.out, LoudnessText(direct.Loudness, c.unit, ".") + "  " +
+                                             direct.SourceFile + " -> " + cliResult))
+            << result.out;
+    }
+    const auto written = ReadFile((root / "results.csv").string());
+    EXPECT_EQ(std::string(written.begin(), written.end()), csv);
+    EXPECT_EQ(Listing(sources).size(), SourceNames.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CliSameResultsTest,
+    ::testing::Values(
+        SameCase{.name = "PrepareWithAGroup",
+                 .options = {"--units", "sample"},
+                 .balance = false,
+                 .groups = {{0, 2}},
+                 .unit = SampleUnit},
+        SameCase{.name = "Quietest"},
+        SameCase{.name = "LoudestAfterBothQuestions",
+                 .options = {"--reference", "loudest", "--yes", "--units", "db"},
+                 .choice = ReferenceChoice::Loudest,
+                 .unit = DecibelUnit},
+        SameCase{.name = "SecondFileAsReference",
+                 .options = {"--reference=file:2", "--yes"},
+                 .choice = ReferenceChoice::Highlighted,
+                 .highlighted = 1},
+        SameCase{.name = "LevelWithFinalLimit",
+                 .options = {"--reference", "level:10000", "--final-limit", "20000", "--yes"},
+                 .choice = ReferenceChoice::Preset,
+                 .presetLevel = 10000.0,
+                 .finalLimit = 20000},
+        SameCase{.name = "BuiltInPresetWithGroups",
+                 .options = {"--reference", "preset:ReplayGain '89dB' Standard", "--yes"},
+                 .choice = ReferenceChoice::Preset,
+                 .presetLevel = 2810.0,
+                 .groups = {{1, 3}, {0, 2}}},
+        SameCase{.name = "OwnCompressionLimits",
+                 .options = {"--reference", "loudest", "--max-compression", "2",
+                             "--warn-compression", "1.2", "--yes"},
+                 .choice = ReferenceChoice::Loudest,
+                 .maxcomp = 2.0,
+                 .warncomp = 1.2}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------------------
+// Refusals, questions and rejected files.
+
+TEST_F(CliTest, ResultsThatWouldReplaceTheSourcesAreRefusedAndNothingIsWritten) {
+    const fs::path sources = WriteSources();
+    const auto before = Listing(sources);
+    const auto tone = ReadFile((sources / "tone.wav").string());
+    const ProcessResult result =
+        Run({"prepare", "--no-suffix", "--csv", "out.csv", "src/tone.wav", "src/noise.wav"});
+    EXPECT_EQ(result.status, 1);
+    // The message's carriage returns are line breaks on the terminal.
+    EXPECT_TRUE(Contains(result.err, "Error: Source and Result files are the same for:\n\n   " +
+                                         (sources / "tone.wav").string() + "\n   " +
+                                         (sources / "noise.wav").string() + "\n"))
+        << result.err;
+    EXPECT_FALSE(Contains(result.err, "\r"));
+    EXPECT_EQ(Listing(sources), before);
+    EXPECT_EQ(ReadFile((sources / "tone.wav").string()), tone);
+    EXPECT_FALSE(fs::exists(root / "out.csv"));
+    EXPECT_TRUE(result.out.empty());
+}
+
+TEST_F(CliTest, OverwriteQuestionIsAnsweredNoWithoutATerminalAndYesWithYes) {
+    WriteSettings("[Options]\noverwritewarn=1\n");
+    const fs::path sources = WriteSources();
+    const std::string existing = (sources / "tone_tralux.wav").string();
+    WriteFile(existing, {1, 2, 3});
+
+    const ProcessResult refused = Run({"prepare", "src/tone.wav"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_TRUE(Contains(refused.err, "Confirm: Output file " + existing +
+                                          " already exists. Overwrite?\n(answered No"));
+    EXPECT_EQ(ReadFile(existing), (std::vector<uint8_t>{1, 2, 3}));
+
+    const ProcessResult accepted = Run({"prepare", "--yes", "src/tone.wav"});
+    EXPECT_EQ(accepted.status, 0) << accepted.err;
+    EXPECT_GT(ReadFile(existing).size(), 3u);
+}
+
+TEST_F(CliTest, DecliningTheCompressionQuestionKeepsThePreparedResultsAndFails) {
+    const fs::path sources = WriteSources();
+    const std::string spiky = (sources / "spiky.wav").string();
+    // The prepared result of spiky.wav, to compare with what the declined run leaves.
+    ASSERT_EQ(Run({"prepare", "--suffix", "_p", "src/spiky.wav"}).status, 0);
+
+    const ProcessResult result = Run({"balance", "--reference", "level:20000", "src/spiky.wav"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(Contains(result.err,
+                         "Warning: The amount of compression required exceeds the "
+                         "absolute maximum allowed"));
+    EXPECT_TRUE(Contains(result.err, "\n" + spiky + "\n\nAre you sure you wish to proceed?\n"));
+    EXPECT_EQ(ReadFile((sources / "spiky_tralux.wav").string()),
+              ReadFile((sources / "spiky_p.wav").string()));
+    EXPECT_TRUE(result.out.empty());
+}
+
+TEST_F(CliTest, QuestionsOnATerminalTakeTheTypedAnswerAndProgressIsDrawnThere) {
+    const fs::path sources = WriteSources();
+    ProcessSetup setup;
+    setup.terminal = true;
+    setup.typed = "maybe\ny\ny\n";  // an unclear answer is asked again
+    const ProcessResult result =
+        Run({"balance", "--reference", "loudest", "src/tone.wav", "src/spiky.wav"}, setup);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(Contains(result.err, "Answer y or n: "));
+    // Each pass redraws its line in place and leaves it standing when done.
+    EXPECT_TRUE(Contains(result.err, "\rScanning: tone.wav  100%"));
+    EXPECT_TRUE(Contains(result.err, "\rCompressing: spiky_tralux.wav  100%"));
+    EXPECT_TRUE(Contains(result.out, "-> " + (sources / "spiky_tralux.wav").string()));
+}
+
+TEST_F(CliTest, NoProgressLineWhenStandardErrorIsNoTerminalOrWithQuiet) {
+    WriteSources();
+    const ProcessResult piped = Run({"prepare", "src/tone.wav"});
+    EXPECT_EQ(piped.status, 0);
+    EXPECT_EQ(piped.err, "");
+    ProcessSetup setup;
+    setup.terminal = true;
+    const ProcessResult quiet = Run({"prepare", "--quiet", "src/tone.wav"}, setup);
+    EXPECT_EQ(quiet.status, 0);
+    EXPECT_FALSE(Contains(quiet.err, "Scanning"));
+}
+
+TEST_F(CliTest, ARejectedFileIsReportedTheOthersAreDoneAndTheStatusIsOne) {
+    const fs::path sources = WriteSources();
+    WavLayout mono;
+    mono.channels = 1;
+    WriteWav((sources / "mono.wav").string(), Sine(1000, 1000.0), mono);
+    const ProcessResult result =
+        Run({"prepare", "src/tone.wav", "src/mono.wav", "src/missing.wav", "src/noise.wav"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(Contains(result.err, "Error: \"" + (sources / "mono.wav").string() +
+                                         "\" is not a 44.1kHz 16-bit stereo WAV file\n"));
+    EXPECT_TRUE(Contains(result.err, "Error: Cannot open file \"" +
+                                         (sources / "missing.wav").string() +
+                                         "\" (is it in use by another application?)\n"));
+    EXPECT_TRUE(fs::exists(sources / "tone_tralux.wav"));
+    EXPECT_TRUE(fs::exists(sources / "noise_tralux.wav"));
+    EXPECT_FALSE(fs::exists(sources / "mono_tralux.wav"));
+}
+
+TEST_F(CliTest, ASilentFileIsSetAsideWithTheWindowsWarning) {
+    const fs::path sources = WriteSources();
+    WriteWav((sources / "silence.wav").string(), Constant(6000, 0, 0));
+    const ProcessResult result = Run({"balance", "src/silence.wav", "src/tone.wav"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "Warning: File \"" + (sources / "silence.wav").string() +
+                              "\" is completely silent and will be ignored\n");
+    EXPECT_FALSE(fs::exists(sources / "silence_tralux.wav"));
+    EXPECT_TRUE(
+        Contains(result.out, (sources / "silence.wav").string() + " (completely silent, ignored)"));
+}
+
+// ---------------------------------------------------------------------------------------
+// Scan only.
+
+struct AnalyseCase {
+    const char* name;
+    const char* unit;
+    const char* peak;
+    const char* loudness;
+};
+
+// Test logs name a case, not its bytes.
+void PrintTo(const AnalyseCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CliAnalyseTest : public CliTest, public ::testing::WithParamInterface<AnalyseCase> {};
+
+TEST_P(CliAnalyseTest, PrintsPeakAndLoudnessInTheUnitAndWritesNothing) {
+    // A constant 16384 has peak and root mean square 16384 exactly.
+    WriteWav((root / "half.wav").string(), Constant(7000, 16384, -16384));
+    const auto before = Listing(root);
+    const ProcessResult result = Run({"analyse", "--units", GetParam().unit, "half.wav"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    const std::string expected = std::string(7 - std::string(GetParam().peak).size(), ' ') +
+                                 GetParam().peak + "  " +
+                                 std::string(8 - std::string(GetParam().loudness).size(), ' ') +
+                                 GetParam().loudness + "  " + (root / "half.wav").string() + "\n";
+    EXPECT_EQ(result.out, "   Peak  Loudness  File\n" + expected);
+    EXPECT_EQ(Listing(root), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Units, CliAnalyseTest,
+                         ::testing::Values(AnalyseCase{"Percent", "percent", "50.0%", "50.0%"},
+                                           AnalyseCase{"Decibels", "db", "-6.0dB", "-6.0dB"},
+                                           AnalyseCase{"SampleValue", "sample", "16384", "16384"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(CliTest, AnalyseTakesItsUnitFromTheSettingsFile) {
+    WriteSettings("[Options]\nloudnessunits=1\n");
+    WriteWav((root / "sine.wav").string(), Sine(44100, 8192.0));
+    const ProcessResult result = Run({"analyse", "sine.wav"});
+    EXPECT_EQ(result.status, 0);
+    // Peak 8192 is -12.0 dB; the root mean square 8192 / sqrt(2) = 5793 is -15.0 dB.
+    EXPECT_TRUE(Contains(result.out, "-12.0dB   -15.0dB  " + (root / "sine.wav").string()))
+        << result.out;
+}
+
+// ---------------------------------------------------------------------------------------
+// Ctrl-C.
+
+TEST_F(CliTest, CtrlCWindsTheRunDownLeavesTheSourceAndExitsOne) {
+    // About four minutes of sound: the normalise pass takes long enough to be interrupted.
+    const std::string source = (root / "long.wav").string();
+    WriteWav(source, Constant(10'000'000, 20000, -12000));
+    const auto original = ReadFile(source);
+    const int watch = inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, root.c_str(), IN_CREATE), 0);
+
+    ChildProcess child({"balance", "--settings", settings, "--csv", "out.csv", "long.wav"},
+                       {.workingFolder = root.string()});
+    // The result file is created when the normalise pass begins: interrupt it then.
+    bool created = false;
+    while (!created) {
+        // Should the child end without ever creating it, the test must not wait forever.
+        pollfd wanted{watch, POLLIN, 0};
+        if (poll(&wanted, 1, 1000) == 0) {
+            siginfo_t info{};
+            ASSERT_EQ(
+                waitid(P_PID, static_cast<id_t>(child.Pid()), &info, WEXITED | WNOHANG | WNOWAIT),
+                0);
+            ASSERT_EQ(info.si_pid, 0) << "tralux-cli ended before its result file was created";
+            continue;
+        }
+        alignas(inotify_event) char buffer[4096];
+        const ssize_t got = read(watch, buffer, sizeof buffer);
+        ASSERT_GT(got, 0);
+        for (ssize_t at = 0; at < got;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            created = created || (event->len > 0 && std::string(event->name) == "long_tralux.wav");
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    ASSERT_EQ(kill(child.Pid(), SIGINT), 0);
+    const ProcessResult result = child.Wait();
+    close(watch);
+
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(Contains(result.err, "cancelled")) << result.err;
+    EXPECT_EQ(ReadFile(source), original);
+    // Cut short after the block in hand; no table and no export of a cancelled run.
+    EXPECT_LT(fs::file_size(root / "long_tralux.wav"), original.size());
+    EXPECT_TRUE(result.out.empty());
+    EXPECT_FALSE(fs::exists(root / "out.csv"));
+}
+
+}  // namespace
+}  // namespace tralux::test
