@@ -94,13 +94,11 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& caption) {
     return label;
 }
 
-// A button just wide enough for its caption, so that the row of ten fits a small window.
-QSize ButtonSize(const QPushButton* button) {
-    const QSize hint = button->sizeHint();
+// The caption width of a button plus its margins, in the given font.
+int ButtonWidth(const QPushButton* button, const QFont& font) {
     QString shown = button->text();
     shown.replace(QStringLiteral("&&"), QStringLiteral("&"));
-    const int width = button->fontMetrics().horizontalAdvance(shown) + 16;
-    return {std::min(hint.width(), width), hint.height()};
+    return QFontMetrics(font).horizontalAdvance(shown) + 14;
 }
 
 }  // namespace
@@ -344,14 +342,31 @@ void TBalanceVolumes::LayOut() {
                               clientHeight - progressHeight - buttonHeight - 18);
     const QRect inner = selfilegroup->contentsRect();
 
-    // The button row along the bottom of the "Selected Files " box.
+    // The button row along the bottom of the "Selected Files " box. The ten captions are
+    // set a little smaller when the box is too narrow for them, rather than cut off.
+    QPushButton* const row[] = {addfilesbtn, preparebtn, balancebtn,   prepbalbtn,   cancelbtn,
+                                remselbtn,   remallbtn,  addpresetbtn, delpresetbtn, groupingbtn};
+    QFont rowFont = font();
+    const double fullSize = rowFont.pointSizeF() > 0 ? rowFont.pointSizeF() : 9.0;
+    for (double size = fullSize;; size -= 0.5) {
+        rowFont.setPointSizeF(size);
+        int needed = 6 * (static_cast<int>(std::size(row)) - 1);
+        for (const QPushButton* button : row) {
+            needed += ButtonWidth(button, rowFont);
+        }
+        if (needed <= inner.width() - 12 || size <= fullSize * 0.75) {
+            break;
+        }
+    }
     const int buttonTop = inner.bottom() + 1 - 6 - buttonHeight;
     int left = 6;
-    for (QPushButton* button : {addfilesbtn, preparebtn, balancebtn, prepbalbtn, cancelbtn,
-                                remselbtn, remallbtn, addpresetbtn, delpresetbtn, groupingbtn}) {
-        const QSize size = ButtonSize(button);
-        button->setGeometry(left, buttonTop, size.width(), buttonHeight);
-        left += size.width() + 6;
+    for (QPushButton* button : row) {
+        if (button->font() != rowFont) {
+            button->setFont(rowFont);
+        }
+        const int width = ButtonWidth(button, rowFont);
+        button->setGeometry(left, buttonTop, width, buttonHeight);
+        left += width + 6;
     }
 
     // The reference choices flow left to right and wrap when the box is too narrow.
@@ -363,13 +378,12 @@ void TBalanceVolumes::LayOut() {
     int x = 8;
     int y = titleHeight + 2;
     std::vector<QRect> places;
+    const int presetBoxWidth = std::max(presetbox->sizeHint().width(), 160);
     for (QWidget* choice : choices) {
-        int w = choice->sizeHint().width();
-        if (choice == presetbox) {
-            w = std::max(w, 160);
-        }
-        const bool keepWithPreset = choice == presetbox;
-        if (x > 8 && x + w > refWidth - 8 && !keepWithPreset) {
+        const int w = choice == presetbox ? presetBoxWidth : choice->sizeHint().width();
+        // "Preset:" and its drop-down stay on one line.
+        const int together = choice == presetbtn ? w + 8 + presetBoxWidth : w;
+        if (choice != presetbox && x > 8 && x + together > refWidth - 8) {
             x = 8;
             y += itemHeight + 2;
         }

@@ -1,0 +1,61 @@
+// Not a test: starts the window with generated files, runs Prepare & Balance and saves
+// screenshots before, during and after the run, for looking at the program as a user would.
+// Usage: tralux_window_tour <folder for the PNG files>
+#include <QApplication>
+#include <QDir>
+#include <QPixmap>
+#include <QPushButton>
+
+#include "FakePrompts.h"
+#include "FakeServices.h"
+#include "TempDir.h"
+#include "TestWav.h"
+#include "main/TBalanceVolumes.h"
+
+using namespace tralux;
+
+int main(int argc, char* argv[]) {
+    QApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tralux"));
+    const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::tempPath();
+    test::TempDir dir;
+    test::FakePrompts prompts;
+    test::FakeServices services;
+    TBalanceVolumes window({dir.File("tralux.ini"), QString(), prompts, services});
+    window.show();
+    QApplication::processEvents();
+    window.grab().save(out + "/tour-0-empty.png");
+
+    const double amplitudes[] = {3000, 9000, 20000, 1500};
+    const char* names[] = {"quiet piano.wav", "Loud Drums - Extended Mix.wav", "speech.wav",
+                           "very quiet ambience recording at night.wav"};
+    for (int i = 0; i < 4; ++i) {
+        const std::string path = dir.File(names[i]);
+        test::WriteWav(path, test::Sine(44100 * 20, amplitudes[i], 300 + 100 * i));
+        window.AddFile(QString::fromStdString(path));
+    }
+    window.UpdateEnablement();
+    QApplication::processEvents();
+    window.grab().save(out + "/tour-1-listed.png");
+
+    int passes = 0;
+    QObject::connect(&window, &TBalanceVolumes::passStarted, [&](const QString&, const QString&) {
+        if (++passes == 6) {
+            QApplication::processEvents();
+            window.grab().save(out + "/tour-2-running.png");
+        }
+    });
+    window.prepbalbtn->click();
+    QApplication::processEvents();
+    window.grab().save(out + "/tour-3-balanced.png");
+    window.resize(1000, 620);
+    QApplication::processEvents();
+    window.grab().save(out + "/tour-4-wide.png");
+    window.resize(520, 380);
+    QApplication::processEvents();
+    window.grab().save(out + "/tour-5-narrow.png");
+    for (const auto& call : prompts.calls) {
+        qInfo("prompt %d: %s", static_cast<int>(call.kind), qPrintable(call.text));
+    }
+    return 0;
+}
