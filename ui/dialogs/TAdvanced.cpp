@@ -155,6 +155,10 @@ void TAdvanced::BuildControls() {
     for (QLineEdit* box : {maxcomp, warncomp, normlevel}) {
         box->setFixedWidth(valueWidth);
     }
+    // Each spinner stands as high as its box.
+    for (UpDown* spinner : {UpDown1, UpDown2, UpDown3}) {
+        spinner->setFixedHeight(maxcomp->sizeHint().height());
+    }
 
     auto* processLayout = new QGridLayout(GroupBox2);
     processLayout->setHorizontalSpacing(4);

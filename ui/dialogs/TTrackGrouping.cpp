@@ -20,47 +20,67 @@ namespace tralux {
 namespace {
 
 constexpr int GroupRole = Qt::UserRole;
-constexpr int GroupedItemHeight = 13;
+constexpr int ItemHeight = 13;
 
-// Items of the grouped list: the text at the top-left corner in the colour of its group.
-class GroupedItemDelegate : public QStyledItemDelegate {
+// Items drawn as text at the item's top-left corner, so that a text fitted to the list's
+// client width less 2 pixels is shown whole. The grouped list writes each text in its group's
+// colour, the other list in the palette's text colour.
+class FileItemDelegate : public QStyledItemDelegate {
 public:
-    using QStyledItemDelegate::QStyledItemDelegate;
+    FileItemDelegate(bool groupColours, QObject* parent)
+        : QStyledItemDelegate(parent), groupColours_(groupColours) {}
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override {
         const bool selected = option.state & QStyle::State_Selected;
+        const QPalette::ColorGroup group =
+            option.state & QStyle::State_Enabled ? QPalette::Active : QPalette::Disabled;
         painter->save();
-        painter->fillRect(option.rect,
-                          option.palette.brush(QPalette::Active,
-                                               selected ? QPalette::Highlight : QPalette::Base));
-        const int group = index.data(GroupRole).toInt();
-        painter->setPen(GroupColours()[static_cast<size_t>(std::max(group, 0) % GroupColourCount)]);
+        painter->fillRect(option.rect, option.palette.brush(
+                                           group, selected ? QPalette::Highlight : QPalette::Base));
+        if (groupColours_) {
+            const int number = std::max(index.data(GroupRole).toInt(), 0);
+            painter->setPen(GroupColours()[static_cast<size_t>(number % GroupColourCount)]);
+        } else {
+            painter->setPen(
+                option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
+        }
         painter->setFont(option.font);
         painter->drawText(option.rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
                           index.data(Qt::DisplayRole).toString());
+        if (option.state & QStyle::State_HasFocus) {
+            QStyleOptionFocusRect focus;
+            focus.QStyleOption::operator=(option);
+            focus.backgroundColor =
+                option.palette.color(group, selected ? QPalette::Highlight : QPalette::Base);
+            const QWidget* widget = option.widget;
+            QStyle* style = widget != nullptr ? widget->style() : nullptr;
+            if (style != nullptr) {
+                style->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, painter, widget);
+            }
+        }
         painter->restore();
     }
 
-    // The fixed height, raised where the font would not fit in it.
+    // The classic fixed height of 13 pixels, raised where the font would not fit in it.
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         const QSize natural = QStyledItemDelegate::sizeHint(option, index);
-        return {natural.width(), std::max(GroupedItemHeight, option.fontMetrics.height())};
+        return {natural.width(), std::max(ItemHeight, option.fontMetrics.height())};
     }
+
+private:
+    bool groupColours_;
 };
 
-QListWidget* FileList(QWidget* parent, const char* name) {
+QListWidget* FileList(QWidget* parent, const char* name, bool groupColours) {
     auto* list = new QListWidget(parent);
     list->setObjectName(QString::fromLatin1(name));
     list->setSelectionMode(QAbstractItemView::ExtendedSelection);
     list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     list->setUniformItemSizes(true);
+    list->setItemDelegate(new FileItemDelegate(groupColours, list));
     return list;
 }
-
-// Smallest bounds at which the layout below still gives every control a positive size.
-constexpr int MinimumWidth = 300;
-constexpr int MinimumHeight = 240;
 
 }  // namespace
 
@@ -77,14 +97,13 @@ TTrackGrouping::TTrackGrouping(std::vector<FileData*> files, const Options& opti
 
     ungrouped_box = new QGroupBox(QStringLiteral("Files Not Yet Grouped "), this);
     ungrouped_box->setObjectName(QStringLiteral("ungrouped_box"));
-    this->files = FileList(ungrouped_box, "files");
+    this->files = FileList(ungrouped_box, "files", false);
     groupbtn = new QPushButton(QStringLiteral("Group Selected Files Together"), ungrouped_box);
     groupbtn->setObjectName(QStringLiteral("groupbtn"));
 
     grouped_box = new QGroupBox(QStringLiteral("Files Already Grouped "), this);
     grouped_box->setObjectName(QStringLiteral("grouped_box"));
-    groupedfiles = FileList(grouped_box, "groupedfiles");
-    groupedfiles->setItemDelegate(new GroupedItemDelegate(groupedfiles));
+    groupedfiles = FileList(grouped_box, "groupedfiles", true);
     ungroupbtn = new QPushButton(QStringLiteral("Remove from Group"), grouped_box);
     ungroupbtn->setObjectName(QStringLiteral("ungroupbtn"));
     movelabel = new QLabel(QStringLiteral("Move to Group:"), grouped_box);
@@ -107,9 +126,15 @@ TTrackGrouping::TTrackGrouping(std::vector<FileData*> files, const Options& opti
     connect(groups, &QComboBox::activated, this, &TTrackGrouping::groupsChange);
     connect(donebtn, &QPushButton::clicked, this, &TTrackGrouping::donebtnClick);
 
-    setMinimumSize(MinimumWidth, MinimumHeight);
-    resize(std::max<int>(Placement.grpwidth, MinimumWidth),
-           std::max<int>(Placement.grpheight, MinimumHeight));
+    // Small enough bounds would squeeze the lists away or push "Move to Group:" off its frame.
+    const int rowWidth = ungroupbtn->sizeHint().width() + 18 + movelabel->sizeHint().width() + 3 +
+                         groups->sizeHint().width();
+    const int minimumWidth = 24 + std::max(rowWidth, groupbtn->sizeHint().width()) + 6;
+    const int frameHeight = CaptionRoom() + 12 + groupbtn->sizeHint().height() + 3 * ItemHeight;
+    const int minimumHeight = 2 * frameHeight + donebtn->sizeHint().height() + 24;
+    setMinimumSize(minimumWidth, minimumHeight);
+    resize(std::max<int>(Placement.grpwidth, minimumWidth),
+           std::max<int>(Placement.grpheight, minimumHeight));
     move(Placement.grpleft, Placement.grptop);
     RefillLists();
 }
@@ -245,10 +270,14 @@ void TTrackGrouping::done(int /*result*/) {
     QDialog::done(ChangeResult);
 }
 
+int TTrackGrouping::CaptionRoom() const {
+    const int classic = static_cast<int>(std::lround(14 * logicalDpiY() / 96.0));
+    // A frame's caption in this style may be taller than the classic 14 pixels.
+    return std::max(classic, ungrouped_box->fontMetrics().height() + 4);
+}
+
 void TTrackGrouping::FormResize() {
-    const int captionRoom = static_cast<int>(std::lround(14 * logicalDpiY() / 96.0));
-    // The frames' captions in this style may be taller than the classic 14 pixels.
-    const int m = std::max(captionRoom, ungrouped_box->fontMetrics().height() + 4);
+    const int m = CaptionRoom();
     const QSize client = size();
     const QSize doneHint = donebtn->sizeHint();
     const int boxWidth = client.width() - 12;

@@ -70,6 +70,8 @@ protected:
 
 private:
     QString DisplayName(const FileData& file) const;
+    // Room above a list for its frame's caption: 14 pixels at 96 dots per inch.
+    int CaptionRoom() const;
     // Fits the texts of a filled list to its client width less 2 pixels.
     void FitItems(QListWidget* list) const;
     // Sets every selected file of a list to a group number; false when none was selected.

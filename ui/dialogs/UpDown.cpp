@@ -12,7 +12,9 @@ QToolButton* ArrowButton(QWidget* parent, Qt::ArrowType arrow, const char* name)
     button->setArrowType(arrow);
     button->setAutoRepeat(true);
     button->setFocusPolicy(Qt::NoFocus);
-    button->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    // The pair takes the height it is given, however small the arrows get.
+    button->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
+    button->setMinimumSize(1, 1);
     return button;
 }
 
@@ -32,7 +34,7 @@ UpDown::UpDown(QWidget* parent) : QWidget(parent) {
 }
 
 QSize UpDown::sizeHint() const {
-    const int height = fontMetrics().height() + 8;
+    const int height = fontMetrics().height() + 10;
     return {qMax(16, height * 3 / 4), height};
 }
 

@@ -288,7 +288,8 @@ void TrackGroupingTest::layoutKeepsControlsApart_data() {
     QTest::addColumn<QSize>("size");
     QTest::newRow("default") << QSize(400, 420);
     QTest::newRow("wide and low") << QSize(900, 300);
-    QTest::newRow("narrow and tall") << QSize(300, 800);
+    QTest::newRow("narrow and tall") << QSize(200, 800);
+    QTest::newRow("tiny") << QSize(50, 50);
 }
 
 void TrackGroupingTest::layoutKeepsControlsApart() {
@@ -300,6 +301,9 @@ void TrackGroupingTest::layoutKeepsControlsApart() {
     placement.grpheight = size.height();
     TTrackGrouping dialog(files.Rows(), options, placement);
     dialog.show();
+    // Bounds below the dialog's minimum are raised to it.
+    QVERIFY(dialog.width() >= size.width() && dialog.height() >= size.height());
+    size = dialog.size();
     const QRect top = dialog.ungrouped_box->geometry();
     const QRect bottom = dialog.grouped_box->geometry();
     QCOMPARE(top,
@@ -321,6 +325,7 @@ void TrackGroupingTest::layoutKeepsControlsApart() {
     }
     QVERIFY(dialog.movelabel->x() >= dialog.ungroupbtn->geometry().right() + 18);
     QVERIFY(dialog.groups->x() > dialog.movelabel->geometry().right());
+    QVERIFY(dialog.grouped_box->rect().contains(dialog.groups->geometry()));
     const int centre = dialog.ungroupbtn->geometry().center().y();
     QVERIFY(qAbs(dialog.movelabel->geometry().center().y() - centre) <= 1);
     QVERIFY(qAbs(dialog.groups->geometry().center().y() - centre) <= 1);
