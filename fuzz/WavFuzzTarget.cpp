@@ -1,0 +1,302 @@
+// Arbitrary bytes through the WAV header check and, when it accepts them, through a scan and a
+// normalise pass of the real engine. Built for libFuzzer with the sanitizers, or linked with
+// Replay.cpp into a program that feeds it a folder of saved inputs.
+//
+// Besides the sanitizers' checks, every accepted input must keep these promises (a broken one
+// aborts, so the fuzzer keeps the input):
+// - the header lies inside the file and the counts are in range;
+// - the scan never writes, and its peak and loudness are those of the frames the file holds,
+//   bytes the data chunk claims but the file lacks counting as silence;
+// - the result holds the source's header byte for byte, then each held frame times the gain,
+//   then silence for claimed frames the source lacks (never stale samples), then zero tail
+//   bytes, and nothing more.
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/AudioEngine.h"
+#include "engine/FileAccess.h"
+#include "engine/FileData.h"
+#include "engine/ProgressSink.h"
+#include "engine/WaveHeader.h"
+
+namespace tralux::fuzz {
+namespace {
+
+[[noreturn]] void Broken(const char* promise) {
+    std::fprintf(stderr, "broken promise: %s\n", promise);
+    std::abort();
+}
+
+void Expect(bool kept, const char* promise) {
+    if (!kept) {
+        Broken(promise);
+    }
+}
+
+class QuietSink : public ProgressSink {
+public:
+    void PassStarted(const std::string&, const std::string&) override {}
+    void PassProgress(int percent) override {
+        Expect(percent >= 0 && percent <= 100, "progress stays within 0..100");
+    }
+    void PassEnded() override {}
+    void ShowEstimate(const std::string&, const std::string&) override {}
+    void PumpEvents() override {}
+    void ReportError(const std::string& message) override { Errors.push_back(message); }
+
+    std::vector<std::string> Errors;
+};
+
+// Files held in memory, so a pass costs no system calls. Reads past the end come back short,
+// as from a real file; writes past the end fill the gap with zeros, as a real file would.
+class MemoryFiles : public FileAccess {
+public:
+    std::map<std::string, std::vector<uint8_t>> Contents;
+    int CreatedCount = 0;
+    int OpenedForWriting = 0;
+
+    std::unique_ptr<PassFile> OpenExisting(const std::string& path, bool forWriting) override {
+        auto found = Contents.find(path);
+        if (found == Contents.end()) {
+            return nullptr;
+        }
+        OpenedForWriting += forWriting ? 1 : 0;
+        return std::make_unique<File>(found->second, forWriting);
+    }
+    std::unique_ptr<PassFile> Create(const std::string& path) override {
+        ++CreatedCount;
+        auto& bytes = Contents[path];
+        bytes.clear();  // keeps its room: the next input is written without reallocating
+        return std::make_unique<File>(bytes, true);
+    }
+    // Forgets what the last input left, keeping the room it took.
+    void Reset() {
+        for (auto& [path, bytes] : Contents) {
+            bytes.clear();
+        }
+        CreatedCount = OpenedForWriting = 0;
+    }
+
+private:
+    class File : public PassFile {
+    public:
+        File(std::vector<uint8_t>& bytes, bool writable) : bytes_(bytes), writable_(writable) {}
+        size_t Read(void* buffer, size_t size) override {
+            if (position_ >= bytes_.size()) {
+                return 0;
+            }
+            const size_t got = std::min(size, bytes_.size() - position_);
+            std::memcpy(buffer, bytes_.data() + position_, got);
+            position_ += got;
+            return got;
+        }
+        bool Write(const void* buffer, size_t size) override {
+            Expect(writable_, "a file opened for reading is never written");
+            if (bytes_.size() < position_ + size) {
+                bytes_.resize(position_ + size);
+            }
+            std::memcpy(bytes_.data() + position_, buffer, size);
+            position_ += size;
+            return true;
+        }
+        bool Seek(int64_t offset) override {
+            if (offset < 0) {
+                return false;
+            }
+            position_ = static_cast<size_t>(offset);
+            return true;
+        }
+
+    private:
+        std::vector<uint8_t>& bytes_;
+        bool writable_;
+        size_t position_ = 0;
+    };
+};
+
+// The header check reads a real file: one scratch folder per process, on a memory file
+// system where there is one.
+class Scratch {
+public:
+    Scratch() {
+        const std::filesystem::path base = std::filesystem::is_directory("/dev/shm")
+                                               ? std::filesystem::path("/dev/shm")
+                                               : std::filesystem::temp_directory_path();
+        std::string pattern = (base / "tralux-fuzz-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) {
+            Broken("a scratch folder can be made");
+        }
+        folder_ = pattern;
+        Input = (folder_ / "input.wav").string();
+        Result = (folder_ / "result.wav").string();
+    }
+    ~Scratch() {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+    }
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+
+    void Write(const uint8_t* data, size_t size) const {
+        const int fd = ::open(Input.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        Expect(fd >= 0, "the scratch file can be written");
+        const bool whole = ::write(fd, data, size) == ssize_t(size);
+        Expect(::close(fd) == 0 && whole, "the scratch file can be written");
+    }
+
+    std::string Input;
+    std::string Result;
+
+private:
+    std::filesystem::path folder_;
+};
+
+int16_t SampleAt(const uint8_t* data, size_t size, int64_t offset) {
+    // Bytes the file lacks read as zero.
+    const uint8_t low = offset < int64_t(size) ? data[offset] : 0;
+    const uint8_t high = offset + 1 < int64_t(size) ? data[offset + 1] : 0;
+    return static_cast<int16_t>(uint16_t(low) | uint16_t(high) << 8);
+}
+
+int16_t Gained(int16_t s, double gain) {
+    const double r = std::nearbyint(static_cast<double>(s) * gain);
+    return r <= -32768.0 ? int16_t{-32767} : static_cast<int16_t>(r);
+}
+
+// A claim of up to 4 GiB of data over a file of a few bytes would be a quarter of a million
+// blocks of silence per pass. The claim is shortened by whole blocks to at most one block
+// past the bytes held, which keeps every path the full claim takes (short block, a block of
+// silence, the same last block and tail) at a cost the fuzzer can afford.
+int32_t AffordableFrames(int32_t claimed, size_t size, int64_t headerSize) {
+    const int64_t held = (int64_t(size) - headerSize) / BytesPerFrame;
+    const int64_t limit = held + int64_t{FramesPerBlock};
+    int64_t frames = claimed;
+    if (frames > limit) {
+        frames -= (frames - limit + FramesPerBlock - 1) / FramesPerBlock * FramesPerBlock;
+    }
+    return static_cast<int32_t>(frames);
+}
+
+void CheckHeader(const WaveHeaderInfo& info, size_t size) {
+    Expect(info.HeaderSize >= 44, "a header holds at least the RIFF, fmt and data heads");
+    Expect(info.HeaderSize <= int64_t(size), "the header lies inside the file");
+    Expect(info.FrameCount >= 0 && info.FrameCount <= 0x3FFFFFFF, "the frame count is in range");
+    Expect(info.TailBytes >= 0 && info.TailBytes <= 3, "the tail holds 0 to 3 bytes");
+}
+
+// One engine and its files for the whole process, as in the program; each input starts
+// from the same state.
+struct Bench {
+    QuietSink sink;
+    MemoryFiles files;
+    AudioEngine engine{sink, [] { return 0.0; }, files};
+};
+
+void RunPasses(const uint8_t* data, size_t size, const WaveHeaderInfo& info,
+               const std::string& input, const std::string& result) {
+    static Bench bench;
+    QuietSink& sink = bench.sink;
+    MemoryFiles& files = bench.files;
+    AudioEngine& engine = bench.engine;
+    sink.Errors.clear();
+    files.Reset();
+    engine.CompressCount = engine.ReduceCount = 0;
+    files.Contents[input].assign(data, data + size);
+    UngroupedNumbers numbers;
+    const int32_t frames = AffordableFrames(info.FrameCount, size, info.HeaderSize);
+    FileData file(input, info.HeaderSize, frames, info.TailBytes, numbers);
+
+    engine.Running = true;
+    engine.ScanFile(file);
+    Expect(engine.Running && sink.Errors.empty(), "a scan reports no error");
+    Expect(files.CreatedCount == 0 && files.OpenedForWriting == 0, "a scan writes nothing");
+    Expect(files.Contents[input].size() == size &&
+               std::memcmp(files.Contents[input].data(), data, size) == 0,
+           "a scan leaves its file as it was");
+
+    int16_t peak = 0;
+    double sum = 0.0;
+    for (int64_t i = 0; i < int64_t{frames} * 2; ++i) {
+        int32_t s = SampleAt(data, size, info.HeaderSize + 2 * i);
+        s = s == -32768 ? 32767 : std::abs(s);
+        peak = std::max<int16_t>(peak, static_cast<int16_t>(s));
+        sum += double(s) * double(s);
+    }
+    Expect(file.Peak == peak, "the peak is that of the frames held");
+    const double loudness = frames > 0 ? std::sqrt(sum / (2.0 * frames)) : 0.0;
+    Expect(std::isfinite(file.ScanLoudness) && file.ScanLoudness >= 0.0 &&
+               file.ScanLoudness <= 32767.0,
+           "the loudness is a level on the sample scale");
+    Expect(std::fabs(file.ScanLoudness - loudness) <= 1e-9 * (1.0 + loudness),
+           "the loudness is that of the frames held");
+    if (file.Peak == 0) {
+        return;  // silent: the runs write no result for it
+    }
+
+    file.ResultFile = result;
+    engine.PassGain = 32767.0 / file.Peak;
+    engine.NormaliseFile(file, false);
+    Expect(engine.Running && sink.Errors.empty(), "a normalise pass reports no error");
+    Expect(file.Normalised, "a complete normalise pass marks the file");
+    const std::vector<uint8_t>& out = files.Contents[result];
+    const int64_t expectedSize = info.HeaderSize + int64_t{frames} * 4 + info.TailBytes;
+    Expect(int64_t(out.size()) == expectedSize, "the result ends with the data chunk");
+    Expect(std::memcmp(out.data(), data, size_t(info.HeaderSize)) == 0,
+           "the result starts with the source's header");
+    int16_t resultPeak = 0;
+    for (int64_t i = 0; i < int64_t{frames} * 2; ++i) {
+        const int64_t at = info.HeaderSize + 2 * i;
+        const int16_t written = SampleAt(out.data(), out.size(), at);
+        Expect(written == Gained(SampleAt(data, size, at), engine.PassGain),
+               "each result sample is its source sample times the gain");
+        resultPeak = std::max<int16_t>(resultPeak, static_cast<int16_t>(std::abs(written)));
+    }
+    Expect(resultPeak == 32767, "a normalised result peaks at full scale");
+    for (int64_t i = expectedSize - info.TailBytes; i < expectedSize; ++i) {
+        Expect(out[size_t(i)] == 0, "the tail bytes are written as zeros");
+    }
+
+    // One compress and one reduce pass in place: they rewrite the frames and nothing else.
+    const std::vector<uint8_t> normalised = out;
+    for (const double toward : {1.4, 0.7}) {
+        engine.AdjustFile(file, file.Loudness * toward);
+        Expect(engine.Running && sink.Errors.empty(), "an adjust pass reports no error");
+        Expect(out.size() == normalised.size(), "an adjust pass keeps the result's length");
+        Expect(std::memcmp(out.data(), normalised.data(), size_t(info.HeaderSize)) == 0,
+               "an adjust pass keeps the result's header");
+        Expect(std::isfinite(file.Loudness) && file.Loudness <= 32767.0,
+               "an adjust pass measures a level on the sample scale");
+    }
+    Expect(engine.CompressCount == 1 && engine.ReduceCount == 1, "each adjust pass is counted");
+}
+
+}  // namespace
+}  // namespace tralux::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace tralux;
+    static const fuzz::Scratch scratch;
+    scratch.Write(data, size);
+    const WaveHeaderInfo info = ReadWaveHeader(scratch.Input);
+    fuzz::Expect(info.Result != WaveCheckResult::CannotOpen, "a regular file can be opened");
+    if (info.Result != WaveCheckResult::Valid) {
+        fuzz::Expect(info.HeaderSize == 0 && info.FrameCount == 0 && info.TailBytes == 0,
+                     "a refused file has no header values");
+        return 0;
+    }
+    fuzz::CheckHeader(info, size);
+    fuzz::RunPasses(data, size, info, scratch.Input, scratch.Result);
+    return 0;
+}

@@ -1,0 +1,104 @@
+#!/usr/bin/env python3
+"""Writes the seed inputs of the WAV fuzz target into fuzz/corpus/seeds.
+
+Valid files of every shape the header check accepts, and the malformed ones a parser must
+survive. Deterministic: running it again gives the same bytes.
+"""
+import math
+import os
+import struct
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+OUT = os.path.join(HERE, "corpus", "seeds")
+
+
+def chunk(cid, body, size=None):
+    return cid + struct.pack("<I", len(body) if size is None else size) + body
+
+
+def fmt(tag=1, channels=2, rate=44100, bits=16, size=16, extra=b""):
+    align = channels * bits // 8
+    body = struct.pack("<HHIIHH", tag, channels, rate, rate * align, align, bits)
+    body = (body + extra + b"\0" * 64)[:size] if size >= 16 else body
+    return b"fmt " + struct.pack("<I", size) + body
+
+
+def samples(values):
+    return b"".join(struct.pack("<h", v) for v in values)
+
+
+def sine(frames, amplitude, freq=441.0):
+    out = []
+    for i in range(frames):
+        v = int(round(amplitude * math.sin(2 * math.pi * freq * i / 44100.0)))
+        out += [v, -v // 2]
+    return samples(out)
+
+
+def wav(*chunks, riff_size=None):
+    body = b"WAVE" + b"".join(chunks)
+    return b"RIFF" + struct.pack("<I", len(body) if riff_size is None else riff_size) + body
+
+
+def seeds():
+    ten = samples([0, 1, -1, 32767, -32768, -32767, 1000, -1000, 12, 34,
+                   5, 6, 7, 8, 9, 10, 11, 12, 13, 14])
+    yield "valid_canonical_10_frames", wav(fmt(), chunk(b"data", ten))
+    yield "valid_two_blocks_5001_frames", wav(fmt(), chunk(b"data", sine(5001, 12000)))
+    yield "valid_list_fmt18_fact", wav(chunk(b"LIST", b"INFOISFT" + b"x" * 18), fmt(size=18),
+                                       chunk(b"fact", struct.pack("<I", 10)),
+                                       chunk(b"data", ten))
+    yield "valid_tail_3_bytes", wav(fmt(), chunk(b"data", ten + b"\x11\x22\x33"))
+    yield "valid_tail_1_byte", wav(fmt(), chunk(b"data", ten[:8] + b"\x7f"))
+    yield "valid_no_frames", wav(fmt(), chunk(b"data", b""))
+    yield "valid_no_frames_tail_2", wav(fmt(), chunk(b"data", b"\x01\x02"))
+    yield "valid_silent", wav(fmt(), chunk(b"data", b"\0" * 400))
+    yield "valid_chunk_after_data", wav(fmt(), chunk(b"data", ten), chunk(b"LIST", b"abcd"))
+    yield "valid_two_data_chunks", wav(fmt(), chunk(b"data", ten[:8]), chunk(b"data", ten))
+    yield "valid_odd_chunk_no_pad", wav(chunk(b"junk", b"abc"), fmt(), chunk(b"data", ten))
+    yield "valid_riff_size_wrong", wav(fmt(), chunk(b"data", ten), riff_size=0xFFFFFFFF)
+    yield "data_size_past_end", wav(fmt(), chunk(b"data", ten, size=4000))
+    yield "data_size_past_end_odd", wav(fmt(), chunk(b"data", ten, size=20001))
+    yield "data_size_ffffffff", wav(fmt(), chunk(b"data", ten, size=0xFFFFFFFF))
+    yield "data_size_fffffffc", wav(fmt(), chunk(b"data", ten, size=0xFFFFFFFC))
+    yield "chunk_size_ffffffff_before_fmt", wav(chunk(b"LIST", b"abcd", size=0xFFFFFFFF),
+                                                fmt(), chunk(b"data", ten))
+    yield "chunk_size_past_end_before_data", wav(fmt(), chunk(b"LIST", b"abcd", size=100),
+                                                 chunk(b"data", ten))
+    yield "chunk_size_fffffff8_before_data", wav(fmt(), chunk(b"LIST", b"", size=0xFFFFFFF8),
+                                                 chunk(b"data", ten))
+    yield "fmt_size_ffffffff", wav(fmt(size=16)[:4] + struct.pack("<I", 0xFFFFFFFF) +
+                                   fmt()[8:], chunk(b"data", ten))
+    yield "fmt_shorter_than_16", wav(fmt()[:4] + struct.pack("<I", 14) + fmt()[8:],
+                                     chunk(b"data", ten))
+    yield "fmt_size_0", wav(fmt()[:4] + struct.pack("<I", 0) + fmt()[8:], chunk(b"data", ten))
+    yield "fmt_cut_inside_fields", wav(fmt()[:14])
+    yield "mono", wav(fmt(channels=1), chunk(b"data", ten))
+    yield "rate_48000", wav(fmt(rate=48000), chunk(b"data", ten))
+    yield "bits_24", wav(fmt(bits=24), chunk(b"data", ten[:18]))
+    yield "float_tag_3", wav(fmt(tag=3, bits=32), chunk(b"data", ten))
+    yield "extensible_tag_fffe", wav(fmt(tag=0xFFFE, size=40), chunk(b"data", ten))
+    yield "data_before_fmt", wav(chunk(b"data", ten), fmt())
+    yield "no_data_chunk", wav(fmt(), chunk(b"LIST", b"abcd"))
+    yield "no_fmt_chunk", wav(chunk(b"data", ten))
+    yield "rifx", b"RIFX" + wav(fmt(), chunk(b"data", ten))[4:]
+    yield "lower_case_riff", b"riff" + wav(fmt(), chunk(b"data", ten))[4:]
+    yield "not_wave", wav(fmt(), chunk(b"data", ten))[:8] + b"AVI " + \
+        wav(fmt(), chunk(b"data", ten))[12:]
+    yield "upper_case_fmt", wav(b"FMT " + fmt()[4:], chunk(b"data", ten))
+    yield "empty", b""
+    yield "riff_only", b"RIF"
+    canonical = wav(fmt(), chunk(b"data", ten))
+    for cut in (4, 8, 11, 12, 15, 16, 19, 20, 30, 35, 36, 39, 40, 43, 44, 45, 47):
+        yield "truncated_at_%d" % cut, canonical[:cut]
+
+
+def main():
+    os.makedirs(OUT, exist_ok=True)
+    for name, data in seeds():
+        with open(os.path.join(OUT, name + ".wav"), "wb") as f:
+            f.write(data)
+
+
+if __name__ == "__main__":
+    main()
