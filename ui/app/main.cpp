@@ -11,7 +11,7 @@ int main(int argc, char* argv[]) {
 
     const QString folder = QCoreApplication::applicationDirPath();
     tralux::QtPrompts prompts;
-    tralux::QtWindowServices services;
+    tralux::QtWindowServices services(prompts);
     const tralux::MainWindowSetup setup{
         tralux::SettingsFilePath(folder.toUtf8().toStdString()),
         folder + QStringLiteral("/help"),

@@ -694,6 +694,10 @@ void TBalanceVolumes::ShowEstimate(const std::string& shortText, const std::stri
     eta_value->show();
 }
 
+void TBalanceVolumes::HideEstimate() {
+    eta_value->hide();
+}
+
 void TBalanceVolumes::PumpEvents() {
     QCoreApplication::processEvents();
 }

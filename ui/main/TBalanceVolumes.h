@@ -123,6 +123,7 @@ public:
     void PassProgress(int percent) override;
     void PassEnded() override;
     void ShowEstimate(const std::string& shortText, const std::string& longText) override;
+    void HideEstimate() override;
     void PumpEvents() override;
     void ReportError(const std::string& message) override;
 

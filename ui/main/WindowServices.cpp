@@ -4,8 +4,10 @@
 #include <QLineEdit>
 #include <QUrl>
 
+#include "dialogs/TAdvanced.h"
 #include "dialogs/TPromptDlg.h"
 #include "dialogs/TStartHint.h"
+#include "dialogs/TTrackGrouping.h"
 
 namespace tralux {
 
@@ -24,13 +26,16 @@ std::optional<QString> QtWindowServices::AskName(QWidget* parent, const QString&
     return prompt.reply->text();
 }
 
-bool QtWindowServices::AdvancedOptions(QWidget* /*parent*/, Options& /*options*/) {
-    return false;
+bool QtWindowServices::AdvancedOptions(QWidget* parent, Options& options) {
+    TAdvanced dialog(options, prompts_, parent);
+    return dialog.exec() == QDialog::Accepted;
 }
 
-bool QtWindowServices::TrackGrouping(QWidget* /*parent*/, const std::vector<FileData*>& /*files*/,
-                                     const Options& /*options*/, WindowPlacement& /*placement*/) {
-    return false;
+bool QtWindowServices::TrackGrouping(QWidget* parent, const std::vector<FileData*>& files,
+                                     const Options& options, WindowPlacement& placement) {
+    TTrackGrouping dialog(files, options, placement, parent);
+    dialog.exec();
+    return dialog.Changed();
 }
 
 void QtWindowServices::OpenUrl(const QUrl& url) {

@@ -37,8 +37,13 @@ public:
     virtual void OpenUrl(const QUrl& url) = 0;
 };
 
+class Prompts;
+
 class QtWindowServices : public WindowServices {
 public:
+    // The advanced options dialog shows its refusals through prompts.
+    explicit QtWindowServices(Prompts& prompts) : prompts_(prompts) {}
+
     bool StartHint(QWidget* parent) override;
     std::optional<QString> AskName(QWidget* parent, const QString& question,
                                    const QString& initialReply) override;
@@ -46,6 +51,9 @@ public:
     bool TrackGrouping(QWidget* parent, const std::vector<FileData*>& files, const Options& options,
                        WindowPlacement& placement) override;
     void OpenUrl(const QUrl& url) override;
+
+private:
+    Prompts& prompts_;
 };
 
 }  // namespace tralux

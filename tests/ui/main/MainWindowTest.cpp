@@ -1,0 +1,577 @@
+// The main window's controls, layout, enablement, grid and file intake.
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+
+#include <filesystem>
+
+#include "WindowFixture.h"
+#include "dialogs/GridDrawing.h"
+#include "engine/FileData.h"
+
+using tralux::FileData;
+using tralux::FileGrid;
+using tralux::test::FakePrompts;
+using tralux::test::WindowFixture;
+using Kind = FakePrompts::Kind;
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void controls_data();
+    void controls();
+    void captionsAndStartState();
+    void layoutFollowsTheWindow_data();
+    void layoutFollowsTheWindow();
+
+    void enablementWithOneFile();
+    void addingAfterPrepareNeedsANewPrepare();
+    void removeAllAfterPrepareLeavesBalanceOff();
+    void emptyPresetListDisablesPresetControls();
+    void addPresetNeedsANormalisedHighlightedFile();
+
+    void sameFileIsListedOnce_data();
+    void sameFileIsListedOnce();
+    void namesDifferingInCaseAreTwoFiles();
+    void dropWithOneUnsupportedFile();
+    void droppedFolderCannotBeOpened();
+    void addFilesDialog_data();
+    void addFilesDialog();
+    void cancelledAddFilesChangesNothing();
+    void firstFileIsHighlightedLaterOnesAreNot();
+    void removeKeepsTheHighlightedPosition_data();
+    void removeKeepsTheHighlightedPosition();
+    void removingTheOnlyFileLeavesTheEmptyRow();
+    void removeAllLeavesOneEmptyRow();
+    void selectingTheEmptyRowHighlightsNothing();
+
+    void longNamesAreShortenedToTheirColumn_data();
+    void longNamesAreShortenedToTheirColumn();
+    void barsTakeTheGroupColour();
+    void barWidths_data();
+    void barWidths();
+    void contextMenuHoldsTheExport();
+};
+
+void MainWindowTest::initTestCase() {
+    QApplication::setQuitOnLastWindowClosed(false);
+}
+
+// ---------------------------------------------------------------------------------------
+// Controls and layout
+
+void MainWindowTest::controls_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<QString>("hint");
+    const auto row = [](const char* name, const char* caption, const char* hint) {
+        QTest::newRow(name) << name << caption << hint;
+    };
+    row("addfilesbtn", "Add Files...", "add files to the selection list");
+    row("preparebtn", "Prepare", "normalise all the selected files");
+    row("balancebtn", "Balance",
+        "equalise the loudness of the selected files to that of the reference level");
+    row("prepbalbtn", "Prepare && Balance",
+        "normalise then equalise the loudness of the selected files in one go");
+    row("cancelbtn", "Cancel", "cancel the current operation");
+    row("remselbtn", "Remove", "remove the highlighted file from the list of selected files");
+    row("remallbtn", "Remove All", "clear the list of selected files");
+    row("addpresetbtn", "Add Preset", "add the loudness of the highlighted file as a new preset");
+    row("delpresetbtn", "Delete Preset", "remove the currently selected preset");
+    row("groupingbtn", "Grouping...", "correlate groups of files together");
+    row("quietestbtn", "Greatest Dynamic Range",
+        "the target loudness will be that of the quietest file (after normalising)");
+    row("loudestbtn", "Smallest Dynamic Range",
+        "the target loudness will be that of the loudest file (after normalising)");
+    row("selectedbtn", "Highlighted File",
+        "the target loudness will be that of the highlighted file (after normalising)");
+    row("presetbtn", "Preset:", "the target loudness will be a preset from the drop-down list");
+    row("presetbox", "", "the list of available preset loudnesses");
+    row("selfilegroup", "Selected Files ", "");
+    row("reflevelgroup", "Reference Level ", "specifies the target loudness for balancing");
+    row("progressgroup", "Progress ", "progress information about the currently running operation");
+    row("gauge_label", "Process Type", "");
+    row("gauge_filename", "Process Filename", "");
+    row("onefilegauge", "", "");
+    row("eta_value", "Time Remaining", "");
+    row("advancedbtn", "Advanced Options...", "configure detailed behaviour");
+    row("helpbtn", "Help", "invoke online help");
+    row("exitbtn", "Exit", "shut down the program");
+    row("filegrid", "", "the list of files selected for volume balancing");
+}
+
+void MainWindowTest::controls() {
+    QFETCH(QString, name);
+    QFETCH(QString, caption);
+    QFETCH(QString, hint);
+    WindowFixture f;
+    auto* control = f.window->findChild<QWidget*>(name);
+    QVERIFY2(control != nullptr, qPrintable(name));
+    QString text;
+    if (auto* button = qobject_cast<QAbstractButton*>(control)) {
+        text = button->text();
+    } else if (auto* box = qobject_cast<QGroupBox*>(control)) {
+        text = box->title();
+    } else if (auto* label = qobject_cast<QLabel*>(control)) {
+        text = label->text();
+    }
+    QCOMPARE(text, caption);
+    QCOMPARE(control->toolTip(), hint);
+    if (!hint.isEmpty()) {
+        QCOMPARE(control->toolTipDuration(), 4000);
+    }
+}
+
+void MainWindowTest::captionsAndStartState() {
+    WindowFixture f;
+    QCOMPARE(f.window->windowTitle(), QStringLiteral("Tralux 1.10"));
+    QCOMPARE(f.window->ApplicationTitle(), QStringLiteral("Tralux"));
+    // One empty row under the five headers; the progress line hidden; the built-in preset.
+    QCOMPARE(f.Grid().rowCount(), 1);
+    QCOMPARE(f.Grid().columnCount(), 5);
+    const QStringList headers = {"Source File", "Source Loudness", "Result File", "Result Loudness",
+                                 "Group"};
+    for (int column = 0; column < 5; ++column) {
+        QCOMPARE(f.Grid().horizontalHeaderItem(column)->text(), headers[column]);
+    }
+    QVERIFY(f.Grid().Record(0) == nullptr);
+    QCOMPARE(f.Grid().selectionBehavior(), QAbstractItemView::SelectRows);
+    QCOMPARE(f.Grid().selectionMode(), QAbstractItemView::SingleSelection);
+    QCOMPARE(f.Grid().horizontalHeader()->sectionResizeMode(0), QHeaderView::Interactive);
+    for (QWidget* item : {static_cast<QWidget*>(f.window->gauge_label),
+                          static_cast<QWidget*>(f.window->gauge_filename),
+                          static_cast<QWidget*>(f.window->onefilegauge),
+                          static_cast<QWidget*>(f.window->eta_value)}) {
+        QVERIFY(!item->isVisible());
+    }
+    QCOMPARE(f.window->onefilegauge->minimum(), 0);
+    QCOMPARE(f.window->onefilegauge->maximum(), 100);
+    QVERIFY(f.window->quietestbtn->isChecked());
+    QCOMPARE(f.window->presetbox->count(), 1);
+    QCOMPARE(f.window->presetbox->currentText(), QStringLiteral("ReplayGain '89dB' Standard"));
+    QVERIFY(f.window->acceptDrops());
+    // Only the controls that never depend on the list are usable with an empty list.
+    QVERIFY(f.window->helpbtn->isEnabled());
+    QVERIFY(f.window->exitbtn->isEnabled());
+    QVERIFY(f.window->advancedbtn->isEnabled());
+    QVERIFY(f.window->addfilesbtn->isEnabled());
+    for (QWidget* off : {f.window->preparebtn, f.window->balancebtn, f.window->prepbalbtn,
+                         f.window->cancelbtn, f.window->remselbtn, f.window->remallbtn,
+                         f.window->addpresetbtn, f.window->delpresetbtn, f.window->groupingbtn}) {
+        QVERIFY2(!off->isEnabled(), qPrintable(off->objectName()));
+    }
+}
+
+void MainWindowTest::layoutFollowsTheWindow_data() {
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    QTest::newRow("default size") << 700 << 500;
+    QTest::newRow("wide") << 1100 << 640;
+    QTest::newRow("narrow") << 480 << 360;
+}
+
+void MainWindowTest::layoutFollowsTheWindow() {
+    QFETCH(int, width);
+    QFETCH(int, height);
+    WindowFixture f;
+    f.window->resize(width, height);
+    WindowFixture::Settle();
+    auto& w = *f.window;
+    const int buttonHeight = w.exitbtn->height();
+    QCOMPARE(w.selfilegroup->geometry(),
+             QRect(6, 6, width - 12, height - w.progressgroup->height() - buttonHeight - 18));
+    QCOMPARE(w.progressgroup->geometry(),
+             QRect(6, height - w.progressgroup->height() - buttonHeight - 12, width - 12,
+                   w.progressgroup->height()));
+    // The ten buttons in a row, 6 apart, their bottom 6 above the box's inner bottom.
+    const QList<QPushButton*> row = {w.addfilesbtn,  w.preparebtn, w.balancebtn, w.prepbalbtn,
+                                     w.cancelbtn,    w.remselbtn,  w.remallbtn,  w.addpresetbtn,
+                                     w.delpresetbtn, w.groupingbtn};
+    QCOMPARE(w.addfilesbtn->x(), 6);
+    QCOMPARE(w.addfilesbtn->geometry().bottom(), w.selfilegroup->contentsRect().bottom() - 6);
+    for (int i = 1; i < row.size(); ++i) {
+        QCOMPARE(row[i]->x(), row[i - 1]->geometry().right() + 1 + 6);
+        QCOMPARE(row[i]->y(), w.addfilesbtn->y());
+    }
+    if (width >= 700) {
+        // Every caption stays readable: the row fits inside its box.
+        QVERIFY(w.groupingbtn->geometry().right() < w.selfilegroup->width() - 6);
+    }
+    QCOMPARE(w.reflevelgroup->x(), 6);
+    QCOMPARE(w.reflevelgroup->geometry().bottom(), w.addfilesbtn->y() - 6 - 1);
+    const int ppi = w.logicalDpiY();
+    const int gridTop = qRound(20.0 * ppi / 96.0);
+    QCOMPARE(w.filegrid->geometry(), QRect(6, gridTop, w.selfilegroup->contentsRect().width() - 12,
+                                           w.reflevelgroup->y() - 6 - gridTop));
+    const int inner = w.filegrid->width() - 2 * w.filegrid->frameWidth();
+    const int u = inner / 13;
+    QCOMPARE(w.filegrid->columnWidth(0), 4 * u);
+    QCOMPARE(w.filegrid->columnWidth(1), 2 * u);
+    QCOMPARE(w.filegrid->columnWidth(2), 4 * u);
+    QCOMPARE(w.filegrid->columnWidth(3), 2 * u);
+    QCOMPARE(w.filegrid->columnWidth(4), inner - 12 * u - 4);
+    const int bottomTop = w.progressgroup->geometry().bottom() + 1 + 6;
+    QCOMPARE(w.advancedbtn->pos(), QPoint(6, bottomTop));
+    QCOMPARE(w.helpbtn->pos(), QPoint(w.advancedbtn->geometry().right() + 1 + 6, bottomTop));
+    QCOMPARE(w.exitbtn->y(), bottomTop);
+    QCOMPARE(w.exitbtn->geometry().right(), width - 6 - 1);
+    // The reference choices stay inside their box, whatever its width.
+    for (QWidget* choice :
+         {static_cast<QWidget*>(w.quietestbtn), static_cast<QWidget*>(w.loudestbtn),
+          static_cast<QWidget*>(w.selectedbtn), static_cast<QWidget*>(w.presetbtn),
+          static_cast<QWidget*>(w.presetbox)}) {
+        QVERIFY2(w.reflevelgroup->rect().contains(choice->geometry()),
+                 qPrintable(choice->objectName()));
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Enablement
+
+void MainWindowTest::enablementWithOneFile() {
+    WindowFixture f;
+    f.Drop({f.Tone("one.wav", 8000)});
+    auto& w = *f.window;
+    QVERIFY(w.preparebtn->isEnabled());
+    QVERIFY(!w.balancebtn->isEnabled());
+    QVERIFY(!w.prepbalbtn->isEnabled());
+    QVERIFY(w.remselbtn->isEnabled());
+    QVERIFY(w.remallbtn->isEnabled());
+    QVERIFY(w.groupingbtn->isEnabled());
+    QVERIFY(!w.delpresetbtn->isEnabled());
+    // "Preset:" with a preset chosen: one file may be balanced, to the preset.
+    f.Click(w.presetbtn);
+    QVERIFY(w.presetbtn->isChecked());
+    QCOMPARE(w.presetbox->currentIndex(), 0);
+    QVERIFY(w.prepbalbtn->isEnabled());
+    QVERIFY(!w.balancebtn->isEnabled());
+    QVERIFY(w.delpresetbtn->isEnabled());
+    f.Click(w.preparebtn);
+    QVERIFY(w.Runs().ReadyToBalance);
+    QVERIFY(w.balancebtn->isEnabled());
+    // Back to "Greatest Dynamic Range": one file has nothing to be balanced with.
+    f.Click(w.quietestbtn);
+    QVERIFY(!w.balancebtn->isEnabled());
+    QVERIFY(!w.prepbalbtn->isEnabled());
+    QVERIFY(!w.delpresetbtn->isEnabled());
+}
+
+void MainWindowTest::addingAfterPrepareNeedsANewPrepare() {
+    WindowFixture f;
+    f.Drop({f.Tone("a.wav", 2000), f.Tone("b.wav", 4000), f.Tone("c.wav", 8000)});
+    f.Click(f.window->preparebtn);
+    QVERIFY(f.window->balancebtn->isEnabled());
+    f.Drop({f.Tone("d.wav", 3000)});
+    QCOMPARE(f.window->FileCount, 4);
+    QVERIFY(!f.window->Runs().ReadyToBalance);
+    QVERIFY(!f.window->balancebtn->isEnabled());
+    QVERIFY(f.window->prepbalbtn->isEnabled());
+}
+
+void MainWindowTest::removeAllAfterPrepareLeavesBalanceOff() {
+    WindowFixture f;
+    f.Drop({f.Tone("a.wav", 2000), f.Tone("b.wav", 4000)});
+    f.Click(f.window->presetbtn);
+    f.Click(f.window->preparebtn);
+    QVERIFY(f.window->balancebtn->isEnabled());
+    f.Click(f.window->remallbtn);
+    QVERIFY(f.window->Runs().ReadyToBalance);  // removal leaves the flag alone
+    QVERIFY(!f.window->balancebtn->isEnabled());
+    QVERIFY(!f.window->prepbalbtn->isEnabled());
+    QVERIFY(!f.window->preparebtn->isEnabled());
+}
+
+void MainWindowTest::emptyPresetListDisablesPresetControls() {
+    WindowFixture f;
+    f.Click(f.window->presetbtn);
+    f.Click(f.window->delpresetbtn);
+    QCOMPARE(f.window->presetbox->count(), 0);
+    QVERIFY(f.window->quietestbtn->isChecked());
+    QVERIFY(!f.window->presetbtn->isEnabled());
+    QVERIFY(!f.window->presetbox->isEnabled());
+    QVERIFY(!f.window->delpresetbtn->isEnabled());
+}
+
+void MainWindowTest::addPresetNeedsANormalisedHighlightedFile() {
+    WindowFixture f;
+    f.Drop({f.Tone("a.wav", 2000), f.Tone("b.wav", 4000)});
+    QVERIFY(!f.window->addpresetbtn->isEnabled());
+    f.Click(f.window->preparebtn);
+    QVERIFY(f.window->HighlightedFile()->Normalised);
+    QVERIFY(f.window->addpresetbtn->isEnabled());
+}
+
+// ---------------------------------------------------------------------------------------
+// Intake
+
+void MainWindowTest::sameFileIsListedOnce_data() {
+    QTest::addColumn<QString>("how");
+    QTest::newRow("same path") << "same";
+    QTest::newRow("symbolic link") << "link";
+    QTest::newRow("relative part") << "dotdot";
+}
+
+void MainWindowTest::sameFileIsListedOnce() {
+    QFETCH(QString, how);
+    WindowFixture f;
+    const QString path = f.Tone("song.wav", 5000);
+    QString second = path;
+    if (how == "link") {
+        second = QString::fromStdString(f.dir.File("link.wav"));
+        std::filesystem::create_symlink(path.toStdString(), second.toStdString());
+    } else if (how == "dotdot") {
+        std::filesystem::create_directory(f.dir.File("sub"));
+        second = QString::fromStdString(f.dir.File("sub/../song.wav"));
+    }
+    f.Drop({path});
+    f.Drop({second});
+    QCOMPARE(f.window->FileCount, 1);
+    QCOMPARE(f.Grid().rowCount(), 1);
+    QVERIFY(f.prompts.calls.empty());
+}
+
+void MainWindowTest::namesDifferingInCaseAreTwoFiles() {
+    WindowFixture f;
+    f.Drop({f.Tone("take.wav", 5000), f.Tone("TAKE.WAV", 5000)});
+    QCOMPARE(f.window->FileCount, 2);
+    QVERIFY(f.prompts.calls.empty());
+}
+
+void MainWindowTest::dropWithOneUnsupportedFile() {
+    WindowFixture f;
+    const QString first = f.Tone("first.wav", 3000);
+    tralux::test::WavLayout khz48;
+    khz48.sampleRate = 48000;
+    const QString second = QString::fromStdString(
+        tralux::test::WriteWav(f.dir.File("second.wav"), tralux::test::Sine(4800, 3000), khz48));
+    const QString third = f.Tone("third.wav", 3000);
+    f.Drop({first, second, third});
+    QCOMPARE(f.window->FileCount, 2);
+    QCOMPARE(f.Grid().Record(0)->SourceFile, first.toStdString());
+    QCOMPARE(f.Grid().Record(1)->SourceFile, third.toStdString());
+    QCOMPARE(f.prompts.calls.size(), size_t{1});
+    QCOMPARE(f.prompts.calls[0].kind, Kind::Error);
+    QCOMPARE(f.prompts.calls[0].text,
+             '"' + second + QStringLiteral("\" is not a 44.1kHz 16-bit stereo WAV file"));
+}
+
+void MainWindowTest::droppedFolderCannotBeOpened() {
+    WindowFixture f;
+    const QString folder = QString::fromStdString(f.dir.File("folder"));
+    std::filesystem::create_directory(folder.toStdString());
+    f.Drop({folder});
+    QCOMPARE(f.window->FileCount, 0);
+    QCOMPARE(f.prompts.Texts(Kind::Error),
+             QStringList{QStringLiteral("Cannot open file \"") + folder +
+                         QStringLiteral("\" (is it in use by another application?)")});
+}
+
+void MainWindowTest::addFilesDialog_data() {
+    QTest::addColumn<bool>("wavonly");
+    QTest::addColumn<int>("filter");
+    QTest::newRow("WAV files first") << true << 0;
+    QTest::newRow("all files first") << false << 1;
+}
+
+void MainWindowTest::addFilesDialog() {
+    QFETCH(bool, wavonly);
+    QFETCH(int, filter);
+    WindowFixture f;
+    f.window->MutableOptions().wavonly = wavonly;
+    const QStringList chosen = {f.Tone("b.wav", 3000), f.Tone("a.wav", 3000)};
+    f.prompts.openFiles.push_back(chosen);
+    f.Click(f.window->addfilesbtn);
+    QCOMPARE(f.prompts.Texts(Kind::OpenFiles), QStringList{"Select Files"});
+    QCOMPARE(f.prompts.openFilters.size(), 2);
+    QVERIFY(f.prompts.openFilters[0].startsWith("WAV Files (*.wav"));
+    QVERIFY(f.prompts.openFilters[1].startsWith("All Files ("));
+    QCOMPARE(f.prompts.openSelectedFilter, filter);
+    // In the order the dialog gives them.
+    QCOMPARE(f.Grid().Record(0)->SourceFile, chosen[0].toStdString());
+    QCOMPARE(f.Grid().Record(1)->SourceFile, chosen[1].toStdString());
+    QVERIFY(f.window->prepbalbtn->isEnabled());
+}
+
+void MainWindowTest::cancelledAddFilesChangesNothing() {
+    WindowFixture f;
+    f.Click(f.window->addfilesbtn);  // no answer queued: cancelled
+    QCOMPARE(f.window->FileCount, 0);
+    QVERIFY(!f.window->preparebtn->isEnabled());
+}
+
+void MainWindowTest::firstFileIsHighlightedLaterOnesAreNot() {
+    WindowFixture f;
+    f.Drop({f.Tone("a.wav", 3000)});
+    QCOMPARE(f.Grid().currentRow(), 0);
+    QCOMPARE(f.window->HighlightedFile(), f.Grid().Record(0));
+    f.Drop({f.Tone("b.wav", 3000), f.Tone("c.wav", 3000)});
+    QCOMPARE(f.Grid().rowCount(), 3);
+    QCOMPARE(f.window->HighlightedFile(), f.Grid().Record(0));
+    QCOMPARE(f.Grid().CellText(1, FileGrid::SourceColumn), QStringLiteral("b.wav"));
+    QCOMPARE(f.Grid().CellText(1, FileGrid::GroupColumn), QString());
+}
+
+void MainWindowTest::removeKeepsTheHighlightedPosition_data() {
+    QTest::addColumn<int>("removed");
+    QTest::addColumn<int>("highlightAfter");
+    QTest::addColumn<QString>("shownAfter");
+    QTest::newRow("middle of three") << 1 << 1 << "c.wav";
+    QTest::newRow("first of three") << 0 << 0 << "b.wav";
+    QTest::newRow("last of three") << 2 << 1 << "b.wav";
+}
+
+void MainWindowTest::removeKeepsTheHighlightedPosition() {
+    QFETCH(int, removed);
+    QFETCH(int, highlightAfter);
+    QFETCH(QString, shownAfter);
+    WindowFixture f;
+    f.Drop({f.Tone("a.wav", 3000), f.Tone("b.wav", 3000), f.Tone("c.wav", 3000)});
+    f.ClickRow(removed);
+    QCOMPARE(f.Grid().currentRow(), removed);
+    f.Click(f.window->remselbtn);
+    QCOMPARE(f.window->FileCount, 2);
+    QCOMPARE(f.Grid().rowCount(), 2);
+    QCOMPARE(f.Grid().currentRow(), highlightAfter);
+    QCOMPARE(f.Grid().CellText(highlightAfter, FileGrid::SourceColumn), shownAfter);
+    QCOMPARE(f.window->HighlightedFile(), f.Grid().Record(highlightAfter));
+    QVERIFY(f.Grid().selectionModel()->isRowSelected(highlightAfter, QModelIndex()));
+}
+
+void MainWindowTest::removingTheOnlyFileLeavesTheEmptyRow() {
+    WindowFixture f;
+    f.Drop({f.Tone("a.wav", 3000)});
+    f.Click(f.window->remselbtn);
+    QCOMPARE(f.window->FileCount, 0);
+    QCOMPARE(f.Grid().rowCount(), 1);
+    QVERIFY(f.Grid().Record(0) == nullptr);
+    for (int column = 0; column < 5; ++column) {
+        QCOMPARE(f.Grid().CellText(0, column), QString());
+    }
+    QVERIFY(f.window->HighlightedFile() == nullptr);
+    QVERIFY(!f.window->remselbtn->isEnabled());
+    // The next file fills the empty row again.
+    f.Drop({f.Tone("b.wav", 3000)});
+    QCOMPARE(f.Grid().rowCount(), 1);
+    QCOMPARE(f.window->HighlightedFile(), f.Grid().Record(0));
+}
+
+void MainWindowTest::removeAllLeavesOneEmptyRow() {
+    WindowFixture f;
+    QStringList ten;
+    for (int i = 0; i < 10; ++i) {
+        ten.append(f.Tone("f" + std::to_string(i) + ".wav", 1000 + 100 * i, 4410));
+    }
+    f.Drop(ten);
+    QCOMPARE(f.Grid().rowCount(), 10);
+    f.ClickRow(5);
+    f.Click(f.window->remallbtn);
+    QCOMPARE(f.Grid().rowCount(), 1);
+    QCOMPARE(f.window->FileCount, 0);
+    QVERIFY(f.Grid().Files().empty());
+    QVERIFY(f.window->HighlightedFile() == nullptr);
+    QVERIFY(!f.window->remallbtn->isEnabled());
+}
+
+void MainWindowTest::selectingTheEmptyRowHighlightsNothing() {
+    WindowFixture f;
+    f.ClickRow(0);
+    QVERIFY(f.window->HighlightedFile() == nullptr);
+    QVERIFY(!f.window->remselbtn->isEnabled());
+}
+
+// ---------------------------------------------------------------------------------------
+// Grid drawing
+
+void MainWindowTest::longNamesAreShortenedToTheirColumn_data() {
+    QTest::addColumn<bool>("truncends");
+    QTest::newRow("cut at the start") << false;
+    QTest::newRow("cut at the end") << true;
+}
+
+void MainWindowTest::longNamesAreShortenedToTheirColumn() {
+    QFETCH(bool, truncends);
+    WindowFixture f;
+    f.window->MutableOptions().fnamesonly = false;
+    f.window->MutableOptions().truncends = truncends;
+    std::filesystem::create_directories(f.dir.File("a rather long folder name/and another one"));
+    const QString path = f.Tone("a rather long folder name/and another one/the song.wav", 3000);
+    f.Drop({path});
+    const QString shown = f.Grid().CellText(0, FileGrid::SourceColumn);
+    const int room = f.Grid().columnWidth(0) - 2;
+    QVERIFY(f.Grid().fontMetrics().horizontalAdvance(path) > room);
+    QVERIFY(f.Grid().fontMetrics().horizontalAdvance(shown) < room);
+    if (truncends) {
+        QVERIFY(shown.endsWith("..."));
+        QVERIFY(path.startsWith(shown.chopped(3)));
+    } else {
+        QVERIFY(shown.startsWith("..."));
+        QVERIFY(path.endsWith(shown.mid(3)));
+    }
+    // Wider again: the whole path once the window is laid out anew.
+    f.window->resize(3000, 500);
+    WindowFixture::Settle();
+    QCOMPARE(f.Grid().CellText(0, FileGrid::SourceColumn), path);
+}
+
+void MainWindowTest::barsTakeTheGroupColour() {
+    WindowFixture f;
+    f.Drop({f.Tone("a.wav", 3000), f.Tone("b.wav", 6000)});
+    f.Click(f.window->preparebtn);
+    QVERIFY(f.window->Runs().ResultLoudnessShown);
+    f.Click(f.window->cancelbtn);  // disabled: nothing happens
+    const auto barColour = [&](int row) {
+        const QRect cell =
+            f.Grid().visualRect(f.Grid().model()->index(row, FileGrid::ResultLoudnessColumn));
+        const QImage image = f.Grid().viewport()->grab().toImage();
+        return image.pixelColor(cell.left() + 1, cell.center().y());
+    };
+    QCOMPARE(barColour(1), QColor(255, 0, 0));  // in no group
+    f.Grid().Record(1)->GroupNumber = 1;
+    QCOMPARE(barColour(1), QColor(255, 0, 255));
+    f.Grid().Record(1)->GroupNumber = 16;  // 16 mod 15 = 1
+    QCOMPARE(barColour(1), QColor(255, 0, 255));
+    f.Grid().Record(1)->GroupNumber = 15;
+    QCOMPARE(barColour(1), QColor(0, 255, 255));
+}
+
+void MainWindowTest::barWidths_data() {
+    QTest::addColumn<double>("scale");
+    QTest::addColumn<double>("value");
+    QTest::addColumn<int>("expected");  // -1: the whole room beside the text
+    QTest::newRow("nothing measured") << 0.0 << 0.0 << 0;
+    QTest::newRow("silent list") << 0.0 << 100.0 << 0;
+    QTest::newRow("tiny beside the loudest") << 20000.0 << 1.0 << 1;
+    QTest::newRow("zero beside the loudest") << 20000.0 << 0.0 << 1;
+    QTest::newRow("the loudest") << 20000.0 << 20000.0 << -1;
+}
+
+void MainWindowTest::barWidths() {
+    QFETCH(double, scale);
+    QFETCH(double, value);
+    QFETCH(int, expected);
+    WindowFixture f;
+    f.Grid().LoudnessScale = scale;
+    const int cell = 200;
+    const int room = cell - f.Grid().fontMetrics().horizontalAdvance(QStringLiteral("100.0%"));
+    QCOMPARE(f.Grid().BarWidth(cell, value), expected < 0 ? room : expected);
+}
+
+void MainWindowTest::contextMenuHoldsTheExport() {
+    WindowFixture f;
+    QCOMPARE(f.Grid().contextMenuPolicy(), Qt::CustomContextMenu);
+    QCOMPARE(f.window->PopupMenu1->actions().size(), 1);
+    QCOMPARE(f.window->SavetoFile1->text(), QStringLiteral("Save Data to File..."));
+    QCOMPARE(f.window->SavetoFile1->objectName(), QStringLiteral("SavetoFile1"));
+}
+
+QTEST_MAIN(MainWindowTest)
+#include "MainWindowTest.moc"
