@@ -248,6 +248,8 @@ int RunProgram(const std::vector<std::string>& arguments, const std::string& exe
         return ExitDone;
     }
 
+    InstallInterruptHandler();
+
     // The settings file is only read here: the window program owns it.
     Settings settings;
     std::string settingsPath;
@@ -285,7 +287,6 @@ int RunProgram(const std::vector<std::string>& arguments, const std::string& exe
         presetLevel = line.reference.level;
     }
 
-    InstallInterruptHandler();
     TerminalSetup setup;
     setup.inputIsTerminal = ::isatty(0) == 1;
     setup.outputIsTerminal = ::isatty(2) == 1;
@@ -306,6 +307,10 @@ int RunProgram(const std::vector<std::string>& arguments, const std::string& exe
         list.byArgument.push_back(AddFile(list, AbsolutePath(argument), host));
     }
     const std::vector<FileData*> files = list.Files();
+    if (InterruptRequested()) {
+        host.Message("tralux-cli", "cancelled");
+        return ExitFailed;
+    }
     if (files.empty()) {
         host.Message("Error", "No file to work on");
         return ExitFailed;

@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "Interrupt.h"
+#include "Program.h"
 
 namespace tralux::cli {
 namespace {
@@ -157,7 +158,8 @@ std::optional<std::string> TerminalHost::OutputFolderPrompt() {
         declined_ = true;
         return std::nullopt;
     }
-    return Trimmed(*reply);
+    // Result paths are full paths, as the window's folder browser gives them.
+    return AbsolutePath(Trimmed(*reply));
 }
 
 std::optional<std::string> TerminalHost::ReadLine() {
