@@ -167,6 +167,27 @@ TEST_F(Adjust, CancelledPassStillCounts) {
     EXPECT_GT(file.Loudness, 0.0);
 }
 
+TEST_F(Adjust, EveryInstructionSetWritesTheSameFile) {
+    // An odd frame count leaves a partial last block and a leftover shorter than a vector.
+    const Samples samples = test::Noise(12347, 32768, 9);
+    std::vector<uint8_t> first;
+    double firstLoudness = 0.0;
+    for (const TransformSet& set : RunnableTransformSets()) {
+        SCOPED_TRACE(set.Name);
+        engine.Transforms = set;
+        FileData file = Result(samples, 1000.0);
+        engine.AdjustFile(file, 1700.0);
+        engine.AdjustFile(file, 1500.0);
+        const auto bytes = test::ReadFile(file.SourceFile);
+        if (first.empty()) {
+            first = bytes;
+            firstLoudness = file.Loudness;
+        }
+        EXPECT_EQ(bytes, first);
+        EXPECT_EQ(file.Loudness, firstLoudness);
+    }
+}
+
 TEST(BlockTransforms, ScanCountsMostNegativeAsFullScale) {
     Samples samples = {-32768, 3, -4};
     int16_t peak = 10;
