@@ -212,7 +212,12 @@ void TAdvanced::BuildControls() {
     connect(UpDown1, &UpDown::Clicked, this, &TAdvanced::UpDown1Click);
     connect(UpDown2, &UpDown::Clicked, this, &TAdvanced::UpDown2Click);
     connect(UpDown3, &UpDown::Clicked, this, &TAdvanced::UpDown3Click);
-    connect(loudnessItems, &QButtonGroup::idClicked, this, &TAdvanced::loudnessClick);
+    // Any way of picking another unit (mouse or arrow keys) redisplays the level.
+    connect(loudnessItems, &QButtonGroup::idToggled, this, [this](int, bool checked) {
+        if (checked) {
+            loudnessClick();
+        }
+    });
     connect(okbtn, &QPushButton::clicked, this, &TAdvanced::okbtnClick);
     connect(cancelbtn, &QPushButton::clicked, this, &QDialog::reject);
     connect(browsebtn, &QPushButton::clicked, this, &TAdvanced::browsebtnClick);

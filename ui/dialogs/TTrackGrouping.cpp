@@ -4,6 +4,7 @@
 #include "GridDrawing.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QListWidget>
@@ -144,7 +145,7 @@ QString TTrackGrouping::DisplayName(const FileData& file) const {
     if (!ShowFilenamesOnly) {
         return path;
     }
-    return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+    return path.mid(QDir::fromNativeSeparators(path).lastIndexOf(QLatin1Char('/')) + 1);
 }
 
 void TTrackGrouping::RefillLists() {
