@@ -75,6 +75,14 @@ public:
         Start();
     }
 
+    // Starts anew over a settings file holding this text.
+    void StartWith(const std::string& settings) {
+        window->close();
+        window.reset();
+        WriteFile(ini, std::vector<uint8_t>(settings.begin(), settings.end()));
+        Start();
+    }
+
     // Makes the window the active one, as the user coming back to it does, and lets the
     // events that follow run.
     void Activate() {
