@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QListWidget>
 #include <QPainter>
@@ -136,7 +137,13 @@ TTrackGrouping::TTrackGrouping(std::vector<FileData*> files, const Options& opti
     setMinimumSize(minimumWidth, minimumHeight);
     resize(std::max<int>(Placement.grpwidth, minimumWidth),
            std::max<int>(Placement.grpheight, minimumHeight));
-    move(Placement.grpleft, Placement.grptop);
+    // Bounds saved on a screen that is no longer there would leave Done out of reach.
+    const QPoint grip(Placement.grpleft + 40, Placement.grptop + 10);
+    if (QGuiApplication::screenAt(grip) != nullptr) {
+        move(Placement.grpleft, Placement.grptop);
+    } else {
+        CentreOnScreen(this);
+    }
     RefillLists();
 }
 

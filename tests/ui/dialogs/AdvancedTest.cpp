@@ -2,6 +2,7 @@
 #include "TAdvanced.h"
 #include "UpDown.h"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QGroupBox>
@@ -247,6 +248,8 @@ void AdvancedTest::openingFillsAndOkCopiesBack() {
     QVERIFY(dialog.finalnormto->isChecked());
 
     dialog.show();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    QCOMPARE(QApplication::focusWidget(), dialog.okbtn);
     dialog.extension->setText(QStringLiteral("_new"));
     dialog.addextension->setChecked(true);
     dialog.overwritewarn->setChecked(false);

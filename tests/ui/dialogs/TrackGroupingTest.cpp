@@ -3,6 +3,7 @@
 
 #include <QComboBox>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QImage>
 #include <QLabel>
 #include <QListWidget>
@@ -275,6 +276,13 @@ void TrackGroupingTest::placementComesFromAndGoesBackToSettings() {
     QCOMPARE(placement.grptop, 70);
     QCOMPARE(placement.grpwidth, 520);
     QCOMPARE(placement.grpheight, 440);
+
+    // A place no screen shows is given up for one that the user can reach.
+    placement.grpleft = -20000;
+    placement.grptop = 30000;
+    TTrackGrouping lost(files.Rows(), options, placement);
+    lost.show();
+    QVERIFY(QGuiApplication::screenAt(lost.geometry().center()) != nullptr);
 
     // Bounds too small to lay out in are raised to a usable size.
     placement.grpwidth = 10;
