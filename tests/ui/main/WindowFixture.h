@@ -91,6 +91,16 @@ public:
         Settle();
     }
 
+    // Another window takes the focus, then the user comes back to this one.
+    void ActivateAnew() {
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        Settle();
+        Activate();
+    }
+
     static void Settle() {
         for (int i = 0; i < 3; ++i) {
             QCoreApplication::sendPostedEvents();
