@@ -93,6 +93,7 @@ struct Settings {
     Options options;
     PresetList presets;
     std::vector<std::string> warnings;
+    std::optional<double> presetLevel;  // the level --reference names, if any
 };
 
 std::optional<std::string> ApplyOptions(const CommandLine& line, Settings& settings) {
@@ -134,6 +135,66 @@ std::optional<std::string> ApplyOptions(const CommandLine& line, Settings& setti
     }
     if (line.units) {
         options.loudnessunits = *line.units;
+    }
+    return std::nullopt;
+}
+
+// Group numbers 1, 2, ... in the order of the --group options. A name is matched with the
+// FILE arguments by its text; a refused FILE stays out of its group.
+std::optional<std::string> AssignGroups(const CommandLine& line, FileList& list) {
+    for (size_t group = 0; group < line.groups.size(); ++group) {
+        const auto number = static_cast<int32_t>(group + 1);
+        for (const auto& name : line.groups[group]) {
+            for (size_t i = 0; i < line.files.size(); ++i) {
+                FileData* file = list.byArgument[i];
+                if (line.files[i] != name || file == nullptr) {
+                    continue;
+                }
+                // Two spellings of one file, in two groups.
+                if (file->GroupNumber > 0 && file->GroupNumber != number) {
+                    return "'" + name + "' is the same file as one of another --group";
+                }
+                file->GroupNumber = number;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+// The settings file's values with the command line's over them, and the preset level that
+// --reference names. The file is only read: the window program owns it.
+std::optional<std::string> LoadCliSettings(const CommandLine& line,
+                                           const std::string& executableFolder,
+                                           Settings& settings) {
+    std::string path;
+    if (line.settingsFile) {
+        path = AbsolutePath(*line.settingsFile);
+        if (::access(path.c_str(), R_OK) != 0) {
+            return "cannot read the settings file " + *line.settingsFile;
+        }
+    } else {
+        path = SettingsFilePath(executableFolder);
+    }
+    WindowPlacement placement;
+    SettingsWindowState state;
+    LoadSettings(path, settings.options, placement, settings.presets, state,
+                 [&settings](const std::string& message) { settings.warnings.push_back(message); });
+    if (const auto problem = ApplyOptions(line, settings)) {
+        return problem;
+    }
+    if (line.reference.kind == ReferenceArgument::Kind::Preset) {
+        const int index = settings.presets.FindPreset(line.reference.presetName);
+        if (index < 0) {
+            std::string names;
+            for (const auto& name : settings.presets.Names()) {
+                names += "\n  " + name;
+            }
+            return "no preset named '" + line.reference.presetName + "' in " + path +
+                   (names.empty() ? "; it holds none" : "; it holds:" + names);
+        }
+        settings.presetLevel = settings.presets[index].Level;
+    } else if (line.reference.kind == ReferenceArgument::Kind::Level) {
+        settings.presetLevel = line.reference.level;
     }
     return std::nullopt;
 }
@@ -207,6 +268,56 @@ bool Analyse(AudioEngine& engine, const std::vector<FileData*>& files, TerminalH
     return completed;
 }
 
+// Prepare, or Prepare & Balance, by the operations layer. nullopt when the reference file
+// was refused at intake; otherwise whether the run went to its end.
+std::optional<bool> RunOperations(const CommandLine& line, const FileList& list, Settings& settings,
+                                  AudioEngine& engine, TerminalHost& host) {
+    ReferenceChoice choice = ReferenceChoice::Quietest;
+    FileData* highlighted = nullptr;
+    switch (line.reference.kind) {
+        case ReferenceArgument::Kind::Quietest:
+            break;
+        case ReferenceArgument::Kind::Loudest:
+            choice = ReferenceChoice::Loudest;
+            break;
+        case ReferenceArgument::Kind::File: {
+            const auto index = static_cast<size_t>(line.reference.fileNumber - 1);
+            choice = ReferenceChoice::Highlighted;
+            highlighted = list.byArgument[index];
+            if (highlighted == nullptr) {
+                host.Message("Error", "The reference file " + line.files[index] +
+                                          " cannot be used: balance operation abandoned");
+                return std::nullopt;
+            }
+            break;
+        }
+        case ReferenceArgument::Kind::Preset:
+        case ReferenceArgument::Kind::Level:
+            choice = ReferenceChoice::Preset;
+            break;
+    }
+    host.SetReference(choice, highlighted, settings.presetLevel);
+
+    Operations operations(engine, settings.options, host);
+    host.SetCancel([&operations] { operations.cancelbtnClick(); });
+    bool completed = false;
+    if (line.command == Command::Prepare) {
+        operations.preparebtnClick();
+        completed = operations.ReadyToBalance;
+    } else {
+        operations.prepbalbtnClick();
+        // A cancelled Prepare phase also leaves ReadyToBalance false, but not every file
+        // normalised.
+        bool allNormalised = true;
+        for (const FileData* file : list.Files()) {
+            allNormalised = allNormalised && (file->Ignored || file->Normalised);
+        }
+        completed = allNormalised && !operations.ReadyToBalance;
+    }
+    host.SetCancel({});
+    return completed;
+}
+
 }  // namespace
 
 std::string AbsolutePath(const std::string& path) {
@@ -250,41 +361,9 @@ int RunProgram(const std::vector<std::string>& arguments, const std::string& exe
 
     InstallInterruptHandler();
 
-    // The settings file is only read here: the window program owns it.
     Settings settings;
-    std::string settingsPath;
-    if (line.settingsFile) {
-        settingsPath = AbsolutePath(*line.settingsFile);
-        if (::access(settingsPath.c_str(), R_OK) != 0) {
-            return Usage("cannot read the settings file " + *line.settingsFile);
-        }
-    } else {
-        settingsPath = SettingsFilePath(executableFolder);
-    }
-    {
-        WindowPlacement placement;
-        SettingsWindowState state;
-        LoadSettings(
-            settingsPath, settings.options, placement, settings.presets, state,
-            [&settings](const std::string& message) { settings.warnings.push_back(message); });
-    }
-    if (const auto problem = ApplyOptions(line, settings)) {
+    if (const auto problem = LoadCliSettings(line, executableFolder, settings)) {
         return Usage(*problem);
-    }
-    std::optional<double> presetLevel;
-    if (line.reference.kind == ReferenceArgument::Kind::Preset) {
-        const int index = settings.presets.FindPreset(line.reference.presetName);
-        if (index < 0) {
-            std::string names;
-            for (const auto& name : settings.presets.Names()) {
-                names += "\n  " + name;
-            }
-            return Usage("no preset named '" + line.reference.presetName + "' in " + settingsPath +
-                         (names.empty() ? "; it holds none" : "; it holds:" + names));
-        }
-        presetLevel = settings.presets[index].Level;
-    } else if (line.reference.kind == ReferenceArgument::Kind::Level) {
-        presetLevel = line.reference.level;
     }
 
     TerminalSetup setup;
@@ -315,19 +394,8 @@ int RunProgram(const std::vector<std::string>& arguments, const std::string& exe
         host.Message("Error", "No file to work on");
         return ExitFailed;
     }
-    for (size_t group = 0; group < line.groups.size(); ++group) {
-        for (const auto& name : line.groups[group]) {
-            for (size_t i = 0; i < line.files.size(); ++i) {
-                FileData* file = list.byArgument[i];
-                if (line.files[i] != name || file == nullptr) {
-                    continue;
-                }
-                if (file->GroupNumber > 0 && file->GroupNumber != static_cast<int32_t>(group + 1)) {
-                    return Usage("'" + name + "' is the same file as one of another --group");
-                }
-                file->GroupNumber = static_cast<int32_t>(group + 1);
-            }
-        }
+    if (const auto problem = AssignGroups(line, list)) {
+        return Usage(*problem);
     }
     host.SetFiles(files);
 
@@ -337,46 +405,11 @@ int RunProgram(const std::vector<std::string>& arguments, const std::string& exe
     if (line.command == Command::Analyse) {
         completed = Analyse(engine, files, host);
     } else {
-        ReferenceChoice choice = ReferenceChoice::Quietest;
-        FileData* highlighted = nullptr;
-        switch (line.reference.kind) {
-            case ReferenceArgument::Kind::Quietest:
-                break;
-            case ReferenceArgument::Kind::Loudest:
-                choice = ReferenceChoice::Loudest;
-                break;
-            case ReferenceArgument::Kind::File:
-                choice = ReferenceChoice::Highlighted;
-                highlighted = list.byArgument[static_cast<size_t>(line.reference.fileNumber - 1)];
-                if (highlighted == nullptr) {
-                    host.Message(
-                        "Error",
-                        "The reference file " +
-                            line.files[static_cast<size_t>(line.reference.fileNumber - 1)] +
-                            " cannot be used: balance operation abandoned");
-                    return ExitFailed;
-                }
-                break;
-            case ReferenceArgument::Kind::Preset:
-            case ReferenceArgument::Kind::Level:
-                choice = ReferenceChoice::Preset;
-                break;
+        const auto done = RunOperations(line, list, settings, engine, host);
+        if (!done) {
+            return ExitFailed;
         }
-        host.SetReference(choice, highlighted, presetLevel);
-
-        Operations operations(engine, settings.options, host);
-        host.SetCancel([&operations] { operations.cancelbtnClick(); });
-        if (line.command == Command::Prepare) {
-            operations.preparebtnClick();
-            completed = operations.ReadyToBalance;
-        } else {
-            operations.prepbalbtnClick();
-            bool allNormalised = true;
-            for (const FileData* file : files) {
-                allNormalised = allNormalised && (file->Ignored || file->Normalised);
-            }
-            completed = allNormalised && !operations.ReadyToBalance;
-        }
+        completed = *done;
     }
 
     completed = completed && !host.ErrorShown() && !host.Declined() && !InterruptRequested();
