@@ -957,7 +957,12 @@ void TBalanceVolumes::OfferHint() {
     if (ticked) {
         options_.givehint = false;
     }
+    // The window taking the focus back from the hint is not a new activation: without this
+    // the hint would come straight back after every OK.
     skipNextActivation_ = !isActiveWindow();
+    if (skipNextActivation_) {
+        activateWindow();
+    }
     emit hintOffered();
 }
 
