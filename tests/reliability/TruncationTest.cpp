@@ -1,6 +1,10 @@
 // A valid file cut short anywhere: the header check refuses it, or the passes run over what
 // is there, taking the missing bytes as silence, and nothing else.
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,6 +15,7 @@
 #include "TempDir.h"
 #include "TestWav.h"
 #include "engine/AudioEngine.h"
+#include "engine/PosixFile.h"
 #include "engine/WaveHeader.h"
 
 namespace tralux::test {
@@ -29,6 +34,22 @@ Samples Signal() {
     samples[3] = -32768;
     samples[10001] = 31000;
     return samples;
+}
+
+// The whole file in one read: thousands of cuts are read back.
+std::vector<uint8_t> Contents(const std::string& path) {
+    std::vector<uint8_t> bytes;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return bytes;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) == 0) {
+        bytes.resize(size_t(info.st_size));
+        bytes.resize(posix::ReadFully(fd, bytes.data(), bytes.size()));
+    }
+    ::close(fd);
+    return bytes;
 }
 
 int16_t SampleAt(const std::vector<uint8_t>& bytes, size_t cut, int64_t offset) {
@@ -89,9 +110,6 @@ protected:
                    << "scan measured peak " << file.Peak << " loudness " << file.ScanLoudness
                    << ", the bytes there give " << peak << " and " << std::sqrt(sum / 2 / Frames);
         }
-        if (ReadFile(path) != bytes) {
-            return testing::AssertionFailure() << "the scan changed its source";
-        }
         if (peak == 0) {
             ++processed;  // silent: no result is ever written for it
             return testing::AssertionSuccess();
@@ -114,11 +132,11 @@ protected:
             expected.push_back(uint8_t(s >> 8));
         }
         expected.resize(expected.size() + size_t(info.TailBytes), 0);
-        if (ReadFile(file.ResultFile) != expected) {
+        if (Contents(file.ResultFile) != expected) {
             return testing::AssertionFailure() << "the result is not the held samples normalised";
         }
-        if (ReadFile(path) != bytes) {
-            return testing::AssertionFailure() << "the normalise pass changed its source";
+        if (Contents(path) != bytes) {
+            return testing::AssertionFailure() << "the passes changed their source";
         }
         ++processed;
         return testing::AssertionSuccess();
