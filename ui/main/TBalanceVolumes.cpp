@@ -152,6 +152,12 @@ void TBalanceVolumes::BuildControls() {
     filegrid->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(filegrid, &QTableWidget::currentCellChanged, this,
             [this](int row, int, int, int) { filegridCurrentChanged(row); });
+    // A control-click must not leave the highlighted file without its highlight.
+    connect(filegrid, &QTableWidget::itemSelectionChanged, this, [this] {
+        if (filegrid->selectedItems().isEmpty() && filegrid->currentRow() >= 0) {
+            filegrid->selectRow(filegrid->currentRow());
+        }
+    });
     connect(filegrid, &QWidget::customContextMenuRequested, this, &TBalanceVolumes::ShowGridMenu);
 
     PopupMenu1 = new QMenu(this);
