@@ -130,7 +130,10 @@ TBalanceVolumes::TBalanceVolumes(const MainWindowSetup& setup, QWidget* parent)
     setAcceptDrops(true);
 }
 
-TBalanceVolumes::~TBalanceVolumes() = default;
+TBalanceVolumes::~TBalanceVolumes() {
+    // The grid outlives the members its signals reach: it must not call back while it goes.
+    QObject::disconnect(filegrid, nullptr, this, nullptr);
+}
 
 void TBalanceVolumes::BuildControls() {
     setObjectName(QStringLiteral("BalanceVolumes"));
