@@ -6,11 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "FileSizeLimit.h"
 #include "ReliabilityBench.h"
 #include "engine/PosixFile.h"
 
@@ -154,6 +156,32 @@ INSTANTIATE_TEST_SUITE_P(Runs, FullDisk,
                          [](const testing::TestParamInfo<RunCase>& info) {
                              return info.param.Name;
                          });
+
+// The same with real files on a file system that stops taking bytes: the result is cut where
+// the disk filled up and left so; the message names it.
+class DiskFillsUp : public testing::TestWithParam<int> {};
+
+TEST_P(DiskFillsUp, AtAnyByteOfTheFirstResult) {
+    Stage stage;
+    const std::string result = stage.dir.File("quiet_tralux.wav");
+    {
+        FileSizeLimit limit{rlim_t(GetParam())};
+        ASSERT_TRUE(limit.Active());
+        stage.Start(RunKind::Prepare);
+    }
+    EXPECT_EQ(stage.sink.Errors, std::vector<std::string>{"Failed to write to output file \"" +
+                                                          result + "\" (disk full?)"});
+    EXPECT_EQ(std::filesystem::file_size(result), uintmax_t(GetParam()));
+    EXPECT_FALSE(std::filesystem::exists(stage.dir.File("middle_tralux.wav")));
+    EXPECT_FALSE(stage.ops.ReadyToBalance);
+    stage.ExpectSourcesUnchanged();
+    stage.ExpectIdle();
+}
+
+// Inside and at the edges of the header, of each block, and the last byte.
+INSTANTIATE_TEST_SUITE_P(Limits, DiskFillsUp,
+                         testing::Values(0, 1, 43, 44, 45, 20043, 20044, 20045, 44444, 40044,
+                                         48043));
 
 // Results written to /dev/full: the device takes nothing and says the disk is full.
 class DeviceFullAccess : public FileAccess {

@@ -3,9 +3,7 @@
 // settings file that cannot be written. Each is told to the user and nothing is lost.
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -15,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "LockHolder.h"
 #include "ReliabilityBench.h"
 #include "settings/Settings.h"
 
@@ -33,47 +32,6 @@ Samples Alternating(int16_t level) {
     samples[11] = 32767;
     return samples;
 }
-
-// Another process holding a file open with an exclusive lock until this object goes away.
-class LockHolder {
-public:
-    explicit LockHolder(const std::string& path) {
-        int ready[2], release[2];
-        if (::pipe(ready) != 0 || ::pipe(release) != 0) {
-            ADD_FAILURE() << "no pipe";
-            return;
-        }
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::close(ready[0]);
-            ::close(release[1]);
-            const int fd = ::open(path.c_str(), O_RDONLY);
-            const char ok = fd >= 0 && ::flock(fd, LOCK_EX) == 0 ? 'y' : 'n';
-            (void)!::write(ready[1], &ok, 1);
-            char ignored;
-            (void)!::read(release[0], &ignored, 1);  // returns when the parent closes its end
-            ::_exit(0);
-        }
-        ::close(ready[1]);
-        ::close(release[0]);
-        release_ = release[1];
-        char ok = 'n';
-        EXPECT_EQ(::read(ready[0], &ok, 1), 1);
-        EXPECT_EQ(ok, 'y') << "the other process could not lock " << path;
-        ::close(ready[0]);
-    }
-    ~LockHolder() {
-        ::close(release_);
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-    }
-    LockHolder(const LockHolder&) = delete;
-    LockHolder& operator=(const LockHolder&) = delete;
-
-private:
-    pid_t pid_ = -1;
-    int release_ = -1;
-};
 
 // A listed source in dir/music and a trick that makes its result name a source.
 struct ConflictCase {
@@ -216,6 +174,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(RunBench, ASourceLockedByAnotherProcessCannotBeOpened) {
     const std::string path = WriteWav(dir.File("held.wav"), Alternating(3000));
     LockHolder holder(path);
+    ASSERT_TRUE(holder.Held());
     EXPECT_EQ(ReadWaveHeader(path).Result, WaveCheckResult::CannotOpen);
 }
 
@@ -273,6 +232,7 @@ TEST_F(RunBench, ASourceLockedDuringTheRunStopsIt) {
     const uint64_t sum = Checksum(file.SourceFile);
     {
         LockHolder holder(file.SourceFile);
+        ASSERT_TRUE(holder.Held());
         ops.preparebtnClick();
     }
     EXPECT_EQ(host.Errors, std::vector<std::string>{"Cannot open file " + file.SourceFile});
@@ -291,6 +251,7 @@ TEST_F(RunBench, AResultLockedByAnotherProcessIsNeitherCutNorReplaced) {
     WriteFile(result, {'k', 'e', 'e', 'p'});
     {
         LockHolder holder(result);
+        ASSERT_TRUE(holder.Held());
         ops.preparebtnClick();
     }
     EXPECT_EQ(host.Errors, std::vector<std::string>{"Cannot create file " + result});
