@@ -367,15 +367,28 @@ void TBalanceVolumes::LayOut() {
             break;
         }
     }
-    const int buttonTop = inner.bottom() + 1 - 6 - buttonHeight;
+    // Still too narrow: the buttons wrap onto more lines, the last one along the bottom.
+    std::vector<QPoint> places;
+    int line = 0;
     int left = 6;
     for (QPushButton* button : row) {
+        const int width = ButtonWidth(button, rowFont);
+        if (left > 6 && left + width > inner.width() - 6) {
+            ++line;
+            left = 6;
+        }
+        places.emplace_back(left, line);
+        left += width + 6;
+    }
+    const int lastTop = inner.bottom() + 1 - 6 - buttonHeight;
+    const int buttonTop = lastTop - line * (buttonHeight + 6);
+    for (size_t i = 0; i < places.size(); ++i) {
+        QPushButton* button = row[i];
         if (button->font() != rowFont) {
             button->setFont(rowFont);
         }
-        const int width = ButtonWidth(button, rowFont);
-        button->setGeometry(left, buttonTop, width, buttonHeight);
-        left += width + 6;
+        button->setGeometry(places[i].x(), buttonTop + places[i].y() * (buttonHeight + 6),
+                            ButtonWidth(button, rowFont), buttonHeight);
     }
 
     // The reference choices flow left to right and wrap when the box is too narrow.
@@ -386,7 +399,7 @@ void TBalanceVolumes::LayOut() {
         std::max(presetbox->sizeHint().height(), quietestbtn->sizeHint().height());
     int x = 8;
     int y = titleHeight + 2;
-    std::vector<QRect> places;
+    std::vector<QRect> choicePlaces;
     const int presetBoxWidth = std::max(presetbox->sizeHint().width(), 160);
     for (QWidget* choice : choices) {
         const int w = choice == presetbox ? presetBoxWidth : choice->sizeHint().width();
@@ -396,13 +409,13 @@ void TBalanceVolumes::LayOut() {
             x = 8;
             y += itemHeight + 2;
         }
-        places.emplace_back(x, y, w, itemHeight);
+        choicePlaces.emplace_back(x, y, w, itemHeight);
         x += w + 8;
     }
     const int refHeight = y + itemHeight + 8;
     reflevelgroup->setGeometry(6, buttonTop - 6 - refHeight, refWidth, refHeight);
-    for (size_t i = 0; i < places.size(); ++i) {
-        QRect place = places[i];
+    for (size_t i = 0; i < choicePlaces.size(); ++i) {
+        QRect place = choicePlaces[i];
         if (choices[i] == presetbox) {
             place.setRight(std::min(place.right(), refWidth - 9));
         }
@@ -429,7 +442,13 @@ void TBalanceVolumes::LayOut() {
     progressgroup->setGeometry(6, progressTop, clientWidth - 12, progressHeight);
     const QRect progressInner = progressgroup->contentsRect();
     const int lineTop = progressInner.top() + (progressInner.height() - itemHeight) / 2;
-    const int labelWidth = metrics.horizontalAdvance(QStringLiteral("Compressing:")) + 12;
+    // Room for the longest pass name.
+    int labelWidth = 0;
+    for (const char* pass :
+         {"Scanning:", "Normalising:", "Compressing:", "Reducing:", "Final Limiting:"}) {
+        labelWidth = std::max(labelWidth, metrics.horizontalAdvance(QString::fromLatin1(pass)));
+    }
+    labelWidth += 12;
     gauge_label->setGeometry(8, lineTop, labelWidth, itemHeight);
     gauge_filename->move(8 + labelWidth + 6, lineTop);
     gauge_filename->resize(gauge_filename->width(), itemHeight);

@@ -10,7 +10,9 @@
 #include "FakeServices.h"
 #include "TempDir.h"
 #include "TestWav.h"
+#include "engine/FileData.h"
 #include "main/TBalanceVolumes.h"
+#include "settings/Options.h"
 
 using namespace tralux;
 
@@ -40,7 +42,7 @@ int main(int argc, char* argv[]) {
 
     int passes = 0;
     QObject::connect(&window, &TBalanceVolumes::passStarted, [&](const QString&, const QString&) {
-        if (++passes == 6) {
+        if (++passes == 9) {
             QApplication::processEvents();
             window.grab().save(out + "/tour-2-running.png");
         }
@@ -48,6 +50,20 @@ int main(int argc, char* argv[]) {
     window.prepbalbtn->click();
     QApplication::processEvents();
     window.grab().save(out + "/tour-3-balanced.png");
+    // Two files joined in a group, decibels shown, run again.
+    services.groupingResult = true;
+    services.groupingEdit = [](const std::vector<FileData*>& files) {
+        files[1]->GroupNumber = 1;
+        files[2]->GroupNumber = 1;
+    };
+    window.groupingbtn->click();
+    services.advancedResult = true;
+    services.advancedEdit = [](Options& options) { options.loudnessunits = 1; };
+    window.advancedbtn->click();
+    passes = 0;
+    window.prepbalbtn->click();
+    QApplication::processEvents();
+    window.grab().save(out + "/tour-3b-grouped-decibels.png");
     window.resize(1000, 620);
     QApplication::processEvents();
     window.grab().save(out + "/tour-4-wide.png");
