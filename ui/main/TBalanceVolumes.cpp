@@ -21,6 +21,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <exception>
 #include <filesystem>
 #include <system_error>
 
@@ -660,7 +661,13 @@ void TBalanceVolumes::UpdateEnablement() {
 template <typename Run>
 void TBalanceVolumes::RunOperation(Run run) {
     ++runDepth_;
-    run();
+    try {
+        run();
+    } catch (const std::exception& error) {
+        // Nothing may escape into the event loop: the run ends as a failed one does.
+        ops_->FinishOperation();
+        ShowError(error.what());
+    }
     --runDepth_;
     if (runDepth_ > 0) {
         return;

@@ -59,6 +59,7 @@ private slots:
 
     void hintUntilTickedAcrossARestart();
     void hintIsOfferedEachTimeTheWindowIsActiveAnew();
+    void realHintDoesNotComeBackAfterItsOwnOk();
     void helpOpensTheIntroductionPage();
 
     void settingsWrittenOnClose_data();
@@ -236,6 +237,44 @@ void MainWindowSettingsTest::hintIsOfferedEachTimeTheWindowIsActiveAnew() {
     QCOMPARE(f.services.hintsShown, 1);
     f.Activate();
     QCOMPARE(f.services.hintsShown, 2);
+}
+
+void MainWindowSettingsTest::realHintDoesNotComeBackAfterItsOwnOk() {
+    tralux::test::TempDir dir;
+    tralux::test::FakePrompts prompts;
+    tralux::QtWindowServices services(prompts);
+    tralux::TBalanceVolumes window({dir.File("tralux.ini"), QString(), prompts, services});
+    // Every hint that comes up is answered with OK, the box left unticked.
+    int answered = 0;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        if (auto* hint = qobject_cast<tralux::TStartHint*>(QApplication::activeModalWidget())) {
+            ++answered;
+            QTest::mouseClick(hint->Button1, Qt::LeftButton);
+        }
+    });
+    answer.start(0);
+    int offered = 0;
+    QObject::connect(&window, &tralux::TBalanceVolumes::hintOffered, [&] { ++offered; });
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitFor([&] { return offered == 1; }));
+    // The window takes the focus back from the hint: no second hint for that.
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    WindowFixture::Settle();
+    QCOMPARE(offered, 1);
+    QCOMPARE(answered, 1);
+    QVERIFY(window.CurrentOptions().givehint);
+    // Coming back from another window is a new activation.
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&other));
+    window.activateWindow();
+    QVERIFY(QTest::qWaitFor([&] { return offered == 2; }));
+    QCOMPARE(answered, 2);
+    window.MutableOptions().givehint = false;
+    window.close();
 }
 
 void MainWindowSettingsTest::helpOpensTheIntroductionPage() {
