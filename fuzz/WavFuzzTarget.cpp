@@ -9,7 +9,8 @@
 //   bytes the data chunk claims but the file lacks counting as silence;
 // - the result holds the source's header byte for byte, then each held frame times the gain,
 //   then silence for claimed frames the source lacks (never stale samples), then zero tail
-//   bytes, and nothing more.
+//   bytes, and nothing more;
+// - the passes in place (compress, reduce, final limiting) rewrite the frames and nothing else.
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -280,6 +281,22 @@ void RunPasses(const uint8_t* data, size_t size, const WaveHeaderInfo& info,
                "an adjust pass measures a level on the sample scale");
     }
     Expect(engine.CompressCount == 1 && engine.ReduceCount == 1, "each adjust pass is counted");
+
+    // Final limiting in place: every sample scaled once more, the frames only.
+    const std::vector<uint8_t> adjusted = out;
+    engine.PassGain = 0.5;
+    engine.NormaliseFile(file, true);
+    Expect(engine.Running && sink.Errors.empty() && file.Normalised,
+           "a final limiting pass runs to its end");
+    Expect(out.size() == adjusted.size() &&
+               std::memcmp(out.data(), adjusted.data(), size_t(info.HeaderSize)) == 0,
+           "final limiting keeps the result's length and header");
+    for (int64_t i = 0; i < int64_t{frames} * 2; ++i) {
+        const int64_t at = info.HeaderSize + 2 * i;
+        Expect(SampleAt(out.data(), out.size(), at) ==
+                   Gained(SampleAt(adjusted.data(), adjusted.size(), at), 0.5),
+               "final limiting scales each sample by its gain");
+    }
 }
 
 }  // namespace
