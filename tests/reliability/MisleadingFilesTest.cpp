@@ -260,6 +260,81 @@ TEST_F(RunBench, AResultLockedByAnotherProcessIsNeitherCutNorReplaced) {
     ExpectIdle();
 }
 
+// Something other than a file where a result is to be written: the run names it and leaves
+// it as it is.
+struct InTheWay {
+    const char* Name;
+    std::function<void(const std::string& result)> Put;
+    std::function<bool(const std::string& result)> Unchanged;
+};
+
+void PrintTo(const InTheWay& value, std::ostream* out) {
+    *out << value.Name;
+}
+
+class ResultInTheWay : public testing::TestWithParam<InTheWay>, public RunStage {};
+
+TEST_P(ResultInTheWay, IsNotCreated) {
+    const FileData& file = ListWav("song.wav", Alternating(3000));
+    const uint64_t sum = Checksum(file.SourceFile);
+    const std::string result = dir.File("song_tralux.wav");
+    GetParam().Put(result);
+    ops.preparebtnClick();
+    EXPECT_EQ(host.Errors, std::vector<std::string>{"Cannot create file " + result});
+    EXPECT_TRUE(GetParam().Unchanged(result));
+    EXPECT_EQ(Checksum(file.SourceFile), sum);
+    EXPECT_FALSE(ops.ReadyToBalance);
+    ExpectIdle();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Things, ResultInTheWay,
+    testing::Values(
+        InTheWay{"Folder",
+                 [](const std::string& result) {
+                     fs::create_directory(result);
+                     WriteFile(result + "/inside", {'x'});
+                 },
+                 [](const std::string& result) {
+                     return fs::is_directory(result) && ReadFile(result + "/inside").size() == 1;
+                 }},
+        InTheWay{"Fifo",
+                 [](const std::string& result) { EXPECT_EQ(::mkfifo(result.c_str(), 0600), 0); },
+                 [](const std::string& result) { return fs::is_fifo(result); }},
+        InTheWay{"LinkToDevNull",
+                 [](const std::string& result) { fs::create_symlink("/dev/null", result); },
+                 [](const std::string& result) {
+                     return fs::is_symlink(result) && fs::is_character_file("/dev/null");
+                 }}),
+    [](const testing::TestParamInfo<InTheWay>& info) { return info.param.Name; });
+
+// A result name that is a link to a file nobody listed (a master kept elsewhere): replacing the
+// result must not write into that file.
+class ResultLinkedElsewhere : public testing::TestWithParam<bool>, public RunStage {};
+
+TEST_P(ResultLinkedElsewhere, DISABLED_LeavesTheOtherFileAlone) {
+    const FileData& file = ListWav("song.wav", Alternating(3000));
+    const uint64_t sourceSum = Checksum(file.SourceFile);
+    fs::create_directory(dir.File("masters"));
+    const std::string master = WriteWav(dir.File("masters/master.wav"), Alternating(7000));
+    const uint64_t sum = Checksum(master);
+    const std::string result = dir.File("song_tralux.wav");
+    if (GetParam()) {
+        fs::create_symlink(master, result);
+    } else {
+        fs::create_hard_link(master, result);
+    }
+    ops.preparebtnClick();
+    EXPECT_EQ(Checksum(master), sum) << "the run wrote into a file that was not listed";
+    EXPECT_EQ(Checksum(file.SourceFile), sourceSum);
+    ExpectIdle();
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, ResultLinkedElsewhere, testing::Values(true, false),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "Symbolic" : "Hard");
+                         });
+
 // Results changed behind the program's back between Prepare and Balance.
 class ResultDamaged : public RunBench {
 protected:
