@@ -364,7 +364,7 @@ void TBalanceVolumes::LayOut() {
         for (const QPushButton* button : row) {
             needed += ButtonWidth(button, rowFont);
         }
-        if (needed <= inner.width() - 12 || size <= fullSize * 0.75) {
+        if (needed <= selfilegroup->width() - 12 || size <= fullSize * 0.75) {
             break;
         }
     }
@@ -374,7 +374,7 @@ void TBalanceVolumes::LayOut() {
     int left = 6;
     for (QPushButton* button : row) {
         const int width = ButtonWidth(button, rowFont);
-        if (left > 6 && left + width > inner.width() - 6) {
+        if (left > 6 && left + width > selfilegroup->width() - 6) {
             ++line;
             left = 6;
         }

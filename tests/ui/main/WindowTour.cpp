@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QPixmap>
 #include <QPushButton>
+#include <QThread>
 
 #include "FakePrompts.h"
 #include "FakeServices.h"
@@ -33,7 +34,7 @@ int main(int argc, char* argv[]) {
                            "very quiet ambience recording at night.wav"};
     for (int i = 0; i < 4; ++i) {
         const std::string path = dir.File(names[i]);
-        test::WriteWav(path, test::Sine(44100 * 20, amplitudes[i], 300 + 100 * i));
+        test::WriteWav(path, test::Sine(44100 * 120, amplitudes[i], 300 + 100 * i));
         window.AddFile(QString::fromStdString(path));
     }
     window.UpdateEnablement();
@@ -42,7 +43,12 @@ int main(int argc, char* argv[]) {
 
     int passes = 0;
     QObject::connect(&window, &TBalanceVolumes::passStarted, [&](const QString&, const QString&) {
-        if (++passes == 9) {
+        ++passes;
+        if (passes == 6) {
+            // Long enough for the estimate to come up by the next pass.
+            QThread::msleep(700);
+        }
+        if (passes == 7) {
             QApplication::processEvents();
             window.grab().save(out + "/tour-2-running.png");
         }
@@ -60,7 +66,6 @@ int main(int argc, char* argv[]) {
     services.advancedResult = true;
     services.advancedEdit = [](Options& options) { options.loudnessunits = 1; };
     window.advancedbtn->click();
-    passes = 0;
     window.prepbalbtn->click();
     QApplication::processEvents();
     window.grab().save(out + "/tour-3b-grouped-decibels.png");
