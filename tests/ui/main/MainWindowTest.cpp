@@ -33,6 +33,8 @@ private slots:
     void layoutFollowsTheWindow_data();
     void layoutFollowsTheWindow();
 
+    void enablementTable_data();
+    void enablementTable();
     void enablementWithOneFile();
     void addingAfterPrepareNeedsANewPrepare();
     void removeAllAfterPrepareLeavesBalanceOff();
@@ -240,6 +242,65 @@ void MainWindowTest::layoutFollowsTheWindow() {
 
 // ---------------------------------------------------------------------------------------
 // Enablement
+
+void MainWindowTest::enablementTable_data() {
+    QTest::addColumn<int>("files");
+    QTest::addColumn<bool>("preset");
+    QTest::addColumn<bool>("ready");
+    QTest::addColumn<bool>("running");
+    QTest::addColumn<bool>("normalised");
+    // exit, advanced, prepare, balance, prepbal, remove, remove all, add preset,
+    // delete preset, grouping, cancel
+    QTest::addColumn<QString>("enabled");
+    QTest::newRow("empty") << 0 << false << false << false << false << "11000000000";
+    QTest::newRow("empty, preset, ready") << 0 << true << true << false << false << "11000000100";
+    QTest::newRow("one file") << 1 << false << false << false << false << "11100110010";
+    QTest::newRow("one file, preset") << 1 << true << false << false << false << "11101110110";
+    QTest::newRow("one file, preset, prepared")
+        << 1 << true << true << false << true << "11111111110";
+    QTest::newRow("two files") << 2 << false << false << false << false << "11101110010";
+    QTest::newRow("two files, prepared") << 2 << false << true << false << true << "11111111010";
+    QTest::newRow("running") << 2 << true << true << true << true << "00000000001";
+}
+
+void MainWindowTest::enablementTable() {
+    QFETCH(int, files);
+    QFETCH(bool, preset);
+    QFETCH(bool, ready);
+    QFETCH(bool, running);
+    QFETCH(bool, normalised);
+    QFETCH(QString, enabled);
+    WindowFixture f;
+    auto& w = *f.window;
+    for (int i = 0; i < files; ++i) {
+        f.Drop({f.Tone("f" + std::to_string(i) + ".wav", 3000, 441)});
+    }
+    if (preset) {
+        f.Click(w.presetbtn);
+    }
+    if (normalised) {
+        w.HighlightedFile()->Normalised = true;
+    }
+    w.Runs().ReadyToBalance = ready;
+    w.Engine().Running = running;
+    w.UpdateEnablement();
+    const QList<QWidget*> controls = {w.exitbtn,      w.advancedbtn, w.preparebtn, w.balancebtn,
+                                      w.prepbalbtn,   w.remselbtn,   w.remallbtn,  w.addpresetbtn,
+                                      w.delpresetbtn, w.groupingbtn, w.cancelbtn};
+    QString actual;
+    for (QWidget* control : controls) {
+        actual += control->isEnabled() ? '1' : '0';
+    }
+    QCOMPARE(actual, enabled);
+    // Never disabled, whatever the state.
+    for (QWidget* live : {static_cast<QWidget*>(w.helpbtn), static_cast<QWidget*>(w.addfilesbtn),
+                          static_cast<QWidget*>(w.filegrid), static_cast<QWidget*>(w.quietestbtn),
+                          static_cast<QWidget*>(w.loudestbtn), static_cast<QWidget*>(w.selectedbtn),
+                          static_cast<QWidget*>(w.presetbtn), static_cast<QWidget*>(w.presetbox)}) {
+        QVERIFY2(live->isEnabled(), qPrintable(live->objectName()));
+    }
+    w.Engine().Running = false;
+}
 
 void MainWindowTest::enablementWithOneFile() {
     WindowFixture f;
