@@ -112,6 +112,7 @@ TEST_P(FullDisk, EveryWriteOfTheRunCanFailSafely) {
         points = dry.files.Writes.size() - before;
         ASSERT_GE(points, 8u);
     }
+    RecordProperty("WritePoints", int(points));
     for (size_t k = 1; k <= points; ++k) {
         SCOPED_TRACE("write " + std::to_string(k) + " of " + std::to_string(points));
         Stage stage;
