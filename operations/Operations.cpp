@@ -63,6 +63,28 @@ std::string Listed(const std::vector<FileData*>& files, const std::vector<bool>&
     return text;
 }
 
+// The listed files whose result is now one of the sources, by path or by inode: a link
+// made since Prepare. Balance rewrites results in place and would write into that source.
+std::string ResultsThatAreSources(const std::vector<FileData*>& files) {
+    std::set<std::string> sourceKeys;
+    std::set<FileId> sourceIds;
+    for (const FileData* file : files) {
+        sourceKeys.insert(PathKey(file->SourceFile));
+        if (const auto id = IdOf(file->SourceFile)) {
+            sourceIds.insert(*id);
+        }
+    }
+    std::string listed;
+    for (const FileData* file : files) {
+        const auto id = IdOf(file->ResultFile);
+        if (!file->Ignored &&
+            ((id && sourceIds.count(*id) > 0) || sourceKeys.count(PathKey(file->ResultFile)) > 0)) {
+            listed += "\r   " + file->SourceFile;
+        }
+    }
+    return listed;
+}
+
 }  // namespace
 
 Operations::Operations(AudioEngine& engine, Options& options, RunHost& host)
@@ -114,6 +136,10 @@ void Operations::balancebtnClick() {
     // Balance rewrites result files in place: only those the last Prepare wrote.
     if (!ReadyToBalance) {
         host_.ShowError(messages::NotPrepared);
+        return;
+    }
+    if (const std::string same = ResultsThatAreSources(host_.Files()); !same.empty()) {
+        host_.ShowError(messages::SameFiles + same);
         return;
     }
     if (PresetMissing()) {
