@@ -386,6 +386,37 @@ TEST_F(ResultDamaged, AResultCutInItsSamplesIsBalancedAsFarAsItGoes) {
     ExpectIdle();
 }
 
+// A result replaced by a link to a source after Prepare: Balance rewrites results in place and
+// must not write through the link into the source. It is refused as Prepare refuses it.
+TEST_F(ResultDamaged, AResultReplacedByALinkToASourceIsRefused) {
+    for (const bool symbolic : {true, false}) {
+        SCOPED_TRACE(symbolic ? "symbolic link" : "hard link");
+        const std::string quietSource = host.List[0]->SourceFile;
+        fs::remove(loud->ResultFile);
+        if (symbolic) {
+            fs::create_symlink(quietSource, loud->ResultFile);
+        } else {
+            fs::create_hard_link(quietSource, loud->ResultFile);
+        }
+        host.Errors.clear();
+        ops.balancebtnClick();
+        EXPECT_EQ(host.Errors, std::vector<std::string>{std::string(messages::SameFiles) + "\r   " +
+                                                        loud->SourceFile});
+        EXPECT_TRUE(sink.Labels.empty() || sink.Labels.back() == "Normalising:") << "a pass ran";
+        ExpectSourcesUnchanged();
+        EXPECT_TRUE(ops.ReadyToBalance);
+        // Once the link is gone, Prepare writes the result afresh and Balance goes through.
+        fs::remove(loud->ResultFile);
+        ops.preparebtnClick();
+        ops.balancebtnClick();
+        EXPECT_EQ(host.Errors.size(), 1u);
+        EXPECT_FALSE(ops.ReadyToBalance);
+        ExpectSourcesUnchanged();
+        ops.preparebtnClick();
+        ASSERT_TRUE(ops.ReadyToBalance);
+    }
+}
+
 // A result cut inside its header no longer says where its samples are. Rewriting it in place
 // leaves a file whose header is partly zeros; the run should stop and say so instead.
 TEST_F(ResultDamaged, DISABLED_AResultCutInsideItsHeaderIsNotRewritten) {
