@@ -7,17 +7,13 @@
 #include <sstream>
 
 #include "TempDir.h"
+#include "TestWav.h"
 #include "settings/Settings.h"
 
 namespace tralux {
 namespace {
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using test::ReadText;
 
 TEST(ProfileFile, NamesCompareWithoutCaseAndTheFirstOfTwoWins) {
     const ProfileFile file =
@@ -135,7 +131,7 @@ TEST(ProfileFile, SaveReplacesTheFileWhole) {
     ProfileFile file = ProfileFile::Load(path);
     file.WriteString("New", "k", "v");
     file.Save(path);
-    EXPECT_EQ(ReadAll(path), "[Old]\nkey=value\n[New]\nk=v\n");
+    EXPECT_EQ(ReadText(path), "[Old]\nkey=value\n[New]\nk=v\n");
     // No temporary file is left beside it.
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
 }
@@ -146,7 +142,7 @@ TEST(ProfileFile, SaveCreatesAMissingFolder) {
     ProfileFile file;
     file.WriteBool("s", "k", true);
     file.Save(path);
-    EXPECT_EQ(ReadAll(path), "[s]\nk=1\n");
+    EXPECT_EQ(ReadText(path), "[s]\nk=1\n");
 }
 
 TEST(ProfileFile, SaveIntoAnUnwritableFolderThrowsWithTheFullPath) {

@@ -7,16 +7,12 @@
 #include <sstream>
 
 #include "TempDir.h"
+#include "TestWav.h"
 
 namespace tralux {
 namespace {
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using test::ReadText;
 
 // Everything LoadSettings fills, loaded from a settings text.
 struct Loaded {
@@ -101,7 +97,7 @@ TEST(Settings, NoFileGivesTheDefaultsAndTheBuiltInPresetAndSavesEveryKey) {
     EXPECT_TRUE(warnings.empty());
 
     SaveSettings(path, options, placement, presets, state, ".");
-    EXPECT_EQ(ReadAll(path), DefaultFile);
+    EXPECT_EQ(ReadText(path), DefaultFile);
 }
 
 TEST(Settings, ValuesAreReadAsTyped) {
@@ -329,7 +325,7 @@ TEST(Settings, ACommaLocaleIsTheDefaultSeparatorWhenInstalled) {
     options.maxcompfactor = 2.5;
     SaveSettings(path, options, WindowPlacement(), PresetList(), SettingsWindowState());
     std::setlocale(LC_NUMERIC, previous.c_str());
-    EXPECT_NE(ReadAll(path).find("maxcompfactor=2,5\n"), std::string::npos);
+    EXPECT_NE(ReadText(path).find("maxcompfactor=2,5\n"), std::string::npos);
 }
 
 TEST(Settings, ForeignSectionsAndKeysSurviveASave) {
@@ -358,7 +354,7 @@ TEST(Settings, AFailedSaveLeavesTheOldFileAndNamesThePath) {
     } catch (const SettingsError& error) {
         EXPECT_EQ(std::string(error.what()), "Unable to write to " + path);
     }
-    EXPECT_EQ(ReadAll(dir.File("blocker")), "not a folder");
+    EXPECT_EQ(ReadText(dir.File("blocker")), "not a folder");
 }
 
 TEST(Settings, AFailedRenameLeavesTheOldFileIntact) {
@@ -370,7 +366,7 @@ TEST(Settings, AFailedRenameLeavesTheOldFileIntact) {
     EXPECT_THROW(
         SaveSettings(path, Options(), WindowPlacement(), PresetList(), SettingsWindowState(), "."),
         SettingsError);
-    EXPECT_EQ(ReadAll(path + "/inside"), "old");
+    EXPECT_EQ(ReadText(path + "/inside"), "old");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
 }
 

@@ -75,7 +75,8 @@ std::vector<uint8_t> MakeWav(const Samples& samples, const WavLayout& layout) {
 
 void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    file.write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
     if (!file) {
         throw std::runtime_error("cannot write " + path);
     }
@@ -87,6 +88,11 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
         throw std::runtime_error("cannot read " + path);
     }
     return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+std::string ReadText(const std::string& path) {
+    const auto bytes = ReadFile(path);
+    return {bytes.begin(), bytes.end()};
 }
 
 std::string WriteWav(const std::string& path, const Samples& samples, const WavLayout& layout) {

@@ -24,8 +24,8 @@ struct WavLayout {
     uint32_t formatChunkSize = 16;  // bytes past 16 are written as zeros
     std::vector<ExtraChunk> chunksBeforeFormat;
     std::vector<ExtraChunk> chunksBeforeData;
-    int tailBytes = 0;                 // extra bytes in the data chunk after the last frame
-    std::vector<uint8_t> afterData;    // bytes after the data chunk
+    int tailBytes = 0;               // extra bytes in the data chunk after the last frame
+    std::vector<uint8_t> afterData;  // bytes after the data chunk
 };
 
 // The bytes of a WAV file holding the samples.
@@ -33,6 +33,8 @@ std::vector<uint8_t> MakeWav(const Samples& samples, const WavLayout& layout = {
 
 void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
 std::vector<uint8_t> ReadFile(const std::string& path);
+// The whole file as text, bytes unchanged.
+std::string ReadText(const std::string& path);
 // Writes a WAV file of the samples; returns the path.
 std::string WriteWav(const std::string& path, const Samples& samples, const WavLayout& layout = {});
 // The samples stored from byte offset headerSize on, frameCount frames.

@@ -8,17 +8,13 @@
 #include <sstream>
 
 #include "TempDir.h"
+#include "TestWav.h"
 #include "units/Loudness.h"
 
 namespace tralux {
 namespace {
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using test::ReadText;
 
 const char* const Header = "Source File,Source Loudness,Result File,Result Loudness\r\n";
 
@@ -51,8 +47,8 @@ TEST(WriteResultsFile, WritesTheTextByteForByteAndReplacesAnOldFile) {
     std::ofstream(path) << "an older, longer file that must disappear entirely\n";
     const std::vector<ExportRow> rows = {{"/x/\xc3\xa9t\xc3\xa9.wav", 1.25, "/y/out.wav", 32767}};
     ASSERT_EQ(WriteResultsFile(path, rows, PercentUnit, ","), std::nullopt);
-    EXPECT_EQ(ReadAll(path), ResultsText(rows, PercentUnit, ","));
-    EXPECT_EQ(ReadAll(path),
+    EXPECT_EQ(ReadText(path), ResultsText(rows, PercentUnit, ","));
+    EXPECT_EQ(ReadText(path),
               std::string(Header) +
                   "\"/x/\xc3\xa9t\xc3\xa9.wav\",\"0,0%\",\"/y/out.wav\",\"100,0%\"\r\n");
 }
