@@ -56,6 +56,7 @@ private slots:
     void diskFillsUpDuringPrepare();
     void sourceLockedDuringARun();
     void filesThatAreNoFilesAreRefusedAtOnce();
+    void cutFilesAreRefusedOrTakenAsFarAsTheyGo();
     void settingsFolderThatIsAFile();
 };
 
@@ -127,6 +128,41 @@ void WindowReliabilityTest::filesThatAreNoFilesAreRefusedAtOnce() {
                         QStringLiteral("\" (is it in use by another application?)"));
     }
     QCOMPARE(f.prompts.Texts(Kind::Error), expected);
+}
+
+void WindowReliabilityTest::cutFilesAreRefusedOrTakenAsFarAsTheyGo() {
+    WindowFixture f;
+    const std::vector<uint8_t> whole = Bytes(f.Tone("whole.wav", 12000));
+    QStringList refused;
+    QStringList taken;
+    for (const size_t cut :
+         {size_t{0}, size_t{11}, size_t{36}, size_t{43}, size_t{44}, size_t{45}, size_t{10000}}) {
+        const std::string path = f.dir.File("cut" + std::to_string(cut) + ".wav");
+        tralux::test::WriteFile(path,
+                                std::vector<uint8_t>(whole.begin(), whole.begin() + long(cut)));
+        (cut < 44 ? refused : taken).append(QString::fromStdString(path));
+    }
+    f.Drop(refused + taken);
+    QStringList expected;
+    for (const QString& path : refused) {
+        expected.append('"' + path + QStringLiteral("\" is not a 44.1kHz 16-bit stereo WAV file"));
+    }
+    QCOMPARE(f.prompts.Texts(Kind::Error), expected);
+    QCOMPARE(f.window->FileCount, int(taken.size()));
+    f.prompts.calls.clear();
+    f.Click(f.window->preparebtn);
+    // The header alone, and the first byte of a tone that starts at zero, hold no sound; the
+    // other cuts are prepared as far as they go.
+    QCOMPARE(f.prompts.Texts(Kind::Error), QStringList{});
+    QStringList silent;
+    for (const QString& path : taken.mid(0, 2)) {
+        silent.append(QStringLiteral("File \"") + path +
+                      QStringLiteral("\" is completely silent and will be ignored"));
+    }
+    QCOMPARE(f.prompts.Texts(Kind::Warning), silent);
+    QVERIFY(std::filesystem::exists(f.dir.File("cut10000_tralux.wav")));
+    QVERIFY(f.window->Runs().ReadyToBalance);
+    VerifyAtRest(f);
 }
 
 void WindowReliabilityTest::settingsFolderThatIsAFile() {
