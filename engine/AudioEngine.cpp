@@ -89,6 +89,7 @@ void AudioEngine::Sweep(const FileData& file, const std::string& source,
             std::memset(buffer + got, 0, size - got);
         }
         position += static_cast<int64_t>(size);
+        return got;
     };
     // In place, output is the source itself and its position is followed the same way.
     auto write = [&](int64_t offset, size_t size) {
@@ -130,7 +131,14 @@ void AudioEngine::Sweep(const FileData& file, const std::string& source,
             i == blocks && file.LastBlockFrames != 0 ? file.LastBlockFrames : FramesPerBlock;
         const size_t bytes = size_t(frames) * BytesPerFrame;
         const int64_t blockStart = position;
-        readInto(bytes);
+        // A result rewritten in place was written whole by its normalising pass; if it is
+        // shorter now, someone changed it since, and filling it up would only damage it more.
+        if (readInto(bytes) < bytes && inPlace) {
+            sink_.ReportError("Failed to read from file \"" + source +
+                              "\" (has it been changed since it was prepared?)");
+            Running = false;
+            return;
+        }
         sink_.PassProgress(int(int64_t{i} * 100 / file.BlockCount));
         sink_.PumpEvents();
         TransformBlock(transform, frames);

@@ -111,6 +111,28 @@ private:
     int fd_;
 };
 
+// A result name that is a symbolic link, or one name of a file with several, belongs to a
+// file someone keeps elsewhere (a master, a backup). The new result replaces the name; the
+// file behind it is never written. Returns false when the name cannot be freed: the file
+// behind it is in use, is not a regular file, or does not exist (a dangling link).
+bool FreeNameForNewFile(const std::string& path) {
+    struct stat name {};
+    if (::lstat(path.c_str(), &name) != 0) {
+        return true;  // nothing there yet
+    }
+    const bool linked = S_ISLNK(name.st_mode) || (S_ISREG(name.st_mode) && name.st_nlink > 1);
+    if (!linked) {
+        return true;
+    }
+    const int held = posix::OpenLocked(path, O_RDONLY);
+    if (held < 0) {
+        return false;
+    }
+    const bool removed = ::unlink(path.c_str()) == 0;
+    ::close(held);
+    return removed;
+}
+
 class PosixFiles final : public FileAccess {
 public:
     std::unique_ptr<PassFile> OpenExisting(const std::string& path, bool forWriting) override {
@@ -122,6 +144,9 @@ public:
     }
 
     std::unique_ptr<PassFile> Create(const std::string& path) override {
+        if (!FreeNameForNewFile(path)) {
+            return nullptr;
+        }
         // Emptied only once the lock is held, so a file another process (or this pass, as
         // its source under another name) has open is never cut short.
         const int fd = posix::OpenLocked(path, O_RDWR | O_CREAT);

@@ -312,7 +312,7 @@ INSTANTIATE_TEST_SUITE_P(
 // result must not write into that file.
 class ResultLinkedElsewhere : public testing::TestWithParam<bool>, public RunStage {};
 
-TEST_P(ResultLinkedElsewhere, DISABLED_LeavesTheOtherFileAlone) {
+TEST_P(ResultLinkedElsewhere, LeavesTheOtherFileAlone) {
     const FileData& file = ListWav("song.wav", Alternating(3000));
     const uint64_t sourceSum = Checksum(file.SourceFile);
     fs::create_directory(dir.File("masters"));
@@ -327,6 +327,10 @@ TEST_P(ResultLinkedElsewhere, DISABLED_LeavesTheOtherFileAlone) {
     ops.preparebtnClick();
     EXPECT_EQ(Checksum(master), sum) << "the run wrote into a file that was not listed";
     EXPECT_EQ(Checksum(file.SourceFile), sourceSum);
+    // The result is a new file of its own under the name the link had.
+    EXPECT_FALSE(fs::is_symlink(result));
+    EXPECT_EQ(fs::hard_link_count(result), 1u);
+    EXPECT_TRUE(file.Normalised);
     ExpectIdle();
 }
 
@@ -369,19 +373,17 @@ TEST_F(ResultDamaged, ADeletedResultStopsBalanceWithItsName) {
     ExpectIdle();
 }
 
-TEST_F(ResultDamaged, AResultCutInItsSamplesIsBalancedAsFarAsItGoes) {
+TEST_F(ResultDamaged, AResultCutInItsSamplesStopsBalanceWithItsName) {
     const std::vector<uint8_t> before = ReadFile(loud->ResultFile);
     fs::resize_file(loud->ResultFile, 44 + 4 * 7000);
     ops.balancebtnClick();
-    EXPECT_TRUE(host.Errors.empty());
-    EXPECT_TRUE(sink.Errors.empty());
+    EXPECT_EQ(sink.Errors,
+              std::vector<std::string>{"Failed to read from file \"" + loud->ResultFile +
+                                       "\" (has it been changed since it was prepared?)"});
     const std::vector<uint8_t> after = ReadFile(loud->ResultFile);
-    ASSERT_EQ(after.size(), before.size());
+    EXPECT_EQ(after.size(), 44u + 4 * 7000) << "a cut result is not filled up again";
     EXPECT_TRUE(std::equal(after.begin(), after.begin() + 44, before.begin()));
-    const Samples samples = ReadSamples(loud->ResultFile, 44, Frames);
-    for (size_t i = 2 * 7000; i < samples.size(); ++i) {
-        ASSERT_EQ(samples[i], 0) << "sample " << i << " was not in the file";
-    }
+    EXPECT_TRUE(ops.ReadyToBalance) << "a stopped Balance can be run again after a Prepare";
     ExpectSourcesUnchanged();
     ExpectIdle();
 }
@@ -419,7 +421,7 @@ TEST_F(ResultDamaged, AResultReplacedByALinkToASourceIsRefused) {
 
 // A result cut inside its header no longer says where its samples are. Rewriting it in place
 // leaves a file whose header is partly zeros; the run should stop and say so instead.
-TEST_F(ResultDamaged, DISABLED_AResultCutInsideItsHeaderIsNotRewritten) {
+TEST_F(ResultDamaged, AResultCutInsideItsHeaderIsNotRewritten) {
     const std::vector<uint8_t> before = ReadFile(loud->ResultFile);
     fs::resize_file(loud->ResultFile, 20);
     ops.balancebtnClick();
