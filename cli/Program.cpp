@@ -169,7 +169,8 @@ std::optional<std::string> LoadCliSettings(const CommandLine& line,
     std::string path;
     if (line.settingsFile) {
         path = AbsolutePath(*line.settingsFile);
-        if (::access(path.c_str(), R_OK) != 0) {
+        std::error_code error;
+        if (!std::filesystem::is_regular_file(path, error) || ::access(path.c_str(), R_OK) != 0) {
             return "cannot read the settings file " + *line.settingsFile;
         }
     } else {

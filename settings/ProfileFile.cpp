@@ -11,9 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <system_error>
 
 #include "settings/Settings.h"
@@ -175,13 +173,29 @@ ProfileFile ProfileFile::Parse(const std::string& text) {
 }
 
 ProfileFile ProfileFile::Load(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    // Only a regular file is read: a FIFO would wait for a writer for ever, and a device such
+    // as /dev/zero would never end. Anything else reads as an empty file.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
         return ProfileFile();
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return Parse(text.str());
+    struct stat info {};
+    std::string text;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        char buffer[8192];
+        for (;;) {
+            const ssize_t got = ::read(fd, buffer, sizeof buffer);
+            if (got < 0 && errno == EINTR) {
+                continue;
+            }
+            if (got <= 0) {
+                break;
+            }
+            text.append(buffer, static_cast<size_t>(got));
+        }
+    }
+    ::close(fd);
+    return Parse(text);
 }
 
 const std::string* ProfileFile::FindValue(const std::string& section,

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -181,11 +182,16 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(CliTest, ASettingsFileThatCannotBeReadIsBadUsage) {
     WriteSources();
-    const ProcessResult result =
-        RunCli({"analyse", "--settings", (root / "missing.ini").string(), "src/tone.wav"},
-               {.workingFolder = root.string()});
-    EXPECT_EQ(result.status, 2);
-    EXPECT_TRUE(Contains(result.err, "cannot read the settings file"));
+    ASSERT_EQ(::mkfifo((root / "fifo.ini").c_str(), 0600), 0);
+    // A FIFO would wait for a writer for ever; it is refused like a missing file.
+    for (const std::string name : {"missing.ini", "fifo.ini"}) {
+        SCOPED_TRACE(name);
+        const ProcessResult result =
+            RunCli({"analyse", "--settings", (root / name).string(), "src/tone.wav"},
+                   {.workingFolder = root.string()});
+        EXPECT_EQ(result.status, 2);
+        EXPECT_TRUE(Contains(result.err, "cannot read the settings file"));
+    }
 }
 
 // ---------------------------------------------------------------------------------------

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -161,6 +163,10 @@ TEST(ProfileFile, LoadOfAMissingOrUnreadableFileIsEmpty) {
     test::TempDir dir;
     EXPECT_EQ(ProfileFile::Load(dir.File("none.ini")).Text(), "");
     EXPECT_EQ(ProfileFile::Load(dir.Path().string()).Text(), "");
+    // Neither waits for a writer nor reads without end.
+    ASSERT_EQ(::mkfifo(dir.File("fifo.ini").c_str(), 0600), 0);
+    EXPECT_EQ(ProfileFile::Load(dir.File("fifo.ini")).Text(), "");
+    EXPECT_EQ(ProfileFile::Load("/dev/zero").Text(), "");
 }
 
 }  // namespace
