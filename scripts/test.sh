@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds Tralux and runs the whole test suite: once in an ordinary build, and once more
-# under the address and undefined-behaviour sanitizers in a second build folder, then fuzzes
-# the WAV check for a minute when clang is installed.
+# under the address and undefined-behaviour sanitizers in a second build folder. Between the
+# two it fuzzes the WAV check for a minute when clang is installed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -9,13 +9,6 @@ jobs=$(nproc)
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
-
-if [ "${TRALUX_SKIP_SANITIZE:-0}" != 1 ]; then
-  cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTRALUX_SANITIZE=ON \
-    -DTRALUX_BUILD_BENCH=OFF
-  cmake --build build-sanitize -j "$jobs"
-  ctest --test-dir build-sanitize --output-on-failure -j "$jobs"
-fi
 
 # A short fuzz run of the WAV check and the passes when clang's libFuzzer is at hand. New inputs
 # go to a scratch folder; one that breaks something is kept in build-fuzz/ and fails the run.
@@ -33,4 +26,11 @@ if [ "${TRALUX_SKIP_FUZZ:-0}" != 1 ] && fuzz_runtime; then
     -max_len=4096 -print_final_stats=1 -artifact_prefix=build-fuzz/ "$scratch" fuzz/corpus
 elif [ "${TRALUX_SKIP_FUZZ:-0}" != 1 ]; then
   echo "clang-14 with libFuzzer (libclang-rt-14-dev) not found: no fuzz run"
+fi
+
+if [ "${TRALUX_SKIP_SANITIZE:-0}" != 1 ]; then
+  cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTRALUX_SANITIZE=ON \
+    -DTRALUX_BUILD_BENCH=OFF
+  cmake --build build-sanitize -j "$jobs"
+  ctest --test-dir build-sanitize --output-on-failure -j "$jobs"
 fi
