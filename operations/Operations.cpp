@@ -63,22 +63,41 @@ std::string Listed(const std::vector<FileData*>& files, const std::vector<bool>&
     return text;
 }
 
-// The listed files whose result is now one of the sources, by path or by inode: a link
-// made since Prepare. Balance rewrites results in place and would write into that source.
-std::string ResultsThatAreSources(const std::vector<FileData*>& files) {
-    std::set<std::string> sourceKeys;
-    std::set<FileId> sourceIds;
-    for (const FileData* file : files) {
-        sourceKeys.insert(PathKey(file->SourceFile));
-        if (const auto id = IdOf(file->SourceFile)) {
-            sourceIds.insert(*id);
+// The listed sources in every spelling a result path could take: the text with letters
+// folded, the resolved path, and the device and inode (hard and symbolic links).
+class SourceIndex {
+public:
+    explicit SourceIndex(const std::vector<FileData*>& files) {
+        for (const FileData* file : files) {
+            texts_.insert(AsciiUpper(file->SourceFile));
+            keys_.insert(PathKey(file->SourceFile));
+            if (const auto id = IdOf(file->SourceFile)) {
+                ids_.insert(*id);
+            }
         }
     }
+
+    // key and id are PathKey and IdOf of path, which callers often need anyway.
+    bool Names(const std::string& path, const std::string& key,
+               const std::optional<FileId>& id) const {
+        return texts_.count(AsciiUpper(path)) > 0 || keys_.count(key) > 0 ||
+               (id && ids_.count(*id) > 0);
+    }
+    bool Names(const std::string& path) const { return Names(path, PathKey(path), IdOf(path)); }
+
+private:
+    std::set<std::string> texts_;
+    std::set<std::string> keys_;
+    std::set<FileId> ids_;
+};
+
+// The listed files whose result is now one of the sources: a link made since Prepare.
+// Balance rewrites results in place and would write into that source.
+std::string ResultsThatAreSources(const std::vector<FileData*>& files) {
+    const SourceIndex sources(files);
     std::string listed;
     for (const FileData* file : files) {
-        const auto id = IdOf(file->ResultFile);
-        if (!file->Ignored &&
-            ((id && sourceIds.count(*id) > 0) || sourceKeys.count(PathKey(file->ResultFile)) > 0)) {
+        if (!file->Ignored && sources.Names(file->ResultFile)) {
             listed += "\r   " + file->SourceFile;
         }
     }
@@ -227,17 +246,8 @@ bool Operations::CheckOutputFiles() {
             JoinPath(folder, ResultFileName(file->SourceFile, options_, Paths), Paths);
     }
 
-    // A result may name no listed source, in any spelling: text, resolved path or inode.
-    std::set<std::string> sourceTexts;
-    std::set<std::string> sourceKeys;
-    std::set<FileId> sourceIds;
-    for (const FileData* file : files) {
-        sourceTexts.insert(AsciiUpper(file->SourceFile));
-        sourceKeys.insert(PathKey(file->SourceFile));
-        if (const auto id = IdOf(file->SourceFile)) {
-            sourceIds.insert(*id);
-        }
-    }
+    // A result may name no listed source, in any spelling.
+    const SourceIndex sources(files);
     std::vector<bool> conflict(files.size(), false);
     bool anyConflict = false;
     // Two files may not write one result either: the second would replace the first.
@@ -253,9 +263,7 @@ bool Operations::CheckOutputFiles() {
         if (resultIds[i]) {
             ++idCount[*resultIds[i]];
         }
-        conflict[i] = sourceTexts.count(AsciiUpper(result)) > 0 ||
-                      sourceKeys.count(resultKeys[i]) > 0 ||
-                      (resultIds[i] && sourceIds.count(*resultIds[i]) > 0);
+        conflict[i] = sources.Names(result, resultKeys[i], resultIds[i]);
         anyConflict = anyConflict || conflict[i];
     }
     std::vector<bool> shared(files.size(), false);
