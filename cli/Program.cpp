@@ -72,14 +72,8 @@ FileData* AddFile(FileList& list, const std::string& path, TerminalHost& host) {
         }
     }
     const WaveHeaderInfo header = ReadWaveHeader(path);
-    if (header.Result == WaveCheckResult::NotSupported) {
-        host.Message("Error", "\"" + path + "\" is not a 44.1kHz 16-bit stereo WAV file");
-        ++list.rejected;
-        return nullptr;
-    }
-    if (header.Result == WaveCheckResult::CannotOpen) {
-        host.Message("Error",
-                     "Cannot open file \"" + path + "\" (is it in use by another application?)");
+    if (header.Result != WaveCheckResult::Valid) {
+        host.Message("Error", RefusedFileMessage(header.Result, path));
         ++list.rejected;
         return nullptr;
     }

@@ -123,4 +123,16 @@ WaveHeaderInfo ReadWaveHeader(const std::string& path) {
     return info;
 }
 
+std::string RefusedFileMessage(WaveCheckResult result, const std::string& path) {
+    switch (result) {
+        case WaveCheckResult::NotSupported:
+            return "\"" + path + "\" is not a 44.1kHz 16-bit stereo WAV file";
+        case WaveCheckResult::CannotOpen:
+            return "Cannot open file \"" + path + "\" (is it in use by another application?)";
+        case WaveCheckResult::Valid:
+            break;
+    }
+    return {};
+}
+
 }  // namespace tralux

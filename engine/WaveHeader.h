@@ -20,4 +20,7 @@ struct WaveHeaderInfo {
 // regular file, or a file another process holds locked, is CannotOpen.
 WaveHeaderInfo ReadWaveHeader(const std::string& path);
 
+// What the user is told when a file offered to the list is refused; empty for a valid file.
+std::string RefusedFileMessage(WaveCheckResult result, const std::string& path);
+
 }  // namespace tralux

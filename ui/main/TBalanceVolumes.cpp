@@ -534,14 +534,8 @@ void TBalanceVolumes::AddFile(const QString& path) {
         }
     }
     const WaveHeaderInfo header = ReadWaveHeader(file);
-    if (header.Result == WaveCheckResult::NotSupported) {
-        prompts_.Error(this, QLatin1Char('"') + path +
-                                 QStringLiteral("\" is not a 44.1kHz 16-bit stereo WAV file"));
-        return;
-    }
-    if (header.Result == WaveCheckResult::CannotOpen) {
-        prompts_.Error(this, QStringLiteral("Cannot open file \"") + path +
-                                 QStringLiteral("\" (is it in use by another application?)"));
+    if (header.Result != WaveCheckResult::Valid) {
+        prompts_.Error(this, QString::fromStdString(RefusedFileMessage(header.Result, file)));
         return;
     }
     auto record = std::make_unique<FileData>(file, header.HeaderSize, header.FrameCount,
