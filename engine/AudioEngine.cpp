@@ -17,6 +17,20 @@ std::string FileNamePart(const std::string& path) {
     return std::filesystem::path(path).filename().string();
 }
 
+// Puts a little-endian 32-bit size field at file offset fieldAt into the part of the header
+// held in piece (the bytes from pieceStart on), as far as the field falls inside it. A size
+// past 4 GiB cannot be said in the field and is given as its largest value.
+void PutSizeField(char* piece, int64_t pieceStart, size_t pieceSize, int64_t fieldAt,
+                  int64_t size) {
+    const auto value = static_cast<uint32_t>(size > int64_t{UINT32_MAX} ? UINT32_MAX : size);
+    for (int k = 0; k < 4; ++k) {
+        const int64_t at = fieldAt + k - pieceStart;
+        if (at >= 0 && at < int64_t(pieceSize)) {
+            piece[at] = static_cast<char>((value >> (8 * k)) & 0xFFu);
+        }
+    }
+}
+
 }  // namespace
 
 AudioEngine::AudioEngine(ProgressSink& sink, Clock clock, FileAccess& files)
@@ -42,13 +56,26 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
         endPass();
         throw PassOpenError("Cannot open file " + source);
     }
+    // Checked on the open file, not on the name: a link or another file put in place of the
+    // result at any time before the open is refused, and none can be put in after it.
+    if (mode == PassMode::InPlace &&
+        !(file.ResultIdentity.Known && input->Identity() == file.ResultIdentity)) {
+        sink_.ReportError("Cannot write to result file \"" + source +
+                          "\" (it has been replaced since it was prepared)");
+        Running = false;
+        endPass();
+        return;
+    }
     if (mode == PassMode::Copying) {
         output = files_.Create(destination);
         if (!output) {
             endPass();
             throw PassOpenError("Cannot create file " + destination);
         }
+        CreatedIdentity = output->Identity();
     }
+    InputTotals = PassTotals{};
+    PassChangedSamples = false;
 
     try {
         PassFile* written = mode == PassMode::InPlace ? input.get() : output.get();
@@ -80,11 +107,15 @@ void AudioEngine::Sweep(const FileData& file, const std::string& source,
         fileAt = input.Seek(offset) ? offset : -1;
         return fileAt == offset;
     };
-    // Bytes the source does not hold (its data chunk claims more than the file has) are read
-    // as silence, so stale samples of an earlier block are never processed or written.
-    auto readInto = [&](size_t size) {
-        const size_t got = seek(position) ? input.Read(buffer, size) : 0;
+    auto readAt = [&](int64_t offset, size_t size) {
+        const size_t got = seek(offset) ? input.Read(buffer, size) : 0;
         fileAt = fileAt < 0 ? -1 : fileAt + static_cast<int64_t>(got);
+        return got;
+    };
+    // Bytes the source no longer holds (it was cut since intake) are read as silence, so
+    // stale samples of an earlier block are never processed or written.
+    auto readInto = [&](size_t size) {
+        const size_t got = readAt(position, size);
         if (got < size) {
             std::memset(buffer + got, 0, size - got);
         }
@@ -107,10 +138,17 @@ void AudioEngine::Sweep(const FileData& file, const std::string& source,
         return output->Write(buffer, size);
     };
 
+    const int64_t dataBytes = int64_t{file.FrameCount} * BytesPerFrame + file.TailBytes;
     if (writes && !inPlace) {
         for (int64_t left = file.HeaderSize; left > 0;) {
+            const int64_t pieceStart = position;
             const size_t piece = left > int64_t(BlockBytes) ? BlockBytes : size_t(left);
             readInto(piece);
+            if (file.ShorterThanHeader) {
+                // The only fields ever rewritten: the sizes, to what the result holds.
+                PutSizeField(buffer, pieceStart, piece, 4, file.HeaderSize - 8 + dataBytes);
+                PutSizeField(buffer, pieceStart, piece, file.HeaderSize - 4, dataBytes);
+            }
             if (!write(0, piece)) {
                 failed();
                 return;
@@ -141,7 +179,7 @@ void AudioEngine::Sweep(const FileData& file, const std::string& source,
         }
         sink_.PassProgress(int(int64_t{i} * 100 / file.BlockCount));
         sink_.PumpEvents();
-        TransformBlock(transform, frames);
+        TransformBlock(transform, frames, writes && !inPlace, inPlace && !PassChangedSamples);
         if (writes) {
             if (!write(blockStart, bytes)) {
                 failed();
@@ -163,11 +201,36 @@ void AudioEngine::Sweep(const FileData& file, const std::string& source,
             return;
         }
     }
+
+    // Tags, cue points and any other chunks after the sample data go with a finished copy,
+    // unchanged; a source shorter than its header has none.
+    if (writes && !inPlace && allBlocks && !file.ShorterThanHeader) {
+        for (int64_t at = file.HeaderSize + dataBytes;;) {
+            const size_t got = readAt(at, BlockBytes);
+            if (got == 0) {
+                break;
+            }
+            if (!write(0, got)) {
+                failed();
+                return;
+            }
+            at += int64_t(got);
+        }
+    }
 }
 
-void AudioEngine::TransformBlock(BlockTransform transform, int32_t frames) {
+void AudioEngine::TransformBlock(BlockTransform transform, int32_t frames, bool measureInput,
+                                 bool compareInput) {
     int16_t* samples = TransferBuffer.data();
     const size_t count = size_t(frames) * 2;
+    if (measureInput || compareInput) {
+        std::memcpy(ReadBlock.data(), samples, count * sizeof(int16_t));
+    }
+    if (measureInput) {
+        // Measured on the copy: the scan's handling of -32768 must not reach the transform.
+        InputTotals.SumOfSquares +=
+            static_cast<double>(Transforms.Scan(ReadBlock.data(), count, InputTotals.Peak));
+    }
     int64_t sum = 0;
     switch (transform) {
         case BlockTransform::Scan:
@@ -185,6 +248,9 @@ void AudioEngine::TransformBlock(BlockTransform transform, int32_t frames) {
     }
     // Exact per block; one addition per block keeps the total the same on every machine.
     Totals.SumOfSquares += static_cast<double>(sum);
+    if (compareInput) {
+        PassChangedSamples = std::memcmp(ReadBlock.data(), samples, count * sizeof(int16_t)) != 0;
+    }
 }
 
 double AudioEngine::PassLoudness(const FileData& file) const {
@@ -199,6 +265,7 @@ void AudioEngine::ScanFile(FileData& file) {
     Totals = PassTotals{};
     RunPass(file, file.SourceFile, std::string(), BlockTransform::Scan, "Scanning", 1.0);
     file.Peak = Totals.Peak;
+    file.ScanSumOfSquares = Totals.SumOfSquares;
     file.ScanLoudness = PassLoudness(file);
 }
 
@@ -208,15 +275,39 @@ void AudioEngine::NormaliseFile(FileData& file, bool final) {
         RunPass(file, file.ResultFile, file.ResultFile, BlockTransform::Gain, "Final Limiting",
                 2.0);
     } else {
+        CreatedIdentity = FileIdentity{};
         RunPass(file, file.SourceFile, file.ResultFile, BlockTransform::Gain, "Normalising", 2.0);
+        file.ResultIdentity = CreatedIdentity;
+        // The gain was chosen from the scan; samples that changed since would come out cut
+        // off or as silence.
+        if (Running &&
+            (InputTotals.Peak != file.Peak || InputTotals.SumOfSquares != file.ScanSumOfSquares)) {
+            sink_.ReportError("File \"" + file.SourceFile +
+                              "\" has changed since it was scanned; its unfinished result \"" +
+                              file.ResultFile + "\" has been removed");
+            Running = false;
+            files_.Remove(file.ResultFile, file.ResultIdentity);
+            file.ResultIdentity = FileIdentity{};
+        }
     }
     file.Loudness = PassLoudness(file);
+    file.LoudnessCutShort = !Running;
     if (Running) {
         file.Normalised = true;
     }
 }
 
+void AudioEngine::MeasureResult(FileData& file) {
+    Totals = PassTotals{};
+    RunPass(file, file.ResultFile, std::string(), BlockTransform::Scan, "Measuring", 1.0);
+    if (Running) {
+        file.Loudness = PassLoudness(file);
+        file.LoudnessCutShort = false;
+    }
+}
+
 void AudioEngine::AdjustFile(FileData& file, double target) {
+    PassChangedSamples = false;
     // A silent result cannot be brought to any loudness; the ratio would be undefined.
     if (!(file.Loudness > 0.0)) {
         return;
@@ -231,12 +322,14 @@ void AudioEngine::AdjustFile(FileData& file, double target) {
         RunPass(file, file.ResultFile, file.ResultFile, BlockTransform::Compress, "Compressing",
                 3.0);
         file.Loudness = PassLoudness(file);
+        file.LoudnessCutShort = !Running;
         ++CompressCount;
     } else {
         const ReduceFactor& row = SelectReduceFactor(Tables.ReduceFactors, x);
         ReduceGain = std::pow(2.0, row.Decibels / 6.0);
         RunPass(file, file.ResultFile, file.ResultFile, BlockTransform::Reduce, "Reducing", 3.0);
         file.Loudness = PassLoudness(file);
+        file.LoudnessCutShort = !Running;
         ++ReduceCount;
     }
 }

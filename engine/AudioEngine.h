@@ -39,17 +39,24 @@ public:
                          FileAccess& files = PosixFileAccess());
 
     // One sweep over the sample data of a file. destination empty: read-only; equal to
-    // source: in place; otherwise a new copy. Throws PassOpenError when a file cannot be
-    // opened or created; a failed write is reported to the sink and clears Running.
+    // source: in place, only on the file file.ResultIdentity names; otherwise a new copy,
+    // followed by whatever the source holds after its data chunk. Throws PassOpenError when
+    // a file cannot be opened or created; a failed write, or an in-place file that is not
+    // the recorded result, is reported to the sink and clears Running.
     void RunPass(const FileData& file, const std::string& source, const std::string& destination,
                  BlockTransform transform, const std::string& label, double weight);
 
     // Measures SourceFile: Peak, ScanLoudness; Normalised becomes false.
     void ScanFile(FileData& file);
     // Multiplies by PassGain: SourceFile into a new ResultFile, or ResultFile in place (final).
+    // A source that no longer holds what its scan measured stops the run, and its unfinished
+    // result is removed.
     void NormaliseFile(FileData& file, bool final);
     // One compress or reduce pass over ResultFile, in place, toward the target loudness.
+    // A silent result gets no pass; PassChangedSamples then stays false.
     void AdjustFile(FileData& file, double target);
+    // Measures ResultFile without changing it: Loudness, once the pass has run to its end.
+    void MeasureResult(FileData& file);
 
     // Root mean square of the last pass's samples over the file's frames; 0 with no frames.
     double PassLoudness(const FileData& file) const;
@@ -58,7 +65,15 @@ public:
 
     // 5000 frames of two 16-bit samples, reused by every pass.
     alignas(64) std::array<int16_t, FramesPerBlock * 2> TransferBuffer{};
+    // The block as it was read, kept while it is transformed to compare or measure it.
+    alignas(64) std::array<int16_t, FramesPerBlock * 2> ReadBlock{};
     PassTotals Totals;
+    // A copying pass's measure of the samples it read, before the transform.
+    PassTotals InputTotals;
+    // An in-place pass wrote at least one sample that differs from what it read.
+    bool PassChangedSamples = false;
+    // The file the last copying pass created.
+    FileIdentity CreatedIdentity;
     bool Running = false;
 
     double PassGain = 1.0;
@@ -82,7 +97,8 @@ private:
     void Sweep(const FileData& file, const std::string& source, const std::string& destination,
                PassFile& input, PassFile* output, bool inPlace, BlockTransform transform,
                const std::string& label, double weight);
-    void TransformBlock(BlockTransform transform, int32_t frames);
+    void TransformBlock(BlockTransform transform, int32_t frames, bool measureInput,
+                        bool compareInput);
 
     ProgressSink& sink_;
     FileAccess& files_;

@@ -92,6 +92,10 @@ bool WriteFully(int fd, const void* buffer, size_t size) {
 
 namespace {
 
+FileIdentity IdentityOf(const struct stat& info) {
+    return {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino), true};
+}
+
 class PosixPassFile final : public PassFile {
 public:
     explicit PosixPassFile(int fd) : fd_(fd) {}
@@ -105,6 +109,10 @@ public:
     }
     bool Seek(int64_t offset) override {
         return offset >= 0 && ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) == offset;
+    }
+    FileIdentity Identity() const override {
+        struct stat info {};
+        return ::fstat(fd_, &info) == 0 ? IdentityOf(info) : FileIdentity{};
     }
 
 private:
@@ -136,7 +144,9 @@ bool FreeNameForNewFile(const std::string& path) {
 class PosixFiles final : public FileAccess {
 public:
     std::unique_ptr<PassFile> OpenExisting(const std::string& path, bool forWriting) override {
-        const int fd = posix::OpenLocked(path, forWriting ? O_RDWR : O_RDONLY);
+        // A source may be listed by a link; a file rewritten in place is only ever a result,
+        // and a link put in its place leads to a file that is not.
+        const int fd = posix::OpenLocked(path, forWriting ? O_RDWR | O_NOFOLLOW : O_RDONLY);
         if (fd < 0) {
             return nullptr;
         }
@@ -149,8 +159,14 @@ public:
         }
         // Emptied only once the lock is held, so a file another process (or this pass, as
         // its source under another name) has open is never cut short.
-        const int fd = posix::OpenLocked(path, O_RDWR | O_CREAT);
+        // A link made after the name was freed is neither followed nor emptied.
+        const int fd = posix::OpenLocked(path, O_RDWR | O_CREAT | O_NOFOLLOW);
         if (fd < 0) {
+            return nullptr;
+        }
+        struct stat info {};
+        if (::fstat(fd, &info) != 0 || info.st_nlink > 1) {
+            ::close(fd);
             return nullptr;
         }
         int cut;
@@ -162,6 +178,14 @@ public:
             return nullptr;
         }
         return std::make_unique<PosixPassFile>(fd);
+    }
+
+    bool Remove(const std::string& path, const FileIdentity& identity) override {
+        struct stat name {};
+        if (!identity.Known || ::lstat(path.c_str(), &name) != 0 || IdentityOf(name) != identity) {
+            return false;
+        }
+        return ::unlink(path.c_str()) == 0;
     }
 };
 

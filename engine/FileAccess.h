@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "FileIdentity.h"
+
 namespace tralux {
 
 // An open WAV file as a pass uses it. Files are held with an exclusive lock while open.
@@ -17,16 +19,22 @@ public:
     virtual bool Write(const void* buffer, size_t size) = 0;
     // Moves to an absolute offset; returns false on failure.
     virtual bool Seek(int64_t offset) = 0;
+    // The file that is open, whatever its names have become since.
+    virtual FileIdentity Identity() const = 0;
 };
 
 // Opens the files of a pass. The real one uses POSIX files; tests put a failing one in.
 class FileAccess {
 public:
     virtual ~FileAccess() = default;
-    // For reading, or for reading and writing in place. nullptr if it cannot be opened.
+    // For reading, or for reading and writing in place. nullptr if it cannot be opened; for
+    // writing, also when the name is a symbolic link, which is never written through.
     virtual std::unique_ptr<PassFile> OpenExisting(const std::string& path, bool forWriting) = 0;
     // Created anew, replacing an existing file. nullptr if it cannot be created.
     virtual std::unique_ptr<PassFile> Create(const std::string& path) = 0;
+    // Removes the name, but only while it still names that file (an unfinished result, not
+    // whatever was put in its place). False when nothing was removed.
+    virtual bool Remove(const std::string& path, const FileIdentity& identity) = 0;
 };
 
 // The platform's files: exclusive advisory locks, never blocking on FIFOs or devices.

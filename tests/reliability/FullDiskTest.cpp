@@ -194,6 +194,7 @@ public:
         const int fd = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
         return fd < 0 ? nullptr : std::make_unique<Device>(fd);
     }
+    bool Remove(const std::string&, const FileIdentity&) override { return false; }
 
 private:
     class Device : public PassFile {
@@ -205,6 +206,7 @@ private:
             return posix::WriteFully(fd_, buffer, size);
         }
         bool Seek(int64_t) override { return true; }
+        FileIdentity Identity() const override { return {}; }
 
     private:
         int fd_;

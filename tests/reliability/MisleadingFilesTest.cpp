@@ -419,6 +419,63 @@ TEST_F(ResultDamaged, AResultReplacedByALinkToASourceIsRefused) {
     }
 }
 
+// Prepare & Balance has no check between its phases: a result replaced in that moment by a
+// link to a source or to a file nobody listed is refused by the in-place open itself.
+struct Swap {
+    const char* Name;
+    bool ToSource;
+    bool Symbolic;
+};
+
+void PrintTo(const Swap& value, std::ostream* out) {
+    *out << value.Name;
+}
+
+class ResultSwappedBetweenPhases : public testing::TestWithParam<Swap>, public RunStage {};
+
+TEST_P(ResultSwappedBetweenPhases, NothingButResultsIsWritten) {
+    ListWav("quiet.wav", Alternating(4500));
+    const FileData& loud = ListWav("loud.wav", Alternating(9000));
+    fs::create_directory(dir.File("masters"));
+    const std::string master = WriteWav(dir.File("masters/master.wav"), Alternating(7000));
+    const std::string target = GetParam().ToSource ? host.List[0]->SourceFile : master;
+    std::vector<uint64_t> sums;
+    for (const std::string& path : {host.List[0]->SourceFile, loud.SourceFile, master}) {
+        sums.push_back(Checksum(path));
+    }
+    int progressLines = 0;
+    host.OnEvent = [&](const std::string& line) {
+        // The second progress line opens the Balance phase.
+        if (line == "ShowProgressLine" && ++progressLines == 2) {
+            fs::remove(loud.ResultFile);
+            if (GetParam().Symbolic) {
+                fs::create_symlink(target, loud.ResultFile);
+            } else {
+                fs::create_hard_link(target, loud.ResultFile);
+            }
+        }
+    };
+
+    ops.prepbalbtnClick();
+
+    ASSERT_EQ(progressLines, 2);
+    std::vector<std::string> errors = host.Errors;
+    errors.insert(errors.end(), sink.Errors.begin(), sink.Errors.end());
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].find(loud.ResultFile), std::string::npos) << errors[0];
+    EXPECT_EQ(Checksum(host.List[0]->SourceFile), sums[0]);
+    EXPECT_EQ(Checksum(loud.SourceFile), sums[1]);
+    EXPECT_EQ(Checksum(master), sums[2]) << "the run wrote into a file that was not listed";
+    ExpectIdle();
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, ResultSwappedBetweenPhases,
+                         testing::Values(Swap{"HardLinkToASource", true, false},
+                                         Swap{"SymbolicLinkToASource", true, true},
+                                         Swap{"HardLinkToAnUnlistedFile", false, false},
+                                         Swap{"SymbolicLinkToAnUnlistedFile", false, true}),
+                         [](const testing::TestParamInfo<Swap>& info) { return info.param.Name; });
+
 // A result cut inside its header no longer says where its samples are. Rewriting it in place
 // leaves a file whose header is partly zeros; the run should stop and say so instead.
 TEST_F(ResultDamaged, AResultCutInsideItsHeaderIsNotRewritten) {

@@ -30,13 +30,18 @@ public:
         auto file = PosixFileAccess().Create(path);
         return file ? std::make_unique<File>(*this, path, std::move(file)) : nullptr;
     }
+    bool Remove(const std::string& path, const FileIdentity& identity) override {
+        Removed.push_back(path);
+        return PosixFileAccess().Remove(path, identity);
+    }
 
     int FailWrite = 0;  // the number of the write that fails; 0: none
     bool RefuseCreate = false;
     std::vector<std::string> Opened;
     std::vector<std::string> Created;
-    std::vector<WriteRecord> Writes;  // the writes that were attempted, in order
-    std::vector<size_t> Reads;        // requested sizes
+    std::vector<std::string> Removed;  // asked to be removed, whether or not they were
+    std::vector<WriteRecord> Writes;   // the writes that were attempted, in order
+    std::vector<size_t> Reads;         // requested sizes
 
 private:
     class File : public PassFile {
@@ -57,6 +62,7 @@ private:
             return real_->Write(buffer, size);
         }
         bool Seek(int64_t offset) override { return real_->Seek(offset); }
+        FileIdentity Identity() const override { return real_->Identity(); }
 
     private:
         FakeFileAccess& owner_;
