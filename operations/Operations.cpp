@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "units/Loudness.h"
+
 namespace tralux {
 namespace {
 
@@ -51,6 +53,11 @@ double TargetGain(const FileData& file, bool anchorAtLoudest) {
         return anchorAtLoudest ? file.LoudestRatio : file.QuietestRatio;
     }
     return 1.0;
+}
+
+// A file Balance can work on: not set aside as silent, with a result that has a loudness.
+bool Balanceable(const FileData& file) {
+    return !file.Ignored && file.Loudness > 0.0;
 }
 
 std::string Listed(const std::vector<FileData*>& files, const std::vector<bool>& chosen) {
@@ -423,13 +430,54 @@ bool Operations::OnTarget(const FileData& file, double target) const {
     return loudness / target < OnTargetTolerance;
 }
 
+namespace messages {
+
+std::string TargetNotReached(const std::string& sourceFile, const std::string& loudness,
+                             const std::string& target) {
+    return "File \"" + sourceFile + "\" cannot be brought to its target loudness of " + target +
+           ": it has been left at " + loudness;
+}
+
+std::string SilentResult(const std::string& sourceFile) {
+    return "The result of file \"" + sourceFile +
+           "\" is completely silent and will not be balanced";
+}
+
+}  // namespace messages
+
+void Operations::MeasureResultsCutShort(const std::vector<FileData*>& files) {
+    for (FileData* file : files) {
+        if (!engine_.Running) {
+            return;
+        }
+        if (file->Ignored || (file->Loudness > 0.0 && !file->LoudnessCutShort)) {
+            continue;
+        }
+        engine_.Estimator.WorkRemaining += file->FrameCount;
+        engine_.MeasureResult(*file);
+        if (engine_.Running && !(file->Loudness > 0.0)) {
+            host_.ShowWarning(messages::SilentResult(file->SourceFile));
+        }
+    }
+}
+
+bool Operations::BalancingStalled(const FileData& file, double loudnessBefore, int passes) const {
+    const bool repeats = !engine_.PassChangedSamples && file.Loudness == loudnessBefore;
+    return repeats || passes >= MaxAdjustPasses;
+}
+
 void Operations::BalanceAll() {
     const std::vector<FileData*> files = host_.Files();
+    FilesShortOfTarget = 0;
+    MeasureResultsCutShort(files);
+    if (!engine_.Running) {
+        return;
+    }
 
     double loudest = 0.0;
     double quietest = 40000.0;
     for (const FileData* file : files) {
-        if (file->Ignored) {
+        if (!Balanceable(*file)) {
             continue;
         }
         if (file->Loudness > loudest) {
@@ -447,7 +495,7 @@ void Operations::BalanceAll() {
                 host_.ShowError(messages::NoHighlightedFile);
                 return;
             }
-            if (highlighted->Ignored) {
+            if (!Balanceable(*highlighted)) {
                 host_.ShowError(messages::SilentReference);
                 return;
             }
@@ -475,8 +523,7 @@ void Operations::BalanceAll() {
     bool exceeded = false;
     std::string maxCompList;
     for (const FileData* file : files) {
-        // A file without a measured loudness has no ratio to limit; the passes measure it.
-        if (file->Ignored || !(file->Loudness > 0.0)) {
+        if (!Balanceable(*file)) {
             continue;
         }
         const double target = TargetLoudness(*file, ReferenceLoudness, AnchorAtLoudest);
@@ -490,7 +537,7 @@ void Operations::BalanceAll() {
 
     std::string warnCompList;
     for (const FileData* file : files) {
-        if (file->Ignored) {
+        if (!Balanceable(*file)) {
             continue;
         }
         const double target = TargetLoudness(*file, ReferenceLoudness, AnchorAtLoudest);
@@ -514,7 +561,7 @@ void Operations::BalanceAll() {
     engine_.CompressCount = 0;
     engine_.ReduceCount = 0;
     for (const FileData* file : files) {
-        if (!file->Ignored &&
+        if (Balanceable(*file) &&
             OnTarget(*file, TargetLoudness(*file, ReferenceLoudness, AnchorAtLoudest))) {
             engine_.Estimator.WorkRemaining -= file->FrameCount * passUnits;
         }
@@ -526,7 +573,7 @@ void Operations::BalanceAll() {
         if (!engine_.Running) {
             break;
         }
-        if (file->Ignored) {
+        if (!Balanceable(*file)) {
             continue;
         }
         const double target = TargetLoudness(*file, ReferenceLoudness, AnchorAtLoudest);
@@ -537,12 +584,25 @@ void Operations::BalanceAll() {
         }
         engine_.CompressCount = 0;
         engine_.ReduceCount = 0;
+        int passes = 0;
         while (!OnTarget(*file, target) && engine_.Running) {
+            const double loudnessBefore = file->Loudness;
             engine_.AdjustFile(*file, target);
+            ++passes;
             SourceLoudnessShown = true;
             ResultLoudnessShown = true;
             host_.RescaleLoudnessBars();
             if (!OnTarget(*file, target) && engine_.Running) {
+                if (BalancingStalled(*file, loudnessBefore, passes)) {
+                    // The file stays as the last pass left it; the others are still balanced.
+                    ++FilesShortOfTarget;
+                    const int32_t unit = options_.loudnessunits;
+                    host_.ShowWarning(messages::TargetNotReached(file->SourceFile,
+                                                                 LoudnessText(file->Loudness, unit),
+                                                                 LoudnessText(target, unit)));
+                    engine_.Estimator.UpdateEstimate(0, true);
+                    break;
+                }
                 engine_.Estimator.WorkRemaining += file->FrameCount * passUnits;
             }
             engine_.Estimator.UpdateEstimate(0, true);

@@ -53,6 +53,12 @@ public:
 
     bool Running() const { return engine_.Running; }
 
+    // Adjust passes one file may take before its balancing ends short of the target: far
+    // more than any reachable target needs, so only a run caught in a cycle meets it.
+    int MaxAdjustPasses = 200;
+    // Files the last Balance run left short of their targets, each told in a warning.
+    int FilesShortOfTarget = 0;
+
     // The groups built by the last Prepare run.
     GroupList Groups;
     // A Prepare run has completed and no Balance run has completed since.
@@ -73,6 +79,13 @@ private:
     template <typename Body>
     void Guarded(Body body);
     bool PresetMissing();
+    // Measures anew every usable result whose Loudness a cut-short pass left partial, or that
+    // has none; Balance reads these values before it touches any file.
+    void MeasureResultsCutShort(const std::vector<FileData*>& files);
+    // Whether the pass just run proves that more passes cannot bring the file to its target:
+    // it changed no sample and measured what the file already had, so the next one would be
+    // the same; or the file has had MaxAdjustPasses passes.
+    bool BalancingStalled(const FileData& file, double loudnessBefore, int passes) const;
 
     AudioEngine& engine_;
     Options& options_;
@@ -103,6 +116,11 @@ inline constexpr const char* HeavyProcessing =
     "The amount of processing that will be required is very high.\rThis may result in "
     "unacceptable degradation in sound quality for these files:\r";
 inline constexpr const char* ProceedQuestion = "\r\rAre you sure you wish to proceed?";
+// A file whose balancing ended short of its target; loudness texts in the chosen unit.
+std::string TargetNotReached(const std::string& sourceFile, const std::string& loudness,
+                             const std::string& target);
+// A result whose measure found no sound: it has no loudness to balance.
+std::string SilentResult(const std::string& sourceFile);
 }  // namespace messages
 
 }  // namespace tralux
