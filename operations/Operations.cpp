@@ -55,6 +55,13 @@ double TargetGain(const FileData& file, bool anchorAtLoudest) {
     return 1.0;
 }
 
+// A loudness in the user's unit, with the level on the sample scale beside it, so that values
+// too small or too large for the unit's one decimal still tell apart.
+std::string LevelText(double level, int32_t unit) {
+    const std::string text = LoudnessText(level, unit);
+    return unit == SampleUnit ? text : text + " (level " + LoudnessText(level, SampleUnit) + ")";
+}
+
 // A file Balance can work on: not set aside as silent, with a result that has a loudness.
 bool Balanceable(const FileData& file) {
     return !file.Ignored && file.Loudness > 0.0;
@@ -598,8 +605,8 @@ void Operations::BalanceAll() {
                     ++FilesShortOfTarget;
                     const int32_t unit = options_.loudnessunits;
                     host_.ShowWarning(messages::TargetNotReached(file->SourceFile,
-                                                                 LoudnessText(file->Loudness, unit),
-                                                                 LoudnessText(target, unit)));
+                                                                 LevelText(file->Loudness, unit),
+                                                                 LevelText(target, unit)));
                     engine_.Estimator.UpdateEstimate(0, true);
                     break;
                 }

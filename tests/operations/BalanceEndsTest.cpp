@@ -24,8 +24,11 @@ Samples SilentLeadIn(int32_t silentFrames, double loudness) {
 class BalanceEnds : public RunFixture {
 protected:
     std::string Unreached(const FileData& file, double target) const {
-        return messages::TargetNotReached(file.SourceFile, LoudnessText(file.Loudness, 0),
-                                          LoudnessText(target, 0));
+        const auto text = [](double level) {
+            return LoudnessText(level, PercentUnit) + " (level " + LoudnessText(level, SampleUnit) +
+                   ")";
+        };
+        return messages::TargetNotReached(file.SourceFile, text(file.Loudness), text(target));
     }
     double Target(const FileData& file) const {
         return Operations::TargetLoudness(file, ops.ReferenceLoudness, ops.AnchorAtLoudest);
