@@ -52,6 +52,7 @@ struct FileList {
     std::vector<std::unique_ptr<FileData>> records;
     std::vector<FileData*> byArgument;  // nullptr for a FILE that was refused
     int rejected = 0;
+    std::vector<std::string> shorterThanHeader;  // added files that hold less than they claim
 
     std::vector<FileData*> Files() const {
         std::vector<FileData*> files;
@@ -77,8 +78,10 @@ FileData* AddFile(FileList& list, const std::string& path, TerminalHost& host) {
         ++list.rejected;
         return nullptr;
     }
-    list.records.push_back(std::make_unique<FileData>(path, header.HeaderSize, header.FrameCount,
-                                                      header.TailBytes, list.numbers));
+    list.records.push_back(std::make_unique<FileData>(path, header, list.numbers));
+    if (header.ShorterThanHeader) {
+        list.shorterThanHeader.push_back(path);
+    }
     return list.records.back().get();
 }
 
@@ -263,10 +266,17 @@ bool Analyse(AudioEngine& engine, const std::vector<FileData*>& files, TerminalH
     return completed;
 }
 
+// How a run by the operations layer ended.
+struct RunOutcome {
+    bool completed = false;  // it went to its end
+    int shortOfTarget = 0;   // files whose balancing ended short of the target
+};
+
 // Prepare, or Prepare & Balance, by the operations layer. nullopt when the reference file
-// was refused at intake; otherwise whether the run went to its end.
-std::optional<bool> RunOperations(const CommandLine& line, const FileList& list, Settings& settings,
-                                  AudioEngine& engine, TerminalHost& host) {
+// was refused at intake.
+std::optional<RunOutcome> RunOperations(const CommandLine& line, const FileList& list,
+                                        Settings& settings, AudioEngine& engine,
+                                        TerminalHost& host) {
     ReferenceChoice choice = ReferenceChoice::Quietest;
     FileData* highlighted = nullptr;
     switch (line.reference.kind) {
@@ -310,7 +320,7 @@ std::optional<bool> RunOperations(const CommandLine& line, const FileList& list,
         completed = allNormalised && !operations.ReadyToBalance;
     }
     host.SetCancel({});
-    return completed;
+    return RunOutcome{completed, operations.FilesShortOfTarget};
 }
 
 }  // namespace
@@ -380,6 +390,9 @@ int RunProgram(const std::vector<std::string>& arguments, const std::string& exe
     for (const auto& argument : line.files) {
         list.byArgument.push_back(AddFile(list, AbsolutePath(argument), host));
     }
+    for (const auto& path : list.shorterThanHeader) {
+        host.Message("Warning", ShorterThanHeaderLine(path));
+    }
     const std::vector<FileData*> files = list.Files();
     if (InterruptRequested()) {
         host.Message("tralux-cli", "cancelled");
@@ -397,14 +410,16 @@ int RunProgram(const std::vector<std::string>& arguments, const std::string& exe
     const int32_t unit = settings.options.loudnessunits;
     AudioEngine engine(host);
     bool completed = false;
+    int shortOfTarget = 0;
     if (line.command == Command::Analyse) {
         completed = Analyse(engine, files, host);
     } else {
-        const auto done = RunOperations(line, list, settings, engine, host);
-        if (!done) {
+        const auto outcome = RunOperations(line, list, settings, engine, host);
+        if (!outcome) {
             return ExitFailed;
         }
-        completed = *done;
+        completed = outcome->completed;
+        shortOfTarget = outcome->shortOfTarget;
     }
 
     completed = completed && !host.ErrorShown() && !host.Declined() && !InterruptRequested();
@@ -423,7 +438,8 @@ int RunProgram(const std::vector<std::string>& arguments, const std::string& exe
     if (line.csvFile && !WriteExport(*line.csvFile, files, unit, host)) {
         return ExitFailed;
     }
-    return list.rejected == 0 ? ExitDone : ExitFailed;
+    // The results are written and listed, but not every one is what was asked for.
+    return list.rejected == 0 && shortOfTarget == 0 ? ExitDone : ExitFailed;
 }
 
 }  // namespace tralux::cli

@@ -487,6 +487,43 @@ TEST_F(CliTest, ASilentFileIsSetAsideWithTheWindowsWarning) {
         Contains(result.out, (sources / "silence.wav").string() + " (completely silent, ignored)"));
 }
 
+TEST_F(CliTest, AnUnreachableTargetIsToldTheOthersAreBalancedAndTheStatusIsOne) {
+    const fs::path sources = WriteSources();
+    const ProcessResult result =
+        Run({"balance", "--yes", "--reference", "level:1", "src/noise.wav", "src/tone.wav"});
+    EXPECT_EQ(result.status, 1) << result.err;
+    EXPECT_TRUE(Contains(result.err, "Warning: File \"" + (sources / "noise.wav").string() +
+                                         "\" cannot be brought to its target loudness of "))
+        << result.err;
+    // The results are listed and kept all the same.
+    EXPECT_TRUE(Contains(result.out, (sources / "noise_tralux.wav").string()));
+    EXPECT_TRUE(Contains(result.out, (sources / "tone_tralux.wav").string()));
+}
+
+// A data chunk that claims 4 GiB over a few frames: one line for each such file, and a result
+// as long as its source, not padded to the claimed size.
+TEST_F(CliTest, FilesShorterThanTheirHeadersAreToldOnceAndWorkedOnAsTheyAre) {
+    const fs::path sources = WriteSources();
+    for (const char* name : {"cut.wav", "pipe.wav"}) {
+        auto bytes = MakeWav(Noise(10, 9000, 4));
+        bytes[40] = bytes[41] = bytes[42] = bytes[43] = 0xFF;
+        WriteFile((sources / name).string(), bytes);
+    }
+    const ProcessResult result =
+        Run({"prepare", "src/cut.wav", "src/tone.wav", "src/pipe.wav", "src/cut.wav"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "Warning: \"" + (sources / "cut.wav").string() +
+                              "\" is shorter than its header says; only the sound it holds will "
+                              "be used\nWarning: \"" +
+                              (sources / "pipe.wav").string() +
+                              "\" is shorter than its header says; only the sound it holds will "
+                              "be used\n");
+    EXPECT_EQ(fs::file_size(sources / "cut_tralux.wav"), 84u);
+    const auto header = ReadFile((sources / "pipe_tralux.wav").string());
+    EXPECT_EQ(std::vector<uint8_t>(header.begin() + 40, header.begin() + 44),
+              (std::vector<uint8_t>{40, 0, 0, 0}));
+}
+
 // ---------------------------------------------------------------------------------------
 // Scan only.
 

@@ -538,8 +538,10 @@ void TBalanceVolumes::AddFile(const QString& path) {
         prompts_.Error(this, QString::fromStdString(RefusedFileMessage(header.Result, file)));
         return;
     }
-    auto record = std::make_unique<FileData>(file, header.HeaderSize, header.FrameCount,
-                                             header.TailBytes, ungroupedNumbers_);
+    auto record = std::make_unique<FileData>(file, header, ungroupedNumbers_);
+    if (header.ShorterThanHeader) {
+        shorterThanHeader_.push_back(file);
+    }
     ++FileCount;
     int row = 0;
     const bool wasEmpty = filegrid->rowCount() == 1 && filegrid->Record(0) == nullptr;
@@ -564,8 +566,18 @@ void TBalanceVolumes::OfferFiles(const QStringList& paths) {
         for (const QString& path : paths) {
             AddFile(path);
         }
+        TellShorterThanHeader();
     }
     UpdateEnablement();
+}
+
+void TBalanceVolumes::TellShorterThanHeader() {
+    if (shorterThanHeader_.empty()) {
+        return;
+    }
+    const std::string message = ShorterThanHeaderMessage(shorterThanHeader_);
+    shorterThanHeader_.clear();
+    prompts_.Warning(this, Qt8(message));
 }
 
 void TBalanceVolumes::addfilesbtnClick() {
@@ -675,6 +687,7 @@ void TBalanceVolumes::RunOperation(Run run) {
     for (const QString& path : held) {
         AddFile(path);
     }
+    TellShorterThanHeader();
     UpdateEnablement();
 }
 

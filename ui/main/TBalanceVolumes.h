@@ -81,6 +81,8 @@ public:
 
     // Offers one file to the list; reports its own refusals.
     void AddFile(const QString& path);
+    // One box for the files of an intake that are shorter than their headers say.
+    void TellShorterThanHeader();
     // Offers files in order; while a run is in progress they wait until it has ended.
     void OfferFiles(const QStringList& paths);
 
@@ -192,6 +194,7 @@ private:
     QString applicationTitle_;
     int runDepth_ = 0;
     QStringList heldFiles_;
+    std::vector<std::string> shorterThanHeader_;  // added since the last box about them
     bool closeAfterRun_ = false;
     bool settingsSaved_ = false;
     bool hintShowing_ = false;

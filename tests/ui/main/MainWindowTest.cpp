@@ -46,6 +46,7 @@ private slots:
     void namesDifferingInCaseAreTwoFiles();
     void dropWithOneUnsupportedFile();
     void droppedFolderCannotBeOpened();
+    void filesShorterThanTheirHeadersAreListedInOneBox();
     void addFilesDialog_data();
     void addFilesDialog();
     void cancelledAddFilesChangesNothing();
@@ -427,6 +428,35 @@ void MainWindowTest::dropWithOneUnsupportedFile() {
     QCOMPARE(f.prompts.calls[0].kind, Kind::Error);
     QCOMPARE(f.prompts.calls[0].text,
              '"' + second + QStringLiteral("\" is not a 44.1kHz 16-bit stereo WAV file"));
+}
+
+void MainWindowTest::filesShorterThanTheirHeadersAreListedInOneBox() {
+    WindowFixture f;
+    const auto cut = [&f](const std::string& name) {
+        auto bytes = tralux::test::MakeWav(tralux::test::Sine(100, 3000));
+        bytes[40] = bytes[41] = bytes[42] = bytes[43] = 0xFF;  // 4 GiB claimed
+        tralux::test::WriteFile(f.dir.File(name), bytes);
+        return QString::fromStdString(f.dir.File(name));
+    };
+    const QString first = cut("first.wav");
+    const QString whole = f.Tone("whole.wav", 3000);
+    const QString second = cut("second.wav");
+    f.Drop({first, whole, second});
+    QCOMPARE(f.window->FileCount, 3);
+    QCOMPARE(f.Grid().Record(0)->FrameCount, 100);
+    QCOMPARE(f.prompts.calls.size(), size_t{1});
+    QCOMPARE(f.prompts.calls[0].kind, Kind::Warning);
+    QCOMPARE(f.prompts.calls[0].text,
+             QStringLiteral("These files are shorter than their headers say; only the sound they "
+                            "hold will be used:\r\r   ") +
+                 first + QStringLiteral("\r   ") + second);
+
+    // Told once: the next intake names only its own.
+    const QString third = cut("third.wav");
+    f.Drop({third});
+    QCOMPARE(f.prompts.calls.size(), size_t{2});
+    QVERIFY(!f.prompts.calls[1].text.contains(first));
+    QVERIFY(f.prompts.calls[1].text.endsWith(third));
 }
 
 void MainWindowTest::droppedFolderCannotBeOpened() {
