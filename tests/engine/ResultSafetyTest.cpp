@@ -36,76 +36,29 @@ protected:
     }
 };
 
-// Each way of putting another file where the result was: the in-place pass writes nothing and
-// stops the run, naming the result.
+// Links put in the result's place are refused by whole runs (the reliability tests); these are
+// the cases without a link: another file renamed over the result, and a file no pass created.
 TEST_F(ResultSafety, InPlacePassWritesOnlyTheFileItsNormalisingPassCreated) {
-    struct Swap {
-        const char* Name;
-        void (*Put)(const std::string& other, const std::string& result);
-    };
-    const Swap swaps[] = {
-        {"hard link",
-         [](const std::string& other, const std::string& result) {
-             fs::remove(result);
-             fs::create_hard_link(other, result);
-         }},
-        {"renamed over",
-         [](const std::string& other, const std::string& result) {
-             fs::copy_file(other, result + ".new");
-             fs::rename(result + ".new", result);
-         }},
-    };
-    for (const Swap& swap : swaps) {
-        SCOPED_TRACE(swap.Name);
-        engine.Running = true;
-        FileData file = Prepared(test::Constant(12000, 1000, -1000));
-        const std::string other =
-            test::WriteWav(dir.File("master.wav"), test::Constant(12000, 5, 5));
-        const auto before = test::ReadFile(other);
-        swap.Put(other, file.ResultFile);
-        sink.Errors.clear();
-        engine.Running = true;
-        engine.PassGain = 0.5;
-        engine.NormaliseFile(file, true);
-        EXPECT_EQ(sink.Errors, std::vector<std::string>{Replaced(file.ResultFile)});
-        EXPECT_FALSE(engine.Running);
-        EXPECT_EQ(test::ReadFile(other), before);
-        EXPECT_EQ(test::ReadFile(file.ResultFile), before);
-        fs::remove(other);
-        fs::remove(file.ResultFile);
-    }
-
-    // A symbolic link is never followed by a pass that writes.
-    engine.Running = true;
     FileData file = Prepared(test::Constant(12000, 1000, -1000));
     const std::string other = test::WriteWav(dir.File("master.wav"), test::Constant(12000, 5, 5));
+    fs::copy_file(other, file.ResultFile + ".new");
+    fs::rename(file.ResultFile + ".new", file.ResultFile);
     const auto before = test::ReadFile(other);
-    fs::remove(file.ResultFile);
-    fs::create_symlink(other, file.ResultFile);
-    engine.Running = true;
-    EXPECT_THROW(engine.AdjustFile(file, 500.0), PassOpenError);
-    EXPECT_EQ(test::ReadFile(other), before);
+    engine.PassGain = 0.5;
+    engine.NormaliseFile(file, true);
+    EXPECT_EQ(sink.Errors, std::vector<std::string>{Replaced(file.ResultFile)});
+    EXPECT_FALSE(engine.Running);
+    EXPECT_EQ(test::ReadFile(file.ResultFile), before);
 
-    // Nor is a file no pass created.
     FileData unrecorded = Add("plain.wav", test::Constant(100, 9, 9));
     unrecorded.ResultFile = unrecorded.SourceFile;
+    unrecorded.Loudness = 9.0;
     const auto plain = test::ReadFile(unrecorded.SourceFile);
     sink.Errors.clear();
     engine.Running = true;
-    engine.PassGain = 0.5;
-    engine.NormaliseFile(unrecorded, true);
+    engine.AdjustFile(unrecorded, 500.0);
     EXPECT_EQ(sink.Errors, std::vector<std::string>{Replaced(unrecorded.SourceFile)});
     EXPECT_EQ(test::ReadFile(unrecorded.SourceFile), plain);
-}
-
-TEST_F(ResultSafety, TheRecordedResultIsStillRewrittenAfterARenameBack) {
-    FileData file = Prepared(test::Constant(12000, 1000, -1000));
-    fs::rename(file.ResultFile, dir.File("aside.wav"));
-    fs::rename(dir.File("aside.wav"), file.ResultFile);
-    engine.PassGain = 0.5;
-    engine.NormaliseFile(file, true);
-    EXPECT_TRUE(sink.Errors.empty());
-    EXPECT_EQ(test::ReadSamples(file.ResultFile, 44, 12000), test::Constant(12000, 16384, -16384));
 }
 
 TEST_F(ResultSafety, SourceChangedAfterItsScanStopsNormalisingAndRemovesTheResult) {
@@ -121,13 +74,6 @@ TEST_F(ResultSafety, SourceChangedAfterItsScanStopsNormalisingAndRemovesTheResul
              test::WriteFile(source, bytes);
          }},
         {"cut short", [](const std::string& source) { fs::resize_file(source, 44 + 4 * 9000); }},
-        {"louder peak",
-         [](const std::string& source) {
-             auto bytes = test::ReadFile(source);
-             bytes[44 + 4 * 11999] = 0xFF;
-             bytes[44 + 4 * 11999 + 1] = 0x7F;
-             test::WriteFile(source, bytes);
-         }},
     };
     for (const Change& change : changes) {
         SCOPED_TRACE(change.Name);
