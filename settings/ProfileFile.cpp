@@ -4,16 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <system_error>
 
+#include "engine/ReplacingFile.h"
 #include "settings/Settings.h"
 
 namespace tralux {
@@ -354,27 +353,12 @@ void ProfileFile::Save(const std::string& path) const {
         ThrowUnableToWrite(path);
     }
 
-    static std::atomic<unsigned> counter{0};
-    const fs::path temporary =
-        target.string() + ".new-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        ThrowUnableToWrite(path);
-    }
+    ReplacingFile replacement(target.string());
     const std::string text = Text();
-    bool ok = !exists || ::fchmod(fd, old.st_mode & 07777) == 0;
-    for (size_t written = 0; ok && written < text.size();) {
-        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        ok = n > 0;
-        written += ok ? static_cast<size_t>(n) : 0;
-    }
-    ok = ok && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (!ok || std::rename(temporary.c_str(), target.c_str()) != 0) {
-        ::unlink(temporary.c_str());
+    bool ok = replacement.Ready() &&
+              (!exists || ::fchmod(replacement.Descriptor(), old.st_mode & 07777) == 0);
+    ok = ok && replacement.Write(text.data(), text.size()) && replacement.Commit();
+    if (!ok) {
         ThrowUnableToWrite(path);
     }
 }
