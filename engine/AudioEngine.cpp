@@ -1,5 +1,6 @@
 #include "AudioEngine.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -19,6 +20,10 @@ std::string FileNamePart(const std::string& path) {
 
 }  // namespace
 
+std::string PassOpenError::Reason() const {
+    return ErrorNumber == 0 ? std::string() : std::string(std::strerror(ErrorNumber));
+}
+
 AudioEngine::AudioEngine(ProgressSink& sink, Clock clock, FileAccess& files)
     : Estimator(sink, std::move(clock)), Tables(BuildFactorTables()), sink_(sink), files_(files) {}
 
@@ -37,16 +42,21 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
         sink_.PumpEvents();
     };
 
+    // errno of a failed open goes with the message; the pass's own clean-up must not change it.
+    errno = 0;
     input = files_.OpenExisting(source, mode == PassMode::InPlace);
     if (!input) {
+        const int error = errno;
         endPass();
-        throw PassOpenError("Cannot open file " + source);
+        throw PassOpenError("Cannot open file " + source, error);
     }
     if (mode == PassMode::Copying) {
+        errno = 0;
         output = files_.Create(destination);
         if (!output) {
+            const int error = errno;
             endPass();
-            throw PassOpenError("Cannot create file " + destination);
+            throw PassOpenError("Cannot create file " + destination, error);
         }
     }
 
