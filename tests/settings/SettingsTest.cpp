@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 
@@ -185,6 +186,29 @@ TEST(Settings, AMissingOutputFolderIsClearedWithAWarning) {
     EXPECT_EQ(missing.options.outputdir, "");
     EXPECT_EQ(missing.warnings,
               std::vector<std::string>{"Failed to set output directory to " + gone});
+}
+
+TEST(Settings, AHundredThousandPresetsLoadAndSaveWithoutAPassPerKey) {
+    std::string text = "[Options]\n";
+    for (int n = 1; n <= 100000; ++n) {
+        text += "pname" + std::to_string(n) + "=Preset " + std::to_string(n) + "\npval" +
+                std::to_string(n) + "=" + std::to_string(n % 20000 + 3000) + "\n";
+    }
+    text += "[Windows]\nmainleft=9\n";
+    // Processor time, not wall time: a busy machine must not fail the test.
+    const std::clock_t start = std::clock();
+    const Loaded loaded(text);
+    const std::clock_t loadedAt = std::clock();
+    const std::string saved = loaded.Saved(text);
+    const std::clock_t end = std::clock();
+    ASSERT_EQ(loaded.presets.Count(), 100001);  // and the built-in one
+    EXPECT_EQ(loaded.presets[99999].Name, "Preset 100000");
+    EXPECT_EQ(loaded.placement.mainleft, 9);
+    EXPECT_NE(saved.find("\npname100001=ReplayGain '89dB' Standard\n"), std::string::npos);
+    // A key lookup that reads every line takes minutes here; an index, a fraction of a second.
+    // The bound leaves room for slow and instrumented builds.
+    EXPECT_LT(double(loadedAt - start) / CLOCKS_PER_SEC, 5.0);
+    EXPECT_LT(double(end - loadedAt) / CLOCKS_PER_SEC, 5.0);
 }
 
 TEST(Settings, PresetsStopAtTheFirstGapAndAreRenumberedOnSave) {
