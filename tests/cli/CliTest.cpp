@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/inotify.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -725,6 +726,33 @@ TEST_F(CliTest, AnExportThatCannotBeWrittenNamesItsPath) {
     EXPECT_TRUE(Contains(result.err, "Error: Data not saved to " +
                                          (root / "none/out.csv").string() + ": File not found\n"))
         << result.err;
+}
+
+TEST_F(CliTest, ManyFilesAreTakenInWithoutComparingEachWithEveryOther) {
+    fs::create_directories(root / "m");
+    std::vector<std::string> arguments = {"analyse"};
+    for (int i = 0; i < 4000; ++i) {
+        const std::string name = "m/f" + std::to_string(i) + ".wav";
+        WriteWav((root / name).string(), Constant(10, 1, 2));
+        arguments.push_back(name);
+    }
+    // Other spellings of listed files are still found.
+    fs::create_hard_link(root / "m/f1.wav", root / "m/hard.wav");
+    arguments.insert(arguments.end(), {"./m/f0.wav", "m/hard.wav", "m/../m/f2.wav"});
+    rusage before{};
+    getrusage(RUSAGE_CHILDREN, &before);
+    const ProcessResult result = Run(arguments);
+    rusage after{};
+    getrusage(RUSAGE_CHILDREN, &after);
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 4001);
+    // Processor time of the child, not wall time, so that a busy machine does not fail the
+    // test: comparing every file with every earlier one took some twenty seconds.
+    auto seconds = [](const timeval& user, const timeval& system) {
+        return double(user.tv_sec + system.tv_sec) + double(user.tv_usec + system.tv_usec) / 1e6;
+    };
+    EXPECT_LT(seconds(after.ru_utime, after.ru_stime) - seconds(before.ru_utime, before.ru_stime),
+              5.0);
 }
 
 // ---------------------------------------------------------------------------------------
