@@ -10,6 +10,7 @@
 
 #include "engine/AudioEngine.h"
 #include "engine/FileData.h"
+#include "engine/IntakeIndex.h"
 #include "engine/ProgressSink.h"
 #include "operations/Operations.h"
 #include "operations/RunHost.h"
@@ -81,7 +82,8 @@ public:
 
     // Offers one file to the list; reports its own refusals.
     void AddFile(const QString& path);
-    // Offers files in order; while a run is in progress they wait until it has ended.
+    // Offers files in order; while a run is in progress they wait until it has ended. The
+    // window answers input between files, and Cancel stops the rest of a long list.
     void OfferFiles(const QStringList& paths);
 
     void RefreshRowNames(int row);
@@ -173,6 +175,8 @@ private:
     template <typename Run>
     void RunOperation(Run run);
     QString DisplayText(const std::string& text) const;
+    // AddFile against the listed files looked up once for the whole intake.
+    void AddFile(const QString& path, IntakeIndex& listed);
     void filegridCurrentChanged(int row);
     void ShowGridMenu(const QPoint& position);
 
@@ -192,6 +196,8 @@ private:
     QString applicationTitle_;
     int runDepth_ = 0;
     QStringList heldFiles_;
+    bool intakeRunning_ = false;    // OfferFiles is working through a list
+    bool intakeCancelled_ = false;  // Cancel was pressed during it
     bool closeAfterRun_ = false;
     bool settingsSaved_ = false;
     bool hintShowing_ = false;
