@@ -1,5 +1,6 @@
 #include "AudioEngine.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -33,6 +34,10 @@ void PutSizeField(char* piece, int64_t pieceStart, size_t pieceSize, int64_t fie
 
 }  // namespace
 
+std::string PassOpenError::Reason() const {
+    return ErrorNumber == 0 ? std::string() : std::string(std::strerror(ErrorNumber));
+}
+
 AudioEngine::AudioEngine(ProgressSink& sink, Clock clock, FileAccess& files)
     : Estimator(sink, std::move(clock)), Tables(BuildFactorTables()), sink_(sink), files_(files) {}
 
@@ -51,10 +56,13 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
         sink_.PumpEvents();
     };
 
+    // errno of a failed open goes with the message; the pass's own clean-up must not change it.
+    errno = 0;
     input = files_.OpenExisting(source, mode == PassMode::InPlace);
     if (!input) {
+        const int error = errno;
         endPass();
-        throw PassOpenError("Cannot open file " + source);
+        throw PassOpenError("Cannot open file " + source, error);
     }
     // Checked on the open file, not on the name: a link or another file put in place of the
     // result at any time before the open is refused, and none can be put in after it.
@@ -67,10 +75,12 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
         return;
     }
     if (mode == PassMode::Copying) {
+        errno = 0;
         output = files_.Create(destination);
         if (!output) {
+            const int error = errno;
             endPass();
-            throw PassOpenError("Cannot create file " + destination);
+            throw PassOpenError("Cannot create file " + destination, error);
         }
         CreatedIdentity = output->Identity();
     }

@@ -18,7 +18,14 @@ namespace tralux {
 // "Cannot create file %s"). Raised to the run, which shows it and winds down.
 class PassOpenError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit PassOpenError(const std::string& message, int errorNumber = 0)
+        : std::runtime_error(message), ErrorNumber(errorNumber) {}
+
+    // The system's reason for the failure, in its own words ("Permission denied"); empty
+    // when none is known.
+    std::string Reason() const;
+
+    int ErrorNumber;  // errno of the failed open; 0 when unknown
 };
 
 // The running peak and sum of squares of the samples a pass has seen or written.

@@ -23,18 +23,25 @@ int OpenLocked(const std::string& path, int flags) {
     if (fd < 0) {
         return -1;
     }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    // errno tells the caller why; the close must not change it.
+    auto refuse = [fd](int error) {
         ::close(fd);
+        errno = error;
         return -1;
+    };
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        return refuse(errno);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return refuse(S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
     }
     int locked;
     do {
         locked = ::flock(fd, LOCK_EX | LOCK_NB);
     } while (locked != 0 && errno == EINTR);
     if (locked != 0) {
-        ::close(fd);
-        return -1;
+        return refuse(errno);
     }
     return fd;
 }

@@ -130,7 +130,7 @@ void Operations::Guarded(Body body) {
     } catch (const PassOpenError& error) {
         // A source gone or a result folder not writable: tell the user and wind down as a
         // Cancel does, so the handler's FinishOperation returns the window to idle.
-        host_.ShowError(error.what());
+        host_.ShowOpenError(error.what(), error.Reason());
         cancelbtnClick();
     }
 }

@@ -2,6 +2,8 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "EngineFixture.h"
@@ -259,6 +261,7 @@ TEST_F(RunPass, MissingSourceRaisesOpenError) {
         FAIL() << "no error raised";
     } catch (const PassOpenError& error) {
         EXPECT_EQ(std::string(error.what()), "Cannot open file " + file.SourceFile);
+        EXPECT_EQ(error.Reason(), std::strerror(ENOENT));
     }
     EXPECT_TRUE(sink.Progress.empty());
     EXPECT_TRUE(engine.Running);
@@ -266,14 +269,18 @@ TEST_F(RunPass, MissingSourceRaisesOpenError) {
 
 TEST_F(RunPass, DestinationThatCannotBeCreatedClosesSource) {
     FileData file = Add("a.wav", test::Constant(10, 1, 1));
-    for (const std::string& destination :
-         {dir.Path().string(), dir.File("no-such-folder/out.wav"), std::string("/dev/full")}) {
+    // Each failure carries the system's reason for it.
+    const std::pair<std::string, int> cases[] = {{dir.Path().string(), EISDIR},
+                                                 {dir.File("no-such-folder/out.wav"), ENOENT},
+                                                 {"/dev/full", EINVAL}};
+    for (const auto& [destination, reason] : cases) {
         try {
             engine.RunPass(file, file.SourceFile, destination, BlockTransform::Gain, "Normalising",
                            2.0);
             FAIL() << "no error raised for " << destination;
         } catch (const PassOpenError& error) {
             EXPECT_EQ(std::string(error.what()), "Cannot create file " + destination);
+            EXPECT_EQ(error.ErrorNumber, reason) << destination;
         }
         // The source's lock is gone again.
         EXPECT_EQ(ReadWaveHeader(file.SourceFile).Result, WaveCheckResult::Valid);

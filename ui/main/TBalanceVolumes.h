@@ -10,6 +10,7 @@
 
 #include "engine/AudioEngine.h"
 #include "engine/FileData.h"
+#include "engine/IntakeIndex.h"
 #include "engine/ProgressSink.h"
 #include "operations/Operations.h"
 #include "operations/RunHost.h"
@@ -83,7 +84,8 @@ public:
     void AddFile(const QString& path);
     // One box for the files of an intake that are shorter than their headers say.
     void TellShorterThanHeader();
-    // Offers files in order; while a run is in progress they wait until it has ended.
+    // Offers files in order; while a run is in progress they wait until it has ended. The
+    // window answers input between files, and Cancel stops the rest of a long list.
     void OfferFiles(const QStringList& paths);
 
     void RefreshRowNames(int row);
@@ -175,6 +177,8 @@ private:
     template <typename Run>
     void RunOperation(Run run);
     QString DisplayText(const std::string& text) const;
+    // AddFile against the listed files looked up once for the whole intake.
+    void AddFile(const QString& path, IntakeIndex& listed);
     void filegridCurrentChanged(int row);
     void ShowGridMenu(const QPoint& position);
 
@@ -195,6 +199,8 @@ private:
     int runDepth_ = 0;
     QStringList heldFiles_;
     std::vector<std::string> shorterThanHeader_;  // added since the last box about them
+    bool intakeRunning_ = false;                  // OfferFiles is working through a list
+    bool intakeCancelled_ = false;                // Cancel was pressed during it
     bool closeAfterRun_ = false;
     bool settingsSaved_ = false;
     bool hintShowing_ = false;

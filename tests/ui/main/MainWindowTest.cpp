@@ -10,6 +10,9 @@
 #include <QRadioButton>
 #include <QScreen>
 
+#include <QTimer>
+
+#include <ctime>
 #include <filesystem>
 
 #include "WindowFixture.h"
@@ -44,6 +47,8 @@ private slots:
     void sameFileIsListedOnce_data();
     void sameFileIsListedOnce();
     void namesDifferingInCaseAreTwoFiles();
+    void manyFilesAreTakenInWithoutComparingEachWithEveryOther();
+    void cancelStopsALongIntake();
     void dropWithOneUnsupportedFile();
     void droppedFolderCannotBeOpened();
     void filesShorterThanTheirHeadersAreListedInOneBox();
@@ -384,6 +389,7 @@ void MainWindowTest::sameFileIsListedOnce_data() {
     QTest::newRow("same path") << "same";
     QTest::newRow("symbolic link") << "link";
     QTest::newRow("relative part") << "dotdot";
+    QTest::newRow("hard link") << "hard";
 }
 
 void MainWindowTest::sameFileIsListedOnce() {
@@ -397,8 +403,12 @@ void MainWindowTest::sameFileIsListedOnce() {
     } else if (how == "dotdot") {
         std::filesystem::create_directory(f.dir.File("sub"));
         second = QString::fromStdString(f.dir.File("sub/../song.wav"));
+    } else if (how == "hard") {
+        second = QString::fromStdString(f.dir.File("hard.wav"));
+        std::filesystem::create_hard_link(path.toStdString(), second.toStdString());
     }
-    f.Drop({path});
+    // Within one drop, and in a later one.
+    f.Drop({path, second});
     f.Drop({second});
     QCOMPARE(f.window->FileCount, 1);
     QCOMPARE(f.Grid().rowCount(), 1);
@@ -410,6 +420,45 @@ void MainWindowTest::namesDifferingInCaseAreTwoFiles() {
     f.Drop({f.Tone("take.wav", 5000), f.Tone("TAKE.WAV", 5000)});
     QCOMPARE(f.window->FileCount, 2);
     QVERIFY(f.prompts.calls.empty());
+}
+
+void MainWindowTest::manyFilesAreTakenInWithoutComparingEachWithEveryOther() {
+    WindowFixture f;
+    QStringList paths;
+    for (int i = 0; i < 4000; ++i) {
+        paths.append(QString::fromStdString(tralux::test::WriteWav(
+            f.dir.File("f" + std::to_string(i) + ".wav"), tralux::test::Constant(10, 1, 2))));
+    }
+    // Processor time, so that a busy machine does not fail the test: comparing every file
+    // with every listed one took some twenty seconds.
+    const std::clock_t start = std::clock();
+    f.Drop(paths);
+    const double seconds = double(std::clock() - start) / CLOCKS_PER_SEC;
+    QCOMPARE(f.window->FileCount, 4000);
+    QVERIFY2(seconds < 10.0, qPrintable(QString::number(seconds)));
+}
+
+void MainWindowTest::cancelStopsALongIntake() {
+    WindowFixture f;
+    const QStringList paths = {f.Tone("a.wav", 3000, 100), f.Tone("b.wav", 3000, 100),
+                               f.Tone("c.wav", 3000, 100)};
+    bool cancelOffered = false;
+    bool runsOffered = true;
+    // Runs between the first and the second file, when the window answers input.
+    QTimer::singleShot(0, f.window.get(), [&] {
+        cancelOffered = f.window->cancelbtn->isEnabled();
+        runsOffered = f.window->preparebtn->isEnabled();
+        f.Click(f.window->cancelbtn);
+    });
+    f.Drop(paths);
+    QVERIFY(cancelOffered);
+    QVERIFY(!runsOffered);
+    QCOMPARE(f.window->FileCount, 1);
+    QVERIFY(!f.window->cancelbtn->isEnabled());
+    QVERIFY(f.window->preparebtn->isEnabled());
+    // Nothing is left behind: the next drop takes every file it offers.
+    f.Drop(paths);
+    QCOMPARE(f.window->FileCount, 3);
 }
 
 void MainWindowTest::dropWithOneUnsupportedFile() {
