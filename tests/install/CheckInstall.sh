@@ -19,7 +19,7 @@ for file in bin/tralux bin/tralux-cli share/tralux/help/introduction.html \
   share/applications/$id.desktop share/metainfo/$id.metainfo.xml \
   share/icons/hicolor/scalable/apps/$id.svg share/man/man1/tralux.1.gz \
   share/man/man1/tralux-cli.1.gz share/bash-completion/completions/tralux-cli \
-  share/doc/tralux/copyright share/doc/tralux/changelog.gz; do
+  share/doc/tralux/copyright share/doc/tralux/changelog.Debian.gz; do
   [ -f "$prefix/$file" ] || fail "not installed: $file"
 done
 for size in 16 22 24 32 48 64 128 256 512; do
