@@ -23,16 +23,19 @@ for file in /usr/bin/tralux /usr/bin/tralux-cli /usr/share/tralux/help/introduct
   [ -f "$file" ] || { echo "not installed: $file" >&2; exit 1; }
 done
 
-# Two tones of different loudness, balanced: both results end at one loudness.
+# A sine and a square wave: normalised, the square is at full scale, the sine at 70.7 %;
+# balanced to the quieter, both results end near one loudness (the reduction table's steps
+# leave a few percent).
 cd "$scratch"
 sox -n -r 44100 -c 2 -b 16 -e signed-integer quiet.wav synth 3 sine 440 gain -20
-sox -n -r 44100 -c 2 -b 16 -e signed-integer loud.wav synth 3 sine 660 gain -6
+sox -n -r 44100 -c 2 -b 16 -e signed-integer loud.wav synth 3 square 660 gain -6
 mkdir balanced
 tralux-cli --version
 tralux-cli balance --quiet --yes --output-dir balanced --csv balanced/loudness.csv \
   quiet.wav loud.wav | tee table.txt
-[ "$(awk 'NR > 1 { print $2 }' table.txt | sort -u | wc -l)" = 1 ] ||
-  { echo "the results differ in loudness" >&2; exit 1; }
+awk 'NR > 1 { sub("%", "", $2); v[NR] = $2 }
+  END { exit !(v[2] > 60 && v[2] < 75 && v[3] > 60 && v[3] < 75) }' table.txt ||
+  { echo "the results are not balanced" >&2; exit 1; }
 for result in balanced/quiet_tralux.wav balanced/loud_tralux.wav balanced/loudness.csv; do
   [ -s "$result" ] || { echo "no result: $result" >&2; exit 1; }
 done
