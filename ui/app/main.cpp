@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QDir>
+#include <QIcon>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
@@ -55,6 +56,11 @@ int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tralux"));
     QGuiApplication::setDesktopFileName(QStringLiteral("org.tralux.Tralux"));
+    QIcon icon;
+    for (const char* size : {"32", "48", "128", "256"}) {
+        icon.addFile(QStringLiteral(":/icons/tralux-%1.png").arg(QLatin1String(size)));
+    }
+    QApplication::setWindowIcon(icon);
 
     const tralux::WindowArguments arguments =
         tralux::ParseWindowArguments(QCoreApplication::arguments().mid(1), QDir::currentPath());
