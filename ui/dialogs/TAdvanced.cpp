@@ -85,7 +85,7 @@ void TAdvanced::BuildControls() {
     addextension =
         Named(new QCheckBox(QStringLiteral("Add Extension to Output Filename:"), GroupBox1),
               "addextension");
-    SetHint(addextension, "if set, and extra part will be added to the output filename");
+    SetHint(addextension, "if set, an extra part will be added to the output filename");
     extension = Named(new QLineEdit(GroupBox1), "extension");
     SetHint(extension, "the extra portion added to the output filename");
     overwritewarn =

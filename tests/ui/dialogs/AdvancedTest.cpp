@@ -346,7 +346,7 @@ void AdvancedTest::everyHintStaysFourSeconds() {
     }
     QVERIFY(withHint >= 18);
     QCOMPARE(dialog.findChild<QCheckBox*>("addextension")->toolTip(),
-             QStringLiteral("if set, and extra part will be added to the output filename"));
+             QStringLiteral("if set, an extra part will be added to the output filename"));
     QCOMPARE(dialog.findChild<QLabel*>("Label3")->text(),
              QStringLiteral("Warn if Compression Exceeds:"));
     QCOMPARE(dialog.findChild<QGroupBox*>("loudness")->title(), QStringLiteral("Loudness Units "));

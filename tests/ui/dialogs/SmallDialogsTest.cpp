@@ -40,7 +40,7 @@ void SmallDialogsTest::hintShowsItsTexts() {
     QCOMPARE(hint.findChild<QLabel*>("Label1")->text(),
              QStringLiteral("To add WAV files to be balanced, drag and drop them"));
     QCOMPARE(hint.findChild<QLabel*>("Label2")->text(),
-             QStringLiteral("from Windows Explorer or press the Add Files button"));
+             QStringLiteral("from your file manager or press the Add Files button"));
     QCOMPARE(hint.findChild<QCheckBox*>("nohint")->text(),
              QStringLiteral("Don't show this hint again"));
     QVERIFY(!hint.nohint->isChecked());
