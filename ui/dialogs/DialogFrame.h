@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 class QWidget;
 
 namespace tralux {
@@ -13,6 +15,10 @@ void CentreOnScreen(QWidget* window);
 
 // Tooltips stay up this long, in milliseconds.
 inline constexpr int HintDuration = 4000;
+
+// A caption as it is shown: "&&" is a literal ampersand, a single "&" marks the next letter
+// as the control's mnemonic and is not shown.
+QString ShownCaption(const QString& caption);
 
 // Gives a control its hint as a tooltip that stays HintDuration.
 void SetHint(QWidget* control, const char* hint);

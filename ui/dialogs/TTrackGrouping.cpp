@@ -97,26 +97,27 @@ TTrackGrouping::TTrackGrouping(std::vector<FileData*> files, const Options& opti
     setWindowTitle(QStringLiteral("Track Grouping"));
     UseFrameWithoutButtons(this);
 
-    ungrouped_box = new QGroupBox(QStringLiteral("Files Not Yet Grouped "), this);
+    ungrouped_box = new QGroupBox(QStringLiteral("Files &Not Yet Grouped "), this);
     ungrouped_box->setObjectName(QStringLiteral("ungrouped_box"));
     this->files = FileList(ungrouped_box, "files", false);
-    groupbtn = new QPushButton(QStringLiteral("Group Selected Files Together"), ungrouped_box);
+    groupbtn = new QPushButton(QStringLiteral("&Group Selected Files Together"), ungrouped_box);
     groupbtn->setObjectName(QStringLiteral("groupbtn"));
 
-    grouped_box = new QGroupBox(QStringLiteral("Files Already Grouped "), this);
+    grouped_box = new QGroupBox(QStringLiteral("Files &Already Grouped "), this);
     grouped_box->setObjectName(QStringLiteral("grouped_box"));
     groupedfiles = FileList(grouped_box, "groupedfiles", true);
-    ungroupbtn = new QPushButton(QStringLiteral("Remove from Group"), grouped_box);
+    ungroupbtn = new QPushButton(QStringLiteral("&Remove from Group"), grouped_box);
     ungroupbtn->setObjectName(QStringLiteral("ungroupbtn"));
-    movelabel = new QLabel(QStringLiteral("Move to Group:"), grouped_box);
+    movelabel = new QLabel(QStringLiteral("&Move to Group:"), grouped_box);
     movelabel->setObjectName(QStringLiteral("movelabel"));
     groups = new QComboBox(grouped_box);
     groups->setObjectName(QStringLiteral("groups"));
     groups->setEditable(false);
     groups->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     groups->setMinimumContentsLength(4);
+    movelabel->setBuddy(groups);
 
-    donebtn = new QPushButton(QStringLiteral("Done"), this);
+    donebtn = new QPushButton(QStringLiteral("&Done"), this);
     donebtn->setObjectName(QStringLiteral("donebtn"));
     donebtn->setDefault(true);
 

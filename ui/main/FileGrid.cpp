@@ -78,6 +78,8 @@ FileGrid::FileGrid(QWidget* parent) : QTableWidget(1, ColumnCount, parent) {
     setTextElideMode(Qt::ElideNone);
     setWordWrap(false);
     setShowGrid(true);
+    // Tab moves on to the other controls instead of walking the cells.
+    setTabKeyNavigation(false);
     setItemDelegateForColumn(SourceLoudnessColumn, new LoudnessDelegate(this));
     setItemDelegateForColumn(ResultLoudnessColumn, new LoudnessDelegate(this));
     records_.resize(1);

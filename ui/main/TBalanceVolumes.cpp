@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTimer>
 #include <QUrl>
 
@@ -74,7 +75,8 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const QString& captio
                         const char* hint) {
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(QString::fromLatin1(name));
-    button->setAutoDefault(false);
+    // Enter presses a focused button, as Space does.
+    button->setAutoDefault(true);
     if (hint != nullptr) {
         SetHint(button, hint);
     }
@@ -97,9 +99,7 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& caption) {
 
 // The caption width of a button plus its margins, in the given font.
 int ButtonWidth(const QPushButton* button, const QFont& font) {
-    QString shown = button->text();
-    shown.replace(QStringLiteral("&&"), QStringLiteral("&"));
-    return QFontMetrics(font).horizontalAdvance(shown) + 14;
+    return QFontMetrics(font).horizontalAdvance(ShownCaption(button->text())) + 14;
 }
 
 }  // namespace
@@ -139,7 +139,7 @@ TBalanceVolumes::~TBalanceVolumes() {
 void TBalanceVolumes::BuildControls() {
     setObjectName(QStringLiteral("BalanceVolumes"));
 
-    selfilegroup = new QGroupBox(QStringLiteral("Selected Files "), this);
+    selfilegroup = new QGroupBox(QStringLiteral("Selected &Files "), this);
     selfilegroup->setObjectName(QStringLiteral("selfilegroup"));
 
     filegrid = new FileGrid(selfilegroup);
@@ -170,41 +170,41 @@ void TBalanceVolumes::BuildControls() {
     SavetoFile1->setObjectName(QStringLiteral("SavetoFile1"));
     connect(SavetoFile1, &QAction::triggered, this, &TBalanceVolumes::SavetoFile1Click);
 
-    addfilesbtn = MakeButton(selfilegroup, "addfilesbtn", QStringLiteral("Add Files..."),
+    addfilesbtn = MakeButton(selfilegroup, "addfilesbtn", QStringLiteral("&Add Files..."),
                              "add files to the selection list");
-    preparebtn = MakeButton(selfilegroup, "preparebtn", QStringLiteral("Prepare"),
+    preparebtn = MakeButton(selfilegroup, "preparebtn", QStringLiteral("&Prepare"),
                             "normalise all the selected files");
     balancebtn =
-        MakeButton(selfilegroup, "balancebtn", QStringLiteral("Balance"),
+        MakeButton(selfilegroup, "balancebtn", QStringLiteral("&Balance"),
                    "equalise the loudness of the selected files to that of the reference level");
-    prepbalbtn = MakeButton(selfilegroup, "prepbalbtn", QStringLiteral("Prepare && Balance"),
+    prepbalbtn = MakeButton(selfilegroup, "prepbalbtn", QStringLiteral("P&repare && Balance"),
                             "normalise then equalise the loudness of the selected files in one go");
-    cancelbtn = MakeButton(selfilegroup, "cancelbtn", QStringLiteral("Cancel"),
+    cancelbtn = MakeButton(selfilegroup, "cancelbtn", QStringLiteral("&Cancel"),
                            "cancel the current operation");
-    remselbtn = MakeButton(selfilegroup, "remselbtn", QStringLiteral("Remove"),
+    remselbtn = MakeButton(selfilegroup, "remselbtn", QStringLiteral("Re&move"),
                            "remove the highlighted file from the list of selected files");
-    remallbtn = MakeButton(selfilegroup, "remallbtn", QStringLiteral("Remove All"),
+    remallbtn = MakeButton(selfilegroup, "remallbtn", QStringLiteral("Remove A&ll"),
                            "clear the list of selected files");
-    addpresetbtn = MakeButton(selfilegroup, "addpresetbtn", QStringLiteral("Add Preset"),
+    addpresetbtn = MakeButton(selfilegroup, "addpresetbtn", QStringLiteral("Add Pr&eset"),
                               "add the loudness of the highlighted file as a new preset");
-    delpresetbtn = MakeButton(selfilegroup, "delpresetbtn", QStringLiteral("Delete Preset"),
+    delpresetbtn = MakeButton(selfilegroup, "delpresetbtn", QStringLiteral("&Delete Preset"),
                               "remove the currently selected preset");
-    groupingbtn = MakeButton(selfilegroup, "groupingbtn", QStringLiteral("Grouping..."),
+    groupingbtn = MakeButton(selfilegroup, "groupingbtn", QStringLiteral("&Grouping..."),
                              "correlate groups of files together");
 
     reflevelgroup = new QGroupBox(QStringLiteral("Reference Level "), selfilegroup);
     reflevelgroup->setObjectName(QStringLiteral("reflevelgroup"));
     SetHint(reflevelgroup, "specifies the target loudness for balancing");
     quietestbtn =
-        MakeRadio(reflevelgroup, "quietestbtn", QStringLiteral("Greatest Dynamic Range"),
+        MakeRadio(reflevelgroup, "quietestbtn", QStringLiteral("Greatest D&ynamic Range"),
                   "the target loudness will be that of the quietest file (after normalising)");
     loudestbtn =
-        MakeRadio(reflevelgroup, "loudestbtn", QStringLiteral("Smallest Dynamic Range"),
+        MakeRadio(reflevelgroup, "loudestbtn", QStringLiteral("&Smallest Dynamic Range"),
                   "the target loudness will be that of the loudest file (after normalising)");
     selectedbtn =
-        MakeRadio(reflevelgroup, "selectedbtn", QStringLiteral("Highlighted File"),
+        MakeRadio(reflevelgroup, "selectedbtn", QStringLiteral("H&ighlighted File"),
                   "the target loudness will be that of the highlighted file (after normalising)");
-    presetbtn = MakeRadio(reflevelgroup, "presetbtn", QStringLiteral("Preset:"),
+    presetbtn = MakeRadio(reflevelgroup, "presetbtn", QStringLiteral("Prese&t:"),
                           "the target loudness will be a preset from the drop-down list");
     presetbox = new QComboBox(reflevelgroup);
     presetbox->setObjectName(QStringLiteral("presetbox"));
@@ -223,10 +223,10 @@ void TBalanceVolumes::BuildControls() {
     onefilegauge->setRange(0, 100);
     eta_value = MakeLabel(progressgroup, "eta_value", QStringLiteral("Time Remaining"));
 
-    advancedbtn = MakeButton(this, "advancedbtn", QStringLiteral("Advanced Options..."),
+    advancedbtn = MakeButton(this, "advancedbtn", QStringLiteral("Ad&vanced Options..."),
                              "configure detailed behaviour");
-    helpbtn = MakeButton(this, "helpbtn", QStringLiteral("Help"), "invoke online help");
-    exitbtn = MakeButton(this, "exitbtn", QStringLiteral("Exit"), "shut down the program");
+    helpbtn = MakeButton(this, "helpbtn", QStringLiteral("&Help"), "invoke online help");
+    exitbtn = MakeButton(this, "exitbtn", QStringLiteral("E&xit"), "shut down the program");
 
     connect(addfilesbtn, &QPushButton::clicked, this, &TBalanceVolumes::addfilesbtnClick);
     connect(preparebtn, &QPushButton::clicked, this, &TBalanceVolumes::preparebtnClick);
@@ -246,6 +246,18 @@ void TBalanceVolumes::BuildControls() {
     }
     connect(presetbtn, &QRadioButton::clicked, this, &TBalanceVolumes::presetbtnClick);
     connect(presetbox, &QComboBox::activated, this, &TBalanceVolumes::presetboxChange);
+
+    // Keys for the everyday commands. Each presses its button, so it does nothing while the
+    // button is disabled (Escape cancels only while a run is going).
+    const auto pressedBy = [this](const QKeySequence& keys, QPushButton* button) {
+        auto* shortcut = new QShortcut(keys, this);
+        connect(shortcut, &QShortcut::activated, button, &QPushButton::click);
+    };
+    pressedBy(QKeySequence(Qt::CTRL | Qt::Key_O), addfilesbtn);
+    pressedBy(QKeySequence(Qt::Key_Delete), remselbtn);
+    pressedBy(QKeySequence(Qt::Key_Escape), cancelbtn);
+    pressedBy(QKeySequence(Qt::Key_F1), helpbtn);
+    pressedBy(QKeySequence(Qt::CTRL | Qt::Key_Q), exitbtn);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -924,7 +936,7 @@ void TBalanceVolumes::ShowHelp(const QString& topic) {
     if (!topic.isEmpty()) {
         address += QLatin1Char('/') + topic + QStringLiteral(".html");
     }
-    services_.OpenUrl(QUrl::fromLocalFile(address));
+    services_.ShowHelpPage(this, QUrl::fromLocalFile(address));
 }
 
 void TBalanceVolumes::helpbtnClick() {

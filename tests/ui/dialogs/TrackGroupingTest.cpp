@@ -1,4 +1,6 @@
+#include "DialogFrame.h"
 #include "GridDrawing.h"
+#include "Mnemonics.h"
 #include "TTrackGrouping.h"
 
 #include <QComboBox>
@@ -91,6 +93,7 @@ private slots:
     void longNamesAreFittedToTheList_data();
     void longNamesAreFittedToTheList();
     void groupsDrawnInTheirColours();
+    void everyButtonHasItsOwnMnemonic();
 };
 
 void TrackGroupingTest::listsShowFilesByGroup() {
@@ -402,6 +405,17 @@ void TrackGroupingTest::groupsDrawnInTheirColours() {
     QVERIFY(!rowHasColour(0, colours[1]));
     QVERIFY(rowHasColour(1, colours[1]));  // group 16, as group 1
     QVERIFY(!rowHasColour(1, colours[0]));
+}
+
+void TrackGroupingTest::everyButtonHasItsOwnMnemonic() {
+    Listing files({1, 1, -1});
+    Options options;
+    WindowPlacement placement;
+    TTrackGrouping dialog(files.Rows(), options, placement);
+    QCOMPARE(tralux::test::MnemonicProblems(dialog), QStringList());
+    QCOMPARE(tralux::ShownCaption(dialog.donebtn->text()), QStringLiteral("Done"));
+    QCOMPARE(tralux::ShownCaption(dialog.ungrouped_box->title()),
+             QStringLiteral("Files Not Yet Grouped "));
 }
 
 QTEST_MAIN(TrackGroupingTest)
