@@ -2,6 +2,7 @@
 
 #include <QHeaderView>
 #include <QPainter>
+#include <QResizeEvent>
 #include <QStyledItemDelegate>
 
 #include <cmath>
@@ -28,7 +29,8 @@ public:
         const auto& drawing = grid_->Drawing();
         const bool source = index.column() == FileGrid::SourceLoudnessColumn;
         const auto& shown = source ? drawing.sourceShown : drawing.resultShown;
-        if (!shown || !shown() || !drawing.text) {
+        // A file added since the last run has no value yet: a "0" would pass it off as silent.
+        if (!shown || !shown() || !drawing.text || !FileGrid::Measured(*file, index.column())) {
             return;
         }
         const double value = source ? file->ScanLoudness : file->Loudness;
@@ -158,6 +160,25 @@ void FileGrid::SetCellText(int row, int column, const QString& text) {
     } else {
         cell->setText(text);
     }
+}
+
+bool FileGrid::Measured(const FileData& file, int column) {
+    if (column == SourceLoudnessColumn) {
+        // A scan that ran to its end leaves a peak, or marks the file as silent.
+        return file.Peak != 0 || file.Ignored;
+    }
+    return file.Normalised;
+}
+
+bool FileGrid::viewportEvent(QEvent* event) {
+    const bool handled = QTableWidget::viewportEvent(event);
+    if (event->type() == QEvent::Resize) {
+        const auto* resize = static_cast<QResizeEvent*>(event);
+        if (resize->size().width() != resize->oldSize().width()) {
+            emit viewportWidthChanged();
+        }
+    }
+    return handled;
 }
 
 int FileGrid::BarWidth(int cellWidth, double value) const {

@@ -163,6 +163,7 @@ void TBalanceVolumes::BuildControls() {
         }
     });
     connect(filegrid, &QWidget::customContextMenuRequested, this, &TBalanceVolumes::ShowGridMenu);
+    connect(filegrid, &FileGrid::viewportWidthChanged, this, &TBalanceVolumes::FitColumns);
 
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
@@ -364,23 +365,12 @@ void TBalanceVolumes::LayOut() {
                               clientHeight - progressHeight - buttonHeight - 18);
     const QRect inner = selfilegroup->contentsRect();
 
-    // The button row along the bottom of the "Selected Files " box. The ten captions are
-    // set a little smaller when the box is too narrow for them, rather than cut off.
+    // The button row along the bottom of the "Selected Files " box, in the font of the
+    // buttons below it.
     QPushButton* const row[] = {addfilesbtn, preparebtn, balancebtn,   prepbalbtn,   cancelbtn,
                                 remselbtn,   remallbtn,  addpresetbtn, delpresetbtn, groupingbtn};
-    QFont rowFont = font();
-    const double fullSize = rowFont.pointSizeF() > 0 ? rowFont.pointSizeF() : 9.0;
-    for (double size = fullSize;; size -= 0.5) {
-        rowFont.setPointSizeF(size);
-        int needed = 6 * (static_cast<int>(std::size(row)) - 1);
-        for (const QPushButton* button : row) {
-            needed += ButtonWidth(button, rowFont);
-        }
-        if (needed <= selfilegroup->width() - 12 || size <= fullSize * 0.75) {
-            break;
-        }
-    }
-    // Still too narrow: the buttons wrap onto more lines, the last one along the bottom.
+    const QFont rowFont = advancedbtn->font();
+    // Too narrow for one line: the buttons wrap onto more lines, the last one along the bottom.
     std::vector<QPoint> places;
     int line = 0;
     int left = 6;
@@ -397,9 +387,6 @@ void TBalanceVolumes::LayOut() {
     const int buttonTop = lastTop - line * (buttonHeight + 6);
     for (size_t i = 0; i < places.size(); ++i) {
         QPushButton* button = row[i];
-        if (button->font() != rowFont) {
-            button->setFont(rowFont);
-        }
         button->setGeometry(places[i].x(), buttonTop + places[i].y() * (buttonHeight + 6),
                             ButtonWidth(button, rowFont), buttonHeight);
     }
@@ -439,17 +426,7 @@ void TBalanceVolumes::LayOut() {
     filegrid->setGeometry(6, gridTop, inner.width() - 12, std::max(gridHeight, 0));
     filegrid->verticalHeader()->setMinimumSectionSize(1);
     filegrid->verticalHeader()->setDefaultSectionSize(rowHeight);
-    int gridInner = filegrid->width() - 2 * filegrid->frameWidth();
-    if (filegrid->verticalScrollBar()->isVisible()) {
-        gridInner -= filegrid->verticalScrollBar()->width();
-    }
-    const int unit = std::max(gridInner, 0) / 13;
-    filegrid->setColumnWidth(FileGrid::SourceColumn, 4 * unit);
-    filegrid->setColumnWidth(FileGrid::SourceLoudnessColumn, 2 * unit);
-    filegrid->setColumnWidth(FileGrid::ResultColumn, 4 * unit);
-    filegrid->setColumnWidth(FileGrid::ResultLoudnessColumn, 2 * unit);
-    filegrid->setColumnWidth(FileGrid::GroupColumn, std::max(gridInner - 12 * unit - 4, 0));
-    RefreshAllNames();
+    FitColumns();
 
     const int progressTop = clientHeight - progressHeight - buttonHeight - 12;
     progressgroup->setGeometry(6, progressTop, clientWidth - 12, progressHeight);
@@ -477,6 +454,34 @@ void TBalanceVolumes::LayOut() {
                          helpbtn->sizeHint().width(), buttonHeight);
     const int exitWidth = exitbtn->sizeHint().width();
     exitbtn->setGeometry(clientWidth - 6 - exitWidth, bottomTop, exitWidth, buttonHeight);
+}
+
+void TBalanceVolumes::FitColumns() {
+    int gridInner = filegrid->width() - 2 * filegrid->frameWidth();
+    if (filegrid->verticalScrollBar()->isVisibleTo(filegrid)) {
+        gridInner -= filegrid->verticalScrollBar()->width();
+    }
+    gridInner = std::max(gridInner, 0);
+    const int unit = gridInner / 13;
+    int widths[FileGrid::ColumnCount] = {4 * unit, 2 * unit, 4 * unit, 2 * unit,
+                                         std::max(gridInner - 12 * unit - 4, 0)};
+    // A loudness header that would be cut takes its room from the two name columns.
+    const QHeaderView* header = filegrid->horizontalHeader();
+    for (const int column : {FileGrid::SourceLoudnessColumn, FileGrid::ResultLoudnessColumn}) {
+        const int missing = header->sectionSizeHint(column) - widths[column];
+        const int spare = widths[FileGrid::SourceColumn] + widths[FileGrid::ResultColumn] -
+                          2 * header->sectionSizeHint(FileGrid::SourceColumn);
+        const int taken = std::min((missing + 1) / 2, spare / 2);
+        if (taken > 0) {
+            widths[column] += 2 * taken;
+            widths[FileGrid::SourceColumn] -= taken;
+            widths[FileGrid::ResultColumn] -= taken;
+        }
+    }
+    for (int column = 0; column < FileGrid::ColumnCount; ++column) {
+        filegrid->setColumnWidth(column, widths[column]);
+    }
+    RefreshAllNames();
 }
 
 void TBalanceVolumes::resizeEvent(QResizeEvent* event) {

@@ -164,6 +164,9 @@ private:
     void LoadSettingsNow();
     void ApplyPlacement();
     void LayOut();
+    // Column widths from the grid's inner width, whenever it changes (the vertical scroll bar
+    // coming or going changes it too); then the names are fitted anew.
+    void FitColumns();
     void OfferHint();
     void CheckReference(int32_t defaultreflevel);
     int32_t CheckedReference() const;
