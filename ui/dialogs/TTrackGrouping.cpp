@@ -136,15 +136,15 @@ TTrackGrouping::TTrackGrouping(std::vector<FileData*> files, const Options& opti
     const int frameHeight = CaptionRoom() + 12 + groupbtn->sizeHint().height() + 3 * ItemHeight;
     const int minimumHeight = 2 * frameHeight + donebtn->sizeHint().height() + 24;
     setMinimumSize(minimumWidth, minimumHeight);
-    resize(std::max<int>(Placement.grpwidth, minimumWidth),
-           std::max<int>(Placement.grpheight, minimumHeight));
-    // Bounds saved on a screen that is no longer there would leave Done out of reach.
-    const QPoint grip(Placement.grpleft + 40, Placement.grptop + 10);
-    if (QGuiApplication::screenAt(grip) != nullptr) {
-        move(Placement.grpleft, Placement.grptop);
-    } else {
-        CentreOnScreen(this);
-    }
+    // Bounds saved on a screen that is no longer there, or larger than this one, would leave
+    // Done out of reach: they are brought onto the screen.
+    const QMargins frame = FrameMargins(this);
+    const QSize saved(std::max<int>(Placement.grpwidth, minimumWidth),
+                      std::max<int>(Placement.grpheight, minimumHeight));
+    const QRect onScreen =
+        BoundsOnScreen(QRect(QPoint(Placement.grpleft, Placement.grptop), saved.grownBy(frame)));
+    resize(onScreen.size().shrunkBy(frame).expandedTo(minimumSize()));
+    move(onScreen.topLeft());
     RefillLists();
 }
 

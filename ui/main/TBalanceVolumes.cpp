@@ -268,7 +268,7 @@ void TBalanceVolumes::LoadSettingsNow() {
     SettingsWindowState state;
     LoadSettings(
         settingsPath_, options_, placement_, presets_, state,
-        [this](const std::string& message) { prompts_.Warning(this, Qt8(message)); },
+        [this](const std::string& message) { startWarnings_.append(Qt8(message)); },
         decimalSeparator_);
     FillPresetBox(QString());
     CheckReference(state.defaultreflevel);
@@ -280,8 +280,14 @@ void TBalanceVolumes::LoadSettingsNow() {
 }
 
 void TBalanceVolumes::ApplyPlacement() {
-    move(placement_.mainleft, placement_.maintop);
-    resize(placement_.mainwidth, placement_.mainheight);
+    // The saved left and top are those of the frame; bounds saved on a screen that is gone, or
+    // larger than this one (another scale factor), are brought onto the screen.
+    const QMargins frame = FrameMargins(this);
+    const QRect saved(placement_.mainleft, placement_.maintop, placement_.mainwidth,
+                      placement_.mainheight);
+    const QRect onScreen = BoundsOnScreen(QRect(saved.topLeft(), saved.size().grownBy(frame)));
+    move(onScreen.topLeft());
+    resize(onScreen.size().shrunkBy(frame));
     if (placement_.winstate == 2) {
         setWindowState(Qt::WindowMaximized);
     } else if (placement_.winstate == 1) {
@@ -327,8 +333,14 @@ int32_t TBalanceVolumes::CheckedReference() const {
 }
 
 bool TBalanceVolumes::SaveSettingsNow() {
-    const bool normal = !(isMaximized() || isMinimized());
-    const QRect bounds = normal ? QRect(x(), y(), width(), height()) : normalGeometry();
+    const bool normal = !(isMaximized() || isMinimized() || isFullScreen());
+    // Maximised or minimised, the window's place is the one it returns to; its frame stands
+    // where the frame stood when it was last shown normally.
+    const QPoint frameOffset =
+        normalFrameOffset_.isNull() ? geometry().topLeft() - pos() : normalFrameOffset_;
+    const QRect bounds =
+        normal ? QRect(x(), y(), width(), height())
+               : QRect(normalGeometry().topLeft() - frameOffset, normalGeometry().size());
     placement_.winstate = isMaximized() ? 2 : (isMinimized() ? 1 : 0);
     placement_.mainleft = bounds.x();
     placement_.maintop = bounds.y();
@@ -486,12 +498,38 @@ void TBalanceVolumes::FitColumns() {
 
 void TBalanceVolumes::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
+    RememberNormalFrame();
     LayOut();
 }
 
 void TBalanceVolumes::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     LayOut();
+    RememberNormalFrame();
+    if (!startWarnings_.isEmpty()) {
+        // Shown over the placed window: a box shown before the window exists makes it early,
+        // and the window then stood a title bar higher than its saved place.
+        QTimer::singleShot(0, this, [this] {
+            const QStringList warnings = startWarnings_;
+            startWarnings_.clear();
+            for (const QString& warning : warnings) {
+                prompts_.Warning(this, warning);
+            }
+        });
+    }
+}
+
+void TBalanceVolumes::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    RememberNormalFrame();
+}
+
+void TBalanceVolumes::RememberNormalFrame() {
+    const QPoint offset = geometry().topLeft() - pos();
+    // Before the desktop has framed the window there is no offset to keep yet.
+    if (isVisible() && windowState() == Qt::WindowNoState && !offset.isNull()) {
+        normalFrameOffset_ = offset;
+    }
 }
 
 // ---------------------------------------------------------------------------------------
@@ -977,6 +1015,7 @@ void TBalanceVolumes::SavetoFile1Click() {
 
 void TBalanceVolumes::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
+    RememberNormalFrame();
     if (event->type() != QEvent::ActivationChange || !isActiveWindow()) {
         return;
     }

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 
@@ -287,6 +288,18 @@ void TrackGroupingTest::placementComesFromAndGoesBackToSettings() {
     lost.show();
     QVERIFY(QGuiApplication::screenAt(lost.geometry().center()) != nullptr);
 
+    // Bounds larger than the screen (saved at another scale factor) are brought onto it whole.
+    placement.grpleft = 5000;
+    placement.grptop = 100;
+    placement.grpwidth = 3000;
+    placement.grpheight = 2500;
+    TTrackGrouping oversized(files.Rows(), options, placement);
+    oversized.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&oversized));
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    QVERIFY(screen.contains(oversized.frameGeometry()));
+    QVERIFY(screen.contains(oversized.donebtn->mapToGlobal(oversized.donebtn->rect().center())));
+
     // Bounds too small to lay out in are raised to a usable size.
     placement.grpwidth = 10;
     placement.grpheight = -5;
@@ -298,8 +311,9 @@ void TrackGroupingTest::placementComesFromAndGoesBackToSettings() {
 void TrackGroupingTest::layoutKeepsControlsApart_data() {
     QTest::addColumn<QSize>("size");
     QTest::newRow("default") << QSize(400, 420);
-    QTest::newRow("wide and low") << QSize(900, 300);
-    QTest::newRow("narrow and tall") << QSize(200, 800);
+    // Within the 800 x 600 offscreen screen: larger bounds are brought onto it.
+    QTest::newRow("wide and low") << QSize(780, 300);
+    QTest::newRow("narrow and tall") << QSize(200, 560);
     QTest::newRow("tiny") << QSize(50, 50);
 }
 
