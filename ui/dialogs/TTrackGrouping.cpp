@@ -24,6 +24,14 @@ namespace {
 constexpr int GroupRole = Qt::UserRole;
 constexpr int ItemHeight = 13;
 
+// The colour mark before a grouped file's text, and the room it takes with its gaps.
+int MarkSide(int itemHeight) {
+    return std::max(itemHeight - 4, 4);
+}
+int MarkRoom(int itemHeight) {
+    return MarkSide(itemHeight) + 5;
+}
+
 // Items drawn as text at the item's top-left corner, so that a text fitted to the list's
 // client width less 2 pixels is shown whole. The grouped list writes each text in its group's
 // colour, the other list in the palette's text colour.
@@ -40,15 +48,29 @@ public:
         painter->save();
         painter->fillRect(option.rect, option.palette.brush(
                                            group, selected ? QPalette::Highlight : QPalette::Base));
+        const QColor background =
+            option.palette.color(group, selected ? QPalette::Highlight : QPalette::Base);
+        const QColor plainText =
+            option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
+        QRect textRect = option.rect;
         if (groupColours_) {
+            // A mark in the group's own colour, outlined so that it shows on any background,
+            // and the text in the same hue made legible on this background.
             const int number = std::max(index.data(GroupRole).toInt(), 0);
-            painter->setPen(GroupColours()[static_cast<size_t>(number % GroupColourCount)]);
+            const QColor colour = GroupColours()[static_cast<size_t>(number % GroupColourCount)];
+            const int side = MarkSide(option.rect.height());
+            const QRect mark(option.rect.left() + 2,
+                             option.rect.top() + (option.rect.height() - side) / 2, side, side);
+            painter->fillRect(mark, colour);
+            painter->setPen(plainText);
+            painter->drawRect(mark.adjusted(0, 0, -1, -1));
+            textRect.setLeft(option.rect.left() + MarkRoom(option.rect.height()));
+            painter->setPen(LegibleOn(colour, background));
         } else {
-            painter->setPen(
-                option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
+            painter->setPen(plainText);
         }
         painter->setFont(option.font);
-        painter->drawText(option.rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+        painter->drawText(textRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
                           index.data(Qt::DisplayRole).toString());
         if (option.state & QStyle::State_HasFocus) {
             QStyleOptionFocusRect focus;
@@ -204,6 +226,9 @@ void TTrackGrouping::FitItems(QListWidget* list) const {
     int width = client.width();
     if (list->count() * list->sizeHintForRow(0) > client.height()) {
         width -= list->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, list);
+    }
+    if (list == groupedfiles) {
+        width -= MarkRoom(list->sizeHintForRow(0));
     }
     const QFontMetrics metrics = list->fontMetrics();
     for (int row = 0; row < list->count(); ++row) {

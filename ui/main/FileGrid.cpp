@@ -37,13 +37,23 @@ public:
         const QRect cell = option.rect;
         const int bar = grid_->BarWidth(cell.width(), value);
         painter->save();
-        if (bar > 0) {
-            painter->fillRect(QRect(cell.left(), cell.top() + 1, bar, cell.height() - 2),
-                              GroupColour(file->GroupNumber));
-        }
         const bool selected = option.state.testFlag(QStyle::State_Selected);
-        painter->setPen(
-            option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
+        const QColor textColour =
+            option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
+        if (bar > 0) {
+            const QRect barRect(cell.left(), cell.top() + 1, bar, cell.height() - 2);
+            const QColor colour = GroupColour(file->GroupNumber);
+            painter->fillRect(barRect, colour);
+            // A bar that hardly stands out from the selection or a dark background gets an
+            // outline in the text colour; its own colour stays the group's.
+            const QColor background =
+                option.palette.color(selected ? QPalette::Highlight : QPalette::Base);
+            if (ContrastRatio(colour, background) < 3.0) {
+                painter->setPen(textColour);
+                painter->drawRect(barRect.adjusted(0, 0, -1, -1));
+            }
+        }
+        painter->setPen(textColour);
         painter->setFont(option.font);
         const QRect textRect(cell.left() + bar, cell.top() + 2, cell.width() - bar,
                              cell.height() - 2);

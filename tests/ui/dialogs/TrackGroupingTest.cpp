@@ -95,6 +95,8 @@ private slots:
     void longNamesAreFittedToTheList();
     void groupsDrawnInTheirColours();
     void everyButtonHasItsOwnMnemonic();
+    void groupTextsStayLegible_data();
+    void groupTextsStayLegible();
 };
 
 void TrackGroupingTest::listsShowFilesByGroup() {
@@ -419,6 +421,53 @@ void TrackGroupingTest::groupsDrawnInTheirColours() {
     QVERIFY(!rowHasColour(0, colours[1]));
     QVERIFY(rowHasColour(1, colours[1]));  // group 16, as group 1
     QVERIFY(!rowHasColour(1, colours[0]));
+}
+
+void TrackGroupingTest::groupTextsStayLegible_data() {
+    QTest::addColumn<bool>("dark");
+    QTest::newRow("light palette") << false;
+    QTest::newRow("dark palette") << true;
+}
+
+void TrackGroupingTest::groupTextsStayLegible() {
+    QFETCH(bool, dark);
+    Listing files({2, 3, 2, 3});  // green and maroon, the hardest to read
+    Options options;
+    WindowPlacement placement;
+    TTrackGrouping dialog(files.Rows(), options, placement);
+    QFont font = dialog.groupedfiles->font();
+    font.setStyleStrategy(QFont::NoAntialias);
+    dialog.groupedfiles->setFont(font);
+    if (dark) {
+        QPalette palette = dialog.groupedfiles->palette();
+        palette.setColor(QPalette::Base, QColor(30, 30, 30));
+        palette.setColor(QPalette::Text, QColor(230, 230, 230));
+        palette.setColor(QPalette::Highlight, QColor(42, 130, 218));
+        palette.setColor(QPalette::HighlightedText, Qt::white);
+        dialog.groupedfiles->setPalette(palette);
+    }
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    Select(dialog.groupedfiles, {0, 1});  // the selection behind green and maroon texts
+    const QImage image = dialog.groupedfiles->viewport()->grab().toImage();
+    for (int row = 0; row < 4; ++row) {
+        const QRect rect = dialog.groupedfiles->visualItemRect(dialog.groupedfiles->item(row));
+        const QColor background = image.pixelColor(rect.right() - 1, rect.top());
+        // Every row has text pixels that stand out from its background...
+        int legible = 0;
+        for (int y = rect.top(); y <= rect.bottom(); ++y) {
+            for (int x = rect.left() + rect.height() + 2; x <= rect.right(); ++x) {
+                legible += tralux::ContrastRatio(image.pixelColor(x, y), background) >=
+                                   tralux::LegibleContrast
+                               ? 1
+                               : 0;
+            }
+        }
+        QVERIFY2(legible > 20, qPrintable(QString::number(row)));
+        // ...and its mark keeps the group's own colour.
+        const QColor own = tralux::GroupColours()[row % 2 == 0 ? 2 : 3];
+        QCOMPARE(image.pixelColor(rect.left() + 2 + rect.height() / 2 - 1, rect.center().y()), own);
+    }
 }
 
 void TrackGroupingTest::everyButtonHasItsOwnMnemonic() {
