@@ -1,5 +1,10 @@
 #pragma once
 
+#include <QList>
+#include <QMargins>
+#include <QRect>
+#include <QString>
+
 class QWidget;
 
 namespace tralux {
@@ -11,8 +16,23 @@ void UseFrameWithoutButtons(QWidget* dialog);
 // none yet). Call once its size is known.
 void CentreOnScreen(QWidget* window);
 
+// Bounds of a window's frame brought onto a screen: onto the one of the given available areas
+// that holds most of them (the first, the primary screen, when none does), shrunk where they
+// are larger than it and moved only as far as needed to lie within it.
+QRect BoundsOnScreen(const QRect& frame, const QList<QRect>& screens);
+// The same over the screens of this desktop.
+QRect BoundsOnScreen(const QRect& frame);
+
+// The frame a window has around its client area, or the likely one before the desktop has
+// framed it: room for a title bar above and a border on the other sides.
+QMargins FrameMargins(const QWidget* window);
+
 // Tooltips stay up this long, in milliseconds.
 inline constexpr int HintDuration = 4000;
+
+// A caption as it is shown: "&&" is a literal ampersand, a single "&" marks the next letter
+// as the control's mnemonic and is not shown.
+QString ShownCaption(const QString& caption);
 
 // Gives a control its hint as a tooltip that stays HintDuration.
 void SetHint(QWidget* control, const char* hint);

@@ -1,5 +1,8 @@
 #include "GridDrawing.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace tralux {
 namespace {
 
@@ -60,6 +63,48 @@ const std::array<QColor, GroupColourCount>& GroupColours() {
         QColor(192, 192, 192),  // silver
     };
     return colours;
+}
+
+namespace {
+
+double Linear(double channel) {
+    return channel <= 0.04045 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
+}
+
+double Luminance(const QColor& colour) {
+    return 0.2126 * Linear(colour.redF()) + 0.7152 * Linear(colour.greenF()) +
+           0.0722 * Linear(colour.blueF());
+}
+
+}  // namespace
+
+double ContrastRatio(const QColor& a, const QColor& b) {
+    const double la = Luminance(a);
+    const double lb = Luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QColor LegibleOn(const QColor& colour, const QColor& background) {
+    if (ContrastRatio(colour, background) >= LegibleContrast) {
+        return colour;
+    }
+    // Towards black on a light background, towards white on a dark one: whichever end is
+    // farther from the background.
+    const bool darken =
+        ContrastRatio(Qt::black, background) >= ContrastRatio(Qt::white, background);
+    const QColor hsl = colour.toHsl();
+    QColor candidate = colour;
+    for (int step = 1; step <= 20; ++step) {
+        const double lightness = darken ? hsl.lightnessF() * (1.0 - step / 20.0)
+                                        : hsl.lightnessF() + (1.0 - hsl.lightnessF()) * step / 20.0;
+        // Judged as it will be drawn, in 8 bits per channel.
+        const QColor exact = QColor::fromHslF(hsl.hslHueF(), hsl.hslSaturationF(), lightness);
+        candidate = QColor(exact.red(), exact.green(), exact.blue());
+        if (ContrastRatio(candidate, background) >= LegibleContrast) {
+            break;
+        }
+    }
+    return candidate;
 }
 
 QColor GroupColour(int32_t groupNumber) {

@@ -11,6 +11,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -42,7 +43,8 @@ QLineEdit* ReadOnlyBox(QWidget* parent, const char* name) {
     auto* box = Named(new QLineEdit(parent), name);
     box->setReadOnly(true);
     box->setAlignment(Qt::AlignRight);
-    box->setFocusPolicy(Qt::NoFocus);
+    // Focusable, so that Up and Down can step the value from the keyboard.
+    box->setFocusPolicy(Qt::StrongFocus);
     return box;
 }
 
@@ -63,16 +65,16 @@ TAdvanced::TAdvanced(Options& options, Prompts& prompts, QWidget* parent)
 void TAdvanced::BuildControls() {
     GroupBox1 = Named(new QGroupBox(QStringLiteral("Output Files "), this), "GroupBox1");
     samefolder =
-        Named(new QRadioButton(QStringLiteral("Same Folder as Source"), GroupBox1), "samefolder");
+        Named(new QRadioButton(QStringLiteral("&Same Folder as Source"), GroupBox1), "samefolder");
     SetHint(samefolder,
             "output files will be written to the same folder as source files, with an extra part "
             "added to the name");
     askfolder = Named(
-        new QRadioButton(QStringLiteral("Always Prompt for Location of Other Folder"), GroupBox1),
+        new QRadioButton(QStringLiteral("&Always Prompt for Location of Other Folder"), GroupBox1),
         "askfolder");
     SetHint(askfolder, "you will be asked to specify the output folder every time");
     otherfolder =
-        Named(new QRadioButton(QStringLiteral("Other Folder:"), GroupBox1), "otherfolder");
+        Named(new QRadioButton(QStringLiteral("Other &Folder:"), GroupBox1), "otherfolder");
     SetHint(otherfolder,
             "output files will be written to a specified folder, with the same name as source "
             "files optionally with an added extension");
@@ -83,13 +85,13 @@ void TAdvanced::BuildControls() {
     browsebtn->setFixedWidth(browsebtn->fontMetrics().horizontalAdvance(QStringLiteral("...")) +
                              20);
     addextension =
-        Named(new QCheckBox(QStringLiteral("Add Extension to Output Filename:"), GroupBox1),
+        Named(new QCheckBox(QStringLiteral("Add &Extension to Output Filename:"), GroupBox1),
               "addextension");
-    SetHint(addextension, "if set, and extra part will be added to the output filename");
+    SetHint(addextension, "if set, an extra part will be added to the output filename");
     extension = Named(new QLineEdit(GroupBox1), "extension");
     SetHint(extension, "the extra portion added to the output filename");
     overwritewarn =
-        Named(new QCheckBox(QStringLiteral("Warn About Overwriting Output Files"), GroupBox1),
+        Named(new QCheckBox(QStringLiteral("&Warn About Overwriting Output Files"), GroupBox1),
               "overwritewarn");
     SetHint(overwritewarn,
             "if set, the user will be asked to confirm whether it is OK to overwrite output files");
@@ -115,11 +117,12 @@ void TAdvanced::BuildControls() {
     SetHint(loudness, "specifies the way loudnesses are described");
     loudnessItems = new QButtonGroup(this);
     auto* unitLayout = new QVBoxLayout(loudness);
-    const char* unitNames[] = {"Percentage", "Decibels", "Sample Value"};
+    const char* unitNames[] = {"&Percentage", "&Decibels", "Sample &Value"};
     const int unitIds[] = {PercentUnit, DecibelUnit, SampleUnit};
     for (int i = 0; i < 3; ++i) {
-        auto* item = new QRadioButton(QString::fromLatin1(unitNames[i]), loudness);
-        item->setObjectName(QString::fromLatin1(unitNames[i]).remove(QLatin1Char(' ')));
+        const QString caption = QString::fromLatin1(unitNames[i]);
+        auto* item = new QRadioButton(caption, loudness);
+        item->setObjectName(ShownCaption(caption).remove(QLatin1Char(' ')));
         loudnessItems->addButton(item, unitIds[i]);
         unitLayout->addWidget(item);
     }
@@ -128,14 +131,15 @@ void TAdvanced::BuildControls() {
     GroupBox2 = Named(new QGroupBox(QStringLiteral("Processing Options "), this), "GroupBox2");
     SetHint(GroupBox2, "fine tuning options for normalisation and balancing");
     Label1 =
-        Named(new QLabel(QStringLiteral("Absolute Maximum Compression:"), GroupBox2), "Label1");
+        Named(new QLabel(QStringLiteral("Absolute &Maximum Compression:"), GroupBox2), "Label1");
     maxcomp = ReadOnlyBox(GroupBox2, "maxcomp");
     UpDown1 = Named(new UpDown(GroupBox2), "UpDown1");
     for (QWidget* control : {static_cast<QWidget*>(Label1), static_cast<QWidget*>(maxcomp),
                              static_cast<QWidget*>(UpDown1)}) {
         SetHint(control, "compression factor that can never be exceeded");
     }
-    Label3 = Named(new QLabel(QStringLiteral("Warn if Compression Exceeds:"), GroupBox2), "Label3");
+    Label3 =
+        Named(new QLabel(QStringLiteral("Warn if Compression E&xceeds:"), GroupBox2), "Label3");
     warncomp = ReadOnlyBox(GroupBox2, "warncomp");
     UpDown3 = Named(new UpDown(GroupBox2), "UpDown3");
     for (QWidget* control : {static_cast<QWidget*>(Label3), static_cast<QWidget*>(warncomp),
@@ -143,7 +147,7 @@ void TAdvanced::BuildControls() {
         SetHint(control, "compression factor that triggers a warning if exceeded");
     }
     finalnormto =
-        Named(new QCheckBox(QStringLiteral("Finally Limit to:"), GroupBox2), "finalnormto");
+        Named(new QCheckBox(QStringLiteral("Finally &Limit to:"), GroupBox2), "finalnormto");
     normlevel = ReadOnlyBox(GroupBox2, "normlevel");
     UpDown2 = Named(new UpDown(GroupBox2), "UpDown2");
     for (QWidget* control : {static_cast<QWidget*>(normlevel), static_cast<QWidget*>(UpDown2)}) {
@@ -160,6 +164,12 @@ void TAdvanced::BuildControls() {
         spinner->setFixedHeight(maxcomp->sizeHint().height());
     }
 
+    Label1->setBuddy(maxcomp);
+    Label3->setBuddy(warncomp);
+    for (QLineEdit* box : {maxcomp, warncomp, normlevel}) {
+        box->installEventFilter(this);
+    }
+
     auto* processLayout = new QGridLayout(GroupBox2);
     processLayout->setHorizontalSpacing(4);
     processLayout->addWidget(Label1, 0, 0);
@@ -174,14 +184,14 @@ void TAdvanced::BuildControls() {
     processLayout->setColumnStretch(0, 1);
 
     GroupBox3 = Named(new QGroupBox(QStringLiteral("Display Options "), this), "GroupBox3");
-    wavonly = Named(new QCheckBox(QStringLiteral("Show WAV files only"), GroupBox3), "wavonly");
+    wavonly = Named(new QCheckBox(QStringLiteral("Show WAV files onl&y"), GroupBox3), "wavonly");
     SetHint(wavonly, "if set, only WAV files will be shown in File Open dialogs");
     filenamesonly =
-        Named(new QCheckBox(QStringLiteral("Show filenames only"), GroupBox3), "filenamesonly");
+        Named(new QCheckBox(QStringLiteral("Show f&ilenames only"), GroupBox3), "filenamesonly");
     SetHint(filenamesonly,
             "if set, only the names of files, rather than their full pathnames, will be shown");
     clipatend =
-        Named(new QCheckBox(QStringLiteral("Clip filenames at end"), GroupBox3), "clipatend");
+        Named(new QCheckBox(QStringLiteral("&Clip filenames at end"), GroupBox3), "clipatend");
     SetHint(clipatend, "if set, long filenames will be truncated at their ends when displayed");
     auto* displayLayout = new QHBoxLayout(GroupBox3);
     displayLayout->addWidget(wavonly);
@@ -189,10 +199,10 @@ void TAdvanced::BuildControls() {
     displayLayout->addWidget(clipatend);
     displayLayout->addStretch();
 
-    okbtn = Named(new QPushButton(QStringLiteral("OK"), this), "okbtn");
+    okbtn = Named(new QPushButton(QStringLiteral("&OK"), this), "okbtn");
     SetHint(okbtn, "accept settings");
     okbtn->setDefault(true);
-    cancelbtn = Named(new QPushButton(QStringLiteral("Cancel"), this), "cancelbtn");
+    cancelbtn = Named(new QPushButton(QStringLiteral("Ca&ncel"), this), "cancelbtn");
     SetHint(cancelbtn, "abandon changes and revert to previous settings");
 
     auto* middle = new QHBoxLayout;
@@ -364,6 +374,29 @@ void TAdvanced::browsebtnClick() {
     }
     outputfolder->setText(folder);
     otherfolder->setChecked(true);
+}
+
+bool TAdvanced::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        const int direction = key == Qt::Key_Up ? 1 : key == Qt::Key_Down ? -1 : 0;
+        if (direction != 0) {
+            // The keys step a value as its spinner's arrows do.
+            if (watched == maxcomp) {
+                UpDown1Click(direction);
+                return true;
+            }
+            if (watched == warncomp) {
+                UpDown3Click(direction);
+                return true;
+            }
+            if (watched == normlevel) {
+                UpDown2Click(direction);
+                return true;
+            }
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 void TAdvanced::showEvent(QShowEvent* event) {

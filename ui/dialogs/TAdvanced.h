@@ -75,6 +75,8 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    // Up and Down on a stepped value's box step it.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void BuildControls();

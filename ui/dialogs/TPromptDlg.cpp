@@ -16,10 +16,10 @@ TPromptDlg::TPromptDlg(QWidget* parent) : QDialog(parent) {
 
     reply = new QLineEdit(this);
     reply->setObjectName(QStringLiteral("reply"));
-    okbtn = new QPushButton(QStringLiteral("OK"), this);
+    okbtn = new QPushButton(QStringLiteral("&OK"), this);
     okbtn->setObjectName(QStringLiteral("okbtn"));
     okbtn->setDefault(true);
-    cancelbtn = new QPushButton(QStringLiteral("Cancel"), this);
+    cancelbtn = new QPushButton(QStringLiteral("&Cancel"), this);
     cancelbtn->setObjectName(QStringLiteral("cancelbtn"));
 
     auto* buttons = new QHBoxLayout;

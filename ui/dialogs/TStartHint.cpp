@@ -19,12 +19,12 @@ TStartHint::TStartHint(QWidget* parent) : QDialog(parent) {
         new QLabel(QStringLiteral("To add WAV files to be balanced, drag and drop them"), this);
     Label1->setObjectName(QStringLiteral("Label1"));
     Label2 =
-        new QLabel(QStringLiteral("from Windows Explorer or press the Add Files button"), this);
+        new QLabel(QStringLiteral("from your file manager or press the Add Files button"), this);
     Label2->setObjectName(QStringLiteral("Label2"));
-    nohint = new QCheckBox(QStringLiteral("Don't show this hint again"), this);
+    nohint = new QCheckBox(QStringLiteral("&Don't show this hint again"), this);
     nohint->setObjectName(QStringLiteral("nohint"));
     nohint->setChecked(false);
-    Button1 = new QPushButton(QStringLiteral("OK"), this);
+    Button1 = new QPushButton(QStringLiteral("&OK"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
     Button1->setDefault(true);
 

@@ -24,6 +24,14 @@ namespace {
 constexpr int GroupRole = Qt::UserRole;
 constexpr int ItemHeight = 13;
 
+// The colour mark before a grouped file's text, and the room it takes with its gaps.
+int MarkSide(int itemHeight) {
+    return std::max(itemHeight - 4, 4);
+}
+int MarkRoom(int itemHeight) {
+    return MarkSide(itemHeight) + 5;
+}
+
 // Items drawn as text at the item's top-left corner, so that a text fitted to the list's
 // client width less 2 pixels is shown whole. The grouped list writes each text in its group's
 // colour, the other list in the palette's text colour.
@@ -40,15 +48,29 @@ public:
         painter->save();
         painter->fillRect(option.rect, option.palette.brush(
                                            group, selected ? QPalette::Highlight : QPalette::Base));
+        const QColor background =
+            option.palette.color(group, selected ? QPalette::Highlight : QPalette::Base);
+        const QColor plainText =
+            option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text);
+        QRect textRect = option.rect;
         if (groupColours_) {
+            // A mark in the group's own colour, outlined so that it shows on any background,
+            // and the text in the same hue made legible on this background.
             const int number = std::max(index.data(GroupRole).toInt(), 0);
-            painter->setPen(GroupColours()[static_cast<size_t>(number % GroupColourCount)]);
+            const QColor colour = GroupColours()[static_cast<size_t>(number % GroupColourCount)];
+            const int side = MarkSide(option.rect.height());
+            const QRect mark(option.rect.left() + 2,
+                             option.rect.top() + (option.rect.height() - side) / 2, side, side);
+            painter->fillRect(mark, colour);
+            painter->setPen(plainText);
+            painter->drawRect(mark.adjusted(0, 0, -1, -1));
+            textRect.setLeft(option.rect.left() + MarkRoom(option.rect.height()));
+            painter->setPen(LegibleOn(colour, background));
         } else {
-            painter->setPen(
-                option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
+            painter->setPen(plainText);
         }
         painter->setFont(option.font);
-        painter->drawText(option.rect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+        painter->drawText(textRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
                           index.data(Qt::DisplayRole).toString());
         if (option.state & QStyle::State_HasFocus) {
             QStyleOptionFocusRect focus;
@@ -97,26 +119,27 @@ TTrackGrouping::TTrackGrouping(std::vector<FileData*> files, const Options& opti
     setWindowTitle(QStringLiteral("Track Grouping"));
     UseFrameWithoutButtons(this);
 
-    ungrouped_box = new QGroupBox(QStringLiteral("Files Not Yet Grouped "), this);
+    ungrouped_box = new QGroupBox(QStringLiteral("Files &Not Yet Grouped "), this);
     ungrouped_box->setObjectName(QStringLiteral("ungrouped_box"));
     this->files = FileList(ungrouped_box, "files", false);
-    groupbtn = new QPushButton(QStringLiteral("Group Selected Files Together"), ungrouped_box);
+    groupbtn = new QPushButton(QStringLiteral("&Group Selected Files Together"), ungrouped_box);
     groupbtn->setObjectName(QStringLiteral("groupbtn"));
 
-    grouped_box = new QGroupBox(QStringLiteral("Files Already Grouped "), this);
+    grouped_box = new QGroupBox(QStringLiteral("Files &Already Grouped "), this);
     grouped_box->setObjectName(QStringLiteral("grouped_box"));
     groupedfiles = FileList(grouped_box, "groupedfiles", true);
-    ungroupbtn = new QPushButton(QStringLiteral("Remove from Group"), grouped_box);
+    ungroupbtn = new QPushButton(QStringLiteral("&Remove from Group"), grouped_box);
     ungroupbtn->setObjectName(QStringLiteral("ungroupbtn"));
-    movelabel = new QLabel(QStringLiteral("Move to Group:"), grouped_box);
+    movelabel = new QLabel(QStringLiteral("&Move to Group:"), grouped_box);
     movelabel->setObjectName(QStringLiteral("movelabel"));
     groups = new QComboBox(grouped_box);
     groups->setObjectName(QStringLiteral("groups"));
     groups->setEditable(false);
     groups->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     groups->setMinimumContentsLength(4);
+    movelabel->setBuddy(groups);
 
-    donebtn = new QPushButton(QStringLiteral("Done"), this);
+    donebtn = new QPushButton(QStringLiteral("&Done"), this);
     donebtn->setObjectName(QStringLiteral("donebtn"));
     donebtn->setDefault(true);
 
@@ -135,15 +158,15 @@ TTrackGrouping::TTrackGrouping(std::vector<FileData*> files, const Options& opti
     const int frameHeight = CaptionRoom() + 12 + groupbtn->sizeHint().height() + 3 * ItemHeight;
     const int minimumHeight = 2 * frameHeight + donebtn->sizeHint().height() + 24;
     setMinimumSize(minimumWidth, minimumHeight);
-    resize(std::max<int>(Placement.grpwidth, minimumWidth),
-           std::max<int>(Placement.grpheight, minimumHeight));
-    // Bounds saved on a screen that is no longer there would leave Done out of reach.
-    const QPoint grip(Placement.grpleft + 40, Placement.grptop + 10);
-    if (QGuiApplication::screenAt(grip) != nullptr) {
-        move(Placement.grpleft, Placement.grptop);
-    } else {
-        CentreOnScreen(this);
-    }
+    // Bounds saved on a screen that is no longer there, or larger than this one, would leave
+    // Done out of reach: they are brought onto the screen.
+    const QMargins frame = FrameMargins(this);
+    const QSize saved(std::max<int>(Placement.grpwidth, minimumWidth),
+                      std::max<int>(Placement.grpheight, minimumHeight));
+    const QRect onScreen =
+        BoundsOnScreen(QRect(QPoint(Placement.grpleft, Placement.grptop), saved.grownBy(frame)));
+    resize(onScreen.size().shrunkBy(frame).expandedTo(minimumSize()));
+    move(onScreen.topLeft());
     RefillLists();
 }
 
@@ -203,6 +226,9 @@ void TTrackGrouping::FitItems(QListWidget* list) const {
     int width = client.width();
     if (list->count() * list->sizeHintForRow(0) > client.height()) {
         width -= list->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, list);
+    }
+    if (list == groupedfiles) {
+        width -= MarkRoom(list->sizeHintForRow(0));
     }
     const QFontMetrics metrics = list->fontMetrics();
     for (int row = 0; row < list->count(); ++row) {

@@ -2,6 +2,7 @@
 
 #include <QHeaderView>
 #include <QPainter>
+#include <QResizeEvent>
 #include <QStyledItemDelegate>
 
 #include <cmath>
@@ -28,20 +29,31 @@ public:
         const auto& drawing = grid_->Drawing();
         const bool source = index.column() == FileGrid::SourceLoudnessColumn;
         const auto& shown = source ? drawing.sourceShown : drawing.resultShown;
-        if (!shown || !shown() || !drawing.text) {
+        // A file added since the last run has no value yet: a "0" would pass it off as silent.
+        if (!shown || !shown() || !drawing.text || !FileGrid::Measured(*file, index.column())) {
             return;
         }
         const double value = source ? file->ScanLoudness : file->Loudness;
         const QRect cell = option.rect;
         const int bar = grid_->BarWidth(cell.width(), value);
         painter->save();
-        if (bar > 0) {
-            painter->fillRect(QRect(cell.left(), cell.top() + 1, bar, cell.height() - 2),
-                              GroupColour(file->GroupNumber));
-        }
         const bool selected = option.state.testFlag(QStyle::State_Selected);
-        painter->setPen(
-            option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
+        const QColor textColour =
+            option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text);
+        if (bar > 0) {
+            const QRect barRect(cell.left(), cell.top() + 1, bar, cell.height() - 2);
+            const QColor colour = GroupColour(file->GroupNumber);
+            painter->fillRect(barRect, colour);
+            // A bar that hardly stands out from the selection or a dark background gets an
+            // outline in the text colour; its own colour stays the group's.
+            const QColor background =
+                option.palette.color(selected ? QPalette::Highlight : QPalette::Base);
+            if (ContrastRatio(colour, background) < 3.0) {
+                painter->setPen(textColour);
+                painter->drawRect(barRect.adjusted(0, 0, -1, -1));
+            }
+        }
+        painter->setPen(textColour);
         painter->setFont(option.font);
         const QRect textRect(cell.left() + bar, cell.top() + 2, cell.width() - bar,
                              cell.height() - 2);
@@ -78,6 +90,8 @@ FileGrid::FileGrid(QWidget* parent) : QTableWidget(1, ColumnCount, parent) {
     setTextElideMode(Qt::ElideNone);
     setWordWrap(false);
     setShowGrid(true);
+    // Tab moves on to the other controls instead of walking the cells.
+    setTabKeyNavigation(false);
     setItemDelegateForColumn(SourceLoudnessColumn, new LoudnessDelegate(this));
     setItemDelegateForColumn(ResultLoudnessColumn, new LoudnessDelegate(this));
     records_.resize(1);
@@ -156,6 +170,25 @@ void FileGrid::SetCellText(int row, int column, const QString& text) {
     } else {
         cell->setText(text);
     }
+}
+
+bool FileGrid::Measured(const FileData& file, int column) {
+    if (column == SourceLoudnessColumn) {
+        // A scan that ran to its end leaves a peak, or marks the file as silent.
+        return file.Peak != 0 || file.Ignored;
+    }
+    return file.Normalised;
+}
+
+bool FileGrid::viewportEvent(QEvent* event) {
+    const bool handled = QTableWidget::viewportEvent(event);
+    if (event->type() == QEvent::Resize) {
+        const auto* resize = static_cast<QResizeEvent*>(event);
+        if (resize->size().width() != resize->oldSize().width()) {
+            emit viewportWidthChanged();
+        }
+    }
+    return handled;
 }
 
 int FileGrid::BarWidth(int cellWidth, double value) const {

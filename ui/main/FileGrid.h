@@ -60,6 +60,17 @@ public:
     // Width of the bar drawn in a loudness cell of this width for this value.
     int BarWidth(int cellWidth, double value) const;
 
+    // Whether a loudness column has a measured value of the file to show: the source's once
+    // it has been scanned, the result's once it has been written.
+    static bool Measured(const FileData& file, int column);
+
+signals:
+    // The room for the cells has become wider or narrower.
+    void viewportWidthChanged();
+
+protected:
+    bool viewportEvent(QEvent* event) override;
+
 private:
     std::vector<std::unique_ptr<FileData>> records_;  // one entry per row
     LoudnessDrawing drawing_;

@@ -4,9 +4,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QPushButton>
-#include <QTextBrowser>
 #include <QTextStream>
 
+#include "dialogs/THelpViewer.h"
 #include "main/TBalanceVolumes.h"
 
 namespace tralux {
@@ -77,9 +77,10 @@ bool CheckHelpOpens(TBalanceVolumes& window, UnattendedServices& services, QText
         out << "help: cannot read " << page << "\n";
         return false;
     }
-    QTextBrowser browser;
-    browser.setSource(address);
-    const QString title = browser.documentTitle();
+    // The program's own help window, as the Help button shows it to a user.
+    THelpViewer viewer;
+    viewer.ShowPage(address);
+    const QString title = viewer.browser->documentTitle();
     if (title.isEmpty()) {
         out << "help: " << page << " shows no HTML page\n";
         return false;

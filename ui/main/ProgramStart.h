@@ -47,7 +47,7 @@ public:
                        WindowPlacement&) override {
         return false;
     }
-    void OpenUrl(const QUrl& url) override { lastUrl = url; }
+    void ShowHelpPage(QWidget*, const QUrl& page) override { lastUrl = page; }
 
     QUrl lastUrl;
 };

@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QTimer>
 #include <QUrl>
 
@@ -67,7 +68,8 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const QString& captio
                         const char* hint) {
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(QString::fromLatin1(name));
-    button->setAutoDefault(false);
+    // Enter presses a focused button, as Space does.
+    button->setAutoDefault(true);
     if (hint != nullptr) {
         SetHint(button, hint);
     }
@@ -90,9 +92,7 @@ QLabel* MakeLabel(QWidget* parent, const char* name, const QString& caption) {
 
 // The caption width of a button plus its margins, in the given font.
 int ButtonWidth(const QPushButton* button, const QFont& font) {
-    QString shown = button->text();
-    shown.replace(QStringLiteral("&&"), QStringLiteral("&"));
-    return QFontMetrics(font).horizontalAdvance(shown) + 14;
+    return QFontMetrics(font).horizontalAdvance(ShownCaption(button->text())) + 14;
 }
 
 }  // namespace
@@ -132,7 +132,7 @@ TBalanceVolumes::~TBalanceVolumes() {
 void TBalanceVolumes::BuildControls() {
     setObjectName(QStringLiteral("BalanceVolumes"));
 
-    selfilegroup = new QGroupBox(QStringLiteral("Selected Files "), this);
+    selfilegroup = new QGroupBox(QStringLiteral("Selected &Files "), this);
     selfilegroup->setObjectName(QStringLiteral("selfilegroup"));
 
     filegrid = new FileGrid(selfilegroup);
@@ -156,6 +156,7 @@ void TBalanceVolumes::BuildControls() {
         }
     });
     connect(filegrid, &QWidget::customContextMenuRequested, this, &TBalanceVolumes::ShowGridMenu);
+    connect(filegrid, &FileGrid::viewportWidthChanged, this, &TBalanceVolumes::FitColumns);
 
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
@@ -163,41 +164,41 @@ void TBalanceVolumes::BuildControls() {
     SavetoFile1->setObjectName(QStringLiteral("SavetoFile1"));
     connect(SavetoFile1, &QAction::triggered, this, &TBalanceVolumes::SavetoFile1Click);
 
-    addfilesbtn = MakeButton(selfilegroup, "addfilesbtn", QStringLiteral("Add Files..."),
+    addfilesbtn = MakeButton(selfilegroup, "addfilesbtn", QStringLiteral("&Add Files..."),
                              "add files to the selection list");
-    preparebtn = MakeButton(selfilegroup, "preparebtn", QStringLiteral("Prepare"),
+    preparebtn = MakeButton(selfilegroup, "preparebtn", QStringLiteral("&Prepare"),
                             "normalise all the selected files");
     balancebtn =
-        MakeButton(selfilegroup, "balancebtn", QStringLiteral("Balance"),
+        MakeButton(selfilegroup, "balancebtn", QStringLiteral("&Balance"),
                    "equalise the loudness of the selected files to that of the reference level");
-    prepbalbtn = MakeButton(selfilegroup, "prepbalbtn", QStringLiteral("Prepare && Balance"),
+    prepbalbtn = MakeButton(selfilegroup, "prepbalbtn", QStringLiteral("P&repare && Balance"),
                             "normalise then equalise the loudness of the selected files in one go");
-    cancelbtn = MakeButton(selfilegroup, "cancelbtn", QStringLiteral("Cancel"),
+    cancelbtn = MakeButton(selfilegroup, "cancelbtn", QStringLiteral("&Cancel"),
                            "cancel the current operation");
-    remselbtn = MakeButton(selfilegroup, "remselbtn", QStringLiteral("Remove"),
+    remselbtn = MakeButton(selfilegroup, "remselbtn", QStringLiteral("Re&move"),
                            "remove the highlighted file from the list of selected files");
-    remallbtn = MakeButton(selfilegroup, "remallbtn", QStringLiteral("Remove All"),
+    remallbtn = MakeButton(selfilegroup, "remallbtn", QStringLiteral("Remove A&ll"),
                            "clear the list of selected files");
-    addpresetbtn = MakeButton(selfilegroup, "addpresetbtn", QStringLiteral("Add Preset"),
+    addpresetbtn = MakeButton(selfilegroup, "addpresetbtn", QStringLiteral("Add Pr&eset"),
                               "add the loudness of the highlighted file as a new preset");
-    delpresetbtn = MakeButton(selfilegroup, "delpresetbtn", QStringLiteral("Delete Preset"),
+    delpresetbtn = MakeButton(selfilegroup, "delpresetbtn", QStringLiteral("&Delete Preset"),
                               "remove the currently selected preset");
-    groupingbtn = MakeButton(selfilegroup, "groupingbtn", QStringLiteral("Grouping..."),
+    groupingbtn = MakeButton(selfilegroup, "groupingbtn", QStringLiteral("&Grouping..."),
                              "correlate groups of files together");
 
     reflevelgroup = new QGroupBox(QStringLiteral("Reference Level "), selfilegroup);
     reflevelgroup->setObjectName(QStringLiteral("reflevelgroup"));
     SetHint(reflevelgroup, "specifies the target loudness for balancing");
     quietestbtn =
-        MakeRadio(reflevelgroup, "quietestbtn", QStringLiteral("Greatest Dynamic Range"),
+        MakeRadio(reflevelgroup, "quietestbtn", QStringLiteral("Greatest D&ynamic Range"),
                   "the target loudness will be that of the quietest file (after normalising)");
     loudestbtn =
-        MakeRadio(reflevelgroup, "loudestbtn", QStringLiteral("Smallest Dynamic Range"),
+        MakeRadio(reflevelgroup, "loudestbtn", QStringLiteral("&Smallest Dynamic Range"),
                   "the target loudness will be that of the loudest file (after normalising)");
     selectedbtn =
-        MakeRadio(reflevelgroup, "selectedbtn", QStringLiteral("Highlighted File"),
+        MakeRadio(reflevelgroup, "selectedbtn", QStringLiteral("H&ighlighted File"),
                   "the target loudness will be that of the highlighted file (after normalising)");
-    presetbtn = MakeRadio(reflevelgroup, "presetbtn", QStringLiteral("Preset:"),
+    presetbtn = MakeRadio(reflevelgroup, "presetbtn", QStringLiteral("Prese&t:"),
                           "the target loudness will be a preset from the drop-down list");
     presetbox = new QComboBox(reflevelgroup);
     presetbox->setObjectName(QStringLiteral("presetbox"));
@@ -216,10 +217,10 @@ void TBalanceVolumes::BuildControls() {
     onefilegauge->setRange(0, 100);
     eta_value = MakeLabel(progressgroup, "eta_value", QStringLiteral("Time Remaining"));
 
-    advancedbtn = MakeButton(this, "advancedbtn", QStringLiteral("Advanced Options..."),
+    advancedbtn = MakeButton(this, "advancedbtn", QStringLiteral("Ad&vanced Options..."),
                              "configure detailed behaviour");
-    helpbtn = MakeButton(this, "helpbtn", QStringLiteral("Help"), "invoke online help");
-    exitbtn = MakeButton(this, "exitbtn", QStringLiteral("Exit"), "shut down the program");
+    helpbtn = MakeButton(this, "helpbtn", QStringLiteral("&Help"), "invoke online help");
+    exitbtn = MakeButton(this, "exitbtn", QStringLiteral("E&xit"), "shut down the program");
 
     connect(addfilesbtn, &QPushButton::clicked, this, &TBalanceVolumes::addfilesbtnClick);
     connect(preparebtn, &QPushButton::clicked, this, &TBalanceVolumes::preparebtnClick);
@@ -239,6 +240,18 @@ void TBalanceVolumes::BuildControls() {
     }
     connect(presetbtn, &QRadioButton::clicked, this, &TBalanceVolumes::presetbtnClick);
     connect(presetbox, &QComboBox::activated, this, &TBalanceVolumes::presetboxChange);
+
+    // Keys for the everyday commands. Each presses its button, so it does nothing while the
+    // button is disabled (Escape cancels only while a run is going).
+    const auto pressedBy = [this](const QKeySequence& keys, QPushButton* button) {
+        auto* shortcut = new QShortcut(keys, this);
+        connect(shortcut, &QShortcut::activated, button, &QPushButton::click);
+    };
+    pressedBy(QKeySequence(Qt::CTRL | Qt::Key_O), addfilesbtn);
+    pressedBy(QKeySequence(Qt::Key_Delete), remselbtn);
+    pressedBy(QKeySequence(Qt::Key_Escape), cancelbtn);
+    pressedBy(QKeySequence(Qt::Key_F1), helpbtn);
+    pressedBy(QKeySequence(Qt::CTRL | Qt::Key_Q), exitbtn);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -248,7 +261,7 @@ void TBalanceVolumes::LoadSettingsNow() {
     SettingsWindowState state;
     LoadSettings(
         settingsPath_, options_, placement_, presets_, state,
-        [this](const std::string& message) { prompts_.Warning(this, Qt8(message)); },
+        [this](const std::string& message) { startWarnings_.append(Qt8(message)); },
         decimalSeparator_);
     FillPresetBox(QString());
     CheckReference(state.defaultreflevel);
@@ -260,8 +273,14 @@ void TBalanceVolumes::LoadSettingsNow() {
 }
 
 void TBalanceVolumes::ApplyPlacement() {
-    move(placement_.mainleft, placement_.maintop);
-    resize(placement_.mainwidth, placement_.mainheight);
+    // The saved left and top are those of the frame; bounds saved on a screen that is gone, or
+    // larger than this one (another scale factor), are brought onto the screen.
+    const QMargins frame = FrameMargins(this);
+    const QRect saved(placement_.mainleft, placement_.maintop, placement_.mainwidth,
+                      placement_.mainheight);
+    const QRect onScreen = BoundsOnScreen(QRect(saved.topLeft(), saved.size().grownBy(frame)));
+    move(onScreen.topLeft());
+    resize(onScreen.size().shrunkBy(frame));
     if (placement_.winstate == 2) {
         setWindowState(Qt::WindowMaximized);
     } else if (placement_.winstate == 1) {
@@ -307,8 +326,14 @@ int32_t TBalanceVolumes::CheckedReference() const {
 }
 
 bool TBalanceVolumes::SaveSettingsNow() {
-    const bool normal = !(isMaximized() || isMinimized());
-    const QRect bounds = normal ? QRect(x(), y(), width(), height()) : normalGeometry();
+    const bool normal = !(isMaximized() || isMinimized() || isFullScreen());
+    // Maximised or minimised, the window's place is the one it returns to; its frame stands
+    // where the frame stood when it was last shown normally.
+    const QPoint frameOffset =
+        normalFrameOffset_.isNull() ? geometry().topLeft() - pos() : normalFrameOffset_;
+    const QRect bounds =
+        normal ? QRect(x(), y(), width(), height())
+               : QRect(normalGeometry().topLeft() - frameOffset, normalGeometry().size());
     placement_.winstate = isMaximized() ? 2 : (isMinimized() ? 1 : 0);
     placement_.mainleft = bounds.x();
     placement_.maintop = bounds.y();
@@ -345,23 +370,12 @@ void TBalanceVolumes::LayOut() {
                               clientHeight - progressHeight - buttonHeight - 18);
     const QRect inner = selfilegroup->contentsRect();
 
-    // The button row along the bottom of the "Selected Files " box. The ten captions are
-    // set a little smaller when the box is too narrow for them, rather than cut off.
+    // The button row along the bottom of the "Selected Files " box, in the font of the
+    // buttons below it.
     QPushButton* const row[] = {addfilesbtn, preparebtn, balancebtn,   prepbalbtn,   cancelbtn,
                                 remselbtn,   remallbtn,  addpresetbtn, delpresetbtn, groupingbtn};
-    QFont rowFont = font();
-    const double fullSize = rowFont.pointSizeF() > 0 ? rowFont.pointSizeF() : 9.0;
-    for (double size = fullSize;; size -= 0.5) {
-        rowFont.setPointSizeF(size);
-        int needed = 6 * (static_cast<int>(std::size(row)) - 1);
-        for (const QPushButton* button : row) {
-            needed += ButtonWidth(button, rowFont);
-        }
-        if (needed <= selfilegroup->width() - 12 || size <= fullSize * 0.75) {
-            break;
-        }
-    }
-    // Still too narrow: the buttons wrap onto more lines, the last one along the bottom.
+    const QFont rowFont = advancedbtn->font();
+    // Too narrow for one line: the buttons wrap onto more lines, the last one along the bottom.
     std::vector<QPoint> places;
     int line = 0;
     int left = 6;
@@ -378,9 +392,6 @@ void TBalanceVolumes::LayOut() {
     const int buttonTop = lastTop - line * (buttonHeight + 6);
     for (size_t i = 0; i < places.size(); ++i) {
         QPushButton* button = row[i];
-        if (button->font() != rowFont) {
-            button->setFont(rowFont);
-        }
         button->setGeometry(places[i].x(), buttonTop + places[i].y() * (buttonHeight + 6),
                             ButtonWidth(button, rowFont), buttonHeight);
     }
@@ -420,17 +431,7 @@ void TBalanceVolumes::LayOut() {
     filegrid->setGeometry(6, gridTop, inner.width() - 12, std::max(gridHeight, 0));
     filegrid->verticalHeader()->setMinimumSectionSize(1);
     filegrid->verticalHeader()->setDefaultSectionSize(rowHeight);
-    int gridInner = filegrid->width() - 2 * filegrid->frameWidth();
-    if (filegrid->verticalScrollBar()->isVisible()) {
-        gridInner -= filegrid->verticalScrollBar()->width();
-    }
-    const int unit = std::max(gridInner, 0) / 13;
-    filegrid->setColumnWidth(FileGrid::SourceColumn, 4 * unit);
-    filegrid->setColumnWidth(FileGrid::SourceLoudnessColumn, 2 * unit);
-    filegrid->setColumnWidth(FileGrid::ResultColumn, 4 * unit);
-    filegrid->setColumnWidth(FileGrid::ResultLoudnessColumn, 2 * unit);
-    filegrid->setColumnWidth(FileGrid::GroupColumn, std::max(gridInner - 12 * unit - 4, 0));
-    RefreshAllNames();
+    FitColumns();
 
     const int progressTop = clientHeight - progressHeight - buttonHeight - 12;
     progressgroup->setGeometry(6, progressTop, clientWidth - 12, progressHeight);
@@ -460,14 +461,68 @@ void TBalanceVolumes::LayOut() {
     exitbtn->setGeometry(clientWidth - 6 - exitWidth, bottomTop, exitWidth, buttonHeight);
 }
 
+void TBalanceVolumes::FitColumns() {
+    int gridInner = filegrid->width() - 2 * filegrid->frameWidth();
+    if (filegrid->verticalScrollBar()->isVisibleTo(filegrid)) {
+        gridInner -= filegrid->verticalScrollBar()->width();
+    }
+    gridInner = std::max(gridInner, 0);
+    const int unit = gridInner / 13;
+    int widths[FileGrid::ColumnCount] = {4 * unit, 2 * unit, 4 * unit, 2 * unit,
+                                         std::max(gridInner - 12 * unit - 4, 0)};
+    // A loudness header that would be cut takes its room from the two name columns.
+    const QHeaderView* header = filegrid->horizontalHeader();
+    for (const int column : {FileGrid::SourceLoudnessColumn, FileGrid::ResultLoudnessColumn}) {
+        const int missing = header->sectionSizeHint(column) - widths[column];
+        const int spare = widths[FileGrid::SourceColumn] + widths[FileGrid::ResultColumn] -
+                          2 * header->sectionSizeHint(FileGrid::SourceColumn);
+        const int taken = std::min((missing + 1) / 2, spare / 2);
+        if (taken > 0) {
+            widths[column] += 2 * taken;
+            widths[FileGrid::SourceColumn] -= taken;
+            widths[FileGrid::ResultColumn] -= taken;
+        }
+    }
+    for (int column = 0; column < FileGrid::ColumnCount; ++column) {
+        filegrid->setColumnWidth(column, widths[column]);
+    }
+    RefreshAllNames();
+}
+
 void TBalanceVolumes::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
+    RememberNormalFrame();
     LayOut();
 }
 
 void TBalanceVolumes::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     LayOut();
+    RememberNormalFrame();
+    if (!startWarnings_.isEmpty()) {
+        // Shown over the placed window: a box shown before the window exists makes it early,
+        // and the window then stood a title bar higher than its saved place.
+        QTimer::singleShot(0, this, [this] {
+            const QStringList warnings = startWarnings_;
+            startWarnings_.clear();
+            for (const QString& warning : warnings) {
+                prompts_.Warning(this, warning);
+            }
+        });
+    }
+}
+
+void TBalanceVolumes::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    RememberNormalFrame();
+}
+
+void TBalanceVolumes::RememberNormalFrame() {
+    const QPoint offset = geometry().topLeft() - pos();
+    // Before the desktop has framed the window there is no offset to keep yet.
+    if (isVisible() && windowState() == Qt::WindowNoState && !offset.isNull()) {
+        normalFrameOffset_ = offset;
+    }
 }
 
 // ---------------------------------------------------------------------------------------
@@ -968,7 +1023,7 @@ void TBalanceVolumes::ShowHelp(const QString& topic) {
     if (!topic.isEmpty()) {
         address += QLatin1Char('/') + topic + QStringLiteral(".html");
     }
-    services_.OpenUrl(QUrl::fromLocalFile(address));
+    services_.ShowHelpPage(this, QUrl::fromLocalFile(address));
 }
 
 void TBalanceVolumes::helpbtnClick() {
@@ -1004,6 +1059,7 @@ void TBalanceVolumes::SavetoFile1Click() {
 
 void TBalanceVolumes::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
+    RememberNormalFrame();
     if (event->type() != QEvent::ActivationChange || !isActiveWindow()) {
         return;
     }

@@ -157,6 +157,7 @@ signals:
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -168,6 +169,11 @@ private:
     void LoadSettingsNow();
     void ApplyPlacement();
     void LayOut();
+    // Column widths from the grid's inner width, whenever it changes (the vertical scroll bar
+    // coming or going changes it too); then the names are fitted anew.
+    void FitColumns();
+    // Keeps the frame's offset from the client area while the window is shown normally.
+    void RememberNormalFrame();
     void OfferHint();
     void CheckReference(int32_t defaultreflevel);
     int32_t CheckedReference() const;
@@ -206,6 +212,8 @@ private:
     bool hintShowing_ = false;
     bool skipNextActivation_ = false;
     bool hintPending_ = false;
+    QStringList startWarnings_;  // from loading the settings; shown once the window is
+    QPoint normalFrameOffset_;
 };
 
 }  // namespace tralux

@@ -1,10 +1,10 @@
 #include "WindowServices.h"
 
-#include <QDesktopServices>
 #include <QLineEdit>
 #include <QUrl>
 
 #include "dialogs/TAdvanced.h"
+#include "dialogs/THelpViewer.h"
 #include "dialogs/TPromptDlg.h"
 #include "dialogs/TStartHint.h"
 #include "dialogs/TTrackGrouping.h"
@@ -38,8 +38,14 @@ bool QtWindowServices::TrackGrouping(QWidget* parent, const std::vector<FileData
     return dialog.Changed();
 }
 
-void QtWindowServices::OpenUrl(const QUrl& url) {
-    QDesktopServices::openUrl(url);
+void QtWindowServices::ShowHelpPage(QWidget* parent, const QUrl& page) {
+    if (helpViewer_ == nullptr) {
+        helpViewer_ = new THelpViewer(parent);
+    }
+    helpViewer_->ShowPage(page);
+    helpViewer_->show();
+    helpViewer_->raise();
+    helpViewer_->activateWindow();
 }
 
 }  // namespace tralux

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QPointer>
 #include <QString>
 
 #include <optional>
@@ -11,6 +12,7 @@ class QWidget;
 namespace tralux {
 
 class FileData;
+class THelpViewer;
 struct Options;
 struct WindowPlacement;
 
@@ -33,8 +35,8 @@ public:
     // grp* bounds of placement; true when any group number was edited.
     virtual bool TrackGrouping(QWidget* parent, const std::vector<FileData*>& files,
                                const Options& options, WindowPlacement& placement) = 0;
-    // Hands an address to the desktop's viewer; the answer is ignored.
-    virtual void OpenUrl(const QUrl& url) = 0;
+    // Shows a help page (a local file address) in the program's help window.
+    virtual void ShowHelpPage(QWidget* parent, const QUrl& page) = 0;
 };
 
 class Prompts;
@@ -50,10 +52,12 @@ public:
     bool AdvancedOptions(QWidget* parent, Options& options) override;
     bool TrackGrouping(QWidget* parent, const std::vector<FileData*>& files, const Options& options,
                        WindowPlacement& placement) override;
-    void OpenUrl(const QUrl& url) override;
+    void ShowHelpPage(QWidget* parent, const QUrl& page) override;
 
 private:
     Prompts& prompts_;
+    // One help window, reused; it closes with its parent, the main window.
+    QPointer<THelpViewer> helpViewer_;
 };
 
 }  // namespace tralux

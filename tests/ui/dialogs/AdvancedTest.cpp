@@ -1,4 +1,6 @@
+#include "DialogFrame.h"
 #include "FakePrompts.h"
+#include "Mnemonics.h"
 #include "TAdvanced.h"
 #include "UpDown.h"
 
@@ -54,6 +56,7 @@ private slots:
     void unknownStoredUnitIsKept();
     void browsePicksOtherFolder();
     void everyHintStaysFourSeconds();
+    void keyboardStepsTheValuesAndReachesEveryControl();
 };
 
 void AdvancedTest::normLevelSteps_data() {
@@ -359,10 +362,44 @@ void AdvancedTest::everyHintStaysFourSeconds() {
     }
     QVERIFY(withHint >= 18);
     QCOMPARE(dialog.findChild<QCheckBox*>("addextension")->toolTip(),
-             QStringLiteral("if set, and extra part will be added to the output filename"));
-    QCOMPARE(dialog.findChild<QLabel*>("Label3")->text(),
+             QStringLiteral("if set, an extra part will be added to the output filename"));
+    QCOMPARE(tralux::ShownCaption(dialog.findChild<QLabel*>("Label3")->text()),
              QStringLiteral("Warn if Compression Exceeds:"));
     QCOMPARE(dialog.findChild<QGroupBox*>("loudness")->title(), QStringLiteral("Loudness Units "));
+}
+
+void AdvancedTest::keyboardStepsTheValuesAndReachesEveryControl() {
+    Options options;
+    options.loudnessunits = 2;
+    options.maxcompfactor = 3.0;
+    options.warncompfactor = 2.5;
+    options.normaliselevel = 30000;
+    FakePrompts prompts;
+    TAdvanced dialog(options, prompts);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QCOMPARE(tralux::test::MnemonicProblems(dialog), QStringList());
+    // The mnemonic of a value's label puts the focus on its box; Up and Down step it.
+    QTest::keyClick(&dialog, Qt::Key_M, Qt::AltModifier);
+    QCOMPARE(QApplication::focusWidget(), dialog.maxcomp);
+    QTest::keyClick(dialog.maxcomp, Qt::Key_Down);
+    QCOMPARE(options.maxcompfactor, 2.9);
+    QCOMPARE(dialog.maxcomp->text(), QStringLiteral("2.9"));
+    QTest::keyClick(&dialog, Qt::Key_X, Qt::AltModifier);
+    QCOMPARE(QApplication::focusWidget(), dialog.warncomp);
+    QTest::keyClick(dialog.warncomp, Qt::Key_Up);
+    QCOMPARE(options.warncompfactor, 2.6);
+    // The final level's box is reached with Tab from its check box.
+    dialog.finalnormto->setFocus();
+    QTest::keyClick(dialog.finalnormto, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), dialog.normlevel);
+    QTest::keyClick(dialog.normlevel, Qt::Key_Up);
+    QCOMPARE(int(options.normaliselevel), 30500);
+    QCOMPARE(dialog.normlevel->text(), QStringLiteral("30500"));
+    // Other keys leave the value alone, and the box stays read-only.
+    QTest::keyClicks(dialog.normlevel, QStringLiteral("12"));
+    QCOMPARE(int(options.normaliselevel), 30500);
+    QCOMPARE(dialog.normlevel->text(), QStringLiteral("30500"));
 }
 
 QTEST_MAIN(AdvancedTest)

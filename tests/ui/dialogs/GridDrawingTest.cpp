@@ -5,6 +5,8 @@
 #include <QFontMetrics>
 #include <QTest>
 
+#include <cmath>
+
 using tralux::FitText;
 
 class GridDrawingTest : public QObject {
@@ -15,6 +17,8 @@ private slots:
     void fitTextShortensAtEitherEnd();
     void fitTextKeepsWholeCharacters();
     void groupColoursWrapAtFifteen();
+    void legibleColours_data();
+    void legibleColours();
 };
 
 void GridDrawingTest::fitTextShortensAtEitherEnd_data() {
@@ -103,6 +107,32 @@ void GridDrawingTest::groupColoursWrapAtFifteen() {
     QCOMPARE(tralux::GroupColour(-1), QColor(255, 0, 0));
     QCOMPARE(tralux::GroupColour(-17), QColor(255, 0, 0));
     QCOMPARE(tralux::GroupColour(0), QColor(255, 0, 0));
+}
+
+void GridDrawingTest::legibleColours_data() {
+    QTest::addColumn<QColor>("background");
+    QTest::newRow("light base") << QColor(255, 255, 255);
+    QTest::newRow("light selection") << QColor(48, 140, 198);
+    QTest::newRow("dark base") << QColor(42, 42, 42);
+    QTest::newRow("dark selection") << QColor(42, 130, 218);
+}
+
+void GridDrawingTest::legibleColours() {
+    QFETCH(QColor, background);
+    for (const QColor& colour : tralux::GroupColours()) {
+        const QColor legible = tralux::LegibleOn(colour, background);
+        QVERIFY2(
+            tralux::ContrastRatio(legible, background) >= tralux::LegibleContrast,
+            qPrintable(colour.name() + " on " + background.name() + " gives " + legible.name()));
+        // Still the group's colour to the eye: the hue is kept.
+        if (colour.hslSaturation() > 0 && legible.hslSaturation() > 0) {
+            QVERIFY(std::abs(legible.hslHue() - colour.hslHue()) <= 2);
+        }
+        if (tralux::ContrastRatio(colour, background) >= tralux::LegibleContrast) {
+            QCOMPARE(legible, colour);  // a colour that reads well is left alone
+        }
+    }
+    QCOMPARE(tralux::ContrastRatio(Qt::black, Qt::white), 21.0);
 }
 
 QTEST_MAIN(GridDrawingTest)

@@ -1,3 +1,5 @@
+#include "DialogFrame.h"
+#include "Mnemonics.h"
 #include "TPromptDlg.h"
 #include "TStartHint.h"
 
@@ -8,8 +10,10 @@
 #include <QTest>
 #include <QTimer>
 
+using tralux::ShownCaption;
 using tralux::TPromptDlg;
 using tralux::TStartHint;
+using tralux::test::MnemonicProblems;
 
 class SmallDialogsTest : public QObject {
     Q_OBJECT
@@ -40,11 +44,12 @@ void SmallDialogsTest::hintShowsItsTexts() {
     QCOMPARE(hint.findChild<QLabel*>("Label1")->text(),
              QStringLiteral("To add WAV files to be balanced, drag and drop them"));
     QCOMPARE(hint.findChild<QLabel*>("Label2")->text(),
-             QStringLiteral("from Windows Explorer or press the Add Files button"));
-    QCOMPARE(hint.findChild<QCheckBox*>("nohint")->text(),
+             QStringLiteral("from your file manager or press the Add Files button"));
+    QCOMPARE(ShownCaption(hint.findChild<QCheckBox*>("nohint")->text()),
              QStringLiteral("Don't show this hint again"));
     QVERIFY(!hint.nohint->isChecked());
-    QCOMPARE(hint.findChild<QPushButton*>("Button1")->text(), QStringLiteral("OK"));
+    QCOMPARE(ShownCaption(hint.findChild<QPushButton*>("Button1")->text()), QStringLiteral("OK"));
+    QCOMPARE(MnemonicProblems(hint), QStringList());
     QVERIFY(hint.Button1->isDefault());
     QVERIFY(!(hint.windowFlags() & Qt::WindowCloseButtonHint));
 }
@@ -84,8 +89,10 @@ void SmallDialogsTest::promptShowsTheQuestionAsTitle() {
     prompt.SetPrompt(QStringLiteral("Supply a Name for the Preset"), QStringLiteral("Loud"));
     QCOMPARE(prompt.windowTitle(), QStringLiteral("Supply a Name for the Preset"));
     QCOMPARE(prompt.findChild<QLineEdit*>("reply")->text(), QStringLiteral("Loud"));
-    QCOMPARE(prompt.findChild<QPushButton*>("okbtn")->text(), QStringLiteral("OK"));
-    QCOMPARE(prompt.findChild<QPushButton*>("cancelbtn")->text(), QStringLiteral("Cancel"));
+    QCOMPARE(ShownCaption(prompt.findChild<QPushButton*>("okbtn")->text()), QStringLiteral("OK"));
+    QCOMPARE(ShownCaption(prompt.findChild<QPushButton*>("cancelbtn")->text()),
+             QStringLiteral("Cancel"));
+    QCOMPARE(MnemonicProblems(prompt), QStringList());
     QVERIFY(prompt.okbtn->isDefault());
 }
 

@@ -1,4 +1,6 @@
+#include "DialogFrame.h"
 #include "GridDrawing.h"
+#include "Mnemonics.h"
 #include "TTrackGrouping.h"
 
 #include <QComboBox>
@@ -8,6 +10,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 
@@ -91,6 +94,9 @@ private slots:
     void longNamesAreFittedToTheList_data();
     void longNamesAreFittedToTheList();
     void groupsDrawnInTheirColours();
+    void everyButtonHasItsOwnMnemonic();
+    void groupTextsStayLegible_data();
+    void groupTextsStayLegible();
 };
 
 void TrackGroupingTest::listsShowFilesByGroup() {
@@ -284,6 +290,18 @@ void TrackGroupingTest::placementComesFromAndGoesBackToSettings() {
     lost.show();
     QVERIFY(QGuiApplication::screenAt(lost.geometry().center()) != nullptr);
 
+    // Bounds larger than the screen (saved at another scale factor) are brought onto it whole.
+    placement.grpleft = 5000;
+    placement.grptop = 100;
+    placement.grpwidth = 3000;
+    placement.grpheight = 2500;
+    TTrackGrouping oversized(files.Rows(), options, placement);
+    oversized.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&oversized));
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    QVERIFY(screen.contains(oversized.frameGeometry()));
+    QVERIFY(screen.contains(oversized.donebtn->mapToGlobal(oversized.donebtn->rect().center())));
+
     // Bounds too small to lay out in are raised to a usable size.
     placement.grpwidth = 10;
     placement.grpheight = -5;
@@ -295,8 +313,9 @@ void TrackGroupingTest::placementComesFromAndGoesBackToSettings() {
 void TrackGroupingTest::layoutKeepsControlsApart_data() {
     QTest::addColumn<QSize>("size");
     QTest::newRow("default") << QSize(400, 420);
-    QTest::newRow("wide and low") << QSize(900, 300);
-    QTest::newRow("narrow and tall") << QSize(200, 800);
+    // Within the 800 x 600 offscreen screen: larger bounds are brought onto it.
+    QTest::newRow("wide and low") << QSize(780, 300);
+    QTest::newRow("narrow and tall") << QSize(200, 560);
     QTest::newRow("tiny") << QSize(50, 50);
 }
 
@@ -402,6 +421,64 @@ void TrackGroupingTest::groupsDrawnInTheirColours() {
     QVERIFY(!rowHasColour(0, colours[1]));
     QVERIFY(rowHasColour(1, colours[1]));  // group 16, as group 1
     QVERIFY(!rowHasColour(1, colours[0]));
+}
+
+void TrackGroupingTest::groupTextsStayLegible_data() {
+    QTest::addColumn<bool>("dark");
+    QTest::newRow("light palette") << false;
+    QTest::newRow("dark palette") << true;
+}
+
+void TrackGroupingTest::groupTextsStayLegible() {
+    QFETCH(bool, dark);
+    Listing files({2, 3, 2, 3});  // green and maroon, the hardest to read
+    Options options;
+    WindowPlacement placement;
+    TTrackGrouping dialog(files.Rows(), options, placement);
+    QFont font = dialog.groupedfiles->font();
+    font.setStyleStrategy(QFont::NoAntialias);
+    dialog.groupedfiles->setFont(font);
+    if (dark) {
+        QPalette palette = dialog.groupedfiles->palette();
+        palette.setColor(QPalette::Base, QColor(30, 30, 30));
+        palette.setColor(QPalette::Text, QColor(230, 230, 230));
+        palette.setColor(QPalette::Highlight, QColor(42, 130, 218));
+        palette.setColor(QPalette::HighlightedText, Qt::white);
+        dialog.groupedfiles->setPalette(palette);
+    }
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    Select(dialog.groupedfiles, {0, 1});  // the selection behind green and maroon texts
+    const QImage image = dialog.groupedfiles->viewport()->grab().toImage();
+    for (int row = 0; row < 4; ++row) {
+        const QRect rect = dialog.groupedfiles->visualItemRect(dialog.groupedfiles->item(row));
+        const QColor background = image.pixelColor(rect.right() - 1, rect.top());
+        // Every row has text pixels that stand out from its background...
+        int legible = 0;
+        for (int y = rect.top(); y <= rect.bottom(); ++y) {
+            for (int x = rect.left() + rect.height() + 2; x <= rect.right(); ++x) {
+                legible += tralux::ContrastRatio(image.pixelColor(x, y), background) >=
+                                   tralux::LegibleContrast
+                               ? 1
+                               : 0;
+            }
+        }
+        QVERIFY2(legible > 20, qPrintable(QString::number(row)));
+        // ...and its mark keeps the group's own colour.
+        const QColor own = tralux::GroupColours()[row % 2 == 0 ? 2 : 3];
+        QCOMPARE(image.pixelColor(rect.left() + 2 + rect.height() / 2 - 1, rect.center().y()), own);
+    }
+}
+
+void TrackGroupingTest::everyButtonHasItsOwnMnemonic() {
+    Listing files({1, 1, -1});
+    Options options;
+    WindowPlacement placement;
+    TTrackGrouping dialog(files.Rows(), options, placement);
+    QCOMPARE(tralux::test::MnemonicProblems(dialog), QStringList());
+    QCOMPARE(tralux::ShownCaption(dialog.donebtn->text()), QStringLiteral("Done"));
+    QCOMPARE(tralux::ShownCaption(dialog.ungrouped_box->title()),
+             QStringLiteral("Files Not Yet Grouped "));
 }
 
 QTEST_MAIN(TrackGroupingTest)

@@ -22,7 +22,7 @@ public:
     bool advancedResult = false;
     int groupingShown = 0;
     bool groupingResult = false;
-    std::vector<QUrl> urls;
+    std::vector<QUrl> helpPages;
     // Edits applied to the options or the files by the scripted dialogs.
     std::function<void(Options&)> advancedEdit;
     std::function<void(const std::vector<FileData*>&)> groupingEdit;
@@ -58,7 +58,7 @@ public:
         }
         return groupingResult;
     }
-    void OpenUrl(const QUrl& url) override { urls.push_back(url); }
+    void ShowHelpPage(QWidget*, const QUrl& page) override { helpPages.push_back(page); }
 };
 
 }  // namespace tralux::test

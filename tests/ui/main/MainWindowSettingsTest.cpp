@@ -11,8 +11,10 @@
 
 #include "WindowFixture.h"
 #include "dialogs/GridDrawing.h"
+#include "dialogs/THelpViewer.h"
 #include "dialogs/TStartHint.h"
 #include "engine/FileData.h"
+#include "main/WindowServices.h"
 
 using tralux::FileData;
 using tralux::FileGrid;
@@ -61,6 +63,7 @@ private slots:
     void hintIsOfferedEachTimeTheWindowIsActiveAnew();
     void realHintDoesNotComeBackAfterItsOwnOk();
     void helpOpensTheIntroductionPage();
+    void helpShowsInAWindowOfItsOwn();
 
     void settingsWrittenOnClose_data();
     void settingsWrittenOnClose();
@@ -280,9 +283,39 @@ void MainWindowSettingsTest::realHintDoesNotComeBackAfterItsOwnOk() {
 void MainWindowSettingsTest::helpOpensTheIntroductionPage() {
     WindowFixture f;
     f.Click(f.window->helpbtn);
-    QCOMPARE(f.services.urls.size(), size_t{1});
-    QCOMPARE(f.services.urls[0], QUrl::fromLocalFile(f.helpFolder + "/introduction.html"));
+    QCOMPARE(f.services.helpPages.size(), size_t{1});
+    QCOMPARE(f.services.helpPages[0], QUrl::fromLocalFile(f.helpFolder + "/introduction.html"));
     QVERIFY(f.prompts.calls.empty());
+}
+
+void MainWindowSettingsTest::helpShowsInAWindowOfItsOwn() {
+    // The program's own services: no desktop browser takes part.
+    tralux::test::TempDir dir;
+    std::filesystem::create_directories(dir.Path() / "help");
+    const std::string page = "<html><body><h1>Welcome to Tralux</h1></body></html>";
+    tralux::test::WriteFile(dir.File("help/introduction.html"),
+                            std::vector<uint8_t>(page.begin(), page.end()));
+    const std::string settings = "[Options]\ngivehint=0\n";
+    tralux::test::WriteFile(dir.File("tralux.ini"),
+                            std::vector<uint8_t>(settings.begin(), settings.end()));
+    tralux::test::FakePrompts prompts;
+    tralux::QtWindowServices services(prompts);
+    tralux::TBalanceVolumes window(
+        {dir.File("tralux.ini"), QString::fromStdString(dir.File("help")), prompts, services});
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTest::keyClick(&window, Qt::Key_F1);
+    auto* viewer = window.findChild<tralux::THelpViewer*>();
+    QVERIFY(viewer != nullptr);
+    QVERIFY(viewer->isVisible());
+    QVERIFY(viewer->browser->toPlainText().contains(QStringLiteral("Welcome to Tralux")));
+    // Asked again, the same window comes forward.
+    viewer->close();
+    window.helpbtn->click();
+    QCOMPARE(window.findChildren<tralux::THelpViewer*>().size(), 1);
+    QVERIFY(viewer->isVisible());
+    QVERIFY(prompts.calls.empty());
+    window.close();
 }
 
 // ---------------------------------------------------------------------------------------

@@ -3,8 +3,10 @@
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 
 #include <memory>
@@ -38,6 +40,23 @@ public:
         saveFilters = filters;
         saveSuffix = defaultSuffix;
         return FakePrompts::SaveFile(parent, title, filters, defaultSuffix);
+    }
+    // Shows each warning in a real message box, closed at once, as the program's own boxes
+    // are shown: a box can make its parent's native window before that is shown.
+    bool realWarningBoxes = false;
+    void Warning(QWidget* parent, const QString& text) override {
+        FakePrompts::Warning(parent, text);
+        if (realWarningBoxes) {
+            // On a desktop a box for a window not yet shown makes that window's native window
+            // first (offscreen does not): do it here as the desktop would.
+            if (parent != nullptr) {
+                parent->window()->winId();
+            }
+            QMessageBox box(QMessageBox::Warning, QStringLiteral("Warning"), text, QMessageBox::Ok,
+                            parent);
+            QTimer::singleShot(0, &box, &QMessageBox::accept);
+            box.exec();
+        }
     }
     QStringList Texts(Kind kind) const {
         QStringList texts;

@@ -3,21 +3,38 @@
 // Usage: tralux_window_tour <folder for the PNG files>
 #include <QApplication>
 #include <QDir>
+#include <QListWidget>
 #include <QPixmap>
 #include <QPushButton>
+#include <QTest>
 #include <QThread>
+#include <QUrl>
+
+#include <filesystem>
 
 #include "FakePrompts.h"
 #include "FakeServices.h"
 #include "TempDir.h"
 #include "TestWav.h"
 #include "dialogs/TAdvanced.h"
+#include "dialogs/THelpViewer.h"
 #include "dialogs/TTrackGrouping.h"
 #include "engine/FileData.h"
+#include "main/FileGrid.h"
 #include "main/TBalanceVolumes.h"
 #include "settings/Options.h"
 
 using namespace tralux;
+
+namespace {
+
+// Saves a screenshot and says where, so that the run's output lists every picture.
+void Shot(QWidget& widget, const QString& path) {
+    widget.grab().save(path);
+    qInfo("screenshot: %s", qPrintable(path));
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
@@ -29,7 +46,7 @@ int main(int argc, char* argv[]) {
     TBalanceVolumes window({dir.File("tralux.ini"), QString(), prompts, services});
     window.show();
     QApplication::processEvents();
-    window.grab().save(out + "/tour-0-empty.png");
+    Shot(window, out + "/tour-0-empty.png");
 
     const double amplitudes[] = {3000, 9000, 20000, 1500};
     const char* names[] = {"quiet piano.wav", "Loud Drums - Extended Mix.wav", "speech.wav",
@@ -41,7 +58,7 @@ int main(int argc, char* argv[]) {
     }
     window.UpdateEnablement();
     QApplication::processEvents();
-    window.grab().save(out + "/tour-1-listed.png");
+    Shot(window, out + "/tour-1-listed.png");
 
     int passes = 0;
     QObject::connect(&window, &TBalanceVolumes::passStarted, [&](const QString&, const QString&) {
@@ -52,12 +69,12 @@ int main(int argc, char* argv[]) {
         }
         if (passes == 7) {
             QApplication::processEvents();
-            window.grab().save(out + "/tour-2-running.png");
+            Shot(window, out + "/tour-2-running.png");
         }
     });
     window.prepbalbtn->click();
     QApplication::processEvents();
-    window.grab().save(out + "/tour-3-balanced.png");
+    Shot(window, out + "/tour-3-balanced.png");
     // Two files joined in a group, decibels shown, run again.
     services.groupingResult = true;
     services.groupingEdit = [](const std::vector<FileData*>& files) {
@@ -70,26 +87,63 @@ int main(int argc, char* argv[]) {
     window.advancedbtn->click();
     window.prepbalbtn->click();
     QApplication::processEvents();
-    window.grab().save(out + "/tour-3b-grouped-decibels.png");
+    Shot(window, out + "/tour-3b-grouped-decibels.png");
     window.resize(1000, 620);
     QApplication::processEvents();
-    window.grab().save(out + "/tour-4-wide.png");
+    Shot(window, out + "/tour-4-wide.png");
     window.resize(520, 380);
     QApplication::processEvents();
-    window.grab().save(out + "/tour-5-narrow.png");
+    Shot(window, out + "/tour-5-narrow.png");
     // The two main dialogs, over the options and files of the last run.
     Options options = window.CurrentOptions();
     TAdvanced advanced(options, prompts, &window);
     advanced.show();
     QApplication::processEvents();
-    advanced.grab().save(out + "/tour-6-advanced.png");
+    Shot(advanced, out + "/tour-6-advanced.png");
     advanced.hide();
     WindowPlacement placement;
     TTrackGrouping grouping(window.Files(), options, placement, &window);
     grouping.show();
     QApplication::processEvents();
-    grouping.grab().save(out + "/tour-7-grouping.png");
+    Shot(grouping, out + "/tour-7-grouping.png");
     grouping.hide();
+    // A file added after the run: no value and no bar until it is measured.
+    window.resize(700, 500);
+    const std::string late = dir.File("added later.wav");
+    test::WriteWav(late, test::Sine(44100, 5000));
+    window.AddFile(QString::fromStdString(late));
+    window.filegrid->setFocus();
+    QApplication::processEvents();
+    Shot(window, out + "/tour-8-unmeasured.png");
+    // Keyboard: Tab leaves the grid for the buttons; the mnemonics are underlined with Alt.
+    QTest::keyClick(window.filegrid, Qt::Key_Tab);
+    QApplication::processEvents();
+    Shot(window, out + "/tour-9-keyboard-focus.png");
+    // The grouping dialog over a selection, with its colour marks.
+    TTrackGrouping colouredGrouping(window.Files(), window.CurrentOptions(), placement);
+    colouredGrouping.show();
+    QApplication::processEvents();
+    if (colouredGrouping.groupedfiles->count() > 0) {
+        colouredGrouping.groupedfiles->item(0)->setSelected(true);
+    }
+    QApplication::processEvents();
+    Shot(colouredGrouping, out + "/tour-10-grouping-colours.png");
+    colouredGrouping.close();
+    // The help window over a page written here, with a link to a page that is missing.
+    std::filesystem::create_directories(dir.Path() / "help");
+    const std::string page =
+        "<html><body><h1>Tralux</h1><p>Balances the loudness of WAV files.</p>"
+        "<p><a href=\"missing.html\">A page that is not there</a></p></body></html>";
+    test::WriteFile(dir.File("help/introduction.html"),
+                    std::vector<uint8_t>(page.begin(), page.end()));
+    THelpViewer help;
+    help.ShowPage(QUrl::fromLocalFile(QString::fromStdString(dir.File("help/introduction.html"))));
+    help.show();
+    QApplication::processEvents();
+    Shot(help, out + "/tour-11-help.png");
+    help.ShowPage(QUrl::fromLocalFile(QString::fromStdString(dir.File("help/missing.html"))));
+    QApplication::processEvents();
+    Shot(help, out + "/tour-12-help-missing.png");
     for (const auto& call : prompts.calls) {
         qInfo("prompt %d: %s", static_cast<int>(call.kind), qPrintable(call.text));
     }
