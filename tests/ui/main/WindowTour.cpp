@@ -30,8 +30,11 @@ namespace {
 
 // Saves a screenshot and says where, so that the run's output lists every picture.
 void Shot(QWidget& widget, const QString& path) {
-    widget.grab().save(path);
-    qInfo("screenshot: %s", qPrintable(path));
+    if (widget.grab().save(path)) {
+        qInfo("screenshot: %s", qPrintable(path));
+    } else {
+        qWarning("screenshot not saved: %s", qPrintable(path));
+    }
 }
 
 }  // namespace
@@ -40,6 +43,7 @@ int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tralux"));
     const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::tempPath();
+    QDir().mkpath(out);
     test::TempDir dir;
     test::FakePrompts prompts;
     test::FakeServices services;
