@@ -12,6 +12,9 @@ namespace {
 
 constexpr const char* OptionsSection = "Options";
 constexpr const char* WindowsSection = "Windows";
+// The file dialogs' folders live in a section of their own, after the two the program has
+// always written, so that those keep their keys and their order.
+constexpr const char* FoldersSection = "Folders";
 
 }  // namespace
 
@@ -151,6 +154,10 @@ void ReadSettings(const ProfileFile& file, Options& options, WindowPlacement& pl
     placement.grpwidth = file.ReadInteger(w, "grpwidth", initial.grpwidth);
     placement.grpheight = file.ReadInteger(w, "grpheight", initial.grpheight);
     placement.winstate = file.ReadInteger(w, "winstate", initial.winstate);
+
+    state.addfilesfolder = file.ReadString(FoldersSection, "addfiles", "");
+    state.savedatafolder = file.ReadString(FoldersSection, "savedata", "");
+    state.outputfolder = file.ReadString(FoldersSection, "outputfolder", "");
 }
 
 void WriteSettings(ProfileFile& file, const Options& options, const WindowPlacement& placement,
@@ -185,6 +192,16 @@ void WriteSettings(ProfileFile& file, const Options& options, const WindowPlacem
     file.WriteInteger(w, "grptop", placement.grptop);
     file.WriteInteger(w, "grpwidth", placement.grpwidth);
     file.WriteInteger(w, "grpheight", placement.grpheight);
+
+    // Written only once a dialog has been used, so a file the user never browsed from keeps
+    // exactly the two sections.
+    if (!state.addfilesfolder.empty() || !state.savedatafolder.empty() ||
+        !state.outputfolder.empty()) {
+        file.EraseSection(FoldersSection);
+        file.WriteString(FoldersSection, "addfiles", state.addfilesfolder);
+        file.WriteString(FoldersSection, "savedata", state.savedatafolder);
+        file.WriteString(FoldersSection, "outputfolder", state.outputfolder);
+    }
 }
 
 void LoadSettings(const std::string& path, Options& options, WindowPlacement& placement,

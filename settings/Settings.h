@@ -30,6 +30,10 @@ enum ReferenceLevel : int32_t {
 struct SettingsWindowState {
     int32_t defaultreflevel = QuietestReference;  // checked radio button, 0..3
     int32_t defaultrefpreset = -1;                // selected drop-down item, -1 for none
+    // The folders the window's file dialogs last showed; empty for none yet.
+    std::string addfilesfolder;  // Add Files...
+    std::string savedatafolder;  // Save Data to File...
+    std::string outputfolder;    // Select Output Folder
 };
 
 // Receives warning texts for a "Warning" box with an OK button.

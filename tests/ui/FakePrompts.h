@@ -36,6 +36,7 @@ public:
     std::deque<QStringList> openFiles;
     std::deque<QString> saveFiles;
     std::deque<QString> folders;
+    QStringList startFolders;  // the folder each file dialog was opened in
 
     void Error(QWidget*, const QString& text) override { calls.push_back({Kind::Error, text}); }
     void Warning(QWidget*, const QString& text) override { calls.push_back({Kind::Warning, text}); }
@@ -51,16 +52,21 @@ public:
         calls.push_back({Kind::WarningYesNo, text});
         return NextReply();
     }
-    QStringList OpenFiles(QWidget*, const QString& title, const QStringList&, int) override {
+    QStringList OpenFiles(QWidget*, const QString& title, const QStringList&, int,
+                          const QString& folder) override {
         calls.push_back({Kind::OpenFiles, title});
+        startFolders.append(folder);
         return Next(openFiles);
     }
-    QString SaveFile(QWidget*, const QString& title, const QStringList&, const QString&) override {
+    QString SaveFile(QWidget*, const QString& title, const QStringList&, const QString&,
+                     const QString& folder) override {
         calls.push_back({Kind::SaveFile, title});
+        startFolders.append(folder);
         return Next(saveFiles);
     }
-    QString Folder(QWidget*, const QString& title) override {
+    QString Folder(QWidget*, const QString& title, const QString& folder) override {
         calls.push_back({Kind::Folder, title});
+        startFolders.append(folder);
         return Next(folders);
     }
 

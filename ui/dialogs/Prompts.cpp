@@ -56,8 +56,8 @@ Prompts::Reply QtPrompts::WarningYesNo(QWidget* parent, const QString& text) {
 }
 
 QStringList QtPrompts::OpenFiles(QWidget* parent, const QString& title, const QStringList& filters,
-                                 int selectedFilter) {
-    QFileDialog dialog(parent, title);
+                                 int selectedFilter, const QString& folder) {
+    QFileDialog dialog(parent, title, folder);
     dialog.setFileMode(QFileDialog::ExistingFiles);
     dialog.setNameFilters(filters);
     if (selectedFilter >= 0 && selectedFilter < filters.size()) {
@@ -67,8 +67,8 @@ QStringList QtPrompts::OpenFiles(QWidget* parent, const QString& title, const QS
 }
 
 QString QtPrompts::SaveFile(QWidget* parent, const QString& title, const QStringList& filters,
-                            const QString& defaultSuffix) {
-    QFileDialog dialog(parent, title);
+                            const QString& defaultSuffix, const QString& folder) {
+    QFileDialog dialog(parent, title, folder);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setNameFilters(filters);
     dialog.setDefaultSuffix(defaultSuffix);
@@ -79,8 +79,8 @@ QString QtPrompts::SaveFile(QWidget* parent, const QString& title, const QString
     return dialog.selectedFiles().constFirst();
 }
 
-QString QtPrompts::Folder(QWidget* parent, const QString& title) {
-    return QFileDialog::getExistingDirectory(parent, title, QString(), QFileDialog::ShowDirsOnly);
+QString QtPrompts::Folder(QWidget* parent, const QString& title, const QString& folder) {
+    return QFileDialog::getExistingDirectory(parent, title, folder, QFileDialog::ShowDirsOnly);
 }
 
 }  // namespace tralux

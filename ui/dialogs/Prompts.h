@@ -21,14 +21,15 @@ public:
     virtual void Plain(QWidget* parent, const QString& text) = 0;          // "Tralux", no icon, OK
     virtual Reply Confirm(QWidget* parent, const QString& text) = 0;       // "Confirm", Yes/No
     virtual Reply WarningYesNo(QWidget* parent, const QString& text) = 0;  // "Warning", Yes/No
+    // The file dialogs open in folder (the dialog's own choice when empty).
     // Several existing files; empty when cancelled. filters as Qt name filters.
     virtual QStringList OpenFiles(QWidget* parent, const QString& title, const QStringList& filters,
-                                  int selectedFilter) = 0;
+                                  int selectedFilter, const QString& folder) = 0;
     // A file to save to; empty when cancelled.
     virtual QString SaveFile(QWidget* parent, const QString& title, const QStringList& filters,
-                             const QString& defaultSuffix) = 0;
+                             const QString& defaultSuffix, const QString& folder) = 0;
     // A folder; empty when cancelled.
-    virtual QString Folder(QWidget* parent, const QString& title) = 0;
+    virtual QString Folder(QWidget* parent, const QString& title, const QString& folder) = 0;
 };
 
 // Message texts are built with "\r" for a line break; Qt shows "\n".
@@ -43,10 +44,10 @@ public:
     Reply Confirm(QWidget* parent, const QString& text) override;
     Reply WarningYesNo(QWidget* parent, const QString& text) override;
     QStringList OpenFiles(QWidget* parent, const QString& title, const QStringList& filters,
-                          int selectedFilter) override;
+                          int selectedFilter, const QString& folder) override;
     QString SaveFile(QWidget* parent, const QString& title, const QStringList& filters,
-                     const QString& defaultSuffix) override;
-    QString Folder(QWidget* parent, const QString& title) override;
+                     const QString& defaultSuffix, const QString& folder) override;
+    QString Folder(QWidget* parent, const QString& title, const QString& folder) override;
 };
 
 }  // namespace tralux

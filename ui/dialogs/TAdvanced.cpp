@@ -368,7 +368,9 @@ void TAdvanced::okbtnClick() {
 }
 
 void TAdvanced::browsebtnClick() {
-    const QString folder = prompts_.Folder(this, QStringLiteral("Select Output Folder"));
+    // The browser starts at the folder already named, if any.
+    const QString folder =
+        prompts_.Folder(this, QStringLiteral("Select Output Folder"), outputfolder->text());
     if (folder.isEmpty()) {
         return;
     }

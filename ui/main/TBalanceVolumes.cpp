@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHeaderView>
@@ -269,6 +270,9 @@ void TBalanceVolumes::LoadSettingsNow() {
                                        state.defaultrefpreset < presetbox->count()
                                    ? state.defaultrefpreset
                                    : -1);
+    addFilesFolder_ = Qt8(state.addfilesfolder);
+    saveDataFolder_ = Qt8(state.savedatafolder);
+    outputFolder_ = Qt8(state.outputfolder);
     ApplyPlacement();
 }
 
@@ -342,6 +346,9 @@ bool TBalanceVolumes::SaveSettingsNow() {
     SettingsWindowState state;
     state.defaultreflevel = CheckedReference();
     state.defaultrefpreset = presetbox->currentIndex();
+    state.addfilesfolder = Std(addFilesFolder_);
+    state.savedatafolder = Std(saveDataFolder_);
+    state.outputfolder = Std(outputFolder_);
     try {
         SaveSettings(settingsPath_, options_, placement_, presets_, state, decimalSeparator_);
     } catch (const SettingsError& error) {
@@ -669,8 +676,11 @@ void TBalanceVolumes::TellShorterThanHeader() {
 void TBalanceVolumes::addfilesbtnClick() {
     const QStringList filters = {QStringLiteral("WAV Files (*.wav)"),
                                  QStringLiteral("All Files (*)")};
-    const QStringList chosen =
-        prompts_.OpenFiles(this, QStringLiteral("Select Files"), filters, options_.wavonly ? 0 : 1);
+    const QStringList chosen = prompts_.OpenFiles(this, QStringLiteral("Select Files"), filters,
+                                                  options_.wavonly ? 0 : 1, addFilesFolder_);
+    if (!chosen.isEmpty()) {
+        addFilesFolder_ = QFileInfo(chosen.constFirst()).absolutePath();
+    }
     OfferFiles(chosen);
 }
 
@@ -872,10 +882,12 @@ Answer TBalanceVolumes::AskWarning(const std::string& message) {
 }
 
 std::optional<std::string> TBalanceVolumes::OutputFolderPrompt() {
-    const QString folder = prompts_.Folder(this, QStringLiteral("Select Output Folder"));
+    const QString folder =
+        prompts_.Folder(this, QStringLiteral("Select Output Folder"), outputFolder_);
     if (folder.isEmpty()) {
         return std::nullopt;
     }
+    outputFolder_ = folder;
     return Std(folder);
 }
 
@@ -1038,10 +1050,11 @@ void TBalanceVolumes::SavetoFile1Click() {
     const QString path = prompts_.SaveFile(
         this, QStringLiteral("Save Results to File"),
         {QStringLiteral("Comma Separated Text Files (*.csv)"), QStringLiteral("All Files (*)")},
-        QStringLiteral("csv"));
+        QStringLiteral("csv"), saveDataFolder_);
     if (path.isEmpty()) {
         return;
     }
+    saveDataFolder_ = QFileInfo(path).absolutePath();
     std::vector<ExportRow> rows;
     for (const FileData* file : filegrid->Files()) {
         rows.push_back({file->SourceFile, file->ScanLoudness, file->ResultFile, file->Loudness});

@@ -204,6 +204,10 @@ private:
     QString applicationTitle_;
     int runDepth_ = 0;
     QStringList heldFiles_;
+    // The folders the file dialogs last showed, kept in the settings file between starts.
+    QString addFilesFolder_;
+    QString saveDataFolder_;
+    QString outputFolder_;
     std::vector<std::string> shorterThanHeader_;  // added since the last box about them
     bool intakeRunning_ = false;                  // OfferFiles is working through a list
     bool intakeCancelled_ = false;                // Cancel was pressed during it

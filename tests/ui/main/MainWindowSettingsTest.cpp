@@ -58,6 +58,7 @@ private slots:
     void deletingOneOfTwoSelectsTheFirstLeft();
     void choosingFromTheDropDownChecksPreset();
     void referenceChoiceLastsAcrossARestart();
+    void fileDialogsOpenWhereTheyLastWereAcrossARestart();
 
     void hintUntilTickedAcrossARestart();
     void hintIsOfferedEachTimeTheWindowIsActiveAnew();
@@ -206,6 +207,31 @@ void MainWindowSettingsTest::referenceChoiceLastsAcrossARestart() {
     f.Restart();
     QVERIFY(f.window->presetbtn->isChecked());
     QCOMPARE(f.window->presetbox->currentIndex(), 0);
+}
+
+void MainWindowSettingsTest::fileDialogsOpenWhereTheyLastWereAcrossARestart() {
+    WindowFixture f;
+    std::filesystem::create_directories(f.dir.Path() / "album");
+    std::filesystem::create_directories(f.dir.Path() / "notes");
+    const QString album = QString::fromStdString(f.dir.File("album"));
+    const QString notes = QString::fromStdString(f.dir.File("notes"));
+    f.prompts.openFiles.push_back({f.Tone("album/one.wav", 8000)});
+    f.Click(f.window->addfilesbtn);
+    f.prompts.saveFiles.push_back(notes + "/loudness.csv");
+    f.window->SavetoFile1->trigger();
+    f.Restart();
+    // A section of its own after the two the program has always written.
+    const std::string text = f.IniText();
+    const size_t options = text.find("[Options]");
+    const size_t windows = text.find("[Windows]");
+    const size_t folders = text.find("[Folders]");
+    QVERIFY(options < windows && windows < folders && folders != std::string::npos);
+    QVERIFY(text.find("addfiles=" + album.toStdString()) != std::string::npos);
+
+    f.prompts.startFolders.clear();
+    f.Click(f.window->addfilesbtn);
+    f.window->SavetoFile1->trigger();
+    QCOMPARE(f.prompts.startFolders, (QStringList{album, notes}));
 }
 
 // ---------------------------------------------------------------------------------------

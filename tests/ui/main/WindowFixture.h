@@ -30,16 +30,16 @@ public:
     QString saveSuffix;
 
     QStringList OpenFiles(QWidget* parent, const QString& title, const QStringList& filters,
-                          int selectedFilter) override {
+                          int selectedFilter, const QString& folder) override {
         openFilters = filters;
         openSelectedFilter = selectedFilter;
-        return FakePrompts::OpenFiles(parent, title, filters, selectedFilter);
+        return FakePrompts::OpenFiles(parent, title, filters, selectedFilter, folder);
     }
     QString SaveFile(QWidget* parent, const QString& title, const QStringList& filters,
-                     const QString& defaultSuffix) override {
+                     const QString& defaultSuffix, const QString& folder) override {
         saveFilters = filters;
         saveSuffix = defaultSuffix;
-        return FakePrompts::SaveFile(parent, title, filters, defaultSuffix);
+        return FakePrompts::SaveFile(parent, title, filters, defaultSuffix, folder);
     }
     // Shows each warning in a real message box, closed at once, as the program's own boxes
     // are shown: a box can make its parent's native window before that is shown.
