@@ -168,30 +168,33 @@ void AudioEngine::Sweep(const FileData& file, const std::string& source,
 void AudioEngine::TransformBlock(BlockTransform transform, int32_t frames) {
     int16_t* samples = TransferBuffer.data();
     const size_t count = size_t(frames) * 2;
-    int64_t sum = 0;
+    TransformStep step{transform};
     switch (transform) {
         case BlockTransform::Scan:
-            sum = Transforms.Scan(samples, count, Totals.Peak);
+            if (ScanHistogram != nullptr) {
+                ScanHistogram->Add(samples, count);
+            }
             break;
         case BlockTransform::Gain:
-            sum = Transforms.Gain(samples, count, PassGain);
+            step.Gain = PassGain;
             break;
         case BlockTransform::Compress:
-            sum = Transforms.Compress(samples, count, CompressThreshold, CompressRatio, MakeUpGain);
+            step.Threshold = CompressThreshold;
+            step.Ratio = CompressRatio;
+            step.MakeUpGain = MakeUpGain;
             break;
         case BlockTransform::Reduce:
-            sum = Transforms.Reduce(samples, count, ReduceGain);
+            step.Gain = ReduceGain;
             break;
     }
-    // Exact per block; one addition per block keeps the total the same on every machine.
-    Totals.SumOfSquares += static_cast<double>(sum);
+    Totals.SumOfSquares += ApplyTransform(Transforms, step, samples, count, Totals.Peak);
 }
 
 double AudioEngine::PassLoudness(const FileData& file) const {
     if (file.FrameCount <= 0) {
         return 0.0;  // nothing measured: silent
     }
-    return std::sqrt(Totals.SumOfSquares / (2.0 * file.FrameCount));
+    return std::sqrt(static_cast<double>(Totals.SumOfSquares) / (2.0 * file.FrameCount));
 }
 
 void AudioEngine::ScanFile(FileData& file) {
@@ -224,17 +227,16 @@ void AudioEngine::AdjustFile(FileData& file, double target) {
     const double x = target / file.Loudness;
     Totals = PassTotals{};
     if (x > 1.0) {
-        const CompressFactor& row = SelectCompressFactor(Tables.CompressFactors, x);
-        CompressRatio = row.Ratio;
-        CompressThreshold = std::nearbyint(std::pow(2.0, (90.0 - row.Threshold) / 6.0));
-        MakeUpGain = 32767.0 / (CompressThreshold + (32767.0 - CompressThreshold) / CompressRatio);
+        const TransformStep step = CompressStep(SelectCompressFactor(Tables.CompressFactors, x));
+        CompressRatio = step.Ratio;
+        CompressThreshold = step.Threshold;
+        MakeUpGain = step.MakeUpGain;
         RunPass(file, file.ResultFile, file.ResultFile, BlockTransform::Compress, "Compressing",
                 3.0);
         file.Loudness = PassLoudness(file);
         ++CompressCount;
     } else {
-        const ReduceFactor& row = SelectReduceFactor(Tables.ReduceFactors, x);
-        ReduceGain = std::pow(2.0, row.Decibels / 6.0);
+        ReduceGain = ReduceStep(SelectReduceFactor(Tables.ReduceFactors, x)).Gain;
         RunPass(file, file.ResultFile, file.ResultFile, BlockTransform::Reduce, "Reducing", 3.0);
         file.Loudness = PassLoudness(file);
         ++ReduceCount;

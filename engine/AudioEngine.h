@@ -10,6 +10,7 @@
 #include "FileAccess.h"
 #include "FileData.h"
 #include "ProgressSink.h"
+#include "SampleTable.h"
 #include "TimeEstimator.h"
 
 namespace tralux {
@@ -21,14 +22,12 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The running peak and sum of squares of the samples a pass has seen or written.
+// The running peak and sum of squares of the samples a pass has seen or written. The sum is
+// exact (below 2^61 for the longest data chunk) and becomes a double only for the loudness.
 struct PassTotals {
     int16_t Peak = 0;
-    double SumOfSquares = 0.0;
+    int64_t SumOfSquares = 0;
 };
-
-// Which per-block work a pass does.
-enum class BlockTransform { Scan, Gain, Compress, Reduce };
 
 // The state that one pass at a time works with: the transfer buffer, the totals, the
 // transform parameters, the Running flag and the estimate of the whole operation. One
@@ -72,6 +71,10 @@ public:
     // The per-sample code the passes use: the widest this processor runs. All sets give
     // identical results; a benchmark may put the plain one in to compare.
     TransformSet Transforms = WidestTransformSet();
+
+    // When set, a scan also counts the source's sample values (as read, before -32768 is
+    // folded) into it.
+    SampleHistogram* ScanHistogram = nullptr;
 
     TimeEstimator Estimator;
     const FactorTables Tables;
