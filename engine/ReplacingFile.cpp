@@ -1,0 +1,112 @@
+#include "ReplacingFile.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+
+namespace tralux {
+namespace {
+
+// Folder part of target including its separator, or "" for a name in the current folder.
+std::string FolderOf(const std::string& target) {
+    const size_t slash = target.rfind('/');
+    return slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+}
+
+std::string NameOf(const std::string& target) {
+    const size_t slash = target.rfind('/');
+    return slash == std::string::npos ? target : target.substr(slash + 1);
+}
+
+}  // namespace
+
+ReplacingFile::ReplacingFile(std::string target) : target_(std::move(target)) {
+    if (target_.empty() || target_.back() == '/') {
+        Fail(EISDIR);
+        return;
+    }
+    // A hidden name in the same folder, so that the rename stays on one file system; a name
+    // already taken (an earlier crash, a planted link) is simply passed over.
+    static std::atomic<unsigned> counter{0};
+    const std::string stem =
+        FolderOf(target_) + "." + NameOf(target_) + ".tmp-" + std::to_string(::getpid()) + "-";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temporary_ = stem + std::to_string(++counter);
+        do {
+            fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                         0666);
+        } while (fd_ < 0 && errno == EINTR);
+        if (fd_ >= 0 || errno != EEXIST) {
+            break;
+        }
+    }
+    if (fd_ < 0) {
+        Fail(errno);
+        temporary_.clear();
+    }
+}
+
+ReplacingFile::~ReplacingFile() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+    }
+    if (!committed_ && !temporary_.empty()) {
+        ::unlink(temporary_.c_str());
+    }
+}
+
+void ReplacingFile::Fail(int error) {
+    if (error_ == 0) {
+        error_ = error != 0 ? error : EIO;
+    }
+}
+
+bool ReplacingFile::Write(const void* data, size_t size) {
+    if (!Ready()) {
+        return false;
+    }
+    const auto* at = static_cast<const char*>(data);
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t put = ::write(fd_, at + done, size - done);
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            // A write that takes nothing without naming a cause means the medium is full.
+            Fail(put < 0 ? errno : ENOSPC);
+            return false;
+        }
+        done += static_cast<size_t>(put);
+    }
+    return true;
+}
+
+bool ReplacingFile::Commit() {
+    if (!Ready()) {
+        return false;
+    }
+    // Some file systems report a failed write only at the flush or the close.
+    if (::fsync(fd_) != 0 && errno != EINVAL) {
+        Fail(errno);
+    }
+    const int closed = ::close(fd_);
+    fd_ = -1;
+    if (closed != 0 && errno != EINTR) {
+        Fail(errno);
+    }
+    if (error_ != 0) {
+        return false;
+    }
+    if (std::rename(temporary_.c_str(), target_.c_str()) != 0) {
+        Fail(errno);
+        return false;
+    }
+    committed_ = true;
+    return true;
+}
+
+}  // namespace tralux
