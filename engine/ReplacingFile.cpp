@@ -1,6 +1,7 @@
 #include "ReplacingFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -26,6 +27,14 @@ std::string NameOf(const std::string& target) {
 ReplacingFile::ReplacingFile(std::string target) : target_(std::move(target)) {
     if (target_.empty() || target_.back() == '/') {
         Fail(EISDIR);
+        return;
+    }
+    // Only a file (or a link, which is replaced) may stand at the target: renaming over a
+    // device or a FIFO would take it away from everyone else.
+    struct stat existing {};
+    if (::lstat(target_.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode) &&
+        !S_ISLNK(existing.st_mode)) {
+        Fail(S_ISDIR(existing.st_mode) ? EISDIR : EINVAL);
         return;
     }
     // A hidden name in the same folder, so that the rename stays on one file system; a name

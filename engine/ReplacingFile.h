@@ -11,7 +11,8 @@ namespace tralux {
 // link standing at the target is replaced, never written through.
 class ReplacingFile {
 public:
-    // Creates the temporary file in target's folder. Check Ready() before writing.
+    // Creates the temporary file in target's folder. Check Ready() before writing. A folder,
+    // device or FIFO at the target is refused (EISDIR, EINVAL) before anything is created.
     explicit ReplacingFile(std::string target);
     // Removes the temporary file unless Commit() succeeded.
     ~ReplacingFile();

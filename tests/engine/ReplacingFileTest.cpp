@@ -93,13 +93,17 @@ TEST(ReplacingFile, FailuresKeepTheirCauseAndTheTarget) {
         EXPECT_FALSE(file.Commit());
     }
     {
-        // A target that is a folder cannot be replaced by a file.
+        // Neither a folder nor a device is ever replaced by a file.
         fs::create_directory(dir.File("folder"));
-        ReplacingFile file(dir.File("folder"));
-        ASSERT_TRUE(file.Write("x", 1));
-        EXPECT_FALSE(file.Commit());
-        EXPECT_NE(file.Error(), 0);
+        ReplacingFile folder(dir.File("folder"));
+        EXPECT_FALSE(folder.Ready());
+        EXPECT_EQ(folder.Error(), EISDIR);
         EXPECT_TRUE(fs::is_directory(dir.File("folder")));
+        ReplacingFile device("/dev/null");
+        EXPECT_FALSE(device.Ready());
+        EXPECT_EQ(device.Error(), EINVAL);
+        EXPECT_FALSE(device.Commit());
+        EXPECT_TRUE(fs::is_character_file("/dev/null"));
     }
     const std::string target = dir.File("out.csv");
     WriteText(target, "old");
