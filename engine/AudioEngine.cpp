@@ -25,6 +25,10 @@ AudioEngine::AudioEngine(ProgressSink& sink, Clock clock, FileAccess& files)
 void AudioEngine::RunPass(const FileData& file, const std::string& source,
                           const std::string& destination, BlockTransform transform,
                           const std::string& label, double weight) {
+    if (Plan != nullptr) {
+        FollowPass(transform);
+        return;
+    }
     const PassMode mode = destination.empty()     ? PassMode::ReadOnly
                           : destination == source ? PassMode::InPlace
                                                   : PassMode::Copying;
@@ -52,8 +56,13 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
 
     try {
         PassFile* written = mode == PassMode::InPlace ? input.get() : output.get();
-        Sweep(file, source, destination, *input, written, mode == PassMode::InPlace, transform,
-              label, weight);
+        const bool whole = Sweep(file, source, destination, *input, written,
+                                 mode == PassMode::InPlace, transform, label, weight);
+        // A new file takes its name only when it is whole; otherwise the name keeps what it
+        // held before the pass.
+        if (mode == PassMode::Copying && whole && !output->Commit()) {
+            ReportWriteFailure(destination);
+        }
     } catch (...) {
         endPass();
         throw;
@@ -61,16 +70,18 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
     endPass();
 }
 
-void AudioEngine::Sweep(const FileData& file, const std::string& source,
+void AudioEngine::ReportWriteFailure(const std::string& destination) {
+    sink_.ReportError("Failed to write to output file \"" + destination + "\" (disk full?)");
+    Running = false;
+}
+
+bool AudioEngine::Sweep(const FileData& file, const std::string& source,
                         const std::string& destination, PassFile& input, PassFile* output,
                         bool inPlace, BlockTransform transform, const std::string& label,
                         double weight) {
     const bool writes = output != nullptr;
     auto* buffer = reinterpret_cast<char*>(TransferBuffer.data());
-    auto failed = [&] {
-        sink_.ReportError("Failed to write to output file \"" + destination + "\" (disk full?)");
-        Running = false;
-    };
+    auto failed = [&] { ReportWriteFailure(destination); };
     int64_t position = 0;  // offset of the next byte the pass reads
     int64_t fileAt = 0;    // where the open source file stands; -1 when unknown
     auto seek = [&](int64_t offset) {
@@ -113,7 +124,7 @@ void AudioEngine::Sweep(const FileData& file, const std::string& source,
             readInto(piece);
             if (!write(0, piece)) {
                 failed();
-                return;
+                return false;
             }
             left -= int64_t(piece);
         }
@@ -137,7 +148,7 @@ void AudioEngine::Sweep(const FileData& file, const std::string& source,
             sink_.ReportError("Failed to read from file \"" + source +
                               "\" (has it been changed since it was prepared?)");
             Running = false;
-            return;
+            return false;
         }
         sink_.PassProgress(int(int64_t{i} * 100 / file.BlockCount));
         sink_.PumpEvents();
@@ -145,7 +156,7 @@ void AudioEngine::Sweep(const FileData& file, const std::string& source,
         if (writes) {
             if (!write(blockStart, bytes)) {
                 failed();
-                return;
+                return false;
             }
         }
         Estimator.UpdateEstimate(static_cast<int32_t>(std::nearbyint(frames * weight)), false);
@@ -160,20 +171,31 @@ void AudioEngine::Sweep(const FileData& file, const std::string& source,
         const int64_t tailStart = file.HeaderSize + int64_t{file.FrameCount} * BytesPerFrame;
         if (!write(tailStart, size_t(file.TailBytes))) {
             failed();
-            return;
+            return false;
         }
     }
+    return allBlocks;
 }
 
 void AudioEngine::TransformBlock(BlockTransform transform, int32_t frames) {
     int16_t* samples = TransferBuffer.data();
     const size_t count = size_t(frames) * 2;
+    if (transform == BlockTransform::Scan && ScanHistogram != nullptr) {
+        ScanHistogram->Add(samples, count);
+    }
+    if (transform == BlockTransform::Map) {
+        Totals.SumOfSquares += MapTable->MapSamples(samples, count);
+        return;
+    }
+    Totals.SumOfSquares +=
+        ApplyTransform(Transforms, CurrentStep(transform), samples, count, Totals.Peak);
+}
+
+TransformStep AudioEngine::CurrentStep(BlockTransform transform) const {
     TransformStep step{transform};
     switch (transform) {
         case BlockTransform::Scan:
-            if (ScanHistogram != nullptr) {
-                ScanHistogram->Add(samples, count);
-            }
+        case BlockTransform::Map:
             break;
         case BlockTransform::Gain:
             step.Gain = PassGain;
@@ -187,7 +209,35 @@ void AudioEngine::TransformBlock(BlockTransform transform, int32_t frames) {
             step.Gain = ReduceGain;
             break;
     }
-    Totals.SumOfSquares += ApplyTransform(Transforms, step, samples, count, Totals.Peak);
+    return step;
+}
+
+void AudioEngine::FollowPass(BlockTransform transform) {
+    const TransformStep step = CurrentStep(transform);
+    const ValueTable before = Plan->Table;
+    Plan->Table.Apply(Transforms, step);
+    Plan->Steps.push_back(step);
+    PassChangedSamples = false;
+    for (size_t i = 0; i < SampleValueCount && !PassChangedSamples; ++i) {
+        PassChangedSamples =
+            Plan->Histogram->Counts[i] != 0 && before.Values[i] != Plan->Table.Values[i];
+    }
+    Totals.Peak = MappedPeak(*Plan->Histogram, Plan->Table);
+    Totals.SumOfSquares = MappedSumOfSquares(*Plan->Histogram, Plan->Table);
+}
+
+void AudioEngine::WriteMapped(const FileData& file, const std::string& source,
+                              const std::string& destination, const ValueTable& table,
+                              const std::string& label) {
+    Totals = PassTotals{};
+    MapTable = &table;
+    try {
+        RunPass(file, source, destination, BlockTransform::Map, label, 2.0);
+    } catch (...) {
+        MapTable = nullptr;
+        throw;
+    }
+    MapTable = nullptr;
 }
 
 double AudioEngine::PassLoudness(const FileData& file) const {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "BlockTransforms.h"
 #include "FactorTables.h"
@@ -50,6 +51,12 @@ public:
     // One compress or reduce pass over ResultFile, in place, toward the target loudness.
     void AdjustFile(FileData& file, double target);
 
+    // Writes destination anew as source mapped through table (a copying pass, weight 2):
+    // every transform a file is to have, in one pass.
+    void WriteMapped(const FileData& file, const std::string& source,
+                     const std::string& destination, const ValueTable& table,
+                     const std::string& label);
+
     // Root mean square of the last pass's samples over the file's frames; 0 with no frames.
     double PassLoudness(const FileData& file) const;
 
@@ -72,6 +79,20 @@ public:
     // identical results; a benchmark may put the plain one in to compare.
     TransformSet Transforms = WidestTransformSet();
 
+    // While set, passes are followed on the plan's table instead of run over a file: RunPass
+    // reads, writes and shows nothing; it applies the pass to the table and takes the totals
+    // from the histogram, so NormaliseFile and AdjustFile leave the record as the real pass
+    // would. Operations set it for the length of one file's planning.
+    struct PassPlan {
+        explicit PassPlan(const SampleHistogram& histogram) : Histogram(&histogram) {}
+        ValueTable Table;
+        const SampleHistogram* Histogram;
+        std::vector<TransformStep> Steps;  // the passes followed, in order
+    };
+    PassPlan* Plan = nullptr;
+    // The last followed pass changed what some sample of the file becomes.
+    bool PassChangedSamples = false;
+
     // When set, a scan also counts the source's sample values (as read, before -32768 is
     // folded) into it.
     SampleHistogram* ScanHistogram = nullptr;
@@ -81,14 +102,19 @@ public:
 
 private:
     // The header copy, the block loop and the tail of a pass whose files are open. output is
-    // null for a read-only pass and the input itself in place.
-    void Sweep(const FileData& file, const std::string& source, const std::string& destination,
+    // null for a read-only pass and the input itself in place. True when every block and the
+    // tail went through.
+    bool Sweep(const FileData& file, const std::string& source, const std::string& destination,
                PassFile& input, PassFile* output, bool inPlace, BlockTransform transform,
                const std::string& label, double weight);
     void TransformBlock(BlockTransform transform, int32_t frames);
+    TransformStep CurrentStep(BlockTransform transform) const;
+    void FollowPass(BlockTransform transform);
+    void ReportWriteFailure(const std::string& destination);
 
     ProgressSink& sink_;
     FileAccess& files_;
+    const ValueTable* MapTable = nullptr;  // the table of a WriteMapped pass
 };
 
 }  // namespace tralux

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "PosixFile.h"
+#include "ReplacingFile.h"
 
 static_assert(sizeof(off_t) == 8, "sample data offsets need 64-bit file positions");
 
@@ -111,27 +112,34 @@ private:
     int fd_;
 };
 
-// A result name that is a symbolic link, or one name of a file with several, belongs to a
-// file someone keeps elsewhere (a master, a backup). The new result replaces the name; the
-// file behind it is never written. Returns false when the name cannot be freed: the file
-// behind it is in use, is not a regular file, or does not exist (a dangling link).
-bool FreeNameForNewFile(const std::string& path) {
-    struct stat name {};
-    if (::lstat(path.c_str(), &name) != 0) {
-        return true;  // nothing there yet
+// A result written beside its name and renamed over it when whole. A link at the name is
+// replaced, never followed, so the file behind it is never written. A plain file at the name
+// is held locked until the rename: one that another program has open is not replaced.
+class ReplacingPassFile final : public PassFile {
+public:
+    ReplacingPassFile(const std::string& path, int heldTarget)
+        : file_(path), heldTarget_(heldTarget) {}
+    ~ReplacingPassFile() override {
+        if (heldTarget_ >= 0) {
+            ::close(heldTarget_);
+        }
     }
-    const bool linked = S_ISLNK(name.st_mode) || (S_ISREG(name.st_mode) && name.st_nlink > 1);
-    if (!linked) {
-        return true;
+    ReplacingPassFile(const ReplacingPassFile&) = delete;
+    ReplacingPassFile& operator=(const ReplacingPassFile&) = delete;
+
+    bool Ready() const { return file_.Ready(); }
+    size_t Read(void*, size_t) override { return 0; }
+    bool Write(const void* buffer, size_t size) override { return file_.Write(buffer, size); }
+    bool Seek(int64_t offset) override {
+        return offset >= 0 && file_.Descriptor() >= 0 &&
+               ::lseek(file_.Descriptor(), static_cast<off_t>(offset), SEEK_SET) == offset;
     }
-    const int held = posix::OpenLocked(path, O_RDONLY);
-    if (held < 0) {
-        return false;
-    }
-    const bool removed = ::unlink(path.c_str()) == 0;
-    ::close(held);
-    return removed;
-}
+    bool Commit() override { return file_.Commit(); }
+
+private:
+    ReplacingFile file_;
+    int heldTarget_;
+};
 
 class PosixFiles final : public FileAccess {
 public:
@@ -144,24 +152,19 @@ public:
     }
 
     std::unique_ptr<PassFile> Create(const std::string& path) override {
-        if (!FreeNameForNewFile(path)) {
+        int held = -1;
+        struct stat name {};
+        if (::lstat(path.c_str(), &name) == 0 && S_ISREG(name.st_mode) && name.st_nlink == 1) {
+            held = posix::OpenLocked(path, O_RDONLY);
+            if (held < 0) {
+                return nullptr;
+            }
+        }
+        auto file = std::make_unique<ReplacingPassFile>(path, held);
+        if (!file->Ready()) {
             return nullptr;
         }
-        // Emptied only once the lock is held, so a file another process (or this pass, as
-        // its source under another name) has open is never cut short.
-        const int fd = posix::OpenLocked(path, O_RDWR | O_CREAT);
-        if (fd < 0) {
-            return nullptr;
-        }
-        int cut;
-        do {
-            cut = ::ftruncate(fd, 0);
-        } while (cut != 0 && errno == EINTR);
-        if (cut != 0) {
-            ::close(fd);
-            return nullptr;
-        }
-        return std::make_unique<PosixPassFile>(fd);
+        return file;
     }
 };
 

@@ -17,6 +17,9 @@ public:
     virtual bool Write(const void* buffer, size_t size) = 0;
     // Moves to an absolute offset; returns false on failure.
     virtual bool Seek(int64_t offset) = 0;
+    // A created file: makes it whole under its name (see FileAccess::Create); false if it
+    // could not. Files opened as they exist have nothing to do.
+    virtual bool Commit() { return true; }
 };
 
 // Opens the files of a pass. The real one uses POSIX files; tests put a failing one in.
@@ -25,7 +28,9 @@ public:
     virtual ~FileAccess() = default;
     // For reading, or for reading and writing in place. nullptr if it cannot be opened.
     virtual std::unique_ptr<PassFile> OpenExisting(const std::string& path, bool forWriting) = 0;
-    // Created anew, replacing an existing file. nullptr if it cannot be created.
+    // A new file that replaces whatever path names only on Commit(): until then the name keeps
+    // what it held, and a file dropped without Commit() leaves nothing behind. nullptr if it
+    // cannot be created.
     virtual std::unique_ptr<PassFile> Create(const std::string& path) = 0;
 };
 

@@ -29,6 +29,8 @@ int64_t ApplyTransform(const TransformSet& set, const TransformStep& step, int16
             return set.Compress(samples, count, step.Threshold, step.Ratio, step.MakeUpGain);
         case BlockTransform::Reduce:
             return set.Reduce(samples, count, step.Gain);
+        case BlockTransform::Map:
+            break;  // needs a table: ValueTable::MapSamples
     }
     return 0;
 }
@@ -44,10 +46,14 @@ void ValueTable::Apply(const TransformSet& set, const TransformStep& step) {
     ApplyTransform(set, step, Values.data(), Values.size(), unusedPeak);
 }
 
-void ValueTable::MapSamples(int16_t* samples, size_t count) const {
+int64_t ValueTable::MapSamples(int16_t* samples, size_t count) const {
+    int64_t sum = 0;
     for (size_t i = 0; i < count; ++i) {
-        samples[i] = Values[ValueIndex(samples[i])];
+        const int32_t mapped = Values[ValueIndex(samples[i])];
+        samples[i] = static_cast<int16_t>(mapped);
+        sum += mapped * mapped;
     }
+    return sum;
 }
 
 void SampleHistogram::Add(const int16_t* samples, size_t count) {

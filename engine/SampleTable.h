@@ -10,7 +10,8 @@
 namespace tralux {
 
 // Which per-block work a pass does.
-enum class BlockTransform { Scan, Gain, Compress, Reduce };
+// Map replaces each sample by a table's value for it (see AudioEngine::WriteMapped).
+enum class BlockTransform { Scan, Gain, Compress, Reduce, Map };
 
 // One transform and its parameters, as a pass or a plan applies it.
 struct TransformStep {
@@ -44,8 +45,9 @@ public:
     ValueTable();  // the identity: every value maps to itself
     void Apply(const TransformSet& set, const TransformStep& step);
     int16_t operator[](int16_t value) const { return Values[ValueIndex(value)]; }
-    // Replaces each sample by what the table maps its value to.
-    void MapSamples(int16_t* samples, size_t count) const;
+    // Replaces each sample by what the table maps its value to; returns the exact sum of the
+    // squares written.
+    int64_t MapSamples(int16_t* samples, size_t count) const;
     bool operator==(const ValueTable& other) const { return Values == other.Values; }
 
     alignas(64) std::array<int16_t, SampleValueCount> Values;

@@ -33,6 +33,8 @@ public:
 
     int FailWrite = 0;  // the number of the write that fails; 0: none
     bool RefuseCreate = false;
+    bool FailCommit = false;  // a created file cannot be made whole under its name
+    int Commits = 0;
     std::vector<std::string> Opened;
     std::vector<std::string> Created;
     std::vector<WriteRecord> Writes;  // the writes that were attempted, in order
@@ -57,6 +59,10 @@ private:
             return real_->Write(buffer, size);
         }
         bool Seek(int64_t offset) override { return real_->Seek(offset); }
+        bool Commit() override {
+            ++owner_.Commits;
+            return !owner_.FailCommit && real_->Commit();
+        }
 
     private:
         FakeFileAccess& owner_;
