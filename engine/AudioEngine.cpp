@@ -29,9 +29,11 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
         FollowPass(transform);
         return;
     }
-    const PassMode mode = destination.empty()     ? PassMode::ReadOnly
-                          : destination == source ? PassMode::InPlace
-                                                  : PassMode::Copying;
+    // A mapped write always makes a new file, also over its own source.
+    const PassMode mode = destination.empty() ? PassMode::ReadOnly
+                          : destination == source && transform != BlockTransform::Map
+                              ? PassMode::InPlace
+                              : PassMode::Copying;
     std::unique_ptr<PassFile> input;
     std::unique_ptr<PassFile> output;
     auto endPass = [&] {
@@ -47,7 +49,8 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
         throw PassOpenError("Cannot open file " + source);
     }
     if (mode == PassMode::Copying) {
-        output = files_.Create(destination);
+        output =
+            destination == source ? files_.CreateOver(destination) : files_.Create(destination);
         if (!output) {
             endPass();
             throw PassOpenError("Cannot create file " + destination);
@@ -60,7 +63,8 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
                                  mode == PassMode::InPlace, transform, label, weight);
         // A new file takes its name only when it is whole; otherwise the name keeps what it
         // held before the pass.
-        if (mode == PassMode::Copying && whole && !output->Commit()) {
+        lastCopyWhole_ = mode == PassMode::Copying && whole && output->Commit();
+        if (mode == PassMode::Copying && whole && !lastCopyWhole_) {
             ReportWriteFailure(destination);
         }
     } catch (...) {
@@ -142,9 +146,10 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
             i == blocks && file.LastBlockFrames != 0 ? file.LastBlockFrames : FramesPerBlock;
         const size_t bytes = size_t(frames) * BytesPerFrame;
         const int64_t blockStart = position;
-        // A result rewritten in place was written whole by its normalising pass; if it is
-        // shorter now, someone changed it since, and filling it up would only damage it more.
-        if (readInto(bytes) < bytes && inPlace) {
+        // A result rewritten (in place or through a new file) was written whole by its
+        // normalising pass; if it is shorter now, someone changed it since, and filling it up
+        // would only damage it more.
+        if (readInto(bytes) < bytes && (inPlace || destination == source)) {
             sink_.ReportError("Failed to read from file \"" + source +
                               "\" (has it been changed since it was prepared?)");
             Running = false;
@@ -184,7 +189,7 @@ void AudioEngine::TransformBlock(BlockTransform transform, int32_t frames) {
         ScanHistogram->Add(samples, count);
     }
     if (transform == BlockTransform::Map) {
-        Totals.SumOfSquares += MapTable->MapSamples(samples, count);
+        Totals.SumOfSquares += mapTable_->MapSamples(samples, count);
         return;
     }
     Totals.SumOfSquares +=
@@ -226,18 +231,20 @@ void AudioEngine::FollowPass(BlockTransform transform) {
     Totals.SumOfSquares = MappedSumOfSquares(*Plan->Histogram, Plan->Table);
 }
 
-void AudioEngine::WriteMapped(const FileData& file, const std::string& source,
+bool AudioEngine::WriteMapped(const FileData& file, const std::string& source,
                               const std::string& destination, const ValueTable& table,
                               const std::string& label) {
     Totals = PassTotals{};
-    MapTable = &table;
+    mapTable_ = &table;
+    lastCopyWhole_ = false;
     try {
         RunPass(file, source, destination, BlockTransform::Map, label, 2.0);
     } catch (...) {
-        MapTable = nullptr;
+        mapTable_ = nullptr;
         throw;
     }
-    MapTable = nullptr;
+    mapTable_ = nullptr;
+    return lastCopyWhole_;
 }
 
 double AudioEngine::PassLoudness(const FileData& file) const {

@@ -52,8 +52,9 @@ public:
     void AdjustFile(FileData& file, double target);
 
     // Writes destination anew as source mapped through table (a copying pass, weight 2):
-    // every transform a file is to have, in one pass.
-    void WriteMapped(const FileData& file, const std::string& source,
+    // every transform a file is to have, in one pass. True when the new file is whole under
+    // its name.
+    bool WriteMapped(const FileData& file, const std::string& source,
                      const std::string& destination, const ValueTable& table,
                      const std::string& label);
 
@@ -114,7 +115,8 @@ private:
 
     ProgressSink& sink_;
     FileAccess& files_;
-    const ValueTable* MapTable = nullptr;  // the table of a WriteMapped pass
+    const ValueTable* mapTable_ = nullptr;  // the table of a WriteMapped pass
+    bool lastCopyWhole_ = false;            // the last copying pass's file took its name
 };
 
 }  // namespace tralux

@@ -152,9 +152,18 @@ public:
     }
 
     std::unique_ptr<PassFile> Create(const std::string& path) override {
+        return Replacing(path, true);
+    }
+    std::unique_ptr<PassFile> CreateOver(const std::string& path) override {
+        return Replacing(path, false);
+    }
+
+private:
+    static std::unique_ptr<PassFile> Replacing(const std::string& path, bool lockTarget) {
         int held = -1;
         struct stat name {};
-        if (::lstat(path.c_str(), &name) == 0 && S_ISREG(name.st_mode) && name.st_nlink == 1) {
+        if (lockTarget && ::lstat(path.c_str(), &name) == 0 && S_ISREG(name.st_mode) &&
+            name.st_nlink == 1) {
             held = posix::OpenLocked(path, O_RDONLY);
             if (held < 0) {
                 return nullptr;

@@ -32,6 +32,9 @@ public:
     // what it held, and a file dropped without Commit() leaves nothing behind. nullptr if it
     // cannot be created.
     virtual std::unique_ptr<PassFile> Create(const std::string& path) = 0;
+    // As Create, for the path of a file this pass holds open as its source: the lock held on
+    // the source stands for the one Create takes on a file it replaces.
+    virtual std::unique_ptr<PassFile> CreateOver(const std::string& path) { return Create(path); }
 };
 
 // The platform's files: exclusive advisory locks, never blocking on FIFOs or devices.

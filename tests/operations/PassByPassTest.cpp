@@ -215,14 +215,16 @@ class MemoryResults : public FileAccess {
 public:
     std::unique_ptr<PassFile> OpenExisting(const std::string& path, bool forWriting) override {
         if (Whole.count(path) > 0) {
-            return std::make_unique<Result>(*this, path, Whole[path], true);
+            return std::make_unique<Result>(*this, path, Whole[path], forWriting);
         }
         return PosixFileAccess().OpenExisting(path, forWriting);
     }
     std::unique_ptr<PassFile> Create(const std::string& path) override {
+        ++Creates[path];
         return std::make_unique<Result>(*this, path, std::vector<uint8_t>(), false);
     }
     std::map<std::string, std::vector<uint8_t>> Whole;
+    std::map<std::string, int> Creates;
 
 private:
     class Result : public PassFile {
@@ -264,7 +266,7 @@ private:
         MemoryResults& owner_;
         std::string path_;
         std::vector<uint8_t> bytes_;
-        bool existing_;
+        bool existing_;  // opened to be rewritten in place
         size_t at_ = 0;
     };
 };
@@ -342,6 +344,8 @@ protected:
         options.warncompfactor = settings.WarnComp;
         options.dofinalnorm = settings.FinalLimit;
         options.normaliselevel = settings.Limit;
+        // Every third run keeps no histogram and counts each source's values again.
+        ops.HistogramsKept = seed % 3 == 0 ? 0 : 256;
         // Odd seeds: Prepare & Balance; even ones: Prepare, then Balance on its results.
         if (seed % 2 == 1) {
             ops.prepbalbtnClick();
@@ -359,10 +363,16 @@ protected:
             }
             ASSERT_EQ(ResultSamples(*records[i]), expected.Results[i]);
             EXPECT_EQ(records[i]->Loudness, expected.Loudness[i]);
+            // Written once by Prepare & Balance; by Prepare and at most once more by Balance.
+            EXPECT_LE(results.Creates[records[i]->ResultFile], seed % 2 == 1 ? 1 : 2);
         }
         host.List.clear();
         host.Warnings.clear();
+        EXPECT_EQ(ops.FilesShortOfTarget, static_cast<int>(expected.Stalled.size()));
         results.Whole.clear();
+        results.Creates.clear();
+        sink.Calls.clear();
+        host.Log.clear();
     }
 
     int compressions = 0, reductions = 0, limited = 0, abandoned = 0, stalled = 0, grouped = 0;

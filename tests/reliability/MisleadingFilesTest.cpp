@@ -289,24 +289,35 @@ TEST_P(ResultInTheWay, IsNotCreated) {
 
 INSTANTIATE_TEST_SUITE_P(
     Things, ResultInTheWay,
-    testing::Values(
-        InTheWay{"Folder",
-                 [](const std::string& result) {
-                     fs::create_directory(result);
-                     WriteFile(result + "/inside", {'x'});
-                 },
-                 [](const std::string& result) {
-                     return fs::is_directory(result) && ReadFile(result + "/inside").size() == 1;
-                 }},
-        InTheWay{"Fifo",
-                 [](const std::string& result) { EXPECT_EQ(::mkfifo(result.c_str(), 0600), 0); },
-                 [](const std::string& result) { return fs::is_fifo(result); }},
-        InTheWay{"LinkToDevNull",
-                 [](const std::string& result) { fs::create_symlink("/dev/null", result); },
-                 [](const std::string& result) {
-                     return fs::is_symlink(result) && fs::is_character_file("/dev/null");
-                 }}),
+    testing::Values(InTheWay{"Folder",
+                             [](const std::string& result) {
+                                 fs::create_directory(result);
+                                 WriteFile(result + "/inside", {'x'});
+                             },
+                             [](const std::string& result) {
+                                 return fs::is_directory(result) &&
+                                        ReadFile(result + "/inside").size() == 1;
+                             }},
+                    InTheWay{"Fifo",
+                             [](const std::string& result) {
+                                 EXPECT_EQ(::mkfifo(result.c_str(), 0600), 0);
+                             },
+                             [](const std::string& result) { return fs::is_fifo(result); }}),
     [](const testing::TestParamInfo<InTheWay>& info) { return info.param.Name; });
+
+// A link at the result's name, even to a device, is replaced by the result and never followed.
+TEST_F(RunBench, ALinkToADeviceAtTheResultIsReplacedNotFollowed) {
+    const FileData& file = ListWav("song.wav", Alternating(3000));
+    const std::string result = dir.File("song_tralux.wav");
+    fs::create_symlink("/dev/null", result);
+    ops.preparebtnClick();
+    EXPECT_TRUE(host.Errors.empty());
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(result)));
+    EXPECT_EQ(fs::file_size(result), fs::file_size(file.SourceFile));
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+    EXPECT_TRUE(ops.ReadyToBalance);
+    ExpectIdle();
+}
 
 // A result name that is a link to a file nobody listed (a master kept elsewhere): replacing the
 // result must not write into that file.

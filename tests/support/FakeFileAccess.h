@@ -31,6 +31,15 @@ public:
         return file ? std::make_unique<File>(*this, path, std::move(file)) : nullptr;
     }
 
+    std::unique_ptr<PassFile> CreateOver(const std::string& path) override {
+        Created.push_back(path);
+        if (RefuseCreate) {
+            return nullptr;
+        }
+        auto file = PosixFileAccess().CreateOver(path);
+        return file ? std::make_unique<File>(*this, path, std::move(file)) : nullptr;
+    }
+
     int FailWrite = 0;  // the number of the write that fails; 0: none
     bool RefuseCreate = false;
     bool FailCommit = false;  // a created file cannot be made whole under its name
