@@ -4,14 +4,10 @@
 #include <cmath>
 #include <set>
 
+#include "settings/Options.h"
+
 namespace tralux::cli {
 namespace {
-
-// Limits of the values the Advanced Options dialog lets a user set.
-constexpr double MinCompressionFactor = 1.1;
-constexpr double MaxCompressionFactor = 4.0;
-constexpr int MinFinalLimit = 1024;
-constexpr int MaxFinalLimit = 32767;
 
 // Which commands an option means something to; elsewhere it would be silently ignored, so
 // it is refused instead.
@@ -162,6 +158,12 @@ void Apply(CommandLine& line, const std::string& name, const std::string& value)
     } else if (name == "beside-source") {
         line.besideSource = true;
     } else if (name == "suffix") {
+        if (!IsUsableNamePart(value)) {
+            throw UsageError(
+                "--suffix must not hold a folder separator (/ or \\) or be made "
+                "only of dots, not '" +
+                value + "'");
+        }
         line.suffix = value;
     } else if (name == "no-suffix") {
         line.noSuffix = true;
@@ -171,7 +173,7 @@ void Apply(CommandLine& line, const std::string& name, const std::string& value)
         line.warnCompression = Factor(name, value);
     } else if (name == "final-limit") {
         line.finalLimit =
-            static_cast<int16_t>(WholeNumber(name, value, MinFinalLimit, MaxFinalLimit));
+            static_cast<int16_t>(WholeNumber(name, value, LowestFinalLimit, HighestFinalLimit));
     } else if (name == "units") {
         if (value == "percent") {
             line.units = 0;

@@ -23,6 +23,15 @@ void InstallInterruptHandler() {
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A closing ssh session or terminal sends SIGHUP: the run winds down as on SIGTERM
+    // rather than dying with a result cut short.
+    sigaction(SIGHUP, &action, nullptr);
+    // A reader that goes away (`| head`) shows as a failed write, which ends the output
+    // quietly, instead of a signal that would kill the run before the export is written.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, nullptr);
 }
 
 bool InterruptRequested() {

@@ -12,8 +12,10 @@
 #include "Interrupt.h"
 #include "TerminalHost.h"
 #include "engine/AudioEngine.h"
+#include "engine/IntakeIndex.h"
 #include "engine/WaveHeader.h"
 #include "operations/Operations.h"
+#include "operations/OutputNaming.h"
 #include "settings/Settings.h"
 #include "units/Loudness.h"
 #include "units/ResultsExport.h"
@@ -52,6 +54,7 @@ struct FileList {
     std::vector<std::unique_ptr<FileData>> records;
     std::vector<FileData*> byArgument;  // nullptr for a FILE that was refused
     int rejected = 0;
+    std::vector<std::string> shorterThanHeader;  // added files that hold less than they claim
 
     std::vector<FileData*> Files() const {
         std::vector<FileData*> files;
@@ -64,12 +67,10 @@ struct FileList {
 
 // The window's intake of one path: duplicates skipped silently, anything but a 44.1 kHz
 // 16-bit stereo WAV file refused with the window's message.
-FileData* AddFile(FileList& list, const std::string& path, TerminalHost& host) {
-    for (const auto& record : list.records) {
-        std::error_code error;
-        if (record->SourceFile == path || fs::equivalent(record->SourceFile, path, error)) {
-            return record.get();
-        }
+FileData* AddFile(FileList& list, IntakeIndex& listed, const std::string& path,
+                  TerminalHost& host) {
+    if (FileData* same = listed.Find(path)) {
+        return same;
     }
     const WaveHeaderInfo header = ReadWaveHeader(path);
     if (header.Result != WaveCheckResult::Valid) {
@@ -77,8 +78,11 @@ FileData* AddFile(FileList& list, const std::string& path, TerminalHost& host) {
         ++list.rejected;
         return nullptr;
     }
-    list.records.push_back(std::make_unique<FileData>(path, header.HeaderSize, header.FrameCount,
-                                                      header.TailBytes, list.numbers));
+    list.records.push_back(std::make_unique<FileData>(path, header, list.numbers));
+    listed.Add(*list.records.back());
+    if (header.ShorterThanHeader) {
+        list.shorterThanHeader.push_back(path);
+    }
     return list.records.back().get();
 }
 
@@ -187,7 +191,14 @@ std::optional<std::string> LoadCliSettings(const CommandLine& line,
             return "no preset named '" + line.reference.presetName + "' in " + path +
                    (names.empty() ? "; it holds none" : "; it holds:" + names);
         }
-        settings.presetLevel = settings.presets[index].Level;
+        const double level = settings.presets[index].Level;
+        // A level no file can be balanced to; the runs would only say no preset was chosen.
+        if (!(level > 0.0 && level <= 32767.0)) {
+            return "the preset '" + line.reference.presetName + "' in " + path + " has the level " +
+                   FloatSettingText(level, ".") +
+                   ", which cannot be used: a reference loudness lies above 0 and at most 32767";
+        }
+        settings.presetLevel = level;
     } else if (line.reference.kind == ReferenceArgument::Kind::Level) {
         settings.presetLevel = line.reference.level;
     }
@@ -220,20 +231,61 @@ void PrintResults(const std::vector<FileData*>& files, int32_t unit) {
     WriteAll(1, text);
 }
 
-bool WriteExport(const std::string& path, const std::vector<FileData*>& files, int32_t unit,
-                 TerminalHost& host) {
+// The files an export to path must not replace: every source, and every result the run is
+// going to write. A folder asked for at every run is asked for now, so that its results are
+// known before anything is written; the run then takes it as the fixed folder.
+// nullopt when that question went unanswered.
+std::optional<ExportGuard> PlannedExportGuard(const CommandLine& line,
+                                              const std::vector<FileData*>& files, Options& options,
+                                              TerminalHost& host) {
+    ExportGuard guard;
+    for (const FileData* file : files) {
+        guard.Protect(file->SourceFile);
+    }
+    if (line.command == Command::Analyse) {
+        return guard;
+    }
+    if (options.samefolder == 2) {
+        const std::optional<std::string> folder = host.OutputFolderPrompt();
+        if (!folder) {
+            return std::nullopt;
+        }
+        options.samefolder = 0;
+        options.outputdir = *folder;
+    }
+    for (const FileData* file : files) {
+        const std::string folder =
+            options.samefolder == 1 ? FolderPart(file->SourceFile) : options.outputdir;
+        // No folder: the run refuses itself before it writes.
+        if (!folder.empty()) {
+            guard.Protect(JoinPath(folder, ResultFileName(file->SourceFile, options)));
+        }
+    }
+    return guard;
+}
+
+// Writes the export; returns the exit status it calls for.
+int WriteExport(const std::string& path, const std::vector<FileData*>& files, int32_t unit,
+                TerminalHost& host) {
     std::vector<ExportRow> rows;
     for (const FileData* file : files) {
         rows.push_back({file->SourceFile, file->ScanLoudness, file->ResultFile, file->Loudness});
     }
     const std::string fullPath = AbsolutePath(path);
-    if (const auto failure = WriteResultsFile(fullPath, rows, unit)) {
-        host.ShowError(*failure);
-        return false;
+    int error = 0;
+    if (const auto failure = WriteResultsFile(fullPath, rows, unit, LocaleDecimalSeparator(),
+                                              ExportGuard(), &error)) {
+        if (error == 0) {
+            // A listed file took the export's name during the run.
+            host.ShowError(*failure);
+            return ExitUsage;
+        }
+        host.ShowError("Data not saved to " + fullPath + ": " + *failure);
+        return ExitFailed;
     }
     host.EndProgressLine();
     WriteAll(2, "Data Saved to File: " + fullPath + "\n");
-    return true;
+    return ExitDone;
 }
 
 // Scan only: the same pass the Prepare run starts with, and nothing written.
@@ -254,7 +306,7 @@ bool Analyse(AudioEngine& engine, const std::vector<FileData*>& files, TerminalH
         try {
             engine.ScanFile(*file);
         } catch (const PassOpenError& error) {
-            host.ShowError(error.what());
+            host.ShowOpenError(error.what(), error.Reason());
         }
     }
     const bool completed = engine.Running;
@@ -263,10 +315,19 @@ bool Analyse(AudioEngine& engine, const std::vector<FileData*>& files, TerminalH
     return completed;
 }
 
+// How a run of the operations layer ended.
+struct RunOutcome {
+    bool completed = false;  // it went to its end
+    int shortOfTarget = 0;   // files whose balancing ended short of the target
+    // Prepare went to its end and Balance did not start: the results are the normalised copies.
+    bool preparedOnly = false;
+};
+
 // Prepare, or Prepare & Balance, by the operations layer. nullopt when the reference file
-// was refused at intake; otherwise whether the run went to its end.
-std::optional<bool> RunOperations(const CommandLine& line, const FileList& list, Settings& settings,
-                                  AudioEngine& engine, TerminalHost& host) {
+// was refused at intake.
+std::optional<RunOutcome> RunOperations(const CommandLine& line, const FileList& list,
+                                        Settings& settings, AudioEngine& engine,
+                                        TerminalHost& host) {
     ReferenceChoice choice = ReferenceChoice::Quietest;
     FileData* highlighted = nullptr;
     switch (line.reference.kind) {
@@ -295,7 +356,8 @@ std::optional<bool> RunOperations(const CommandLine& line, const FileList& list,
 
     Operations operations(engine, settings.options, host);
     host.SetCancel([&operations] { operations.cancelbtnClick(); });
-    bool completed = false;
+    RunOutcome outcome;
+    bool& completed = outcome.completed;
     if (line.command == Command::Prepare) {
         operations.preparebtnClick();
         completed = operations.ReadyToBalance;
@@ -308,9 +370,11 @@ std::optional<bool> RunOperations(const CommandLine& line, const FileList& list,
             allNormalised = allNormalised && (file->Ignored || file->Normalised);
         }
         completed = allNormalised && !operations.ReadyToBalance;
+        outcome.preparedOnly = allNormalised && operations.ReadyToBalance;
     }
     host.SetCancel({});
-    return completed;
+    outcome.shortOfTarget = operations.FilesShortOfTarget;
+    return outcome;
 }
 
 }  // namespace
@@ -360,6 +424,10 @@ int RunProgram(const std::vector<std::string>& arguments, const std::string& exe
     if (const auto problem = LoadCliSettings(line, executableFolder, settings)) {
         return Usage(*problem);
     }
+    if (InterruptRequested()) {
+        WriteAll(2, "tralux-cli: cancelled\n");
+        return ExitFailed;
+    }
 
     TerminalSetup setup;
     setup.inputIsTerminal = ::isatty(0) == 1;
@@ -377,8 +445,15 @@ int RunProgram(const std::vector<std::string>& arguments, const std::string& exe
     }
 
     FileList list;
+    IntakeIndex listed;
     for (const auto& argument : line.files) {
-        list.byArgument.push_back(AddFile(list, AbsolutePath(argument), host));
+        if (InterruptRequested()) {
+            break;
+        }
+        list.byArgument.push_back(AddFile(list, listed, AbsolutePath(argument), host));
+    }
+    for (const auto& path : list.shorterThanHeader) {
+        host.Message("Warning", ShorterThanHeaderLine(path));
     }
     const std::vector<FileData*> files = list.Files();
     if (InterruptRequested()) {
@@ -394,17 +469,36 @@ int RunProgram(const std::vector<std::string>& arguments, const std::string& exe
     }
     host.SetFiles(files);
 
+    // Refused before the run, so that no result is written for an export that cannot be.
+    if (line.csvFile) {
+        const auto guard = PlannedExportGuard(line, files, settings.options, host);
+        if (!guard) {
+            return ExitFailed;
+        }
+        const std::string csv = AbsolutePath(*line.csvFile);
+        if (guard->Covers(csv)) {
+            host.Message("Error", RefusedExportMessage(csv));
+            return ExitUsage;
+        }
+    }
+
     const int32_t unit = settings.options.loudnessunits;
     AudioEngine engine(host);
     bool completed = false;
+    int shortOfTarget = 0;
     if (line.command == Command::Analyse) {
         completed = Analyse(engine, files, host);
     } else {
-        const auto done = RunOperations(line, list, settings, engine, host);
-        if (!done) {
+        const auto outcome = RunOperations(line, list, settings, engine, host);
+        if (!outcome) {
             return ExitFailed;
         }
-        completed = *done;
+        completed = outcome->completed;
+        shortOfTarget = outcome->shortOfTarget;
+        if (outcome->preparedOnly && host.Declined() && !InterruptRequested()) {
+            host.Message("tralux-cli",
+                         "Balance was not done: the results are the normalised copies");
+        }
     }
 
     completed = completed && !host.ErrorShown() && !host.Declined() && !InterruptRequested();
@@ -415,15 +509,19 @@ int RunProgram(const std::vector<std::string>& arguments, const std::string& exe
     if (!completed) {
         return ExitFailed;
     }
+    // The export first: a table nobody reads to the end (`| head`) must not cost it.
+    if (line.csvFile) {
+        if (const int status = WriteExport(*line.csvFile, files, unit, host); status != ExitDone) {
+            return status;
+        }
+    }
     if (line.command == Command::Analyse) {
         PrintAnalysis(files, unit);
     } else {
         PrintResults(files, unit);
     }
-    if (line.csvFile && !WriteExport(*line.csvFile, files, unit, host)) {
-        return ExitFailed;
-    }
-    return list.rejected == 0 ? ExitDone : ExitFailed;
+    // The results are written and listed, but not every one is what was asked for.
+    return list.rejected == 0 && shortOfTarget == 0 ? ExitDone : ExitFailed;
 }
 
 }  // namespace tralux::cli

@@ -92,6 +92,10 @@ void TerminalHost::ShowError(const std::string& message) {
     Message("Error", message);
 }
 
+void TerminalHost::ShowOpenError(const std::string& message, const std::string& reason) {
+    ShowError(reason.empty() ? message : message + "\r" + reason);
+}
+
 void TerminalHost::ReportError(const std::string& message) {
     ShowError(message);
 }

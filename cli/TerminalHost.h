@@ -46,6 +46,8 @@ public:
     // RunHost
     std::vector<FileData*> Files() override { return files_; }
     void ShowError(const std::string& message) override;
+    // The message, and the system's reason on the next line.
+    void ShowOpenError(const std::string& message, const std::string& reason) override;
     void ShowWarning(const std::string& message) override;
     Answer AskConfirm(const std::string& message) override;
     Answer AskWarning(const std::string& message) override;

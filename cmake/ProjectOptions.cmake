@@ -1,13 +1,16 @@
-# Every target of the project links tralux_options: language level, warnings as errors and
-# the floating-point rules that keep result files identical on every machine.
+# Every target of the project links tralux_options: language level, warnings (errors with
+# TRALUX_WERROR) and the floating-point rules that keep result files identical on every machine.
 add_library(tralux_options INTERFACE)
 target_compile_features(tralux_options INTERFACE cxx_std_20)
 set(CMAKE_CXX_EXTENSIONS OFF)
 target_compile_options(tralux_options INTERFACE
-  -Wall -Wextra -Werror
+  -Wall -Wextra
   # Sample arithmetic must round exactly as written: no fused multiply-add, no fast-math.
   -ffp-contract=off -fno-fast-math)
 target_compile_definitions(tralux_options INTERFACE _GLIBCXX_ASSERTIONS)
+if(TRALUX_WERROR)
+  target_compile_options(tralux_options INTERFACE -Werror)
+endif()
 
 if(TRALUX_SANITIZE)
   target_compile_options(tralux_options INTERFACE

@@ -1,5 +1,6 @@
 #include "AudioEngine.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -17,7 +18,25 @@ std::string FileNamePart(const std::string& path) {
     return std::filesystem::path(path).filename().string();
 }
 
+// Puts a little-endian 32-bit size field at file offset fieldAt into the part of the header
+// held in piece (the bytes from pieceStart on), as far as the field falls inside it. A size
+// past 4 GiB cannot be said in the field and is given as its largest value.
+void PutSizeField(char* piece, int64_t pieceStart, size_t pieceSize, int64_t fieldAt,
+                  int64_t size) {
+    const auto value = static_cast<uint32_t>(size > int64_t{UINT32_MAX} ? UINT32_MAX : size);
+    for (int k = 0; k < 4; ++k) {
+        const int64_t at = fieldAt + k - pieceStart;
+        if (at >= 0 && at < int64_t(pieceSize)) {
+            piece[at] = static_cast<char>((value >> (8 * k)) & 0xFFu);
+        }
+    }
+}
+
 }  // namespace
+
+std::string PassOpenError::Reason() const {
+    return ErrorNumber == 0 ? std::string() : std::string(std::strerror(ErrorNumber));
+}
 
 AudioEngine::AudioEngine(ProgressSink& sink, Clock clock, FileAccess& files)
     : Estimator(sink, std::move(clock)), Tables(BuildFactorTables()), sink_(sink), files_(files) {}
@@ -34,6 +53,7 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
                           : destination == source && transform != BlockTransform::Map
                               ? PassMode::InPlace
                               : PassMode::Copying;
+    lastCopyWhole_ = false;
     std::unique_ptr<PassFile> input;
     std::unique_ptr<PassFile> output;
     auto endPass = [&] {
@@ -43,35 +63,77 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
         sink_.PumpEvents();
     };
 
+    // errno of a failed open goes with the message; the pass's own clean-up must not change it.
+    errno = 0;
     input = files_.OpenExisting(source, mode == PassMode::InPlace);
     if (!input) {
+        const int error = errno;
         endPass();
-        throw PassOpenError("Cannot open file " + source);
+        throw PassOpenError("Cannot open file " + source, error);
+    }
+    // Checked on the open file, not on the name: a link or another file put in place of the
+    // result at any time before the open is refused, and none can be put in after it. A result
+    // rewritten through a new file is read only when it is the one recorded, so the samples of
+    // a source that a link leads to never become its result.
+    if (destination == source &&
+        !(file.ResultIdentity.Known && input->Identity() == file.ResultIdentity)) {
+        sink_.ReportError("Cannot write to result file \"" + source +
+                          "\" (it has been replaced since it was prepared)");
+        Running = false;
+        endPass();
+        return;
     }
     if (mode == PassMode::Copying) {
+        errno = 0;
         output =
             destination == source ? files_.CreateOver(destination) : files_.Create(destination);
         if (!output) {
+            const int error = errno;
             endPass();
-            throw PassOpenError("Cannot create file " + destination);
+            throw PassOpenError("Cannot create file " + destination, error);
         }
+        CreatedIdentity = output->Identity();
     }
+    InputTotals = PassTotals{};
+    PassChangedSamples = false;
 
     try {
         PassFile* written = mode == PassMode::InPlace ? input.get() : output.get();
         const bool whole = Sweep(file, source, destination, *input, written,
                                  mode == PassMode::InPlace, transform, label, weight);
-        // A new file takes its name only when it is whole; otherwise the name keeps what it
-        // held before the pass.
-        lastCopyWhole_ = mode == PassMode::Copying && whole && output->Commit();
-        if (mode == PassMode::Copying && whole && !lastCopyWhole_) {
-            ReportWriteFailure(destination);
+        // A new file takes its name only when it is whole, and only when what was read is what
+        // its gain was chosen from; otherwise the name keeps what it held before the pass.
+        if (mode == PassMode::Copying && whole && !InputAsExpected(file, source, destination)) {
+            Running = false;
+        } else {
+            lastCopyWhole_ = mode == PassMode::Copying && whole && output->Commit();
+            if (mode == PassMode::Copying && whole && !lastCopyWhole_) {
+                ReportWriteFailure(destination);
+            }
         }
     } catch (...) {
         endPass();
         throw;
     }
     endPass();
+}
+
+bool AudioEngine::InputAsExpected(const FileData& file, const std::string& source,
+                                  const std::string& destination) {
+    if (expectedInput_ == nullptr || (InputTotals.Peak == expectedInput_->Peak &&
+                                      InputTotals.SumOfSquares == expectedInput_->SumOfSquares)) {
+        return true;
+    }
+    // Samples that changed since they were measured would come out cut off or as silence.
+    if (destination == source) {
+        sink_.ReportError("Result file \"" + destination +
+                          "\" has changed since it was measured; it has been left as it is");
+    } else {
+        sink_.ReportError("File \"" + file.SourceFile +
+                          "\" has changed since it was scanned; its unfinished result \"" +
+                          destination + "\" has been removed");
+    }
+    return false;
 }
 
 void AudioEngine::ReportWriteFailure(const std::string& destination) {
@@ -95,11 +157,15 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
         fileAt = input.Seek(offset) ? offset : -1;
         return fileAt == offset;
     };
-    // Bytes the source does not hold (its data chunk claims more than the file has) are read
-    // as silence, so stale samples of an earlier block are never processed or written.
-    auto readInto = [&](size_t size) {
-        const size_t got = seek(position) ? input.Read(buffer, size) : 0;
+    auto readAt = [&](int64_t offset, size_t size) {
+        const size_t got = seek(offset) ? input.Read(buffer, size) : 0;
         fileAt = fileAt < 0 ? -1 : fileAt + static_cast<int64_t>(got);
+        return got;
+    };
+    // Bytes the source no longer holds (it was cut since intake) are read as silence, so
+    // stale samples of an earlier block are never processed or written.
+    auto readInto = [&](size_t size) {
+        const size_t got = readAt(position, size);
         if (got < size) {
             std::memset(buffer + got, 0, size - got);
         }
@@ -122,10 +188,17 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
         return output->Write(buffer, size);
     };
 
+    const int64_t dataBytes = int64_t{file.FrameCount} * BytesPerFrame + file.TailBytes;
     if (writes && !inPlace) {
         for (int64_t left = file.HeaderSize; left > 0;) {
+            const int64_t pieceStart = position;
             const size_t piece = left > int64_t(BlockBytes) ? BlockBytes : size_t(left);
             readInto(piece);
+            if (file.ShorterThanHeader) {
+                // The only fields ever rewritten: the sizes, to what the result holds.
+                PutSizeField(buffer, pieceStart, piece, 4, file.HeaderSize - 8 + dataBytes);
+                PutSizeField(buffer, pieceStart, piece, file.HeaderSize - 4, dataBytes);
+            }
             if (!write(0, piece)) {
                 failed();
                 return false;
@@ -157,7 +230,7 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
         }
         sink_.PassProgress(int(int64_t{i} * 100 / file.BlockCount));
         sink_.PumpEvents();
-        TransformBlock(transform, frames);
+        TransformBlock(transform, frames, writes && !inPlace, inPlace && !PassChangedSamples);
         if (writes) {
             if (!write(blockStart, bytes)) {
                 failed();
@@ -179,21 +252,48 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
             return false;
         }
     }
+
+    // Tags, cue points and any other chunks after the sample data go with a finished copy,
+    // unchanged; a source shorter than its header has none.
+    if (writes && !inPlace && allBlocks && !file.ShorterThanHeader) {
+        for (int64_t at = file.HeaderSize + dataBytes;;) {
+            const size_t got = readAt(at, BlockBytes);
+            if (got == 0) {
+                break;
+            }
+            if (!write(0, got)) {
+                failed();
+                return false;
+            }
+            at += int64_t(got);
+        }
+    }
     return allBlocks;
 }
 
-void AudioEngine::TransformBlock(BlockTransform transform, int32_t frames) {
+void AudioEngine::TransformBlock(BlockTransform transform, int32_t frames, bool measureInput,
+                                 bool compareInput) {
     int16_t* samples = TransferBuffer.data();
     const size_t count = size_t(frames) * 2;
+    if (measureInput || compareInput) {
+        std::memcpy(ReadBlock.data(), samples, count * sizeof(int16_t));
+    }
+    if (measureInput) {
+        // Measured on the copy: the scan's handling of -32768 must not reach the transform.
+        InputTotals.SumOfSquares += Transforms.Scan(ReadBlock.data(), count, InputTotals.Peak);
+    }
     if (transform == BlockTransform::Scan && ScanHistogram != nullptr) {
         ScanHistogram->Add(samples, count);
     }
     if (transform == BlockTransform::Map) {
         Totals.SumOfSquares += mapTable_->MapSamples(samples, count);
-        return;
+    } else {
+        Totals.SumOfSquares +=
+            ApplyTransform(Transforms, CurrentStep(transform), samples, count, Totals.Peak);
     }
-    Totals.SumOfSquares +=
-        ApplyTransform(Transforms, CurrentStep(transform), samples, count, Totals.Peak);
+    if (compareInput) {
+        PassChangedSamples = std::memcmp(ReadBlock.data(), samples, count * sizeof(int16_t)) != 0;
+    }
 }
 
 TransformStep AudioEngine::CurrentStep(BlockTransform transform) const {
@@ -231,19 +331,25 @@ void AudioEngine::FollowPass(BlockTransform transform) {
     Totals.SumOfSquares = MappedSumOfSquares(*Plan->Histogram, Plan->Table);
 }
 
-bool AudioEngine::WriteMapped(const FileData& file, const std::string& source,
+bool AudioEngine::WriteMapped(FileData& file, const std::string& source,
                               const std::string& destination, const ValueTable& table,
-                              const std::string& label) {
+                              const std::string& label, const PassTotals& expectedInput) {
     Totals = PassTotals{};
     mapTable_ = &table;
+    expectedInput_ = &expectedInput;
     lastCopyWhole_ = false;
     try {
         RunPass(file, source, destination, BlockTransform::Map, label, 2.0);
     } catch (...) {
         mapTable_ = nullptr;
+        expectedInput_ = nullptr;
         throw;
     }
     mapTable_ = nullptr;
+    expectedInput_ = nullptr;
+    if (lastCopyWhole_) {
+        file.ResultIdentity = CreatedIdentity;
+    }
     return lastCopyWhole_;
 }
 
@@ -259,6 +365,7 @@ void AudioEngine::ScanFile(FileData& file) {
     Totals = PassTotals{};
     RunPass(file, file.SourceFile, std::string(), BlockTransform::Scan, "Scanning", 1.0);
     file.Peak = Totals.Peak;
+    file.ScanSumOfSquares = Totals.SumOfSquares;
     file.ScanLoudness = PassLoudness(file);
 }
 
@@ -268,15 +375,40 @@ void AudioEngine::NormaliseFile(FileData& file, bool final) {
         RunPass(file, file.ResultFile, file.ResultFile, BlockTransform::Gain, "Final Limiting",
                 2.0);
     } else {
-        RunPass(file, file.SourceFile, file.ResultFile, BlockTransform::Gain, "Normalising", 2.0);
+        const PassTotals scanned{file.Peak, file.ScanSumOfSquares};
+        expectedInput_ = &scanned;
+        try {
+            RunPass(file, file.SourceFile, file.ResultFile, BlockTransform::Gain, "Normalising",
+                    2.0);
+        } catch (...) {
+            expectedInput_ = nullptr;
+            throw;
+        }
+        expectedInput_ = nullptr;
+        // A followed pass creates nothing; the result of a real one is recorded only once it
+        // is whole under its name.
+        if (Plan == nullptr) {
+            file.ResultIdentity = lastCopyWhole_ ? CreatedIdentity : FileIdentity{};
+        }
     }
     file.Loudness = PassLoudness(file);
+    file.LoudnessCutShort = !Running;
     if (Running) {
         file.Normalised = true;
     }
 }
 
+void AudioEngine::MeasureResult(FileData& file) {
+    Totals = PassTotals{};
+    RunPass(file, file.ResultFile, std::string(), BlockTransform::Scan, "Measuring", 1.0);
+    if (Running) {
+        file.Loudness = PassLoudness(file);
+        file.LoudnessCutShort = false;
+    }
+}
+
 void AudioEngine::AdjustFile(FileData& file, double target) {
+    PassChangedSamples = false;
     // A silent result cannot be brought to any loudness; the ratio would be undefined.
     if (!(file.Loudness > 0.0)) {
         return;
@@ -291,11 +423,13 @@ void AudioEngine::AdjustFile(FileData& file, double target) {
         RunPass(file, file.ResultFile, file.ResultFile, BlockTransform::Compress, "Compressing",
                 3.0);
         file.Loudness = PassLoudness(file);
+        file.LoudnessCutShort = !Running;
         ++CompressCount;
     } else {
         ReduceGain = ReduceStep(SelectReduceFactor(Tables.ReduceFactors, x)).Gain;
         RunPass(file, file.ResultFile, file.ResultFile, BlockTransform::Reduce, "Reducing", 3.0);
         file.Loudness = PassLoudness(file);
+        file.LoudnessCutShort = !Running;
         ++ReduceCount;
     }
 }

@@ -20,7 +20,14 @@ namespace tralux {
 // "Cannot create file %s"). Raised to the run, which shows it and winds down.
 class PassOpenError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit PassOpenError(const std::string& message, int errorNumber = 0)
+        : std::runtime_error(message), ErrorNumber(errorNumber) {}
+
+    // The system's reason for the failure, in its own words ("Permission denied"); empty
+    // when none is known.
+    std::string Reason() const;
+
+    int ErrorNumber;  // errno of the failed open; 0 when unknown
 };
 
 // The running peak and sum of squares of the samples a pass has seen or written. The sum is
@@ -39,24 +46,34 @@ public:
                          FileAccess& files = PosixFileAccess());
 
     // One sweep over the sample data of a file. destination empty: read-only; equal to
-    // source: in place; otherwise a new copy. Throws PassOpenError when a file cannot be
-    // opened or created; a failed write is reported to the sink and clears Running.
+    // source: in place (a mapped write: a new file over it), only on the file
+    // file.ResultIdentity names; otherwise a new copy, followed by whatever the source holds
+    // after its data chunk, which takes its name only when whole. Throws PassOpenError when
+    // a file cannot be opened or created; a failed write, or a result that is not the
+    // recorded one, is reported to the sink and clears Running.
     void RunPass(const FileData& file, const std::string& source, const std::string& destination,
                  BlockTransform transform, const std::string& label, double weight);
 
     // Measures SourceFile: Peak, ScanLoudness; Normalised becomes false.
     void ScanFile(FileData& file);
     // Multiplies by PassGain: SourceFile into a new ResultFile, or ResultFile in place (final).
+    // A source that no longer holds what its scan measured stops the run, and its unfinished
+    // result is removed.
     void NormaliseFile(FileData& file, bool final);
     // One compress or reduce pass over ResultFile, in place, toward the target loudness.
+    // A silent result gets no pass; PassChangedSamples then stays false.
     void AdjustFile(FileData& file, double target);
+    // Measures ResultFile without changing it: Loudness, once the pass has run to its end.
+    void MeasureResult(FileData& file);
 
     // Writes destination anew as source mapped through table (a copying pass, weight 2):
-    // every transform a file is to have, in one pass. True when the new file is whole under
-    // its name.
-    bool WriteMapped(const FileData& file, const std::string& source,
-                     const std::string& destination, const ValueTable& table,
-                     const std::string& label);
+    // every transform a file is to have, in one pass. The new file takes its name only when it
+    // is whole and what was read measures as expectedInput (peak and sum of squares); it is
+    // then recorded as file.ResultIdentity. A source over which it is written must be that
+    // recorded result. True when the new file is whole under its name.
+    bool WriteMapped(FileData& file, const std::string& source, const std::string& destination,
+                     const ValueTable& table, const std::string& label,
+                     const PassTotals& expectedInput);
 
     // Root mean square of the last pass's samples over the file's frames; 0 with no frames.
     double PassLoudness(const FileData& file) const;
@@ -65,7 +82,13 @@ public:
 
     // 5000 frames of two 16-bit samples, reused by every pass.
     alignas(64) std::array<int16_t, FramesPerBlock * 2> TransferBuffer{};
+    // The block as it was read, kept while it is transformed to compare or measure it.
+    alignas(64) std::array<int16_t, FramesPerBlock * 2> ReadBlock{};
     PassTotals Totals;
+    // A copying pass's measure of the samples it read, before the transform.
+    PassTotals InputTotals;
+    // The file the last copying pass created.
+    FileIdentity CreatedIdentity;
     bool Running = false;
 
     double PassGain = 1.0;
@@ -91,7 +114,8 @@ public:
         std::vector<TransformStep> Steps;  // the passes followed, in order
     };
     PassPlan* Plan = nullptr;
-    // The last followed pass changed what some sample of the file becomes.
+    // The last in-place pass wrote a sample that differs from what it read, or the last
+    // followed pass changed what some sample of the file becomes.
     bool PassChangedSamples = false;
 
     // When set, a scan also counts the source's sample values (as read, before -32768 is
@@ -108,15 +132,23 @@ private:
     bool Sweep(const FileData& file, const std::string& source, const std::string& destination,
                PassFile& input, PassFile* output, bool inPlace, BlockTransform transform,
                const std::string& label, double weight);
-    void TransformBlock(BlockTransform transform, int32_t frames);
+    void TransformBlock(BlockTransform transform, int32_t frames, bool measureInput,
+                        bool compareInput);
     TransformStep CurrentStep(BlockTransform transform) const;
     void FollowPass(BlockTransform transform);
+    // Whether a copying pass read what expectedInput_ says (always, when it is not set); tells
+    // the sink when not.
+    bool InputAsExpected(const FileData& file, const std::string& source,
+                         const std::string& destination);
     void ReportWriteFailure(const std::string& destination);
 
     ProgressSink& sink_;
     FileAccess& files_;
     const ValueTable* mapTable_ = nullptr;  // the table of a WriteMapped pass
-    bool lastCopyWhole_ = false;            // the last copying pass's file took its name
+    // What a copying pass must read for its new file to take its name: the source's scan, or
+    // the result's count before a Balance rewrites it.
+    const PassTotals* expectedInput_ = nullptr;
+    bool lastCopyWhole_ = false;  // the last copying pass's file took its name
 };
 
 }  // namespace tralux

@@ -5,8 +5,10 @@
 #if defined(__x86_64__) || defined(__i386__)
 // GCC 12's AVX-512 intrinsics start some results from deliberately undefined vectors, which
 // its uninitialised-use analysis reports once they are inlined here.
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 #include <immintrin.h>
 #define TRALUX_X86 1
 #endif

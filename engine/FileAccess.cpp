@@ -24,18 +24,25 @@ int OpenLocked(const std::string& path, int flags) {
     if (fd < 0) {
         return -1;
     }
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    // errno tells the caller why; the close must not change it.
+    auto refuse = [fd](int error) {
         ::close(fd);
+        errno = error;
         return -1;
+    };
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        return refuse(errno);
+    }
+    if (!S_ISREG(info.st_mode)) {
+        return refuse(S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
     }
     int locked;
     do {
         locked = ::flock(fd, LOCK_EX | LOCK_NB);
     } while (locked != 0 && errno == EINTR);
     if (locked != 0) {
-        ::close(fd);
-        return -1;
+        return refuse(errno);
     }
     return fd;
 }
@@ -93,6 +100,10 @@ bool WriteFully(int fd, const void* buffer, size_t size) {
 
 namespace {
 
+FileIdentity IdentityOf(const struct stat& info) {
+    return {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino), true};
+}
+
 class PosixPassFile final : public PassFile {
 public:
     explicit PosixPassFile(int fd) : fd_(fd) {}
@@ -106,6 +117,10 @@ public:
     }
     bool Seek(int64_t offset) override {
         return offset >= 0 && ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) == offset;
+    }
+    FileIdentity Identity() const override {
+        struct stat info {};
+        return ::fstat(fd_, &info) == 0 ? IdentityOf(info) : FileIdentity{};
     }
 
 private:
@@ -128,6 +143,7 @@ public:
     ReplacingPassFile& operator=(const ReplacingPassFile&) = delete;
 
     bool Ready() const { return file_.Ready(); }
+    int Error() const { return file_.Error(); }
     size_t Read(void*, size_t) override { return 0; }
     bool Write(const void* buffer, size_t size) override { return file_.Write(buffer, size); }
     bool Seek(int64_t offset) override {
@@ -135,6 +151,12 @@ public:
                ::lseek(file_.Descriptor(), static_cast<off_t>(offset), SEEK_SET) == offset;
     }
     bool Commit() override { return file_.Commit(); }
+    // The temporary file, which becomes the file at the name on Commit().
+    FileIdentity Identity() const override {
+        struct stat info {};
+        return file_.Descriptor() >= 0 && ::fstat(file_.Descriptor(), &info) == 0 ? IdentityOf(info)
+                                                                                  : FileIdentity{};
+    }
 
 private:
     ReplacingFile file_;
@@ -144,7 +166,9 @@ private:
 class PosixFiles final : public FileAccess {
 public:
     std::unique_ptr<PassFile> OpenExisting(const std::string& path, bool forWriting) override {
-        const int fd = posix::OpenLocked(path, forWriting ? O_RDWR : O_RDONLY);
+        // A source may be listed by a link; a file rewritten in place is only ever a result,
+        // and a link put in its place leads to a file that is not.
+        const int fd = posix::OpenLocked(path, forWriting ? O_RDWR | O_NOFOLLOW : O_RDONLY);
         if (fd < 0) {
             return nullptr;
         }
@@ -171,6 +195,10 @@ private:
         }
         auto file = std::make_unique<ReplacingPassFile>(path, held);
         if (!file->Ready()) {
+            // The system's reason goes to the caller; the clean-up must not change it.
+            const int error = file->Error();
+            file.reset();
+            errno = error;
             return nullptr;
         }
         return file;

@@ -5,6 +5,8 @@
 #include <memory>
 #include <string>
 
+#include "FileIdentity.h"
+
 namespace tralux {
 
 // An open WAV file as a pass uses it. Files are held with an exclusive lock while open.
@@ -20,13 +22,16 @@ public:
     // A created file: makes it whole under its name (see FileAccess::Create); false if it
     // could not. Files opened as they exist have nothing to do.
     virtual bool Commit() { return true; }
+    // The file that is open, whatever its names have become since.
+    virtual FileIdentity Identity() const = 0;
 };
 
 // Opens the files of a pass. The real one uses POSIX files; tests put a failing one in.
 class FileAccess {
 public:
     virtual ~FileAccess() = default;
-    // For reading, or for reading and writing in place. nullptr if it cannot be opened.
+    // For reading, or for reading and writing in place. nullptr if it cannot be opened; for
+    // writing, also when the name is a symbolic link, which is never written through.
     virtual std::unique_ptr<PassFile> OpenExisting(const std::string& path, bool forWriting) = 0;
     // A new file that replaces whatever path names only on Commit(): until then the name keeps
     // what it held, and a file dropped without Commit() leaves nothing behind. nullptr if it

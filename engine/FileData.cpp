@@ -16,6 +16,12 @@ FileData::FileData(std::string sourceFile, int64_t headerSize, int32_t frameCoun
       LastBlockFrames(frameCount % FramesPerBlock),
       GroupNumber(numbers.Take()) {}
 
+FileData::FileData(std::string sourceFile, const WaveHeaderInfo& header, UngroupedNumbers& numbers)
+    : FileData(std::move(sourceFile), header.HeaderSize, header.FrameCount, header.TailBytes,
+               numbers) {
+    ShorterThanHeader = header.ShorterThanHeader;
+}
+
 GroupData* FindGroup(const GroupList& groups, int32_t groupNumber) {
     for (const auto& group : groups) {
         if (group->GroupNumber == groupNumber) {

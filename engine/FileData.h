@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "FileIdentity.h"
+#include "WaveHeader.h"
+
 namespace tralux {
 
 // A pass moves sample data in blocks of this many stereo frames (20000 bytes).
@@ -26,6 +29,8 @@ class FileData {
 public:
     FileData(std::string sourceFile, int64_t headerSize, int32_t frameCount, int32_t tailBytes,
              UngroupedNumbers& numbers);
+    // As intake makes it from a header that ReadWaveHeader found Valid.
+    FileData(std::string sourceFile, const WaveHeaderInfo& header, UngroupedNumbers& numbers);
 
     std::string SourceFile;
     std::string ResultFile;  // empty until the output check names it
@@ -33,8 +38,20 @@ public:
     int64_t HeaderSize;
     int32_t FrameCount;  // whole 4-byte frames in the data chunk
     int32_t TailBytes;   // data chunk bytes after the last whole frame (0 to 3)
+    // The data chunk claims more bytes than the file holds: only the frames present are
+    // counted, and a result says in its header what it really holds.
+    bool ShorterThanHeader = false;
     double ScanLoudness = 0.0;
+    // The scan's exact sum of squares: the pass that writes the result measures what it reads
+    // against it, so a source changed since its scan is noticed.
+    int64_t ScanSumOfSquares = 0;
     double Loudness = 0.0;
+    // The last pass over the result stopped before its end, so Loudness covers only part of
+    // the file; it is measured anew before Balance uses it.
+    bool LoudnessCutShort = false;
+    // The file the last pass that wrote ResultFile created there; a result is rewritten only
+    // while its name still leads to it.
+    FileIdentity ResultIdentity;
     int16_t Peak = 0;
     bool Normalised = false;
     int32_t BlockCount;       // ((FrameCount - 1) / 5000) + 1

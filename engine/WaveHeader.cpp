@@ -1,6 +1,7 @@
 #include "WaveHeader.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -73,7 +74,8 @@ bool FindChunk(HeaderReader& reader, const char* wanted) {
     return true;
 }
 
-WaveCheckResult Check(HeaderReader& reader, WaveHeaderInfo& info) {
+// fileSize: the length of the file when it was opened; the data chunk counts no byte past it.
+WaveCheckResult Check(HeaderReader& reader, int64_t fileSize, WaveHeaderInfo& info) {
     char id[4];
     uint32_t ignored;
     if (!reader.Id(id) || !Is(id, "RIFF") || !reader.U32(ignored) || !reader.Id(id) ||
@@ -100,8 +102,15 @@ WaveCheckResult Check(HeaderReader& reader, WaveHeaderInfo& info) {
         return WaveCheckResult::NotSupported;
     }
     info.HeaderSize = reader.Position();
-    info.FrameCount = static_cast<int32_t>(dataSize / 4);
-    info.TailBytes = static_cast<int32_t>(dataSize % 4);
+    const int64_t held = fileSize - info.HeaderSize;
+    uint64_t dataBytes = dataSize;
+    if (held < int64_t{dataSize}) {
+        // A cut file is worked on as far as it goes; a result never grows past its source.
+        dataBytes = held > 0 ? uint64_t(held) : 0;
+        info.ShorterThanHeader = true;
+    }
+    info.FrameCount = static_cast<int32_t>(dataBytes / 4);
+    info.TailBytes = static_cast<int32_t>(dataBytes % 4);
     return WaveCheckResult::Valid;
 }
 
@@ -114,11 +123,18 @@ WaveHeaderInfo ReadWaveHeader(const std::string& path) {
         info.Result = WaveCheckResult::CannotOpen;
         return info;
     }
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        ::close(fd);
+        info.Result = WaveCheckResult::CannotOpen;
+        return info;
+    }
     HeaderReader reader(fd);
-    info.Result = Check(reader, info);
+    info.Result = Check(reader, int64_t{status.st_size}, info);
     ::close(fd);
     if (info.Result != WaveCheckResult::Valid) {
         info.HeaderSize = info.FrameCount = info.TailBytes = 0;
+        info.ShorterThanHeader = false;
     }
     return info;
 }
@@ -133,6 +149,19 @@ std::string RefusedFileMessage(WaveCheckResult result, const std::string& path) 
             break;
     }
     return {};
+}
+
+std::string ShorterThanHeaderMessage(const std::vector<std::string>& paths) {
+    std::string text =
+        "These files are shorter than their headers say; only the sound they hold will be used:\r";
+    for (const auto& path : paths) {
+        text += "\r   " + path;
+    }
+    return text;
+}
+
+std::string ShorterThanHeaderLine(const std::string& path) {
+    return "\"" + path + "\" is shorter than its header says; only the sound it holds will be used";
 }
 
 }  // namespace tralux

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tralux {
 
@@ -13,6 +14,10 @@ struct WaveHeaderInfo {
     int64_t HeaderSize = 0;  // offset of the first sample frame
     int32_t FrameCount = 0;
     int32_t TailBytes = 0;
+    // The data chunk claims more than the file holds (a recording cut off, a size left at
+    // 0x7FFFFFFF by a program writing to a pipe): FrameCount and TailBytes count only the
+    // bytes present.
+    bool ShorterThanHeader = false;
 };
 
 // Checks that the file is integer PCM, 2 channels, 44100 Hz, 16 bits, and finds its sample
@@ -22,5 +27,10 @@ WaveHeaderInfo ReadWaveHeader(const std::string& path);
 
 // What the user is told when a file offered to the list is refused; empty for a valid file.
 std::string RefusedFileMessage(WaveCheckResult result, const std::string& path);
+
+// What the user is told once per intake about the files added that are shorter than their
+// headers say: the window's one box listing them, and the terminal's line for each.
+std::string ShorterThanHeaderMessage(const std::vector<std::string>& paths);
+std::string ShorterThanHeaderLine(const std::string& path);
 
 }  // namespace tralux

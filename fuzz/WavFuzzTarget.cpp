@@ -120,6 +120,12 @@ private:
             return true;
         }
 
+        // Each held file is told apart by where its bytes live.
+        static FileIdentity IdentityOf(const std::vector<uint8_t>& bytes) {
+            return {1, reinterpret_cast<uintptr_t>(&bytes), true};
+        }
+        FileIdentity Identity() const override { return IdentityOf(bytes_); }
+
     private:
         std::vector<uint8_t>& bytes_;
         bool writable_;
@@ -176,20 +182,6 @@ int16_t Gained(int16_t s, double gain) {
     return r <= -32768.0 ? int16_t{-32767} : static_cast<int16_t>(r);
 }
 
-// A claim of up to 4 GiB of data over a file of a few bytes would be a quarter of a million
-// blocks of silence per pass. The claim is shortened by whole blocks to at most one block
-// past the bytes held, which keeps every path the full claim takes (short block, a block of
-// silence, the same last block and tail) at a cost the fuzzer can afford.
-int32_t AffordableFrames(int32_t claimed, size_t size, int64_t headerSize) {
-    const int64_t held = (int64_t(size) - headerSize) / BytesPerFrame;
-    const int64_t limit = held + int64_t{FramesPerBlock};
-    int64_t frames = claimed;
-    if (frames > limit) {
-        frames -= (frames - limit + FramesPerBlock - 1) / FramesPerBlock * FramesPerBlock;
-    }
-    return static_cast<int32_t>(frames);
-}
-
 void CheckHeader(const WaveHeaderInfo& info, size_t size) {
     Expect(info.HeaderSize >= 44, "a header holds at least the RIFF, fmt and data heads");
     Expect(info.HeaderSize <= int64_t(size), "the header lies inside the file");
@@ -216,8 +208,10 @@ void RunPasses(const uint8_t* data, size_t size, const WaveHeaderInfo& info,
     engine.CompressCount = engine.ReduceCount = 0;
     files.Contents[input].assign(data, data + size);
     UngroupedNumbers numbers;
-    const int32_t frames = AffordableFrames(info.FrameCount, size, info.HeaderSize);
-    FileData file(input, info.HeaderSize, frames, info.TailBytes, numbers);
+    const int32_t frames = info.FrameCount;
+    const int64_t dataEnd = info.HeaderSize + int64_t{frames} * 4 + info.TailBytes;
+    Expect(dataEnd <= int64_t(size), "the data chunk counts no byte past the end of the file");
+    FileData file(input, info, numbers);
 
     engine.Running = true;
     engine.ScanFile(file);
@@ -252,10 +246,23 @@ void RunPasses(const uint8_t* data, size_t size, const WaveHeaderInfo& info,
     Expect(engine.Running && sink.Errors.empty(), "a normalise pass reports no error");
     Expect(file.Normalised, "a complete normalise pass marks the file");
     const std::vector<uint8_t>& out = files.Contents[result];
-    const int64_t expectedSize = info.HeaderSize + int64_t{frames} * 4 + info.TailBytes;
-    Expect(int64_t(out.size()) == expectedSize, "the result ends with the data chunk");
-    Expect(std::memcmp(out.data(), data, size_t(info.HeaderSize)) == 0,
-           "the result starts with the source's header");
+    const int64_t expectedSize = info.ShorterThanHeader ? dataEnd : int64_t(size);
+    Expect(int64_t(out.size()) == expectedSize,
+           "the result holds the data chunk and whatever followed it");
+    std::vector<uint8_t> header(data, data + info.HeaderSize);
+    if (info.ShorterThanHeader) {
+        const auto put = [&header](size_t at, int64_t value) {
+            for (size_t k = 0; k < 4; ++k) {
+                header[at + k] = static_cast<uint8_t>(uint64_t(value) >> (8 * k));
+            }
+        };
+        put(4, dataEnd - 8);
+        put(size_t(info.HeaderSize) - 4, dataEnd - info.HeaderSize);
+    }
+    Expect(std::memcmp(out.data(), header.data(), header.size()) == 0,
+           "the result starts with the source's header, its sizes true");
+    Expect(std::memcmp(out.data() + dataEnd, data + dataEnd, size_t(expectedSize - dataEnd)) == 0,
+           "what followed the data chunk is copied unchanged");
     int16_t resultPeak = 0;
     for (int64_t i = 0; i < int64_t{frames} * 2; ++i) {
         const int64_t at = info.HeaderSize + 2 * i;
@@ -265,7 +272,7 @@ void RunPasses(const uint8_t* data, size_t size, const WaveHeaderInfo& info,
         resultPeak = std::max<int16_t>(resultPeak, static_cast<int16_t>(std::abs(written)));
     }
     Expect(resultPeak == 32767, "a normalised result peaks at full scale");
-    for (int64_t i = expectedSize - info.TailBytes; i < expectedSize; ++i) {
+    for (int64_t i = dataEnd - info.TailBytes; i < dataEnd; ++i) {
         Expect(out[size_t(i)] == 0, "the tail bytes are written as zeros");
     }
 

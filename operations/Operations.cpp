@@ -11,6 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "units/Loudness.h"
+
 namespace tralux {
 namespace {
 
@@ -53,6 +55,18 @@ double TargetGain(const FileData& file, bool anchorAtLoudest) {
         return anchorAtLoudest ? file.LoudestRatio : file.QuietestRatio;
     }
     return 1.0;
+}
+
+// A loudness in the user's unit, with the level on the sample scale beside it, so that values
+// too small or too large for the unit's one decimal still tell apart.
+std::string LevelText(double level, int32_t unit) {
+    const std::string text = LoudnessText(level, unit);
+    return unit == SampleUnit ? text : text + " (level " + LoudnessText(level, SampleUnit) + ")";
+}
+
+// A file Balance can work on: not set aside as silent, with a result that has a loudness.
+bool Balanceable(const FileData& file) {
+    return !file.Ignored && file.Loudness > 0.0;
 }
 
 std::string Listed(const std::vector<FileData*>& files, const std::vector<bool>& chosen) {
@@ -118,7 +132,7 @@ void Operations::Guarded(Body body) {
     } catch (const PassOpenError& error) {
         // A source gone or a result folder not writable: tell the user and wind down as a
         // Cancel does, so the handler's FinishOperation returns the window to idle.
-        host_.ShowError(error.what());
+        host_.ShowOpenError(error.what(), error.Reason());
         cancelbtnClick();
     }
 }
@@ -453,6 +467,7 @@ bool Operations::CountValues(FileData& file, const std::string& path) {
         throw;
     }
     engine_.ScanHistogram = nullptr;
+    counted_ = engine_.Totals;
     return engine_.Running;
 }
 
@@ -480,9 +495,12 @@ AudioEngine::PassPlan Operations::StartingPlan(size_t index, const SampleHistogr
 }
 
 bool Operations::WriteResult(FileData& file, const AudioEngine::PassPlan& plan) {
+    // What the file held when its values were counted: the source's scan, or the result's
+    // count just before its plan.
     const std::string& source = planning_ ? file.SourceFile : file.ResultFile;
+    const PassTotals expected = planning_ ? PassTotals{file.Peak, file.ScanSumOfSquares} : counted_;
     const bool whole = engine_.WriteMapped(file, source, file.ResultFile, plan.Table,
-                                           WriteLabel(plan.Steps, planning_));
+                                           WriteLabel(plan.Steps, planning_), expected);
     if (whole) {
         file.Loudness = engine_.PassLoudness(file);
         file.Normalised = true;
@@ -547,14 +565,57 @@ bool Operations::OnTarget(const FileData& file, double target) const {
     return loudness / target < OnTargetTolerance;
 }
 
+namespace messages {
+
+std::string TargetNotReached(const std::string& sourceFile, const std::string& loudness,
+                             const std::string& target) {
+    return "File \"" + sourceFile + "\" cannot be brought to its target loudness of " + target +
+           ": it has been left at " + loudness;
+}
+
+std::string SilentResult(const std::string& sourceFile) {
+    return "The result of file \"" + sourceFile +
+           "\" is completely silent and will not be balanced";
+}
+
+}  // namespace messages
+
+void Operations::MeasureResultsCutShort(const std::vector<FileData*>& files) {
+    for (FileData* file : files) {
+        if (!engine_.Running) {
+            return;
+        }
+        if (file->Ignored || (file->Loudness > 0.0 && !file->LoudnessCutShort)) {
+            continue;
+        }
+        engine_.Estimator.WorkRemaining += file->FrameCount;
+        engine_.MeasureResult(*file);
+        if (engine_.Running && !(file->Loudness > 0.0)) {
+            host_.ShowWarning(messages::SilentResult(file->SourceFile));
+        }
+    }
+}
+
+bool Operations::BalancingStalled(const FileData& file, double loudnessBefore, int passes) const {
+    const bool repeats = !engine_.PassChangedSamples && file.Loudness == loudnessBefore;
+    return repeats || passes >= MaxAdjustPasses;
+}
+
 void Operations::BalanceAll() {
     const std::vector<FileData*> files = host_.Files();
     FilesShortOfTarget = 0;
+    // Prepare & Balance has written no result yet; its loudness values are all planned whole.
+    if (!planning_) {
+        MeasureResultsCutShort(files);
+        if (!engine_.Running) {
+            return;
+        }
+    }
 
     double loudest = 0.0;
     double quietest = 40000.0;
     for (const FileData* file : files) {
-        if (file->Ignored) {
+        if (!Balanceable(*file)) {
             continue;
         }
         if (file->Loudness > loudest) {
@@ -572,7 +633,7 @@ void Operations::BalanceAll() {
                 host_.ShowError(messages::NoHighlightedFile);
                 return;
             }
-            if (highlighted->Ignored) {
+            if (!Balanceable(*highlighted)) {
                 host_.ShowError(messages::SilentReference);
                 return;
             }
@@ -600,8 +661,7 @@ void Operations::BalanceAll() {
     bool exceeded = false;
     std::string maxCompList;
     for (const FileData* file : files) {
-        // A file without a measured loudness has no ratio to limit; the passes measure it.
-        if (file->Ignored || !(file->Loudness > 0.0)) {
+        if (!Balanceable(*file)) {
             continue;
         }
         const double target = TargetLoudness(*file, ReferenceLoudness, AnchorAtLoudest);
@@ -615,7 +675,7 @@ void Operations::BalanceAll() {
 
     std::string warnCompList;
     for (const FileData* file : files) {
-        if (file->Ignored) {
+        if (!Balanceable(*file)) {
             continue;
         }
         const double target = TargetLoudness(*file, ReferenceLoudness, AnchorAtLoudest);
@@ -647,7 +707,7 @@ void Operations::BalanceAll() {
         if (!engine_.Running) {
             break;
         }
-        if (file->Ignored) {
+        if (!Balanceable(*file)) {
             continue;
         }
         // Balance measures each result as it is now; Prepare & Balance plans on its sources.
@@ -714,18 +774,18 @@ void Operations::PlanBalancing(FileData& file) {
         std::set<uint64_t> seen{PlanKey(*engine_.Plan)};
         int passes = 0;
         while (!OnTarget(file, target)) {
+            const double loudnessBefore = file.Loudness;
             engine_.AdjustFile(file, target);
             ++passes;
             // A pass that changes nothing, or brings back an earlier state, would repeat for
             // ever: the file stays as it now is.
-            const bool repeats =
-                !engine_.PassChangedSamples || !seen.insert(PlanKey(*engine_.Plan)).second;
-            if (!OnTarget(file, target) && (repeats || passes >= MaxPlannedPasses)) {
+            const bool cycles = !seen.insert(PlanKey(*engine_.Plan)).second;
+            if (!OnTarget(file, target) &&
+                (cycles || BalancingStalled(file, loudnessBefore, passes))) {
                 ++FilesShortOfTarget;
                 const int32_t unit = options_.loudnessunits;
-                host_.ShowWarning(messages::TargetNotReached(file.SourceFile,
-                                                             LoudnessText(file.Loudness, unit),
-                                                             LoudnessText(target, unit)));
+                host_.ShowWarning(messages::TargetNotReached(
+                    file.SourceFile, LevelText(file.Loudness, unit), LevelText(target, unit)));
                 break;
             }
         }
@@ -735,15 +795,5 @@ void Operations::PlanBalancing(FileData& file) {
         engine_.NormaliseFile(file, true);
     }
 }
-
-namespace messages {
-
-std::string TargetNotReached(const std::string& sourceFile, const std::string& loudness,
-                             const std::string& target) {
-    return "File \"" + sourceFile + "\" cannot be brought to its target loudness of " + target +
-           ": it has been left at " + loudness;
-}
-
-}  // namespace messages
 
 }  // namespace tralux

@@ -58,6 +58,12 @@ public:
 
     bool Running() const { return engine_.Running; }
 
+    // Adjust passes one file may take before its balancing ends short of the target: far
+    // more than any reachable target needs, so only a run caught in a cycle meets it.
+    int MaxAdjustPasses = 200;
+    // Files the last Balance run left short of their targets, each told in a warning.
+    int FilesShortOfTarget = 0;
+
     // The groups built by the last Prepare run.
     GroupList Groups;
     // A Prepare run has completed and no Balance run has completed since.
@@ -76,11 +82,6 @@ public:
     // Prepare & Balance keeps at most this many sources' value histograms (256 KiB each)
     // from their scan to their write; the values of the others are counted again.
     size_t HistogramsKept = 256;
-    // Planned passes one file may take before its balancing ends short of the target: far
-    // more than any reachable target needs, so only a run caught in a cycle meets it.
-    int MaxPlannedPasses = 200;
-    // Files the last Balance run left short of their targets, each told in a warning.
-    int FilesShortOfTarget = 0;
 
 private:
     // What Prepare & Balance keeps of one listed file between its scan and its write.
@@ -110,6 +111,13 @@ private:
     template <typename Body>
     void Guarded(Body body);
     bool PresetMissing();
+    // Measures anew every usable result whose Loudness a cut-short pass left partial, or that
+    // has none; Balance reads these values before it touches any file.
+    void MeasureResultsCutShort(const std::vector<FileData*>& files);
+    // Whether the pass just run proves that more passes cannot bring the file to its target:
+    // it changed no sample and measured what the file already had, so the next one would be
+    // the same; or the file has had MaxAdjustPasses passes.
+    bool BalancingStalled(const FileData& file, double loudnessBefore, int passes) const;
 
     AudioEngine& engine_;
     Options& options_;
@@ -120,6 +128,7 @@ private:
     bool balancingBegun_ = false;
     std::vector<FilePlan> plans_;  // by position in the list, during Prepare & Balance
     SampleHistogram recounted_;
+    PassTotals counted_;  // the peak and sum of squares of the last CountValues read
 };
 
 // Message texts of the runs, shared with the tests and the terminal program.
@@ -149,6 +158,8 @@ inline constexpr const char* ProceedQuestion = "\r\rAre you sure you wish to pro
 // A file whose balancing ended short of its target; loudness texts in the chosen unit.
 std::string TargetNotReached(const std::string& sourceFile, const std::string& loudness,
                              const std::string& target);
+// A result whose measure found no sound: it has no loudness to balance.
+std::string SilentResult(const std::string& sourceFile);
 }  // namespace messages
 
 }  // namespace tralux

@@ -22,7 +22,13 @@ public:
     // The listed files in display order. The list does not change during a run.
     virtual std::vector<FileData*> Files() = 0;
 
-    virtual void ShowError(const std::string& message) = 0;     // "Error", OK
+    virtual void ShowError(const std::string& message) = 0;  // "Error", OK
+    // A file a pass could not open or create, and the system's reason (empty when unknown).
+    // The window shows the message alone, as it always has; a terminal adds the reason.
+    virtual void ShowOpenError(const std::string& message, const std::string& reason) {
+        (void)reason;
+        ShowError(message);
+    }
     virtual void ShowWarning(const std::string& message) = 0;   // "Warning", OK
     virtual Answer AskConfirm(const std::string& message) = 0;  // "Confirm", Yes/No
     virtual Answer AskWarning(const std::string& message) = 0;  // "Warning", Yes/No

@@ -4,7 +4,10 @@ set -euo pipefail
 sudo_cmd=()
 [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
 packages=(g++ cmake ninja-build qt6-base-dev libgtest-dev xvfb xauth sox clang-14 libclang-rt-14-dev
-  locales)
+  locales
+  # the Debian package and its checks: dpkg-shlibdeps, file type detection, lintian, and the
+  # validators of the desktop entry, the AppStream metadata and the manual pages
+  dpkg-dev file lintian desktop-file-utils appstream man-db)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

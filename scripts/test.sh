@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Builds Tralux and runs the whole test suite: once in an ordinary build, and once more
-# under the address and undefined-behaviour sanitizers in a second build folder. Between the
-# two it fuzzes the WAV check for a minute when clang is installed.
+# Installs what is missing, builds Tralux and runs the whole test suite: once in an ordinary
+# build, and once more under the address and undefined-behaviour sanitizers in a second build
+# folder. Between the two it fuzzes the WAV check for a minute when clang is installed.
+# Here every compiler warning is an error.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+scripts/install-deps.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTRALUX_WERROR=ON
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
 
@@ -18,7 +20,8 @@ fuzz_runtime() {
 }
 if [ "${TRALUX_SKIP_FUZZ:-0}" != 1 ] && fuzz_runtime; then
   CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DTRALUX_FUZZ=ON -DTRALUX_BUILD_UI=OFF -DTRALUX_BUILD_TESTS=OFF -DTRALUX_BUILD_BENCH=OFF
+    -DTRALUX_WERROR=ON -DTRALUX_FUZZ=ON -DTRALUX_BUILD_UI=OFF -DTRALUX_BUILD_TESTS=OFF \
+    -DTRALUX_BUILD_BENCH=OFF
   cmake --build build-fuzz --target tralux_fuzz_wav -j "$jobs"
   scratch=$(mktemp -d)
   trap 'rm -rf "$scratch"' EXIT
@@ -30,7 +33,7 @@ fi
 
 if [ "${TRALUX_SKIP_SANITIZE:-0}" != 1 ]; then
   cmake -S . -B build-sanitize -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTRALUX_SANITIZE=ON \
-    -DTRALUX_BUILD_BENCH=OFF
+    -DTRALUX_WERROR=ON -DTRALUX_BUILD_BENCH=OFF
   cmake --build build-sanitize -j "$jobs"
   ctest --test-dir build-sanitize --output-on-failure -j "$jobs"
 fi

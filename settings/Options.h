@@ -5,6 +5,20 @@
 
 namespace tralux {
 
+// The ranges the Advanced Options dialog keeps its stepped values in; loading the settings
+// brings every stored value into them too.
+inline constexpr double MinCompressionFactor = 1.1;
+inline constexpr double MaxCompressionFactor = 4.0;
+inline constexpr int16_t LowestFinalLimit = 1024;
+inline constexpr int16_t HighestFinalLimit = 32767;
+
+// Whether text may be the part added to result names: a folder separator in it would send
+// results into another folder, and a part of full stops alone could name one.
+inline bool IsUsableNamePart(const std::string& text) {
+    return text.find_first_of("/\\") == std::string::npos &&
+           (text.empty() || text.find_first_not_of('.') != std::string::npos);
+}
+
 // The user's options, one field per key of the settings file's "Options" section.
 struct Options {
     bool givehint = true;

@@ -4,16 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <system_error>
 
+#include "engine/ReplacingFile.h"
 #include "settings/Settings.h"
 
 namespace tralux {
@@ -31,17 +30,13 @@ std::string_view Trim(std::string_view text) {
     return text.substr(first, last - first + 1);
 }
 
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
+// A section or key name as the index holds it: names compare without regard to case.
+std::string Folded(std::string_view name) {
+    std::string folded(name);
+    for (char& c : folded) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return true;
+    return folded;
 }
 
 // The name of a "[name]" line, or nullopt for any other line.
@@ -153,8 +148,29 @@ std::optional<double> ParseFloat(std::string_view text, const std::string& decim
 
 }  // namespace
 
+void ProfileFile::AddLine(Section& section, std::string line) {
+    std::string_view key, value;
+    if (SplitKey(line, key, value)) {
+        section.keys.emplace(Folded(key), section.lines.size());
+    }
+    if (!Trim(line).empty()) {
+        section.end = section.lines.size() + 1;
+    }
+    section.lines.push_back(std::move(line));
+}
+
+void ProfileFile::IndexSections() {
+    byName_.clear();
+    for (size_t i = 0; i < sections_.size(); ++i) {
+        if (sections_[i].hasHeader) {
+            byName_[Folded(*SectionName(sections_[i].header))].push_back(i);
+        }
+    }
+}
+
 ProfileFile ProfileFile::Parse(const std::string& text) {
     ProfileFile file;
+    file.sections_.emplace_back();
     std::string_view rest = text;
     // A byte order mark would hide the first section header.
     if (rest.substr(0, 3) == "\xEF\xBB\xBF") {
@@ -167,8 +183,15 @@ ProfileFile ProfileFile::Parse(const std::string& text) {
         if (!line.empty() && line.back() == '\r') {
             line.remove_suffix(1);
         }
-        file.lines_.emplace_back(line);
+        if (SectionName(line)) {
+            Section& section = file.sections_.emplace_back();
+            section.hasHeader = true;
+            section.header = std::string(line);
+            continue;
+        }
+        file.AddLine(file.sections_.back(), std::string(line));
     }
+    file.IndexSections();
     return file;
 }
 
@@ -200,15 +223,16 @@ ProfileFile ProfileFile::Load(const std::string& path) {
 
 const std::string* ProfileFile::FindValue(const std::string& section,
                                           const std::string& key) const {
-    bool inSection = false;
-    for (const std::string& line : lines_) {
-        if (const auto name = SectionName(line)) {
-            inSection = SameName(*name, section);
-            continue;
-        }
-        std::string_view lineKey, value;
-        if (inSection && SplitKey(line, lineKey, value) && SameName(lineKey, key)) {
-            return &line;
+    const auto named = byName_.find(Folded(section));
+    if (named == byName_.end()) {
+        return nullptr;
+    }
+    // Of several sections with one name, the first that holds the key answers.
+    const std::string folded = Folded(key);
+    for (const size_t index : named->second) {
+        const Section& found = sections_[index];
+        if (const auto line = found.keys.find(folded); line != found.keys.end()) {
+            return &found.lines[line->second];
         }
     }
     return nullptr;
@@ -260,38 +284,25 @@ void ProfileFile::WriteString(const std::string& section, const std::string& key
     }
     const std::string newLine = key + "=" + text;
 
-    // Find the key, or else the line after the section's last non-blank line.
-    bool inSection = false;
-    std::optional<size_t> insertAt;
-    for (size_t i = 0; i < lines_.size(); ++i) {
-        if (const auto name = SectionName(lines_[i])) {
-            if (inSection) {
-                break;
-            }
-            inSection = SameName(*name, section);
-            if (inSection) {
-                insertAt = i + 1;
-            }
-            continue;
-        }
-        if (!inSection) {
-            continue;
-        }
-        std::string_view lineKey, lineValue;
-        if (SplitKey(lines_[i], lineKey, lineValue) && SameName(lineKey, key)) {
-            lines_[i] = newLine;
-            return;
-        }
-        if (!Trim(lines_[i]).empty()) {
-            insertAt = i + 1;
-        }
-    }
-    if (insertAt) {
-        lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(*insertAt), newLine);
+    // Only the first section of that name is written to; a new one goes at the end.
+    const auto named = byName_.find(Folded(section));
+    if (named == byName_.end()) {
+        Section& added = sections_.emplace_back();
+        added.hasHeader = true;
+        added.header = "[" + section + "]";
+        AddLine(added, newLine);
+        byName_[Folded(section)].push_back(sections_.size() - 1);
         return;
     }
-    lines_.push_back("[" + section + "]");
-    lines_.push_back(newLine);
+    Section& found = sections_[named->second.front()];
+    if (const auto line = found.keys.find(Folded(key)); line != found.keys.end()) {
+        found.lines[line->second] = newLine;
+        return;
+    }
+    // After the section's last non-blank line: only blank lines, never a key, move down.
+    found.keys.emplace(Folded(key), found.end);
+    found.lines.insert(found.lines.begin() + static_cast<std::ptrdiff_t>(found.end), newLine);
+    ++found.end;
 }
 
 void ProfileFile::WriteInteger(const std::string& section, const std::string& key, int64_t value) {
@@ -308,25 +319,29 @@ void ProfileFile::WriteFloat(const std::string& section, const std::string& key,
 }
 
 void ProfileFile::EraseSection(const std::string& section) {
-    std::vector<std::string> kept;
-    kept.reserve(lines_.size());
-    bool erasing = false;
-    for (std::string& line : lines_) {
-        if (const auto name = SectionName(line)) {
-            erasing = SameName(*name, section);
-        }
-        if (!erasing) {
-            kept.push_back(std::move(line));
+    const std::string folded = Folded(section);
+    std::vector<Section> kept;
+    kept.reserve(sections_.size());
+    for (Section& each : sections_) {
+        if (!each.hasHeader || Folded(*SectionName(each.header)) != folded) {
+            kept.push_back(std::move(each));
         }
     }
-    lines_ = std::move(kept);
+    sections_ = std::move(kept);
+    IndexSections();
 }
 
 std::string ProfileFile::Text() const {
     std::string text;
-    for (const std::string& line : lines_) {
-        text += line;
-        text += '\n';
+    for (const Section& section : sections_) {
+        if (section.hasHeader) {
+            text += section.header;
+            text += '\n';
+        }
+        for (const std::string& line : section.lines) {
+            text += line;
+            text += '\n';
+        }
     }
     return text;
 }
@@ -354,27 +369,12 @@ void ProfileFile::Save(const std::string& path) const {
         ThrowUnableToWrite(path);
     }
 
-    static std::atomic<unsigned> counter{0};
-    const fs::path temporary =
-        target.string() + ".new-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        ThrowUnableToWrite(path);
-    }
+    ReplacingFile replacement(target.string());
     const std::string text = Text();
-    bool ok = !exists || ::fchmod(fd, old.st_mode & 07777) == 0;
-    for (size_t written = 0; ok && written < text.size();) {
-        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        ok = n > 0;
-        written += ok ? static_cast<size_t>(n) : 0;
-    }
-    ok = ok && ::fsync(fd) == 0;
-    ok = ::close(fd) == 0 && ok;
-    if (!ok || std::rename(temporary.c_str(), target.c_str()) != 0) {
-        ::unlink(temporary.c_str());
+    bool ok = replacement.Ready() &&
+              (!exists || ::fchmod(replacement.Descriptor(), old.st_mode & 07777) == 0);
+    ok = ok && replacement.Write(text.data(), text.size()) && replacement.Commit();
+    if (!ok) {
         ThrowUnableToWrite(path);
     }
 }

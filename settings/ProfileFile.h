@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace tralux {
@@ -9,7 +11,8 @@ namespace tralux {
 // An initialisation file in memory: "[Section]" headers and "key=value" lines. Section and key
 // names compare without regard to ASCII letter case; the first of several equal names wins.
 // Lines the program does not touch (other sections, unknown keys, comments) are kept as they
-// are. Reads LF and CR LF line ends; Text() and Save() write LF.
+// are. Reads LF and CR LF line ends; Text() and Save() write LF. Sections and keys are indexed
+// once, so reading or writing a key costs a look-up, not a pass over the whole file.
 class ProfileFile {
 public:
     // Longest value ReadString returns; longer values are cut.
@@ -54,9 +57,22 @@ public:
     void Save(const std::string& path) const;
 
 private:
-    const std::string* FindValue(const std::string& section, const std::string& key) const;
+    // A "[name]" line and the lines up to the next one; the lines before the first header
+    // form a section without one, which no name reaches.
+    struct Section {
+        bool hasHeader = false;
+        std::string header;
+        std::vector<std::string> lines;
+        std::unordered_map<std::string, size_t> keys;  // folded key -> its first line
+        size_t end = 0;                                // just after the last non-blank line
+    };
 
-    std::vector<std::string> lines_;
+    const std::string* FindValue(const std::string& section, const std::string& key) const;
+    void AddLine(Section& section, std::string line);
+    void IndexSections();
+
+    std::vector<Section> sections_;
+    std::map<std::string, std::vector<size_t>> byName_;  // folded name -> sections in order
 };
 
 // Text of a real as the settings file holds it.

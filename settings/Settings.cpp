@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 
@@ -86,9 +87,16 @@ void ReadSettings(const ProfileFile& file, Options& options, WindowPlacement& pl
     const char* const s = OptionsSection;
     options.givehint = file.ReadBool(s, "givehint", defaults.givehint);
     options.nameext = file.ReadString(s, "nameext", defaults.nameext);
+    if (!IsUsableNamePart(options.nameext)) {
+        options.nameext = defaults.nameext;
+    }
     options.addoutputext = file.ReadBool(s, "addoutputext", defaults.addoutputext);
     options.overwritewarn = file.ReadBool(s, "overwritewarn", defaults.overwritewarn);
     options.samefolder = file.ReadInteger(s, "samefolder", defaults.samefolder);
+    // Any other value means the fixed folder, which the dialog stores as 0.
+    if (options.samefolder != 1 && options.samefolder != 2) {
+        options.samefolder = 0;
+    }
 
     options.outputdir = file.ReadString(s, "outputdir", defaults.outputdir);
     if (!options.outputdir.empty()) {
@@ -106,17 +114,28 @@ void ReadSettings(const ProfileFile& file, Options& options, WindowPlacement& pl
     options.fnamesonly = file.ReadBool(s, "fnamesonly", defaults.fnamesonly);
     options.truncends = file.ReadBool(s, "truncends", defaults.truncends);
     options.loudnessunits = file.ReadInteger(s, "loudnessunits", defaults.loudnessunits);
-    // The level is a 16-bit value: the low 16 bits of what was read, taken as signed.
-    options.normaliselevel = static_cast<int16_t>(static_cast<uint16_t>(
-        static_cast<uint32_t>(file.ReadInteger(s, "normaliselevel", defaults.normaliselevel))));
+    if (options.loudnessunits < 0 || options.loudnessunits > 2) {
+        options.loudnessunits = defaults.loudnessunits;
+    }
+    // The level is a 16-bit value: the low 16 bits of what was read, taken as signed, then
+    // kept within the dialog's range.
+    options.normaliselevel = std::clamp(
+        static_cast<int16_t>(static_cast<uint16_t>(
+            static_cast<uint32_t>(file.ReadInteger(s, "normaliselevel", defaults.normaliselevel)))),
+        LowestFinalLimit, HighestFinalLimit);
     options.dofinalnorm = file.ReadBool(s, "dofinalnorm", defaults.dofinalnorm);
     options.maxcompfactor =
         file.ReadFloat(s, "maxcompfactor", defaults.maxcompfactor, decimalSeparator);
     options.warncompfactor =
         file.ReadFloat(s, "warncompfactor", defaults.warncompfactor, decimalSeparator);
+    // As the dialog steps them: the maximum first, then the warning level below it. A
+    // maximum of 0 or less would make Balance ask its question and then balance nothing.
+    options.maxcompfactor =
+        std::clamp(options.maxcompfactor, MinCompressionFactor, MaxCompressionFactor);
     if (options.warncompfactor > options.maxcompfactor) {
         options.warncompfactor = options.maxcompfactor;
     }
+    options.warncompfactor = std::max(options.warncompfactor, MinCompressionFactor);
     options.replaygaindeleted = file.ReadBool(s, "replaygaindeleted", defaults.replaygaindeleted);
 
     ReadPresets(file, options.replaygaindeleted, presets, state, decimalSeparator);

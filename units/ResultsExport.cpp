@@ -1,14 +1,53 @@
 #include "units/ResultsExport.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
 #include <cerrno>
+#include <filesystem>
+
+#include "engine/ReplacingFile.h"
 
 #include "units/Loudness.h"
 #include "units/NumberText.h"
 
 namespace tralux {
+namespace {
+
+std::string QuotedField(const std::string& text) {
+    std::string field;
+    field.reserve(text.size() + 2);
+    for (const char c : text) {
+        field += c;
+        if (c == '"') {
+            field += '"';
+        }
+    }
+    return field;
+}
+
+// The path resolved as far as it exists, absolute, with the ASCII letters folded: the
+// window's duplicate check folds letter case, so the export does too.
+std::string PathKey(const std::string& path) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::path full = fs::absolute(path, error);
+    if (error) {
+        full = path;
+    }
+    fs::path resolved = fs::weakly_canonical(full, error);
+    if (error) {
+        resolved = full.lexically_normal();
+    }
+    std::string key = resolved.string();
+    for (char& c : key) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return key;
+}
+
+}  // namespace
 
 std::string ResultsText(const std::vector<ExportRow>& rows, int32_t unit,
                         const std::string& decimalSeparator) {
@@ -16,11 +55,11 @@ std::string ResultsText(const std::vector<ExportRow>& rows, int32_t unit,
     std::string text = "Source File,Source Loudness,Result File,Result Loudness\r\n";
     for (const ExportRow& row : rows) {
         text += '"';
-        text += row.sourceFile;
+        text += QuotedField(row.sourceFile);
         text += Separator;
         text += LoudnessText(row.scanLoudness, unit, decimalSeparator);
         text += Separator;
-        text += row.resultFile;
+        text += QuotedField(row.resultFile);
         text += Separator;
         text += LoudnessText(row.loudness, unit, decimalSeparator);
         text += "\"\r\n";
@@ -59,41 +98,72 @@ std::string IoErrorText(int errorNumber) {
     }
 }
 
+ExportGuard::ExportGuard(const std::vector<ExportRow>& rows) {
+    for (const ExportRow& row : rows) {
+        Protect(row.sourceFile);
+        Protect(row.resultFile);
+    }
+}
+
+void ExportGuard::Protect(const std::string& path) {
+    if (path.empty()) {
+        return;
+    }
+    keys_.insert(PathKey(path));
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0) {
+        ids_.insert({info.st_dev, info.st_ino});
+    }
+}
+
+bool ExportGuard::Covers(const std::string& path) const {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0 && ids_.count({info.st_dev, info.st_ino}) > 0) {
+        return true;
+    }
+    return keys_.count(PathKey(path)) > 0;
+}
+
+std::string RefusedExportMessage(const std::string& path) {
+    return "Data not saved: " + path + " is one of the listed source or result files";
+}
+
 std::optional<std::string> WriteResultsFile(const std::string& path,
                                             const std::vector<ExportRow>& rows, int32_t unit,
-                                            const std::string& decimalSeparator) {
+                                            const std::string& decimalSeparator,
+                                            const ExportGuard& guard, int* errorNumber) {
+    auto failed = [errorNumber](int error) {
+        if (errorNumber != nullptr) {
+            *errorNumber = error;
+        }
+        return IoErrorText(error);
+    };
     if (path.empty()) {
-        return IoErrorText(ENOENT);
+        return failed(ENOENT);
+    }
+    // Checked again once the export is written: a file can be swapped in meanwhile.
+    const ExportGuard listed(rows);
+    auto refused = [&] { return listed.Covers(path) || guard.Covers(path); };
+    if (refused()) {
+        return RefusedExportMessage(path);
     }
     const std::string text = ResultsText(rows, unit, decimalSeparator);
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        return IoErrorText(errno);
+    ReplacingFile file(path);
+    if (!file.Write(text.data(), text.size())) {
+        return failed(file.Error());
     }
-    size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            // A write that takes nothing without naming a cause means the medium is full.
-            const int error = n < 0 ? errno : ENOSPC;
-            ::close(fd);
-            return IoErrorText(error);
-        }
-        written += static_cast<size_t>(n);
+    if (refused()) {
+        return RefusedExportMessage(path);
     }
-    // Some file systems report a failed write only when the file is closed.
-    if (::close(fd) != 0 && errno != EINTR) {
-        return IoErrorText(errno);
+    if (!file.Commit()) {
+        return failed(file.Error());
     }
     return std::nullopt;
 }
 
 std::optional<std::string> WriteResultsFile(const std::string& path,
                                             const std::vector<ExportRow>& rows, int32_t unit) {
-    return WriteResultsFile(path, rows, unit, LocaleDecimalSeparator());
+    return WriteResultsFile(path, rows, unit, LocaleDecimalSeparator(), ExportGuard());
 }
 
 }  // namespace tralux

@@ -1,8 +1,12 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tralux {
@@ -18,7 +22,8 @@ struct ExportRow {
 
 // The export's whole text: the header line "Source File,Source Loudness,Result File,Result
 // Loudness", then one line per row, every field in double quotes joined by "," with no blanks;
-// loudness values by LoudnessText in the given unit. Every line ends in CR LF.
+// loudness values by LoudnessText in the given unit; a double quote inside a field is doubled,
+// as CSV readers expect. Every line ends in CR LF.
 std::string ResultsText(const std::vector<ExportRow>& rows, int32_t unit,
                         const std::string& decimalSeparator);
 std::string ResultsText(const std::vector<ExportRow>& rows, int32_t unit);
@@ -28,12 +33,37 @@ std::string ResultsText(const std::vector<ExportRow>& rows, int32_t unit);
 // "I/O error <n>".
 std::string IoErrorText(int errorNumber);
 
-// Creates (or replaces) the file at path and writes ResultsText into it. Returns nullopt on
-// success, otherwise the IoErrorText of the failure; a write the file system does not take
-// whole counts as "Disk full". The file may be left incomplete after a failure.
+// The files an export must never replace: the listed sources and results, in any spelling
+// of their paths (relative parts, links, hard links, letter case). Existing files are known
+// by device and inode, all of them by their resolved path text with ASCII letters folded.
+class ExportGuard {
+public:
+    ExportGuard() = default;
+    // Every non-empty source and result path of the rows.
+    explicit ExportGuard(const std::vector<ExportRow>& rows);
+    void Protect(const std::string& path);
+    // Whether an export to path would replace one of the protected files.
+    bool Covers(const std::string& path) const;
+
+private:
+    std::set<std::string> keys_;
+    std::set<std::pair<dev_t, ino_t>> ids_;
+};
+
+// "Data not saved: <path> is one of the listed source or result files".
+std::string RefusedExportMessage(const std::string& path);
+
+// Writes ResultsText to a temporary file beside path and renames it over path, so the file
+// at path is either the old one or the whole export. Refused with RefusedExportMessage when
+// path names a source or result of the rows or anything guard covers, checked before the
+// write and again before the rename. Returns nullopt on success, otherwise the message; for
+// a failed write the IoErrorText of its cause (a write the file system does not take whole
+// counts as "Disk full"), with that cause in errorNumber when it is given.
 std::optional<std::string> WriteResultsFile(const std::string& path,
                                             const std::vector<ExportRow>& rows, int32_t unit,
-                                            const std::string& decimalSeparator);
+                                            const std::string& decimalSeparator,
+                                            const ExportGuard& guard = ExportGuard(),
+                                            int* errorNumber = nullptr);
 std::optional<std::string> WriteResultsFile(const std::string& path,
                                             const std::vector<ExportRow>& rows, int32_t unit);
 

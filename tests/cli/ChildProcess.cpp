@@ -28,6 +28,10 @@ ChildProcess::ChildProcess(const std::vector<std::string>& arguments, const Proc
     int master = -1;
     int slave = -1;
     Check(::pipe2(out, O_CLOEXEC) == 0, "pipe");
+    if (setup.outputClosed) {
+        ::close(out[0]);
+        out[0] = -1;
+    }
     if (setup.terminal) {
         Check(::openpty(&master, &slave, nullptr, nullptr, nullptr) == 0, "openpty");
         ::fcntl(master, F_SETFD, FD_CLOEXEC);
@@ -52,6 +56,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& arguments, const Proc
         sigemptyset(&none);
         sigprocmask(SIG_SETMASK, &none, nullptr);
         signal(SIGINT, SIG_DFL);
+        signal(SIGPIPE, SIG_DFL);
+        signal(SIGHUP, SIG_DFL);
         if (setup.terminal) {
             ::setsid();
             ::ioctl(slave, TIOCSCTTY, 0);
@@ -103,7 +109,7 @@ ProcessResult ChildProcess::Wait() {
     ProcessResult result;
     pollfd fds[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
-    int open = 2;
+    int open = (outFd_ >= 0 ? 1 : 0) + (errFd_ >= 0 ? 1 : 0);
     while (open > 0) {
         if (::poll(fds, 2, -1) < 0) {
             if (errno == EINTR) {

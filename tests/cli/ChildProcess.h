@@ -21,6 +21,9 @@ struct ProcessSetup {
     // Standard input and standard error on one pseudo-terminal; typed is written to it first.
     bool terminal = false;
     std::string typed{};
+    // Standard output is a pipe whose reading end is already closed, as after `| head -c 0`:
+    // every write to it fails.
+    bool outputClosed = false;
 };
 
 // tralux-cli (the build's own) running with LC_ALL=C, so numbers use a full stop.

@@ -4,11 +4,14 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/inotify.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -21,6 +24,7 @@
 #include "ChildProcess.h"
 #include "FakeProgressSink.h"
 #include "FakeRunHost.h"
+#include "Program.h"
 #include "TempDir.h"
 #include "TestWav.h"
 #include "engine/AudioEngine.h"
@@ -157,6 +161,10 @@ INSTANTIATE_TEST_SUITE_P(
                   {"prepare", "--group", "tone.wav,noise.wav", "--group", "./tone.wav,quiet.wav",
                    "tone.wav", "./tone.wav", "noise.wav", "quiet.wav"},
                   "the same file as one of another --group"},
+        UsageCase{"SuffixLeavingTheFolder",
+                  {"prepare", "--suffix", "_t/../../up", "tone.wav"},
+                  "--suffix must not hold a folder separator"},
+        UsageCase{"SuffixOfDots", {"prepare", "--suffix", "..", "tone.wav"}, "only of dots"},
         UsageCase{"SuffixAndNoSuffix",
                   {"prepare", "--suffix", "_x", "--no-suffix", "tone.wav"},
                   "exclude each other"},
@@ -488,6 +496,43 @@ TEST_F(CliTest, ASilentFileIsSetAsideWithTheWindowsWarning) {
         Contains(result.out, (sources / "silence.wav").string() + " (completely silent, ignored)"));
 }
 
+TEST_F(CliTest, AnUnreachableTargetIsToldTheOthersAreBalancedAndTheStatusIsOne) {
+    const fs::path sources = WriteSources();
+    const ProcessResult result =
+        Run({"balance", "--yes", "--reference", "level:1", "src/noise.wav", "src/tone.wav"});
+    EXPECT_EQ(result.status, 1) << result.err;
+    EXPECT_TRUE(Contains(result.err, "Warning: File \"" + (sources / "noise.wav").string() +
+                                         "\" cannot be brought to its target loudness of "))
+        << result.err;
+    // The results are listed and kept all the same.
+    EXPECT_TRUE(Contains(result.out, (sources / "noise_tralux.wav").string()));
+    EXPECT_TRUE(Contains(result.out, (sources / "tone_tralux.wav").string()));
+}
+
+// A data chunk that claims 4 GiB over a few frames: one line for each such file, and a result
+// as long as its source, not padded to the claimed size.
+TEST_F(CliTest, FilesShorterThanTheirHeadersAreToldOnceAndWorkedOnAsTheyAre) {
+    const fs::path sources = WriteSources();
+    for (const char* name : {"cut.wav", "pipe.wav"}) {
+        auto bytes = MakeWav(Noise(10, 9000, 4));
+        bytes[40] = bytes[41] = bytes[42] = bytes[43] = 0xFF;
+        WriteFile((sources / name).string(), bytes);
+    }
+    const ProcessResult result =
+        Run({"prepare", "src/cut.wav", "src/tone.wav", "src/pipe.wav", "src/cut.wav"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "Warning: \"" + (sources / "cut.wav").string() +
+                              "\" is shorter than its header says; only the sound it holds will "
+                              "be used\nWarning: \"" +
+                              (sources / "pipe.wav").string() +
+                              "\" is shorter than its header says; only the sound it holds will "
+                              "be used\n");
+    EXPECT_EQ(fs::file_size(sources / "cut_tralux.wav"), 84u);
+    const auto header = ReadFile((sources / "pipe_tralux.wav").string());
+    EXPECT_EQ(std::vector<uint8_t>(header.begin() + 40, header.begin() + 44),
+              (std::vector<uint8_t>{40, 0, 0, 0}));
+}
+
 // ---------------------------------------------------------------------------------------
 // Scan only.
 
@@ -574,7 +619,10 @@ bool SameBytes(const std::string& a, const std::string& b) {
     return first.eof() && second.eof();
 }
 
-TEST_F(CliTest, CtrlCWindsTheRunDownLeavesTheSourceAndExitsOne) {
+// Ctrl-C, a kill, and a closing ssh session or terminal.
+class CliSignalTest : public CliTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(CliSignalTest, WindsTheRunDownLeavesTheSourceAndExitsOne) {
     // About four minutes of sound: the normalise pass takes long enough to be interrupted.
     const std::string source = (root / "long.wav").string();
     const std::string copy = (root / "copy.bin").string();
@@ -609,7 +657,7 @@ TEST_F(CliTest, CtrlCWindsTheRunDownLeavesTheSourceAndExitsOne) {
             at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
         }
     }
-    ASSERT_EQ(kill(child.Pid(), SIGINT), 0);
+    ASSERT_EQ(kill(child.Pid(), GetParam()), 0);
     const ProcessResult result = child.Wait();
     close(watch);
 
@@ -624,6 +672,192 @@ TEST_F(CliTest, CtrlCWindsTheRunDownLeavesTheSourceAndExitsOne) {
     }
     EXPECT_TRUE(result.out.empty());
     EXPECT_FALSE(fs::exists(root / "out.csv"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, CliSignalTest, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
+                         [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
+
+TEST_F(CliTest, AClosedStandardOutputEndsQuietlyAfterTheExportIsWritten) {
+    WriteSources();
+    ProcessSetup setup;
+    setup.outputClosed = true;
+    const ProcessResult result =
+        Run({"analyse", "--csv", "out.csv", "src/tone.wav", "src/noise.wav"}, setup);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "Data Saved to File: " + (root / "out.csv").string() + "\n");
+    const auto csv = ReadFile((root / "out.csv").string());
+    EXPECT_TRUE(Contains(std::string(csv.begin(), csv.end()), "/src/noise.wav\",\""));
+}
+
+// ---------------------------------------------------------------------------------------
+// The export never lands on a listed file.
+
+struct ExportCase {
+    const char* name;
+    std::vector<std::string> arguments;  // --csv's value is the first after the command
+};
+
+void PrintTo(const ExportCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CliExportRefusedTest : public CliTest, public ::testing::WithParamInterface<ExportCase> {};
+
+TEST_P(CliExportRefusedTest, ExitsTwoNamingThePathAndWritesNothing) {
+    const fs::path sources = WriteSources();
+    fs::create_directories(root / "other");
+    fs::create_hard_link(sources / "tone.wav", root / "hard.csv");
+    fs::create_symlink(sources / "noise.wav", root / "link.csv");
+    const auto before = Listing(sources);
+    const auto tone = ReadFile((sources / "tone.wav").string());
+    std::vector<std::string> arguments = GetParam().arguments;
+    const std::string csv = arguments[1];
+    arguments.insert(arguments.begin() + 1, "--csv");
+    const ProcessResult result = Run(arguments);
+    EXPECT_EQ(result.status, 2) << result.err;
+    EXPECT_TRUE(
+        Contains(result.err, "Data not saved: " + cli::AbsolutePath(root.string() + "/" + csv) +
+                                 " is one of the listed source or result files"))
+        << result.err;
+    EXPECT_EQ(Listing(sources), before);
+    EXPECT_EQ(ReadFile((sources / "tone.wav").string()), tone);
+    EXPECT_TRUE(fs::is_empty(root / "other"));
+    EXPECT_TRUE(result.out.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Spellings, CliExportRefusedTest,
+    ::testing::Values(
+        ExportCase{"ASourceListedTwice",
+                   {"analyse", "src/tone.wav", "src/tone.wav", "src/noise.wav"}},
+        ExportCase{"DotSlash", {"analyse", "./src/tone.wav", "src/tone.wav"}},
+        ExportCase{"DotDot",
+                   {"analyse", "other/../src/noise.wav", "src/tone.wav", "src/noise.wav"}},
+        ExportCase{"LetterCase", {"prepare", "src/TONE.WAV", "src/tone.wav"}},
+        ExportCase{"HardLink", {"analyse", "hard.csv", "src/tone.wav"}},
+        ExportCase{"SymbolicLink", {"prepare", "link.csv", "src/noise.wav"}},
+        ExportCase{"AResultNotYetWritten",
+                   {"balance", "./src/tone_tralux.wav", "src/tone.wav", "src/noise.wav"}},
+        ExportCase{"AResultInTheOutputFolder",
+                   {"prepare", "other/noise_x.wav", "--output-dir", "other", "--suffix", "_x",
+                    "src/noise.wav"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(CliTest, AnExportOntoAResultInAFolderAskedForIsRefusedBeforeTheRun) {
+    WriteSettings("[Options]\nsamefolder=2\n");
+    WriteSources();
+    fs::create_directories(root / "typed");
+    ProcessSetup setup;
+    setup.terminal = true;
+    setup.typed = "typed\n";
+    const ProcessResult result =
+        Run({"prepare", "--quiet", "--csv", "typed/tone_tralux.wav", "src/tone.wav"}, setup);
+    EXPECT_EQ(result.status, 2) << result.err;
+    EXPECT_TRUE(Contains(result.err, "is one of the listed source or result files"));
+    EXPECT_TRUE(fs::is_empty(root / "typed"));
+    // Asked once, before the run: the run takes the answer as its folder.
+    const ProcessResult accepted =
+        Run({"prepare", "--quiet", "--csv", "typed/out.csv", "src/tone.wav"}, setup);
+    EXPECT_EQ(accepted.status, 0) << accepted.err;
+    EXPECT_EQ(Listing(root / "typed"), (std::set<std::string>{"out.csv", "tone_tralux.wav"}));
+}
+
+TEST_F(CliTest, AnExportThatCannotBeWrittenNamesItsPath) {
+    WriteSources();
+    const ProcessResult result = Run({"analyse", "--csv", "none/out.csv", "src/tone.wav"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(Contains(result.err, "Error: Data not saved to " +
+                                         (root / "none/out.csv").string() + ": File not found\n"))
+        << result.err;
+}
+
+TEST_F(CliTest, ManyFilesAreTakenInWithoutComparingEachWithEveryOther) {
+    fs::create_directories(root / "m");
+    std::vector<std::string> arguments = {"analyse"};
+    for (int i = 0; i < 4000; ++i) {
+        const std::string name = "m/f" + std::to_string(i) + ".wav";
+        WriteWav((root / name).string(), Constant(10, 1, 2));
+        arguments.push_back(name);
+    }
+    // Other spellings of listed files are still found.
+    fs::create_hard_link(root / "m/f1.wav", root / "m/hard.wav");
+    arguments.insert(arguments.end(), {"./m/f0.wav", "m/hard.wav", "m/../m/f2.wav"});
+    rusage before{};
+    getrusage(RUSAGE_CHILDREN, &before);
+    const ProcessResult result = Run(arguments);
+    rusage after{};
+    getrusage(RUSAGE_CHILDREN, &after);
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 4001);
+    // Processor time of the child, not wall time, so that a busy machine does not fail the
+    // test: comparing every file with every earlier one took some twenty seconds.
+    auto seconds = [](const timeval& user, const timeval& system) {
+        return double(user.tv_sec + system.tv_sec) + double(user.tv_usec + system.tv_usec) / 1e6;
+    };
+    EXPECT_LT(seconds(after.ru_utime, after.ru_stime) - seconds(before.ru_utime, before.ru_stime),
+              5.0);
+}
+
+// ---------------------------------------------------------------------------------------
+// Messages that say what happened.
+
+TEST_F(CliTest, AResultThatCannotBeCreatedIsFollowedByTheSystemsReason) {
+    const fs::path sources = WriteSources();
+    fs::create_directories(sources / "tone_tralux.wav");
+    const ProcessResult result = Run({"prepare", "src/tone.wav"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(Contains(result.err, "Error: Cannot create file " +
+                                         (sources / "tone_tralux.wav").string() + "\n" +
+                                         std::strerror(EISDIR) + "\n"))
+        << result.err;
+}
+
+TEST_F(CliTest, ADeclinedBalanceSaysTheResultsAreTheNormalisedCopies) {
+    WriteSources();
+    const ProcessResult declined =
+        Run({"balance", "--reference", "level:20000", "src/spiky.wav", "src/tone.wav"});
+    EXPECT_EQ(declined.status, 1);
+    EXPECT_TRUE(Contains(declined.err,
+                         "\ntralux-cli: Balance was not done: the results are the normalised "
+                         "copies\n"))
+        << declined.err;
+    // A declined overwrite writes nothing, so there is nothing to say about results.
+    WriteSettings("[Options]\noverwritewarn=1\n");
+    const ProcessResult refused = Run({"balance", "src/spiky.wav", "src/tone.wav"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_FALSE(Contains(refused.err, "Balance was not done")) << refused.err;
+}
+
+TEST_F(CliTest, APresetWithAnUnusableLevelIsNamed) {
+    WriteSettings("[Options]\npname1=Silent\npval1=0\npname2=Huge\npval2=1e308\n");
+    const fs::path sources = WriteSources();
+    const auto before = Listing(sources);
+    for (const std::string name : {"Silent", "Huge"}) {
+        const ProcessResult result =
+            Run({"balance", "--reference", "preset:" + name, "src/tone.wav"});
+        EXPECT_EQ(result.status, 2);
+        EXPECT_TRUE(
+            Contains(result.err, "the preset '" + name + "' in " + settings + " has the level "))
+            << result.err;
+        EXPECT_FALSE(Contains(result.err, "No preset has been chosen"));
+    }
+    EXPECT_EQ(Listing(sources), before);
+}
+
+TEST_F(CliTest, AMaximumCompressionOutOfRangeInTheSettingsActsAsTheNearestAllowed) {
+    WriteSources();
+    // A maximum of 0 used to ask its question and then balance nothing.
+    WriteSettings("[Options]\nmaxcompfactor=0\nnameext=_zero\n");
+    const ProcessResult zero = Run({"balance", "--yes", "src/spiky.wav", "src/tone.wav"});
+    ASSERT_EQ(zero.status, 0) << zero.err;
+    WriteSettings("[Options]\nmaxcompfactor=1.1\nnameext=_least\n");
+    const ProcessResult least = Run({"balance", "--yes", "src/spiky.wav", "src/tone.wav"});
+    ASSERT_EQ(least.status, 0) << least.err;
+    for (const std::string name : {"spiky", "tone"}) {
+        EXPECT_EQ(ReadFile((root / "src" / (name + "_zero.wav")).string()),
+                  ReadFile((root / "src" / (name + "_least.wav")).string()))
+            << name;
+    }
 }
 
 }  // namespace

@@ -22,9 +22,18 @@ protected:
         const std::string path = WriteWav(dir.File(name), samples, layout);
         const WaveHeaderInfo info = ReadWaveHeader(path);
         EXPECT_EQ(info.Result, WaveCheckResult::Valid);
-        FileData file(path, info.HeaderSize, info.FrameCount, info.TailBytes, numbers);
+        FileData file(path, info, numbers);
         file.ResultFile = dir.File("out-" + name);
         return file;
+    }
+
+    // Makes path the file's result as if its normalising pass had created it, so that the
+    // in-place passes accept it.
+    static void TakeAsResult(FileData& file, const std::string& path) {
+        file.ResultFile = path;
+        const auto open = PosixFileAccess().OpenExisting(path, false);
+        ASSERT_NE(open, nullptr) << path;
+        file.ResultIdentity = open->Identity();
     }
 
     TempDir dir;

@@ -2,6 +2,8 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "EngineFixture.h"
@@ -83,7 +85,7 @@ TEST_F(RunPass, CopyTakesLargeHeaderInPiecesUnchanged) {
     EXPECT_EQ(sink.Labels, (std::vector<std::string>{"Normalising:"}));
 }
 
-TEST_F(RunPass, CopyEndsWithZeroedTailAndDropsWhatFollowsData) {
+TEST_F(RunPass, CopyEndsWithZeroedTailThenWhatFollowedTheData) {
     WavLayout layout;
     layout.tailBytes = 1;
     layout.afterData = {'L', 'I', 'S', 'T', 2, 0, 0, 0, 9, 9};
@@ -91,11 +93,41 @@ TEST_F(RunPass, CopyEndsWithZeroedTailAndDropsWhatFollowsData) {
     engine.PassGain = 1.0;
     engine.RunPass(file, file.SourceFile, file.ResultFile, BlockTransform::Gain, "Normalising",
                    2.0);
-    const auto source = test::ReadFile(file.SourceFile);
+    auto source = test::ReadFile(file.SourceFile);
     const auto result = test::ReadFile(file.ResultFile);
-    ASSERT_EQ(result.size(), size_t(44 + 40 + 1));
-    EXPECT_EQ(result.back(), 0);
-    EXPECT_TRUE(std::equal(result.begin(), result.end() - 1, source.begin()));
+    ASSERT_EQ(result.size(), source.size());
+    source[44 + 40] = 0;  // the tail byte
+    EXPECT_EQ(result, source) << "the header and its RIFF size, the frames and the tags";
+}
+
+TEST_F(RunPass, ChunksAfterTheDataAreCopiedInPiecesAndOnlyByAFinishedCopy) {
+    WavLayout layout;
+    layout.tailBytes = 3;
+    std::vector<uint8_t> tags = {'L', 'I', 'S', 'T', 0xC8, 0xAF, 0, 0};
+    for (int i = 0; i < 45000; ++i) {
+        tags.push_back(uint8_t(i * 7));
+    }
+    layout.afterData = tags;
+    FileData file = Add("tags.wav", test::Constant(12000, 3, -3), layout);
+    engine.PassGain = 1.0;
+    engine.RunPass(file, file.SourceFile, file.ResultFile, BlockTransform::Gain, "Normalising",
+                   2.0);
+    // Header, three blocks, the tail, then what follows the data in pieces of a block.
+    EXPECT_EQ(WriteSizes(file.ResultFile),
+              (std::vector<size_t>{44, 20000, 20000, 8000, 3, 20000, 20000, 5008}));
+    const auto result = test::ReadFile(file.ResultFile);
+    ASSERT_EQ(result.size(), 44u + 48000u + 3u + tags.size());
+    EXPECT_TRUE(std::equal(tags.begin(), tags.end(), result.end() - long(tags.size())));
+
+    // A copy cut short by Cancel is not followed by chunks that would stand inside its data,
+    // and does not take the name from the whole copy.
+    files.Writes.clear();
+    sink.Progress.clear();
+    sink.AtBlock(2, [this] { engine.Running = false; });
+    engine.RunPass(file, file.SourceFile, file.ResultFile, BlockTransform::Gain, "Normalising",
+                   2.0);
+    EXPECT_EQ(WriteSizes(file.ResultFile), (std::vector<size_t>{44, 20000, 20000, 3}));
+    EXPECT_EQ(test::ReadFile(file.ResultFile), result);
 }
 
 TEST_F(RunPass, InPlaceRewritesBlocksAndZeroesTail) {
@@ -103,6 +135,7 @@ TEST_F(RunPass, InPlaceRewritesBlocksAndZeroesTail) {
     layout.tailBytes = 3;
     layout.afterData = {1, 2, 3};
     FileData file = Add("in.wav", test::Constant(11000, 1000, -1000), layout);
+    TakeAsResult(file, file.SourceFile);
     engine.PassGain = 0.5;
     engine.RunPass(file, file.SourceFile, file.SourceFile, BlockTransform::Gain, "Final Limiting",
                    2.0);
@@ -163,6 +196,7 @@ TEST_F(RunPass, CancelledInPlacePassLeavesLaterBlocksAndTailAlone) {
     WavLayout layout;
     layout.tailBytes = 2;
     FileData file = Add("ten.wav", test::Constant(50000, 100, -100), layout);
+    TakeAsResult(file, file.SourceFile);
     engine.PassGain = 2.0;
     sink.AtBlock(3, [this] { engine.Running = false; });
     engine.RunPass(file, file.SourceFile, file.SourceFile, BlockTransform::Gain, "Final Limiting",
@@ -210,6 +244,7 @@ INSTANTIATE_TEST_SUITE_P(Where, FailedWrite,
 TEST_F(RunPass, FailedInPlaceWriteKeepsBlocksWrittenSoFar) {
     FileData file = Add("w.wav", test::Constant(12000, 7, 7));
     files.FailWrite = 2;
+    TakeAsResult(file, file.SourceFile);
     engine.PassGain = 2.0;
     engine.RunPass(file, file.SourceFile, file.SourceFile, BlockTransform::Gain, "Final Limiting",
                    2.0);
@@ -250,6 +285,7 @@ TEST_F(RunPass, MissingSourceRaisesOpenError) {
         FAIL() << "no error raised";
     } catch (const PassOpenError& error) {
         EXPECT_EQ(std::string(error.what()), "Cannot open file " + file.SourceFile);
+        EXPECT_EQ(error.Reason(), std::strerror(ENOENT));
     }
     EXPECT_TRUE(sink.Progress.empty());
     EXPECT_TRUE(engine.Running);
@@ -257,14 +293,18 @@ TEST_F(RunPass, MissingSourceRaisesOpenError) {
 
 TEST_F(RunPass, DestinationThatCannotBeCreatedClosesSource) {
     FileData file = Add("a.wav", test::Constant(10, 1, 1));
-    for (const std::string& destination :
-         {dir.Path().string(), dir.File("no-such-folder/out.wav"), std::string("/dev/full")}) {
+    // Each failure carries the system's reason for it.
+    const std::pair<std::string, int> cases[] = {{dir.Path().string(), EISDIR},
+                                                 {dir.File("no-such-folder/out.wav"), ENOENT},
+                                                 {"/dev/full", EINVAL}};
+    for (const auto& [destination, reason] : cases) {
         try {
             engine.RunPass(file, file.SourceFile, destination, BlockTransform::Gain, "Normalising",
                            2.0);
             FAIL() << "no error raised for " << destination;
         } catch (const PassOpenError& error) {
             EXPECT_EQ(std::string(error.what()), "Cannot create file " + destination);
+            EXPECT_EQ(error.ErrorNumber, reason) << destination;
         }
         // The source's lock is gone again.
         EXPECT_EQ(ReadWaveHeader(file.SourceFile).Result, WaveCheckResult::Valid);

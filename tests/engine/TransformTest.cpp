@@ -84,7 +84,7 @@ TEST_F(Normalise, MostNegativeSampleIsWrittenOneHigher) {
 
 TEST_F(Normalise, FinalLimitingRewritesResultInPlace) {
     FileData file = Add("n.wav", test::Constant(10, 5, 7));
-    file.ResultFile = file.SourceFile;
+    TakeAsResult(file, file.SourceFile);
     engine.PassGain = 0.5;  // 2.5 -> 2, 3.5 -> 4
     engine.NormaliseFile(file, true);
     EXPECT_EQ(test::ReadSamples(file.SourceFile, 44, 10), test::Constant(10, 2, 4));
@@ -106,7 +106,7 @@ protected:
     // A result file holding the samples, with a measured loudness the test chooses.
     FileData Result(const Samples& samples, double loudness) {
         FileData file = Add("r.wav", samples);
-        file.ResultFile = file.SourceFile;
+        TakeAsResult(file, file.SourceFile);
         file.Loudness = loudness;
         return file;
     }

@@ -97,13 +97,30 @@ TEST_F(WaveHeader, ChunkSizesNearFourGigabytesDoNotWrap) {
     EXPECT_EQ(Check(bytes).Result, WaveCheckResult::NotSupported);
 }
 
-TEST_F(WaveHeader, FullDataSizeGivesLargestFrameCount) {
-    auto bytes = test::MakeWav(test::Constant(4, 1, 2));
-    PutLe32(bytes, 40, 0xFFFFFFFFu);  // the file does not hold it; the check does not care
-    const auto info = Check(bytes);
-    EXPECT_EQ(info.Result, WaveCheckResult::Valid);
-    EXPECT_EQ(info.FrameCount, 0x3FFFFFFF);
-    EXPECT_EQ(info.TailBytes, 3);
+// Data sizes a program writing to a pipe leaves, and cut downloads: only what is there counts.
+TEST_F(WaveHeader, DataSizePastTheEndCountsOnlyTheBytesHeld) {
+    struct Claim {
+        uint32_t DataSize;
+        size_t Cut;  // file length; 0: the whole file
+        int32_t Frames, Tail;
+        bool Shorter;
+    };
+    for (const Claim& claim : {Claim{0xFFFFFFFFu, 0, 4, 0, true}, Claim{0x7FFFFFFFu, 0, 4, 0, true},
+                               Claim{16, 44 + 9, 2, 1, true}, Claim{16, 0, 4, 0, false},
+                               Claim{15, 0, 3, 3, false}, Claim{16, 44, 0, 0, true}}) {
+        SCOPED_TRACE(claim.DataSize);
+        auto bytes = test::MakeWav(test::Constant(4, 1, 2));
+        PutLe32(bytes, 40, claim.DataSize);
+        if (claim.Cut > 0) {
+            bytes.resize(claim.Cut);
+        }
+        const auto info = Check(bytes);
+        EXPECT_EQ(info.Result, WaveCheckResult::Valid);
+        EXPECT_EQ(info.HeaderSize, 44);
+        EXPECT_EQ(info.FrameCount, claim.Frames);
+        EXPECT_EQ(info.TailBytes, claim.Tail);
+        EXPECT_EQ(info.ShorterThanHeader, claim.Shorter);
+    }
 }
 
 // Files that must be refused, each with a reason in its name.

@@ -475,14 +475,20 @@ TEST_F(BalanceTest, MissingResultFileEndsTheRunAsACancelDoes) {
 }
 
 TEST_F(BalanceTest, FileWithoutLoudnessCannotDragTheReferenceToSilence) {
-    // As a Balance cancelled in a silent first block leaves it.
+    // As a Balance cancelled in a silent first block leaves it: measured again, it is the
+    // quietest file and the reference, and the other file is brought to it.
     FileData& a = AddWav("a.wav", LevelSignal(1000));
-    AddWav("b.wav", LevelSignal(2000));
+    FileData& b = AddWav("b.wav", LevelSignal(2000));
     ops.preparebtnClick();
+    const double prepared = a.Loudness;
     a.Loudness = 0.0;
     ops.balancebtnClick();
-    EXPECT_EQ(Passes("Compressing:") + Passes("Reducing:"), 0);
+    EXPECT_EQ(PassesOver("Measuring:", a), 1);
+    EXPECT_EQ(a.Loudness, prepared);
+    EXPECT_EQ(ops.ReferenceLoudness, prepared);
+    EXPECT_GE(PassesOver("Reducing:", b), 1);
     EXPECT_FALSE(engine.Running);
+    EXPECT_FALSE(ops.ReadyToBalance);
 }
 
 }  // namespace

@@ -215,25 +215,30 @@ class MemoryResults : public FileAccess {
 public:
     std::unique_ptr<PassFile> OpenExisting(const std::string& path, bool forWriting) override {
         if (Whole.count(path) > 0) {
-            return std::make_unique<Result>(*this, path, Whole[path], forWriting);
+            return std::make_unique<Result>(*this, path, Whole[path], forWriting, Ids[path]);
         }
         return PosixFileAccess().OpenExisting(path, forWriting);
     }
     std::unique_ptr<PassFile> Create(const std::string& path) override {
         ++Creates[path];
-        return std::make_unique<Result>(*this, path, std::vector<uint8_t>(), false);
+        // Each new file is another file, as a rename over the name makes it.
+        return std::make_unique<Result>(*this, path, std::vector<uint8_t>(), false,
+                                        FileIdentity{1, ++lastInode_, true});
     }
     std::map<std::string, std::vector<uint8_t>> Whole;
+    std::map<std::string, FileIdentity> Ids;
     std::map<std::string, int> Creates;
 
 private:
     class Result : public PassFile {
     public:
-        Result(MemoryResults& owner, std::string path, std::vector<uint8_t> bytes, bool existing)
+        Result(MemoryResults& owner, std::string path, std::vector<uint8_t> bytes, bool existing,
+               FileIdentity identity)
             : owner_(owner),
               path_(std::move(path)),
               bytes_(std::move(bytes)),
-              existing_(existing) {}
+              existing_(existing),
+              identity_(identity) {}
         ~Result() override {
             if (existing_) {
                 owner_.Whole[path_] = bytes_;
@@ -259,16 +264,21 @@ private:
         }
         bool Commit() override {
             owner_.Whole[path_] = bytes_;
+            owner_.Ids[path_] = identity_;
             return true;
         }
+        FileIdentity Identity() const override { return identity_; }
 
     private:
         MemoryResults& owner_;
         std::string path_;
         std::vector<uint8_t> bytes_;
         bool existing_;  // opened to be rewritten in place
+        FileIdentity identity_;
         size_t at_ = 0;
     };
+
+    uint64_t lastInode_ = 0;
 };
 
 class PassByPassOracle : public testing::Test {

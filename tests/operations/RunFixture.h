@@ -81,8 +81,7 @@ protected:
     FileData& AddPath(const std::string& path, int32_t group = 0) {
         const WaveHeaderInfo info = ReadWaveHeader(path);
         EXPECT_EQ(info.Result, WaveCheckResult::Valid) << path;
-        FileData& file = host.Add(std::make_unique<FileData>(path, info.HeaderSize, info.FrameCount,
-                                                             info.TailBytes, numbers));
+        FileData& file = host.Add(std::make_unique<FileData>(path, info, numbers));
         if (group > 0) {
             file.GroupNumber = group;
         }

@@ -208,6 +208,7 @@ private:
             return posix::WriteFully(fd_, buffer, size);
         }
         bool Seek(int64_t) override { return true; }
+        FileIdentity Identity() const override { return {}; }
 
     private:
         int fd_;

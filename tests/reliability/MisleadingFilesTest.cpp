@@ -430,6 +430,97 @@ TEST_F(ResultDamaged, AResultReplacedByALinkToASourceIsRefused) {
     }
 }
 
+// A result's name taken by a link to a source or to a file nobody listed while the run is
+// going. Prepare & Balance writes each result once, at the start of which the link is put in:
+// the whole result is renamed over the name, so the link is replaced and the file behind it
+// untouched. Balance reads the result and writes it anew; a link put in while it counts the
+// result's values leads its write to another file, which is refused with the result's name.
+struct Swap {
+    const char* Name;
+    bool ToSource;
+    bool Symbolic;
+    bool Balance;  // the swap is made during a Balance after a Prepare
+};
+
+void PrintTo(const Swap& value, std::ostream* out) {
+    *out << value.Name;
+}
+
+class ResultSwappedDuringTheRun : public testing::TestWithParam<Swap>, public RunStage {};
+
+TEST_P(ResultSwappedDuringTheRun, NothingButResultsIsWritten) {
+    ListWav("quiet.wav", Alternating(4500));
+    const FileData& loud = ListWav("loud.wav", Alternating(9000));
+    fs::create_directory(dir.File("masters"));
+    const std::string master = WriteWav(dir.File("masters/master.wav"), Alternating(7000));
+    const std::string target = GetParam().ToSource ? host.List[0]->SourceFile : master;
+    std::vector<uint64_t> sums;
+    for (const std::string& path : {host.List[0]->SourceFile, loud.SourceFile, master}) {
+        sums.push_back(Checksum(path));
+    }
+    if (GetParam().Balance) {
+        ops.preparebtnClick();
+        ASSERT_TRUE(ops.ReadyToBalance);
+        sink.Labels.clear();
+        sink.FileNames.clear();
+    }
+    // Prepare & Balance names the source it reads for the result; Balance, the result.
+    const std::string readName =
+        fs::path(GetParam().Balance ? loud.ResultFile : loud.SourceFile).filename().string();
+    const std::string when = GetParam().Balance ? "Scanning:" : "Reducing:";
+    bool swapped = false;
+    sink.OnPump = [&] {
+        if (!swapped && sink.Labels.back() == when && sink.FileNames.back() == readName) {
+            fs::remove(loud.ResultFile);
+            if (GetParam().Symbolic) {
+                fs::create_symlink(target, loud.ResultFile);
+            } else {
+                fs::create_hard_link(target, loud.ResultFile);
+            }
+            swapped = true;
+        }
+    };
+
+    if (GetParam().Balance) {
+        ops.balancebtnClick();
+    } else {
+        ops.prepbalbtnClick();
+    }
+
+    ASSERT_TRUE(swapped);
+    EXPECT_EQ(Checksum(host.List[0]->SourceFile), sums[0]);
+    EXPECT_EQ(Checksum(loud.SourceFile), sums[1]);
+    EXPECT_EQ(Checksum(master), sums[2]) << "the run wrote into a file that was not listed";
+    std::vector<std::string> errors = host.Errors;
+    errors.insert(errors.end(), sink.Errors.begin(), sink.Errors.end());
+    if (GetParam().Balance) {
+        EXPECT_EQ(errors,
+                  std::vector<std::string>{"Cannot write to result file \"" + loud.ResultFile +
+                                           "\" (it has been replaced since it was "
+                                           "prepared)"});
+        EXPECT_EQ(fs::is_symlink(loud.ResultFile), GetParam().Symbolic) << "left as it was";
+    } else {
+        EXPECT_TRUE(errors.empty()) << errors[0];
+        EXPECT_FALSE(fs::is_symlink(loud.ResultFile));
+        EXPECT_EQ(fs::hard_link_count(loud.ResultFile), 1u);
+        EXPECT_EQ(fs::hard_link_count(target), 1u);
+        EXPECT_TRUE(loud.Normalised);
+        EXPECT_NE(Checksum(loud.ResultFile), sums[1]);
+    }
+    ExpectIdle();
+}
+
+INSTANTIATE_TEST_SUITE_P(Links, ResultSwappedDuringTheRun,
+                         testing::Values(Swap{"HardLinkToASource", true, false, false},
+                                         Swap{"SymbolicLinkToASource", true, true, false},
+                                         Swap{"HardLinkToAnUnlistedFile", false, false, false},
+                                         Swap{"SymbolicLinkToAnUnlistedFile", false, true, false},
+                                         Swap{"BalanceHardLinkToASource", true, false, true},
+                                         Swap{"BalanceSymbolicLinkToASource", true, true, true},
+                                         Swap{"BalanceSymbolicLinkToAnUnlistedFile", false, true,
+                                              true}),
+                         [](const testing::TestParamInfo<Swap>& info) { return info.param.Name; });
+
 // A result cut inside its header no longer says where its samples are. Rewriting it in place
 // leaves a file whose header is partly zeros; the run should stop and say so instead.
 TEST_F(ResultDamaged, AResultCutInsideItsHeaderIsNotRewritten) {

@@ -43,8 +43,7 @@ public:
     FileData& List(const std::string& path) {
         const WaveHeaderInfo info = ReadWaveHeader(path);
         EXPECT_EQ(info.Result, WaveCheckResult::Valid) << path;
-        return host.Add(std::make_unique<FileData>(path, info.HeaderSize, info.FrameCount,
-                                                   info.TailBytes, numbers));
+        return host.Add(std::make_unique<FileData>(path, info, numbers));
     }
     FileData& ListWav(const std::string& name, const Samples& samples,
                       const WavLayout& layout = {}) {

@@ -1,5 +1,5 @@
-// A valid file cut short anywhere: the header check refuses it, or the passes run over what
-// is there, taking the missing bytes as silence, and nothing else.
+// A valid file cut short anywhere: the header check refuses it, or counts the whole frames
+// that are there, and the passes run over those and write a result whose header says so.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -58,6 +58,12 @@ int16_t SampleAt(const std::vector<uint8_t>& bytes, size_t cut, int64_t offset) 
     return static_cast<int16_t>(uint16_t(low) | uint16_t(high) << 8);
 }
 
+void PutLe32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
+    for (size_t k = 0; k < 4; ++k) {
+        bytes[at + k] = static_cast<uint8_t>(value >> (8 * k));
+    }
+}
+
 void PrintTo(const Shape& shape, std::ostream* out) {
     *out << shape.Name;
 }
@@ -86,17 +92,23 @@ protected:
             ++refused;
             return testing::AssertionSuccess();
         }
+        // Cut inside the data chunk: only what is held counts. Cut after it: the data is whole.
+        const int64_t dataEnd = full.HeaderSize + int64_t{Frames} * 4 + full.TailBytes;
+        const bool shorter = int64_t(cut) < dataEnd;
+        const int64_t held = (shorter ? int64_t(cut) : dataEnd) - full.HeaderSize;
+        const auto frames = static_cast<int32_t>(held / 4);
         if (info.Result != WaveCheckResult::Valid || info.HeaderSize != full.HeaderSize ||
-            info.FrameCount != full.FrameCount || info.TailBytes != full.TailBytes) {
-            return testing::AssertionFailure() << "the header read differs from the whole file's";
+            info.FrameCount != frames || info.TailBytes != int32_t(held % 4) ||
+            info.ShorterThanHeader != shorter) {
+            return testing::AssertionFailure() << "the header read does not count what is held";
         }
 
-        FileData file(path, info.HeaderSize, info.FrameCount, info.TailBytes, numbers);
+        FileData file(path, info, numbers);
         engine.Running = true;
         engine.ScanFile(file);
         int16_t peak = 0;
         double sum = 0.0;
-        for (int64_t i = 0; i < int64_t{Frames} * 2; ++i) {
+        for (int64_t i = 0; i < int64_t{frames} * 2; ++i) {
             int32_t s = SampleAt(bytes, cut, info.HeaderSize + 2 * i);
             s = s == -32768 ? 32767 : std::abs(s);
             peak = std::max<int16_t>(peak, int16_t(s));
@@ -105,10 +117,11 @@ protected:
         if (!engine.Running || !sink.Errors.empty()) {
             return testing::AssertionFailure() << "the scan stopped";
         }
-        if (file.Peak != peak || file.ScanLoudness != std::sqrt(sum / (2.0 * Frames))) {
+        const double loudness = frames > 0 ? std::sqrt(sum / (2.0 * frames)) : 0.0;
+        if (file.Peak != peak || file.ScanLoudness != loudness) {
             return testing::AssertionFailure()
                    << "scan measured peak " << file.Peak << " loudness " << file.ScanLoudness
-                   << ", the bytes there give " << peak << " and " << std::sqrt(sum / 2 / Frames);
+                   << ", the bytes there give " << peak << " and " << loudness;
         }
         if (peak == 0) {
             ++processed;  // silent: no result is ever written for it
@@ -121,10 +134,14 @@ protected:
         if (!engine.Running || !sink.Errors.empty() || !file.Normalised) {
             return testing::AssertionFailure() << "the normalise pass stopped";
         }
-        // The header as it was, every held sample times the gain, silence where the source
-        // ends early (never samples left over from a block before), zero tail bytes.
+        // The header with its sizes made true for a cut data chunk, every held sample times
+        // the gain, zero tail bytes, and what followed the data chunk as far as it is held.
         std::vector<uint8_t> expected(whole.begin(), whole.begin() + info.HeaderSize);
-        for (int64_t i = 0; i < int64_t{Frames} * 2; ++i) {
+        if (shorter) {
+            PutLe32(expected, 4, uint32_t(cut - 8));
+            PutLe32(expected, size_t(info.HeaderSize) - 4, uint32_t(held));
+        }
+        for (int64_t i = 0; i < int64_t{frames} * 2; ++i) {
             const double r =
                 std::nearbyint(SampleAt(bytes, cut, info.HeaderSize + 2 * i) * engine.PassGain);
             const auto s = static_cast<uint16_t>(r < -32767.0 ? -32767 : int(r));
@@ -132,6 +149,9 @@ protected:
             expected.push_back(uint8_t(s >> 8));
         }
         expected.resize(expected.size() + size_t(info.TailBytes), 0);
+        if (!shorter) {
+            expected.insert(expected.end(), bytes.begin() + dataEnd, bytes.end());
+        }
         if (Contents(file.ResultFile) != expected) {
             return testing::AssertionFailure() << "the result is not the held samples normalised";
         }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 
@@ -116,7 +117,7 @@ TEST(Settings, ValuesAreReadAsTyped) {
     EXPECT_TRUE(o.wavonly);  // unparsable: the default
     EXPECT_FALSE(o.fnamesonly);
     EXPECT_TRUE(o.truncends);
-    EXPECT_EQ(o.loudnessunits, 5);
+    EXPECT_EQ(o.loudnessunits, 0);      // no unit of the dialog: the default
     EXPECT_EQ(o.normaliselevel, 4464);  // 70000 cut to 16 bits
     EXPECT_TRUE(o.dofinalnorm);
     EXPECT_EQ(o.maxcompfactor, 2.0);
@@ -129,10 +130,49 @@ TEST(Settings, ValuesAreReadAsTyped) {
     EXPECT_EQ(p.grpheight, 100);
 }
 
-TEST(Settings, NormaliseLevelKeepsItsLowSixteenBitsAsSigned) {
-    EXPECT_EQ(Loaded("[Options]\nnormaliselevel=40000\n").options.normaliselevel, -25536);
-    EXPECT_EQ(Loaded("[Options]\nnormaliselevel=-1\n").options.normaliselevel, -1);
+TEST(Settings, NormaliseLevelKeepsItsLowSixteenBitsAsSignedWithinTheDialogsRange) {
     EXPECT_EQ(Loaded("[Options]\nnormaliselevel=0x10400\n").options.normaliselevel, 1024);
+    EXPECT_EQ(Loaded("[Options]\nnormaliselevel=0x17FFF\n").options.normaliselevel, 32767);
+    // -25536 in 16 bits, below the lowest level the dialog allows.
+    EXPECT_EQ(Loaded("[Options]\nnormaliselevel=40000\n").options.normaliselevel, 1024);
+    EXPECT_EQ(Loaded("[Options]\nnormaliselevel=-1\n").options.normaliselevel, 1024);
+    EXPECT_EQ(Loaded("[Options]\nnormaliselevel=1023\n").options.normaliselevel, 1024);
+}
+
+TEST(Settings, CompressionFactorsAreBroughtIntoTheDialogsRange) {
+    struct Case {
+        const char* max;
+        const char* warn;
+        double loadedMax;
+        double loadedWarn;
+    };
+    const Case cases[] = {
+        {"0", "1.5", 1.1, 1.1}, {"-1", "-1", 1.1, 1.1},   {"9", "5", 4.0, 4.0},
+        {"2", "0.5", 2.0, 1.1}, {"1.1", "1.1", 1.1, 1.1}, {"4", "1e300", 4.0, 4.0},
+    };
+    for (const Case& c : cases) {
+        const Loaded loaded(std::string("[Options]\nmaxcompfactor=") + c.max +
+                            "\nwarncompfactor=" + c.warn + "\n");
+        EXPECT_EQ(loaded.options.maxcompfactor, c.loadedMax) << c.max << " " << c.warn;
+        EXPECT_EQ(loaded.options.warncompfactor, c.loadedWarn) << c.max << " " << c.warn;
+    }
+}
+
+TEST(Settings, OutputChoicesTheDialogCannotHoldFallBack) {
+    EXPECT_EQ(Loaded("[Options]\nsamefolder=7\n").options.samefolder, 0);
+    EXPECT_EQ(Loaded("[Options]\nsamefolder=-1\n").options.samefolder, 0);
+    EXPECT_EQ(Loaded("[Options]\nsamefolder=2\n").options.samefolder, 2);
+    EXPECT_EQ(Loaded("[Options]\nloudnessunits=-1\n").options.loudnessunits, 0);
+    EXPECT_EQ(Loaded("[Options]\nloudnessunits=2\n").options.loudnessunits, 2);
+    // A name part that would lead results into another folder is not taken.
+    for (const char* part : {"_t/../../up", "/abs", "a\\b", ".", "..", "...."}) {
+        EXPECT_EQ(Loaded(std::string("[Options]\nnameext=") + part + "\n").options.nameext,
+                  "_tralux")
+            << part;
+    }
+    for (const char* part : {"x.y", ".old", "_..", ""}) {
+        EXPECT_EQ(Loaded(std::string("[Options]\nnameext=") + part + "\n").options.nameext, part);
+    }
 }
 
 TEST(Settings, AMissingOutputFolderIsClearedWithAWarning) {
@@ -146,6 +186,29 @@ TEST(Settings, AMissingOutputFolderIsClearedWithAWarning) {
     EXPECT_EQ(missing.options.outputdir, "");
     EXPECT_EQ(missing.warnings,
               std::vector<std::string>{"Failed to set output directory to " + gone});
+}
+
+TEST(Settings, AHundredThousandPresetsLoadAndSaveWithoutAPassPerKey) {
+    std::string text = "[Options]\n";
+    for (int n = 1; n <= 100000; ++n) {
+        text += "pname" + std::to_string(n) + "=Preset " + std::to_string(n) + "\npval" +
+                std::to_string(n) + "=" + std::to_string(n % 20000 + 3000) + "\n";
+    }
+    text += "[Windows]\nmainleft=9\n";
+    // Processor time, not wall time: a busy machine must not fail the test.
+    const std::clock_t start = std::clock();
+    const Loaded loaded(text);
+    const std::clock_t loadedAt = std::clock();
+    const std::string saved = loaded.Saved(text);
+    const std::clock_t end = std::clock();
+    ASSERT_EQ(loaded.presets.Count(), 100001);  // and the built-in one
+    EXPECT_EQ(loaded.presets[99999].Name, "Preset 100000");
+    EXPECT_EQ(loaded.placement.mainleft, 9);
+    EXPECT_NE(saved.find("\npname100001=ReplayGain '89dB' Standard\n"), std::string::npos);
+    // A key lookup that reads every line takes minutes here; an index, a fraction of a second.
+    // The bound leaves room for slow and instrumented builds.
+    EXPECT_LT(double(loadedAt - start) / CLOCKS_PER_SEC, 5.0);
+    EXPECT_LT(double(end - loadedAt) / CLOCKS_PER_SEC, 5.0);
 }
 
 TEST(Settings, PresetsStopAtTheFirstGapAndAreRenumberedOnSave) {

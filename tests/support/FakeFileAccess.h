@@ -72,6 +72,7 @@ private:
             ++owner_.Commits;
             return !owner_.FailCommit && real_->Commit();
         }
+        FileIdentity Identity() const override { return real_->Identity(); }
 
     private:
         FakeFileAccess& owner_;

@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <unistd.h>
+
 #include <cerrno>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "../reliability/FileSizeLimit.h"
 #include "TempDir.h"
 #include "TestWav.h"
 #include "units/Loudness.h"
@@ -41,6 +45,12 @@ TEST(ResultsText, OneQuotedLinePerRowInTheChosenUnit) {
                   "\"/music/new.wav\",\"0\",\"\",\"0\"\r\n");
 }
 
+TEST(ResultsText, QuotesInsideAFieldAreDoubled) {
+    const std::vector<ExportRow> rows = {{"/m/q\"uote.wav", 0, "/m/\"\"_t.wav", 0}};
+    EXPECT_EQ(ResultsText(rows, SampleUnit, "."),
+              std::string(Header) + "\"/m/q\"\"uote.wav\",\"0\",\"/m/\"\"\"\"_t.wav\",\"0\"\r\n");
+}
+
 TEST(WriteResultsFile, WritesTheTextByteForByteAndReplacesAnOldFile) {
     test::TempDir dir;
     const std::string path = dir.File("results.csv");
@@ -53,12 +63,83 @@ TEST(WriteResultsFile, WritesTheTextByteForByteAndReplacesAnOldFile) {
                   "\"/x/\xc3\xa9t\xc3\xa9.wav\",\"0,0%\",\"/y/out.wav\",\"100,0%\"\r\n");
 }
 
-TEST(WriteResultsFile, ReportsAFullDisk) {
-    struct stat info {};
-    if (stat("/dev/full", &info) != 0) {
-        GTEST_SKIP() << "/dev/full is missing";
+TEST(WriteResultsFile, AFullDiskReportsAndLeavesTheOldFileWhole) {
+    test::TempDir dir;
+    const std::string path = dir.File("results.csv");
+    std::ofstream(path) << "old";
+    const std::vector<ExportRow> rows(50, ExportRow{"/music/a.wav", 1, "/music/b.wav", 2});
+    {
+        test::FileSizeLimit limit(100);
+        ASSERT_TRUE(limit.Active());
+        int error = 0;
+        EXPECT_EQ(WriteResultsFile(path, rows, PercentUnit, ".", ExportGuard(), &error),
+                  "Disk full");
+        EXPECT_EQ(error, EFBIG);
     }
-    EXPECT_EQ(WriteResultsFile("/dev/full", {}, PercentUnit, "."), "Disk full");
+    EXPECT_EQ(ReadText(path), "old");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
+}
+
+TEST(WriteResultsFile, ADeviceIsNeverReplaced) {
+    EXPECT_EQ(WriteResultsFile("/dev/full", {}, PercentUnit, "."), "Invalid filename");
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/full"));
+}
+
+// The listed files an export may land on by accident, each in another spelling.
+class ExportGuardTest : public testing::Test {
+protected:
+    void SetUp() override {
+        source = dir.File("Song.wav");
+        std::ofstream(source) << "samples";
+        std::filesystem::create_directory(dir.File("sub"));
+        rows = {{source, 1, dir.File("Song_tralux.wav"), 2}, {dir.File("new.wav"), 0, "", 0}};
+    }
+
+    test::TempDir dir;
+    std::string source;
+    std::vector<ExportRow> rows;
+};
+
+TEST_F(ExportGuardTest, CoversEverySpellingOfASourceOrResult) {
+    const ExportGuard guard(rows);
+    std::filesystem::create_symlink(source, dir.File("link.csv"));
+    std::filesystem::create_hard_link(source, dir.File("hard.csv"));
+    std::filesystem::create_symlink(dir.Path(), dir.File("folderlink"));
+    const std::string spellings[] = {
+        source,
+        dir.File("./Song.wav"),
+        dir.File("sub/../Song.wav"),
+        dir.File("folderlink/Song.wav"),
+        dir.File("link.csv"),
+        dir.File("hard.csv"),
+        dir.File("SONG.WAV"),
+        dir.File("song_TRALUX.wav"),  // a result not yet written
+        dir.File("sub/../Song_tralux.wav"),
+        dir.File("new.wav"),  // listed but missing
+    };
+    for (const std::string& spelling : spellings) {
+        EXPECT_TRUE(guard.Covers(spelling)) << spelling;
+    }
+    ASSERT_EQ(::chdir(dir.File("sub").c_str()), 0);
+    EXPECT_TRUE(guard.Covers("../Song.wav"));
+    EXPECT_FALSE(guard.Covers("../Other.csv"));
+    EXPECT_FALSE(guard.Covers(dir.File("Song.wav.csv")));
+    EXPECT_FALSE(guard.Covers(dir.File("sub/Song.wav")));
+    ASSERT_EQ(::chdir("/"), 0);
+}
+
+TEST_F(ExportGuardTest, ARefusedExportWritesNothing) {
+    std::filesystem::create_hard_link(source, dir.File("hard.csv"));
+    for (const std::string& target : {source, dir.File("hard.csv"), dir.File("Song_tralux.wav")}) {
+        EXPECT_EQ(WriteResultsFile(target, rows, PercentUnit, "."), RefusedExportMessage(target));
+    }
+    // A name the caller adds, such as a result the coming run will write.
+    ExportGuard planned;
+    planned.Protect(dir.File("later.wav"));
+    EXPECT_EQ(WriteResultsFile(dir.File("later.wav"), {}, PercentUnit, ".", planned),
+              RefusedExportMessage(dir.File("later.wav")));
+    EXPECT_EQ(ReadText(source), "samples");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 3);
 }
 
 TEST(WriteResultsFile, ReportsAFileThatCannotBeCreated) {

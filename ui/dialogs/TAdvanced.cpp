@@ -24,10 +24,10 @@ namespace tralux {
 namespace {
 
 constexpr double CompStep = 0.1;
-constexpr double MinComp = 1.1;
-constexpr double MaxComp = 4.0;
-constexpr double LowestNormLevel = 1024;
-constexpr double HighestNormLevel = 32767;
+constexpr double MinComp = MinCompressionFactor;
+constexpr double MaxComp = MaxCompressionFactor;
+constexpr double LowestNormLevel = LowestFinalLimit;
+constexpr double HighestNormLevel = HighestFinalLimit;
 constexpr double PercentStep = 33;  // about 0.1 % of full scale
 constexpr double DecibelStep = 0.1;
 constexpr double SampleStep = 500;
@@ -344,6 +344,13 @@ void TAdvanced::okbtnClick() {
     }
     if (otherfolder->isChecked() && outputfolder->text().isEmpty()) {
         prompts_.Error(this, QStringLiteral("No output folder specified"));
+        return;
+    }
+    // The part is kept even when unticked, and must never lead a result out of its folder.
+    if (!IsUsableNamePart(extension->text().toStdString())) {
+        prompts_.Error(this, QStringLiteral("The extra part added to the output filename must "
+                                            "not hold a folder separator (/ or \\) or be made "
+                                            "only of full stops"));
         return;
     }
     CopyToOptions();

@@ -21,6 +21,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
 #include <filesystem>
 #include <system_error>
@@ -40,6 +41,8 @@ namespace tralux {
 namespace {
 
 const QString MainCaption = QStringLiteral("Tralux 1.10");
+// How often a long intake lets the window answer input.
+constexpr std::chrono::milliseconds PumpInterval(50);
 const QString AppTitle = QStringLiteral("Tralux");
 
 std::string Std(const QString& text) {
@@ -48,16 +51,6 @@ std::string Std(const QString& text) {
 
 QString Qt8(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-// The same file: identical path text, or the same device and inode (a link, another spelling
-// of the same path).
-bool SameFile(const std::string& a, const std::string& b) {
-    if (a == b) {
-        return true;
-    }
-    std::error_code error;
-    return std::filesystem::equivalent(a, b, error) && !error;
 }
 
 QString FileNameOnly(const QString& path) {
@@ -527,19 +520,26 @@ void TBalanceVolumes::ShowGridMenu(const QPoint& position) {
 // Intake and removal
 
 void TBalanceVolumes::AddFile(const QString& path) {
+    IntakeIndex listed(filegrid->Files());
+    AddFile(path, listed);
+}
+
+void TBalanceVolumes::AddFile(const QString& path, IntakeIndex& listed) {
+    // The same file: identical path text, or the same device and inode (a link, another
+    // spelling of the same path).
     const std::string file = Std(path);
-    for (const FileData* listed : filegrid->Files()) {
-        if (SameFile(listed->SourceFile, file)) {
-            return;
-        }
+    if (listed.Find(file) != nullptr) {
+        return;
     }
     const WaveHeaderInfo header = ReadWaveHeader(file);
     if (header.Result != WaveCheckResult::Valid) {
         prompts_.Error(this, QString::fromStdString(RefusedFileMessage(header.Result, file)));
         return;
     }
-    auto record = std::make_unique<FileData>(file, header.HeaderSize, header.FrameCount,
-                                             header.TailBytes, ungroupedNumbers_);
+    auto record = std::make_unique<FileData>(file, header, ungroupedNumbers_);
+    if (header.ShorterThanHeader) {
+        shorterThanHeader_.push_back(file);
+    }
     ++FileCount;
     int row = 0;
     const bool wasEmpty = filegrid->rowCount() == 1 && filegrid->Record(0) == nullptr;
@@ -547,6 +547,7 @@ void TBalanceVolumes::AddFile(const QString& path) {
         row = filegrid->AppendRow();
     }
     filegrid->PutRecord(row, std::move(record));
+    listed.Add(*filegrid->Record(row));
     RefreshRowNames(row);
     filegrid->SetCellText(row, FileGrid::GroupColumn, QString());
     if (wasEmpty) {
@@ -558,14 +559,56 @@ void TBalanceVolumes::AddFile(const QString& path) {
 
 void TBalanceVolumes::OfferFiles(const QStringList& paths) {
     if (RunInProgress()) {
-        // The runs walk a list that must not change under them: these wait for the end.
+        // The runs, and an intake under way, walk a list that must not change under them:
+        // these wait for the end.
         heldFiles_.append(paths);
-    } else {
-        for (const QString& path : paths) {
-            AddFile(path);
+        UpdateEnablement();
+        return;
+    }
+    // The intake counts as a run: nothing else may start or change the list meanwhile, and
+    // Cancel or closing the window stops it between two files.
+    ++runDepth_;
+    intakeRunning_ = true;
+    intakeCancelled_ = false;
+    UpdateEnablement();
+    IntakeIndex listed(filegrid->Files());
+    // Input is answered after the first file and then a few times a second: a repaint after
+    // every file would cost more than the intake itself.
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point lastPump = Clock::now() - PumpInterval;
+    for (const QString& path : paths) {
+        if (intakeCancelled_ || closeAfterRun_) {
+            break;
+        }
+        AddFile(path, listed);
+        if (Clock::now() - lastPump >= PumpInterval) {
+            QCoreApplication::processEvents();
+            lastPump = Clock::now();
         }
     }
+    intakeRunning_ = false;
+    --runDepth_;
+    if (closeAfterRun_ && !RunInProgress()) {
+        close();
+        return;
+    }
+    TellShorterThanHeader();
+    const QStringList held = heldFiles_;
+    heldFiles_.clear();
+    if (!held.isEmpty() && !intakeCancelled_) {
+        OfferFiles(held);
+        return;
+    }
     UpdateEnablement();
+}
+
+void TBalanceVolumes::TellShorterThanHeader() {
+    if (shorterThanHeader_.empty()) {
+        return;
+    }
+    const std::string message = ShorterThanHeaderMessage(shorterThanHeader_);
+    shorterThanHeader_.clear();
+    prompts_.Warning(this, Qt8(message));
 }
 
 void TBalanceVolumes::addfilesbtnClick() {
@@ -647,7 +690,7 @@ void TBalanceVolumes::UpdateEnablement() {
     addpresetbtn->setEnabled(!busy && highlighted != nullptr && highlighted->Normalised);
     delpresetbtn->setEnabled(!busy && PresetChosen());
     groupingbtn->setEnabled(!busy && FileCount > 0);
-    cancelbtn->setEnabled(engine_.Running);
+    cancelbtn->setEnabled(engine_.Running || intakeRunning_);
     presetbtn->setEnabled(presetbox->count() > 0);
     presetbox->setEnabled(presetbtn->isEnabled());
 }
@@ -672,10 +715,7 @@ void TBalanceVolumes::RunOperation(Run run) {
     }
     const QStringList held = heldFiles_;
     heldFiles_.clear();
-    for (const QString& path : held) {
-        AddFile(path);
-    }
-    UpdateEnablement();
+    OfferFiles(held);
 }
 
 void TBalanceVolumes::preparebtnClick() {
@@ -691,6 +731,10 @@ void TBalanceVolumes::prepbalbtnClick() {
 }
 
 void TBalanceVolumes::cancelbtnClick() {
+    if (intakeRunning_ && !engine_.Running) {
+        intakeCancelled_ = true;
+        return;
+    }
     ops_->cancelbtnClick();
 }
 

@@ -10,6 +10,7 @@
 
 #include "engine/AudioEngine.h"
 #include "engine/FileData.h"
+#include "engine/IntakeIndex.h"
 #include "engine/ProgressSink.h"
 #include "operations/Operations.h"
 #include "operations/RunHost.h"
@@ -81,7 +82,10 @@ public:
 
     // Offers one file to the list; reports its own refusals.
     void AddFile(const QString& path);
-    // Offers files in order; while a run is in progress they wait until it has ended.
+    // One box for the files of an intake that are shorter than their headers say.
+    void TellShorterThanHeader();
+    // Offers files in order; while a run is in progress they wait until it has ended. The
+    // window answers input between files, and Cancel stops the rest of a long list.
     void OfferFiles(const QStringList& paths);
 
     void RefreshRowNames(int row);
@@ -173,6 +177,8 @@ private:
     template <typename Run>
     void RunOperation(Run run);
     QString DisplayText(const std::string& text) const;
+    // AddFile against the listed files looked up once for the whole intake.
+    void AddFile(const QString& path, IntakeIndex& listed);
     void filegridCurrentChanged(int row);
     void ShowGridMenu(const QPoint& position);
 
@@ -192,6 +198,9 @@ private:
     QString applicationTitle_;
     int runDepth_ = 0;
     QStringList heldFiles_;
+    std::vector<std::string> shorterThanHeader_;  // added since the last box about them
+    bool intakeRunning_ = false;                  // OfferFiles is working through a list
+    bool intakeCancelled_ = false;                // Cancel was pressed during it
     bool closeAfterRun_ = false;
     bool settingsSaved_ = false;
     bool hintShowing_ = false;

@@ -23,6 +23,9 @@ const QString NeedExtension = QStringLiteral(
     "Must specify an extension to add when sending output files to the same folder as the "
     "source files");
 const QString NeedFolder = QStringLiteral("No output folder specified");
+const QString BadNamePart = QStringLiteral(
+    "The extra part added to the output filename must not hold a folder separator (/ or \\) "
+    "or be made only of full stops");
 
 // Clicks a spinner's arrow count times; a negative count clicks down.
 void Spin(tralux::UpDown* spinner, int count) {
@@ -189,6 +192,16 @@ void AdvancedTest::okRefusesIncompleteOutput_data() {
     QTest::newRow("ask, folder empty") << "askfolder" << false << ""
                                        << ""
                                        << "";
+    // A name part must keep every result in its folder, whichever destination is chosen.
+    QTest::newRow("extension leaving the folder") << "samefolder" << true << "_t/../../up"
+                                                  << "" << BadNamePart;
+    QTest::newRow("extension with a backslash") << "otherfolder" << true << "a\\b"
+                                                << "/out" << BadNamePart;
+    QTest::newRow("extension of dots, unticked") << "otherfolder" << false << ".."
+                                                 << "/out" << BadNamePart;
+    QTest::newRow("extension with a full stop") << "samefolder" << true << "x.y"
+                                                << ""
+                                                << "";
 }
 
 void AdvancedTest::okRefusesIncompleteOutput() {

@@ -16,6 +16,7 @@
 #include "WindowFixture.h"
 #include "engine/FileData.h"
 #include "operations/Operations.h"
+#include "units/ResultsExport.h"
 
 using tralux::FileData;
 using tralux::FileGrid;
@@ -70,6 +71,7 @@ private slots:
     void exportAfterARunHoldsFullPaths();
     void cancelledExportWritesNothing();
     void failedExportIsReported();
+    void exportOntoAListedFileIsRefused();
 };
 
 void MainWindowRunTest::initTestCase() {
@@ -406,6 +408,30 @@ void MainWindowRunTest::failedExportIsReported() {
     QCOMPARE(f.prompts.Texts(Kind::Error), QStringList{"File not found"});
     QVERIFY(f.prompts.Texts(Kind::Plain).isEmpty());
     QVERIFY(QGuiApplication::overrideCursor() == nullptr);
+}
+
+void MainWindowRunTest::exportOntoAListedFileIsRefused() {
+    WindowFixture f;
+    f.Drop(ThreeShapes(f));
+    f.Click(f.window->preparebtn);
+    const FileData* first = f.Grid().Record(0);
+    const std::vector<uint8_t> source = tralux::test::ReadFile(first->SourceFile);
+    const std::vector<uint8_t> result = tralux::test::ReadFile(first->ResultFile);
+    const QString folder = f.dir.Path().c_str();
+    const QString sourceName = QString::fromStdString(first->SourceFile).section('/', -1);
+    const QString resultName = QString::fromStdString(first->ResultFile).section('/', -1);
+    const QStringList targets = {folder + "/./" + sourceName, folder + "/" + resultName.toUpper()};
+    for (const QString& target : targets) {
+        f.prompts.saveFiles.push_back(target);
+        f.window->SavetoFile1->trigger();
+    }
+    QCOMPARE(f.prompts.Texts(Kind::Error),
+             QStringList(
+                 {QString::fromStdString(tralux::RefusedExportMessage(targets[0].toStdString())),
+                  QString::fromStdString(tralux::RefusedExportMessage(targets[1].toStdString()))}));
+    QVERIFY(f.prompts.Texts(Kind::Plain).isEmpty());
+    QVERIFY(tralux::test::ReadFile(first->SourceFile) == source);
+    QVERIFY(tralux::test::ReadFile(first->ResultFile) == result);
 }
 
 QTEST_MAIN(MainWindowRunTest)

@@ -10,6 +10,9 @@
 #include <QRadioButton>
 #include <QScreen>
 
+#include <QTimer>
+
+#include <ctime>
 #include <filesystem>
 
 #include "WindowFixture.h"
@@ -44,8 +47,11 @@ private slots:
     void sameFileIsListedOnce_data();
     void sameFileIsListedOnce();
     void namesDifferingInCaseAreTwoFiles();
+    void manyFilesAreTakenInWithoutComparingEachWithEveryOther();
+    void cancelStopsALongIntake();
     void dropWithOneUnsupportedFile();
     void droppedFolderCannotBeOpened();
+    void filesShorterThanTheirHeadersAreListedInOneBox();
     void addFilesDialog_data();
     void addFilesDialog();
     void cancelledAddFilesChangesNothing();
@@ -383,6 +389,7 @@ void MainWindowTest::sameFileIsListedOnce_data() {
     QTest::newRow("same path") << "same";
     QTest::newRow("symbolic link") << "link";
     QTest::newRow("relative part") << "dotdot";
+    QTest::newRow("hard link") << "hard";
 }
 
 void MainWindowTest::sameFileIsListedOnce() {
@@ -396,8 +403,12 @@ void MainWindowTest::sameFileIsListedOnce() {
     } else if (how == "dotdot") {
         std::filesystem::create_directory(f.dir.File("sub"));
         second = QString::fromStdString(f.dir.File("sub/../song.wav"));
+    } else if (how == "hard") {
+        second = QString::fromStdString(f.dir.File("hard.wav"));
+        std::filesystem::create_hard_link(path.toStdString(), second.toStdString());
     }
-    f.Drop({path});
+    // Within one drop, and in a later one.
+    f.Drop({path, second});
     f.Drop({second});
     QCOMPARE(f.window->FileCount, 1);
     QCOMPARE(f.Grid().rowCount(), 1);
@@ -409,6 +420,45 @@ void MainWindowTest::namesDifferingInCaseAreTwoFiles() {
     f.Drop({f.Tone("take.wav", 5000), f.Tone("TAKE.WAV", 5000)});
     QCOMPARE(f.window->FileCount, 2);
     QVERIFY(f.prompts.calls.empty());
+}
+
+void MainWindowTest::manyFilesAreTakenInWithoutComparingEachWithEveryOther() {
+    WindowFixture f;
+    QStringList paths;
+    for (int i = 0; i < 4000; ++i) {
+        paths.append(QString::fromStdString(tralux::test::WriteWav(
+            f.dir.File("f" + std::to_string(i) + ".wav"), tralux::test::Constant(10, 1, 2))));
+    }
+    // Processor time, so that a busy machine does not fail the test: comparing every file
+    // with every listed one took some twenty seconds.
+    const std::clock_t start = std::clock();
+    f.Drop(paths);
+    const double seconds = double(std::clock() - start) / CLOCKS_PER_SEC;
+    QCOMPARE(f.window->FileCount, 4000);
+    QVERIFY2(seconds < 10.0, qPrintable(QString::number(seconds)));
+}
+
+void MainWindowTest::cancelStopsALongIntake() {
+    WindowFixture f;
+    const QStringList paths = {f.Tone("a.wav", 3000, 100), f.Tone("b.wav", 3000, 100),
+                               f.Tone("c.wav", 3000, 100)};
+    bool cancelOffered = false;
+    bool runsOffered = true;
+    // Runs between the first and the second file, when the window answers input.
+    QTimer::singleShot(0, f.window.get(), [&] {
+        cancelOffered = f.window->cancelbtn->isEnabled();
+        runsOffered = f.window->preparebtn->isEnabled();
+        f.Click(f.window->cancelbtn);
+    });
+    f.Drop(paths);
+    QVERIFY(cancelOffered);
+    QVERIFY(!runsOffered);
+    QCOMPARE(f.window->FileCount, 1);
+    QVERIFY(!f.window->cancelbtn->isEnabled());
+    QVERIFY(f.window->preparebtn->isEnabled());
+    // Nothing is left behind: the next drop takes every file it offers.
+    f.Drop(paths);
+    QCOMPARE(f.window->FileCount, 3);
 }
 
 void MainWindowTest::dropWithOneUnsupportedFile() {
@@ -427,6 +477,35 @@ void MainWindowTest::dropWithOneUnsupportedFile() {
     QCOMPARE(f.prompts.calls[0].kind, Kind::Error);
     QCOMPARE(f.prompts.calls[0].text,
              '"' + second + QStringLiteral("\" is not a 44.1kHz 16-bit stereo WAV file"));
+}
+
+void MainWindowTest::filesShorterThanTheirHeadersAreListedInOneBox() {
+    WindowFixture f;
+    const auto cut = [&f](const std::string& name) {
+        auto bytes = tralux::test::MakeWav(tralux::test::Sine(100, 3000));
+        bytes[40] = bytes[41] = bytes[42] = bytes[43] = 0xFF;  // 4 GiB claimed
+        tralux::test::WriteFile(f.dir.File(name), bytes);
+        return QString::fromStdString(f.dir.File(name));
+    };
+    const QString first = cut("first.wav");
+    const QString whole = f.Tone("whole.wav", 3000);
+    const QString second = cut("second.wav");
+    f.Drop({first, whole, second});
+    QCOMPARE(f.window->FileCount, 3);
+    QCOMPARE(f.Grid().Record(0)->FrameCount, 100);
+    QCOMPARE(f.prompts.calls.size(), size_t{1});
+    QCOMPARE(f.prompts.calls[0].kind, Kind::Warning);
+    QCOMPARE(f.prompts.calls[0].text,
+             QStringLiteral("These files are shorter than their headers say; only the sound they "
+                            "hold will be used:\r\r   ") +
+                 first + QStringLiteral("\r   ") + second);
+
+    // Told once: the next intake names only its own.
+    const QString third = cut("third.wav");
+    f.Drop({third});
+    QCOMPARE(f.prompts.calls.size(), size_t{2});
+    QVERIFY(!f.prompts.calls[1].text.contains(first));
+    QVERIFY(f.prompts.calls[1].text.endsWith(third));
 }
 
 void MainWindowTest::droppedFolderCannotBeOpened() {

@@ -11,6 +11,8 @@
 #include "FakeServices.h"
 #include "TempDir.h"
 #include "TestWav.h"
+#include "dialogs/TAdvanced.h"
+#include "dialogs/TTrackGrouping.h"
 #include "engine/FileData.h"
 #include "main/TBalanceVolumes.h"
 #include "settings/Options.h"
@@ -75,6 +77,19 @@ int main(int argc, char* argv[]) {
     window.resize(520, 380);
     QApplication::processEvents();
     window.grab().save(out + "/tour-5-narrow.png");
+    // The two main dialogs, over the options and files of the last run.
+    Options options = window.CurrentOptions();
+    TAdvanced advanced(options, prompts, &window);
+    advanced.show();
+    QApplication::processEvents();
+    advanced.grab().save(out + "/tour-6-advanced.png");
+    advanced.hide();
+    WindowPlacement placement;
+    TTrackGrouping grouping(window.Files(), options, placement, &window);
+    grouping.show();
+    QApplication::processEvents();
+    grouping.grab().save(out + "/tour-7-grouping.png");
+    grouping.hide();
     for (const auto& call : prompts.calls) {
         qInfo("prompt %d: %s", static_cast<int>(call.kind), qPrintable(call.text));
     }

@@ -1,0 +1,165 @@
+// What the passes do when files change under them: a result replaced before it is rewritten in
+// place, a source changed between its scan and its normalising pass, a source that holds less
+// than its header says.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "EngineFixture.h"
+
+namespace tralux {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Samples;
+
+class ResultSafety : public test::EngineTest {
+protected:
+    // A source scanned and normalised as Prepare leaves it.
+    FileData Prepared(const Samples& samples) {
+        FileData file = Add("song.wav", samples);
+        engine.ScanFile(file);
+        engine.PassGain = 32767.0 / file.Peak;
+        engine.NormaliseFile(file, false);
+        EXPECT_TRUE(file.Normalised);
+        EXPECT_TRUE(file.ResultIdentity.Known);
+        return file;
+    }
+    static std::string Replaced(const std::string& path) {
+        return "Cannot write to result file \"" + path +
+               "\" (it has been replaced since it was prepared)";
+    }
+    static std::string Changed(const FileData& file) {
+        return "File \"" + file.SourceFile + "\" has changed since it was scanned; its " +
+               "unfinished result \"" + file.ResultFile + "\" has been removed";
+    }
+};
+
+// Links put in the result's place are refused by whole runs (the reliability tests); these are
+// the cases without a link: another file renamed over the result, and a file no pass created.
+TEST_F(ResultSafety, InPlacePassWritesOnlyTheFileItsNormalisingPassCreated) {
+    FileData file = Prepared(test::Constant(12000, 1000, -1000));
+    const std::string other = test::WriteWav(dir.File("master.wav"), test::Constant(12000, 5, 5));
+    fs::copy_file(other, file.ResultFile + ".new");
+    fs::rename(file.ResultFile + ".new", file.ResultFile);
+    const auto before = test::ReadFile(other);
+    engine.PassGain = 0.5;
+    engine.NormaliseFile(file, true);
+    EXPECT_EQ(sink.Errors, std::vector<std::string>{Replaced(file.ResultFile)});
+    EXPECT_FALSE(engine.Running);
+    EXPECT_EQ(test::ReadFile(file.ResultFile), before);
+
+    FileData unrecorded = Add("plain.wav", test::Constant(100, 9, 9));
+    unrecorded.ResultFile = unrecorded.SourceFile;
+    unrecorded.Loudness = 9.0;
+    const auto plain = test::ReadFile(unrecorded.SourceFile);
+    sink.Errors.clear();
+    engine.Running = true;
+    engine.AdjustFile(unrecorded, 500.0);
+    EXPECT_EQ(sink.Errors, std::vector<std::string>{Replaced(unrecorded.SourceFile)});
+    EXPECT_EQ(test::ReadFile(unrecorded.SourceFile), plain);
+}
+
+TEST_F(ResultSafety, SourceChangedAfterItsScanStopsNormalisingAndRemovesTheResult) {
+    struct Change {
+        const char* Name;
+        void (*Make)(const std::string& source);
+    };
+    const Change changes[] = {
+        {"one sample rewritten",
+         [](const std::string& source) {
+             auto bytes = test::ReadFile(source);
+             bytes[44 + 4 * 7000] ^= 0x40;
+             test::WriteFile(source, bytes);
+         }},
+        {"cut short", [](const std::string& source) { fs::resize_file(source, 44 + 4 * 9000); }},
+    };
+    for (const Change& change : changes) {
+        SCOPED_TRACE(change.Name);
+        FileData file = Add("song.wav", test::Noise(12000, 20000, 5));
+        engine.Running = true;
+        sink.Errors.clear();
+        engine.ScanFile(file);
+        change.Make(file.SourceFile);
+        engine.PassGain = 32767.0 / file.Peak;
+        engine.NormaliseFile(file, false);
+        EXPECT_EQ(sink.Errors, std::vector<std::string>{Changed(file)});
+        EXPECT_FALSE(engine.Running);
+        EXPECT_FALSE(file.Normalised);
+        EXPECT_FALSE(file.ResultIdentity.Known);
+        EXPECT_FALSE(fs::exists(file.ResultFile));
+    }
+}
+
+TEST_F(ResultSafety, OnlyTheUnfinishedResultItselfIsRemoved) {
+    FileData file = Add("song.wav", test::Noise(12000, 20000, 5));
+    engine.ScanFile(file);
+    const std::string other = test::WriteWav(dir.File("other.wav"), test::Constant(10, 1, 1));
+    const auto otherBytes = test::ReadFile(other);
+    sink.Progress.clear();
+    // While the pass runs, the source changes and another file takes the result's name.
+    sink.AtBlock(2, [&] {
+        fs::resize_file(file.SourceFile, 44 + 4 * 11000);
+        fs::create_hard_link(other, dir.File("taken.wav"));
+        fs::rename(dir.File("taken.wav"), file.ResultFile);
+    });
+    engine.PassGain = 32767.0 / file.Peak;
+    engine.NormaliseFile(file, false);
+    EXPECT_EQ(sink.Errors, std::vector<std::string>{Changed(file)});
+    ASSERT_TRUE(fs::exists(file.ResultFile)) << "a file put in the result's place was removed";
+    EXPECT_EQ(test::ReadFile(file.ResultFile), otherBytes);
+}
+
+// A data chunk claiming more than the file holds: the result says in its header what it holds,
+// wherever the size fields fall among the pieces the header is copied in.
+TEST_F(ResultSafety, ResultOfAShortSourceStatesItsTrueSizes) {
+    for (const int64_t headerSize : {int64_t{44}, int64_t{40002}}) {
+        SCOPED_TRACE(headerSize);
+        test::WavLayout layout;
+        if (headerSize > 44) {
+            layout.chunksBeforeFormat = {
+                {"LIST", std::vector<uint8_t>(size_t(headerSize - 52), 1)}};
+        }
+        auto bytes = test::MakeWav(test::Noise(7000, 9000, 3), layout);
+        for (int k = 0; k < 4; ++k) {
+            bytes[size_t(headerSize) - 4 + k] = 0xFF;  // 4 GiB claimed
+        }
+        bytes.resize(bytes.size() - 2);  // cut inside the last frame
+        const std::string path = dir.File("short.wav");
+        test::WriteFile(path, bytes);
+        const WaveHeaderInfo info = ReadWaveHeader(path);
+        ASSERT_EQ(info.HeaderSize, headerSize);
+        ASSERT_TRUE(info.ShorterThanHeader);
+        FileData file(path, info, numbers);
+        EXPECT_EQ(file.FrameCount, 6999);
+        EXPECT_EQ(file.TailBytes, 2);
+        file.ResultFile = dir.File("out.wav");
+        engine.ScanFile(file);
+        engine.PassGain = 1.0;
+        engine.NormaliseFile(file, false);
+        ASSERT_TRUE(sink.Errors.empty());
+
+        const auto result = test::ReadFile(file.ResultFile);
+        ASSERT_EQ(result.size(), bytes.size());
+        auto le32 = [&result](int64_t at) {
+            uint32_t v = 0;
+            for (int k = 3; k >= 0; --k) {
+                v = v << 8 | result[size_t(at + k)];
+            }
+            return v;
+        };
+        EXPECT_EQ(le32(4), uint32_t(result.size() - 8));
+        EXPECT_EQ(le32(headerSize - 4), uint32_t(6999 * 4 + 2));
+        // Every other header byte as the source has it.
+        auto expected = bytes;
+        std::copy(result.begin() + 4, result.begin() + 8, expected.begin() + 4);
+        std::copy(result.begin() + headerSize - 4, result.begin() + headerSize,
+                  expected.begin() + headerSize - 4);
+        EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + headerSize, result.begin()));
+        fs::remove(file.ResultFile);
+    }
+}
+
+}  // namespace
+}  // namespace tralux
