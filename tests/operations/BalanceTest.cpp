@@ -1,5 +1,6 @@
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "RunFixture.h"
@@ -537,6 +538,77 @@ TEST_F(BalanceTest, BalanceLeavesAResultOnTargetUnwritten) {
     EXPECT_EQ(announced, (std::vector<double>{3.0 * TotalFrames()}));
     (void)b;
 }
+
+}  // namespace
+}  // namespace tralux::test
+
+namespace tralux::test {
+namespace {
+
+// Flips one sample of the file in place: the same file, other samples.
+void ChangeOneSample(const std::string& path, int64_t frame) {
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekg(44 + 4 * frame);
+    char low = 0;
+    file.get(low);
+    file.seekp(44 + 4 * frame);
+    file.put(static_cast<char>(low ^ 0x40));
+}
+
+// The one write of each result reads its file again; what it reads must be what was counted,
+// or the new file would hold samples cut off or silenced by a gain chosen for others. true:
+// Prepare & Balance, which reads the source; false: Balance, which reads the result.
+class ChangedBeforeItsWrite : public BalanceTest, public testing::WithParamInterface<bool> {};
+
+TEST_P(ChangedBeforeItsWrite, StopsTheRunAndTheNameKeepsWhatItHeld) {
+    const bool planning = GetParam();
+    AddWav("a.wav", LevelSignal(1000));
+    // Reduced toward a, so Balance writes it too.
+    FileData& b = AddWav("b.wav", LevelSignal(2000));
+    host.Choice = ReferenceChoice::Quietest;
+    if (!planning) {
+        ops.preparebtnClick();
+        ASSERT_TRUE(ops.ReadyToBalance);
+    }
+    const std::string read = planning ? b.SourceFile : b.ResultFile;
+    const std::string readName = fs::path(read).filename().string();
+    std::vector<uint8_t> changedBytes;
+    sink.OnPump = [&] {
+        // At the start of b's write, before its first block is read.
+        if (changedBytes.empty() && sink.Labels.back() != "Scanning:" &&
+            sink.Labels.back() != "Measuring:" && sink.FileNames.back() == readName) {
+            ChangeOneSample(read, 7000);
+            changedBytes = ReadFile(read);
+        }
+    };
+    if (planning) {
+        ops.prepbalbtnClick();
+    } else {
+        ops.balancebtnClick();
+    }
+
+    ASSERT_FALSE(changedBytes.empty());
+    const std::string message =
+        planning ? "File \"" + b.SourceFile +
+                       "\" has changed since it was scanned; its unfinished result \"" +
+                       b.ResultFile + "\" has been removed"
+                 : "Result file \"" + b.ResultFile +
+                       "\" has changed since it was measured; it has been left as it is";
+    EXPECT_EQ(sink.Errors, std::vector<std::string>{message});
+    EXPECT_FALSE(engine.Running);
+    EXPECT_EQ(ReadFile(read), changedBytes) << "the file read is never written";
+    EXPECT_EQ(fs::exists(b.ResultFile), !planning);
+    // Nothing is left beside the files.
+    const std::vector<std::string> names =
+        planning ? std::vector<std::string>{"a.wav", "a_tralux.wav", "b.wav"}
+                 : std::vector<std::string>{"a.wav", "a_tralux.wav", "b.wav", "b_tralux.wav"};
+    EXPECT_EQ(dir.Names(), names);
+}
+
+INSTANTIATE_TEST_SUITE_P(Reading, ChangedBeforeItsWrite, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "Source" : "Result");
+                         });
 
 }  // namespace
 }  // namespace tralux::test
