@@ -1,8 +1,8 @@
-// Measures the scan, the normalising pass and one compress pass over a generated 10-minute
-// file, in MB/s of WAV data, against plain loops that move the same 20000-byte blocks through
-// the same file in the same run: read only (scan), read and write a new copy (normalise),
-// read, seek back and rewrite in place (compress). Each figure is the best of several rounds,
-// taken alternately, so that other load on the machine disturbs both sides alike.
+// Measures the scan (alone and counting sample values), the normalising pass and one compress pass
+// over a generated 10-minute file, in MB/s of WAV data, against plain loops that move the same
+// 20000-byte blocks through the same file in the same run: read only (scan), read and write a new
+// copy (normalise), read, seek back and rewrite in place (compress). Each figure is the best of
+// several rounds, taken alternately, so that other load on the machine disturbs both sides alike.
 //
 //   tralux_bench [rounds] [folder]
 
@@ -190,10 +190,18 @@ int main(int argc, char** argv) {
     const std::vector<TransformSet>& sets = RunnableTransformSets();
     for (const TransformSet* set : {&sets.front(), &sets.back()}) {
         engine.Transforms = *set;
-        Figure scan, normalise, compress;
+        Figure scan, counted, normalise, compress;
+        SampleHistogram histogram;
         for (int round = 0; round < rounds; ++round) {
             scan.Plain = std::min(scan.Plain, Seconds([&] { PlainRead(source); }));
             scan.Pass = std::min(scan.Pass, Seconds([&] { engine.ScanFile(file); }));
+            counted.Plain = scan.Plain;
+            engine.ScanHistogram = &histogram;
+            counted.Pass = std::min(counted.Pass, Seconds([&] {
+                                        histogram.Clear();
+                                        engine.ScanFile(file);
+                                    }));
+            engine.ScanHistogram = nullptr;
 
             normalise.Plain = std::min(normalise.Plain, Seconds([&] { PlainCopy(source, copy); }));
             engine.PassGain = 32767.0 / file.Peak;
@@ -207,6 +215,7 @@ int main(int argc, char** argv) {
         }
         std::printf("transforms: %s\n", set->Name);
         Print("scan", scan, megabytes);
+        Print("scan+count", counted, megabytes);
         Print("normalise", normalise, megabytes);
         Print("compress", compress, megabytes);
     }

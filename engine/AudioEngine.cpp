@@ -44,9 +44,16 @@ AudioEngine::AudioEngine(ProgressSink& sink, Clock clock, FileAccess& files)
 void AudioEngine::RunPass(const FileData& file, const std::string& source,
                           const std::string& destination, BlockTransform transform,
                           const std::string& label, double weight) {
-    const PassMode mode = destination.empty()     ? PassMode::ReadOnly
-                          : destination == source ? PassMode::InPlace
-                                                  : PassMode::Copying;
+    if (Plan != nullptr) {
+        FollowPass(transform);
+        return;
+    }
+    // A mapped write always makes a new file, also over its own source.
+    const PassMode mode = destination.empty() ? PassMode::ReadOnly
+                          : destination == source && transform != BlockTransform::Map
+                              ? PassMode::InPlace
+                              : PassMode::Copying;
+    lastCopyWhole_ = false;
     std::unique_ptr<PassFile> input;
     std::unique_ptr<PassFile> output;
     auto endPass = [&] {
@@ -65,8 +72,10 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
         throw PassOpenError("Cannot open file " + source, error);
     }
     // Checked on the open file, not on the name: a link or another file put in place of the
-    // result at any time before the open is refused, and none can be put in after it.
-    if (mode == PassMode::InPlace &&
+    // result at any time before the open is refused, and none can be put in after it. A result
+    // rewritten through a new file is read only when it is the one recorded, so the samples of
+    // a source that a link leads to never become its result.
+    if (destination == source &&
         !(file.ResultIdentity.Known && input->Identity() == file.ResultIdentity)) {
         sink_.ReportError("Cannot write to result file \"" + source +
                           "\" (it has been replaced since it was prepared)");
@@ -76,7 +85,8 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
     }
     if (mode == PassMode::Copying) {
         errno = 0;
-        output = files_.Create(destination);
+        output =
+            destination == source ? files_.CreateOver(destination) : files_.Create(destination);
         if (!output) {
             const int error = errno;
             endPass();
@@ -89,8 +99,18 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
 
     try {
         PassFile* written = mode == PassMode::InPlace ? input.get() : output.get();
-        Sweep(file, source, destination, *input, written, mode == PassMode::InPlace, transform,
-              label, weight);
+        const bool whole = Sweep(file, source, destination, *input, written,
+                                 mode == PassMode::InPlace, transform, label, weight);
+        // A new file takes its name only when it is whole, and only when what was read is what
+        // its gain was chosen from; otherwise the name keeps what it held before the pass.
+        if (mode == PassMode::Copying && whole && !InputAsExpected(file, source, destination)) {
+            Running = false;
+        } else {
+            lastCopyWhole_ = mode == PassMode::Copying && whole && output->Commit();
+            if (mode == PassMode::Copying && whole && !lastCopyWhole_) {
+                ReportWriteFailure(destination);
+            }
+        }
     } catch (...) {
         endPass();
         throw;
@@ -98,16 +118,36 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
     endPass();
 }
 
-void AudioEngine::Sweep(const FileData& file, const std::string& source,
+bool AudioEngine::InputAsExpected(const FileData& file, const std::string& source,
+                                  const std::string& destination) {
+    if (expectedInput_ == nullptr || (InputTotals.Peak == expectedInput_->Peak &&
+                                      InputTotals.SumOfSquares == expectedInput_->SumOfSquares)) {
+        return true;
+    }
+    // Samples that changed since they were measured would come out cut off or as silence.
+    if (destination == source) {
+        sink_.ReportError("Result file \"" + destination +
+                          "\" has changed since it was measured; it has been left as it is");
+    } else {
+        sink_.ReportError("File \"" + file.SourceFile +
+                          "\" has changed since it was scanned; its unfinished result \"" +
+                          destination + "\" has been removed");
+    }
+    return false;
+}
+
+void AudioEngine::ReportWriteFailure(const std::string& destination) {
+    sink_.ReportError("Failed to write to output file \"" + destination + "\" (disk full?)");
+    Running = false;
+}
+
+bool AudioEngine::Sweep(const FileData& file, const std::string& source,
                         const std::string& destination, PassFile& input, PassFile* output,
                         bool inPlace, BlockTransform transform, const std::string& label,
                         double weight) {
     const bool writes = output != nullptr;
     auto* buffer = reinterpret_cast<char*>(TransferBuffer.data());
-    auto failed = [&] {
-        sink_.ReportError("Failed to write to output file \"" + destination + "\" (disk full?)");
-        Running = false;
-    };
+    auto failed = [&] { ReportWriteFailure(destination); };
     int64_t position = 0;  // offset of the next byte the pass reads
     int64_t fileAt = 0;    // where the open source file stands; -1 when unknown
     auto seek = [&](int64_t offset) {
@@ -161,7 +201,7 @@ void AudioEngine::Sweep(const FileData& file, const std::string& source,
             }
             if (!write(0, piece)) {
                 failed();
-                return;
+                return false;
             }
             left -= int64_t(piece);
         }
@@ -179,13 +219,14 @@ void AudioEngine::Sweep(const FileData& file, const std::string& source,
             i == blocks && file.LastBlockFrames != 0 ? file.LastBlockFrames : FramesPerBlock;
         const size_t bytes = size_t(frames) * BytesPerFrame;
         const int64_t blockStart = position;
-        // A result rewritten in place was written whole by its normalising pass; if it is
-        // shorter now, someone changed it since, and filling it up would only damage it more.
-        if (readInto(bytes) < bytes && inPlace) {
+        // A result rewritten (in place or through a new file) was written whole by its
+        // normalising pass; if it is shorter now, someone changed it since, and filling it up
+        // would only damage it more.
+        if (readInto(bytes) < bytes && (inPlace || destination == source)) {
             sink_.ReportError("Failed to read from file \"" + source +
                               "\" (has it been changed since it was prepared?)");
             Running = false;
-            return;
+            return false;
         }
         sink_.PassProgress(int(int64_t{i} * 100 / file.BlockCount));
         sink_.PumpEvents();
@@ -193,7 +234,7 @@ void AudioEngine::Sweep(const FileData& file, const std::string& source,
         if (writes) {
             if (!write(blockStart, bytes)) {
                 failed();
-                return;
+                return false;
             }
         }
         Estimator.UpdateEstimate(static_cast<int32_t>(std::nearbyint(frames * weight)), false);
@@ -208,7 +249,7 @@ void AudioEngine::Sweep(const FileData& file, const std::string& source,
         const int64_t tailStart = file.HeaderSize + int64_t{file.FrameCount} * BytesPerFrame;
         if (!write(tailStart, size_t(file.TailBytes))) {
             failed();
-            return;
+            return false;
         }
     }
 
@@ -222,11 +263,12 @@ void AudioEngine::Sweep(const FileData& file, const std::string& source,
             }
             if (!write(0, got)) {
                 failed();
-                return;
+                return false;
             }
             at += int64_t(got);
         }
     }
+    return allBlocks;
 }
 
 void AudioEngine::TransformBlock(BlockTransform transform, int32_t frames, bool measureInput,
@@ -238,36 +280,84 @@ void AudioEngine::TransformBlock(BlockTransform transform, int32_t frames, bool 
     }
     if (measureInput) {
         // Measured on the copy: the scan's handling of -32768 must not reach the transform.
-        InputTotals.SumOfSquares +=
-            static_cast<double>(Transforms.Scan(ReadBlock.data(), count, InputTotals.Peak));
+        InputTotals.SumOfSquares += Transforms.Scan(ReadBlock.data(), count, InputTotals.Peak);
     }
-    int64_t sum = 0;
-    switch (transform) {
-        case BlockTransform::Scan:
-            sum = Transforms.Scan(samples, count, Totals.Peak);
-            break;
-        case BlockTransform::Gain:
-            sum = Transforms.Gain(samples, count, PassGain);
-            break;
-        case BlockTransform::Compress:
-            sum = Transforms.Compress(samples, count, CompressThreshold, CompressRatio, MakeUpGain);
-            break;
-        case BlockTransform::Reduce:
-            sum = Transforms.Reduce(samples, count, ReduceGain);
-            break;
+    if (transform == BlockTransform::Scan && ScanHistogram != nullptr) {
+        ScanHistogram->Add(samples, count);
     }
-    // Exact per block; one addition per block keeps the total the same on every machine.
-    Totals.SumOfSquares += static_cast<double>(sum);
+    if (transform == BlockTransform::Map) {
+        Totals.SumOfSquares += mapTable_->MapSamples(samples, count);
+    } else {
+        Totals.SumOfSquares +=
+            ApplyTransform(Transforms, CurrentStep(transform), samples, count, Totals.Peak);
+    }
     if (compareInput) {
         PassChangedSamples = std::memcmp(ReadBlock.data(), samples, count * sizeof(int16_t)) != 0;
     }
+}
+
+TransformStep AudioEngine::CurrentStep(BlockTransform transform) const {
+    TransformStep step{transform};
+    switch (transform) {
+        case BlockTransform::Scan:
+        case BlockTransform::Map:
+            break;
+        case BlockTransform::Gain:
+            step.Gain = PassGain;
+            break;
+        case BlockTransform::Compress:
+            step.Threshold = CompressThreshold;
+            step.Ratio = CompressRatio;
+            step.MakeUpGain = MakeUpGain;
+            break;
+        case BlockTransform::Reduce:
+            step.Gain = ReduceGain;
+            break;
+    }
+    return step;
+}
+
+void AudioEngine::FollowPass(BlockTransform transform) {
+    const TransformStep step = CurrentStep(transform);
+    const ValueTable before = Plan->Table;
+    Plan->Table.Apply(Transforms, step);
+    Plan->Steps.push_back(step);
+    PassChangedSamples = false;
+    for (size_t i = 0; i < SampleValueCount && !PassChangedSamples; ++i) {
+        PassChangedSamples =
+            Plan->Histogram->Counts[i] != 0 && before.Values[i] != Plan->Table.Values[i];
+    }
+    Totals.Peak = MappedPeak(*Plan->Histogram, Plan->Table);
+    Totals.SumOfSquares = MappedSumOfSquares(*Plan->Histogram, Plan->Table);
+}
+
+bool AudioEngine::WriteMapped(FileData& file, const std::string& source,
+                              const std::string& destination, const ValueTable& table,
+                              const std::string& label, const PassTotals& expectedInput) {
+    Totals = PassTotals{};
+    mapTable_ = &table;
+    expectedInput_ = &expectedInput;
+    lastCopyWhole_ = false;
+    try {
+        RunPass(file, source, destination, BlockTransform::Map, label, 2.0);
+    } catch (...) {
+        mapTable_ = nullptr;
+        expectedInput_ = nullptr;
+        throw;
+    }
+    mapTable_ = nullptr;
+    expectedInput_ = nullptr;
+    if (lastCopyWhole_) {
+        file.ResultIdentity = CreatedIdentity;
+    }
+    return lastCopyWhole_;
 }
 
 double AudioEngine::PassLoudness(const FileData& file) const {
     if (file.FrameCount <= 0) {
         return 0.0;  // nothing measured: silent
     }
-    return std::sqrt(Totals.SumOfSquares / (2.0 * file.FrameCount));
+    return std::sqrt(static_cast<double>(Totals.SumOfSquares) / (2.0 * file.FrameCount));
 }
 
 void AudioEngine::ScanFile(FileData& file) {
@@ -285,19 +375,20 @@ void AudioEngine::NormaliseFile(FileData& file, bool final) {
         RunPass(file, file.ResultFile, file.ResultFile, BlockTransform::Gain, "Final Limiting",
                 2.0);
     } else {
-        CreatedIdentity = FileIdentity{};
-        RunPass(file, file.SourceFile, file.ResultFile, BlockTransform::Gain, "Normalising", 2.0);
-        file.ResultIdentity = CreatedIdentity;
-        // The gain was chosen from the scan; samples that changed since would come out cut
-        // off or as silence.
-        if (Running &&
-            (InputTotals.Peak != file.Peak || InputTotals.SumOfSquares != file.ScanSumOfSquares)) {
-            sink_.ReportError("File \"" + file.SourceFile +
-                              "\" has changed since it was scanned; its unfinished result \"" +
-                              file.ResultFile + "\" has been removed");
-            Running = false;
-            files_.Remove(file.ResultFile, file.ResultIdentity);
-            file.ResultIdentity = FileIdentity{};
+        const PassTotals scanned{file.Peak, file.ScanSumOfSquares};
+        expectedInput_ = &scanned;
+        try {
+            RunPass(file, file.SourceFile, file.ResultFile, BlockTransform::Gain, "Normalising",
+                    2.0);
+        } catch (...) {
+            expectedInput_ = nullptr;
+            throw;
+        }
+        expectedInput_ = nullptr;
+        // A followed pass creates nothing; the result of a real one is recorded only once it
+        // is whole under its name.
+        if (Plan == nullptr) {
+            file.ResultIdentity = lastCopyWhole_ ? CreatedIdentity : FileIdentity{};
         }
     }
     file.Loudness = PassLoudness(file);
@@ -325,18 +416,17 @@ void AudioEngine::AdjustFile(FileData& file, double target) {
     const double x = target / file.Loudness;
     Totals = PassTotals{};
     if (x > 1.0) {
-        const CompressFactor& row = SelectCompressFactor(Tables.CompressFactors, x);
-        CompressRatio = row.Ratio;
-        CompressThreshold = std::nearbyint(std::pow(2.0, (90.0 - row.Threshold) / 6.0));
-        MakeUpGain = 32767.0 / (CompressThreshold + (32767.0 - CompressThreshold) / CompressRatio);
+        const TransformStep step = CompressStep(SelectCompressFactor(Tables.CompressFactors, x));
+        CompressRatio = step.Ratio;
+        CompressThreshold = step.Threshold;
+        MakeUpGain = step.MakeUpGain;
         RunPass(file, file.ResultFile, file.ResultFile, BlockTransform::Compress, "Compressing",
                 3.0);
         file.Loudness = PassLoudness(file);
         file.LoudnessCutShort = !Running;
         ++CompressCount;
     } else {
-        const ReduceFactor& row = SelectReduceFactor(Tables.ReduceFactors, x);
-        ReduceGain = std::pow(2.0, row.Decibels / 6.0);
+        ReduceGain = ReduceStep(SelectReduceFactor(Tables.ReduceFactors, x)).Gain;
         RunPass(file, file.ResultFile, file.ResultFile, BlockTransform::Reduce, "Reducing", 3.0);
         file.Loudness = PassLoudness(file);
         file.LoudnessCutShort = !Running;

@@ -4,12 +4,14 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "BlockTransforms.h"
 #include "FactorTables.h"
 #include "FileAccess.h"
 #include "FileData.h"
 #include "ProgressSink.h"
+#include "SampleTable.h"
 #include "TimeEstimator.h"
 
 namespace tralux {
@@ -28,14 +30,12 @@ public:
     int ErrorNumber;  // errno of the failed open; 0 when unknown
 };
 
-// The running peak and sum of squares of the samples a pass has seen or written.
+// The running peak and sum of squares of the samples a pass has seen or written. The sum is
+// exact (below 2^61 for the longest data chunk) and becomes a double only for the loudness.
 struct PassTotals {
     int16_t Peak = 0;
-    double SumOfSquares = 0.0;
+    int64_t SumOfSquares = 0;
 };
-
-// Which per-block work a pass does.
-enum class BlockTransform { Scan, Gain, Compress, Reduce };
 
 // The state that one pass at a time works with: the transfer buffer, the totals, the
 // transform parameters, the Running flag and the estimate of the whole operation. One
@@ -46,10 +46,11 @@ public:
                          FileAccess& files = PosixFileAccess());
 
     // One sweep over the sample data of a file. destination empty: read-only; equal to
-    // source: in place, only on the file file.ResultIdentity names; otherwise a new copy,
-    // followed by whatever the source holds after its data chunk. Throws PassOpenError when
-    // a file cannot be opened or created; a failed write, or an in-place file that is not
-    // the recorded result, is reported to the sink and clears Running.
+    // source: in place (a mapped write: a new file over it), only on the file
+    // file.ResultIdentity names; otherwise a new copy, followed by whatever the source holds
+    // after its data chunk, which takes its name only when whole. Throws PassOpenError when
+    // a file cannot be opened or created; a failed write, or a result that is not the
+    // recorded one, is reported to the sink and clears Running.
     void RunPass(const FileData& file, const std::string& source, const std::string& destination,
                  BlockTransform transform, const std::string& label, double weight);
 
@@ -65,6 +66,15 @@ public:
     // Measures ResultFile without changing it: Loudness, once the pass has run to its end.
     void MeasureResult(FileData& file);
 
+    // Writes destination anew as source mapped through table (a copying pass, weight 2):
+    // every transform a file is to have, in one pass. The new file takes its name only when it
+    // is whole and what was read measures as expectedInput (peak and sum of squares); it is
+    // then recorded as file.ResultIdentity. A source over which it is written must be that
+    // recorded result. True when the new file is whole under its name.
+    bool WriteMapped(FileData& file, const std::string& source, const std::string& destination,
+                     const ValueTable& table, const std::string& label,
+                     const PassTotals& expectedInput);
+
     // Root mean square of the last pass's samples over the file's frames; 0 with no frames.
     double PassLoudness(const FileData& file) const;
 
@@ -77,8 +87,6 @@ public:
     PassTotals Totals;
     // A copying pass's measure of the samples it read, before the transform.
     PassTotals InputTotals;
-    // An in-place pass wrote at least one sample that differs from what it read.
-    bool PassChangedSamples = false;
     // The file the last copying pass created.
     FileIdentity CreatedIdentity;
     bool Running = false;
@@ -95,20 +103,52 @@ public:
     // identical results; a benchmark may put the plain one in to compare.
     TransformSet Transforms = WidestTransformSet();
 
+    // While set, passes are followed on the plan's table instead of run over a file: RunPass
+    // reads, writes and shows nothing; it applies the pass to the table and takes the totals
+    // from the histogram, so NormaliseFile and AdjustFile leave the record as the real pass
+    // would. Operations set it for the length of one file's planning.
+    struct PassPlan {
+        explicit PassPlan(const SampleHistogram& histogram) : Histogram(&histogram) {}
+        ValueTable Table;
+        const SampleHistogram* Histogram;
+        std::vector<TransformStep> Steps;  // the passes followed, in order
+    };
+    PassPlan* Plan = nullptr;
+    // The last in-place pass wrote a sample that differs from what it read, or the last
+    // followed pass changed what some sample of the file becomes.
+    bool PassChangedSamples = false;
+
+    // When set, a scan also counts the source's sample values (as read, before -32768 is
+    // folded) into it.
+    SampleHistogram* ScanHistogram = nullptr;
+
     TimeEstimator Estimator;
     const FactorTables Tables;
 
 private:
     // The header copy, the block loop and the tail of a pass whose files are open. output is
-    // null for a read-only pass and the input itself in place.
-    void Sweep(const FileData& file, const std::string& source, const std::string& destination,
+    // null for a read-only pass and the input itself in place. True when every block and the
+    // tail went through.
+    bool Sweep(const FileData& file, const std::string& source, const std::string& destination,
                PassFile& input, PassFile* output, bool inPlace, BlockTransform transform,
                const std::string& label, double weight);
     void TransformBlock(BlockTransform transform, int32_t frames, bool measureInput,
                         bool compareInput);
+    TransformStep CurrentStep(BlockTransform transform) const;
+    void FollowPass(BlockTransform transform);
+    // Whether a copying pass read what expectedInput_ says (always, when it is not set); tells
+    // the sink when not.
+    bool InputAsExpected(const FileData& file, const std::string& source,
+                         const std::string& destination);
+    void ReportWriteFailure(const std::string& destination);
 
     ProgressSink& sink_;
     FileAccess& files_;
+    const ValueTable* mapTable_ = nullptr;  // the table of a WriteMapped pass
+    // What a copying pass must read for its new file to take its name: the source's scan, or
+    // the result's count before a Balance rewrites it.
+    const PassTotals* expectedInput_ = nullptr;
+    bool lastCopyWhole_ = false;  // the last copying pass's file took its name
 };
 
 }  // namespace tralux

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "PosixFile.h"
+#include "ReplacingFile.h"
 
 static_assert(sizeof(off_t) == 8, "sample data offsets need 64-bit file positions");
 
@@ -126,27 +127,41 @@ private:
     int fd_;
 };
 
-// A result name that is a symbolic link, or one name of a file with several, belongs to a
-// file someone keeps elsewhere (a master, a backup). The new result replaces the name; the
-// file behind it is never written. Returns false when the name cannot be freed: the file
-// behind it is in use, is not a regular file, or does not exist (a dangling link).
-bool FreeNameForNewFile(const std::string& path) {
-    struct stat name {};
-    if (::lstat(path.c_str(), &name) != 0) {
-        return true;  // nothing there yet
+// A result written beside its name and renamed over it when whole. A link at the name is
+// replaced, never followed, so the file behind it is never written. A plain file at the name
+// is held locked until the rename: one that another program has open is not replaced.
+class ReplacingPassFile final : public PassFile {
+public:
+    ReplacingPassFile(const std::string& path, int heldTarget)
+        : file_(path), heldTarget_(heldTarget) {}
+    ~ReplacingPassFile() override {
+        if (heldTarget_ >= 0) {
+            ::close(heldTarget_);
+        }
     }
-    const bool linked = S_ISLNK(name.st_mode) || (S_ISREG(name.st_mode) && name.st_nlink > 1);
-    if (!linked) {
-        return true;
+    ReplacingPassFile(const ReplacingPassFile&) = delete;
+    ReplacingPassFile& operator=(const ReplacingPassFile&) = delete;
+
+    bool Ready() const { return file_.Ready(); }
+    int Error() const { return file_.Error(); }
+    size_t Read(void*, size_t) override { return 0; }
+    bool Write(const void* buffer, size_t size) override { return file_.Write(buffer, size); }
+    bool Seek(int64_t offset) override {
+        return offset >= 0 && file_.Descriptor() >= 0 &&
+               ::lseek(file_.Descriptor(), static_cast<off_t>(offset), SEEK_SET) == offset;
     }
-    const int held = posix::OpenLocked(path, O_RDONLY);
-    if (held < 0) {
-        return false;
+    bool Commit() override { return file_.Commit(); }
+    // The temporary file, which becomes the file at the name on Commit().
+    FileIdentity Identity() const override {
+        struct stat info {};
+        return file_.Descriptor() >= 0 && ::fstat(file_.Descriptor(), &info) == 0 ? IdentityOf(info)
+                                                                                  : FileIdentity{};
     }
-    const bool removed = ::unlink(path.c_str()) == 0;
-    ::close(held);
-    return removed;
-}
+
+private:
+    ReplacingFile file_;
+    int heldTarget_;
+};
 
 class PosixFiles final : public FileAccess {
 public:
@@ -161,38 +176,32 @@ public:
     }
 
     std::unique_ptr<PassFile> Create(const std::string& path) override {
-        if (!FreeNameForNewFile(path)) {
-            return nullptr;
-        }
-        // Emptied only once the lock is held, so a file another process (or this pass, as
-        // its source under another name) has open is never cut short.
-        // A link made after the name was freed is neither followed nor emptied.
-        const int fd = posix::OpenLocked(path, O_RDWR | O_CREAT | O_NOFOLLOW);
-        if (fd < 0) {
-            return nullptr;
-        }
-        struct stat info {};
-        if (::fstat(fd, &info) != 0 || info.st_nlink > 1) {
-            ::close(fd);
-            return nullptr;
-        }
-        int cut;
-        do {
-            cut = ::ftruncate(fd, 0);
-        } while (cut != 0 && errno == EINTR);
-        if (cut != 0) {
-            ::close(fd);
-            return nullptr;
-        }
-        return std::make_unique<PosixPassFile>(fd);
+        return Replacing(path, true);
+    }
+    std::unique_ptr<PassFile> CreateOver(const std::string& path) override {
+        return Replacing(path, false);
     }
 
-    bool Remove(const std::string& path, const FileIdentity& identity) override {
+private:
+    static std::unique_ptr<PassFile> Replacing(const std::string& path, bool lockTarget) {
+        int held = -1;
         struct stat name {};
-        if (!identity.Known || ::lstat(path.c_str(), &name) != 0 || IdentityOf(name) != identity) {
-            return false;
+        if (lockTarget && ::lstat(path.c_str(), &name) == 0 && S_ISREG(name.st_mode) &&
+            name.st_nlink == 1) {
+            held = posix::OpenLocked(path, O_RDONLY);
+            if (held < 0) {
+                return nullptr;
+            }
         }
-        return ::unlink(path.c_str()) == 0;
+        auto file = std::make_unique<ReplacingPassFile>(path, held);
+        if (!file->Ready()) {
+            // The system's reason goes to the caller; the clean-up must not change it.
+            const int error = file->Error();
+            file.reset();
+            errno = error;
+            return nullptr;
+        }
+        return file;
     }
 };
 

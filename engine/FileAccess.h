@@ -19,6 +19,9 @@ public:
     virtual bool Write(const void* buffer, size_t size) = 0;
     // Moves to an absolute offset; returns false on failure.
     virtual bool Seek(int64_t offset) = 0;
+    // A created file: makes it whole under its name (see FileAccess::Create); false if it
+    // could not. Files opened as they exist have nothing to do.
+    virtual bool Commit() { return true; }
     // The file that is open, whatever its names have become since.
     virtual FileIdentity Identity() const = 0;
 };
@@ -30,11 +33,13 @@ public:
     // For reading, or for reading and writing in place. nullptr if it cannot be opened; for
     // writing, also when the name is a symbolic link, which is never written through.
     virtual std::unique_ptr<PassFile> OpenExisting(const std::string& path, bool forWriting) = 0;
-    // Created anew, replacing an existing file. nullptr if it cannot be created.
+    // A new file that replaces whatever path names only on Commit(): until then the name keeps
+    // what it held, and a file dropped without Commit() leaves nothing behind. nullptr if it
+    // cannot be created.
     virtual std::unique_ptr<PassFile> Create(const std::string& path) = 0;
-    // Removes the name, but only while it still names that file (an unfinished result, not
-    // whatever was put in its place). False when nothing was removed.
-    virtual bool Remove(const std::string& path, const FileIdentity& identity) = 0;
+    // As Create, for the path of a file this pass holds open as its source: the lock held on
+    // the source stands for the one Create takes on a file it replaces.
+    virtual std::unique_ptr<PassFile> CreateOver(const std::string& path) { return Create(path); }
 };
 
 // The platform's files: exclusive advisory locks, never blocking on FIFOs or devices.

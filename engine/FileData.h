@@ -42,14 +42,15 @@ public:
     // counted, and a result says in its header what it really holds.
     bool ShorterThanHeader = false;
     double ScanLoudness = 0.0;
-    // The scan's exact sum of squares: the normalising pass measures what it reads against
-    // it, so a source changed since its scan is noticed.
-    double ScanSumOfSquares = 0.0;
+    // The scan's exact sum of squares: the pass that writes the result measures what it reads
+    // against it, so a source changed since its scan is noticed.
+    int64_t ScanSumOfSquares = 0;
     double Loudness = 0.0;
     // The last pass over the result stopped before its end, so Loudness covers only part of
     // the file; it is measured anew before Balance uses it.
     bool LoudnessCutShort = false;
-    // The file the normalising pass created as ResultFile; in-place passes write nothing else.
+    // The file the last pass that wrote ResultFile created there; a result is rewritten only
+    // while its name still leads to it.
     FileIdentity ResultIdentity;
     int16_t Peak = 0;
     bool Normalised = false;

@@ -82,14 +82,6 @@ public:
         bytes.clear();  // keeps its room: the next input is written without reallocating
         return std::make_unique<File>(bytes, true);
     }
-    bool Remove(const std::string& path, const FileIdentity& identity) override {
-        auto found = Contents.find(path);
-        if (found == Contents.end() || File::IdentityOf(found->second) != identity) {
-            return false;
-        }
-        Contents.erase(found);
-        return true;
-    }
     // Forgets what the last input left, keeping the room it took.
     void Reset() {
         for (auto& [path, bytes] : Contents) {

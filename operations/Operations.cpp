@@ -1,5 +1,7 @@
 #include "operations/Operations.h"
 
+#include "units/Loudness.h"
+
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -199,14 +201,28 @@ void Operations::prepbalbtnClick() {
     engine_.Running = true;
     ReadyToBalance = false;
     host_.UpdateEnablement();
-    BeginProgress(6.0);
+    // Each source is read to measure it and read again for its one write.
+    BeginProgress(BalanceProgressFactor());
+    planning_ = true;
+    plans_.clear();
+    plans_.resize(host_.Files().size());
     Guarded([this] {
         PrepareAll();
-        if (engine_.Running) {
-            BeginProgress(BalanceProgressFactor());
-            BalanceAll();
+        if (!engine_.Running) {
+            return;
+        }
+        balancingBegun_ = false;
+        BalanceAll();
+        if (!balancingBegun_) {
+            // Abandoned at a question answered No or for want of a reference: the run leaves
+            // what a Prepare leaves.
+            engine_.Running = true;
+            WriteNormalisedCopies();
+            ReadyToBalance = engine_.Running;
         }
     });
+    planning_ = false;
+    plans_.clear();
     FinishOperation();
 }
 
@@ -343,9 +359,16 @@ void Operations::PrepareAll() {
     Groups.clear();
     engine_.Estimator.StartTiming();
 
-    for (FileData* file : files) {
+    for (size_t i = 0; i < files.size(); ++i) {
+        FileData* file = files[i];
         if (engine_.Running) {
+            // Prepare & Balance keeps what it can of each source's values for its plan.
+            if (planning_ && i < HistogramsKept) {
+                plans_[i].Histogram = std::make_unique<SampleHistogram>();
+            }
+            engine_.ScanHistogram = planning_ ? plans_[i].Histogram.get() : nullptr;
             engine_.ScanFile(*file);
+            engine_.ScanHistogram = nullptr;
             // Only a scan that ran to its end proves silence.
             if (engine_.Running && file->Peak == 0) {
                 host_.ShowWarning("File \"" + file->SourceFile +
@@ -366,7 +389,8 @@ void Operations::PrepareAll() {
     }
 
     if (engine_.Running) {
-        for (FileData* file : files) {
+        for (size_t i = 0; i < files.size(); ++i) {
+            FileData* file = files[i];
             if (!engine_.Running) {
                 break;
             }
@@ -380,7 +404,14 @@ void Operations::PrepareAll() {
                 continue;  // not reached: a complete scan of a usable file found a peak
             }
             engine_.PassGain = FullScale / static_cast<double>(peak);
-            engine_.NormaliseFile(*file, false);
+            if (planning_) {
+                PlanNormalising(i, *file);
+                if (!engine_.Running) {
+                    break;
+                }
+            } else {
+                engine_.NormaliseFile(*file, false);
+            }
             if (group != nullptr) {
                 // Strict comparisons: on equal loudness the earlier file stays.
                 if (group->Loudest == nullptr || file->Loudness > group->Loudest->Loudness) {
@@ -411,14 +442,111 @@ void Operations::PrepareAll() {
         SourceLoudnessShown = true;
         ResultLoudnessShown = true;
         host_.RescaleLoudnessBars();
-        ReadyToBalance = true;
+        // Prepare & Balance has written nothing yet.
+        ReadyToBalance = !planning_;
     }
 }
 
+const SampleHistogram* Operations::SourceValues(size_t index, FileData& file) {
+    if (plans_[index].Histogram) {
+        return plans_[index].Histogram.get();
+    }
+    // Not kept: counted again, at the cost of one more read.
+    engine_.Estimator.WorkRemaining += file.FrameCount;
+    return CountValues(file, file.SourceFile) ? &recounted_ : nullptr;
+}
+
+bool Operations::CountValues(FileData& file, const std::string& path) {
+    recounted_.Clear();
+    engine_.ScanHistogram = &recounted_;
+    engine_.Totals = PassTotals{};
+    try {
+        engine_.RunPass(file, path, std::string(), BlockTransform::Scan, "Scanning", 1.0);
+    } catch (...) {
+        engine_.ScanHistogram = nullptr;
+        throw;
+    }
+    engine_.ScanHistogram = nullptr;
+    counted_ = engine_.Totals;
+    return engine_.Running;
+}
+
+void Operations::PlanNormalising(size_t index, FileData& file) {
+    plans_[index].NormalisingGain = engine_.PassGain;
+    const SampleHistogram* values = SourceValues(index, file);
+    if (values == nullptr) {
+        return;
+    }
+    AudioEngine::PassPlan plan(*values);
+    engine_.Plan = &plan;
+    engine_.NormaliseFile(file, false);
+    engine_.Plan = nullptr;
+    file.Normalised = false;  // until its result is written
+}
+
+AudioEngine::PassPlan Operations::StartingPlan(size_t index, const SampleHistogram& values) {
+    AudioEngine::PassPlan plan(values);
+    if (planning_) {
+        TransformStep normalising{BlockTransform::Gain};
+        normalising.Gain = plans_[index].NormalisingGain;
+        plan.Table.Apply(engine_.Transforms, normalising);
+    }
+    return plan;
+}
+
+bool Operations::WriteResult(FileData& file, const AudioEngine::PassPlan& plan) {
+    // What the file held when its values were counted: the source's scan, or the result's
+    // count just before its plan.
+    const std::string& source = planning_ ? file.SourceFile : file.ResultFile;
+    const PassTotals expected = planning_ ? PassTotals{file.Peak, file.ScanSumOfSquares} : counted_;
+    const bool whole = engine_.WriteMapped(file, source, file.ResultFile, plan.Table,
+                                           WriteLabel(plan.Steps, planning_), expected);
+    if (whole) {
+        file.Loudness = engine_.PassLoudness(file);
+        file.Normalised = true;
+    }
+    return whole;
+}
+
+void Operations::WriteNormalisedCopies() {
+    const std::vector<FileData*> files = host_.Files();
+    for (size_t i = 0; i < files.size() && engine_.Running; ++i) {
+        FileData* file = files[i];
+        if (file->Ignored) {
+            continue;
+        }
+        AudioEngine::PassPlan plan = StartingPlan(i, recounted_);
+        WriteResult(*file, plan);
+        engine_.Estimator.UpdateEstimate(0, true);
+    }
+}
+
+std::string Operations::WriteLabel(const std::vector<TransformStep>& steps, bool normalises) {
+    bool compresses = false, reduces = false, limits = false;
+    for (const TransformStep& step : steps) {
+        compresses = compresses || step.Transform == BlockTransform::Compress;
+        reduces = reduces || step.Transform == BlockTransform::Reduce;
+        limits = limits || step.Transform == BlockTransform::Gain;
+    }
+    // The work that changes the file most gives the write its name.
+    if (compresses) {
+        return "Compressing";
+    }
+    if (reduces) {
+        return "Reducing";
+    }
+    if (limits) {
+        return "Final Limiting";
+    }
+    return normalises ? "Normalising" : "Balancing";
+}
+
 double Operations::BalanceProgressFactor() const {
-    const bool limiting =
-        options_.dofinalnorm && options_.normaliselevel > 0 && options_.normaliselevel < 32767;
-    return limiting ? 5.0 : 3.0;
+    return 3.0;
+}
+
+bool Operations::FinalLimiting() const {
+    return options_.dofinalnorm && options_.normaliselevel > 0 && options_.normaliselevel < 32767;
 }
 
 double Operations::TargetLoudness(const FileData& file, double reference, bool anchorAtLoudest) {
@@ -476,9 +604,12 @@ bool Operations::BalancingStalled(const FileData& file, double loudnessBefore, i
 void Operations::BalanceAll() {
     const std::vector<FileData*> files = host_.Files();
     FilesShortOfTarget = 0;
-    MeasureResultsCutShort(files);
-    if (!engine_.Running) {
-        return;
+    // Prepare & Balance has written no result yet; its loudness values are all planned whole.
+    if (!planning_) {
+        MeasureResultsCutShort(files);
+        if (!engine_.Running) {
+            return;
+        }
     }
 
     double loudest = 0.0;
@@ -564,70 +695,50 @@ void Operations::BalanceAll() {
         engine_.Running = answer == Answer::Yes;
     }
 
-    const double passUnits = 3.0;
-    engine_.CompressCount = 0;
-    engine_.ReduceCount = 0;
-    for (const FileData* file : files) {
-        if (Balanceable(*file) &&
-            OnTarget(*file, TargetLoudness(*file, ReferenceLoudness, AnchorAtLoudest))) {
-            engine_.Estimator.WorkRemaining -= file->FrameCount * passUnits;
-        }
+    if (!engine_.Running) {
+        return;  // a question answered No
     }
     // The time spent on the questions does not count.
     engine_.Estimator.StartTiming();
+    balancingBegun_ = true;
 
-    for (FileData* file : files) {
+    for (size_t i = 0; i < files.size(); ++i) {
+        FileData* file = files[i];
         if (!engine_.Running) {
             break;
         }
         if (!Balanceable(*file)) {
             continue;
         }
-        const double target = TargetLoudness(*file, ReferenceLoudness, AnchorAtLoudest);
-        // A target of 0 can never be reached: every pass would only take the file further
-        // toward silence.
-        if (!(target > 0.0)) {
-            continue;
+        // Balance measures each result as it is now; Prepare & Balance plans on its sources.
+        const SampleHistogram* values =
+            planning_ ? SourceValues(i, *file)
+                      : (CountValues(*file, file->ResultFile) ? &recounted_ : nullptr);
+        if (values == nullptr) {
+            break;
         }
-        engine_.CompressCount = 0;
-        engine_.ReduceCount = 0;
-        int passes = 0;
-        while (!OnTarget(*file, target) && engine_.Running) {
-            const double loudnessBefore = file->Loudness;
-            engine_.AdjustFile(*file, target);
-            ++passes;
+        const double loudnessBefore = file->Loudness;
+        AudioEngine::PassPlan plan = StartingPlan(i, *values);
+        engine_.Plan = &plan;
+        PlanBalancing(*file);
+        engine_.Plan = nullptr;
+        SourceLoudnessShown = true;
+        ResultLoudnessShown = true;
+        host_.RescaleLoudnessBars();
+        if (!engine_.Running) {
+            break;
+        }
+        if (plan.Steps.empty() && !planning_) {
+            // Already on target, and no limiting: the result stays as it is.
+            engine_.Estimator.WorkRemaining -= 2.0 * file->FrameCount;
+        } else if (!WriteResult(*file, plan)) {
+            // Stopped or failed: the result is as it was, and so is what the grid shows.
+            file->Loudness = loudnessBefore;
             SourceLoudnessShown = true;
             ResultLoudnessShown = true;
             host_.RescaleLoudnessBars();
-            if (!OnTarget(*file, target) && engine_.Running) {
-                if (BalancingStalled(*file, loudnessBefore, passes)) {
-                    // The file stays as the last pass left it; the others are still balanced.
-                    ++FilesShortOfTarget;
-                    const int32_t unit = options_.loudnessunits;
-                    host_.ShowWarning(messages::TargetNotReached(file->SourceFile,
-                                                                 LevelText(file->Loudness, unit),
-                                                                 LevelText(target, unit)));
-                    engine_.Estimator.UpdateEstimate(0, true);
-                    break;
-                }
-                engine_.Estimator.WorkRemaining += file->FrameCount * passUnits;
-            }
-            engine_.Estimator.UpdateEstimate(0, true);
         }
-    }
-
-    if (engine_.Running && BalanceProgressFactor() > 3.0) {
-        engine_.PassGain = static_cast<double>(options_.normaliselevel) / FullScale;
-        for (FileData* file : files) {
-            if (!engine_.Running) {
-                break;
-            }
-            if (file->Ignored) {
-                continue;
-            }
-            engine_.NormaliseFile(*file, true);
-            engine_.Estimator.UpdateEstimate(0, true);
-        }
+        engine_.Estimator.UpdateEstimate(0, true);
     }
 
     if (engine_.Running) {
@@ -635,6 +746,53 @@ void Operations::BalanceAll() {
         ResultLoudnessShown = true;
         host_.RescaleLoudnessBars();
         ReadyToBalance = false;
+    }
+}
+
+namespace {
+
+// What the mapping of the file's values has become: equal keys, equal samples.
+uint64_t PlanKey(const AudioEngine::PassPlan& plan) {
+    uint64_t key = 14695981039346656037ull;
+    for (size_t i = 0; i < SampleValueCount; ++i) {
+        if (plan.Histogram->Counts[i] != 0) {
+            key = (key ^ static_cast<uint16_t>(plan.Table.Values[i])) * 1099511628211ull;
+        }
+    }
+    return key;
+}
+
+}  // namespace
+
+void Operations::PlanBalancing(FileData& file) {
+    const double target = TargetLoudness(file, ReferenceLoudness, AnchorAtLoudest);
+    // A target of 0 can never be reached: every pass would only take the file further toward
+    // silence.
+    if (target > 0.0) {
+        engine_.CompressCount = 0;
+        engine_.ReduceCount = 0;
+        std::set<uint64_t> seen{PlanKey(*engine_.Plan)};
+        int passes = 0;
+        while (!OnTarget(file, target)) {
+            const double loudnessBefore = file.Loudness;
+            engine_.AdjustFile(file, target);
+            ++passes;
+            // A pass that changes nothing, or brings back an earlier state, would repeat for
+            // ever: the file stays as it now is.
+            const bool cycles = !seen.insert(PlanKey(*engine_.Plan)).second;
+            if (!OnTarget(file, target) &&
+                (cycles || BalancingStalled(file, loudnessBefore, passes))) {
+                ++FilesShortOfTarget;
+                const int32_t unit = options_.loudnessunits;
+                host_.ShowWarning(messages::TargetNotReached(
+                    file.SourceFile, LevelText(file.Loudness, unit), LevelText(target, unit)));
+                break;
+            }
+        }
+    }
+    if (FinalLimiting()) {
+        engine_.PassGain = static_cast<double>(options_.normaliselevel) / FullScale;
+        engine_.NormaliseFile(file, true);
     }
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/AudioEngine.h"
 #include "engine/FileData.h"
@@ -43,8 +45,11 @@ public:
     // The Balance run proper, on the result files of the last Prepare.
     void BalanceAll();
 
-    // Units per frame a Balance run announces: 5 with final limiting, else 3.
+    // Units per frame a Balance or Prepare & Balance run announces: one read of each file to
+    // measure it (1) and one write of its result (2).
     double BalanceProgressFactor() const;
+    // Every result is scaled to normaliselevel at the end of its balancing.
+    bool FinalLimiting() const;
     // The loudness a file is to reach for a reference: grouped files keep their ratio to
     // the group's loudest (anchor at loudest) or quietest member.
     static double TargetLoudness(const FileData& file, double reference, bool anchorAtLoudest);
@@ -74,7 +79,34 @@ public:
     // How result paths are built; the native rules unless a caller needs others.
     PathStyle Paths = NativePathStyle;
 
+    // Prepare & Balance keeps at most this many sources' value histograms (256 KiB each)
+    // from their scan to their write; the values of the others are counted again.
+    size_t HistogramsKept = 256;
+
 private:
+    // What Prepare & Balance keeps of one listed file between its scan and its write.
+    struct FilePlan {
+        double NormalisingGain = 1.0;
+        std::unique_ptr<SampleHistogram> Histogram;  // null: not kept
+    };
+
+    // The source's values: the kept histogram, or recounted_ after one more read. nullptr
+    // when that read was stopped.
+    const SampleHistogram* SourceValues(size_t index, FileData& file);
+    // Reads path to count its values into recounted_; false when the pass was stopped.
+    bool CountValues(FileData& file, const std::string& path);
+    // Follows the normalising pass (PassGain) on the source's values: Loudness as it will be.
+    void PlanNormalising(size_t index, FileData& file);
+    // The plan a file's balancing starts from: its normalising in Prepare & Balance, nothing
+    // in Balance.
+    AudioEngine::PassPlan StartingPlan(size_t index, const SampleHistogram& values);
+    // Follows the file's compress or reduce passes and its final limiting on the plan.
+    void PlanBalancing(FileData& file);
+    // Writes the result once through the plan's table; true when it is whole.
+    bool WriteResult(FileData& file, const AudioEngine::PassPlan& plan);
+    void WriteNormalisedCopies();
+    static std::string WriteLabel(const std::vector<TransformStep>& steps, bool normalises);
+
     // Runs body; a file that a pass cannot open or create ends the run as a Cancel would.
     template <typename Body>
     void Guarded(Body body);
@@ -90,6 +122,13 @@ private:
     AudioEngine& engine_;
     Options& options_;
     RunHost& host_;
+
+    // Prepare & Balance: each result is written once, after its file's whole plan.
+    bool planning_ = false;
+    bool balancingBegun_ = false;
+    std::vector<FilePlan> plans_;  // by position in the list, during Prepare & Balance
+    SampleHistogram recounted_;
+    PassTotals counted_;  // the peak and sum of squares of the last CountValues read
 };
 
 // Message texts of the runs, shared with the tests and the terminal program.

@@ -119,12 +119,15 @@ TEST_F(RunPass, ChunksAfterTheDataAreCopiedInPiecesAndOnlyByAFinishedCopy) {
     ASSERT_EQ(result.size(), 44u + 48000u + 3u + tags.size());
     EXPECT_TRUE(std::equal(tags.begin(), tags.end(), result.end() - long(tags.size())));
 
-    // A copy cut short by Cancel is not followed by chunks that would stand inside its data.
+    // A copy cut short by Cancel is not followed by chunks that would stand inside its data,
+    // and does not take the name from the whole copy.
+    files.Writes.clear();
     sink.Progress.clear();
     sink.AtBlock(2, [this] { engine.Running = false; });
     engine.RunPass(file, file.SourceFile, file.ResultFile, BlockTransform::Gain, "Normalising",
                    2.0);
-    EXPECT_EQ(std::filesystem::file_size(file.ResultFile), 44u + 40000u + 3u);
+    EXPECT_EQ(WriteSizes(file.ResultFile), (std::vector<size_t>{44, 20000, 20000, 3}));
+    EXPECT_EQ(test::ReadFile(file.ResultFile), result);
 }
 
 TEST_F(RunPass, InPlaceRewritesBlocksAndZeroesTail) {
@@ -145,12 +148,13 @@ TEST_F(RunPass, InPlaceRewritesBlocksAndZeroesTail) {
               (std::vector<uint8_t>{0, 0, 0, 1, 2, 3}));
 }
 
-TEST_F(RunPass, CancelDuringThirdBlockOfCopyStopsAfterWritingIt) {
+TEST_F(RunPass, CancelDuringThirdBlockOfCopyLeavesTheEarlierResult) {
     WavLayout layout;
     layout.tailBytes = 2;
     const Samples samples = test::Constant(50000, 100, -100);
     FileData file = Add("ten.wav", samples, layout);
     ASSERT_EQ(file.BlockCount, 10);
+    test::WriteFile(file.ResultFile, {'o', 'l', 'd'});
     engine.PassGain = 2.0;
     sink.AtBlock(3, [this] { engine.Running = false; });
     engine.RunPass(file, file.SourceFile, file.ResultFile, BlockTransform::Gain, "Normalising",
@@ -161,12 +165,31 @@ TEST_F(RunPass, CancelDuringThirdBlockOfCopyStopsAfterWritingIt) {
     EXPECT_EQ(sink.Ended, 1);
     EXPECT_EQ(sink.Calls.back(), "PumpEvents");
     EXPECT_FALSE(engine.Running);
-    // Three processed blocks, then the tail, under a header that still states the full size.
-    const auto result = test::ReadFile(file.ResultFile);
-    ASSERT_EQ(result.size(), size_t(44 + 3 * 20000 + 2));
-    EXPECT_EQ(test::ReadSamples(file.ResultFile, 44, 15000), test::Constant(15000, 200, -200));
-    EXPECT_EQ(result[result.size() - 1], 0);
-    EXPECT_EQ(result[result.size() - 2], 0);
+    // Nothing cut short under the result's name, and no temporary file behind.
+    EXPECT_EQ(test::ReadText(file.ResultFile), "old");
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"out-ten.wav", "ten.wav"}));
+    EXPECT_EQ(files.Commits, 0);
+}
+
+TEST_F(RunPass, CancelDuringTheLastBlockStillGivesTheWholeResult) {
+    FileData file = Add("three.wav", test::Constant(12000, 100, -100));
+    engine.PassGain = 2.0;
+    sink.AtBlock(3, [this] { engine.Running = false; });
+    engine.RunPass(file, file.SourceFile, file.ResultFile, BlockTransform::Gain, "Normalising",
+                   2.0);
+    EXPECT_EQ(test::ReadSamples(file.ResultFile, 44, 12000), test::Constant(12000, 200, -200));
+    EXPECT_EQ(files.Commits, 1);
+}
+
+TEST_F(RunPass, ResultThatCannotBeMadeWholeIsAFailedWrite) {
+    FileData file = Add("a.wav", test::Constant(100, 1, 1));
+    files.FailCommit = true;
+    engine.PassGain = 1.0;
+    engine.RunPass(file, file.SourceFile, file.ResultFile, BlockTransform::Gain, "Normalising",
+                   2.0);
+    EXPECT_EQ(sink.Errors, (std::vector<std::string>{WriteFailure(file.ResultFile)}));
+    EXPECT_FALSE(engine.Running);
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"a.wav"}));
 }
 
 TEST_F(RunPass, CancelledInPlacePassLeavesLaterBlocksAndTailAlone) {
@@ -208,6 +231,7 @@ TEST_P(FailedWrite, StopsPassReportsPathAndClearsRunning) {
     EXPECT_EQ(files.Writes.size(), GetParam().WritesTried);
     EXPECT_EQ(sink.Ended, 1);
     EXPECT_EQ(sink.Calls.back(), "PumpEvents");
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"w.wav"}));
 }
 
 // Writes: header 20000 + 5052, blocks 20000, 20000, 8000, tail 1.
@@ -250,7 +274,7 @@ TEST_F(RunPass, FileSystemRefusingToGrowIsAFailedWrite) {
     EXPECT_EQ(sink.Errors, (std::vector<std::string>{WriteFailure(file.ResultFile)}));
     EXPECT_FALSE(engine.Running);
     EXPECT_EQ(sink.Progress, (std::vector<int>{25, 50}));
-    EXPECT_EQ(std::filesystem::file_size(file.ResultFile), 30000u);
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"limit.wav"}));
 }
 
 TEST_F(RunPass, MissingSourceRaisesOpenError) {
@@ -288,17 +312,17 @@ TEST_F(RunPass, DestinationThatCannotBeCreatedClosesSource) {
     EXPECT_TRUE(sink.Progress.empty());
 }
 
-TEST_F(RunPass, DestinationThatIsTheSourceUnderAnotherNameIsRefused) {
+TEST_F(RunPass, DestinationThatIsTheSourceUnderAnotherNameReplacesOnlyThatName) {
     const Samples samples = test::Noise(100, 30000, 4);
     FileData file = Add("a.wav", samples);
     const std::string link = dir.File("link.wav");
     std::filesystem::create_hard_link(file.SourceFile, link);
     const auto before = test::ReadFile(file.SourceFile);
     engine.PassGain = 0.5;
-    EXPECT_THROW(
-        engine.RunPass(file, file.SourceFile, link, BlockTransform::Gain, "Normalising", 2.0),
-        PassOpenError);
+    engine.RunPass(file, file.SourceFile, link, BlockTransform::Gain, "Normalising", 2.0);
     EXPECT_EQ(test::ReadFile(file.SourceFile), before);
+    EXPECT_NE(test::ReadFile(link), before);
+    EXPECT_EQ(std::filesystem::hard_link_count(file.SourceFile), 1u);
 }
 
 TEST_F(RunPass, SourceLockedElsewhereCannotBeOpened) {

@@ -1,5 +1,6 @@
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "RunFixture.h"
@@ -158,10 +159,12 @@ TEST_F(BalanceTest, GreatestRangeReducesTheLouderFiles) {
     ExpectLoudnessOnDisk();
     EXPECT_FALSE(ops.ReadyToBalance);
     EXPECT_TRUE(ops.ResultLoudnessShown);
-    // Prepare & Balance: 6 units per frame first, then 3 again for the Balance phase; every
-    // pass that was added to the estimate has been run.
-    EXPECT_EQ(announced, (std::vector<double>{6.0 * TotalFrames(), 3.0 * TotalFrames()}));
+    // Prepare & Balance: 3 units per frame, one read to measure each source and one write of
+    // its result; all of it has been done.
+    EXPECT_EQ(announced, (std::vector<double>{3.0 * TotalFrames()}));
     EXPECT_DOUBLE_EQ(engine.Estimator.WorkRemaining, 0.0);
+    EXPECT_EQ(Passes("Scanning:"), 3);
+    EXPECT_EQ(PassesOver("Normalising:", a), 1);
 }
 
 TEST_F(BalanceTest, SmallestRangeCompressesTowardTheLoweredReference) {
@@ -171,8 +174,8 @@ TEST_F(BalanceTest, SmallestRangeCompressesTowardTheLoweredReference) {
     host.Choice = ReferenceChoice::Loudest;
     double preparedA = 0.0;
     host.OnEvent = [&](const std::string& line) {
-        if (line == "ShowProgressLine") {
-            preparedA = a.Loudness;  // the last one is the Balance phase's
+        if (line.rfind("AskWarning", 0) == 0 && preparedA == 0.0) {
+            preparedA = a.Loudness;  // prepared, not yet balanced
         }
     };
 
@@ -353,24 +356,18 @@ TEST_F(BalanceTest, FinalLimitingScalesEveryResultEvenWithNoBalancingPass) {
     FileData& b = AddWav("b.wav", signal);
     options.dofinalnorm = true;
     options.normaliselevel = 16384;
+    ops.preparebtnClick();
+    const std::vector<Samples> before = {ResultSamples(a), ResultSamples(b)};
+    sink.Labels.clear();
+    sink.FileNames.clear();
     RecordAnnouncements();
-    std::vector<Samples> before;
-    host.OnEvent = [&](const std::string& line) {
-        if (line == "ShowProgressLine") {
-            announced.push_back(engine.Estimator.WorkRemaining);
-            if (announced.size() == 2) {  // the Balance phase begins: results are prepared
-                before = {ResultSamples(a), ResultSamples(b)};
-            }
-        }
-    };
 
     ops.prepbalbtnClick();
 
-    EXPECT_EQ(Passes("Compressing:") + Passes("Reducing:"), 0);
+    EXPECT_EQ(Passes("Compressing:") + Passes("Reducing:") + Passes("Normalising:"), 0);
     EXPECT_EQ(Passes("Final Limiting:"), 2);
-    EXPECT_EQ(announced, (std::vector<double>{6.0 * TotalFrames(), 5.0 * TotalFrames()}));
+    EXPECT_EQ(announced, (std::vector<double>{3.0 * TotalFrames()}));
     EXPECT_DOUBLE_EQ(engine.Estimator.WorkRemaining, 0.0);
-    ASSERT_EQ(before.size(), 2u);
     const double gain = 16384.0 / 32767.0;
     int peak = 0;
     for (int i = 0; i < 2; ++i) {
@@ -391,8 +388,9 @@ TEST_F(BalanceTest, FinalLimitingAfterBalancingKeepsPeaksAtTheLevel) {
     options.dofinalnorm = true;
     options.normaliselevel = 16384;
     ops.prepbalbtnClick();
-    EXPECT_GE(Passes("Reducing:"), 1);
-    EXPECT_EQ(Passes("Final Limiting:"), 2);
+    // One write per file, named by the work that changes it most.
+    EXPECT_EQ(Passes("Reducing:"), 1);
+    EXPECT_EQ(Passes("Final Limiting:"), 1);
     for (const auto& file : host.List) {
         for (int16_t s : ResultSamples(*file)) {
             ASSERT_LE(std::abs(static_cast<int>(s)), 16384);
@@ -409,7 +407,7 @@ TEST_F(BalanceTest, FullScaleLimitRunsNoFinalPass) {
     RecordAnnouncements();
     ops.prepbalbtnClick();
     EXPECT_EQ(Passes("Final Limiting:"), 0);
-    EXPECT_EQ(announced, (std::vector<double>{6.0 * TotalFrames(), 3.0 * TotalFrames()}));
+    EXPECT_EQ(announced, (std::vector<double>{3.0 * TotalFrames()}));
 }
 
 TEST_F(BalanceTest, AllFilesSilentEndsNormally) {
@@ -423,14 +421,17 @@ TEST_F(BalanceTest, AllFilesSilentEndsNormally) {
     EXPECT_TRUE(ops.ResultLoudnessShown);
 }
 
-TEST_F(BalanceTest, CancelDuringBalancingLeavesLaterFilesAlone) {
+TEST_F(BalanceTest, CancelDuringBalancingLeavesEachResultWholeAndLaterFilesAlone) {
     FileData& a = AddWav("a.wav", LevelSignal(1000));
     FileData& b = AddWav("b.wav", LevelSignal(2000));
     FileData& c = AddWav("c.wav", LevelSignal(4000));
     options.dofinalnorm = true;
     options.normaliselevel = 16384;
     ops.preparebtnClick();
+    const Samples preparedA = ResultSamples(a);
+    const Samples preparedB = ResultSamples(b);
     const Samples preparedC = ResultSamples(c);
+    const double loudnessB = b.Loudness;
     sink.OnPump = [&] {
         if (sink.Labels.back() == "Reducing:" && sink.FileNames.back() == "b_tralux.wav" &&
             sink.Calls[sink.Calls.size() - 2] == "PassProgress 33") {
@@ -441,14 +442,20 @@ TEST_F(BalanceTest, CancelDuringBalancingLeavesLaterFilesAlone) {
     ops.balancebtnClick();
 
     EXPECT_EQ(PassesOver("Reducing:", b), 1);
+    // a was limited whole; b's unfinished write left its prepared result; c was not reached.
+    EXPECT_EQ(PassesOver("Final Limiting:", a), 1);
+    EXPECT_NE(ResultSamples(a), preparedA);
+    EXPECT_EQ(ResultSamples(b), preparedB);
+    EXPECT_EQ(b.Loudness, loudnessB);
     EXPECT_EQ(ResultSamples(c), preparedC);
-    EXPECT_EQ(Passes("Final Limiting:"), 0);
+    EXPECT_EQ(dir.Names(), (std::vector<std::string>{"a.wav", "a_tralux.wav", "b.wav",
+                                                     "b_tralux.wav", "c.wav", "c_tralux.wav"}));
     EXPECT_TRUE(ops.ReadyToBalance);
-    // The adjust loop shows the columns again after the interrupted pass.
+    // The columns are shown again with the values the results hold.
     EXPECT_TRUE(ops.ResultLoudnessShown);
+    ExpectLoudnessOnDisk();
     EXPECT_FALSE(engine.Running);
     EXPECT_EQ(host.Log.back(), "Title: Tralux");
-    (void)a;
 }
 
 TEST_F(BalanceTest, MissingResultFileEndsTheRunAsACancelDoes) {
@@ -484,6 +491,124 @@ TEST_F(BalanceTest, FileWithoutLoudnessCannotDragTheReferenceToSilence) {
     EXPECT_FALSE(engine.Running);
     EXPECT_FALSE(ops.ReadyToBalance);
 }
+
+}  // namespace
+}  // namespace tralux::test
+
+namespace tralux::test {
+namespace {
+
+TEST_F(BalanceTest, TargetNoPassCanReachEndsThatFileWithAWarningAndTheRunGoesOn) {
+    // Reductions toward a level of 1 round small samples back to themselves at last.
+    FileData& a = AddWav("a.wav", Noise(TestFrames, 3000, 3));
+    FileData& b = AddWav("b.wav", Noise(TestFrames, 3000, 4));
+    host.Choice = ReferenceChoice::Preset;
+    host.PresetLevel = 1.0;
+    options.maxcompfactor = 10.0;
+    ops.prepbalbtnClick();
+    ASSERT_EQ(host.Warnings.size(), 2u);
+    EXPECT_EQ(host.Warnings[0].rfind("File \"" + a.SourceFile +
+                                         "\" cannot be brought to its "
+                                         "target loudness of ",
+                                     0),
+              0u)
+        << host.Warnings[0];
+    EXPECT_EQ(ops.FilesShortOfTarget, 2);
+    // Each stays as its last planned pass left it, written once.
+    EXPECT_EQ(PassesOver("Reducing:", a), 1);
+    EXPECT_EQ(PassesOver("Reducing:", b), 1);
+    ExpectLoudnessOnDisk();
+    EXPECT_FALSE(ops.ReadyToBalance);
+}
+
+TEST_F(BalanceTest, BalanceLeavesAResultOnTargetUnwritten) {
+    FileData& a = AddWav("a.wav", LevelSignal(1000));
+    FileData& b = AddWav("b.wav", LevelSignal(1000));
+    ops.preparebtnClick();
+    const auto written = fs::last_write_time(a.ResultFile);
+    sink.Labels.clear();
+    sink.FileNames.clear();
+    RecordAnnouncements();
+    ops.balancebtnClick();
+    // Measured, found on target, and left as it is.
+    EXPECT_EQ(Passes("Scanning:"), 2);
+    EXPECT_EQ(sink.Labels.size(), 2u);
+    EXPECT_EQ(fs::last_write_time(a.ResultFile), written);
+    EXPECT_DOUBLE_EQ(engine.Estimator.WorkRemaining, 0.0);
+    EXPECT_EQ(announced, (std::vector<double>{3.0 * TotalFrames()}));
+    (void)b;
+}
+
+}  // namespace
+}  // namespace tralux::test
+
+namespace tralux::test {
+namespace {
+
+// Flips one sample of the file in place: the same file, other samples.
+void ChangeOneSample(const std::string& path, int64_t frame) {
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekg(44 + 4 * frame);
+    char low = 0;
+    file.get(low);
+    file.seekp(44 + 4 * frame);
+    file.put(static_cast<char>(low ^ 0x40));
+}
+
+// The one write of each result reads its file again; what it reads must be what was counted,
+// or the new file would hold samples cut off or silenced by a gain chosen for others. true:
+// Prepare & Balance, which reads the source; false: Balance, which reads the result.
+class ChangedBeforeItsWrite : public BalanceTest, public testing::WithParamInterface<bool> {};
+
+TEST_P(ChangedBeforeItsWrite, StopsTheRunAndTheNameKeepsWhatItHeld) {
+    const bool planning = GetParam();
+    AddWav("a.wav", LevelSignal(1000));
+    // Reduced toward a, so Balance writes it too.
+    FileData& b = AddWav("b.wav", LevelSignal(2000));
+    host.Choice = ReferenceChoice::Quietest;
+    if (!planning) {
+        ops.preparebtnClick();
+        ASSERT_TRUE(ops.ReadyToBalance);
+    }
+    const std::string read = planning ? b.SourceFile : b.ResultFile;
+    const std::string readName = fs::path(read).filename().string();
+    std::vector<uint8_t> changedBytes;
+    sink.OnPump = [&] {
+        // At the start of b's write, before its first block is read.
+        if (changedBytes.empty() && sink.Labels.back() != "Scanning:" &&
+            sink.Labels.back() != "Measuring:" && sink.FileNames.back() == readName) {
+            ChangeOneSample(read, 7000);
+            changedBytes = ReadFile(read);
+        }
+    };
+    if (planning) {
+        ops.prepbalbtnClick();
+    } else {
+        ops.balancebtnClick();
+    }
+
+    ASSERT_FALSE(changedBytes.empty());
+    const std::string message =
+        planning ? "File \"" + b.SourceFile +
+                       "\" has changed since it was scanned; its unfinished result \"" +
+                       b.ResultFile + "\" has been removed"
+                 : "Result file \"" + b.ResultFile +
+                       "\" has changed since it was measured; it has been left as it is";
+    EXPECT_EQ(sink.Errors, std::vector<std::string>{message});
+    EXPECT_FALSE(engine.Running);
+    EXPECT_EQ(ReadFile(read), changedBytes) << "the file read is never written";
+    EXPECT_EQ(fs::exists(b.ResultFile), !planning);
+    // Nothing is left beside the files.
+    const std::vector<std::string> names =
+        planning ? std::vector<std::string>{"a.wav", "a_tralux.wav", "b.wav"}
+                 : std::vector<std::string>{"a.wav", "a_tralux.wav", "b.wav", "b_tralux.wav"};
+    EXPECT_EQ(dir.Names(), names);
+}
+
+INSTANTIATE_TEST_SUITE_P(Reading, ChangedBeforeItsWrite, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "Source" : "Result");
+                         });
 
 }  // namespace
 }  // namespace tralux::test

@@ -289,24 +289,35 @@ TEST_P(ResultInTheWay, IsNotCreated) {
 
 INSTANTIATE_TEST_SUITE_P(
     Things, ResultInTheWay,
-    testing::Values(
-        InTheWay{"Folder",
-                 [](const std::string& result) {
-                     fs::create_directory(result);
-                     WriteFile(result + "/inside", {'x'});
-                 },
-                 [](const std::string& result) {
-                     return fs::is_directory(result) && ReadFile(result + "/inside").size() == 1;
-                 }},
-        InTheWay{"Fifo",
-                 [](const std::string& result) { EXPECT_EQ(::mkfifo(result.c_str(), 0600), 0); },
-                 [](const std::string& result) { return fs::is_fifo(result); }},
-        InTheWay{"LinkToDevNull",
-                 [](const std::string& result) { fs::create_symlink("/dev/null", result); },
-                 [](const std::string& result) {
-                     return fs::is_symlink(result) && fs::is_character_file("/dev/null");
-                 }}),
+    testing::Values(InTheWay{"Folder",
+                             [](const std::string& result) {
+                                 fs::create_directory(result);
+                                 WriteFile(result + "/inside", {'x'});
+                             },
+                             [](const std::string& result) {
+                                 return fs::is_directory(result) &&
+                                        ReadFile(result + "/inside").size() == 1;
+                             }},
+                    InTheWay{"Fifo",
+                             [](const std::string& result) {
+                                 EXPECT_EQ(::mkfifo(result.c_str(), 0600), 0);
+                             },
+                             [](const std::string& result) { return fs::is_fifo(result); }}),
     [](const testing::TestParamInfo<InTheWay>& info) { return info.param.Name; });
+
+// A link at the result's name, even to a device, is replaced by the result and never followed.
+TEST_F(RunBench, ALinkToADeviceAtTheResultIsReplacedNotFollowed) {
+    const FileData& file = ListWav("song.wav", Alternating(3000));
+    const std::string result = dir.File("song_tralux.wav");
+    fs::create_symlink("/dev/null", result);
+    ops.preparebtnClick();
+    EXPECT_TRUE(host.Errors.empty());
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(result)));
+    EXPECT_EQ(fs::file_size(result), fs::file_size(file.SourceFile));
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+    EXPECT_TRUE(ops.ReadyToBalance);
+    ExpectIdle();
+}
 
 // A result name that is a link to a file nobody listed (a master kept elsewhere): replacing the
 // result must not write into that file.
@@ -419,21 +430,25 @@ TEST_F(ResultDamaged, AResultReplacedByALinkToASourceIsRefused) {
     }
 }
 
-// Prepare & Balance has no check between its phases: a result replaced in that moment by a
-// link to a source or to a file nobody listed is refused by the in-place open itself.
+// A result's name taken by a link to a source or to a file nobody listed while the run is
+// going. Prepare & Balance writes each result once, at the start of which the link is put in:
+// the whole result is renamed over the name, so the link is replaced and the file behind it
+// untouched. Balance reads the result and writes it anew; a link put in while it counts the
+// result's values leads its write to another file, which is refused with the result's name.
 struct Swap {
     const char* Name;
     bool ToSource;
     bool Symbolic;
+    bool Balance;  // the swap is made during a Balance after a Prepare
 };
 
 void PrintTo(const Swap& value, std::ostream* out) {
     *out << value.Name;
 }
 
-class ResultSwappedBetweenPhases : public testing::TestWithParam<Swap>, public RunStage {};
+class ResultSwappedDuringTheRun : public testing::TestWithParam<Swap>, public RunStage {};
 
-TEST_P(ResultSwappedBetweenPhases, NothingButResultsIsWritten) {
+TEST_P(ResultSwappedDuringTheRun, NothingButResultsIsWritten) {
     ListWav("quiet.wav", Alternating(4500));
     const FileData& loud = ListWav("loud.wav", Alternating(9000));
     fs::create_directory(dir.File("masters"));
@@ -443,37 +458,67 @@ TEST_P(ResultSwappedBetweenPhases, NothingButResultsIsWritten) {
     for (const std::string& path : {host.List[0]->SourceFile, loud.SourceFile, master}) {
         sums.push_back(Checksum(path));
     }
-    int progressLines = 0;
-    host.OnEvent = [&](const std::string& line) {
-        // The second progress line opens the Balance phase.
-        if (line == "ShowProgressLine" && ++progressLines == 2) {
+    if (GetParam().Balance) {
+        ops.preparebtnClick();
+        ASSERT_TRUE(ops.ReadyToBalance);
+        sink.Labels.clear();
+        sink.FileNames.clear();
+    }
+    // Prepare & Balance names the source it reads for the result; Balance, the result.
+    const std::string readName =
+        fs::path(GetParam().Balance ? loud.ResultFile : loud.SourceFile).filename().string();
+    const std::string when = GetParam().Balance ? "Scanning:" : "Reducing:";
+    bool swapped = false;
+    sink.OnPump = [&] {
+        if (!swapped && sink.Labels.back() == when && sink.FileNames.back() == readName) {
             fs::remove(loud.ResultFile);
             if (GetParam().Symbolic) {
                 fs::create_symlink(target, loud.ResultFile);
             } else {
                 fs::create_hard_link(target, loud.ResultFile);
             }
+            swapped = true;
         }
     };
 
-    ops.prepbalbtnClick();
+    if (GetParam().Balance) {
+        ops.balancebtnClick();
+    } else {
+        ops.prepbalbtnClick();
+    }
 
-    ASSERT_EQ(progressLines, 2);
-    std::vector<std::string> errors = host.Errors;
-    errors.insert(errors.end(), sink.Errors.begin(), sink.Errors.end());
-    ASSERT_EQ(errors.size(), 1u);
-    EXPECT_NE(errors[0].find(loud.ResultFile), std::string::npos) << errors[0];
+    ASSERT_TRUE(swapped);
     EXPECT_EQ(Checksum(host.List[0]->SourceFile), sums[0]);
     EXPECT_EQ(Checksum(loud.SourceFile), sums[1]);
     EXPECT_EQ(Checksum(master), sums[2]) << "the run wrote into a file that was not listed";
+    std::vector<std::string> errors = host.Errors;
+    errors.insert(errors.end(), sink.Errors.begin(), sink.Errors.end());
+    if (GetParam().Balance) {
+        EXPECT_EQ(errors,
+                  std::vector<std::string>{"Cannot write to result file \"" + loud.ResultFile +
+                                           "\" (it has been replaced since it was "
+                                           "prepared)"});
+        EXPECT_EQ(fs::is_symlink(loud.ResultFile), GetParam().Symbolic) << "left as it was";
+    } else {
+        EXPECT_TRUE(errors.empty()) << errors[0];
+        EXPECT_FALSE(fs::is_symlink(loud.ResultFile));
+        EXPECT_EQ(fs::hard_link_count(loud.ResultFile), 1u);
+        EXPECT_EQ(fs::hard_link_count(target), 1u);
+        EXPECT_TRUE(loud.Normalised);
+        EXPECT_NE(Checksum(loud.ResultFile), sums[1]);
+    }
     ExpectIdle();
 }
 
-INSTANTIATE_TEST_SUITE_P(Links, ResultSwappedBetweenPhases,
-                         testing::Values(Swap{"HardLinkToASource", true, false},
-                                         Swap{"SymbolicLinkToASource", true, true},
-                                         Swap{"HardLinkToAnUnlistedFile", false, false},
-                                         Swap{"SymbolicLinkToAnUnlistedFile", false, true}),
+INSTANTIATE_TEST_SUITE_P(Links, ResultSwappedDuringTheRun,
+                         testing::Values(Swap{"HardLinkToASource", true, false, false},
+                                         Swap{"SymbolicLinkToASource", true, true, false},
+                                         Swap{"HardLinkToAnUnlistedFile", false, false, false},
+                                         Swap{"SymbolicLinkToAnUnlistedFile", false, true, false},
+                                         Swap{"BalanceHardLinkToASource", true, false, true},
+                                         Swap{"BalanceSymbolicLinkToASource", true, true, true},
+                                         Swap{"BalanceSymbolicLinkToAnUnlistedFile", false, true,
+                                              true}),
                          [](const testing::TestParamInfo<Swap>& info) { return info.param.Name; });
 
 // A result cut inside its header no longer says where its samples are. Rewriting it in place

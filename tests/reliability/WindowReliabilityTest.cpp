@@ -81,7 +81,8 @@ void WindowReliabilityTest::diskFillsUpDuringPrepare() {
     QCOMPARE(f.prompts.Texts(Kind::Error),
              QStringList{QStringLiteral("Failed to write to output file \"") + result +
                          QStringLiteral("\" (disk full?)")});
-    QCOMPARE(qint64(std::filesystem::file_size(result.toStdString())), qint64(limit));
+    // Nothing cut short is left under the result's name.
+    QVERIFY(!std::filesystem::exists(result.toStdString()));
     VerifyAtRest(f);
     QVERIFY(!f.window->Runs().ReadyToBalance);
     QVERIFY(!f.window->balancebtn->isEnabled());

@@ -30,18 +30,24 @@ public:
         auto file = PosixFileAccess().Create(path);
         return file ? std::make_unique<File>(*this, path, std::move(file)) : nullptr;
     }
-    bool Remove(const std::string& path, const FileIdentity& identity) override {
-        Removed.push_back(path);
-        return PosixFileAccess().Remove(path, identity);
+
+    std::unique_ptr<PassFile> CreateOver(const std::string& path) override {
+        Created.push_back(path);
+        if (RefuseCreate) {
+            return nullptr;
+        }
+        auto file = PosixFileAccess().CreateOver(path);
+        return file ? std::make_unique<File>(*this, path, std::move(file)) : nullptr;
     }
 
     int FailWrite = 0;  // the number of the write that fails; 0: none
     bool RefuseCreate = false;
+    bool FailCommit = false;  // a created file cannot be made whole under its name
+    int Commits = 0;
     std::vector<std::string> Opened;
     std::vector<std::string> Created;
-    std::vector<std::string> Removed;  // asked to be removed, whether or not they were
-    std::vector<WriteRecord> Writes;   // the writes that were attempted, in order
-    std::vector<size_t> Reads;         // requested sizes
+    std::vector<WriteRecord> Writes;  // the writes that were attempted, in order
+    std::vector<size_t> Reads;        // requested sizes
 
 private:
     class File : public PassFile {
@@ -62,6 +68,10 @@ private:
             return real_->Write(buffer, size);
         }
         bool Seek(int64_t offset) override { return real_->Seek(offset); }
+        bool Commit() override {
+            ++owner_.Commits;
+            return !owner_.FailCommit && real_->Commit();
+        }
         FileIdentity Identity() const override { return real_->Identity(); }
 
     private:

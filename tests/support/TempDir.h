@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace tralux::test {
 
@@ -17,6 +18,8 @@ public:
     const std::filesystem::path& Path() const { return path_; }
     // Full path of a file name inside the folder.
     std::string File(const std::string& name) const { return (path_ / name).string(); }
+    // The names in the folder, sorted: shows what a run left behind, temporaries included.
+    std::vector<std::string> Names() const;
 
 private:
     std::filesystem::path path_;

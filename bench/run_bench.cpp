@@ -1,0 +1,219 @@
+// Times whole runs over generated files against a plain read of every source and a plain
+// write of every result, in the same run on the same data: Prepare & Balance with the loudest
+// and with the quietest file as reference, and a Balance after a Prepare.
+//
+//   tralux_run_bench [minutes per file, default 5] [files, default 10]
+//
+// Files are music-like, their loudness spread over 5x. Results are made whole on disk as the
+// runs make them (flushed before the rename), so the plain write flushes each file too.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/AudioEngine.h"
+#include "engine/WaveHeader.h"
+#include "operations/Operations.h"
+
+namespace {
+
+using namespace tralux;
+
+class QuietSink : public ProgressSink {
+public:
+    void PassStarted(const std::string&, const std::string&) override {}
+    void PassProgress(int) override {}
+    void PassEnded() override {}
+    void ShowEstimate(const std::string&, const std::string&) override {}
+    void PumpEvents() override {}
+    void ReportError(const std::string& message) override {
+        std::fprintf(stderr, "error: %s\n", message.c_str());
+        std::exit(1);
+    }
+};
+
+// Answers Yes to every question; the reference is chosen by the benchmark.
+class BenchHost : public RunHost {
+public:
+    std::vector<std::unique_ptr<FileData>> List;
+    ReferenceChoice Choice = ReferenceChoice::Loudest;
+
+    std::vector<FileData*> Files() override {
+        std::vector<FileData*> files;
+        for (auto& file : List) {
+            files.push_back(file.get());
+        }
+        return files;
+    }
+    void ShowError(const std::string& message) override {
+        std::fprintf(stderr, "error: %s\n", message.c_str());
+        std::exit(1);
+    }
+    void ShowWarning(const std::string& message) override {
+        std::fprintf(stderr, "warning: %s\n", message.c_str());
+    }
+    Answer AskConfirm(const std::string&) override { return Answer::Yes; }
+    Answer AskWarning(const std::string&) override { return Answer::Yes; }
+    std::optional<std::string> OutputFolderPrompt() override { return std::nullopt; }
+    void UpdateEnablement() override {}
+    void RescaleLoudnessBars() override {}
+    void RefreshAllNames() override {}
+    void ShowProgressLine(const std::vector<std::string>&) override {}
+    void HideProgressLine() override {}
+    void SetApplicationTitle(const std::string&) override {}
+    ReferenceChoice Reference() override { return Choice; }
+    FileData* HighlightedFile() override { return List.front().get(); }
+    std::optional<double> ChosenPresetLevel() override { return std::nullopt; }
+};
+
+void Put32(std::vector<uint8_t>& out, uint32_t v) {
+    for (int i = 0; i < 4; ++i) {
+        out.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    }
+}
+
+// Tones and noise with a slow swell; level scales the whole signal.
+void MakeFile(const std::string& path, int32_t frames, double level, uint32_t seed) {
+    std::vector<uint8_t> header;
+    for (char c : std::string("RIFF")) {
+        header.push_back(uint8_t(c));
+    }
+    Put32(header, 36 + uint32_t(frames) * 4);
+    for (char c : std::string("WAVEfmt ")) {
+        header.push_back(uint8_t(c));
+    }
+    Put32(header, 16);
+    Put32(header, 1 | (2 << 16));
+    Put32(header, 44100);
+    Put32(header, 44100 * 4);
+    Put32(header, 4 | (16 << 16));
+    for (char c : std::string("data")) {
+        header.push_back(uint8_t(c));
+    }
+    Put32(header, uint32_t(frames) * 4);
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) {
+        std::perror(path.c_str());
+        std::exit(1);
+    }
+    std::fwrite(header.data(), 1, header.size(), file);
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> noise(-1.0, 1.0);
+    std::vector<int16_t> block(20000);
+    for (int32_t frame = 0; frame < frames;) {
+        size_t n = 0;
+        for (; n < block.size() && frame < frames; n += 2, ++frame) {
+            const double t = frame / 44100.0;
+            const double swell = 0.55 + 0.45 * std::sin(2 * M_PI * 0.1 * t);
+            const double v = level * (swell * (0.45 * std::sin(2 * M_PI * 220 * t) +
+                                               0.35 * std::sin(2 * M_PI * 331 * t) +
+                                               0.2 * std::sin(2 * M_PI * 1250 * t)) +
+                                      0.15 * noise(random));
+            block[n] = int16_t(std::lrint(std::max(-32767.0, std::min(32767.0, v))));
+            block[n + 1] = int16_t(std::lrint(std::max(-32767.0, std::min(32767.0, v * 0.8))));
+        }
+        std::fwrite(block.data(), 2, n, file);
+    }
+    std::fclose(file);
+}
+
+double Seconds(const std::function<void()>& work) {
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// One read of every file and one write (flushed) of every result name given.
+void PlainReadAndWrite(const std::vector<std::string>& from, const std::vector<std::string>& to) {
+    static std::vector<char> buffer(1 << 20);
+    for (size_t i = 0; i < from.size(); ++i) {
+        const int in = ::open(from[i].c_str(), O_RDONLY);
+        const std::string temporary = to[i] + ".plain";
+        const int out = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (in < 0 || out < 0) {
+            std::perror("open");
+            std::exit(1);
+        }
+        ssize_t got;
+        while ((got = ::read(in, buffer.data(), buffer.size())) > 0) {
+            if (::write(out, buffer.data(), size_t(got)) != got) {
+                std::exit(1);
+            }
+        }
+        ::fsync(out);
+        ::close(in);
+        ::close(out);
+        std::filesystem::remove(temporary);
+    }
+}
+
+void Report(const char* name, double run, double plain) {
+    std::printf("%-34s %7.2f s   plain read+write %7.2f s   ratio %.2f\n", name, run, plain,
+                run / plain);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const double minutes = argc > 1 ? std::atof(argv[1]) : 5.0;
+    const int count = argc > 2 ? std::atoi(argv[2]) : 10;
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "tralux-run-bench-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    const std::string folder = pattern;
+    const auto frames = static_cast<int32_t>(minutes * 60 * 44100);
+    std::vector<std::string> sources, results;
+    for (int i = 0; i < count; ++i) {
+        // Loudness spread over 5x from the quietest to the loudest file.
+        const double level = 6000.0 * (1.0 + 4.0 * i / std::max(1, count - 1));
+        sources.push_back(folder + "/song" + std::to_string(i) + ".wav");
+        results.push_back(folder + "/song" + std::to_string(i) + "_tralux.wav");
+        MakeFile(sources.back(), frames, level, uint32_t(i + 1));
+    }
+    std::printf("%d files of %.1f minutes (%.1f MB of samples each)\n", count, minutes,
+                frames * 4.0 / 1e6);
+
+    QuietSink sink;
+    AudioEngine engine(sink);
+    Options options;
+    options.overwritewarn = false;
+    options.maxcompfactor = 10.0;
+    options.warncompfactor = 10.0;
+    BenchHost host;
+    Operations ops(engine, options, host);
+    UngroupedNumbers numbers;
+    for (const std::string& path : sources) {
+        const WaveHeaderInfo info = ReadWaveHeader(path);
+        host.List.push_back(std::make_unique<FileData>(path, info.HeaderSize, info.FrameCount,
+                                                       info.TailBytes, numbers));
+    }
+
+    for (const ReferenceChoice choice : {ReferenceChoice::Loudest, ReferenceChoice::Quietest}) {
+        host.Choice = choice;
+        const double plain = Seconds([&] { PlainReadAndWrite(sources, results); });
+        const double run = Seconds([&] { ops.prepbalbtnClick(); });
+        Report(choice == ReferenceChoice::Loudest ? "Prepare & Balance, loudest reference"
+                                                  : "Prepare & Balance, quietest reference",
+               run, plain);
+    }
+    host.Choice = ReferenceChoice::Loudest;
+    ops.preparebtnClick();
+    const double plain = Seconds([&] { PlainReadAndWrite(results, results); });
+    const double run = Seconds([&] { ops.balancebtnClick(); });
+    Report("Balance after Prepare, loudest", run, plain);
+    std::filesystem::remove_all(folder);
+    return 0;
+}

@@ -1,0 +1,95 @@
+#include "SampleTable.h"
+
+#include <cmath>
+
+namespace tralux {
+
+TransformStep CompressStep(const CompressFactor& row) {
+    TransformStep step{BlockTransform::Compress};
+    step.Ratio = row.Ratio;
+    step.Threshold = std::nearbyint(std::pow(2.0, (90.0 - row.Threshold) / 6.0));
+    step.MakeUpGain = 32767.0 / (step.Threshold + (32767.0 - step.Threshold) / step.Ratio);
+    return step;
+}
+
+TransformStep ReduceStep(const ReduceFactor& row) {
+    TransformStep step{BlockTransform::Reduce};
+    step.Gain = std::pow(2.0, row.Decibels / 6.0);
+    return step;
+}
+
+int64_t ApplyTransform(const TransformSet& set, const TransformStep& step, int16_t* samples,
+                       size_t count, int16_t& peak) {
+    switch (step.Transform) {
+        case BlockTransform::Scan:
+            return set.Scan(samples, count, peak);
+        case BlockTransform::Gain:
+            return set.Gain(samples, count, step.Gain);
+        case BlockTransform::Compress:
+            return set.Compress(samples, count, step.Threshold, step.Ratio, step.MakeUpGain);
+        case BlockTransform::Reduce:
+            return set.Reduce(samples, count, step.Gain);
+        case BlockTransform::Map:
+            break;  // needs a table: ValueTable::MapSamples
+    }
+    return 0;
+}
+
+ValueTable::ValueTable() {
+    for (size_t i = 0; i < SampleValueCount; ++i) {
+        Values[i] = static_cast<int16_t>(static_cast<int32_t>(i) - 32768);
+    }
+}
+
+void ValueTable::Apply(const TransformSet& set, const TransformStep& step) {
+    int16_t unusedPeak = 0;
+    ApplyTransform(set, step, Values.data(), Values.size(), unusedPeak);
+}
+
+int64_t ValueTable::MapSamples(int16_t* samples, size_t count) const {
+    int64_t sum = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const int32_t mapped = Values[ValueIndex(samples[i])];
+        samples[i] = static_cast<int16_t>(mapped);
+        sum += mapped * mapped;
+    }
+    return sum;
+}
+
+void SampleHistogram::Add(const int16_t* samples, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        ++Counts[ValueIndex(samples[i])];
+    }
+}
+
+uint64_t SampleHistogram::SampleCount() const {
+    uint64_t total = 0;
+    for (uint32_t count : Counts) {
+        total += count;
+    }
+    return total;
+}
+
+int64_t MappedSumOfSquares(const SampleHistogram& histogram, const ValueTable& table) {
+    uint64_t sum = 0;
+    for (size_t i = 0; i < SampleValueCount; ++i) {
+        const int64_t v = table.Values[i];
+        sum += uint64_t{histogram.Counts[i]} * static_cast<uint64_t>(v * v);
+    }
+    return static_cast<int64_t>(sum);
+}
+
+int16_t MappedPeak(const SampleHistogram& histogram, const ValueTable& table) {
+    int32_t peak = 0;
+    for (size_t i = 0; i < SampleValueCount; ++i) {
+        if (histogram.Counts[i] != 0) {
+            const int32_t v = table.Values[i];
+            const int32_t magnitude = v < 0 ? -v : v;
+            peak = magnitude > peak ? magnitude : peak;
+        }
+    }
+    // The scan counts -32768 as 32767; a table that still holds it says the same.
+    return static_cast<int16_t>(peak > 32767 ? 32767 : peak);
+}
+
+}  // namespace tralux

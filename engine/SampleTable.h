@@ -1,0 +1,72 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "BlockTransforms.h"
+#include "FactorTables.h"
+
+namespace tralux {
+
+// Which per-block work a pass does.
+// Map replaces each sample by a table's value for it (see AudioEngine::WriteMapped).
+enum class BlockTransform { Scan, Gain, Compress, Reduce, Map };
+
+// One transform and its parameters, as a pass or a plan applies it.
+struct TransformStep {
+    BlockTransform Transform = BlockTransform::Scan;
+    double Gain = 1.0;  // Gain and Reduce
+    double Threshold = 0.0;
+    double Ratio = 1.0;
+    double MakeUpGain = 1.0;
+};
+
+// The settings a compress or reduce pass takes from its table row.
+TransformStep CompressStep(const CompressFactor& row);
+TransformStep ReduceStep(const ReduceFactor& row);
+
+// Runs the step over count samples in place with the given set; returns the exact sum of
+// the squares left in the buffer. peak is only used (and raised) by Scan.
+int64_t ApplyTransform(const TransformSet& set, const TransformStep& step, int16_t* samples,
+                       size_t count, int16_t& peak);
+
+// Every 16-bit sample value once, in ascending order (-32768 first). Each transform maps a
+// sample by its value alone, so running the passes over this block, with the very code that
+// runs over file blocks, gives for every value what the passes make of it.
+inline constexpr size_t SampleValueCount = 65536;
+
+inline size_t ValueIndex(int16_t value) {
+    return static_cast<size_t>(static_cast<int32_t>(value) + 32768);
+}
+
+class ValueTable {
+public:
+    ValueTable();  // the identity: every value maps to itself
+    void Apply(const TransformSet& set, const TransformStep& step);
+    int16_t operator[](int16_t value) const { return Values[ValueIndex(value)]; }
+    // Replaces each sample by what the table maps its value to; returns the exact sum of the
+    // squares written.
+    int64_t MapSamples(int16_t* samples, size_t count) const;
+    bool operator==(const ValueTable& other) const { return Values == other.Values; }
+
+    alignas(64) std::array<int16_t, SampleValueCount> Values;
+};
+
+// How often each sample value occurs in a file's data. 32-bit counts: a data chunk holds
+// fewer than 2^31 samples.
+class SampleHistogram {
+public:
+    void Clear() { Counts.fill(0); }
+    void Add(const int16_t* samples, size_t count);
+    uint64_t SampleCount() const;
+
+    std::array<uint32_t, SampleValueCount> Counts{};
+};
+
+// The exact sum of squares and the peak of the samples counted by histogram after mapping
+// through table. At most 2^31 samples of at most 32768^2 each: below 2^61, exact in 64 bits.
+int64_t MappedSumOfSquares(const SampleHistogram& histogram, const ValueTable& table);
+int16_t MappedPeak(const SampleHistogram& histogram, const ValueTable& table);
+
+}  // namespace tralux

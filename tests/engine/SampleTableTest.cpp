@@ -1,0 +1,136 @@
+#include <random>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "EngineFixture.h"
+#include "engine/SampleTable.h"
+
+namespace tralux {
+namespace {
+
+using Samples = std::vector<int16_t>;
+
+// Random values with every extreme and the compression thresholds' neighbours among them.
+Samples RandomBlock(uint32_t seed, size_t count = 4000) {
+    Samples samples = {-32768, -32767, 32767, 0, 1, -1, 23170, 23171, -16384, 5793, -5792};
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> any(-32768, 32767);
+    while (samples.size() < count) {
+        samples.push_back(static_cast<int16_t>(any(random)));
+    }
+    return samples;
+}
+
+// Every step the runs can take: each row of both tables, normalising gains and final limits.
+std::vector<TransformStep> EveryStep() {
+    const FactorTables tables = BuildFactorTables();
+    std::vector<TransformStep> steps;
+    for (const CompressFactor& row : tables.CompressFactors) {
+        steps.push_back(CompressStep(row));
+    }
+    for (const ReduceFactor& row : tables.ReduceFactors) {
+        steps.push_back(ReduceStep(row));
+    }
+    for (double gain : {1.0, 32767.0 / 12345.0, 32767.0 / 32767.0, 30000.0 / 32767.0, 0.5}) {
+        TransformStep step{BlockTransform::Gain};
+        step.Gain = gain;
+        steps.push_back(step);
+    }
+    steps.push_back(TransformStep{BlockTransform::Scan});
+    return steps;
+}
+
+class TableOfValues : public testing::TestWithParam<TransformSet> {};
+
+TEST_P(TableOfValues, MapsEachSampleAsTheBlockTransformDoes) {
+    const Samples input = RandomBlock(GetParam().Name[0]);
+    for (const TransformStep& step : EveryStep()) {
+        Samples block = input;
+        int16_t peak = 0;
+        ApplyTransform(GetParam(), step, block.data(), block.size(), peak);
+
+        ValueTable table;
+        table.Apply(GetParam(), step);
+        Samples mapped = input;
+        table.MapSamples(mapped.data(), mapped.size());
+        ASSERT_EQ(mapped, block) << "transform " << int(step.Transform) << " gain " << step.Gain
+                                 << " ratio " << step.Ratio << " threshold " << step.Threshold;
+    }
+}
+
+TEST_P(TableOfValues, HistogramGivesTheBlockSumsAfterEveryStep) {
+    const Samples input = RandomBlock(99);
+    SampleHistogram histogram;
+    histogram.Add(input.data(), input.size());
+    ASSERT_EQ(histogram.SampleCount(), input.size());
+    for (const TransformStep& step : EveryStep()) {
+        Samples block = input;
+        int16_t peak = 0;
+        const int64_t sum = ApplyTransform(GetParam(), step, block.data(), block.size(), peak);
+        ValueTable table;
+        table.Apply(GetParam(), step);
+        ASSERT_EQ(MappedSumOfSquares(histogram, table), sum);
+        if (step.Transform == BlockTransform::Scan) {
+            EXPECT_EQ(MappedPeak(histogram, table), peak);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EverySet, TableOfValues, testing::ValuesIn(RunnableTransformSets()),
+                         [](const auto& info) {
+                             std::string name = info.param.Name;
+                             return name == "sse4.1" ? std::string("sse41") : name;
+                         });
+
+TEST(SampleHistogram, LargestDataChunkSumsWithoutOverflow) {
+    // A 4 GiB data chunk of full-scale samples: the largest sum a file can give.
+    SampleHistogram histogram;
+    const uint32_t samples = 0xFFFFFFFFu / 2;
+    histogram.Counts[ValueIndex(-32767)] = samples / 2;
+    histogram.Counts[ValueIndex(32767)] = samples - samples / 2;
+    const ValueTable identity;
+    const auto expected = static_cast<unsigned __int128>(samples) * 32767u * 32767u;
+    EXPECT_EQ(static_cast<unsigned __int128>(MappedSumOfSquares(histogram, identity)), expected);
+    EXPECT_EQ(MappedPeak(histogram, identity), 32767);
+}
+
+TEST(SampleHistogram, PeakOfOnlyTheValuesThatOccur) {
+    SampleHistogram histogram;
+    const ValueTable identity;
+    EXPECT_EQ(MappedPeak(histogram, identity), 0);
+    const Samples samples = {3, -700, 12};
+    histogram.Add(samples.data(), samples.size());
+    EXPECT_EQ(MappedPeak(histogram, identity), 700);
+    const Samples lowest = {-32768};
+    histogram.Add(lowest.data(), lowest.size());
+    EXPECT_EQ(MappedPeak(histogram, identity), 32767);
+}
+
+}  // namespace
+
+namespace test {
+namespace {
+
+using ScanHistogramTest = EngineTest;
+
+TEST_F(ScanHistogramTest, ScanCountsTheValuesAsReadAndAgreesWithItsTotals) {
+    Samples samples = Noise(12345, 32767, 5);
+    samples[17] = -32768;
+    FileData file = Add("a.wav", samples);
+    SampleHistogram histogram;
+    engine.ScanHistogram = &histogram;
+    engine.ScanFile(file);
+
+    SampleHistogram expected;
+    expected.Add(samples.data(), samples.size());
+    EXPECT_EQ(histogram.Counts, expected.Counts);
+    ValueTable scanned;
+    scanned.Apply(engine.Transforms, TransformStep{BlockTransform::Scan});
+    EXPECT_EQ(MappedSumOfSquares(histogram, scanned), engine.Totals.SumOfSquares);
+    EXPECT_EQ(MappedPeak(histogram, scanned), file.Peak);
+}
+
+}  // namespace
+}  // namespace test
+}  // namespace tralux
