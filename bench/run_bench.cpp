@@ -2,7 +2,7 @@
 // write of every result, in the same run on the same data: Prepare & Balance with the loudest
 // and with the quietest file as reference, and a Balance after a Prepare.
 //
-//   tralux_run_bench [minutes per file, default 5] [files, default 10]
+//   tralux_run_bench [minutes per file, default 5] [files, default 10] [repeats, default 3]
 //
 // Files are music-like, their loudness spread over 5x. Results are made whole on disk as the
 // runs make them (flushed before the rename), so the plain write flushes each file too.
@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -157,6 +158,11 @@ void PlainReadAndWrite(const std::vector<std::string>& from, const std::vector<s
     }
 }
 
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
 void Report(const char* name, double run, double plain) {
     std::printf("%-34s %7.2f s   plain read+write %7.2f s   ratio %.2f\n", name, run, plain,
                 run / plain);
@@ -167,6 +173,7 @@ void Report(const char* name, double run, double plain) {
 int main(int argc, char** argv) {
     const double minutes = argc > 1 ? std::atof(argv[1]) : 5.0;
     const int count = argc > 2 ? std::atoi(argv[2]) : 10;
+    const int repeats = argc > 3 ? std::max(1, std::atoi(argv[3])) : 3;
     std::string pattern =
         (std::filesystem::temp_directory_path() / "tralux-run-bench-XXXXXX").string();
     if (!mkdtemp(pattern.data())) {
@@ -183,6 +190,9 @@ int main(int argc, char** argv) {
         results.push_back(folder + "/song" + std::to_string(i) + "_tralux.wav");
         MakeFile(sources.back(), frames, level, uint32_t(i + 1));
     }
+    // The generated files are on disk before anything is timed: their write-back must not fall
+    // inside a measurement.
+    ::sync();
     std::printf("%d files of %.1f minutes (%.1f MB of samples each)\n", count, minutes,
                 frames * 4.0 / 1e6);
 
@@ -201,19 +211,31 @@ int main(int argc, char** argv) {
                                                        info.TailBytes, numbers));
     }
 
+    // Each case is timed repeats times, the plain read and write just before the run each time;
+    // the medians are shown, as the disk's own pace varies from one moment to the next.
+    auto timeCase = [&](const char* name, const std::vector<std::string>& from,
+                        const std::function<void()>& prepare, const std::function<void()>& run) {
+        std::vector<double> plains, runs;
+        for (int k = 0; k < repeats; ++k) {
+            prepare();
+            plains.push_back(Seconds([&] { PlainReadAndWrite(from, results); }));
+            runs.push_back(Seconds(run));
+        }
+        Report(name, Median(runs), Median(plains));
+    };
     for (const ReferenceChoice choice : {ReferenceChoice::Loudest, ReferenceChoice::Quietest}) {
-        host.Choice = choice;
-        const double plain = Seconds([&] { PlainReadAndWrite(sources, results); });
-        const double run = Seconds([&] { ops.prepbalbtnClick(); });
-        Report(choice == ReferenceChoice::Loudest ? "Prepare & Balance, loudest reference"
-                                                  : "Prepare & Balance, quietest reference",
-               run, plain);
+        timeCase(
+            choice == ReferenceChoice::Loudest ? "Prepare & Balance, loudest reference"
+                                               : "Prepare & Balance, quietest reference",
+            sources, [&] { host.Choice = choice; }, [&] { ops.prepbalbtnClick(); });
     }
-    host.Choice = ReferenceChoice::Loudest;
-    ops.preparebtnClick();
-    const double plain = Seconds([&] { PlainReadAndWrite(results, results); });
-    const double run = Seconds([&] { ops.balancebtnClick(); });
-    Report("Balance after Prepare, loudest", run, plain);
+    timeCase(
+        "Balance after Prepare, loudest", results,
+        [&] {
+            host.Choice = ReferenceChoice::Loudest;
+            ops.preparebtnClick();
+        },
+        [&] { ops.balancebtnClick(); });
     std::filesystem::remove_all(folder);
     return 0;
 }

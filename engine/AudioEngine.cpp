@@ -4,13 +4,18 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 
 #include "BlockTransforms.h"
+#include "ChunkStream.h"
 
 namespace tralux {
 namespace {
 
 constexpr size_t BlockBytes = static_cast<size_t>(FramesPerBlock) * BytesPerFrame;
+// The data of a new file or of a read-only pass moves in reads and writes of 50 blocks
+// (1 MB): fewer system calls, while progress and events still come after every block.
+constexpr size_t ChunkBytes = 50 * BlockBytes;
 
 enum class PassMode { ReadOnly, Copying, InPlace };
 
@@ -39,7 +44,9 @@ std::string PassOpenError::Reason() const {
 }
 
 AudioEngine::AudioEngine(ProgressSink& sink, Clock clock, FileAccess& files)
-    : Estimator(sink, std::move(clock)), Tables(BuildFactorTables()), sink_(sink), files_(files) {}
+    : Estimator(sink, std::move(clock)), Tables(BuildFactorTables()), sink_(sink), files_(files) {
+    scanValues_.Apply(Transforms, TransformStep{BlockTransform::Scan});
+}
 
 void AudioEngine::RunPass(const FileData& file, const std::string& source,
                           const std::string& destination, BlockTransform transform,
@@ -96,11 +103,20 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
     }
     InputTotals = PassTotals{};
     PassChangedSamples = false;
+    // A counting scan takes its peak and sum of squares from the counts, once, at its end.
+    const bool counting = transform == BlockTransform::Scan && ScanHistogram != nullptr;
+    if (counting) {
+        ScanHistogram->Clear();
+    }
 
     try {
         PassFile* written = mode == PassMode::InPlace ? input.get() : output.get();
         const bool whole = Sweep(file, source, destination, *input, written,
                                  mode == PassMode::InPlace, transform, label, weight);
+        if (counting) {
+            Totals.Peak = MappedPeak(*ScanHistogram, scanValues_);
+            Totals.SumOfSquares = MappedSumOfSquares(*ScanHistogram, scanValues_);
+        }
         // A new file takes its name only when it is whole, and only when what was read is what
         // its gain was chosen from; otherwise the name keeps what it held before the pass.
         if (mode == PassMode::Copying && whole && !InputAsExpected(file, source, destination)) {
@@ -213,16 +229,42 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
 
     // A data chunk without a whole frame has no block to run.
     const int32_t blocks = file.FrameCount > 0 ? file.BlockCount : 0;
+    // A new file or a read-only pass moves its data in chunks on a thread of its own; a pass in
+    // place goes block by block, so that a Cancel leaves the blocks after it untouched.
+    std::optional<ChunkStream> stream;
+    if (!inPlace && blocks > 0) {
+        stream.emplace(input, file.HeaderSize, int64_t{file.FrameCount} * BytesPerFrame,
+                       writes ? output : nullptr, ChunkBytes);
+    }
+    ChunkStream::Chunk* chunk = nullptr;
+    size_t chunkAt = 0;  // where the next block starts in chunk
     bool allBlocks = true;
     for (int32_t i = 1; i <= blocks; ++i) {
         const int32_t frames =
             i == blocks && file.LastBlockFrames != 0 ? file.LastBlockFrames : FramesPerBlock;
         const size_t bytes = size_t(frames) * BytesPerFrame;
         const int64_t blockStart = position;
+        int16_t* samples = TransferBuffer.data();
+        bool whole;
+        if (stream) {
+            if (chunk == nullptr) {
+                chunk = stream->Next();
+                chunkAt = 0;
+                if (chunk == nullptr) {
+                    failed();  // an earlier chunk could not be written
+                    return false;
+                }
+            }
+            samples = reinterpret_cast<int16_t*>(chunk->Data + chunkAt);
+            whole = chunkAt + bytes <= chunk->Got;
+            position += static_cast<int64_t>(bytes);
+        } else {
+            whole = readInto(bytes) == bytes;
+        }
         // A result rewritten (in place or through a new file) was written whole by its
         // normalising pass; if it is shorter now, someone changed it since, and filling it up
         // would only damage it more.
-        if (readInto(bytes) < bytes && (inPlace || destination == source)) {
+        if (!whole && (inPlace || destination == source)) {
             sink_.ReportError("Failed to read from file \"" + source +
                               "\" (has it been changed since it was prepared?)");
             Running = false;
@@ -230,12 +272,17 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
         }
         sink_.PassProgress(int(int64_t{i} * 100 / file.BlockCount));
         sink_.PumpEvents();
-        TransformBlock(transform, frames, writes && !inPlace, inPlace && !PassChangedSamples);
-        if (writes) {
-            if (!write(blockStart, bytes)) {
-                failed();
-                return false;
+        TransformBlock(transform, samples, frames, writes && !inPlace,
+                       inPlace && !PassChangedSamples);
+        if (stream) {
+            chunkAt += bytes;
+            if (chunkAt == chunk->Size) {
+                stream->Put(chunk);
+                chunk = nullptr;
             }
+        } else if (writes && !write(blockStart, bytes)) {
+            failed();
+            return false;
         }
         Estimator.UpdateEstimate(static_cast<int32_t>(std::nearbyint(frames * weight)), false);
         if (!Running) {
@@ -243,8 +290,17 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
             break;
         }
     }
+    if (stream) {
+        // A copy that stops early is dropped whole, so what is still queued need not go out.
+        if (allBlocks && writes && !stream->Finish()) {
+            failed();
+            return false;
+        }
+        stream.reset();
+        fileAt = -1;  // the stream's reads moved the source
+    }
 
-    if (file.TailBytes > 0 && writes && (!inPlace || allBlocks)) {
+    if (file.TailBytes > 0 && writes && allBlocks) {
         std::memset(buffer, 0, size_t(file.TailBytes));
         const int64_t tailStart = file.HeaderSize + int64_t{file.FrameCount} * BytesPerFrame;
         if (!write(tailStart, size_t(file.TailBytes))) {
@@ -271,9 +327,8 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
     return allBlocks;
 }
 
-void AudioEngine::TransformBlock(BlockTransform transform, int32_t frames, bool measureInput,
-                                 bool compareInput) {
-    int16_t* samples = TransferBuffer.data();
+void AudioEngine::TransformBlock(BlockTransform transform, int16_t* samples, int32_t frames,
+                                 bool measureInput, bool compareInput) {
     const size_t count = size_t(frames) * 2;
     if (measureInput || compareInput) {
         std::memcpy(ReadBlock.data(), samples, count * sizeof(int16_t));
@@ -284,6 +339,7 @@ void AudioEngine::TransformBlock(BlockTransform transform, int32_t frames, bool 
     }
     if (transform == BlockTransform::Scan && ScanHistogram != nullptr) {
         ScanHistogram->Add(samples, count);
+        return;
     }
     if (transform == BlockTransform::Map) {
         Totals.SumOfSquares += mapTable_->MapSamples(samples, count);

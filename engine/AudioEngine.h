@@ -118,8 +118,8 @@ public:
     // followed pass changed what some sample of the file becomes.
     bool PassChangedSamples = false;
 
-    // When set, a scan also counts the source's sample values (as read, before -32768 is
-    // folded) into it.
+    // When set, a scan counts the source's sample values (as read, before -32768 is folded)
+    // into it, afresh, and takes its peak and sum of squares from those counts.
     SampleHistogram* ScanHistogram = nullptr;
 
     TimeEstimator Estimator;
@@ -132,8 +132,8 @@ private:
     bool Sweep(const FileData& file, const std::string& source, const std::string& destination,
                PassFile& input, PassFile* output, bool inPlace, BlockTransform transform,
                const std::string& label, double weight);
-    void TransformBlock(BlockTransform transform, int32_t frames, bool measureInput,
-                        bool compareInput);
+    void TransformBlock(BlockTransform transform, int16_t* samples, int32_t frames,
+                        bool measureInput, bool compareInput);
     TransformStep CurrentStep(BlockTransform transform) const;
     void FollowPass(BlockTransform transform);
     // Whether a copying pass read what expectedInput_ says (always, when it is not set); tells
@@ -145,6 +145,7 @@ private:
     ProgressSink& sink_;
     FileAccess& files_;
     const ValueTable* mapTable_ = nullptr;  // the table of a WriteMapped pass
+    ValueTable scanValues_;                 // what a scan makes of each value
     // What a copying pass must read for its new file to take its name: the source's scan, or
     // the result's count before a Balance rewrites it.
     const PassTotals* expectedInput_ = nullptr;

@@ -93,14 +93,16 @@ TEST_F(ResultSafety, SourceChangedAfterItsScanStopsNormalisingAndRemovesTheResul
 }
 
 TEST_F(ResultSafety, OnlyTheUnfinishedResultItselfIsRemoved) {
-    FileData file = Add("song.wav", test::Noise(12000, 20000, 5));
+    // Four chunks of 50 blocks: the last is read only after the first is done with, so a
+    // change at the second block reaches what the pass reads.
+    FileData file = Add("song.wav", test::Noise(200 * 5000, 20000, 5));
     engine.ScanFile(file);
     const std::string other = test::WriteWav(dir.File("other.wav"), test::Constant(10, 1, 1));
     const auto otherBytes = test::ReadFile(other);
     sink.Progress.clear();
     // While the pass runs, the source changes and another file takes the result's name.
     sink.AtBlock(2, [&] {
-        fs::resize_file(file.SourceFile, 44 + 4 * 11000);
+        fs::resize_file(file.SourceFile, 44 + 4 * 190 * 5000);
         fs::create_hard_link(other, dir.File("taken.wav"));
         fs::rename(dir.File("taken.wav"), file.ResultFile);
     });

@@ -35,7 +35,7 @@ TEST_F(RunPass, ReadOnlyPassSplitsBlocksAndReportsProgress) {
     engine.RunPass(file, file.SourceFile, "", BlockTransform::Scan, "Scanning", 1.0);
 
     EXPECT_EQ(sink.Progress, (std::vector<int>{33, 66, 100}));
-    EXPECT_EQ(files.Reads, (std::vector<size_t>{20000, 20000, 9380}));
+    EXPECT_EQ(files.Reads, (std::vector<size_t>{49380}));  // the data in one read
     EXPECT_TRUE(files.Writes.empty());
     EXPECT_TRUE(files.Created.empty());
     EXPECT_EQ(engine.Estimator.WorkDone, 12345);
@@ -78,7 +78,8 @@ TEST_F(RunPass, CopyTakesLargeHeaderInPiecesUnchanged) {
     engine.RunPass(file, file.SourceFile, file.ResultFile, BlockTransform::Gain, "Normalising",
                    2.0);
 
-    EXPECT_EQ(WriteSizes(file.ResultFile), (std::vector<size_t>{20000, 20000, 5000, 20000, 4000}));
+    // The header in pieces of a block, then the data in one write.
+    EXPECT_EQ(WriteSizes(file.ResultFile), (std::vector<size_t>{20000, 20000, 5000, 24000}));
     const auto source = test::ReadFile(file.SourceFile);
     const auto result = test::ReadFile(file.ResultFile);
     EXPECT_EQ(result, source);  // gain 1 and no -32768: a byte-for-byte copy
@@ -112,9 +113,9 @@ TEST_F(RunPass, ChunksAfterTheDataAreCopiedInPiecesAndOnlyByAFinishedCopy) {
     engine.PassGain = 1.0;
     engine.RunPass(file, file.SourceFile, file.ResultFile, BlockTransform::Gain, "Normalising",
                    2.0);
-    // Header, three blocks, the tail, then what follows the data in pieces of a block.
-    EXPECT_EQ(WriteSizes(file.ResultFile),
-              (std::vector<size_t>{44, 20000, 20000, 8000, 3, 20000, 20000, 5008}));
+    // Header, the three blocks in one write, the tail, then what follows the data in pieces
+    // of a block.
+    EXPECT_EQ(WriteSizes(file.ResultFile), (std::vector<size_t>{44, 48000, 3, 20000, 20000, 5008}));
     const auto result = test::ReadFile(file.ResultFile);
     ASSERT_EQ(result.size(), 44u + 48000u + 3u + tags.size());
     EXPECT_TRUE(std::equal(tags.begin(), tags.end(), result.end() - long(tags.size())));
@@ -126,7 +127,7 @@ TEST_F(RunPass, ChunksAfterTheDataAreCopiedInPiecesAndOnlyByAFinishedCopy) {
     sink.AtBlock(2, [this] { engine.Running = false; });
     engine.RunPass(file, file.SourceFile, file.ResultFile, BlockTransform::Gain, "Normalising",
                    2.0);
-    EXPECT_EQ(WriteSizes(file.ResultFile), (std::vector<size_t>{44, 20000, 20000, 3}));
+    EXPECT_EQ(WriteSizes(file.ResultFile), (std::vector<size_t>{44}));
     EXPECT_EQ(test::ReadFile(file.ResultFile), result);
 }
 
@@ -161,7 +162,7 @@ TEST_F(RunPass, CancelDuringThirdBlockOfCopyLeavesTheEarlierResult) {
                    2.0);
 
     EXPECT_EQ(sink.Progress, (std::vector<int>{10, 20, 30}));
-    EXPECT_EQ(files.Reads.size(), 1u + 3u);  // the header, then three blocks
+    EXPECT_EQ(files.Reads, (std::vector<size_t>{44, 200000}));  // the header, then the data
     EXPECT_EQ(sink.Ended, 1);
     EXPECT_EQ(sink.Calls.back(), "PumpEvents");
     EXPECT_FALSE(engine.Running);
@@ -234,11 +235,10 @@ TEST_P(FailedWrite, StopsPassReportsPathAndClearsRunning) {
     EXPECT_EQ(dir.Names(), (std::vector<std::string>{"w.wav"}));
 }
 
-// Writes: header 20000 + 5052, blocks 20000, 20000, 8000, tail 1.
+// Writes: header 20000 + 5052, the three blocks in one write of 48000, tail 1.
 INSTANTIATE_TEST_SUITE_P(Where, FailedWrite,
                          testing::Values(WriteFailure{"Header", 1, 1},
-                                         WriteFailure{"SecondBlock", 4, 4},
-                                         WriteFailure{"Tail", 6, 6}),
+                                         WriteFailure{"Samples", 3, 3}, WriteFailure{"Tail", 4, 4}),
                          [](const auto& info) { return info.param.Name; });
 
 TEST_F(RunPass, FailedInPlaceWriteKeepsBlocksWrittenSoFar) {
@@ -273,8 +273,59 @@ TEST_F(RunPass, FileSystemRefusingToGrowIsAFailedWrite) {
 
     EXPECT_EQ(sink.Errors, (std::vector<std::string>{WriteFailure(file.ResultFile)}));
     EXPECT_FALSE(engine.Running);
-    EXPECT_EQ(sink.Progress, (std::vector<int>{25, 50}));
     EXPECT_EQ(dir.Names(), (std::vector<std::string>{"limit.wav"}));
+}
+
+// The data of a long file moves in reads and writes of 50 blocks, taken and written in order,
+// while progress still comes block by block.
+TEST_F(RunPass, LongCopyMovesItsDataInChunksOfFiftyBlocksInOrder) {
+    const int32_t frames = 130 * 5000 + 1234;
+    const Samples samples = test::Noise(frames, 32767, 11);
+    FileData file = Add("long.wav", samples);
+    engine.PassGain = 0.7;
+    engine.RunPass(file, file.SourceFile, file.ResultFile, BlockTransform::Gain, "Normalising",
+                   2.0);
+
+    EXPECT_EQ(WriteSizes(file.ResultFile), (std::vector<size_t>{44, 1000000, 1000000, 604936}));
+    // The last read finds nothing after the data chunk.
+    EXPECT_EQ(files.Reads, (std::vector<size_t>{44, 1000000, 1000000, 604936, 20000}));
+    ASSERT_EQ(sink.Progress.size(), 131u);
+    EXPECT_EQ(sink.Progress[50], 38);
+    EXPECT_EQ(sink.Progress.back(), 100);
+    Samples expected = samples;
+    scalar::GainSamples(expected.data(), expected.size(), 0.7);
+    EXPECT_EQ(test::ReadSamples(file.ResultFile, 44, frames), expected);
+    EXPECT_EQ(engine.Totals.SumOfSquares,
+              scalar::GainSamples(Samples(samples).data(), samples.size(), 0.7));
+}
+
+TEST_F(RunPass, LongCopyStoppedInItsSecondChunkLeavesTheNameAsItWas) {
+    struct Stop {
+        const char* Name;
+        int Block;
+        int FailingWrite;
+    };
+    for (const Stop stop : {Stop{"Cancel", 60, 0}, Stop{"failed write", 0, 3}}) {
+        SCOPED_TRACE(stop.Name);
+        FileData file = Add("long.wav", test::Noise(200 * 5000, 30000, 4));
+        test::WriteFile(file.ResultFile, {'o', 'l', 'd'});
+        engine.Running = true;
+        sink.Errors.clear();
+        files.Writes.clear();
+        files.FailWrite = stop.FailingWrite;
+        sink.OnPump = nullptr;
+        if (stop.Block > 0) {
+            sink.AtBlock(stop.Block, [this] { engine.Running = false; });
+        }
+        engine.PassGain = 1.0;
+        engine.RunPass(file, file.SourceFile, file.ResultFile, BlockTransform::Gain, "Normalising",
+                       2.0);
+        EXPECT_FALSE(engine.Running);
+        EXPECT_EQ(sink.Errors.size(), stop.FailingWrite != 0 ? 1u : 0u);
+        EXPECT_EQ(test::ReadText(file.ResultFile), "old");
+        EXPECT_EQ(dir.Names(), (std::vector<std::string>{"long.wav", "out-long.wav"}));
+        sink.Progress.clear();
+    }
 }
 
 TEST_F(RunPass, MissingSourceRaisesOpenError) {

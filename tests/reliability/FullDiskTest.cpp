@@ -110,7 +110,7 @@ TEST_P(FullDisk, EveryWriteOfTheRunCanFailSafely) {
         dry.Start(kind);
         ASSERT_TRUE(dry.sink.Errors.empty());
         points = dry.files.Writes.size() - before;
-        ASSERT_GE(points, 8u);
+        ASSERT_GE(points, 7u);  // each header and data chunk, and the tail
     }
     RecordProperty("WritePoints", int(points));
     for (size_t k = 1; k <= points; ++k) {

@@ -1,0 +1,161 @@
+#include "ChunkStream.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace tralux {
+namespace {
+
+// One buffer being read, one being worked on and one being written.
+constexpr size_t SlotCount = 3;
+
+}  // namespace
+
+ChunkStream::ChunkStream(PassFile& input, int64_t start, int64_t length, PassFile* output,
+                         size_t chunkBytes)
+    : input_(input),
+      output_(output),
+      start_(start),
+      length_(length > 0 ? length : 0),
+      chunkBytes_(chunkBytes > 0 ? chunkBytes : 1),
+      slots_(SlotCount),
+      chunkCount_(
+          static_cast<uint64_t>((length_ + int64_t(chunkBytes_) - 1) / int64_t(chunkBytes_))) {
+    const size_t bufferBytes = static_cast<size_t>(std::min<int64_t>(length_, chunkBytes_));
+    for (Slot& slot : slots_) {
+        slot.Buffer = std::make_unique<char[]>(bufferBytes > 0 ? bufferBytes : 1);
+        slot.View.Data = slot.Buffer.get();
+    }
+    worker_ = std::thread([this] { Work(); });
+}
+
+ChunkStream::~ChunkStream() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    worker_.join();
+}
+
+ChunkStream::Chunk* ChunkStream::Next() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (nextTaken_ >= chunkCount_) {
+        return nullptr;
+    }
+    Slot* ready = nullptr;
+    changed_.wait(lock, [&] {
+        for (Slot& slot : slots_) {
+            if (slot.Now == State::Read && slot.Sequence == nextTaken_) {
+                ready = &slot;
+            }
+        }
+        return ready != nullptr || writeFailed_;
+    });
+    if (writeFailed_) {
+        return nullptr;
+    }
+    ready->Now = State::Taken;
+    ++nextTaken_;
+    return &ready->View;
+}
+
+void ChunkStream::Put(Chunk* chunk) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (Slot& slot : slots_) {
+            if (&slot.View == chunk) {
+                slot.Now = output_ != nullptr ? State::ToWrite : State::Free;
+            }
+        }
+        ++putBack_;
+        if (output_ == nullptr) {
+            nextWritten_ = putBack_;  // nothing to write: done as soon as it is back
+        }
+    }
+    changed_.notify_all();
+}
+
+bool ChunkStream::Finish() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return nextWritten_ == putBack_ || writeFailed_; });
+    return !writeFailed_;
+}
+
+bool ChunkStream::WriteFailed() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return writeFailed_;
+}
+
+void ChunkStream::Work() {
+    bool positioned = false;
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        Slot* toWrite = nullptr;
+        Slot* toRead = nullptr;
+        changed_.wait(lock, [&] {
+            if (stopping_) {
+                return true;
+            }
+            if (writeFailed_) {
+                return false;  // nothing more to do until the stream is dropped
+            }
+            for (Slot& slot : slots_) {
+                if (slot.Now == State::ToWrite && slot.Sequence == nextWritten_) {
+                    toWrite = &slot;
+                } else if (slot.Now == State::Free && toRead == nullptr) {
+                    toRead = &slot;
+                }
+            }
+            // Writes first: each one frees a buffer for the reads.
+            if (toWrite != nullptr) {
+                toRead = nullptr;
+                return true;
+            }
+            return toRead != nullptr && nextRead_ < chunkCount_;
+        });
+        if (stopping_) {
+            return;
+        }
+
+        if (toWrite != nullptr) {
+            lock.unlock();
+            const bool written = output_->Write(toWrite->View.Data, toWrite->View.Size);
+            lock.lock();
+            if (written) {
+                toWrite->Now = State::Free;
+                ++nextWritten_;
+            } else {
+                writeFailed_ = true;
+            }
+        } else {
+            toRead->Now = State::Reading;
+            toRead->Sequence = nextRead_++;
+            const int64_t offset = int64_t(toRead->Sequence) * int64_t(chunkBytes_);
+            const auto size = static_cast<size_t>(std::min<int64_t>(chunkBytes_, length_ - offset));
+            lock.unlock();
+            // Bytes the file no longer holds (it was cut since it was measured) come as zeros,
+            // never as what an earlier chunk held.
+            size_t got = 0;
+            if (!positioned) {
+                positioned = input_.Seek(start_ + offset);
+            }
+            if (positioned) {
+                got = input_.Read(toRead->View.Data, size);
+                positioned = got == size;
+            }
+            if (got < size) {
+                std::memset(toRead->View.Data + got, 0, size - got);
+            }
+            lock.lock();
+            toRead->View.Size = size;
+            toRead->View.Got = got;
+            toRead->Now = State::Read;
+        }
+        lock.unlock();
+        changed_.notify_all();
+        lock.lock();
+    }
+}
+
+}  // namespace tralux

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "FileAccess.h"
+
+namespace tralux {
+
+// Moves the sample data of one pass through large reads and writes on a thread of its own,
+// so that the disk work of one chunk overlaps the per-sample work of the one before it. The
+// pass still takes its data block by block from each chunk; only the system calls are fewer
+// and happen beside it.
+//
+// Reads cover [start, start + length) of input in order, each into one of a few buffers; the
+// caller takes them in order with Next(), changes the bytes as it likes and hands each back
+// with Put(), which writes it to output (when there is one) in the same order. Input and
+// output are used only by the stream's thread between its construction and Finish() or its
+// destruction.
+class ChunkStream {
+public:
+    struct Chunk {
+        char* Data = nullptr;
+        size_t Size = 0;  // bytes of the range this chunk holds
+        size_t Got = 0;   // of those, how many the file gave; the rest are zeros
+    };
+
+    ChunkStream(PassFile& input, int64_t start, int64_t length, PassFile* output,
+                size_t chunkBytes);
+    ~ChunkStream();  // stops reading ahead and waits for the thread; writes still queued are
+                     // dropped unless Finish() was called
+    ChunkStream(const ChunkStream&) = delete;
+    ChunkStream& operator=(const ChunkStream&) = delete;
+
+    // The next chunk of the range, once read; nullptr after the last one or once a write has
+    // failed. The chunk stays the caller's until it is put back.
+    Chunk* Next();
+    // Gives the chunk back: written next, in order, or free for the next read.
+    void Put(Chunk* chunk);
+    // Waits for every chunk put back to be written. False if a write failed (also one of an
+    // earlier chunk, which Next() then stopped at).
+    bool Finish();
+    bool WriteFailed();
+
+private:
+    enum class State { Free, Reading, Read, Taken, ToWrite };
+    struct Slot {
+        std::unique_ptr<char[]> Buffer;
+        Chunk View;
+        State Now = State::Free;
+        uint64_t Sequence = 0;  // the chunk's place in the range
+    };
+
+    void Work();
+
+    PassFile& input_;
+    PassFile* output_;
+    const int64_t start_;
+    const int64_t length_;
+    const size_t chunkBytes_;
+    std::vector<Slot> slots_;
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    uint64_t chunkCount_;
+    uint64_t nextRead_ = 0;     // the next chunk the thread reads
+    uint64_t nextTaken_ = 0;    // the next chunk Next() hands out
+    uint64_t nextWritten_ = 0;  // the next chunk the thread writes
+    uint64_t putBack_ = 0;      // chunks handed back so far
+    bool writeFailed_ = false;
+    bool stopping_ = false;
+    std::thread worker_;
+};
+
+}  // namespace tralux
