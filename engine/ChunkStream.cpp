@@ -120,7 +120,12 @@ void ChunkStream::Work() {
 
         if (toWrite != nullptr) {
             lock.unlock();
-            const bool written = output_->Write(toWrite->View.Data, toWrite->View.Size);
+            bool written = false;
+            try {
+                written = output_->Write(toWrite->View.Data, toWrite->View.Size);
+            } catch (...) {
+                written = false;  // told to the pass as a failed write
+            }
             lock.lock();
             if (written) {
                 toWrite->Now = State::Free;
@@ -140,9 +145,14 @@ void ChunkStream::Work() {
             if (!positioned) {
                 positioned = input_.Seek(start_ + offset);
             }
-            if (positioned) {
-                got = input_.Read(toRead->View.Data, size);
-                positioned = got == size;
+            try {
+                if (positioned) {
+                    got = input_.Read(toRead->View.Data, size);
+                    positioned = got == size;
+                }
+            } catch (...) {
+                got = 0;  // read as missing: the pass treats it as a file cut short
+                positioned = false;
             }
             if (got < size) {
                 std::memset(toRead->View.Data + got, 0, size - got);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace tralux {
@@ -43,6 +44,8 @@ private:
     int fd_ = -1;
     int error_ = 0;
     bool committed_ = false;
+    int64_t written_ = 0;       // bytes written so far
+    int64_t flushStarted_ = 0;  // bytes already sent on their way to the disk
 };
 
 }  // namespace tralux
