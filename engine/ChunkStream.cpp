@@ -18,18 +18,24 @@ ChunkStream::ChunkStream(PassFile& input, int64_t start, int64_t length, PassFil
       start_(start),
       length_(length > 0 ? length : 0),
       chunkBytes_(chunkBytes > 0 ? chunkBytes : 1),
-      slots_(SlotCount),
       chunkCount_(
           static_cast<uint64_t>((length_ + int64_t(chunkBytes_) - 1) / int64_t(chunkBytes_))) {
     const size_t bufferBytes = static_cast<size_t>(std::min<int64_t>(length_, chunkBytes_));
+    // Data of one chunk has nothing to overlap with: it is read and written as it is asked for.
+    slots_.resize(chunkCount_ > 1 ? SlotCount : 1);
     for (Slot& slot : slots_) {
         slot.Buffer = std::make_unique<char[]>(bufferBytes > 0 ? bufferBytes : 1);
         slot.View.Data = slot.Buffer.get();
     }
-    worker_ = std::thread([this] { Work(); });
+    if (chunkCount_ > 1) {
+        worker_ = std::thread([this] { Work(); });
+    }
 }
 
 ChunkStream::~ChunkStream() {
+    if (!worker_.joinable()) {
+        return;
+    }
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
@@ -40,8 +46,16 @@ ChunkStream::~ChunkStream() {
 
 ChunkStream::Chunk* ChunkStream::Next() {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (nextTaken_ >= chunkCount_) {
+    if (nextTaken_ >= chunkCount_ || writeFailed_) {
         return nullptr;
+    }
+    if (!worker_.joinable()) {
+        Slot& only = slots_.front();
+        only.Sequence = nextRead_++;
+        ReadChunk(only);
+        only.Now = State::Taken;
+        ++nextTaken_;
+        return &only.View;
     }
     Slot* ready = nullptr;
     changed_.wait(lock, [&] {
@@ -63,14 +77,25 @@ ChunkStream::Chunk* ChunkStream::Next() {
 void ChunkStream::Put(Chunk* chunk) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
+        Slot* back = nullptr;
         for (Slot& slot : slots_) {
             if (&slot.View == chunk) {
-                slot.Now = output_ != nullptr ? State::ToWrite : State::Free;
+                back = &slot;
             }
         }
         ++putBack_;
         if (output_ == nullptr) {
+            back->Now = State::Free;
             nextWritten_ = putBack_;  // nothing to write: done as soon as it is back
+        } else if (!worker_.joinable()) {
+            if (WriteChunk(*back)) {
+                back->Now = State::Free;
+                ++nextWritten_;
+            } else {
+                writeFailed_ = true;
+            }
+        } else {
+            back->Now = State::ToWrite;
         }
     }
     changed_.notify_all();
@@ -87,8 +112,40 @@ bool ChunkStream::WriteFailed() {
     return writeFailed_;
 }
 
+void ChunkStream::ReadChunk(Slot& slot) {
+    const int64_t offset = int64_t(slot.Sequence) * int64_t(chunkBytes_);
+    const auto size = static_cast<size_t>(std::min<int64_t>(chunkBytes_, length_ - offset));
+    // Bytes the file no longer holds (it was cut since it was measured) come as zeros, never
+    // as what an earlier chunk held.
+    size_t got = 0;
+    try {
+        if (!positioned_) {
+            positioned_ = input_.Seek(start_ + offset);
+        }
+        if (positioned_) {
+            got = input_.Read(slot.View.Data, size);
+            positioned_ = got == size;
+        }
+    } catch (...) {
+        got = 0;  // read as missing: the pass treats it as a file cut short
+        positioned_ = false;
+    }
+    if (got < size) {
+        std::memset(slot.View.Data + got, 0, size - got);
+    }
+    slot.View.Size = size;
+    slot.View.Got = got;
+}
+
+bool ChunkStream::WriteChunk(const Slot& slot) {
+    try {
+        return output_->Write(slot.View.Data, slot.View.Size);
+    } catch (...) {
+        return false;  // told to the pass as a failed write
+    }
+}
+
 void ChunkStream::Work() {
-    bool positioned = false;
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         Slot* toWrite = nullptr;
@@ -120,12 +177,7 @@ void ChunkStream::Work() {
 
         if (toWrite != nullptr) {
             lock.unlock();
-            bool written = false;
-            try {
-                written = output_->Write(toWrite->View.Data, toWrite->View.Size);
-            } catch (...) {
-                written = false;  // told to the pass as a failed write
-            }
+            const bool written = WriteChunk(*toWrite);
             lock.lock();
             if (written) {
                 toWrite->Now = State::Free;
@@ -136,30 +188,9 @@ void ChunkStream::Work() {
         } else {
             toRead->Now = State::Reading;
             toRead->Sequence = nextRead_++;
-            const int64_t offset = int64_t(toRead->Sequence) * int64_t(chunkBytes_);
-            const auto size = static_cast<size_t>(std::min<int64_t>(chunkBytes_, length_ - offset));
             lock.unlock();
-            // Bytes the file no longer holds (it was cut since it was measured) come as zeros,
-            // never as what an earlier chunk held.
-            size_t got = 0;
-            if (!positioned) {
-                positioned = input_.Seek(start_ + offset);
-            }
-            try {
-                if (positioned) {
-                    got = input_.Read(toRead->View.Data, size);
-                    positioned = got == size;
-                }
-            } catch (...) {
-                got = 0;  // read as missing: the pass treats it as a file cut short
-                positioned = false;
-            }
-            if (got < size) {
-                std::memset(toRead->View.Data + got, 0, size - got);
-            }
+            ReadChunk(*toRead);
             lock.lock();
-            toRead->View.Size = size;
-            toRead->View.Got = got;
             toRead->Now = State::Read;
         }
         lock.unlock();

@@ -21,7 +21,8 @@ namespace tralux {
 // caller takes them in order with Next(), changes the bytes as it likes and hands each back
 // with Put(), which writes it to output (when there is one) in the same order. Input and
 // output are used only by the stream's thread between its construction and Finish() or its
-// destruction.
+// destruction. A range of one chunk has nothing to overlap: it is read in Next() and written
+// in Put(), with no thread.
 class ChunkStream {
 public:
     struct Chunk {
@@ -57,6 +58,10 @@ private:
     };
 
     void Work();
+    // The actual system calls, made without the lock: by the thread, or by the caller when
+    // the range is one chunk.
+    void ReadChunk(Slot& slot);
+    bool WriteChunk(const Slot& slot);
 
     PassFile& input_;
     PassFile* output_;
@@ -67,6 +72,7 @@ private:
 
     std::mutex mutex_;
     std::condition_variable changed_;
+    bool positioned_ = false;  // input stands where the next read starts
     uint64_t chunkCount_;
     uint64_t nextRead_ = 0;     // the next chunk the thread reads
     uint64_t nextTaken_ = 0;    // the next chunk Next() hands out

@@ -10,7 +10,8 @@
 
 namespace tralux {
 
-// A pass moves sample data in blocks of this many stereo frames (20000 bytes).
+// A pass works on sample data in blocks of this many stereo frames (20000 bytes), with
+// progress after each.
 inline constexpr int32_t FramesPerBlock = 5000;
 // One frame: a left and a right 16-bit sample.
 inline constexpr int32_t BytesPerFrame = 4;
