@@ -1,10 +1,10 @@
 #include "AudioEngine.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <optional>
 
 #include "BlockTransforms.h"
 #include "ChunkStream.h"
@@ -13,11 +13,9 @@ namespace tralux {
 namespace {
 
 constexpr size_t BlockBytes = static_cast<size_t>(FramesPerBlock) * BytesPerFrame;
-// The data of a new file or of a read-only pass moves in reads and writes of 50 blocks
-// (1 MB): fewer system calls, while progress and events still come after every block.
+// The data moves in reads and writes of 50 blocks (1 MB): fewer system calls, while progress
+// and events still come after every block.
 constexpr size_t ChunkBytes = 50 * BlockBytes;
-
-enum class PassMode { ReadOnly, Copying, InPlace };
 
 std::string FileNamePart(const std::string& path) {
     return std::filesystem::path(path).filename().string();
@@ -55,11 +53,10 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
         FollowPass(transform);
         return;
     }
-    // A mapped write always makes a new file, also over its own source.
-    const PassMode mode = destination.empty() ? PassMode::ReadOnly
-                          : destination == source && transform != BlockTransform::Map
-                              ? PassMode::InPlace
-                              : PassMode::Copying;
+    const bool writes = !destination.empty();
+    // A result is rewritten through a new file that replaces it when whole; no file that
+    // exists is ever opened for writing.
+    const bool rewrites = destination == source;
     lastCopyWhole_ = false;
     std::unique_ptr<PassFile> input;
     std::unique_ptr<PassFile> output;
@@ -72,7 +69,7 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
 
     // errno of a failed open goes with the message; the pass's own clean-up must not change it.
     errno = 0;
-    input = files_.OpenExisting(source, mode == PassMode::InPlace);
+    input = files_.OpenExisting(source);
     if (!input) {
         const int error = errno;
         endPass();
@@ -80,20 +77,18 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
     }
     // Checked on the open file, not on the name: a link or another file put in place of the
     // result at any time before the open is refused, and none can be put in after it. A result
-    // rewritten through a new file is read only when it is the one recorded, so the samples of
-    // a source that a link leads to never become its result.
-    if (destination == source &&
-        !(file.ResultIdentity.Known && input->Identity() == file.ResultIdentity)) {
+    // is read for a rewrite only when it is the one recorded, so the samples of a source that a
+    // link leads to never become its result.
+    if (rewrites && !(file.ResultIdentity.Known && input->Identity() == file.ResultIdentity)) {
         sink_.ReportError("Cannot write to result file \"" + source +
                           "\" (it has been replaced since it was prepared)");
         Running = false;
         endPass();
         return;
     }
-    if (mode == PassMode::Copying) {
+    if (writes) {
         errno = 0;
-        output =
-            destination == source ? files_.CreateOver(destination) : files_.Create(destination);
+        output = rewrites ? files_.CreateOver(destination) : files_.Create(destination);
         if (!output) {
             const int error = errno;
             endPass();
@@ -110,20 +105,19 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
     }
 
     try {
-        PassFile* written = mode == PassMode::InPlace ? input.get() : output.get();
-        const bool whole = Sweep(file, source, destination, *input, written,
-                                 mode == PassMode::InPlace, transform, label, weight);
+        const bool whole =
+            Sweep(file, source, destination, *input, output.get(), transform, label, weight);
         if (counting) {
             Totals.Peak = MappedPeak(*ScanHistogram, scanValues_);
             Totals.SumOfSquares = MappedSumOfSquares(*ScanHistogram, scanValues_);
         }
         // A new file takes its name only when it is whole, and only when what was read is what
         // its gain was chosen from; otherwise the name keeps what it held before the pass.
-        if (mode == PassMode::Copying && whole && !InputAsExpected(file, source, destination)) {
+        if (writes && whole && !InputAsExpected(file, source, destination)) {
             Running = false;
         } else {
-            lastCopyWhole_ = mode == PassMode::Copying && whole && output->Commit();
-            if (mode == PassMode::Copying && whole && !lastCopyWhole_) {
+            lastCopyWhole_ = writes && whole && output->Commit();
+            if (writes && whole && !lastCopyWhole_) {
                 ReportWriteFailure(destination);
             }
         }
@@ -159,172 +153,117 @@ void AudioEngine::ReportWriteFailure(const std::string& destination) {
 
 bool AudioEngine::Sweep(const FileData& file, const std::string& source,
                         const std::string& destination, PassFile& input, PassFile* output,
-                        bool inPlace, BlockTransform transform, const std::string& label,
-                        double weight) {
+                        BlockTransform transform, const std::string& label, double weight) {
     const bool writes = output != nullptr;
+    const bool rewrites = destination == source;
     auto* buffer = reinterpret_cast<char*>(TransferBuffer.data());
     auto failed = [&] { ReportWriteFailure(destination); };
-    int64_t position = 0;  // offset of the next byte the pass reads
-    int64_t fileAt = 0;    // where the open source file stands; -1 when unknown
-    auto seek = [&](int64_t offset) {
-        if (fileAt == offset) {
-            return true;
-        }
-        fileAt = input.Seek(offset) ? offset : -1;
-        return fileAt == offset;
-    };
+    // The header and what follows the data are read here; the data itself through the stream.
     auto readAt = [&](int64_t offset, size_t size) {
-        const size_t got = seek(offset) ? input.Read(buffer, size) : 0;
-        fileAt = fileAt < 0 ? -1 : fileAt + static_cast<int64_t>(got);
-        return got;
-    };
-    // Bytes the source no longer holds (it was cut since intake) are read as silence, so
-    // stale samples of an earlier block are never processed or written.
-    auto readInto = [&](size_t size) {
-        const size_t got = readAt(position, size);
-        if (got < size) {
-            std::memset(buffer + got, 0, size - got);
-        }
-        position += static_cast<int64_t>(size);
-        return got;
-    };
-    // In place, output is the source itself and its position is followed the same way.
-    auto write = [&](int64_t offset, size_t size) {
-        if (inPlace) {
-            if (!seek(offset)) {
-                return false;
-            }
-            fileAt = -1;
-            if (!output->Write(buffer, size)) {
-                return false;
-            }
-            fileAt = offset + static_cast<int64_t>(size);
-            return true;
-        }
-        return output->Write(buffer, size);
+        return input.Seek(offset) ? input.Read(buffer, size) : size_t{0};
     };
 
     const int64_t dataBytes = int64_t{file.FrameCount} * BytesPerFrame + file.TailBytes;
-    if (writes && !inPlace) {
-        for (int64_t left = file.HeaderSize; left > 0;) {
-            const int64_t pieceStart = position;
-            const size_t piece = left > int64_t(BlockBytes) ? BlockBytes : size_t(left);
-            readInto(piece);
+    if (writes) {
+        for (int64_t at = 0; at < file.HeaderSize;) {
+            const size_t piece = std::min<int64_t>(file.HeaderSize - at, int64_t(BlockBytes));
+            // Bytes the source no longer holds are written as zeros, never as stale ones.
+            const size_t got = readAt(at, piece);
+            std::memset(buffer + got, 0, piece - got);
             if (file.ShorterThanHeader) {
                 // The only fields ever rewritten: the sizes, to what the result holds.
-                PutSizeField(buffer, pieceStart, piece, 4, file.HeaderSize - 8 + dataBytes);
-                PutSizeField(buffer, pieceStart, piece, file.HeaderSize - 4, dataBytes);
+                PutSizeField(buffer, at, piece, 4, file.HeaderSize - 8 + dataBytes);
+                PutSizeField(buffer, at, piece, file.HeaderSize - 4, dataBytes);
             }
-            if (!write(0, piece)) {
+            if (!output->Write(buffer, piece)) {
                 failed();
                 return false;
             }
-            left -= int64_t(piece);
+            at += int64_t(piece);
         }
     }
-    position = file.HeaderSize;
 
     sink_.PassStarted(label + ":", FileNamePart(source));
     sink_.PumpEvents();
 
     // A data chunk without a whole frame has no block to run.
     const int32_t blocks = file.FrameCount > 0 ? file.BlockCount : 0;
-    // A new file or a read-only pass moves its data in chunks on a thread of its own; a pass in
-    // place goes block by block, so that a Cancel leaves the blocks after it untouched.
-    std::optional<ChunkStream> stream;
-    if (!inPlace && blocks > 0) {
-        stream.emplace(input, file.HeaderSize, int64_t{file.FrameCount} * BytesPerFrame,
-                       writes ? output : nullptr, ChunkBytes);
-    }
-    ChunkStream::Chunk* chunk = nullptr;
-    size_t chunkAt = 0;  // where the next block starts in chunk
     bool allBlocks = true;
-    for (int32_t i = 1; i <= blocks; ++i) {
-        const int32_t frames =
-            i == blocks && file.LastBlockFrames != 0 ? file.LastBlockFrames : FramesPerBlock;
-        const size_t bytes = size_t(frames) * BytesPerFrame;
-        const int64_t blockStart = position;
-        int16_t* samples = TransferBuffer.data();
-        bool whole;
-        if (stream) {
+    if (blocks > 0) {
+        // The data moves in chunks on a thread of its own; the work, the progress and the
+        // events still go block by block.
+        ChunkStream stream(input, file.HeaderSize, int64_t{file.FrameCount} * BytesPerFrame, output,
+                           ChunkBytes);
+        ChunkStream::Chunk* chunk = nullptr;
+        size_t chunkAt = 0;  // where the next block starts in chunk
+        for (int32_t i = 1; i <= blocks; ++i) {
+            const int32_t frames =
+                i == blocks && file.LastBlockFrames != 0 ? file.LastBlockFrames : FramesPerBlock;
+            const size_t bytes = size_t(frames) * BytesPerFrame;
             if (chunk == nullptr) {
-                chunk = stream->Next();
+                chunk = stream.Next();
                 chunkAt = 0;
                 if (chunk == nullptr) {
                     failed();  // an earlier chunk could not be written
                     return false;
                 }
             }
-            samples = reinterpret_cast<int16_t*>(chunk->Data + chunkAt);
-            whole = chunkAt + bytes <= chunk->Got;
-            position += static_cast<int64_t>(bytes);
-        } else {
-            whole = readInto(bytes) == bytes;
-        }
-        // A result rewritten (in place or through a new file) was written whole by its
-        // normalising pass; if it is shorter now, someone changed it since, and filling it up
-        // would only damage it more.
-        if (!whole && (inPlace || destination == source)) {
-            sink_.ReportError("Failed to read from file \"" + source +
-                              "\" (has it been changed since it was prepared?)");
-            Running = false;
-            return false;
-        }
-        sink_.PassProgress(int(int64_t{i} * 100 / file.BlockCount));
-        sink_.PumpEvents();
-        TransformBlock(transform, samples, frames, writes && !inPlace,
-                       inPlace && !PassChangedSamples);
-        if (stream) {
+            // A result being rewritten was written whole; if it is shorter now, someone
+            // changed it since, and filling it up would only damage it more.
+            if (chunkAt + bytes > chunk->Got && rewrites) {
+                sink_.ReportError("Failed to read from file \"" + source +
+                                  "\" (has it been changed since it was prepared?)");
+                Running = false;
+                return false;
+            }
+            sink_.PassProgress(int(int64_t{i} * 100 / file.BlockCount));
+            sink_.PumpEvents();
+            TransformBlock(transform, reinterpret_cast<int16_t*>(chunk->Data + chunkAt), frames,
+                           writes, rewrites && !PassChangedSamples);
             chunkAt += bytes;
             if (chunkAt == chunk->Size) {
-                stream->Put(chunk);
+                stream.Put(chunk);
                 chunk = nullptr;
             }
-        } else if (writes && !write(blockStart, bytes)) {
-            failed();
-            return false;
+            Estimator.UpdateEstimate(static_cast<int32_t>(std::nearbyint(frames * weight)), false);
+            if (!Running) {
+                allBlocks = i == blocks;
+                break;
+            }
         }
-        Estimator.UpdateEstimate(static_cast<int32_t>(std::nearbyint(frames * weight)), false);
-        if (!Running) {
-            allBlocks = i == blocks;
-            break;
-        }
-    }
-    if (stream) {
         // A copy that stops early is dropped whole, so what is still queued need not go out.
-        if (allBlocks && writes && !stream->Finish()) {
+        if (allBlocks && writes && !stream.Finish()) {
             failed();
             return false;
         }
-        stream.reset();
-        fileAt = -1;  // the stream's reads moved the source
+    }
+    if (!writes || !allBlocks) {
+        return allBlocks;
     }
 
-    if (file.TailBytes > 0 && writes && allBlocks) {
+    if (file.TailBytes > 0) {
         std::memset(buffer, 0, size_t(file.TailBytes));
-        const int64_t tailStart = file.HeaderSize + int64_t{file.FrameCount} * BytesPerFrame;
-        if (!write(tailStart, size_t(file.TailBytes))) {
+        if (!output->Write(buffer, size_t(file.TailBytes))) {
             failed();
             return false;
         }
     }
-
     // Tags, cue points and any other chunks after the sample data go with a finished copy,
     // unchanged; a source shorter than its header has none.
-    if (writes && !inPlace && allBlocks && !file.ShorterThanHeader) {
+    if (!file.ShorterThanHeader) {
         for (int64_t at = file.HeaderSize + dataBytes;;) {
             const size_t got = readAt(at, BlockBytes);
             if (got == 0) {
                 break;
             }
-            if (!write(0, got)) {
+            if (!output->Write(buffer, got)) {
                 failed();
                 return false;
             }
             at += int64_t(got);
         }
     }
-    return allBlocks;
+    return true;
 }
 
 void AudioEngine::TransformBlock(BlockTransform transform, int16_t* samples, int32_t frames,
@@ -403,10 +342,15 @@ bool AudioEngine::WriteMapped(FileData& file, const std::string& source,
     }
     mapTable_ = nullptr;
     expectedInput_ = nullptr;
-    if (lastCopyWhole_) {
+    RecordRewrite(file);
+    return lastCopyWhole_;
+}
+
+void AudioEngine::RecordRewrite(FileData& file) {
+    // The new file now stands under the result's name; a followed pass wrote nothing.
+    if (Plan == nullptr && lastCopyWhole_) {
         file.ResultIdentity = CreatedIdentity;
     }
-    return lastCopyWhole_;
 }
 
 double AudioEngine::PassLoudness(const FileData& file) const {
@@ -430,6 +374,7 @@ void AudioEngine::NormaliseFile(FileData& file, bool final) {
     if (final) {
         RunPass(file, file.ResultFile, file.ResultFile, BlockTransform::Gain, "Final Limiting",
                 2.0);
+        RecordRewrite(file);
     } else {
         const PassTotals scanned{file.Peak, file.ScanSumOfSquares};
         expectedInput_ = &scanned;
@@ -478,12 +423,14 @@ void AudioEngine::AdjustFile(FileData& file, double target) {
         MakeUpGain = step.MakeUpGain;
         RunPass(file, file.ResultFile, file.ResultFile, BlockTransform::Compress, "Compressing",
                 3.0);
+        RecordRewrite(file);
         file.Loudness = PassLoudness(file);
         file.LoudnessCutShort = !Running;
         ++CompressCount;
     } else {
         ReduceGain = ReduceStep(SelectReduceFactor(Tables.ReduceFactors, x)).Gain;
         RunPass(file, file.ResultFile, file.ResultFile, BlockTransform::Reduce, "Reducing", 3.0);
+        RecordRewrite(file);
         file.Loudness = PassLoudness(file);
         file.LoudnessCutShort = !Running;
         ++ReduceCount;

@@ -45,22 +45,22 @@ public:
     explicit AudioEngine(ProgressSink& sink, Clock clock = SteadyClock(),
                          FileAccess& files = PosixFileAccess());
 
-    // One sweep over the sample data of a file. destination empty: read-only; equal to
-    // source: in place (a mapped write: a new file over it), only on the file
-    // file.ResultIdentity names; otherwise a new copy, followed by whatever the source holds
-    // after its data chunk, which takes its name only when whole. Throws PassOpenError when
-    // a file cannot be opened or created; a failed write, or a result that is not the
-    // recorded one, is reported to the sink and clears Running.
+    // One sweep over the sample data of a file. destination empty: read-only; otherwise a new
+    // file, followed by whatever the source holds after its data chunk, which takes the
+    // destination's name only when whole. destination equal to source rewrites a result, only
+    // the file file.ResultIdentity names. Throws PassOpenError when a file cannot be opened or
+    // created; a failed write, or a result that is not the recorded one, is reported to the
+    // sink and clears Running.
     void RunPass(const FileData& file, const std::string& source, const std::string& destination,
                  BlockTransform transform, const std::string& label, double weight);
 
     // Measures SourceFile: Peak, ScanLoudness; Normalised becomes false.
     void ScanFile(FileData& file);
-    // Multiplies by PassGain: SourceFile into a new ResultFile, or ResultFile in place (final).
+    // Multiplies by PassGain: SourceFile into a new ResultFile, or ResultFile rewritten (final).
     // A source that no longer holds what its scan measured stops the run, and its unfinished
     // result is removed.
     void NormaliseFile(FileData& file, bool final);
-    // One compress or reduce pass over ResultFile, in place, toward the target loudness.
+    // One compress or reduce pass rewriting ResultFile, toward the target loudness.
     // A silent result gets no pass; PassChangedSamples then stays false.
     void AdjustFile(FileData& file, double target);
     // Measures ResultFile without changing it: Loudness, once the pass has run to its end.
@@ -80,7 +80,7 @@ public:
 
     ProgressSink& Sink() { return sink_; }
 
-    // 5000 frames of two 16-bit samples, reused by every pass.
+    // The pieces of header and of what follows the data that a pass copies.
     alignas(64) std::array<int16_t, FramesPerBlock * 2> TransferBuffer{};
     // The block as it was read, kept while it is transformed to compare or measure it.
     alignas(64) std::array<int16_t, FramesPerBlock * 2> ReadBlock{};
@@ -114,8 +114,8 @@ public:
         std::vector<TransformStep> Steps;  // the passes followed, in order
     };
     PassPlan* Plan = nullptr;
-    // The last in-place pass wrote a sample that differs from what it read, or the last
-    // followed pass changed what some sample of the file becomes.
+    // The last rewrite wrote a sample that differs from what it read, or the last followed
+    // pass changed what some sample of the file becomes.
     bool PassChangedSamples = false;
 
     // When set, a scan counts the source's sample values (as read, before -32768 is folded)
@@ -127,10 +127,9 @@ public:
 
 private:
     // The header copy, the block loop and the tail of a pass whose files are open. output is
-    // null for a read-only pass and the input itself in place. True when every block and the
-    // tail went through.
+    // null for a read-only pass. True when every block and the tail went through.
     bool Sweep(const FileData& file, const std::string& source, const std::string& destination,
-               PassFile& input, PassFile* output, bool inPlace, BlockTransform transform,
+               PassFile& input, PassFile* output, BlockTransform transform,
                const std::string& label, double weight);
     void TransformBlock(BlockTransform transform, int16_t* samples, int32_t frames,
                         bool measureInput, bool compareInput);
@@ -141,6 +140,8 @@ private:
     bool InputAsExpected(const FileData& file, const std::string& source,
                          const std::string& destination);
     void ReportWriteFailure(const std::string& destination);
+    // After a pass that wrote file's result anew: the new file is the one recorded.
+    void RecordRewrite(FileData& file);
 
     ProgressSink& sink_;
     FileAccess& files_;

@@ -112,9 +112,7 @@ public:
     PosixPassFile& operator=(const PosixPassFile&) = delete;
 
     size_t Read(void* buffer, size_t size) override { return posix::ReadFully(fd_, buffer, size); }
-    bool Write(const void* buffer, size_t size) override {
-        return posix::WriteFully(fd_, buffer, size);
-    }
+    bool Write(const void*, size_t) override { return false; }  // opened for reading only
     bool Seek(int64_t offset) override {
         return offset >= 0 && ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) == offset;
     }
@@ -165,10 +163,9 @@ private:
 
 class PosixFiles final : public FileAccess {
 public:
-    std::unique_ptr<PassFile> OpenExisting(const std::string& path, bool forWriting) override {
-        // A source may be listed by a link; a file rewritten in place is only ever a result,
-        // and a link put in its place leads to a file that is not.
-        const int fd = posix::OpenLocked(path, forWriting ? O_RDWR | O_NOFOLLOW : O_RDONLY);
+    std::unique_ptr<PassFile> OpenExisting(const std::string& path) override {
+        // A source may be listed by a link.
+        const int fd = posix::OpenLocked(path, O_RDONLY);
         if (fd < 0) {
             return nullptr;
         }

@@ -30,9 +30,9 @@ public:
 class FileAccess {
 public:
     virtual ~FileAccess() = default;
-    // For reading, or for reading and writing in place. nullptr if it cannot be opened; for
-    // writing, also when the name is a symbolic link, which is never written through.
-    virtual std::unique_ptr<PassFile> OpenExisting(const std::string& path, bool forWriting) = 0;
+    // For reading; nullptr if it cannot be opened. A file that exists is never opened for
+    // writing: results are replaced through Create() and CreateOver().
+    virtual std::unique_ptr<PassFile> OpenExisting(const std::string& path) = 0;
     // A new file that replaces whatever path names only on Commit(): until then the name keeps
     // what it held, and a file dropped without Commit() leaves nothing behind. nullptr if it
     // cannot be created.

@@ -10,7 +10,8 @@
 // - the result holds the source's header byte for byte, then each held frame times the gain,
 //   then silence for claimed frames the source lacks (never stale samples), then zero tail
 //   bytes, and nothing more;
-// - the passes in place (compress, reduce, final limiting) rewrite the frames and nothing else.
+// - the passes that rewrite a result (compress, reduce, final limiting) change the frames and
+//   nothing else.
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -21,6 +22,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -61,39 +63,47 @@ public:
 };
 
 // Files held in memory, so a pass costs no system calls. Reads past the end come back short,
-// as from a real file; writes past the end fill the gap with zeros, as a real file would.
+// as from a real file. A created file is written aside and takes its name at Commit(), as a
+// real one does; each file has an identity of its own.
 class MemoryFiles : public FileAccess {
 public:
     std::map<std::string, std::vector<uint8_t>> Contents;
     int CreatedCount = 0;
-    int OpenedForWriting = 0;
 
-    std::unique_ptr<PassFile> OpenExisting(const std::string& path, bool forWriting) override {
+    std::unique_ptr<PassFile> OpenExisting(const std::string& path) override {
         auto found = Contents.find(path);
         if (found == Contents.end()) {
             return nullptr;
         }
-        OpenedForWriting += forWriting ? 1 : 0;
-        return std::make_unique<File>(found->second, forWriting);
+        const uint64_t id = ids_.try_emplace(path, ++serial_).first->second;
+        return std::make_unique<File>(found->second, id, std::function<bool()>());
     }
     std::unique_ptr<PassFile> Create(const std::string& path) override {
         ++CreatedCount;
-        auto& bytes = Contents[path];
+        auto& bytes = pending_[path];
         bytes.clear();  // keeps its room: the next input is written without reallocating
-        return std::make_unique<File>(bytes, true);
+        const uint64_t id = ++serial_;
+        return std::make_unique<File>(bytes, id, [this, path, id] {
+            std::swap(Contents[path], pending_[path]);
+            ids_[path] = id;
+            return true;
+        });
     }
     // Forgets what the last input left, keeping the room it took.
     void Reset() {
         for (auto& [path, bytes] : Contents) {
             bytes.clear();
         }
-        CreatedCount = OpenedForWriting = 0;
+        ids_.clear();
+        CreatedCount = 0;
     }
 
 private:
     class File : public PassFile {
     public:
-        File(std::vector<uint8_t>& bytes, bool writable) : bytes_(bytes), writable_(writable) {}
+        // commit is empty for a file opened for reading, which is never written.
+        File(std::vector<uint8_t>& bytes, uint64_t id, std::function<bool()> commit)
+            : bytes_(bytes), id_(id), commit_(std::move(commit)) {}
         size_t Read(void* buffer, size_t size) override {
             if (position_ >= bytes_.size()) {
                 return 0;
@@ -104,7 +114,7 @@ private:
             return got;
         }
         bool Write(const void* buffer, size_t size) override {
-            Expect(writable_, "a file opened for reading is never written");
+            Expect(bool(commit_), "a file opened for reading is never written");
             if (bytes_.size() < position_ + size) {
                 bytes_.resize(position_ + size);
             }
@@ -119,18 +129,19 @@ private:
             position_ = static_cast<size_t>(offset);
             return true;
         }
-
-        // Each held file is told apart by where its bytes live.
-        static FileIdentity IdentityOf(const std::vector<uint8_t>& bytes) {
-            return {1, reinterpret_cast<uintptr_t>(&bytes), true};
-        }
-        FileIdentity Identity() const override { return IdentityOf(bytes_); }
+        bool Commit() override { return commit_ ? commit_() : true; }
+        FileIdentity Identity() const override { return {1, id_, true}; }
 
     private:
         std::vector<uint8_t>& bytes_;
-        bool writable_;
+        uint64_t id_;
+        std::function<bool()> commit_;
         size_t position_ = 0;
     };
+
+    std::map<std::string, std::vector<uint8_t>> pending_;  // created files before Commit()
+    std::map<std::string, uint64_t> ids_;                  // the file each name holds
+    uint64_t serial_ = 0;
 };
 
 // The header check reads a real file: one scratch folder per process, on a memory file
@@ -216,7 +227,7 @@ void RunPasses(const uint8_t* data, size_t size, const WaveHeaderInfo& info,
     engine.Running = true;
     engine.ScanFile(file);
     Expect(engine.Running && sink.Errors.empty(), "a scan reports no error");
-    Expect(files.CreatedCount == 0 && files.OpenedForWriting == 0, "a scan writes nothing");
+    Expect(files.CreatedCount == 0, "a scan writes nothing");
     Expect(files.Contents[input].size() == size &&
                std::memcmp(files.Contents[input].data(), data, size) == 0,
            "a scan leaves its file as it was");
@@ -276,7 +287,7 @@ void RunPasses(const uint8_t* data, size_t size, const WaveHeaderInfo& info,
         Expect(out[size_t(i)] == 0, "the tail bytes are written as zeros");
     }
 
-    // One compress and one reduce pass in place: they rewrite the frames and nothing else.
+    // One compress and one reduce pass: they rewrite the frames and nothing else.
     const std::vector<uint8_t> normalised = out;
     for (const double toward : {1.4, 0.7}) {
         engine.AdjustFile(file, file.Loudness * toward);
@@ -289,7 +300,7 @@ void RunPasses(const uint8_t* data, size_t size, const WaveHeaderInfo& info,
     }
     Expect(engine.CompressCount == 1 && engine.ReduceCount == 1, "each adjust pass is counted");
 
-    // Final limiting in place: every sample scaled once more, the frames only.
+    // Final limiting: every sample scaled once more, the frames only.
     const std::vector<uint8_t> adjusted = out;
     engine.PassGain = 0.5;
     engine.NormaliseFile(file, true);

@@ -108,7 +108,7 @@ private:
 };
 
 // The listed files whose result is now one of the sources: a link made since Prepare.
-// Balance rewrites results in place and would write into that source.
+// Balance rewrites results and would take that source's samples for a result.
 std::string ResultsThatAreSources(const std::vector<FileData*>& files) {
     const SourceIndex sources(files);
     std::string listed;
@@ -168,7 +168,7 @@ void Operations::balancebtnClick() {
     if (engine_.Running || host_.Files().empty()) {
         return;
     }
-    // Balance rewrites result files in place: only those the last Prepare wrote.
+    // Balance rewrites result files: only those the last Prepare wrote.
     if (!ReadyToBalance) {
         host_.ShowError(messages::NotPrepared);
         return;

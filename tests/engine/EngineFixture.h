@@ -28,10 +28,10 @@ protected:
     }
 
     // Makes path the file's result as if its normalising pass had created it, so that the
-    // in-place passes accept it.
+    // passes that rewrite a result accept it.
     static void TakeAsResult(FileData& file, const std::string& path) {
         file.ResultFile = path;
-        const auto open = PosixFileAccess().OpenExisting(path, false);
+        const auto open = PosixFileAccess().OpenExisting(path);
         ASSERT_NE(open, nullptr) << path;
         file.ResultIdentity = open->Identity();
     }

@@ -38,7 +38,7 @@ protected:
 
 // Links put in the result's place are refused by whole runs (the reliability tests); these are
 // the cases without a link: another file renamed over the result, and a file no pass created.
-TEST_F(ResultSafety, InPlacePassWritesOnlyTheFileItsNormalisingPassCreated) {
+TEST_F(ResultSafety, RewriteReadsOnlyTheFileItsNormalisingPassCreated) {
     FileData file = Prepared(test::Constant(12000, 1000, -1000));
     const std::string other = test::WriteWav(dir.File("master.wav"), test::Constant(12000, 5, 5));
     fs::copy_file(other, file.ResultFile + ".new");

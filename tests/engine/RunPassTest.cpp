@@ -131,7 +131,7 @@ TEST_F(RunPass, ChunksAfterTheDataAreCopiedInPiecesAndOnlyByAFinishedCopy) {
     EXPECT_EQ(test::ReadFile(file.ResultFile), result);
 }
 
-TEST_F(RunPass, InPlaceRewritesBlocksAndZeroesTail) {
+TEST_F(RunPass, RewriteReplacesTheResultWithANewFileAndZeroesTail) {
     WavLayout layout;
     layout.tailBytes = 3;
     layout.afterData = {1, 2, 3};
@@ -140,13 +140,16 @@ TEST_F(RunPass, InPlaceRewritesBlocksAndZeroesTail) {
     engine.PassGain = 0.5;
     engine.RunPass(file, file.SourceFile, file.SourceFile, BlockTransform::Gain, "Final Limiting",
                    2.0);
-    EXPECT_TRUE(files.Created.empty());
+    EXPECT_TRUE(sink.Errors.empty());
+    EXPECT_EQ(files.Created, std::vector<std::string>{file.SourceFile});
+    EXPECT_NE(engine.CreatedIdentity, file.ResultIdentity) << "another file took the name";
     EXPECT_EQ(test::ReadSamples(file.SourceFile, 44, 11000), test::Constant(11000, 500, -500));
     const auto bytes = test::ReadFile(file.SourceFile);
     ASSERT_EQ(bytes.size(), size_t(44 + 44000 + 3 + 3));
     // The tail is zeroed; what followed the data chunk stays.
     EXPECT_EQ(std::vector<uint8_t>(bytes.end() - 6, bytes.end()),
               (std::vector<uint8_t>{0, 0, 0, 1, 2, 3}));
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"in.wav"});
 }
 
 TEST_F(RunPass, CancelDuringThirdBlockOfCopyLeavesTheEarlierResult) {
@@ -193,20 +196,37 @@ TEST_F(RunPass, ResultThatCannotBeMadeWholeIsAFailedWrite) {
     EXPECT_EQ(dir.Names(), (std::vector<std::string>{"a.wav"}));
 }
 
-TEST_F(RunPass, CancelledInPlacePassLeavesLaterBlocksAndTailAlone) {
-    WavLayout layout;
-    layout.tailBytes = 2;
-    FileData file = Add("ten.wav", test::Constant(50000, 100, -100), layout);
-    TakeAsResult(file, file.SourceFile);
-    engine.PassGain = 2.0;
-    sink.AtBlock(3, [this] { engine.Running = false; });
-    engine.RunPass(file, file.SourceFile, file.SourceFile, BlockTransform::Gain, "Final Limiting",
-                   2.0);
-    const Samples after = test::ReadSamples(file.SourceFile, 44, 50000);
-    EXPECT_EQ(Samples(after.begin(), after.begin() + 30000), test::Constant(15000, 200, -200));
-    EXPECT_EQ(Samples(after.begin() + 30000, after.end()), test::Constant(35000, 100, -100));
-    const auto bytes = test::ReadFile(file.SourceFile);
-    EXPECT_EQ(bytes.back(), 0x5A);  // the tail was not reached
+// A rewrite stopped by Cancel or by a failed write leaves the result as it was, whole.
+TEST_F(RunPass, StoppedRewriteLeavesTheResultAsItWas) {
+    struct Stop {
+        const char* Name;
+        int Block;
+        int FailingWrite;
+    };
+    for (const Stop stop : {Stop{"Cancel", 3, 0}, Stop{"failed write", 0, 2}}) {
+        SCOPED_TRACE(stop.Name);
+        WavLayout layout;
+        layout.tailBytes = 2;
+        FileData file = Add("ten.wav", test::Constant(50000, 100, -100), layout);
+        const auto before = test::ReadFile(file.SourceFile);
+        TakeAsResult(file, file.SourceFile);
+        engine.Running = true;
+        sink.Errors.clear();
+        sink.Progress.clear();
+        sink.OnPump = nullptr;
+        files.Writes.clear();
+        files.FailWrite = stop.FailingWrite;
+        if (stop.Block > 0) {
+            sink.AtBlock(stop.Block, [this] { engine.Running = false; });
+        }
+        engine.PassGain = 2.0;
+        engine.RunPass(file, file.SourceFile, file.SourceFile, BlockTransform::Gain,
+                       "Final Limiting", 2.0);
+        EXPECT_FALSE(engine.Running);
+        EXPECT_EQ(sink.Errors.size(), stop.FailingWrite != 0 ? 1u : 0u);
+        EXPECT_EQ(test::ReadFile(file.SourceFile), before);
+        EXPECT_EQ(dir.Names(), std::vector<std::string>{"ten.wav"});
+    }
 }
 
 struct WriteFailure {
@@ -240,21 +260,6 @@ INSTANTIATE_TEST_SUITE_P(Where, FailedWrite,
                          testing::Values(WriteFailure{"Header", 1, 1},
                                          WriteFailure{"Samples", 3, 3}, WriteFailure{"Tail", 4, 4}),
                          [](const auto& info) { return info.param.Name; });
-
-TEST_F(RunPass, FailedInPlaceWriteKeepsBlocksWrittenSoFar) {
-    FileData file = Add("w.wav", test::Constant(12000, 7, 7));
-    files.FailWrite = 2;
-    TakeAsResult(file, file.SourceFile);
-    engine.PassGain = 2.0;
-    engine.RunPass(file, file.SourceFile, file.SourceFile, BlockTransform::Gain, "Final Limiting",
-                   2.0);
-    EXPECT_EQ(sink.Errors, (std::vector<std::string>{WriteFailure(file.SourceFile)}));
-    EXPECT_EQ(sink.Progress, (std::vector<int>{33, 66}));
-    const Samples after = test::ReadSamples(file.SourceFile, 44, 12000);
-    EXPECT_EQ(Samples(after.begin(), after.begin() + 10000), test::Constant(5000, 14, 14));
-    // The failing write got half of block 2 out; the rest of the file is as it was.
-    EXPECT_EQ(Samples(after.begin() + 15000, after.end()), test::Constant(4500, 7, 7));
-}
 
 TEST_F(RunPass, FileSystemRefusingToGrowIsAFailedWrite) {
     // The file size limit makes the kernel take only part of a write, as a full disk does.
@@ -378,7 +383,7 @@ TEST_F(RunPass, DestinationThatIsTheSourceUnderAnotherNameReplacesOnlyThatName) 
 
 TEST_F(RunPass, SourceLockedElsewhereCannotBeOpened) {
     FileData file = Add("a.wav", test::Constant(10, 1, 1));
-    auto holder = PosixFileAccess().OpenExisting(file.SourceFile, false);
+    auto holder = PosixFileAccess().OpenExisting(file.SourceFile);
     ASSERT_NE(holder, nullptr);
     EXPECT_THROW(engine.RunPass(file, file.SourceFile, file.SourceFile, BlockTransform::Gain,
                                 "Final Limiting", 2.0),

@@ -82,7 +82,7 @@ TEST_F(Normalise, MostNegativeSampleIsWrittenOneHigher) {
     EXPECT_EQ(test::ReadSamples(file.ResultFile, 44, 10), test::Constant(10, -32767, 5));
 }
 
-TEST_F(Normalise, FinalLimitingRewritesResultInPlace) {
+TEST_F(Normalise, FinalLimitingRewritesTheResult) {
     FileData file = Add("n.wav", test::Constant(10, 5, 7));
     TakeAsResult(file, file.SourceFile);
     engine.PassGain = 0.5;  // 2.5 -> 2, 3.5 -> 4

@@ -216,7 +216,7 @@ TEST_F(BalanceEnds, SilentResultIsToldAndLeftOut) {
     FileData& c = AddWav("c.wav", LevelSignal(3000));
     ops.preparebtnClick();
     {
-        // Rewritten in place, so it is still the file Prepare created.
+        // Changed through the file itself, so it is still the file Prepare created.
         std::fstream result(a.ResultFile, std::ios::in | std::ios::out | std::ios::binary);
         result.seekp(44);
         const std::string zeros(size_t(TestFrames) * 4, '\0');

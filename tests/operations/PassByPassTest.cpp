@@ -209,20 +209,19 @@ Samples RandomSignal(std::mt19937& random, int32_t frames) {
     return samples;
 }
 
-// Sources from disk, results in memory (made whole on Commit, rewritten in place as a file
-// would be): many runs stay fast.
+// Sources from disk, results in memory (made whole on Commit): many runs stay fast.
 class MemoryResults : public FileAccess {
 public:
-    std::unique_ptr<PassFile> OpenExisting(const std::string& path, bool forWriting) override {
+    std::unique_ptr<PassFile> OpenExisting(const std::string& path) override {
         if (Whole.count(path) > 0) {
-            return std::make_unique<Result>(*this, path, Whole[path], forWriting, Ids[path]);
+            return std::make_unique<Result>(*this, path, Whole[path], Ids[path]);
         }
-        return PosixFileAccess().OpenExisting(path, forWriting);
+        return PosixFileAccess().OpenExisting(path);
     }
     std::unique_ptr<PassFile> Create(const std::string& path) override {
         ++Creates[path];
         // Each new file is another file, as a rename over the name makes it.
-        return std::make_unique<Result>(*this, path, std::vector<uint8_t>(), false,
+        return std::make_unique<Result>(*this, path, std::vector<uint8_t>(),
                                         FileIdentity{1, ++lastInode_, true});
     }
     std::map<std::string, std::vector<uint8_t>> Whole;
@@ -232,18 +231,12 @@ public:
 private:
     class Result : public PassFile {
     public:
-        Result(MemoryResults& owner, std::string path, std::vector<uint8_t> bytes, bool existing,
+        Result(MemoryResults& owner, std::string path, std::vector<uint8_t> bytes,
                FileIdentity identity)
             : owner_(owner),
               path_(std::move(path)),
               bytes_(std::move(bytes)),
-              existing_(existing),
               identity_(identity) {}
-        ~Result() override {
-            if (existing_) {
-                owner_.Whole[path_] = bytes_;
-            }
-        }
         size_t Read(void* buffer, size_t size) override {
             const size_t got = std::min(size, bytes_.size() - std::min(at_, bytes_.size()));
             std::memcpy(buffer, bytes_.data() + at_, got);
@@ -273,7 +266,6 @@ private:
         MemoryResults& owner_;
         std::string path_;
         std::vector<uint8_t> bytes_;
-        bool existing_;  // opened to be rewritten in place
         FileIdentity identity_;
         size_t at_ = 0;
     };

@@ -190,8 +190,8 @@ INSTANTIATE_TEST_SUITE_P(Limits, DiskFillsUp,
 // Results written to /dev/full: the device takes nothing and says the disk is full.
 class DeviceFullAccess : public FileAccess {
 public:
-    std::unique_ptr<PassFile> OpenExisting(const std::string& path, bool forWriting) override {
-        return PosixFileAccess().OpenExisting(path, forWriting);
+    std::unique_ptr<PassFile> OpenExisting(const std::string& path) override {
+        return PosixFileAccess().OpenExisting(path);
     }
     std::unique_ptr<PassFile> Create(const std::string&) override {
         const int fd = ::open("/dev/full", O_WRONLY | O_CLOEXEC);

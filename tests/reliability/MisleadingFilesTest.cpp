@@ -399,8 +399,9 @@ TEST_F(ResultDamaged, AResultCutInItsSamplesStopsBalanceWithItsName) {
     ExpectIdle();
 }
 
-// A result replaced by a link to a source after Prepare: Balance rewrites results in place and
-// must not write through the link into the source. It is refused as Prepare refuses it.
+// A result replaced by a link to a source after Prepare: Balance rewrites results and must
+// neither write through the link into the source nor take its samples. It is refused as Prepare
+// refuses it.
 TEST_F(ResultDamaged, AResultReplacedByALinkToASourceIsRefused) {
     for (const bool symbolic : {true, false}) {
         SCOPED_TRACE(symbolic ? "symbolic link" : "hard link");
@@ -521,8 +522,8 @@ INSTANTIATE_TEST_SUITE_P(Links, ResultSwappedDuringTheRun,
                                               true}),
                          [](const testing::TestParamInfo<Swap>& info) { return info.param.Name; });
 
-// A result cut inside its header no longer says where its samples are. Rewriting it in place
-// leaves a file whose header is partly zeros; the run should stop and say so instead.
+// A result cut inside its header no longer says where its samples are. Rewriting it would
+// leave a file whose header is partly zeros; the run should stop and say so instead.
 TEST_F(ResultDamaged, AResultCutInsideItsHeaderIsNotRewritten) {
     const std::vector<uint8_t> before = ReadFile(loud->ResultFile);
     fs::resize_file(loud->ResultFile, 20);

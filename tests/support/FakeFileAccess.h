@@ -17,9 +17,9 @@ public:
         size_t Size;
     };
 
-    std::unique_ptr<PassFile> OpenExisting(const std::string& path, bool forWriting) override {
+    std::unique_ptr<PassFile> OpenExisting(const std::string& path) override {
         Opened.push_back(path);
-        auto file = PosixFileAccess().OpenExisting(path, forWriting);
+        auto file = PosixFileAccess().OpenExisting(path);
         return file ? std::make_unique<File>(*this, path, std::move(file)) : nullptr;
     }
     std::unique_ptr<PassFile> Create(const std::string& path) override {
