@@ -1,15 +1,18 @@
 #include "Interrupt.h"
 
+#include <atomic>
 #include <csignal>
 
 namespace tralux::cli {
 namespace {
 
 // A signal handler can reach nothing but a flag of static storage; this is the only one.
-volatile std::sig_atomic_t interrupted = 0;
+// Lock-free, so that setting it from the handler is safe whichever thread runs it.
+std::atomic<int> interrupted{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 extern "C" void OnInterrupt(int) {
-    interrupted = 1;
+    interrupted.store(1, std::memory_order_relaxed);
 }
 
 }  // namespace
@@ -35,7 +38,7 @@ void InstallInterruptHandler() {
 }
 
 bool InterruptRequested() {
-    return interrupted != 0;
+    return interrupted.load(std::memory_order_relaxed) != 0;
 }
 
 }  // namespace tralux::cli

@@ -1,5 +1,8 @@
 #include "ChunkStream.h"
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -28,7 +31,13 @@ ChunkStream::ChunkStream(PassFile& input, int64_t start, int64_t length, PassFil
         slot.View.Data = slot.Buffer.get();
     }
     if (chunkCount_ > 1) {
+        // Signals (a Ctrl-C, a closing terminal) go to the thread that runs the pass, as they
+        // would with no other thread: the new thread starts with all of them blocked.
+        sigset_t all, before;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, &before);
         worker_ = std::thread([this] { Work(); });
+        pthread_sigmask(SIG_SETMASK, &before, nullptr);
     }
 }
 
