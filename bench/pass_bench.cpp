@@ -21,82 +21,17 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "engine/AudioEngine.h"
 #include "engine/WaveHeader.h"
 
 namespace {
 
 using namespace tralux;
+using namespace tralux::bench;
 
 constexpr int32_t kFrames = 44100 * 60 * 10;
 constexpr size_t kBlock = 1000000;
-
-class QuietSink : public ProgressSink {
-public:
-    void PassStarted(const std::string&, const std::string&) override {}
-    void PassProgress(int) override {}
-    void PassEnded() override {}
-    void ShowEstimate(const std::string&, const std::string&) override {}
-    void PumpEvents() override {}
-    void ReportError(const std::string& message) override {
-        std::fprintf(stderr, "error: %s\n", message.c_str());
-        std::exit(1);
-    }
-};
-
-void Put32(std::vector<uint8_t>& out, uint32_t v) {
-    for (int i = 0; i < 4; ++i)
-        out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-
-// Music-like content: a few tones and some noise, peaking near 24000, so that the
-// compression knee acts on part of the samples.
-void MakeFile(const std::string& path) {
-    std::vector<uint8_t> header;
-    for (char c : std::string("RIFF"))
-        header.push_back(uint8_t(c));
-    Put32(header, 36 + uint32_t(kFrames) * 4);
-    for (char c : std::string("WAVEfmt "))
-        header.push_back(uint8_t(c));
-    Put32(header, 16);
-    Put32(header, 1 | (2 << 16));
-    Put32(header, 44100);
-    Put32(header, 44100 * 4);
-    Put32(header, 4 | (16 << 16));
-    for (char c : std::string("data"))
-        header.push_back(uint8_t(c));
-    Put32(header, uint32_t(kFrames) * 4);
-
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) {
-        std::perror(path.c_str());
-        std::exit(1);
-    }
-    std::fwrite(header.data(), 1, header.size(), file);
-    std::mt19937 random(7);
-    std::uniform_real_distribution<double> noise(-3000.0, 3000.0);
-    std::vector<int16_t> block(kBlock / 2);
-    for (int32_t frame = 0; frame < kFrames;) {
-        for (size_t i = 0; i < block.size(); i += 2, ++frame) {
-            const double t = frame / 44100.0;
-            const double swell = 0.55 + 0.45 * std::sin(2 * M_PI * 0.1 * t);
-            const double v =
-                swell * (9000 * std::sin(2 * M_PI * 220 * t) + 7000 * std::sin(2 * M_PI * 331 * t) +
-                         4000 * std::sin(2 * M_PI * 1250 * t)) +
-                noise(random);
-            block[i] = int16_t(std::lrint(v));
-            block[i + 1] = int16_t(std::lrint(v * 0.8));
-        }
-        std::fwrite(block.data(), 2, block.size(), file);
-    }
-    std::fclose(file);
-}
-
-double Seconds(const std::function<void()>& work) {
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 int OpenOrDie(const std::string& path, int flags) {
     const int fd = ::open(path.c_str(), flags, 0644);
@@ -163,7 +98,7 @@ int main(int argc, char** argv) {
     const std::string source = folder + "/source.wav";
     const std::string result = folder + "/result.wav";
     const std::string copy = folder + "/copy.wav";
-    MakeFile(source);
+    MakeMusicFile(source, kFrames, 20000.0, 7);
 
     const WaveHeaderInfo info = ReadWaveHeader(source);
     if (info.Result != WaveCheckResult::Valid) {

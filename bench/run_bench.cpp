@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "engine/AudioEngine.h"
 #include "engine/WaveHeader.h"
 #include "operations/Operations.h"
@@ -29,19 +30,7 @@
 namespace {
 
 using namespace tralux;
-
-class QuietSink : public ProgressSink {
-public:
-    void PassStarted(const std::string&, const std::string&) override {}
-    void PassProgress(int) override {}
-    void PassEnded() override {}
-    void ShowEstimate(const std::string&, const std::string&) override {}
-    void PumpEvents() override {}
-    void ReportError(const std::string& message) override {
-        std::fprintf(stderr, "error: %s\n", message.c_str());
-        std::exit(1);
-    }
-};
+using namespace tralux::bench;
 
 // Answers Yes to every question; the reference is chosen by the benchmark.
 class BenchHost : public RunHost {
@@ -76,63 +65,6 @@ public:
     FileData* HighlightedFile() override { return List.front().get(); }
     std::optional<double> ChosenPresetLevel() override { return std::nullopt; }
 };
-
-void Put32(std::vector<uint8_t>& out, uint32_t v) {
-    for (int i = 0; i < 4; ++i) {
-        out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-    }
-}
-
-// Tones and noise with a slow swell; level scales the whole signal.
-void MakeFile(const std::string& path, int32_t frames, double level, uint32_t seed) {
-    std::vector<uint8_t> header;
-    for (char c : std::string("RIFF")) {
-        header.push_back(uint8_t(c));
-    }
-    Put32(header, 36 + uint32_t(frames) * 4);
-    for (char c : std::string("WAVEfmt ")) {
-        header.push_back(uint8_t(c));
-    }
-    Put32(header, 16);
-    Put32(header, 1 | (2 << 16));
-    Put32(header, 44100);
-    Put32(header, 44100 * 4);
-    Put32(header, 4 | (16 << 16));
-    for (char c : std::string("data")) {
-        header.push_back(uint8_t(c));
-    }
-    Put32(header, uint32_t(frames) * 4);
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) {
-        std::perror(path.c_str());
-        std::exit(1);
-    }
-    std::fwrite(header.data(), 1, header.size(), file);
-    std::mt19937 random(seed);
-    std::uniform_real_distribution<double> noise(-1.0, 1.0);
-    std::vector<int16_t> block(20000);
-    for (int32_t frame = 0; frame < frames;) {
-        size_t n = 0;
-        for (; n < block.size() && frame < frames; n += 2, ++frame) {
-            const double t = frame / 44100.0;
-            const double swell = 0.55 + 0.45 * std::sin(2 * M_PI * 0.1 * t);
-            const double v = level * (swell * (0.45 * std::sin(2 * M_PI * 220 * t) +
-                                               0.35 * std::sin(2 * M_PI * 331 * t) +
-                                               0.2 * std::sin(2 * M_PI * 1250 * t)) +
-                                      0.15 * noise(random));
-            block[n] = int16_t(std::lrint(std::max(-32767.0, std::min(32767.0, v))));
-            block[n + 1] = int16_t(std::lrint(std::max(-32767.0, std::min(32767.0, v * 0.8))));
-        }
-        std::fwrite(block.data(), 2, n, file);
-    }
-    std::fclose(file);
-}
-
-double Seconds(const std::function<void()>& work) {
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 // One read of every file and one write (flushed) of every result name given.
 void PlainReadAndWrite(const std::vector<std::string>& from, const std::vector<std::string>& to) {
@@ -188,7 +120,7 @@ int main(int argc, char** argv) {
         const double level = 6000.0 * (1.0 + 4.0 * i / std::max(1, count - 1));
         sources.push_back(folder + "/song" + std::to_string(i) + ".wav");
         results.push_back(folder + "/song" + std::to_string(i) + "_tralux.wav");
-        MakeFile(sources.back(), frames, level, uint32_t(i + 1));
+        MakeMusicFile(sources.back(), frames, level, uint32_t(i + 1));
     }
     // The generated files are on disk before anything is timed: their write-back must not fall
     // inside a measurement.
