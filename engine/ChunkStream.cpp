@@ -116,11 +116,6 @@ bool ChunkStream::Finish() {
     return !writeFailed_;
 }
 
-bool ChunkStream::WriteFailed() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return writeFailed_;
-}
-
 void ChunkStream::ReadChunk(Slot& slot) {
     const int64_t offset = int64_t(slot.Sequence) * int64_t(chunkBytes_);
     const auto size = static_cast<size_t>(std::min<int64_t>(chunkBytes_, length_ - offset));

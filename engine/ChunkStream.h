@@ -46,7 +46,6 @@ public:
     // Waits for every chunk put back to be written. False if a write failed (also one of an
     // earlier chunk, which Next() then stopped at).
     bool Finish();
-    bool WriteFailed();
 
 private:
     enum class State { Free, Reading, Read, Taken, ToWrite };

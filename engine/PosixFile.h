@@ -8,7 +8,7 @@ namespace tralux::posix {
 
 // Opens a regular file and takes an exclusive lock on it without ever blocking: a folder,
 // FIFO or device, or a file another process holds locked, gives -1. flags are the access
-// flags (O_RDONLY, optionally O_CREAT); the descriptor is close-on-exec.
+// flags (O_RDONLY); the descriptor is close-on-exec.
 int OpenLocked(const std::string& path, int flags);
 
 // Reads until size bytes are in or the file ends; retries interrupted calls. Returns the
