@@ -457,8 +457,7 @@ const SampleHistogram* Operations::SourceValues(size_t index, FileData& file) {
 }
 
 bool Operations::CountValues(FileData& file, const std::string& path) {
-    recounted_.Clear();
-    engine_.ScanHistogram = &recounted_;
+    engine_.ScanHistogram = &recounted_;  // counted afresh by the scan
     engine_.Totals = PassTotals{};
     try {
         engine_.RunPass(file, path, std::string(), BlockTransform::Scan, "Scanning", 1.0);

@@ -196,13 +196,15 @@ TEST_F(RunPass, ResultThatCannotBeMadeWholeIsAFailedWrite) {
     EXPECT_EQ(dir.Names(), (std::vector<std::string>{"a.wav"}));
 }
 
+// How a pass is stopped: by a Cancel at a block, or by a write that fails (its number).
+struct Stop {
+    const char* Name;
+    int Block;
+    int FailingWrite;
+};
+
 // A rewrite stopped by Cancel or by a failed write leaves the result as it was, whole.
 TEST_F(RunPass, StoppedRewriteLeavesTheResultAsItWas) {
-    struct Stop {
-        const char* Name;
-        int Block;
-        int FailingWrite;
-    };
     for (const Stop stop : {Stop{"Cancel", 3, 0}, Stop{"failed write", 0, 2}}) {
         SCOPED_TRACE(stop.Name);
         WavLayout layout;
@@ -305,11 +307,6 @@ TEST_F(RunPass, LongCopyMovesItsDataInChunksOfFiftyBlocksInOrder) {
 }
 
 TEST_F(RunPass, LongCopyStoppedInItsSecondChunkLeavesTheNameAsItWas) {
-    struct Stop {
-        const char* Name;
-        int Block;
-        int FailingWrite;
-    };
     for (const Stop stop : {Stop{"Cancel", 60, 0}, Stop{"failed write", 0, 3}}) {
         SCOPED_TRACE(stop.Name);
         FileData file = Add("long.wav", test::Noise(200 * 5000, 30000, 4));
