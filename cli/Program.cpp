@@ -72,7 +72,11 @@ FileData* AddFile(FileList& list, IntakeIndex& listed, const std::string& path,
     if (FileData* same = listed.Find(path)) {
         return same;
     }
-    const WaveHeaderInfo header = ReadWaveHeader(path);
+    // Ctrl-C ends a long header walk too; the caller reports the cancel.
+    const WaveHeaderInfo header = ReadWaveHeader(path, InterruptRequested);
+    if (header.Result == WaveCheckResult::Stopped) {
+        return nullptr;
+    }
     if (header.Result != WaveCheckResult::Valid) {
         host.Message("Error", RefusedFileMessage(header.Result, path));
         ++list.rejected;

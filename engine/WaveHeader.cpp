@@ -12,12 +12,15 @@ namespace tralux {
 namespace {
 
 // Reads the header's little-endian fields in order. The position is 64-bit and only moves
-// forward, so chunk sizes near 4 GiB can neither wrap nor send the walk back.
+// forward, so chunk sizes near 4 GiB can neither wrap nor send the walk back. The file is read
+// in pieces of HeaderPieceSize, so a run of small chunks costs one read per piece, and the
+// stop query is asked before each piece.
 class HeaderReader {
 public:
-    explicit HeaderReader(int fd) : fd_(fd) {}
+    HeaderReader(const HeaderReadAt& readAt, const HeaderStopQuery& stop)
+        : readAt_(readAt), stop_(stop), piece_(HeaderPieceSize) {}
 
-    // Each returns false when the file ends before the field does.
+    // Each returns false when the file ends before the field does, or on a stop.
     bool Id(char (&id)[4]) { return Bytes(id, 4); }
     bool U16(uint32_t& value) {
         unsigned char b[2];
@@ -37,18 +40,39 @@ public:
     }
     void Skip(uint64_t count) { position_ += static_cast<int64_t>(count); }
     int64_t Position() const { return position_; }
+    bool Stopped() const { return stopped_; }
 
 private:
     bool Bytes(void* out, size_t size) {
-        if (posix::ReadFullyAt(fd_, out, size, position_) != size) {
+        if (!Held(size) && !ReadPiece(size)) {
             return false;
         }
+        std::memcpy(out, piece_.data() + (position_ - pieceStart_), size);
         position_ += static_cast<int64_t>(size);
         return true;
     }
+    bool Held(size_t size) const {
+        return position_ >= pieceStart_ &&
+               position_ + static_cast<int64_t>(size) <= pieceStart_ + pieceLength_;
+    }
+    // The piece that starts at the position; false when it holds fewer than size bytes.
+    bool ReadPiece(size_t size) {
+        if (stopped_ || (stop_ && stop_())) {
+            stopped_ = true;
+            return false;
+        }
+        pieceStart_ = position_;
+        pieceLength_ = static_cast<int64_t>(readAt_(piece_.data(), piece_.size(), position_));
+        return pieceLength_ >= static_cast<int64_t>(size);
+    }
 
-    int fd_;
+    const HeaderReadAt& readAt_;
+    const HeaderStopQuery& stop_;
+    std::vector<unsigned char> piece_;
+    int64_t pieceStart_ = 0;
+    int64_t pieceLength_ = 0;
     int64_t position_ = 0;
+    bool stopped_ = false;
 };
 
 bool Is(const char (&id)[4], const char* expected) {
@@ -116,26 +140,40 @@ WaveCheckResult Check(HeaderReader& reader, int64_t fileSize, WaveHeaderInfo& in
 
 }  // namespace
 
-WaveHeaderInfo ReadWaveHeader(const std::string& path) {
+WaveHeaderInfo CheckWaveHeader(const HeaderReadAt& readAt, int64_t fileSize,
+                               const HeaderStopQuery& stop) {
     WaveHeaderInfo info;
+    HeaderReader reader(readAt, stop);
+    info.Result = Check(reader, fileSize, info);
+    if (reader.Stopped()) {
+        info.Result = WaveCheckResult::Stopped;
+    }
+    if (info.Result != WaveCheckResult::Valid) {
+        info.HeaderSize = info.FrameCount = info.TailBytes = 0;
+        info.ShorterThanHeader = false;
+    }
+    return info;
+}
+
+WaveHeaderInfo ReadWaveHeader(const std::string& path, const HeaderStopQuery& stop) {
     const int fd = posix::OpenLocked(path, O_RDONLY);
     if (fd < 0) {
+        WaveHeaderInfo info;
         info.Result = WaveCheckResult::CannotOpen;
         return info;
     }
     struct stat status {};
     if (::fstat(fd, &status) != 0) {
         ::close(fd);
+        WaveHeaderInfo info;
         info.Result = WaveCheckResult::CannotOpen;
         return info;
     }
-    HeaderReader reader(fd);
-    info.Result = Check(reader, int64_t{status.st_size}, info);
+    const HeaderReadAt readAt = [fd](void* buffer, size_t size, int64_t offset) {
+        return posix::ReadFullyAt(fd, buffer, size, offset);
+    };
+    WaveHeaderInfo info = CheckWaveHeader(readAt, int64_t{status.st_size}, stop);
     ::close(fd);
-    if (info.Result != WaveCheckResult::Valid) {
-        info.HeaderSize = info.FrameCount = info.TailBytes = 0;
-        info.ShorterThanHeader = false;
-    }
     return info;
 }
 
@@ -146,6 +184,7 @@ std::string RefusedFileMessage(WaveCheckResult result, const std::string& path) 
         case WaveCheckResult::CannotOpen:
             return "Cannot open file \"" + path + "\" (is it in use by another application?)";
         case WaveCheckResult::Valid:
+        case WaveCheckResult::Stopped:
             break;
     }
     return {};

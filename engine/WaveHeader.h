@@ -1,12 +1,15 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace tralux {
 
-enum class WaveCheckResult { Valid, NotSupported, CannotOpen };
+// Stopped: the check was asked to stop before it could judge the file.
+enum class WaveCheckResult { Valid, NotSupported, CannotOpen, Stopped };
 
 // What the header check found. The three values are meaningful only when Result is Valid.
 struct WaveHeaderInfo {
@@ -20,12 +23,29 @@ struct WaveHeaderInfo {
     bool ShorterThanHeader = false;
 };
 
+// Asked before each piece of the header is read; true ends the check with Stopped. A file of
+// millions of empty chunks takes a while to walk, and Ctrl-C or Cancel must end it.
+using HeaderStopQuery = std::function<bool()>;
+
+// Reads up to size bytes at offset; returns how many were read (fewer only at the end of the
+// file or on an error).
+using HeaderReadAt = std::function<size_t(void* buffer, size_t size, int64_t offset)>;
+
+// The bytes the header check asks for at once: chunk headers are walked inside such a piece.
+constexpr size_t HeaderPieceSize = size_t{64} << 10;
+
 // Checks that the file is integer PCM, 2 channels, 44100 Hz, 16 bits, and finds its sample
 // data. Opens the file with an exclusive lock and changes nothing; a path that is not a
 // regular file, or a file another process holds locked, is CannotOpen.
-WaveHeaderInfo ReadWaveHeader(const std::string& path);
+WaveHeaderInfo ReadWaveHeader(const std::string& path, const HeaderStopQuery& stop = {});
 
-// What the user is told when a file offered to the list is refused; empty for a valid file.
+// The same check on bytes read through readAt; fileSize is the length the data chunk is
+// measured against.
+WaveHeaderInfo CheckWaveHeader(const HeaderReadAt& readAt, int64_t fileSize,
+                               const HeaderStopQuery& stop = {});
+
+// What the user is told when a file offered to the list is refused; empty for a valid file
+// and for a stopped check, which the one who stopped it reports.
 std::string RefusedFileMessage(WaveCheckResult result, const std::string& path);
 
 // What the user is told once per intake about the files added that are shorter than their

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -19,6 +20,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ChildProcess.h"
@@ -676,6 +678,35 @@ TEST_P(CliSignalTest, WindsTheRunDownLeavesTheSourceAndExitsOne) {
 
 INSTANTIATE_TEST_SUITE_P(Signals, CliSignalTest, ::testing::Values(SIGINT, SIGTERM, SIGHUP),
                          [](const auto& info) { return std::string(sigabbrev_np(info.param)); });
+
+TEST_F(CliTest, CtrlCEndsALongHeaderWalk) {
+    // 64 GiB of nothing after the WAVE tag: thousands of millions of empty chunks to walk.
+    const std::string sparse = (root / "sparse.wav").string();
+    WriteFile(sparse, {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E'});
+    ASSERT_EQ(truncate(sparse.c_str(), off_t{64} << 30), 0);
+    WriteSources();
+    ChildProcess child({"analyse", "--settings", settings, "sparse.wav", "src/tone.wav"},
+                       {.workingFolder = root.string()});
+    usleep(300'000);
+    ASSERT_EQ(kill(child.Pid(), SIGINT), 0);
+    // Should the signal wait for the walk's end, the test ends the child itself.
+    std::atomic<bool> ended{false};
+    std::thread watchdog([&] {
+        for (int i = 0; i < 100 && !ended; ++i) {
+            usleep(100'000);
+        }
+        if (!ended) {
+            kill(child.Pid(), SIGKILL);
+        }
+    });
+    const ProcessResult result = child.Wait();
+    ended = true;
+    watchdog.join();
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(Contains(result.err, "cancelled")) << result.err;
+    EXPECT_FALSE(Contains(result.err, "not a 44.1kHz")) << result.err;
+    EXPECT_TRUE(result.out.empty());
+}
 
 TEST_F(CliTest, AClosedStandardOutputEndsQuietlyAfterTheExportIsWritten) {
     WriteSources();

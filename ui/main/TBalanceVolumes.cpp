@@ -593,7 +593,24 @@ void TBalanceVolumes::AddFile(const QString& path, IntakeIndex& listed) {
     if (listed.Find(file) != nullptr) {
         return;
     }
-    const WaveHeaderInfo header = ReadWaveHeader(file);
+    // A header of millions of empty chunks takes a while: during an intake the window answers
+    // input meanwhile, and Cancel or closing the window ends the walk.
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point lastPump = Clock::now();
+    const auto stop = [this, &lastPump] {
+        if (!intakeRunning_) {
+            return false;
+        }
+        if (Clock::now() - lastPump >= PumpInterval) {
+            QCoreApplication::processEvents();
+            lastPump = Clock::now();
+        }
+        return intakeCancelled_ || closeAfterRun_;
+    };
+    const WaveHeaderInfo header = ReadWaveHeader(file, stop);
+    if (header.Result == WaveCheckResult::Stopped) {
+        return;
+    }
     if (header.Result != WaveCheckResult::Valid) {
         prompts_.Error(this, QString::fromStdString(RefusedFileMessage(header.Result, file)));
         return;

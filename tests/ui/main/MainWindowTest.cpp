@@ -13,6 +13,9 @@
 
 #include <QTimer>
 
+#include <unistd.h>
+
+#include <chrono>
 #include <ctime>
 #include <filesystem>
 
@@ -51,6 +54,7 @@ private slots:
     void namesDifferingInCaseAreTwoFiles();
     void manyFilesAreTakenInWithoutComparingEachWithEveryOther();
     void cancelStopsALongIntake();
+    void cancelStopsALongHeaderWalk();
     void dropWithOneUnsupportedFile();
     void droppedFolderCannotBeOpened();
     void filesShorterThanTheirHeadersAreListedInOneBox();
@@ -475,6 +479,24 @@ void MainWindowTest::cancelStopsALongIntake() {
     // Nothing is left behind: the next drop takes every file it offers.
     f.Drop(paths);
     QCOMPARE(f.window->FileCount, 3);
+}
+
+void MainWindowTest::cancelStopsALongHeaderWalk() {
+    WindowFixture f;
+    // 16 GiB of nothing after the WAVE tag: two thousand million empty chunks to walk.
+    const std::string sparse = f.dir.File("sparse.wav");
+    const std::vector<uint8_t> head = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E'};
+    tralux::test::WriteFile(sparse, head);
+    QVERIFY(truncate(sparse.c_str(), off_t{16} << 30) == 0);
+    const QStringList paths = {QString::fromStdString(sparse), f.Tone("b.wav", 3000, 100)};
+    // Runs once the walk of the first file answers input.
+    QTimer::singleShot(0, f.window.get(), [&] { f.Click(f.window->cancelbtn); });
+    const auto start = std::chrono::steady_clock::now();
+    f.Drop(paths);
+    QVERIFY(std::chrono::steady_clock::now() - start < std::chrono::seconds(5));
+    // Stopped, not judged: no refusal shown, and nothing taken after it.
+    QCOMPARE(f.window->FileCount, 0);
+    QVERIFY(f.prompts.calls.empty());
 }
 
 void MainWindowTest::dropWithOneUnsupportedFile() {
