@@ -19,13 +19,18 @@
 #include "settings/Settings.h"
 #include "units/Loudness.h"
 #include "units/ResultsExport.h"
+#include "units/TerminalText.h"
 
 namespace tralux::cli {
 namespace {
 
 namespace fs = std::filesystem;
 
-void WriteAll(int fd, const std::string& text) {
+// `--csv -`: the export goes to standard output, in place of the table.
+const std::string StandardOutputName = "-";
+
+// False when the output took less than the whole text.
+bool WriteAll(int fd, const std::string& text) {
     size_t done = 0;
     while (done < text.size()) {
         const ssize_t written = ::write(fd, text.data() + done, text.size() - done);
@@ -33,14 +38,16 @@ void WriteAll(int fd, const std::string& text) {
             continue;
         }
         if (written <= 0) {
-            return;
+            return false;
         }
         done += static_cast<size_t>(written);
     }
+    return true;
 }
 
 int Usage(const std::string& problem) {
-    WriteAll(2, "tralux-cli: " + problem + "\n" + UsageText());
+    // A problem can quote a name given on the command line, control characters and all.
+    WriteAll(2, "tralux-cli: " + TerminalSafeLines(problem) + "\n" + UsageText());
     return ExitUsage;
 }
 
@@ -213,7 +220,8 @@ void PrintAnalysis(const std::vector<FileData*>& files, int32_t unit) {
     std::string text = PadLeft("Peak", 7) + "  " + PadLeft("Loudness", 8) + "  File\n";
     for (const FileData* file : files) {
         text += PadLeft(LoudnessText(file->Peak, unit), 7) + "  " +
-                PadLeft(LoudnessText(file->ScanLoudness, unit), 8) + "  " + file->SourceFile + "\n";
+                PadLeft(LoudnessText(file->ScanLoudness, unit), 8) + "  " +
+                TerminalSafeText(file->SourceFile) + "\n";
     }
     WriteAll(1, text);
 }
@@ -225,11 +233,12 @@ void PrintResults(const std::vector<FileData*>& files, int32_t unit) {
     for (const FileData* file : files) {
         text += PadLeft(LoudnessText(file->ScanLoudness, unit), source.size()) + "  ";
         if (file->Ignored) {
-            text += PadLeft("-", result.size()) + "  " + file->SourceFile +
+            text += PadLeft("-", result.size()) + "  " + TerminalSafeText(file->SourceFile) +
                     " (completely silent, ignored)\n";
         } else {
             text += PadLeft(LoudnessText(file->Loudness, unit), result.size()) + "  " +
-                    file->SourceFile + " -> " + file->ResultFile + "\n";
+                    TerminalSafeText(file->SourceFile) + " -> " +
+                    TerminalSafeText(file->ResultFile) + "\n";
         }
     }
     WriteAll(1, text);
@@ -275,6 +284,21 @@ int WriteExport(const std::string& path, const std::vector<FileData*>& files, in
     for (const FileData* file : files) {
         rows.push_back({file->SourceFile, file->ScanLoudness, file->ResultFile, file->Loudness});
     }
+    if (path == StandardOutputName) {
+        // The file's text as it is, names raw; read on a terminal, names are shown escaped.
+        if (::isatty(1) == 1) {
+            for (ExportRow& row : rows) {
+                row.sourceFile = TerminalSafeText(row.sourceFile);
+                row.resultFile = TerminalSafeText(row.resultFile);
+            }
+        }
+        host.EndProgressLine();
+        if (!WriteAll(1, ResultsText(rows, unit, LocaleDecimalSeparator()))) {
+            host.ShowError("Data not written to standard output");
+            return ExitFailed;
+        }
+        return ExitDone;
+    }
     const std::string fullPath = AbsolutePath(path);
     int error = 0;
     if (const auto failure = WriteResultsFile(fullPath, rows, unit, LocaleDecimalSeparator(),
@@ -288,7 +312,7 @@ int WriteExport(const std::string& path, const std::vector<FileData*>& files, in
         return ExitFailed;
     }
     host.EndProgressLine();
-    WriteAll(2, "Data Saved to File: " + fullPath + "\n");
+    WriteAll(2, "Data Saved to File: " + TerminalSafeText(fullPath) + "\n");
     return ExitDone;
 }
 
@@ -428,6 +452,13 @@ int RunProgram(const std::vector<std::string>& arguments, const std::string& exe
     if (const auto problem = LoadCliSettings(line, executableFolder, settings)) {
         return Usage(*problem);
     }
+    // Before any file is read: no result is written for an export that cannot be.
+    if (line.csvFile && *line.csvFile != StandardOutputName) {
+        const std::string csv = AbsolutePath(*line.csvFile);
+        if (const auto problem = ExportTargetProblem(csv)) {
+            return Usage("the export cannot be written to " + csv + ": " + *problem);
+        }
+    }
     if (InterruptRequested()) {
         WriteAll(2, "tralux-cli: cancelled\n");
         return ExitFailed;
@@ -474,7 +505,7 @@ int RunProgram(const std::vector<std::string>& arguments, const std::string& exe
     host.SetFiles(files);
 
     // Refused before the run, so that no result is written for an export that cannot be.
-    if (line.csvFile) {
+    if (line.csvFile && *line.csvFile != StandardOutputName) {
         const auto guard = PlannedExportGuard(line, files, settings.options, host);
         if (!guard) {
             return ExitFailed;
@@ -519,10 +550,13 @@ int RunProgram(const std::vector<std::string>& arguments, const std::string& exe
             return status;
         }
     }
-    if (line.command == Command::Analyse) {
-        PrintAnalysis(files, unit);
-    } else {
-        PrintResults(files, unit);
+    // With `--csv -` standard output holds the export alone, for the program it is piped to.
+    if (line.csvFile != StandardOutputName) {
+        if (line.command == Command::Analyse) {
+            PrintAnalysis(files, unit);
+        } else {
+            PrintResults(files, unit);
+        }
     }
     // The results are written and listed, but not every one is what was asked for.
     return list.rejected == 0 && shortOfTarget == 0 ? ExitDone : ExitFailed;

@@ -9,6 +9,7 @@
 
 #include "Interrupt.h"
 #include "Program.h"
+#include "units/TerminalText.h"
 
 namespace tralux::cli {
 namespace {
@@ -84,7 +85,8 @@ void TerminalHost::EndProgressLine() {
 
 void TerminalHost::Message(const std::string& caption, const std::string& text) {
     EndProgressLine();
-    Write(caption + ": " + TerminalLines(text) + "\n");
+    // Messages quote file names: their control characters are shown, never sent as they are.
+    Write(caption + ": " + TerminalSafeLines(TerminalLines(text)) + "\n");
 }
 
 void TerminalHost::ShowError(const std::string& message) {
@@ -213,8 +215,8 @@ void TerminalHost::HideProgressLine() {
 
 void TerminalHost::PassStarted(const std::string& label, const std::string& fileName) {
     EndProgressLine();
-    label_ = label;
-    fileName_ = fileName;
+    label_ = TerminalSafeText(label);
+    fileName_ = TerminalSafeText(fileName);
     percent_ = 0;
     passOpen_ = true;
     Draw();

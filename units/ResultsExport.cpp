@@ -1,6 +1,7 @@
 #include "units/ResultsExport.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
@@ -47,7 +48,78 @@ std::string PathKey(const std::string& path) {
     return key;
 }
 
+// Whether the link at path leads, one name after another, to a regular file. A link into
+// /proc (as /dev/stdout is, through /proc/self/fd/1) names an open file rather than a place,
+// and never counts; nor does a link to nothing.
+bool LinkLeadsToRegularFile(std::string path) {
+    namespace fs = std::filesystem;
+    for (int hop = 0; hop < 40; ++hop) {
+        std::error_code error;
+        fs::path target = fs::read_symlink(path, error);
+        if (error) {
+            return false;
+        }
+        if (target.is_relative()) {
+            const fs::path folder = fs::canonical(fs::absolute(path, error).parent_path(), error);
+            if (error) {
+                return false;
+            }
+            target = folder / target;
+        }
+        path = target.lexically_normal().string();
+        if (path == "/proc" || path.rfind("/proc/", 0) == 0) {
+            return false;
+        }
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) != 0 ||
+            !(S_ISREG(info.st_mode) || S_ISLNK(info.st_mode))) {
+            return false;
+        }
+        if (S_ISREG(info.st_mode)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Whatever stands at path may be replaced by a file: nothing, a file, or a link to a file.
+bool ReplaceableByFile(const std::string& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) {
+        return true;
+    }
+    return S_ISLNK(info.st_mode) ? LinkLeadsToRegularFile(path) : S_ISREG(info.st_mode);
+}
+
 }  // namespace
+
+std::optional<std::string> ExportTargetProblem(const std::string& path) {
+    namespace fs = std::filesystem;
+    if (path.empty()) {
+        return "it names no file";
+    }
+    struct stat info {};
+    if (path.back() == '/' || (::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode))) {
+        return "it is a folder";
+    }
+    if (::lstat(path.c_str(), &info) == 0 && !ReplaceableByFile(path)) {
+        return S_ISLNK(info.st_mode) ? "it is a link to something other than a file"
+                                     : "it is not a file";
+    }
+    std::error_code error;
+    const fs::path full = fs::absolute(path, error);
+    const std::string folder = error ? std::string(".") : full.parent_path().string();
+    if (::stat(folder.c_str(), &info) != 0) {
+        return "its folder " + folder + " does not exist";
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        return "its folder " + folder + " is not a folder";
+    }
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+        return "its folder " + folder + " cannot be written";
+    }
+    return std::nullopt;
+}
 
 std::string ResultsText(const std::vector<ExportRow>& rows, int32_t unit,
                         const std::string& decimalSeparator) {
@@ -147,6 +219,11 @@ std::optional<std::string> WriteResultsFile(const std::string& path,
     if (refused()) {
         return RefusedExportMessage(path);
     }
+    // A link is replaced, never written through; one that does not lead to a file is left.
+    if (!ReplaceableByFile(path)) {
+        struct stat info {};
+        return failed(::lstat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? EISDIR : EINVAL);
+    }
     const std::string text = ResultsText(rows, unit, decimalSeparator);
     ReplacingFile file(path);
     if (!file.Write(text.data(), text.size())) {
@@ -154,6 +231,9 @@ std::optional<std::string> WriteResultsFile(const std::string& path,
     }
     if (refused()) {
         return RefusedExportMessage(path);
+    }
+    if (!ReplaceableByFile(path)) {
+        return failed(EINVAL);
     }
     if (!file.Commit()) {
         return failed(file.Error());

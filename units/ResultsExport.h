@@ -53,11 +53,19 @@ private:
 // "Data not saved: <path> is one of the listed source or result files".
 std::string RefusedExportMessage(const std::string& path);
 
+// Why an export to path cannot be written, in a few words ("it is a folder"); nullopt when it
+// can be tried. Asked before a run, so that no result is written for an export that cannot be:
+// a folder, device, FIFO or socket at path, a link there that does not lead to a regular file
+// (such as /dev/stdout, whose replacement would take it from the whole system), a folder that
+// is missing or cannot be written.
+std::optional<std::string> ExportTargetProblem(const std::string& path);
+
 // Writes ResultsText to a temporary file beside path and renames it over path, so the file
 // at path is either the old one or the whole export. Refused with RefusedExportMessage when
 // path names a source or result of the rows or anything guard covers, checked before the
-// write and again before the rename. Returns nullopt on success, otherwise the message; for
-// a failed write the IoErrorText of its cause (a write the file system does not take whole
+// write and again before the rename; a link at path is replaced only when it leads to a
+// regular file ("Invalid filename" otherwise). Returns nullopt on success, otherwise the message;
+// for a failed write the IoErrorText of its cause (a write the file system does not take whole
 // counts as "Disk full"), with that cause in errorNumber when it is given.
 std::optional<std::string> WriteResultsFile(const std::string& path,
                                             const std::vector<ExportRow>& rows, int32_t unit,

@@ -793,13 +793,92 @@ TEST_F(CliTest, AnExportOntoAResultInAFolderAskedForIsRefusedBeforeTheRun) {
     EXPECT_EQ(Listing(root / "typed"), (std::set<std::string>{"out.csv", "tone_tralux.wav"}));
 }
 
-TEST_F(CliTest, AnExportThatCannotBeWrittenNamesItsPath) {
-    WriteSources();
-    const ProcessResult result = Run({"analyse", "--csv", "none/out.csv", "src/tone.wav"});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_TRUE(Contains(result.err, "Error: Data not saved to " +
-                                         (root / "none/out.csv").string() + ": File not found\n"))
+// An export that cannot be written is refused before any file is read, with status 2.
+struct UnwritableExport {
+    const char* name;
+    std::string csv;     // --csv's value, in the test's folder
+    const char* reason;  // what the message says of it
+};
+
+void PrintTo(const UnwritableExport& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CliUnwritableExportTest : public CliTest,
+                                public ::testing::WithParamInterface<UnwritableExport> {};
+
+TEST_P(CliUnwritableExportTest, IsRefusedBeforeTheRun) {
+    const fs::path sources = WriteSources();
+    fs::create_directories(root / "folder");
+    ASSERT_EQ(mkfifo((root / "fifo").c_str(), 0600), 0);
+    fs::create_symlink(root / "fifo", root / "fifolink");
+    // What /dev/stdout is: a link to the process's open output.
+    fs::create_symlink("/proc/self/fd/1", root / "stdout");
+    const auto before = Listing(sources);
+    const ProcessResult result = Run({"prepare", "--csv", GetParam().csv, "src/tone.wav"});
+    EXPECT_EQ(result.status, 2) << result.err;
+    const std::string& csv = GetParam().csv;
+    const std::string path = cli::AbsolutePath(csv[0] == '/' ? csv : root.string() + "/" + csv);
+    EXPECT_TRUE(Contains(result.err, "tralux-cli: the export cannot be written to " + path + ": " +
+                                         GetParam().reason))
         << result.err;
+    EXPECT_EQ(Listing(sources), before) << "a result was written";
+    EXPECT_TRUE(fs::is_fifo(root / "fifo"));
+    EXPECT_TRUE(fs::is_symlink(root / "stdout"));
+    EXPECT_TRUE(fs::is_character_file("/dev/full"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, CliUnwritableExportTest,
+    ::testing::Values(UnwritableExport{"Folder", "folder", "it is a folder"},
+                      UnwritableExport{"FolderWithSlash", "folder/", "it is a folder"},
+                      UnwritableExport{"Device", "/dev/full", "it is not a file"},
+                      UnwritableExport{"Fifo", "fifo", "it is not a file"},
+                      UnwritableExport{"LinkToAFifo", "fifolink",
+                                       "it is a link to something other than a file"},
+                      UnwritableExport{"LinkToTheOutput", "stdout",
+                                       "it is a link to something other than a file"},
+                      UnwritableExport{"MissingFolder", "none/out.csv", "its folder "}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(CliTest, ADashExportsToStandardOutputAsTheFileWouldHoldIt) {
+    WriteSources();
+    const ProcessResult toFile =
+        Run({"analyse", "--csv", "out.csv", "src/tone.wav", "src/noise.wav"});
+    ASSERT_EQ(toFile.status, 0) << toFile.err;
+    const auto file = ReadFile((root / "out.csv").string());
+    const ProcessResult toOutput = Run({"analyse", "--csv", "-", "src/tone.wav", "src/noise.wav"});
+    EXPECT_EQ(toOutput.status, 0) << toOutput.err;
+    // The export alone, byte for byte: no table after it, and no file named "-".
+    EXPECT_EQ(toOutput.out, std::string(file.begin(), file.end()));
+    EXPECT_FALSE(Contains(toOutput.err, "Data Saved"));
+    EXPECT_FALSE(fs::exists(root / "-"));
+}
+
+// Names with control characters: shown escaped on the terminal and in every message, kept
+// as they are in the export, which is data for other programs.
+TEST_F(CliTest, ControlCharactersOfNamesAreShownEscaped) {
+    const std::string name = "red\x1b[31m\x1b]0;title\x07.wav";
+    const std::string shown = "red\\033[31m\\033]0;title\\a.wav";
+    WriteWav((root / name).string(), Sine(30000, 12000.0));
+    const std::string other = "not\twav\x1b[2J.wav";
+    WriteFile((root / other).string(), {'n', 'o'});
+    ProcessSetup setup;
+    setup.terminal = true;
+    const ProcessResult result = Run({"prepare", "--yes", "--csv", "out.csv", name, other}, setup);
+    EXPECT_EQ(result.status, 1) << result.err;  // one file refused
+    for (const std::string& text : {result.out, result.err}) {
+        EXPECT_FALSE(Contains(text, "\x1b[31m")) << text;
+        EXPECT_FALSE(Contains(text, "\x1b[2J")) << text;
+        EXPECT_FALSE(Contains(text, "\x07")) << text;
+    }
+    // The table, the refusal, and the progress line.
+    EXPECT_TRUE(Contains(result.out, (root / shown).string() + " -> ")) << result.out;
+    EXPECT_TRUE(Contains(result.err, "not\\twav\\033[2J.wav\" is not a 44.1kHz")) << result.err;
+    EXPECT_TRUE(Contains(result.err, shown + "  ")) << result.err;
+    const auto csv = ReadFile((root / "out.csv").string());
+    EXPECT_TRUE(
+        Contains(std::string(csv.begin(), csv.end()), "\"" + (root / name).string() + "\""));
 }
 
 TEST_F(CliTest, ManyFilesAreTakenInWithoutComparingEachWithEveryOther) {

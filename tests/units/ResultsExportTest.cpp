@@ -153,6 +153,56 @@ TEST(WriteResultsFile, ReportsAFileThatCannotBeCreated) {
               "File not found");
 }
 
+TEST(ExportTargetProblem, OnlyAFileOrAFreeNameInAWritableFolderWillDo) {
+    namespace fs = std::filesystem;
+    test::TempDir dir;
+    std::ofstream(dir.File("old.csv")) << "x";
+    ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0600), 0);
+    fs::create_symlink(dir.File("old.csv"), dir.File("tofile"));
+    fs::create_symlink("tofile", dir.File("tolink"));  // a relative link to a link to a file
+    fs::create_symlink(dir.File("fifo"), dir.File("tofifo"));
+    fs::create_symlink(dir.File("gone"), dir.File("dangling"));
+    fs::create_symlink("/proc/self/fd/1", dir.File("stdout"));
+    fs::create_symlink(dir.Path(), dir.File("tofolder"));
+    for (const std::string& usable :
+         {dir.File("new.csv"), dir.File("old.csv"), dir.File("tofile"), dir.File("tolink")}) {
+        EXPECT_EQ(ExportTargetProblem(usable), std::nullopt) << usable;
+    }
+    EXPECT_EQ(ExportTargetProblem(dir.Path().string()), "it is a folder");
+    EXPECT_EQ(ExportTargetProblem(dir.File("tofolder")), "it is a folder");
+    EXPECT_EQ(ExportTargetProblem(dir.File("new/")), "it is a folder");
+    EXPECT_EQ(ExportTargetProblem("/dev/full"), "it is not a file");
+    EXPECT_EQ(ExportTargetProblem(dir.File("fifo")), "it is not a file");
+    for (const char* link : {"tofifo", "dangling", "stdout"}) {
+        EXPECT_EQ(ExportTargetProblem(dir.File(link)),
+                  "it is a link to something other than a file")
+            << link;
+    }
+    EXPECT_EQ(ExportTargetProblem("/dev/stdout"), "it is a link to something other than a file");
+    EXPECT_EQ(ExportTargetProblem(dir.File("none/out.csv")),
+              "its folder " + dir.File("none") + " does not exist");
+    EXPECT_EQ(ExportTargetProblem(dir.File("old.csv/out.csv")),
+              "its folder " + dir.File("old.csv") + " is not a folder");
+}
+
+// A link at the export's name is replaced by the export only when it leads to a file: a link
+// to a device or to an open stream, as /dev/stdout is, stays.
+TEST(WriteResultsFile, ALinkThatDoesNotLeadToAFileIsNotReplaced) {
+    namespace fs = std::filesystem;
+    test::TempDir dir;
+    fs::create_symlink("/dev/null", dir.File("null.csv"));
+    fs::create_symlink("/proc/self/fd/1", dir.File("stdout.csv"));
+    for (const char* link : {"null.csv", "stdout.csv"}) {
+        EXPECT_EQ(WriteResultsFile(dir.File(link), {}, PercentUnit, "."), "Invalid filename");
+        EXPECT_TRUE(fs::is_symlink(dir.File(link))) << link;
+    }
+    std::ofstream(dir.File("old.csv")) << "x";
+    fs::create_symlink(dir.File("old.csv"), dir.File("file.csv"));
+    EXPECT_EQ(WriteResultsFile(dir.File("file.csv"), {}, PercentUnit, "."), std::nullopt);
+    EXPECT_FALSE(fs::is_symlink(dir.File("file.csv")));
+    EXPECT_EQ(ReadText(dir.File("old.csv")), "x");
+}
+
 TEST(IoErrorText, CommonCasesAndTheRest) {
     EXPECT_EQ(IoErrorText(EMFILE), "Too many open files");
     EXPECT_EQ(IoErrorText(EACCES), "File access denied");
