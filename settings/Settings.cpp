@@ -234,18 +234,29 @@ std::string UserConfigFolder() {
     return UserConfigFolder(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
 }
 
-std::string ChooseSettingsFilePath(const std::string& executableFolder, bool folderWritable,
-                                   const std::string& userConfigFolder) {
-    if (folderWritable) {
+std::string ChooseSettingsFilePath(const std::string& executableFolder, bool installed,
+                                   bool folderWritable, const std::string& userConfigFolder) {
+    if (!installed && folderWritable) {
         return (std::filesystem::path(executableFolder) / "tralux.ini").string();
     }
     return (std::filesystem::path(userConfigFolder) / "Tralux" / "tralux.ini").string();
 }
 
+bool IsInstalledProgramFolder(const std::string& executableFolder) {
+    if (executableFolder.empty()) {
+        return false;
+    }
+    std::error_code error;
+    const std::filesystem::path folder = std::filesystem::absolute(executableFolder, error);
+    const std::filesystem::path prefix = folder.lexically_normal().parent_path();
+    return !error && std::filesystem::is_directory(prefix / "share" / "tralux", error);
+}
+
 std::string SettingsFilePath(const std::string& executableFolder) {
     const bool writable =
         !executableFolder.empty() && ::access(executableFolder.c_str(), W_OK | X_OK) == 0;
-    return ChooseSettingsFilePath(executableFolder, writable, UserConfigFolder());
+    return ChooseSettingsFilePath(executableFolder, IsInstalledProgramFolder(executableFolder),
+                                  writable, UserConfigFolder());
 }
 
 }  // namespace tralux

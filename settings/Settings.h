@@ -70,12 +70,18 @@ void ReadPresets(const ProfileFile& file, bool replaygaindeleted, PresetList& pr
 void WritePresets(ProfileFile& file, bool replaygaindeleted, const PresetList& presets,
                   const SettingsWindowState& state, const std::string& decimalSeparator);
 
-// Where the settings file lives: "tralux.ini" in the executable's folder when that folder can
-// be written, else "Tralux/tralux.ini" in the user's configuration folder.
+// Where the settings file lives, for the window program and tralux-cli alike: "tralux.ini" in
+// the executable's folder for a copy that is not installed (the build tree, an unpacked
+// folder) when that folder can be written; else "Tralux/tralux.ini" in the user's
+// configuration folder. An installed program always uses the latter, whoever runs it: root
+// can write to /usr/bin, but settings do not belong there.
 std::string SettingsFilePath(const std::string& executableFolder);
 // The same choice without looking at the system.
-std::string ChooseSettingsFilePath(const std::string& executableFolder, bool folderWritable,
-                                   const std::string& userConfigFolder);
+std::string ChooseSettingsFilePath(const std::string& executableFolder, bool installed,
+                                   bool folderWritable, const std::string& userConfigFolder);
+// Whether the executable's folder lies in an install prefix: the prefix (the folder above it,
+// as /usr above /usr/bin) holds the program's share/tralux.
+bool IsInstalledProgramFolder(const std::string& executableFolder);
 // $XDG_CONFIG_HOME when it is an absolute path, else $HOME/.config (pure form below).
 std::string UserConfigFolder();
 std::string UserConfigFolder(const char* xdgConfigHome, const char* home);

@@ -1,10 +1,15 @@
 #include "settings/Settings.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <clocale>
+#include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "TempDir.h"
@@ -434,10 +439,12 @@ TEST(Settings, AFailedRenameLeavesTheOldFileIntact) {
 }
 
 TEST(SettingsFilePath, BesideTheExecutableElseTheUserConfigFolder) {
-    EXPECT_EQ(ChooseSettingsFilePath("/opt/tralux", true, "/home/u/.config"),
+    EXPECT_EQ(ChooseSettingsFilePath("/opt/tralux", false, true, "/home/u/.config"),
               "/opt/tralux/tralux.ini");
-    EXPECT_EQ(ChooseSettingsFilePath("/opt/tralux", false, "/home/u/.config"),
+    EXPECT_EQ(ChooseSettingsFilePath("/opt/tralux", false, false, "/home/u/.config"),
               "/home/u/.config/Tralux/tralux.ini");
+    EXPECT_EQ(ChooseSettingsFilePath("/usr/bin", true, true, "/root/.config"),
+              "/root/.config/Tralux/tralux.ini");
     EXPECT_EQ(UserConfigFolder("/xdg", "/home/u"), "/xdg");
     EXPECT_EQ(UserConfigFolder("relative", "/home/u"), "/home/u/.config");
     EXPECT_EQ(UserConfigFolder(nullptr, "/home/u"), "/home/u/.config");
@@ -447,6 +454,69 @@ TEST(SettingsFilePath, BesideTheExecutableElseTheUserConfigFolder) {
     EXPECT_EQ(SettingsFilePath(dir.Path().string()), dir.File("tralux.ini"));
     std::ofstream(dir.File("file")) << "x";
     EXPECT_EQ(SettingsFilePath(dir.File("file")), UserConfigFolder() + "/Tralux/tralux.ini");
+}
+
+// Sets an environment variable for one test and puts the old value back.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
+        if (const char* old = std::getenv(name)) {
+            old_ = old;
+        }
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnvironment() {
+        if (old_) {
+            ::setenv(name_, old_->c_str(), 1);
+        } else {
+            ::unsetenv(name_);
+        }
+    }
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+// Install layouts in a temporary folder; every folder in it can be written, as /usr/bin can
+// by root.
+TEST(SettingsFilePath, AnInstalledProgramUsesTheUserConfigFolderWhoeverRunsIt) {
+    test::TempDir dir;
+    const ScopedEnvironment xdg("XDG_CONFIG_HOME", dir.File("config"));
+    const std::string userFile = dir.File("config") + "/Tralux/tralux.ini";
+    std::filesystem::create_directories(dir.File("usr/bin"));
+    std::filesystem::create_directories(dir.File("usr/share/tralux/help"));
+    std::filesystem::create_directories(dir.File("unpacked"));
+    std::filesystem::create_directories(dir.File("build/cli"));
+
+    EXPECT_TRUE(IsInstalledProgramFolder(dir.File("usr/bin")));
+    EXPECT_TRUE(IsInstalledProgramFolder(dir.File("usr/share/../bin")));
+    EXPECT_EQ(SettingsFilePath(dir.File("usr/bin")), userFile);
+    // Not installed: beside the executable.
+    EXPECT_FALSE(IsInstalledProgramFolder(dir.File("unpacked")));
+    EXPECT_FALSE(IsInstalledProgramFolder(dir.File("build/cli")));
+    EXPECT_EQ(SettingsFilePath(dir.File("unpacked")), dir.File("unpacked/tralux.ini"));
+    EXPECT_EQ(SettingsFilePath(dir.File("build/cli")), dir.File("build/cli/tralux.ini"));
+    // A share/tralux that is a file is no install.
+    std::filesystem::create_directories(dir.File("opt/bin"));
+    std::filesystem::create_directories(dir.File("opt/share"));
+    std::ofstream(dir.File("opt/share/tralux")) << "x";
+    EXPECT_EQ(SettingsFilePath(dir.File("opt/bin")), dir.File("opt/bin/tralux.ini"));
+}
+
+TEST(SettingsFilePath, AFolderThatCannotBeWrittenSendsTheSettingsToTheUserConfigFolder) {
+    test::TempDir dir;
+    const ScopedEnvironment xdg("XDG_CONFIG_HOME", dir.File("config"));
+    std::filesystem::create_directories(dir.File("unpacked"));
+    ASSERT_EQ(::chmod(dir.File("unpacked").c_str(), 0555), 0);
+    const std::string path = SettingsFilePath(dir.File("unpacked"));
+    ::chmod(dir.File("unpacked").c_str(), 0755);
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "permissions do not bind root";
+    }
+    EXPECT_EQ(path, dir.File("config") + "/Tralux/tralux.ini");
 }
 
 }  // namespace
