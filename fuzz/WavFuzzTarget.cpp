@@ -12,11 +12,18 @@
 //   bytes, and nothing more;
 // - the passes that rewrite a result (compress, reduce, final limiting) change the frames and
 //   nothing else.
+//
+// The header check, however it reads the file, must judge every input as a plain walk of its
+// fields, one at a time, does; and a stop request must end it with Stopped and no values. An input
+// that starts with "HOLE" describes a large file: a gap of up to 16 MiB of zeros, left as a hole in
+// a sparse file, put into the rest of the input. Zeros after the WAVE tag are millions of empty
+// chunks to walk.
 
 #include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -167,10 +174,14 @@ public:
     Scratch(const Scratch&) = delete;
     Scratch& operator=(const Scratch&) = delete;
 
-    void Write(const uint8_t* data, size_t size) const {
+    void Write(const uint8_t* data, size_t size) const { WriteWithGap(data, size, size, 0); }
+    // data[0, at), then gap bytes of zeros never written (a hole), then data[at, size).
+    void WriteWithGap(const uint8_t* data, size_t size, size_t at, int64_t gap) const {
         const int fd = ::open(Input.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
         Expect(fd >= 0, "the scratch file can be written");
-        const bool whole = ::write(fd, data, size) == ssize_t(size);
+        bool whole = ::write(fd, data, at) == ssize_t(at) &&
+                     ::pwrite(fd, data + at, size - at, off_t(at) + gap) == ssize_t(size - at) &&
+                     ::ftruncate(fd, off_t(size) + gap) == 0;
         Expect(::close(fd) == 0 && whole, "the scratch file can be written");
     }
 
@@ -198,6 +209,119 @@ void CheckHeader(const WaveHeaderInfo& info, size_t size) {
     Expect(info.HeaderSize <= int64_t(size), "the header lies inside the file");
     Expect(info.FrameCount >= 0 && info.FrameCount <= 0x3FFFFFFF, "the frame count is in range");
     Expect(info.TailBytes >= 0 && info.TailBytes <= 3, "the tail holds 0 to 3 bytes");
+}
+
+// The bytes of the file the header check reads: data with gap zeros put in at offset at.
+struct FileBytes {
+    const uint8_t* data;
+    size_t size;
+    size_t at;
+    int64_t gap;
+
+    int64_t Length() const { return int64_t(size) + gap; }
+    // -1 past the end.
+    int At(int64_t offset) const {
+        if (offset < int64_t(at)) {
+            return data[offset];
+        }
+        if (offset < int64_t(at) + gap) {
+            return 0;
+        }
+        return offset < Length() ? data[offset - gap] : -1;
+    }
+};
+
+// The header rules written out plainly, one field at a time.
+class ModelHeader {
+public:
+    explicit ModelHeader(const FileBytes& file) : file_(file) {}
+
+    WaveHeaderInfo Judge() {
+        WaveHeaderInfo info;
+        uint32_t riffSize = 0, formatSize = 0, tag = 0, channels = 0, rate = 0, byteRate = 0;
+        uint32_t align = 0, bits = 0, dataSize = 0;
+        const bool read = Tag("RIFF") && Field(4, riffSize) && Tag("WAVE") && Find("fmt ") &&
+                          Field(4, formatSize) && Field(2, tag) && Field(2, channels) &&
+                          Field(4, rate) && Field(4, byteRate) && Field(2, align) && Field(2, bits);
+        if (!read || formatSize < 16 || tag != 1 || channels != 2 || rate != 44100 || bits != 16) {
+            return info;
+        }
+        position_ += formatSize - 16;
+        if (!Find("data") || !Field(4, dataSize)) {
+            return info;
+        }
+        info.Result = WaveCheckResult::Valid;
+        info.HeaderSize = position_;
+        int64_t bytes = dataSize;
+        if (file_.Length() - position_ < bytes) {
+            bytes = std::max<int64_t>(file_.Length() - position_, 0);
+            info.ShorterThanHeader = true;
+        }
+        info.FrameCount = static_cast<int32_t>(bytes / 4);
+        info.TailBytes = static_cast<int32_t>(bytes % 4);
+        return info;
+    }
+
+private:
+    bool Field(int width, uint32_t& value) {
+        value = 0;
+        for (int i = 0; i < width; ++i) {
+            const int byte = file_.At(position_ + i);
+            if (byte < 0) {
+                return false;
+            }
+            value |= uint32_t(byte) << (8 * i);
+        }
+        position_ += width;
+        return true;
+    }
+    bool Tag(const char* id) {
+        uint32_t value = 0;
+        uint32_t wanted = 0;
+        for (int i = 0; i < 4; ++i) {
+            wanted |= uint32_t(uint8_t(id[i])) << (8 * i);
+        }
+        return Field(4, value) && value == wanted;
+    }
+    // Skips whole chunks up to the one with the id.
+    bool Find(const char* id) {
+        while (!Tag(id)) {
+            uint32_t size = 0;
+            if (!Field(4, size)) {
+                return false;
+            }
+            position_ += size;
+        }
+        return true;
+    }
+
+    const FileBytes& file_;
+    int64_t position_ = 0;
+};
+
+void ExpectAsModel(const WaveHeaderInfo& info, const FileBytes& file) {
+    const WaveHeaderInfo model = ModelHeader(file).Judge();
+    Expect(info.Result == model.Result && info.HeaderSize == model.HeaderSize &&
+               info.FrameCount == model.FrameCount && info.TailBytes == model.TailBytes &&
+               info.ShorterThanHeader == model.ShorterThanHeader,
+           "the header check judges the file as a plain walk of its fields does");
+}
+
+// A stop request at the n-th question ends the check with Stopped and no values, or the check
+// was over before it.
+void ExpectStopHonoured(const std::string& path, const WaveHeaderInfo& whole, int n) {
+    int asked = 0;
+    const WaveHeaderInfo info = ReadWaveHeader(path, [&asked, n] { return ++asked >= n; });
+    Expect(asked <= n, "the check asks no more once told to stop");
+    if (info.Result == WaveCheckResult::Stopped) {
+        Expect(asked == n && info.HeaderSize == 0 && info.FrameCount == 0 && info.TailBytes == 0 &&
+                   !info.ShorterThanHeader,
+               "a stopped check has no header values");
+        return;
+    }
+    Expect(info.Result == whole.Result && info.HeaderSize == whole.HeaderSize &&
+               info.FrameCount == whole.FrameCount,
+           "a check that was not stopped judges as always");
 }
 
 // One engine and its files for the whole process, as in the program; each input starts
@@ -323,9 +447,29 @@ void RunPasses(const uint8_t* data, size_t size, const WaveHeaderInfo& info,
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace tralux;
     static const fuzz::Scratch scratch;
+    // "HOLE", the gap's length (4 bytes), where it goes in the rest (2 bytes), the rest.
+    constexpr size_t HoleHead = 10;
+    if (size >= HoleHead && std::memcmp(data, "HOLE", 4) == 0) {
+        const uint32_t length = uint32_t{data[4]} | uint32_t{data[5]} << 8 |
+                                uint32_t{data[6]} << 16 | uint32_t{data[7]} << 24;
+        const size_t rest = size - HoleHead;
+        const fuzz::FileBytes file{data + HoleHead, rest,
+                                   std::min<size_t>(size_t{data[8]} | size_t{data[9]} << 8, rest),
+                                   int64_t{length % ((16 << 20) + 1)}};
+        scratch.WriteWithGap(file.data, file.size, file.at, file.gap);
+        const WaveHeaderInfo info = ReadWaveHeader(scratch.Input);
+        fuzz::ExpectAsModel(info, file);
+        fuzz::ExpectStopHonoured(scratch.Input, info, 1 + data[4] % 3);
+        if (info.Result == WaveCheckResult::Valid) {
+            fuzz::CheckHeader(info, size_t(file.Length()));
+        }
+        return 0;
+    }
     scratch.Write(data, size);
     const WaveHeaderInfo info = ReadWaveHeader(scratch.Input);
     fuzz::Expect(info.Result != WaveCheckResult::CannotOpen, "a regular file can be opened");
+    fuzz::ExpectAsModel(info, {data, size, size, 0});
+    fuzz::ExpectStopHonoured(scratch.Input, info, 1 + (size > 0 ? data[size - 1] % 3 : 0));
     if (info.Result != WaveCheckResult::Valid) {
         fuzz::Expect(info.HeaderSize == 0 && info.FrameCount == 0 && info.TailBytes == 0,
                      "a refused file has no header values");

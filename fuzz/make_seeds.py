@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Writes the seed inputs of the WAV fuzz target into fuzz/corpus/seeds.
 
-Valid files of every shape the header check accepts, and the malformed ones a parser must
-survive. Deterministic: running it again gives the same bytes.
+Valid files of every shape the header check accepts, the malformed ones a parser must
+survive, and sparse files described in the target's "HOLE" form. Deterministic: running it again gives the same bytes.
 """
 import math
 import os
@@ -91,6 +91,17 @@ def seeds():
     canonical = wav(fmt(), chunk(b"data", ten))
     for cut in (4, 8, 11, 12, 15, 16, 19, 20, 30, 35, 36, 39, 40, 43, 44, 45, 47):
         yield "truncated_at_%d" % cut, canonical[:cut]
+    # Sparse files: a gap of zeros, millions of empty chunks, at the given offset.
+    mib16 = 16 << 20
+    yield "hole_16mib_before_fmt", hole(mib16, 12, canonical)
+    yield "hole_16mib_after_wave_only", hole(mib16, 12, canonical[:12])
+    yield "hole_off_grid_before_data", hole(mib16 + 3, 36, canonical)
+    yield "hole_inside_data", hole(4096, 50, canonical)
+
+
+def hole(length, at, rest):
+    """An input of the fuzz target's sparse form: rest with length zeros put in at offset at."""
+    return b"HOLE" + struct.pack("<IH", length, at) + rest
 
 
 def main():
