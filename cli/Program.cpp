@@ -455,7 +455,9 @@ int RunProgram(const std::vector<std::string>& arguments, const std::string& exe
     // Before any file is read: no result is written for an export that cannot be.
     if (line.csvFile && *line.csvFile != StandardOutputName) {
         const std::string csv = AbsolutePath(*line.csvFile);
-        if (const auto problem = ExportTargetProblem(csv)) {
+        // "new/" names a folder, even one that does not exist yet.
+        const bool folder = line.csvFile->back() == '/';
+        if (const auto problem = ExportTargetProblem(folder ? csv + "/" : csv)) {
             return Usage("the export cannot be written to " + csv + ": " + *problem);
         }
     }

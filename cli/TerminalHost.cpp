@@ -261,7 +261,8 @@ void TerminalHost::Draw() {
     if (before.size() + name.size() + after.size() > room) {
         const size_t keep =
             room > before.size() + after.size() + 3 ? room - before.size() - after.size() - 3 : 0;
-        name = "..." + name.substr(name.size() - std::min(keep, name.size()));
+        // Cut anywhere, a character's tail bytes are shown escaped, never sent alone.
+        name = "..." + TerminalSafeText(name.substr(name.size() - std::min(keep, name.size())));
     }
     const std::string line = before + name + after;
     if (lineDrawn_ && line == lastDrawn_) {

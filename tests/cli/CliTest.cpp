@@ -832,6 +832,7 @@ INSTANTIATE_TEST_SUITE_P(
     Targets, CliUnwritableExportTest,
     ::testing::Values(UnwritableExport{"Folder", "folder", "it is a folder"},
                       UnwritableExport{"FolderWithSlash", "folder/", "it is a folder"},
+                      UnwritableExport{"NewFolderWithSlash", "new/", "it is a folder"},
                       UnwritableExport{"Device", "/dev/full", "it is not a file"},
                       UnwritableExport{"Fifo", "fifo", "it is not a file"},
                       UnwritableExport{"LinkToAFifo", "fifolink",
