@@ -2,9 +2,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <stdexcept>
+#include <type_traits>
 
 #include "Gating.h"
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace tralux {
 namespace {
@@ -23,6 +29,41 @@ inline double ToUnit(double sample) {
 }
 inline double ToUnit(float sample) {
     return ToUnit(static_cast<double>(sample));
+}
+
+// 16-bit stereo, the most common input, four frames at a time: the frames are already laid out
+// as channel pairs, and each sample converts exactly as ToUnit converts it.
+template <bool TruePeak>
+void LoadStereo(const int16_t* frames, size_t count, ChannelPair* pairs, float* left,
+                float* right) {
+    size_t i = 0;
+#ifdef __SSE2__
+    const __m128d scale = _mm_set1_pd(1.0 / 32768.0);
+    const __m128 scaleFloat = _mm_set1_ps(1.0f / 32768.0f);
+    for (; i + 4 <= count; i += 4) {
+        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(frames + 2 * i));
+        const __m128i low = _mm_srai_epi32(_mm_unpacklo_epi16(s, s), 16);
+        const __m128i high = _mm_srai_epi32(_mm_unpackhi_epi16(s, s), 16);
+        auto* out = reinterpret_cast<double*>(pairs + i);
+        _mm_storeu_pd(out, _mm_mul_pd(_mm_cvtepi32_pd(low), scale));
+        _mm_storeu_pd(out + 2, _mm_mul_pd(_mm_cvtepi32_pd(_mm_shuffle_epi32(low, 0xEE)), scale));
+        _mm_storeu_pd(out + 4, _mm_mul_pd(_mm_cvtepi32_pd(high), scale));
+        _mm_storeu_pd(out + 6, _mm_mul_pd(_mm_cvtepi32_pd(_mm_shuffle_epi32(high, 0xEE)), scale));
+        if constexpr (TruePeak) {
+            const __m128 a = _mm_mul_ps(_mm_cvtepi32_ps(low), scaleFloat);
+            const __m128 b = _mm_mul_ps(_mm_cvtepi32_ps(high), scaleFloat);
+            _mm_storeu_ps(left + i, _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+            _mm_storeu_ps(right + i, _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+        }
+    }
+#endif
+    for (; i < count; ++i) {
+        pairs[i] = ChannelPair{ToUnit(frames[2 * i]), ToUnit(frames[2 * i + 1])};
+        if constexpr (TruePeak) {
+            left[i] = static_cast<float>(pairs[i][0]);
+            right[i] = static_cast<float>(pairs[i][1]);
+        }
+    }
 }
 
 bool ValidWeights(const std::vector<double>& weights, int channels) {
@@ -91,6 +132,16 @@ void LoudnessMeter::Add(const Sample* frames, size_t count) {
 template <typename Sample>
 void LoudnessMeter::Load(const Sample* frames, size_t count) {
     const auto stride = static_cast<size_t>(channels_);
+    const size_t row = peakHistory_ + kChunkFrames;
+    if constexpr (std::is_same_v<Sample, int16_t>) {
+        if (stride == 2) {
+            float* left = truePeak_ ? &peakSamples_[peakHistory_] : nullptr;
+            float* right = truePeak_ ? &peakSamples_[row + peakHistory_] : nullptr;
+            (truePeak_ ? LoadStereo<true> : LoadStereo<false>)(frames, count, pairSamples_.data(),
+                                                               left, right);
+            return;
+        }
+    }
     for (size_t p = 0; p < pairs_; ++p) {
         ChannelPair* out = &pairSamples_[p * kChunkFrames];
         const Sample* in = frames + 2 * p;
@@ -107,7 +158,6 @@ void LoudnessMeter::Load(const Sample* frames, size_t count) {
     if (!truePeak_) {
         return;
     }
-    const size_t row = peakHistory_ + kChunkFrames;
     for (size_t c = 0; c < stride; ++c) {
         const ChannelPair* pairs = &pairSamples_[(c / 2) * kChunkFrames];
         const size_t lane = c % 2;

@@ -53,16 +53,25 @@ float MaxAbs(const float* samples, size_t count) {
     return peak;
 }
 
-template <int Phases, int Taps>
+// The points after samples begin to end - 1: Half pairs of mirrored samples per point.
+template <int Half, bool Quarters>
 float Interpolate(const float* samples, size_t begin, size_t end,
                   const PeakInterpolator& interpolator, float peak) {
     for (size_t n = begin; n < end; ++n) {
-        for (int p = 0; p < Phases; ++p) {
-            float point = 0.0f;
-            for (int k = 0; k < Taps; ++k) {
-                point += interpolator.Taps[p][k] * (samples + n)[-k];
+        const float* newest = samples + n;
+        const float* oldest = newest - (2 * Half - 1);
+        float halfway = 0.0f, quarters = 0.0f, differences = 0.0f;
+        for (int k = 0; k < Half; ++k) {
+            const float pair = newest[-k] + oldest[k];
+            halfway += interpolator.Halfway[k] * pair;
+            if constexpr (Quarters) {
+                quarters += interpolator.Quarters[k] * pair;
+                differences += interpolator.QuarterDifferences[k] * (newest[-k] - oldest[k]);
             }
-            peak = std::max(peak, std::fabs(point));
+        }
+        peak = std::max(peak, std::fabs(halfway));
+        if constexpr (Quarters) {
+            peak = std::max(peak, (std::fabs(quarters) + std::fabs(differences)) * 0.5f);
         }
     }
     return peak;
@@ -71,9 +80,10 @@ float Interpolate(const float* samples, size_t begin, size_t end,
 float Scan(const float* samples, size_t count, const PeakInterpolator& interpolator, float peak) {
     switch (interpolator.Factor) {
         case 4:
-            return ScanSpans<12, MaxAbs, Interpolate<3, 12>>(samples, count, interpolator, peak);
+            return ScanSpans<12, MaxAbs, Interpolate<6, true>>(samples, count, interpolator, peak);
         case 2:
-            return ScanSpans<24, MaxAbs, Interpolate<1, 24>>(samples, count, interpolator, peak);
+            return ScanSpans<24, MaxAbs, Interpolate<12, false>>(samples, count, interpolator,
+                                                                 peak);
         default:
             return std::max(peak, MaxAbs(samples, count));
     }
@@ -111,40 +121,49 @@ TRALUX_TARGET float MaxAbs(const float* samples, size_t count) {
     return std::max(Largest(peaks), scalar::MaxAbs(samples + i, count - i));
 }
 
-template <int Phases, int Taps>
+template <int Half, bool Quarters>
 TRALUX_TARGET float Interpolate(const float* samples, size_t begin, size_t end,
                                 const PeakInterpolator& interpolator, float peak) {
+    const __m256 half = _mm256_set1_ps(0.5f);
     __m256 peaks = _mm256_set1_ps(peak);
     size_t n = begin;
     for (; n + 8 <= end; n += 8) {
-        __m256 points[Phases];
-        for (int p = 0; p < Phases; ++p) {
-            points[p] = _mm256_setzero_ps();
-        }
-        for (int k = 0; k < Taps; ++k) {
-            const __m256 x = _mm256_loadu_ps(samples + n - k);
-            for (int p = 0; p < Phases; ++p) {
-                const __m256 tap = _mm256_set1_ps(interpolator.Taps[p][k]);
-                points[p] = _mm256_add_ps(points[p], _mm256_mul_ps(tap, x));
+        const float* newest = samples + n;
+        const float* oldest = newest - (2 * Half - 1);
+        __m256 halfway = _mm256_setzero_ps(), quarters = halfway, differences = halfway;
+        for (int k = 0; k < Half; ++k) {
+            const __m256 a = _mm256_loadu_ps(newest - k), b = _mm256_loadu_ps(oldest + k);
+            const __m256 pair = _mm256_add_ps(a, b);
+            halfway = _mm256_add_ps(halfway,
+                                    _mm256_mul_ps(_mm256_set1_ps(interpolator.Halfway[k]), pair));
+            if constexpr (Quarters) {
+                quarters = _mm256_add_ps(
+                    quarters, _mm256_mul_ps(_mm256_set1_ps(interpolator.Quarters[k]), pair));
+                differences = _mm256_add_ps(
+                    differences, _mm256_mul_ps(_mm256_set1_ps(interpolator.QuarterDifferences[k]),
+                                               _mm256_sub_ps(a, b)));
             }
         }
-        for (int p = 0; p < Phases; ++p) {
-            peaks = _mm256_max_ps(peaks, Abs(points[p]));
+        peaks = _mm256_max_ps(peaks, Abs(halfway));
+        if constexpr (Quarters) {
+            peaks = _mm256_max_ps(
+                peaks, _mm256_mul_ps(_mm256_add_ps(Abs(quarters), Abs(differences)), half));
         }
     }
     const float largest = Largest(peaks);
     // The scalar code that follows would otherwise pay for the dirty upper halves of the
     // vector registers on every instruction, here and after the return.
     _mm256_zeroupper();
-    return scalar::Interpolate<Phases, Taps>(samples, n, end, interpolator, largest);
+    return scalar::Interpolate<Half, Quarters>(samples, n, end, interpolator, largest);
 }
 
 float Scan(const float* samples, size_t count, const PeakInterpolator& interpolator, float peak) {
     switch (interpolator.Factor) {
         case 4:
-            return ScanSpans<12, MaxAbs, Interpolate<3, 12>>(samples, count, interpolator, peak);
+            return ScanSpans<12, MaxAbs, Interpolate<6, true>>(samples, count, interpolator, peak);
         case 2:
-            return ScanSpans<24, MaxAbs, Interpolate<1, 24>>(samples, count, interpolator, peak);
+            return ScanSpans<24, MaxAbs, Interpolate<12, false>>(samples, count, interpolator,
+                                                                 peak);
         default:
             return std::max(peak, MaxAbs(samples, count));
     }
@@ -173,38 +192,47 @@ TRALUX_TARGET float MaxAbs(const float* samples, size_t count) {
     return std::max(_mm512_reduce_max_ps(peaks), scalar::MaxAbs(samples + i, count - i));
 }
 
-template <int Phases, int Taps>
+template <int Half, bool Quarters>
 TRALUX_TARGET float Interpolate(const float* samples, size_t begin, size_t end,
                                 const PeakInterpolator& interpolator, float peak) {
+    const __m512 half = _mm512_set1_ps(0.5f);
     __m512 peaks = _mm512_set1_ps(peak);
     size_t n = begin;
     for (; n + 16 <= end; n += 16) {
-        __m512 points[Phases];
-        for (int p = 0; p < Phases; ++p) {
-            points[p] = _mm512_setzero_ps();
-        }
-        for (int k = 0; k < Taps; ++k) {
-            const __m512 x = _mm512_loadu_ps(samples + n - k);
-            for (int p = 0; p < Phases; ++p) {
-                const __m512 tap = _mm512_set1_ps(interpolator.Taps[p][k]);
-                points[p] = _mm512_add_ps(points[p], _mm512_mul_ps(tap, x));
+        const float* newest = samples + n;
+        const float* oldest = newest - (2 * Half - 1);
+        __m512 halfway = _mm512_setzero_ps(), quarters = halfway, differences = halfway;
+        for (int k = 0; k < Half; ++k) {
+            const __m512 a = _mm512_loadu_ps(newest - k), b = _mm512_loadu_ps(oldest + k);
+            const __m512 pair = _mm512_add_ps(a, b);
+            halfway = _mm512_add_ps(halfway,
+                                    _mm512_mul_ps(_mm512_set1_ps(interpolator.Halfway[k]), pair));
+            if constexpr (Quarters) {
+                quarters = _mm512_add_ps(
+                    quarters, _mm512_mul_ps(_mm512_set1_ps(interpolator.Quarters[k]), pair));
+                differences = _mm512_add_ps(
+                    differences, _mm512_mul_ps(_mm512_set1_ps(interpolator.QuarterDifferences[k]),
+                                               _mm512_sub_ps(a, b)));
             }
         }
-        for (int p = 0; p < Phases; ++p) {
-            peaks = _mm512_max_ps(peaks, Abs(points[p]));
+        peaks = _mm512_max_ps(peaks, Abs(halfway));
+        if constexpr (Quarters) {
+            peaks = _mm512_max_ps(
+                peaks, _mm512_mul_ps(_mm512_add_ps(Abs(quarters), Abs(differences)), half));
         }
     }
     const float largest = _mm512_reduce_max_ps(peaks);
     _mm256_zeroupper();  // as in avx2::Interpolate
-    return scalar::Interpolate<Phases, Taps>(samples, n, end, interpolator, largest);
+    return scalar::Interpolate<Half, Quarters>(samples, n, end, interpolator, largest);
 }
 
 float Scan(const float* samples, size_t count, const PeakInterpolator& interpolator, float peak) {
     switch (interpolator.Factor) {
         case 4:
-            return ScanSpans<12, MaxAbs, Interpolate<3, 12>>(samples, count, interpolator, peak);
+            return ScanSpans<12, MaxAbs, Interpolate<6, true>>(samples, count, interpolator, peak);
         case 2:
-            return ScanSpans<24, MaxAbs, Interpolate<1, 24>>(samples, count, interpolator, peak);
+            return ScanSpans<24, MaxAbs, Interpolate<12, false>>(samples, count, interpolator,
+                                                                 peak);
         default:
             return std::max(peak, MaxAbs(samples, count));
     }
@@ -227,10 +255,22 @@ PeakInterpolator DesignPeakInterpolator(int sampleRate) {
         const double m = j - (kDesignTaps - 1) / 2.0;
         const double x = m * M_PI / factor;
         double tap = std::fabs(m) > 1e-6 ? std::sin(x) / x : 1.0;
-        tap *= 0.5 * (1.0 - std::cos(2.0 * M_PI * j / (kDesignTaps - 1)));
+        // The Hann window, written in the distance from the middle so that mirrored taps are
+        // equal to the last bit, which the folded kernels rely on.
+        tap *= 0.5 * (1.0 + std::cos(2.0 * M_PI * m / (kDesignTaps - 1)));
         // Phase 0 holds the middle tap (1) and zeros: it is the input itself.
         if (j % factor != 0 && std::fabs(tap) > 1e-6) {
             interpolator.Taps[j % factor - 1][j / factor] = static_cast<float>(tap);
+        }
+    }
+    const int last = interpolator.TapsPerPhase - 1;
+    const auto& halfway = interpolator.Taps[factor / 2 - 1];
+    const auto& quarter = interpolator.Taps[0];
+    for (int k = 0; k <= last / 2; ++k) {
+        interpolator.Halfway[k] = halfway[k];
+        if (factor == 4) {
+            interpolator.Quarters[k] = quarter[k] + quarter[last - k];
+            interpolator.QuarterDifferences[k] = quarter[k] - quarter[last - k];
         }
     }
     double bound = 1.0;

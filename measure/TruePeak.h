@@ -15,6 +15,15 @@ struct PeakInterpolator {
     int TapsPerPhase = 0;  // 12 for 4x, 24 for 2x
     // Taps[p - 1][k] weighs sample n - k in the point of phase p after sample n.
     std::array<std::array<float, 24>, 3> Taps{};
+    // The taps folded by their symmetry, as the kernels use them. With pair k the sum of
+    // samples n - k and n - (TapsPerPhase - 1) + k, the point halfway between samples is the
+    // sum of Halfway[k] x pair k. At 4x, the points a quarter either side of it come from
+    // Quarters (the sums of their mirrored taps, by the same pairs) and QuarterDifferences (the
+    // differences, by the differences of the samples): the larger magnitude of the two points
+    // is half the sum of those two sums' magnitudes.
+    std::array<float, 12> Halfway{};
+    std::array<float, 6> Quarters{};
+    std::array<float, 6> QuarterDifferences{};
     // A bound on |interpolated point| / max |samples it is made of|, rounding included: the
     // largest sum of |taps| over the phases, plus a margin for float rounding.
     float GainBound = 1.0f;
