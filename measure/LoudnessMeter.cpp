@@ -23,9 +23,13 @@ constexpr size_t kShortTermSegments = 30;  // 3 s windows
 inline double ToUnit(int16_t sample) {
     return sample * (1.0 / 32768.0);
 }
-// Values below 1e-20 (-400 dBFS) count as zero, so that no filter meets subnormal numbers.
+// Values below 1e-20 (-400 dBFS) count as zero, so that no filter meets subnormal numbers;
+// values beyond 1e6 (+120 dBFS) as 1e6, so that no sum can overflow.
 inline double ToUnit(double sample) {
-    return std::isfinite(sample) && std::fabs(sample) >= 1e-20 ? sample : 0.0;
+    if (!std::isfinite(sample) || std::fabs(sample) < 1e-20) {
+        return 0.0;
+    }
+    return std::clamp(sample, -1e6, 1e6);
 }
 inline double ToUnit(float sample) {
     return ToUnit(static_cast<double>(sample));

@@ -48,7 +48,8 @@ public:
     explicit LoudnessMeter(const MeterSetup& setup);
 
     // Interleaved frames: 16-bit integers (full scale 32768) or floating point (full scale 1).
-    // Floating-point samples that are not finite count as silence.
+    // Floating-point samples that are not finite count as silence, magnitudes beyond 1e6
+    // (+120 dBFS) as 1e6.
     void AddFrames(const int16_t* frames, size_t count);
     void AddFrames(const float* frames, size_t count);
     void AddFrames(const double* frames, size_t count);

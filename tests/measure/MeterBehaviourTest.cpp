@@ -65,7 +65,7 @@ TEST(LoudnessMeterTest, SixteenBitAndFloatingPointInputsAgree) {
     ExpectIdentical(Measured(doubles, 2, 44100), reference);
 }
 
-TEST(LoudnessMeterTest, NonFiniteSamplesCountAsSilence) {
+TEST(LoudnessMeterTest, NonFiniteAndHugeSamplesAreTamed) {
     auto frames = signals::MusicLike(44100, 2, 5.0, 5u);
     auto zeroed = frames;
     const double bad[] = {std::numeric_limits<double>::quiet_NaN(),
@@ -77,6 +77,12 @@ TEST(LoudnessMeterTest, NonFiniteSamplesCountAsSilence) {
     }
     ExpectIdentical(Measured(frames, 2, 44100), Measured(zeroed, 2, 44100));
     EXPECT_TRUE(std::isfinite(*Measured(frames, 2, 44100).IntegratedLoudness()));
+    // Huge finite samples are held at 1e6, so that sums and the float interpolation stay
+    // finite.
+    frames[5000] = 1e300;
+    zeroed[5000] = 1e6;
+    ExpectIdentical(Measured(frames, 2, 44100), Measured(zeroed, 2, 44100));
+    EXPECT_TRUE(std::isfinite(*Measured(frames, 2, 44100).TruePeak()));
 }
 
 TEST(LoudnessMeterTest, SilenceAndShortInputsHaveNoLoudness) {
