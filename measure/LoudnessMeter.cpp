@@ -70,12 +70,6 @@ void LoadStereo(const int16_t* frames, size_t count, ChannelPair* pairs, float* 
     }
 }
 
-bool ValidWeights(const std::vector<double>& weights, int channels) {
-    return weights.size() == static_cast<size_t>(channels) &&
-           std::all_of(weights.begin(), weights.end(),
-                       [](double w) { return std::isfinite(w) && w >= 0.0; });
-}
-
 }  // namespace
 
 bool LoudnessMeter::Supports(int channels, int sampleRate) {
@@ -83,8 +77,24 @@ bool LoudnessMeter::Supports(int channels, int sampleRate) {
            sampleRate <= kMaxSampleRate;
 }
 
+// Refuses a setup before any member is derived from it.
+const MeterSetup& LoudnessMeter::Checked(const MeterSetup& setup) {
+    if (!Supports(setup.Channels, setup.SampleRate)) {
+        throw std::invalid_argument("no loudness meter for this channel count or sample rate");
+    }
+    const std::vector<double>& weights = setup.ChannelWeights;
+    const bool fit = weights.empty() || (weights.size() == static_cast<size_t>(setup.Channels) &&
+                                         std::all_of(weights.begin(), weights.end(), [](double w) {
+                                             return std::isfinite(w) && w >= 0.0;
+                                         }));
+    if (!fit) {
+        throw std::invalid_argument("channel weights must be one finite, non-negative per channel");
+    }
+    return setup;
+}
+
 LoudnessMeter::LoudnessMeter(const MeterSetup& setup)
-    : channels_(setup.Channels),
+    : channels_(Checked(setup).Channels),
       sampleRate_(setup.SampleRate),
       segmentFrames_(static_cast<size_t>(setup.SampleRate + 5) / 10),
       weights_(setup.ChannelWeights.empty() ? DefaultChannelWeights(setup.Channels)
@@ -95,12 +105,6 @@ LoudnessMeter::LoudnessMeter(const MeterSetup& setup)
       interpolator_(DesignPeakInterpolator(setup.SampleRate)),
       peakKernel_(&WidestPeakKernel()),
       peakHistory_(static_cast<size_t>(std::max(interpolator_.TapsPerPhase - 1, 0))) {
-    if (!Supports(channels_, sampleRate_)) {
-        throw std::invalid_argument("no loudness meter for this channel count or sample rate");
-    }
-    if (!ValidWeights(weights_, channels_)) {
-        throw std::invalid_argument("channel weights must be one finite, non-negative per channel");
-    }
     pairStates_.resize(pairs_);
     pairSums_.assign(pairs_, ChannelPair{});
     pairSamples_.resize(pairs_ * kChunkFrames);

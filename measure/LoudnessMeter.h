@@ -75,6 +75,7 @@ public:
     const std::vector<double>& SegmentEnergies() const { return segmentEnergies_; }
 
 private:
+    static const MeterSetup& Checked(const MeterSetup& setup);
     template <typename Sample>
     void Add(const Sample* frames, size_t count);
     template <typename Sample>
