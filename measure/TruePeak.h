@@ -7,9 +7,9 @@
 namespace tralux {
 
 // The polyphase FIR that interpolates the points between input samples: a 49-tap
-// Hann-windowed sinc, split by the oversampling factor. Its middle phase is the input itself,
-// delayed, so only the other phases are computed. The design is libebur128's, so that both
-// read the same peak.
+// Hann-windowed sinc, split by the oversampling factor. The phase that holds the middle tap
+// passes the input through, delayed, so only the other phases are computed. The design is
+// libebur128's, so that both read the same peak.
 struct PeakInterpolator {
     int Factor = 1;        // 4 below 96 kHz, 2 below 192 kHz, else 1 (the sample peak only)
     int TapsPerPhase = 0;  // 12 for 4x, 24 for 2x

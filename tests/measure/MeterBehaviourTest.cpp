@@ -128,7 +128,8 @@ TEST(LoudnessMeterTest, DefaultChannelWeights) {
 
 // The weights act on energy: a tone on a surround channel reads 10 log10(1.41) LU above the
 // same on a front one, the LFE does not count, and a mono file reads 3 dB below the same
-// signal on both stereo channels.
+// signal on both stereo channels. The channels' filters see identical samples, so the energies
+// differ by the weight alone; 1e-9 LU leaves room for the rounding of the sums and logarithms.
 TEST(LoudnessMeterTest, ChannelWeightsApplyToEnergy) {
     const auto onChannel = [](int channel) {
         std::vector<double> levels(6, -999.0);
