@@ -3,7 +3,8 @@
 set -euo pipefail
 sudo_cmd=()
 [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
-packages=(g++ cmake ninja-build qt6-base-dev libgtest-dev xvfb xauth sox clang-14 libclang-rt-14-dev
+packages=(g++ cmake ninja-build qt6-base-dev libgtest-dev libebur128-dev pkg-config xvfb xauth sox
+  clang-14 libclang-rt-14-dev
   locales
   # the Debian package and its checks: dpkg-shlibdeps, file type detection, lintian, and the
   # validators of the desktop entry, the AppStream metadata and the manual pages

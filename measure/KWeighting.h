@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstddef>
+
+namespace tralux {
+
+// One second-order section: (B0 + B1 z^-1 + B2 z^-2) / (1 + A1 z^-1 + A2 z^-2).
+struct Biquad {
+    double B0, B1, B2, A1, A2;
+};
+
+// The two stages of the K-weighting curve: a high shelf of about +4 dB above 1.5 kHz (the
+// effect of the head) and a second-order high-pass near 38 Hz.
+struct KWeighting {
+    Biquad Shelf;
+    Biquad HighPass;
+};
+
+// The stages for a sample rate, derived from their analog prototypes by the bilinear
+// transform; at 48 kHz they equal the published coefficient table. sampleRate must be above
+// 3.4 kHz, twice the shelf's centre frequency.
+KWeighting DesignKWeighting(double sampleRate);
+
+// Two channels filtered side by side, one in each lane. An odd channel out runs beside a lane
+// of zeros.
+using ChannelPair = double __attribute__((vector_size(16)));
+
+// The delay lines of both stages (direct form II), newest first. Zero is silence.
+struct KWeightingState {
+    ChannelPair Shelf[2] = {};
+    ChannelPair HighPass[2] = {};
+};
+
+// Weights count frames of a channel pair and adds the squares of the weighted samples to
+// sumOfSquares one after the other, so that any split of a run into calls gives the same sums.
+void WeightAndSquare(const ChannelPair* input, size_t count, const KWeighting& weighting,
+                     KWeightingState& state, ChannelPair& sumOfSquares);
+
+// Sets to zero the state values far below any audible level (1e-100), so that the decay after
+// a sound stops never leaves the filter computing in slow subnormal numbers.
+void ClearNegligibleState(KWeightingState& state);
+
+}  // namespace tralux

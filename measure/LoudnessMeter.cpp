@@ -1,0 +1,280 @@
+#include "LoudnessMeter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <stdexcept>
+#include <type_traits>
+
+#include "Gating.h"
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+namespace tralux {
+namespace {
+
+// Frames loaded and measured at a time: small enough to stay in the first-level cache.
+constexpr size_t kChunkFrames = 1024;
+constexpr size_t kBlockSegments = 4;       // 400 ms gating blocks
+constexpr size_t kShortTermSegments = 30;  // 3 s windows
+
+inline double ToUnit(int16_t sample) {
+    return sample * (1.0 / 32768.0);
+}
+// Values below 1e-20 (-400 dBFS) count as zero, so that no filter meets subnormal numbers;
+// values beyond 1e6 (+120 dBFS) as 1e6, so that no sum can overflow.
+inline double ToUnit(double sample) {
+    if (!std::isfinite(sample) || std::fabs(sample) < 1e-20) {
+        return 0.0;
+    }
+    return std::clamp(sample, -1e6, 1e6);
+}
+inline double ToUnit(float sample) {
+    return ToUnit(static_cast<double>(sample));
+}
+
+// 16-bit stereo, the most common input, four frames at a time: the frames are already laid out
+// as channel pairs, and each sample converts exactly as ToUnit converts it.
+template <bool TruePeak>
+void LoadStereo(const int16_t* frames, size_t count, ChannelPair* pairs, float* left,
+                float* right) {
+    size_t i = 0;
+#ifdef __SSE2__
+    const __m128d scale = _mm_set1_pd(1.0 / 32768.0);
+    const __m128 scaleFloat = _mm_set1_ps(1.0f / 32768.0f);
+    for (; i + 4 <= count; i += 4) {
+        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(frames + 2 * i));
+        const __m128i low = _mm_srai_epi32(_mm_unpacklo_epi16(s, s), 16);
+        const __m128i high = _mm_srai_epi32(_mm_unpackhi_epi16(s, s), 16);
+        auto* out = reinterpret_cast<double*>(pairs + i);
+        _mm_storeu_pd(out, _mm_mul_pd(_mm_cvtepi32_pd(low), scale));
+        _mm_storeu_pd(out + 2, _mm_mul_pd(_mm_cvtepi32_pd(_mm_shuffle_epi32(low, 0xEE)), scale));
+        _mm_storeu_pd(out + 4, _mm_mul_pd(_mm_cvtepi32_pd(high), scale));
+        _mm_storeu_pd(out + 6, _mm_mul_pd(_mm_cvtepi32_pd(_mm_shuffle_epi32(high, 0xEE)), scale));
+        if constexpr (TruePeak) {
+            const __m128 a = _mm_mul_ps(_mm_cvtepi32_ps(low), scaleFloat);
+            const __m128 b = _mm_mul_ps(_mm_cvtepi32_ps(high), scaleFloat);
+            _mm_storeu_ps(left + i, _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+            _mm_storeu_ps(right + i, _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+        }
+    }
+#endif
+    for (; i < count; ++i) {
+        pairs[i] = ChannelPair{ToUnit(frames[2 * i]), ToUnit(frames[2 * i + 1])};
+        if constexpr (TruePeak) {
+            left[i] = static_cast<float>(pairs[i][0]);
+            right[i] = static_cast<float>(pairs[i][1]);
+        }
+    }
+}
+
+}  // namespace
+
+bool LoudnessMeter::Supports(int channels, int sampleRate) {
+    return channels >= 1 && channels <= kMaxChannels && sampleRate >= kMinSampleRate &&
+           sampleRate <= kMaxSampleRate;
+}
+
+// Refuses a setup before any member is derived from it.
+const MeterSetup& LoudnessMeter::Checked(const MeterSetup& setup) {
+    if (!Supports(setup.Channels, setup.SampleRate)) {
+        throw std::invalid_argument("no loudness meter for this channel count or sample rate");
+    }
+    const std::vector<double>& weights = setup.ChannelWeights;
+    const bool fit = weights.empty() || (weights.size() == static_cast<size_t>(setup.Channels) &&
+                                         std::all_of(weights.begin(), weights.end(), [](double w) {
+                                             return std::isfinite(w) && w >= 0.0;
+                                         }));
+    if (!fit) {
+        throw std::invalid_argument("channel weights must be one finite, non-negative per channel");
+    }
+    return setup;
+}
+
+LoudnessMeter::LoudnessMeter(const MeterSetup& setup)
+    : channels_(Checked(setup).Channels),
+      sampleRate_(setup.SampleRate),
+      segmentFrames_(static_cast<size_t>(setup.SampleRate + 5) / 10),
+      weights_(setup.ChannelWeights.empty() ? DefaultChannelWeights(setup.Channels)
+                                            : setup.ChannelWeights),
+      weighting_(DesignKWeighting(setup.SampleRate)),
+      pairs_(static_cast<size_t>(setup.Channels + 1) / 2),
+      truePeak_(setup.TruePeak),
+      interpolator_(DesignPeakInterpolator(setup.SampleRate)),
+      peakKernel_(&WidestPeakKernel()),
+      peakHistory_(static_cast<size_t>(std::max(interpolator_.TapsPerPhase - 1, 0))) {
+    pairStates_.resize(pairs_);
+    pairSums_.assign(pairs_, ChannelPair{});
+    pairSamples_.resize(pairs_ * kChunkFrames);
+    if (truePeak_) {
+        peakSamples_.assign(static_cast<size_t>(channels_) * (peakHistory_ + kChunkFrames), 0.0f);
+    }
+    channelPeaks_.assign(static_cast<size_t>(channels_), 0.0f);
+}
+
+void LoudnessMeter::AddFrames(const int16_t* frames, size_t count) {
+    Add(frames, count);
+}
+void LoudnessMeter::AddFrames(const float* frames, size_t count) {
+    Add(frames, count);
+}
+void LoudnessMeter::AddFrames(const double* frames, size_t count) {
+    Add(frames, count);
+}
+
+// Chunks end at segment ends, so that a segment's sums and the clearing of negligible filter
+// state fall at the same frames however the caller splits the input.
+template <typename Sample>
+void LoudnessMeter::Add(const Sample* frames, size_t count) {
+    while (count > 0) {
+        const size_t n = std::min({count, kChunkFrames, segmentFrames_ - framesInSegment_});
+        Load(frames, n);
+        Measure(n);
+        frames += n * static_cast<size_t>(channels_);
+        count -= n;
+    }
+}
+
+template <typename Sample>
+void LoudnessMeter::Load(const Sample* frames, size_t count) {
+    const auto stride = static_cast<size_t>(channels_);
+    const size_t row = peakHistory_ + kChunkFrames;
+    if constexpr (std::is_same_v<Sample, int16_t>) {
+        if (stride == 2) {
+            float* left = truePeak_ ? &peakSamples_[peakHistory_] : nullptr;
+            float* right = truePeak_ ? &peakSamples_[row + peakHistory_] : nullptr;
+            (truePeak_ ? LoadStereo<true> : LoadStereo<false>)(frames, count, pairSamples_.data(),
+                                                               left, right);
+            return;
+        }
+    }
+    for (size_t p = 0; p < pairs_; ++p) {
+        ChannelPair* out = &pairSamples_[p * kChunkFrames];
+        const Sample* in = frames + 2 * p;
+        if (2 * p + 1 < stride) {
+            for (size_t i = 0; i < count; ++i) {
+                out[i] = ChannelPair{ToUnit(in[i * stride]), ToUnit(in[i * stride + 1])};
+            }
+        } else {
+            for (size_t i = 0; i < count; ++i) {
+                out[i] = ChannelPair{ToUnit(in[i * stride]), 0.0};
+            }
+        }
+    }
+    if (!truePeak_) {
+        return;
+    }
+    for (size_t c = 0; c < stride; ++c) {
+        const ChannelPair* pairs = &pairSamples_[(c / 2) * kChunkFrames];
+        const size_t lane = c % 2;
+        float* out = &peakSamples_[c * row + peakHistory_];
+        for (size_t i = 0; i < count; ++i) {
+            out[i] = static_cast<float>(pairs[i][lane]);
+        }
+    }
+}
+
+void LoudnessMeter::Measure(size_t count) {
+    for (size_t p = 0; p < pairs_; ++p) {
+        WeightAndSquare(&pairSamples_[p * kChunkFrames], count, weighting_, pairStates_[p],
+                        pairSums_[p]);
+    }
+    if (truePeak_) {
+        const size_t row = peakHistory_ + kChunkFrames;
+        for (size_t c = 0; c < channelPeaks_.size(); ++c) {
+            float* samples = &peakSamples_[c * row];
+            channelPeaks_[c] =
+                peakKernel_->Scan(samples + peakHistory_, count, interpolator_, channelPeaks_[c]);
+            // The chunk's last samples become the history of the next.
+            std::copy(samples + count, samples + count + peakHistory_, samples);
+        }
+    }
+    framesInSegment_ += count;
+    framesMeasured_ += static_cast<int64_t>(count);
+    if (framesInSegment_ == segmentFrames_) {
+        CloseSegment();
+    }
+}
+
+void LoudnessMeter::CloseSegment() {
+    double energy = 0.0;
+    for (size_t c = 0; c < weights_.size(); ++c) {
+        energy += weights_[c] * pairSums_[c / 2][c % 2];
+    }
+    segmentEnergies_.push_back(energy);
+    for (size_t p = 0; p < pairs_; ++p) {
+        pairSums_[p] = ChannelPair{};
+        ClearNegligibleState(pairStates_[p]);
+    }
+    framesInSegment_ = 0;
+}
+
+std::optional<double> LoudnessMeter::IntegratedLoudness() const {
+    return GatedLoudness(WindowEnergies(segmentEnergies_, kBlockSegments, segmentFrames_));
+}
+
+std::optional<double> LoudnessMeter::LoudnessRange() const {
+    return GatedLoudnessRange(WindowEnergies(segmentEnergies_, kShortTermSegments, segmentFrames_));
+}
+
+// The points after the last samples are interpolated as if silence followed, so that a peak
+// in the final samples counts in full.
+double LoudnessMeter::ChannelTruePeak(int channel) const {
+    if (!truePeak_ || channel < 0 || channel >= channels_) {
+        return 0.0;
+    }
+    const auto c = static_cast<size_t>(channel);
+    if (peakHistory_ == 0) {
+        return channelPeaks_[c];
+    }
+    const float* last = &peakSamples_[c * (peakHistory_ + kChunkFrames)];
+    std::vector<float> tail(last, last + peakHistory_);
+    tail.resize(2 * peakHistory_, 0.0f);
+    return peakKernel_->Scan(tail.data() + peakHistory_, peakHistory_, interpolator_,
+                             channelPeaks_[c]);
+}
+
+std::optional<double> LoudnessMeter::TruePeak() const {
+    double peak = 0.0;
+    for (int c = 0; c < channels_; ++c) {
+        peak = std::max(peak, ChannelTruePeak(c));
+    }
+    if (peak <= 0.0) {
+        return std::nullopt;
+    }
+    return 20.0 * std::log10(peak);
+}
+
+std::vector<std::optional<double>> LoudnessMeter::ShortTermLoudness() const {
+    std::vector<std::optional<double>> series;
+    for (double energy : WindowEnergies(segmentEnergies_, kShortTermSegments, segmentFrames_)) {
+        series.push_back(energy > 0.0 ? std::optional(EnergyToLoudness(energy)) : std::nullopt);
+    }
+    return series;
+}
+
+namespace {
+
+std::vector<double> AllWindows(std::span<const LoudnessMeter* const> meters, size_t window) {
+    std::vector<double> energies;
+    for (const LoudnessMeter* meter : meters) {
+        const std::vector<double> own =
+            WindowEnergies(meter->SegmentEnergies(), window, meter->SegmentFrames());
+        energies.insert(energies.end(), own.begin(), own.end());
+    }
+    return energies;
+}
+
+}  // namespace
+
+std::optional<double> GroupIntegratedLoudness(std::span<const LoudnessMeter* const> meters) {
+    return GatedLoudness(AllWindows(meters, kBlockSegments));
+}
+
+std::optional<double> GroupLoudnessRange(std::span<const LoudnessMeter* const> meters) {
+    return GatedLoudnessRange(AllWindows(meters, kShortTermSegments));
+}
+
+}  // namespace tralux
