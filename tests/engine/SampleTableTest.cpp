@@ -119,8 +119,8 @@ TEST_F(ScanHistogramTest, ScanCountsTheValuesAsReadAndAgreesWithItsTotals) {
     samples[17] = -32768;
     FileData file = Add("a.wav", samples);
     SampleHistogram histogram;
-    engine.ScanHistogram = &histogram;
-    engine.ScanFile(file);
+    histogram.Counts[3] = 99;  // counted afresh
+    engine.ScanFile(file, &histogram);
 
     SampleHistogram expected;
     expected.Add(samples.data(), samples.size());
@@ -129,6 +129,13 @@ TEST_F(ScanHistogramTest, ScanCountsTheValuesAsReadAndAgreesWithItsTotals) {
     scanned.Apply(engine.Transforms, TransformStep{BlockTransform::Scan});
     EXPECT_EQ(MappedSumOfSquares(histogram, scanned), engine.Totals.SumOfSquares);
     EXPECT_EQ(MappedPeak(histogram, scanned), file.Peak);
+
+    // Counted again, afresh, with the scan's totals.
+    const PassTotals counted = engine.CountValues(file, file.SourceFile, histogram);
+    EXPECT_EQ(histogram.Counts, expected.Counts);
+    EXPECT_EQ(counted.Peak, file.Peak);
+    EXPECT_EQ(counted.SumOfSquares, file.ScanSumOfSquares);
+    EXPECT_EQ(sink.Labels, (std::vector<std::string>{"Scanning:", "Scanning:"}));
 }
 
 }  // namespace
