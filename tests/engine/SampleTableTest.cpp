@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -42,6 +43,33 @@ std::vector<TransformStep> EveryStep() {
 }
 
 class TableOfValues : public testing::TestWithParam<TransformSet> {};
+
+// A table of one gain over the identity maps with the gain's own code, any other by look-up:
+// both give every value and the sum as the table holds them.
+TEST_P(TableOfValues, MapsEveryValueAsItHoldsItWhateverTheSteps) {
+    TransformStep half{BlockTransform::Gain};
+    half.Gain = 0.5;
+    TransformStep twice{BlockTransform::Gain};
+    twice.Gain = 2.0;
+    const FactorTables tables = BuildFactorTables();
+    const std::vector<std::vector<TransformStep>> cases = {
+        {twice}, {half, twice}, {ReduceStep(tables.ReduceFactors[40]), twice}, {twice, half}};
+    for (const auto& steps : cases) {
+        ValueTable table;
+        for (const TransformStep& step : steps) {
+            table.Apply(GetParam(), step);
+        }
+        Samples every(SampleValueCount);
+        int64_t expectedSum = 0;
+        for (size_t i = 0; i < every.size(); ++i) {
+            every[i] = static_cast<int16_t>(static_cast<int32_t>(i) - 32768);
+            expectedSum += int64_t{table.Values[i]} * table.Values[i];
+        }
+        EXPECT_EQ(table.MapSamples(every.data(), every.size()), expectedSum);
+        EXPECT_TRUE(std::equal(every.begin(), every.end(), table.Values.begin()))
+            << steps.size() << " steps, the first of gain " << steps.front().Gain;
+    }
+}
 
 TEST_P(TableOfValues, MapsEachSampleAsTheBlockTransformDoes) {
     const Samples input = RandomBlock(GetParam().Name[0]);
