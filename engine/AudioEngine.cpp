@@ -305,34 +305,31 @@ double AudioEngine::PassLoudness(const FileData& file) const {
     return std::sqrt(static_cast<double>(Totals.SumOfSquares) / (2.0 * file.FrameCount));
 }
 
-void AudioEngine::ScanFile(FileData& file, SampleHistogram* counts) {
-    file.Normalised = false;
+PassTotals AudioEngine::ReadPass(const FileData& file, const std::string& path,
+                                 const std::string& label, SampleHistogram* counts) {
     Totals = PassTotals{};
     counts_ = counts;
     try {
-        RunPass(file, file.SourceFile, std::string(), nullptr, "Scanning", 1.0);
-    } catch (...) {
-        counts_ = nullptr;
-        throw;
-    }
-    counts_ = nullptr;
-    file.Peak = Totals.Peak;
-    file.ScanSumOfSquares = Totals.SumOfSquares;
-    file.ScanLoudness = PassLoudness(file);
-}
-
-PassTotals AudioEngine::CountValues(const FileData& file, const std::string& path,
-                                    SampleHistogram& counts) {
-    Totals = PassTotals{};
-    counts_ = &counts;
-    try {
-        RunPass(file, path, std::string(), nullptr, "Scanning", 1.0);
+        RunPass(file, path, std::string(), nullptr, label, 1.0);
     } catch (...) {
         counts_ = nullptr;
         throw;
     }
     counts_ = nullptr;
     return Totals;
+}
+
+void AudioEngine::ScanFile(FileData& file, SampleHistogram* counts) {
+    file.Normalised = false;
+    const PassTotals scanned = ReadPass(file, file.SourceFile, "Scanning", counts);
+    file.Peak = scanned.Peak;
+    file.ScanSumOfSquares = scanned.SumOfSquares;
+    file.ScanLoudness = PassLoudness(file);
+}
+
+PassTotals AudioEngine::CountValues(const FileData& file, const std::string& path,
+                                    SampleHistogram& counts) {
+    return ReadPass(file, path, "Scanning", &counts);
 }
 
 void AudioEngine::NormaliseFile(FileData& file, double gain) {
@@ -354,8 +351,7 @@ void AudioEngine::NormaliseFile(FileData& file, double gain) {
 }
 
 void AudioEngine::MeasureResult(FileData& file) {
-    Totals = PassTotals{};
-    RunPass(file, file.ResultFile, std::string(), nullptr, "Measuring", 1.0);
+    ReadPass(file, file.ResultFile, "Measuring", nullptr);
     if (Running) {
         file.Loudness = PassLoudness(file);
         file.LoudnessCutShort = false;

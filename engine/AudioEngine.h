@@ -48,10 +48,10 @@ public:
 
     // One sweep over the sample data of a file. destination empty: read-only, measuring (or,
     // while counting, counting) what it reads; otherwise a new file holding source mapped
-    // through mapping, followed by whatever the source holds after its data chunk, which takes
-    // the destination's name only when whole. destination equal to source rewrites a result,
-    // only the file file.ResultIdentity names. Throws PassOpenError when a file cannot be
-    // opened or created; a failed write, or a result that is not the recorded one, is
+    // through mapping (never null then), followed by whatever the source holds after its data
+    // chunk, which takes the destination's name only when whole. destination equal to source
+    // rewrites a result, only the file file.ResultIdentity names. Throws PassOpenError when a file
+    // cannot be opened or created; a failed write, or a result that is not the recorded one, is
     // reported to the sink and clears Running.
     void RunPass(const FileData& file, const std::string& source, const std::string& destination,
                  const ValueTable* mapping, const std::string& label, double weight);
@@ -114,6 +114,9 @@ private:
     bool InputAsExpected(const FileData& file, const std::string& source,
                          const std::string& destination);
     void ReportWriteFailure(const std::string& destination);
+    // A read-only pass over path that measures what it reads, or counts it into counts.
+    PassTotals ReadPass(const FileData& file, const std::string& path, const std::string& label,
+                        SampleHistogram* counts);
 
     ProgressSink& sink_;
     FileAccess& files_;

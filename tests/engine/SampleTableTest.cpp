@@ -140,9 +140,9 @@ TEST(SampleHistogram, PeakOfOnlyTheValuesThatOccur) {
 namespace test {
 namespace {
 
-using ScanHistogramTest = EngineTest;
+using CountingScan = EngineTest;
 
-TEST_F(ScanHistogramTest, ScanCountsTheValuesAsReadAndAgreesWithItsTotals) {
+TEST_F(CountingScan, ScanCountsTheValuesAsReadAndAgreesWithItsTotals) {
     Samples samples = Noise(12345, 32767, 5);
     samples[17] = -32768;
     FileData file = Add("a.wav", samples);

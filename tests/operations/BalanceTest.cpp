@@ -589,9 +589,8 @@ TEST_P(ChangedBeforeItsWrite, StopsTheRunAndTheNameKeepsWhatItHeld) {
 
     ASSERT_FALSE(changedBytes.empty());
     const std::string message =
-        planning ? "File \"" + b.SourceFile +
-                       "\" has changed since it was scanned; its result \"" + b.ResultFile +
-                       "\" has been left as it was"
+        planning ? "File \"" + b.SourceFile + "\" has changed since it was scanned; its result \"" +
+                       b.ResultFile + "\" has been left as it was"
                  : "Result file \"" + b.ResultFile +
                        "\" has changed since it was measured; it has been left as it is";
     EXPECT_EQ(sink.Errors, std::vector<std::string>{message});

@@ -142,8 +142,7 @@ protected:
             PutLe32(expected, size_t(info.HeaderSize) - 4, uint32_t(held));
         }
         for (int64_t i = 0; i < int64_t{frames} * 2; ++i) {
-            const double r =
-                std::nearbyint(SampleAt(bytes, cut, info.HeaderSize + 2 * i) * gain);
+            const double r = std::nearbyint(SampleAt(bytes, cut, info.HeaderSize + 2 * i) * gain);
             const auto s = static_cast<uint16_t>(r < -32767.0 ? -32767 : int(r));
             expected.push_back(uint8_t(s & 0xFF));
             expected.push_back(uint8_t(s >> 8));
