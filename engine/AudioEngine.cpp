@@ -42,17 +42,13 @@ std::string PassOpenError::Reason() const {
 }
 
 AudioEngine::AudioEngine(ProgressSink& sink, Clock clock, FileAccess& files)
-    : Estimator(sink, std::move(clock)), Tables(BuildFactorTables()), sink_(sink), files_(files) {
+    : Estimator(sink, std::move(clock)), sink_(sink), files_(files) {
     scanValues_.Apply(Transforms, TransformStep{BlockTransform::Scan});
 }
 
 void AudioEngine::RunPass(const FileData& file, const std::string& source,
-                          const std::string& destination, BlockTransform transform,
+                          const std::string& destination, const ValueTable* mapping,
                           const std::string& label, double weight) {
-    if (Plan != nullptr) {
-        FollowPass(transform);
-        return;
-    }
     const bool writes = !destination.empty();
     // A result is rewritten through a new file that replaces it when whole; no file that
     // exists is ever opened for writing.
@@ -97,19 +93,18 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
         CreatedIdentity = output->Identity();
     }
     InputTotals = PassTotals{};
-    PassChangedSamples = false;
     // A counting scan takes its peak and sum of squares from the counts, once, at its end.
-    const bool counting = transform == BlockTransform::Scan && ScanHistogram != nullptr;
+    const bool counting = mapping == nullptr && counts_ != nullptr;
     if (counting) {
-        ScanHistogram->Clear();
+        counts_->Clear();
     }
 
     try {
         const bool whole =
-            Sweep(file, source, destination, *input, output.get(), transform, label, weight);
+            Sweep(file, source, destination, *input, output.get(), mapping, label, weight);
         if (counting) {
-            Totals.Peak = MappedPeak(*ScanHistogram, scanValues_);
-            Totals.SumOfSquares = MappedSumOfSquares(*ScanHistogram, scanValues_);
+            Totals.Peak = MappedPeak(*counts_, scanValues_);
+            Totals.SumOfSquares = MappedSumOfSquares(*counts_, scanValues_);
         }
         // A new file takes its name only when it is whole, and only when what was read is what
         // its gain was chosen from; otherwise the name keeps what it held before the pass.
@@ -140,8 +135,8 @@ bool AudioEngine::InputAsExpected(const FileData& file, const std::string& sourc
                           "\" has changed since it was measured; it has been left as it is");
     } else {
         sink_.ReportError("File \"" + file.SourceFile +
-                          "\" has changed since it was scanned; its unfinished result \"" +
-                          destination + "\" has been removed");
+                          "\" has changed since it was scanned; its result \"" + destination +
+                          "\" has been left as it was");
     }
     return false;
 }
@@ -153,7 +148,7 @@ void AudioEngine::ReportWriteFailure(const std::string& destination) {
 
 bool AudioEngine::Sweep(const FileData& file, const std::string& source,
                         const std::string& destination, PassFile& input, PassFile* output,
-                        BlockTransform transform, const std::string& label, double weight) {
+                        const ValueTable* mapping, const std::string& label, double weight) {
     const bool writes = output != nullptr;
     const bool rewrites = destination == source;
     auto* buffer = reinterpret_cast<char*>(TransferBuffer.data());
@@ -218,8 +213,8 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
             }
             sink_.PassProgress(int(int64_t{i} * 100 / file.BlockCount));
             sink_.PumpEvents();
-            TransformBlock(transform, reinterpret_cast<int16_t*>(chunk->Data + chunkAt), frames,
-                           writes, rewrites && !PassChangedSamples);
+            TransformBlock(mapping, reinterpret_cast<int16_t*>(chunk->Data + chunkAt), frames,
+                           writes);
             chunkAt += bytes;
             if (chunkAt == chunk->Size) {
                 stream.Put(chunk);
@@ -266,91 +261,41 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
     return true;
 }
 
-void AudioEngine::TransformBlock(BlockTransform transform, int16_t* samples, int32_t frames,
-                                 bool measureInput, bool compareInput) {
+void AudioEngine::TransformBlock(const ValueTable* mapping, int16_t* samples, int32_t frames,
+                                 bool measureInput) {
     const size_t count = size_t(frames) * 2;
-    if (measureInput || compareInput) {
-        std::memcpy(ReadBlock.data(), samples, count * sizeof(int16_t));
-    }
     if (measureInput) {
-        // Measured on the copy: the scan's handling of -32768 must not reach the transform.
+        // Measured on a copy: the scan's handling of -32768 must not reach the mapping.
+        std::memcpy(ReadBlock.data(), samples, count * sizeof(int16_t));
         InputTotals.SumOfSquares += Transforms.Scan(ReadBlock.data(), count, InputTotals.Peak);
     }
-    if (transform == BlockTransform::Scan && ScanHistogram != nullptr) {
-        ScanHistogram->Add(samples, count);
-        return;
-    }
-    if (transform == BlockTransform::Map) {
-        Totals.SumOfSquares += mapTable_->MapSamples(samples, count);
+    if (mapping != nullptr) {
+        Totals.SumOfSquares += mapping->MapSamples(samples, count);
+    } else if (counts_ != nullptr) {
+        counts_->Add(samples, count);
     } else {
-        Totals.SumOfSquares +=
-            ApplyTransform(Transforms, CurrentStep(transform), samples, count, Totals.Peak);
+        Totals.SumOfSquares += Transforms.Scan(samples, count, Totals.Peak);
     }
-    if (compareInput) {
-        PassChangedSamples = std::memcmp(ReadBlock.data(), samples, count * sizeof(int16_t)) != 0;
-    }
-}
-
-TransformStep AudioEngine::CurrentStep(BlockTransform transform) const {
-    TransformStep step{transform};
-    switch (transform) {
-        case BlockTransform::Scan:
-        case BlockTransform::Map:
-            break;
-        case BlockTransform::Gain:
-            step.Gain = PassGain;
-            break;
-        case BlockTransform::Compress:
-            step.Threshold = CompressThreshold;
-            step.Ratio = CompressRatio;
-            step.MakeUpGain = MakeUpGain;
-            break;
-        case BlockTransform::Reduce:
-            step.Gain = ReduceGain;
-            break;
-    }
-    return step;
-}
-
-void AudioEngine::FollowPass(BlockTransform transform) {
-    const TransformStep step = CurrentStep(transform);
-    const ValueTable before = Plan->Table;
-    Plan->Table.Apply(Transforms, step);
-    Plan->Steps.push_back(step);
-    PassChangedSamples = false;
-    for (size_t i = 0; i < SampleValueCount && !PassChangedSamples; ++i) {
-        PassChangedSamples =
-            Plan->Histogram->Counts[i] != 0 && before.Values[i] != Plan->Table.Values[i];
-    }
-    Totals.Peak = MappedPeak(*Plan->Histogram, Plan->Table);
-    Totals.SumOfSquares = MappedSumOfSquares(*Plan->Histogram, Plan->Table);
 }
 
 bool AudioEngine::WriteMapped(FileData& file, const std::string& source,
                               const std::string& destination, const ValueTable& table,
                               const std::string& label, const PassTotals& expectedInput) {
     Totals = PassTotals{};
-    mapTable_ = &table;
     expectedInput_ = &expectedInput;
     lastCopyWhole_ = false;
     try {
-        RunPass(file, source, destination, BlockTransform::Map, label, 2.0);
+        RunPass(file, source, destination, &table, label, 2.0);
     } catch (...) {
-        mapTable_ = nullptr;
         expectedInput_ = nullptr;
         throw;
     }
-    mapTable_ = nullptr;
     expectedInput_ = nullptr;
-    RecordRewrite(file);
-    return lastCopyWhole_;
-}
-
-void AudioEngine::RecordRewrite(FileData& file) {
-    // The new file now stands under the result's name; a followed pass wrote nothing.
-    if (Plan == nullptr && lastCopyWhole_) {
+    // The new file now stands under the result's name.
+    if (lastCopyWhole_) {
         file.ResultIdentity = CreatedIdentity;
     }
+    return lastCopyWhole_;
 }
 
 double AudioEngine::PassLoudness(const FileData& file) const {
@@ -360,37 +305,43 @@ double AudioEngine::PassLoudness(const FileData& file) const {
     return std::sqrt(static_cast<double>(Totals.SumOfSquares) / (2.0 * file.FrameCount));
 }
 
-void AudioEngine::ScanFile(FileData& file) {
-    file.Normalised = false;
+PassTotals AudioEngine::ReadPass(const FileData& file, const std::string& path,
+                                 const std::string& label, SampleHistogram* counts) {
     Totals = PassTotals{};
-    RunPass(file, file.SourceFile, std::string(), BlockTransform::Scan, "Scanning", 1.0);
-    file.Peak = Totals.Peak;
-    file.ScanSumOfSquares = Totals.SumOfSquares;
+    counts_ = counts;
+    try {
+        RunPass(file, path, std::string(), nullptr, label, 1.0);
+    } catch (...) {
+        counts_ = nullptr;
+        throw;
+    }
+    counts_ = nullptr;
+    return Totals;
+}
+
+void AudioEngine::ScanFile(FileData& file, SampleHistogram* counts) {
+    file.Normalised = false;
+    const PassTotals scanned = ReadPass(file, file.SourceFile, "Scanning", counts);
+    file.Peak = scanned.Peak;
+    file.ScanSumOfSquares = scanned.SumOfSquares;
     file.ScanLoudness = PassLoudness(file);
 }
 
-void AudioEngine::NormaliseFile(FileData& file, bool final) {
-    Totals = PassTotals{};
-    if (final) {
-        RunPass(file, file.ResultFile, file.ResultFile, BlockTransform::Gain, "Final Limiting",
-                2.0);
-        RecordRewrite(file);
-    } else {
-        const PassTotals scanned{file.Peak, file.ScanSumOfSquares};
-        expectedInput_ = &scanned;
-        try {
-            RunPass(file, file.SourceFile, file.ResultFile, BlockTransform::Gain, "Normalising",
-                    2.0);
-        } catch (...) {
-            expectedInput_ = nullptr;
-            throw;
-        }
-        expectedInput_ = nullptr;
-        // A followed pass creates nothing; the result of a real one is recorded only once it
-        // is whole under its name.
-        if (Plan == nullptr) {
-            file.ResultIdentity = lastCopyWhole_ ? CreatedIdentity : FileIdentity{};
-        }
+PassTotals AudioEngine::CountValues(const FileData& file, const std::string& path,
+                                    SampleHistogram& counts) {
+    return ReadPass(file, path, "Scanning", &counts);
+}
+
+void AudioEngine::NormaliseFile(FileData& file, double gain) {
+    ValueTable table;
+    TransformStep step{BlockTransform::Gain};
+    step.Gain = gain;
+    table.Apply(Transforms, step);
+    const bool whole = WriteMapped(file, file.SourceFile, file.ResultFile, table, "Normalising",
+                                   PassTotals{file.Peak, file.ScanSumOfSquares});
+    // Only a result whole under its name is recorded; until then the name holds no result.
+    if (!whole) {
+        file.ResultIdentity = FileIdentity{};
     }
     file.Loudness = PassLoudness(file);
     file.LoudnessCutShort = !Running;
@@ -400,40 +351,10 @@ void AudioEngine::NormaliseFile(FileData& file, bool final) {
 }
 
 void AudioEngine::MeasureResult(FileData& file) {
-    Totals = PassTotals{};
-    RunPass(file, file.ResultFile, std::string(), BlockTransform::Scan, "Measuring", 1.0);
+    ReadPass(file, file.ResultFile, "Measuring", nullptr);
     if (Running) {
         file.Loudness = PassLoudness(file);
         file.LoudnessCutShort = false;
-    }
-}
-
-void AudioEngine::AdjustFile(FileData& file, double target) {
-    PassChangedSamples = false;
-    // A silent result cannot be brought to any loudness; the ratio would be undefined.
-    if (!(file.Loudness > 0.0)) {
-        return;
-    }
-    const double x = target / file.Loudness;
-    Totals = PassTotals{};
-    if (x > 1.0) {
-        const TransformStep step = CompressStep(SelectCompressFactor(Tables.CompressFactors, x));
-        CompressRatio = step.Ratio;
-        CompressThreshold = step.Threshold;
-        MakeUpGain = step.MakeUpGain;
-        RunPass(file, file.ResultFile, file.ResultFile, BlockTransform::Compress, "Compressing",
-                3.0);
-        RecordRewrite(file);
-        file.Loudness = PassLoudness(file);
-        file.LoudnessCutShort = !Running;
-        ++CompressCount;
-    } else {
-        ReduceGain = ReduceStep(SelectReduceFactor(Tables.ReduceFactors, x)).Gain;
-        RunPass(file, file.ResultFile, file.ResultFile, BlockTransform::Reduce, "Reducing", 3.0);
-        RecordRewrite(file);
-        file.Loudness = PassLoudness(file);
-        file.LoudnessCutShort = !Running;
-        ++ReduceCount;
     }
 }
 

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "BlockTransforms.h"
-#include "FactorTables.h"
 #include "FileAccess.h"
 #include "FileData.h"
 #include "ProgressSink.h"
@@ -37,32 +36,37 @@ struct PassTotals {
     int64_t SumOfSquares = 0;
 };
 
-// The state that one pass at a time works with: the transfer buffer, the totals, the
-// transform parameters, the Running flag and the estimate of the whole operation. One
-// object, owned by whoever runs operations (the main window, the terminal program, a test).
+// The passes that sweep files, one at a time: scan (counting values when asked), write a
+// result through a value table, measure a result. Holds the transfer buffer, the totals, the
+// Running flag and the estimate of the whole operation. One object, owned by whoever runs
+// operations (the main window, the terminal program, a test); what is written is planned
+// elsewhere.
 class AudioEngine {
 public:
     explicit AudioEngine(ProgressSink& sink, Clock clock = SteadyClock(),
                          FileAccess& files = PosixFileAccess());
 
-    // One sweep over the sample data of a file. destination empty: read-only; otherwise a new
-    // file, followed by whatever the source holds after its data chunk, which takes the
-    // destination's name only when whole. destination equal to source rewrites a result, only
-    // the file file.ResultIdentity names. Throws PassOpenError when a file cannot be opened or
-    // created; a failed write, or a result that is not the recorded one, is reported to the
-    // sink and clears Running.
+    // One sweep over the sample data of a file. destination empty: read-only, measuring (or,
+    // while counting, counting) what it reads; otherwise a new file holding source mapped
+    // through mapping (never null then), followed by whatever the source holds after its data
+    // chunk, which takes the destination's name only when whole. destination equal to source
+    // rewrites a result, only the file file.ResultIdentity names. Throws PassOpenError when a file
+    // cannot be opened or created; a failed write, or a result that is not the recorded one, is
+    // reported to the sink and clears Running.
     void RunPass(const FileData& file, const std::string& source, const std::string& destination,
-                 BlockTransform transform, const std::string& label, double weight);
+                 const ValueTable* mapping, const std::string& label, double weight);
 
-    // Measures SourceFile: Peak, ScanLoudness; Normalised becomes false.
-    void ScanFile(FileData& file);
-    // Multiplies by PassGain: SourceFile into a new ResultFile, or ResultFile rewritten (final).
-    // A source that no longer holds what its scan measured stops the run, and its unfinished
-    // result is removed.
-    void NormaliseFile(FileData& file, bool final);
-    // One compress or reduce pass rewriting ResultFile, toward the target loudness.
-    // A silent result gets no pass; PassChangedSamples then stays false.
-    void AdjustFile(FileData& file, double target);
+    // Measures SourceFile: Peak, ScanLoudness; Normalised becomes false. With counts, the
+    // source's sample values (as read, before -32768 is folded) are counted into it, afresh,
+    // and the peak and sum of squares are taken from those counts.
+    void ScanFile(FileData& file, SampleHistogram* counts = nullptr);
+    // Reads path to count its sample values into counts, afresh (a pass labelled
+    // "Scanning"); returns the peak and sum of squares the counts give.
+    PassTotals CountValues(const FileData& file, const std::string& path, SampleHistogram& counts);
+    // Writes SourceFile multiplied by gain into a new ResultFile: Loudness, Normalised and
+    // ResultIdentity as the write leaves them. A source that no longer holds what its scan
+    // measured stops the run, and the new file never takes the result's name.
+    void NormaliseFile(FileData& file, double gain);
     // Measures ResultFile without changing it: Loudness, once the pass has run to its end.
     void MeasureResult(FileData& file);
 
@@ -82,71 +86,42 @@ public:
 
     // The pieces of header and of what follows the data that a pass copies.
     alignas(64) std::array<int16_t, FramesPerBlock * 2> TransferBuffer{};
-    // The block as it was read, kept while it is transformed to compare or measure it.
+    // The block as it was read, kept while it is mapped to measure it.
     alignas(64) std::array<int16_t, FramesPerBlock * 2> ReadBlock{};
     PassTotals Totals;
-    // A copying pass's measure of the samples it read, before the transform.
+    // A copying pass's measure of the samples it read, before the mapping.
     PassTotals InputTotals;
     // The file the last copying pass created.
     FileIdentity CreatedIdentity;
     bool Running = false;
 
-    double PassGain = 1.0;
-    double CompressThreshold = 0.0;
-    double CompressRatio = 1.0;
-    double MakeUpGain = 1.0;
-    double ReduceGain = 1.0;
-    int32_t CompressCount = 0;
-    int32_t ReduceCount = 0;
-
-    // The per-sample code the passes use: the widest this processor runs. All sets give
-    // identical results; a benchmark may put the plain one in to compare.
+    // The per-sample code the scans and tables use: the widest this processor runs. All sets
+    // give identical results; a benchmark may put the plain one in to compare.
     TransformSet Transforms = WidestTransformSet();
 
-    // While set, passes are followed on the plan's table instead of run over a file: RunPass
-    // reads, writes and shows nothing; it applies the pass to the table and takes the totals
-    // from the histogram, so NormaliseFile and AdjustFile leave the record as the real pass
-    // would. Operations set it for the length of one file's planning.
-    struct PassPlan {
-        explicit PassPlan(const SampleHistogram& histogram) : Histogram(&histogram) {}
-        ValueTable Table;
-        const SampleHistogram* Histogram;
-        std::vector<TransformStep> Steps;  // the passes followed, in order
-    };
-    PassPlan* Plan = nullptr;
-    // The last rewrite wrote a sample that differs from what it read, or the last followed
-    // pass changed what some sample of the file becomes.
-    bool PassChangedSamples = false;
-
-    // When set, a scan counts the source's sample values (as read, before -32768 is folded)
-    // into it, afresh, and takes its peak and sum of squares from those counts.
-    SampleHistogram* ScanHistogram = nullptr;
-
     TimeEstimator Estimator;
-    const FactorTables Tables;
 
 private:
     // The header copy, the block loop and the tail of a pass whose files are open. output is
     // null for a read-only pass. True when every block and the tail went through.
     bool Sweep(const FileData& file, const std::string& source, const std::string& destination,
-               PassFile& input, PassFile* output, BlockTransform transform,
+               PassFile& input, PassFile* output, const ValueTable* mapping,
                const std::string& label, double weight);
-    void TransformBlock(BlockTransform transform, int16_t* samples, int32_t frames,
-                        bool measureInput, bool compareInput);
-    TransformStep CurrentStep(BlockTransform transform) const;
-    void FollowPass(BlockTransform transform);
+    void TransformBlock(const ValueTable* mapping, int16_t* samples, int32_t frames,
+                        bool measureInput);
     // Whether a copying pass read what expectedInput_ says (always, when it is not set); tells
     // the sink when not.
     bool InputAsExpected(const FileData& file, const std::string& source,
                          const std::string& destination);
     void ReportWriteFailure(const std::string& destination);
-    // After a pass that wrote file's result anew: the new file is the one recorded.
-    void RecordRewrite(FileData& file);
+    // A read-only pass over path that measures what it reads, or counts it into counts.
+    PassTotals ReadPass(const FileData& file, const std::string& path, const std::string& label,
+                        SampleHistogram* counts);
 
     ProgressSink& sink_;
     FileAccess& files_;
-    const ValueTable* mapTable_ = nullptr;  // the table of a WriteMapped pass
-    ValueTable scanValues_;                 // what a scan makes of each value
+    ValueTable scanValues_;              // what a scan makes of each value
+    SampleHistogram* counts_ = nullptr;  // what a counting scan counts into
     // What a copying pass must read for its new file to take its name: the source's scan, or
     // the result's count before a Balance rewrites it.
     const PassTotals* expectedInput_ = nullptr;

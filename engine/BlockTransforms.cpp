@@ -416,12 +416,5 @@ int64_t ScanSamples(int16_t* samples, size_t count, int16_t& peak) {
 int64_t GainSamples(int16_t* samples, size_t count, double gain) {
     return WidestTransformSet().Gain(samples, count, gain);
 }
-int64_t CompressSamples(int16_t* samples, size_t count, double threshold, double ratio,
-                        double makeUpGain) {
-    return WidestTransformSet().Compress(samples, count, threshold, ratio, makeUpGain);
-}
-int64_t ReduceSamples(int16_t* samples, size_t count, double gain) {
-    return WidestTransformSet().Reduce(samples, count, gain);
-}
 
 }  // namespace tralux

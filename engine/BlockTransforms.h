@@ -18,14 +18,10 @@ namespace tralux {
 int64_t ScanSamples(int16_t* samples, size_t count, int16_t& peak);
 // round(s x gain), kept within -32767..32767.
 int64_t GainSamples(int16_t* samples, size_t count, double gain);
-// Hard-knee compression of the magnitude above threshold by ratio, then makeUpGain, capped at
-// 32767; the sign is kept.
-int64_t CompressSamples(int16_t* samples, size_t count, double threshold, double ratio,
-                        double makeUpGain);
-// round(sign x min(|s| x gain, 32767)).
-int64_t ReduceSamples(int16_t* samples, size_t count, double gain);
 
-// One implementation of the four transforms for one instruction set.
+// One implementation of the four transforms for one instruction set. Compress: hard-knee
+// compression of the magnitude above threshold by ratio, then makeUpGain, capped at 32767; the
+// sign is kept. Reduce: round(sign x min(|s| x gain, 32767)). The value tables run them.
 struct TransformSet {
     const char* Name;  // "avx512", "avx2", "sse4.1" or "scalar"
     int64_t (*Scan)(int16_t* samples, size_t count, int16_t& peak);

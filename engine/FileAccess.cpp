@@ -80,22 +80,6 @@ size_t ReadFullyAt(int fd, void* buffer, size_t size, int64_t offset) {
     return done;
 }
 
-bool WriteFully(int fd, const void* buffer, size_t size) {
-    const auto* at = static_cast<const char*>(buffer);
-    size_t done = 0;
-    while (done < size) {
-        const ssize_t put = ::write(fd, at + done, size - done);
-        if (put < 0 && errno == EINTR) {
-            continue;
-        }
-        if (put <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(put);
-    }
-    return true;
-}
-
 }  // namespace posix
 
 namespace {

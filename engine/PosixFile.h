@@ -16,7 +16,5 @@ int OpenLocked(const std::string& path, int flags);
 size_t ReadFully(int fd, void* buffer, size_t size);
 // Same at an absolute offset, leaving the file position alone.
 size_t ReadFullyAt(int fd, void* buffer, size_t size, int64_t offset);
-// Writes all size bytes; false when the file system takes fewer (disk full, file too large).
-bool WriteFully(int fd, const void* buffer, size_t size);
 
 }  // namespace tralux::posix

@@ -44,9 +44,16 @@ ValueTable::ValueTable() {
 void ValueTable::Apply(const TransformSet& set, const TransformStep& step) {
     int16_t unusedPeak = 0;
     ApplyTransform(set, step, Values.data(), Values.size(), unusedPeak);
+    const bool gainOnIdentity = identity_ && step.Transform == BlockTransform::Gain;
+    gainCode_ = gainOnIdentity ? set.Gain : nullptr;
+    gain_ = step.Gain;
+    identity_ = false;
 }
 
 int64_t ValueTable::MapSamples(int16_t* samples, size_t count) const {
+    if (gainCode_ != nullptr) {
+        return gainCode_(samples, count, gain_);
+    }
     int64_t sum = 0;
     for (size_t i = 0; i < count; ++i) {
         const int32_t mapped = Values[ValueIndex(samples[i])];

@@ -43,6 +43,7 @@ inline size_t ValueIndex(int16_t value) {
 class ValueTable {
 public:
     ValueTable();  // the identity: every value maps to itself
+    // Runs the step over every value. Values is written only here and by the constructor.
     void Apply(const TransformSet& set, const TransformStep& step);
     int16_t operator[](int16_t value) const { return Values[ValueIndex(value)]; }
     // Replaces each sample by what the table maps its value to; returns the exact sum of the
@@ -51,6 +52,14 @@ public:
     bool operator==(const ValueTable& other) const { return Values == other.Values; }
 
     alignas(64) std::array<int16_t, SampleValueCount> Values;
+
+private:
+    // Set while the table is one gain step applied to the identity (a normalising write):
+    // the samples are then mapped by that step's own code, which is faster than a look-up
+    // and gives the very values the table holds, and the same sum.
+    int64_t (*gainCode_)(int16_t* samples, size_t count, double gain) = nullptr;
+    double gain_ = 1.0;
+    bool identity_ = true;
 };
 
 // How often each sample value occurs in a file's data. 32-bit counts: a data chunk holds

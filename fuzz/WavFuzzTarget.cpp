@@ -1,6 +1,6 @@
-// Arbitrary bytes through the WAV header check and, when it accepts them, through a scan and a
-// normalise pass of the real engine. Built for libFuzzer with the sanitizers, or linked with
-// Replay.cpp into a program that feeds it a folder of saved inputs.
+// Arbitrary bytes through the WAV header check and, when it accepts them, through a scan, a
+// normalising write and a rewrite through a table of the real engine. Built for libFuzzer with the
+// sanitizers, or linked with Replay.cpp into a program that feeds it a folder of saved inputs.
 //
 // Besides the sanitizers' checks, every accepted input must keep these promises (a broken one
 // aborts, so the fuzzer keeps the input):
@@ -10,7 +10,7 @@
 // - the result holds the source's header byte for byte, then each held frame times the gain,
 //   then silence for claimed frames the source lacks (never stale samples), then zero tail
 //   bytes, and nothing more;
-// - the passes that rewrite a result (compress, reduce, final limiting) change the frames and
+// - a rewrite of the result through a value table changes the frames, each by the table, and
 //   nothing else.
 //
 // The header check, however it reads the file, must judge every input as a plain walk of its
@@ -330,6 +330,8 @@ struct Bench {
     QuietSink sink;
     MemoryFiles files;
     AudioEngine engine{sink, [] { return 0.0; }, files};
+    const FactorTables Tables = BuildFactorTables();
+    SampleHistogram Counts;
 };
 
 void RunPasses(const uint8_t* data, size_t size, const WaveHeaderInfo& info,
@@ -340,7 +342,6 @@ void RunPasses(const uint8_t* data, size_t size, const WaveHeaderInfo& info,
     AudioEngine& engine = bench.engine;
     sink.Errors.clear();
     files.Reset();
-    engine.CompressCount = engine.ReduceCount = 0;
     files.Contents[input].assign(data, data + size);
     UngroupedNumbers numbers;
     const int32_t frames = info.FrameCount;
@@ -376,8 +377,8 @@ void RunPasses(const uint8_t* data, size_t size, const WaveHeaderInfo& info,
     }
 
     file.ResultFile = result;
-    engine.PassGain = 32767.0 / file.Peak;
-    engine.NormaliseFile(file, false);
+    const double gain = 32767.0 / file.Peak;
+    engine.NormaliseFile(file, gain);
     Expect(engine.Running && sink.Errors.empty(), "a normalise pass reports no error");
     Expect(file.Normalised, "a complete normalise pass marks the file");
     const std::vector<uint8_t>& out = files.Contents[result];
@@ -402,7 +403,7 @@ void RunPasses(const uint8_t* data, size_t size, const WaveHeaderInfo& info,
     for (int64_t i = 0; i < int64_t{frames} * 2; ++i) {
         const int64_t at = info.HeaderSize + 2 * i;
         const int16_t written = SampleAt(out.data(), out.size(), at);
-        Expect(written == Gained(SampleAt(data, size, at), engine.PassGain),
+        Expect(written == Gained(SampleAt(data, size, at), gain),
                "each result sample is its source sample times the gain");
         resultPeak = std::max<int16_t>(resultPeak, static_cast<int16_t>(std::abs(written)));
     }
@@ -411,34 +412,36 @@ void RunPasses(const uint8_t* data, size_t size, const WaveHeaderInfo& info,
         Expect(out[size_t(i)] == 0, "the tail bytes are written as zeros");
     }
 
-    // One compress and one reduce pass: they rewrite the frames and nothing else.
+    // A result rewritten through a table, as a plan composes one (a compress row, a reduce row
+    // and a final gain): the frames change, each by the table, and nothing else.
+    ValueTable table;
+    table.Apply(engine.Transforms,
+                CompressStep(SelectCompressFactor(bench.Tables.CompressFactors, 1.4)));
+    table.Apply(engine.Transforms, ReduceStep(SelectReduceFactor(bench.Tables.ReduceFactors, 0.7)));
+    TransformStep limit{BlockTransform::Gain};
+    limit.Gain = 0.5;
+    table.Apply(engine.Transforms, limit);
     const std::vector<uint8_t> normalised = out;
-    for (const double toward : {1.4, 0.7}) {
-        engine.AdjustFile(file, file.Loudness * toward);
-        Expect(engine.Running && sink.Errors.empty(), "an adjust pass reports no error");
-        Expect(out.size() == normalised.size(), "an adjust pass keeps the result's length");
-        Expect(std::memcmp(out.data(), normalised.data(), size_t(info.HeaderSize)) == 0,
-               "an adjust pass keeps the result's header");
-        Expect(std::isfinite(file.Loudness) && file.Loudness <= 32767.0,
-               "an adjust pass measures a level on the sample scale");
-    }
-    Expect(engine.CompressCount == 1 && engine.ReduceCount == 1, "each adjust pass is counted");
-
-    // Final limiting: every sample scaled once more, the frames only.
-    const std::vector<uint8_t> adjusted = out;
-    engine.PassGain = 0.5;
-    engine.NormaliseFile(file, true);
-    Expect(engine.Running && sink.Errors.empty() && file.Normalised,
-           "a final limiting pass runs to its end");
-    Expect(out.size() == adjusted.size() &&
-               std::memcmp(out.data(), adjusted.data(), size_t(info.HeaderSize)) == 0,
-           "final limiting keeps the result's length and header");
+    const PassTotals held = engine.CountValues(file, result, bench.Counts);
+    Expect(engine.Running && sink.Errors.empty(), "a count of the result reports no error");
+    Expect(engine.WriteMapped(file, result, result, table, "Compressing", held) && engine.Running &&
+               sink.Errors.empty(),
+           "a rewrite through a table runs to its end");
+    Expect(out.size() == normalised.size() &&
+               std::memcmp(out.data(), normalised.data(), size_t(info.HeaderSize)) == 0,
+           "a rewrite keeps the result's length and header");
+    Expect(std::memcmp(out.data() + dataEnd - info.TailBytes,
+                       normalised.data() + dataEnd - info.TailBytes,
+                       out.size() - size_t(dataEnd - info.TailBytes)) == 0,
+           "a rewrite keeps the tail and what followed the data chunk");
     for (int64_t i = 0; i < int64_t{frames} * 2; ++i) {
         const int64_t at = info.HeaderSize + 2 * i;
         Expect(SampleAt(out.data(), out.size(), at) ==
-                   Gained(SampleAt(adjusted.data(), adjusted.size(), at), 0.5),
-               "final limiting scales each sample by its gain");
+                   table[SampleAt(normalised.data(), normalised.size(), at)],
+               "a rewrite maps each sample through its table");
     }
+    Expect(std::isfinite(engine.PassLoudness(file)) && engine.PassLoudness(file) <= 32767.0,
+           "a rewrite measures a level on the sample scale");
 }
 
 }  // namespace

@@ -123,7 +123,7 @@ std::string ResultsThatAreSources(const std::vector<FileData*>& files) {
 }  // namespace
 
 Operations::Operations(AudioEngine& engine, Options& options, RunHost& host)
-    : engine_(engine), options_(options), host_(host) {}
+    : engine_(engine), options_(options), host_(host), planner_(tables_, engine.Transforms) {}
 
 template <typename Body>
 void Operations::Guarded(Body body) {
@@ -366,9 +366,7 @@ void Operations::PrepareAll() {
             if (planning_ && i < HistogramsKept) {
                 plans_[i].Histogram = std::make_unique<SampleHistogram>();
             }
-            engine_.ScanHistogram = planning_ ? plans_[i].Histogram.get() : nullptr;
-            engine_.ScanFile(*file);
-            engine_.ScanHistogram = nullptr;
+            engine_.ScanFile(*file, planning_ ? plans_[i].Histogram.get() : nullptr);
             // Only a scan that ran to its end proves silence.
             if (engine_.Running && file->Peak == 0) {
                 host_.ShowWarning("File \"" + file->SourceFile +
@@ -403,14 +401,14 @@ void Operations::PrepareAll() {
             if (peak <= 0) {
                 continue;  // not reached: a complete scan of a usable file found a peak
             }
-            engine_.PassGain = FullScale / static_cast<double>(peak);
+            const double gain = FullScale / static_cast<double>(peak);
             if (planning_) {
-                PlanNormalising(i, *file);
+                PlanNormalising(i, *file, gain);
                 if (!engine_.Running) {
                     break;
                 }
             } else {
-                engine_.NormaliseFile(*file, false);
+                engine_.NormaliseFile(*file, gain);
             }
             if (group != nullptr) {
                 // Strict comparisons: on equal loudness the earlier file stays.
@@ -457,49 +455,30 @@ const SampleHistogram* Operations::SourceValues(size_t index, FileData& file) {
 }
 
 bool Operations::CountValues(FileData& file, const std::string& path) {
-    engine_.ScanHistogram = &recounted_;  // counted afresh by the scan
-    engine_.Totals = PassTotals{};
-    try {
-        engine_.RunPass(file, path, std::string(), BlockTransform::Scan, "Scanning", 1.0);
-    } catch (...) {
-        engine_.ScanHistogram = nullptr;
-        throw;
-    }
-    engine_.ScanHistogram = nullptr;
-    counted_ = engine_.Totals;
+    counted_ = engine_.CountValues(file, path, recounted_);  // counted afresh
     return engine_.Running;
 }
 
-void Operations::PlanNormalising(size_t index, FileData& file) {
-    plans_[index].NormalisingGain = engine_.PassGain;
+void Operations::PlanNormalising(size_t index, FileData& file, double gain) {
+    plans_[index].NormalisingGain = gain;
     const SampleHistogram* values = SourceValues(index, file);
     if (values == nullptr) {
         return;
     }
-    AudioEngine::PassPlan plan(*values);
-    engine_.Plan = &plan;
-    engine_.NormaliseFile(file, false);
-    engine_.Plan = nullptr;
+    BalanceRequest request;
+    request.Frames = file.FrameCount;
+    request.NormalisingGain = gain;
+    file.Loudness = planner_.Plan(*values, request).Loudness;
+    file.LoudnessCutShort = false;
     file.Normalised = false;  // until its result is written
 }
 
-AudioEngine::PassPlan Operations::StartingPlan(size_t index, const SampleHistogram& values) {
-    AudioEngine::PassPlan plan(values);
-    if (planning_) {
-        TransformStep normalising{BlockTransform::Gain};
-        normalising.Gain = plans_[index].NormalisingGain;
-        plan.Table.Apply(engine_.Transforms, normalising);
-    }
-    return plan;
-}
-
-bool Operations::WriteResult(FileData& file, const AudioEngine::PassPlan& plan) {
+bool Operations::WriteResult(FileData& file, const ValueTable& table, const std::string& label) {
     // What the file held when its values were counted: the source's scan, or the result's
     // count just before its plan.
     const std::string& source = planning_ ? file.SourceFile : file.ResultFile;
     const PassTotals expected = planning_ ? PassTotals{file.Peak, file.ScanSumOfSquares} : counted_;
-    const bool whole = engine_.WriteMapped(file, source, file.ResultFile, plan.Table,
-                                           WriteLabel(plan.Steps, planning_), expected);
+    const bool whole = engine_.WriteMapped(file, source, file.ResultFile, table, label, expected);
     if (whole) {
         file.Loudness = engine_.PassLoudness(file);
         file.Normalised = true;
@@ -514,18 +493,18 @@ void Operations::WriteNormalisedCopies() {
         if (file->Ignored) {
             continue;
         }
-        AudioEngine::PassPlan plan = StartingPlan(i, recounted_);
-        WriteResult(*file, plan);
+        WriteResult(*file, planner_.GainTable(plans_[i].NormalisingGain), "Normalising");
         engine_.Estimator.UpdateEstimate(0, true);
     }
 }
 
-std::string Operations::WriteLabel(const std::vector<TransformStep>& steps, bool normalises) {
+std::string Operations::WriteLabel(const std::vector<PlannedStep>& steps, bool normalises) {
     bool compresses = false, reduces = false, limits = false;
-    for (const TransformStep& step : steps) {
-        compresses = compresses || step.Transform == BlockTransform::Compress;
-        reduces = reduces || step.Transform == BlockTransform::Reduce;
-        limits = limits || step.Transform == BlockTransform::Gain;
+    for (const PlannedStep& planned : steps) {
+        const BlockTransform transform = planned.Step.Transform;
+        compresses = compresses || transform == BlockTransform::Compress;
+        reduces = reduces || transform == BlockTransform::Reduce;
+        limits = limits || transform == BlockTransform::Gain;
     }
     // The work that changes the file most gives the write its name.
     if (compresses) {
@@ -550,18 +529,6 @@ bool Operations::FinalLimiting() const {
 
 double Operations::TargetLoudness(const FileData& file, double reference, bool anchorAtLoudest) {
     return reference * TargetGain(file, anchorAtLoudest);
-}
-
-bool Operations::OnTarget(const FileData& file, double target) const {
-    const double loudness = file.Loudness;
-    if (target > loudness) {
-        if (target / loudness < OnTargetTolerance) {
-            return true;
-        }
-        // A reduction that overshot stays where it landed, unless compression has begun.
-        return engine_.ReduceCount >= 1 && engine_.CompressCount == 0;
-    }
-    return loudness / target < OnTargetTolerance;
 }
 
 namespace messages {
@@ -593,11 +560,6 @@ void Operations::MeasureResultsCutShort(const std::vector<FileData*>& files) {
             host_.ShowWarning(messages::SilentResult(file->SourceFile));
         }
     }
-}
-
-bool Operations::BalancingStalled(const FileData& file, double loudnessBefore, int passes) const {
-    const bool repeats = !engine_.PassChangedSamples && file.Loudness == loudnessBefore;
-    return repeats || passes >= MaxAdjustPasses;
 }
 
 void Operations::BalanceAll() {
@@ -717,20 +679,14 @@ void Operations::BalanceAll() {
             break;
         }
         const double loudnessBefore = file->Loudness;
-        AudioEngine::PassPlan plan = StartingPlan(i, *values);
-        engine_.Plan = &plan;
-        PlanBalancing(*file);
-        engine_.Plan = nullptr;
+        lastPlan_ = PlanBalancing(i, *file, *values);
         SourceLoudnessShown = true;
         ResultLoudnessShown = true;
         host_.RescaleLoudnessBars();
-        if (!engine_.Running) {
-            break;
-        }
-        if (plan.Steps.empty() && !planning_) {
+        if (lastPlan_.Steps.empty() && !planning_) {
             // Already on target, and no limiting: the result stays as it is.
             engine_.Estimator.WorkRemaining -= 2.0 * file->FrameCount;
-        } else if (!WriteResult(*file, plan)) {
+        } else if (!WriteResult(*file, lastPlan_.Table, WriteLabel(lastPlan_.Steps, planning_))) {
             // Stopped or failed: the result is as it was, and so is what the grid shows.
             file->Loudness = loudnessBefore;
             SourceLoudnessShown = true;
@@ -748,51 +704,30 @@ void Operations::BalanceAll() {
     }
 }
 
-namespace {
-
-// What the mapping of the file's values has become: equal keys, equal samples.
-uint64_t PlanKey(const AudioEngine::PassPlan& plan) {
-    uint64_t key = 14695981039346656037ull;
-    for (size_t i = 0; i < SampleValueCount; ++i) {
-        if (plan.Histogram->Counts[i] != 0) {
-            key = (key ^ static_cast<uint16_t>(plan.Table.Values[i])) * 1099511628211ull;
-        }
-    }
-    return key;
-}
-
-}  // namespace
-
-void Operations::PlanBalancing(FileData& file) {
+BalancePlan Operations::PlanBalancing(size_t index, FileData& file, const SampleHistogram& values) {
     const double target = TargetLoudness(file, ReferenceLoudness, AnchorAtLoudest);
-    // A target of 0 can never be reached: every pass would only take the file further toward
-    // silence.
-    if (target > 0.0) {
-        engine_.CompressCount = 0;
-        engine_.ReduceCount = 0;
-        std::set<uint64_t> seen{PlanKey(*engine_.Plan)};
-        int passes = 0;
-        while (!OnTarget(file, target)) {
-            const double loudnessBefore = file.Loudness;
-            engine_.AdjustFile(file, target);
-            ++passes;
-            // A pass that changes nothing, or brings back an earlier state, would repeat for
-            // ever: the file stays as it now is.
-            const bool cycles = !seen.insert(PlanKey(*engine_.Plan)).second;
-            if (!OnTarget(file, target) &&
-                (cycles || BalancingStalled(file, loudnessBefore, passes))) {
-                ++FilesShortOfTarget;
-                const int32_t unit = options_.loudnessunits;
-                host_.ShowWarning(messages::TargetNotReached(
-                    file.SourceFile, LevelText(file.Loudness, unit), LevelText(target, unit)));
-                break;
-            }
-        }
+    BalanceRequest request;
+    request.Frames = file.FrameCount;
+    // Prepare & Balance plans on the source's values, normalised first; Balance on the
+    // result's, from the loudness it measured.
+    if (planning_) {
+        request.NormalisingGain = plans_[index].NormalisingGain;
     }
+    request.Loudness = file.Loudness;
+    request.Target = target;
     if (FinalLimiting()) {
-        engine_.PassGain = static_cast<double>(options_.normaliselevel) / FullScale;
-        engine_.NormaliseFile(file, true);
+        request.FinalGain = static_cast<double>(options_.normaliselevel) / FullScale;
     }
+    request.MaxAdjustSteps = MaxAdjustPasses;
+    BalancePlan plan = planner_.Plan(values, request);
+    if (plan.ShortOfTarget()) {
+        ++FilesShortOfTarget;
+        const int32_t unit = options_.loudnessunits;
+        host_.ShowWarning(messages::TargetNotReached(
+            file.SourceFile, LevelText(plan.AdjustedLoudness, unit), LevelText(target, unit)));
+    }
+    file.Loudness = plan.Loudness;
+    return plan;
 }
 
 }  // namespace tralux

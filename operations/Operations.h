@@ -8,6 +8,7 @@
 #include "engine/FileData.h"
 #include "operations/OutputNaming.h"
 #include "operations/RunHost.h"
+#include "plan/BalancePlanner.h"
 #include "settings/Options.h"
 
 namespace tralux {
@@ -19,7 +20,7 @@ namespace tralux {
 class Operations {
 public:
     // A file is on target when its loudness lies within this ratio of the target.
-    static constexpr double OnTargetTolerance = 1.002;
+    static constexpr double OnTargetTolerance = BalancePlanner::OnTargetTolerance;
 
     Operations(AudioEngine& engine, Options& options, RunHost& host);
     Operations(const Operations&) = delete;
@@ -53,14 +54,13 @@ public:
     // The loudness a file is to reach for a reference: grouped files keep their ratio to
     // the group's loudest (anchor at loudest) or quietest member.
     static double TargetLoudness(const FileData& file, double reference, bool anchorAtLoudest);
-    // Whether the file's Loudness is close enough to target; reads the engine's pass counts.
-    bool OnTarget(const FileData& file, double target) const;
 
     bool Running() const { return engine_.Running; }
 
-    // Adjust passes one file may take before its balancing ends short of the target: far
-    // more than any reachable target needs, so only a run caught in a cycle meets it.
-    int MaxAdjustPasses = 200;
+    // Adjust passes one file may take before its balancing ends short of the target. A state
+    // that comes back ends the planning long before; this bound is far beyond what any
+    // converging run needs, and only keeps a run that neither converges nor cycles finite.
+    int MaxAdjustPasses = BalanceRequest{}.MaxAdjustSteps;
     // Files the last Balance run left short of their targets, each told in a warning.
     int FilesShortOfTarget = 0;
 
@@ -75,6 +75,9 @@ public:
     // The reference of the last Balance run, after any lowering, and how groups were placed.
     double ReferenceLoudness = 0.0;
     bool AnchorAtLoudest = false;
+
+    // The plan of the file the last Balance planned: its steps and how its planning ended.
+    const BalancePlan& LastPlan() const { return lastPlan_; }
 
     // How result paths are built; the native rules unless a caller needs others.
     PathStyle Paths = NativePathStyle;
@@ -95,17 +98,15 @@ private:
     const SampleHistogram* SourceValues(size_t index, FileData& file);
     // Reads path to count its values into recounted_; false when the pass was stopped.
     bool CountValues(FileData& file, const std::string& path);
-    // Follows the normalising pass (PassGain) on the source's values: Loudness as it will be.
-    void PlanNormalising(size_t index, FileData& file);
-    // The plan a file's balancing starts from: its normalising in Prepare & Balance, nothing
-    // in Balance.
-    AudioEngine::PassPlan StartingPlan(size_t index, const SampleHistogram& values);
-    // Follows the file's compress or reduce passes and its final limiting on the plan.
-    void PlanBalancing(FileData& file);
-    // Writes the result once through the plan's table; true when it is whole.
-    bool WriteResult(FileData& file, const AudioEngine::PassPlan& plan);
+    // Plans the normalising by gain on the source's values: Loudness as it will be.
+    void PlanNormalising(size_t index, FileData& file, double gain);
+    // Plans the file's compress or reduce passes and its final limiting on its values (with
+    // its normalising first in Prepare & Balance); tells a file left short of its target.
+    BalancePlan PlanBalancing(size_t index, FileData& file, const SampleHistogram& values);
+    // Writes the result once through table; true when it is whole.
+    bool WriteResult(FileData& file, const ValueTable& table, const std::string& label);
     void WriteNormalisedCopies();
-    static std::string WriteLabel(const std::vector<TransformStep>& steps, bool normalises);
+    static std::string WriteLabel(const std::vector<PlannedStep>& steps, bool normalises);
 
     // Runs body; a file that a pass cannot open or create ends the run as a Cancel would.
     template <typename Body>
@@ -114,14 +115,13 @@ private:
     // Measures anew every usable result whose Loudness a cut-short pass left partial, or that
     // has none; Balance reads these values before it touches any file.
     void MeasureResultsCutShort(const std::vector<FileData*>& files);
-    // Whether the pass just run proves that more passes cannot bring the file to its target:
-    // it changed no sample and measured what the file already had, so the next one would be
-    // the same; or the file has had MaxAdjustPasses passes.
-    bool BalancingStalled(const FileData& file, double loudnessBefore, int passes) const;
 
     AudioEngine& engine_;
     Options& options_;
     RunHost& host_;
+    const FactorTables tables_ = BuildFactorTables();
+    const BalancePlanner planner_;
+    BalancePlan lastPlan_;
 
     // Prepare & Balance: each result is written once, after its file's whole plan.
     bool planning_ = false;

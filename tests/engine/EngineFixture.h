@@ -36,6 +36,15 @@ protected:
         file.ResultIdentity = open->Identity();
     }
 
+    // What a pass multiplying by gain makes of each value.
+    ValueTable GainTable(double gain) const {
+        ValueTable table;
+        TransformStep step{BlockTransform::Gain};
+        step.Gain = gain;
+        table.Apply(engine.Transforms, step);
+        return table;
+    }
+
     TempDir dir;
     FakeProgressSink sink;
     FakeFileAccess files;

@@ -20,8 +20,7 @@ protected:
     FileData Prepared(const Samples& samples) {
         FileData file = Add("song.wav", samples);
         engine.ScanFile(file);
-        engine.PassGain = 32767.0 / file.Peak;
-        engine.NormaliseFile(file, false);
+        engine.NormaliseFile(file, 32767.0 / file.Peak);
         EXPECT_TRUE(file.Normalised);
         EXPECT_TRUE(file.ResultIdentity.Known);
         return file;
@@ -31,8 +30,8 @@ protected:
                "\" (it has been replaced since it was prepared)";
     }
     static std::string Changed(const FileData& file) {
-        return "File \"" + file.SourceFile + "\" has changed since it was scanned; its " +
-               "unfinished result \"" + file.ResultFile + "\" has been removed";
+        return "File \"" + file.SourceFile + "\" has changed since it was scanned; its result \"" +
+               file.ResultFile + "\" has been left as it was";
     }
 };
 
@@ -44,19 +43,21 @@ TEST_F(ResultSafety, RewriteReadsOnlyTheFileItsNormalisingPassCreated) {
     fs::copy_file(other, file.ResultFile + ".new");
     fs::rename(file.ResultFile + ".new", file.ResultFile);
     const auto before = test::ReadFile(other);
-    engine.PassGain = 0.5;
-    engine.NormaliseFile(file, true);
+    const ValueTable half = GainTable(0.5);
+    const PassTotals expected{file.Peak, file.ScanSumOfSquares};
+    EXPECT_FALSE(engine.WriteMapped(file, file.ResultFile, file.ResultFile, half, "Final Limiting",
+                                    expected));
     EXPECT_EQ(sink.Errors, std::vector<std::string>{Replaced(file.ResultFile)});
     EXPECT_FALSE(engine.Running);
     EXPECT_EQ(test::ReadFile(file.ResultFile), before);
 
     FileData unrecorded = Add("plain.wav", test::Constant(100, 9, 9));
     unrecorded.ResultFile = unrecorded.SourceFile;
-    unrecorded.Loudness = 9.0;
     const auto plain = test::ReadFile(unrecorded.SourceFile);
     sink.Errors.clear();
     engine.Running = true;
-    engine.AdjustFile(unrecorded, 500.0);
+    EXPECT_FALSE(engine.WriteMapped(unrecorded, unrecorded.SourceFile, unrecorded.SourceFile, half,
+                                    "Reducing", PassTotals{9, 200 * 81}));
     EXPECT_EQ(sink.Errors, std::vector<std::string>{Replaced(unrecorded.SourceFile)});
     EXPECT_EQ(test::ReadFile(unrecorded.SourceFile), plain);
 }
@@ -82,8 +83,7 @@ TEST_F(ResultSafety, SourceChangedAfterItsScanStopsNormalisingAndRemovesTheResul
         sink.Errors.clear();
         engine.ScanFile(file);
         change.Make(file.SourceFile);
-        engine.PassGain = 32767.0 / file.Peak;
-        engine.NormaliseFile(file, false);
+        engine.NormaliseFile(file, 32767.0 / file.Peak);
         EXPECT_EQ(sink.Errors, std::vector<std::string>{Changed(file)});
         EXPECT_FALSE(engine.Running);
         EXPECT_FALSE(file.Normalised);
@@ -106,8 +106,7 @@ TEST_F(ResultSafety, OnlyTheUnfinishedResultItselfIsRemoved) {
         fs::create_hard_link(other, dir.File("taken.wav"));
         fs::rename(dir.File("taken.wav"), file.ResultFile);
     });
-    engine.PassGain = 32767.0 / file.Peak;
-    engine.NormaliseFile(file, false);
+    engine.NormaliseFile(file, 32767.0 / file.Peak);
     EXPECT_EQ(sink.Errors, std::vector<std::string>{Changed(file)});
     ASSERT_TRUE(fs::exists(file.ResultFile)) << "a file put in the result's place was removed";
     EXPECT_EQ(test::ReadFile(file.ResultFile), otherBytes);
@@ -138,8 +137,7 @@ TEST_F(ResultSafety, ResultOfAShortSourceStatesItsTrueSizes) {
         EXPECT_EQ(file.TailBytes, 2);
         file.ResultFile = dir.File("out.wav");
         engine.ScanFile(file);
-        engine.PassGain = 1.0;
-        engine.NormaliseFile(file, false);
+        engine.NormaliseFile(file, 1.0);
         ASSERT_TRUE(sink.Errors.empty());
 
         const auto result = test::ReadFile(file.ResultFile);

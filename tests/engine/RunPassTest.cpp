@@ -32,7 +32,7 @@ protected:
 
 TEST_F(RunPass, ReadOnlyPassSplitsBlocksAndReportsProgress) {
     FileData file = Add("a.wav", test::Noise(12345, 1000, 1));
-    engine.RunPass(file, file.SourceFile, "", BlockTransform::Scan, "Scanning", 1.0);
+    engine.RunPass(file, file.SourceFile, "", nullptr, "Scanning", 1.0);
 
     EXPECT_EQ(sink.Progress, (std::vector<int>{33, 66, 100}));
     EXPECT_EQ(files.Reads, (std::vector<size_t>{49380}));  // the data in one read
@@ -54,16 +54,15 @@ TEST_F(RunPass, ReadOnlyPassSplitsBlocksAndReportsProgress) {
 
 TEST_F(RunPass, ExactlyOneBlock) {
     FileData file = Add("a.wav", test::Noise(5000, 1000, 1));
-    engine.RunPass(file, file.SourceFile, "", BlockTransform::Scan, "Scanning", 1.0);
+    engine.RunPass(file, file.SourceFile, "", nullptr, "Scanning", 1.0);
     EXPECT_EQ(sink.Progress, (std::vector<int>{100}));
     EXPECT_EQ(files.Reads, (std::vector<size_t>{20000}));
 }
 
 TEST_F(RunPass, WeightedFramesGoToTheEstimate) {
     FileData file = Add("a.wav", test::Noise(7001, 1000, 1));
-    engine.PassGain = 1.0;
-    engine.RunPass(file, file.SourceFile, file.ResultFile, BlockTransform::Gain, "Normalising",
-                   2.5);
+    const ValueTable gain = GainTable(1.0);
+    engine.RunPass(file, file.SourceFile, file.ResultFile, &gain, "Normalising", 2.5);
     // 5000 x 2.5 = 12500; 2001 x 2.5 = 5002.5, rounded to the even 5002.
     EXPECT_EQ(engine.Estimator.WorkDone, 12500 + 5002);
 }
@@ -74,9 +73,8 @@ TEST_F(RunPass, CopyTakesLargeHeaderInPiecesUnchanged) {
     const Samples samples = test::Noise(6000, 20000, 2);
     FileData file = Add("big.wav", samples, layout);
     ASSERT_EQ(file.HeaderSize, 45000);
-    engine.PassGain = 1.0;
-    engine.RunPass(file, file.SourceFile, file.ResultFile, BlockTransform::Gain, "Normalising",
-                   2.0);
+    const ValueTable gain = GainTable(1.0);
+    engine.RunPass(file, file.SourceFile, file.ResultFile, &gain, "Normalising", 2.0);
 
     // The header in pieces of a block, then the data in one write.
     EXPECT_EQ(WriteSizes(file.ResultFile), (std::vector<size_t>{20000, 20000, 5000, 24000}));
@@ -91,9 +89,8 @@ TEST_F(RunPass, CopyEndsWithZeroedTailThenWhatFollowedTheData) {
     layout.tailBytes = 1;
     layout.afterData = {'L', 'I', 'S', 'T', 2, 0, 0, 0, 9, 9};
     FileData file = Add("tail.wav", test::Noise(10, 1000, 3), layout);
-    engine.PassGain = 1.0;
-    engine.RunPass(file, file.SourceFile, file.ResultFile, BlockTransform::Gain, "Normalising",
-                   2.0);
+    const ValueTable gain = GainTable(1.0);
+    engine.RunPass(file, file.SourceFile, file.ResultFile, &gain, "Normalising", 2.0);
     auto source = test::ReadFile(file.SourceFile);
     const auto result = test::ReadFile(file.ResultFile);
     ASSERT_EQ(result.size(), source.size());
@@ -110,9 +107,8 @@ TEST_F(RunPass, ChunksAfterTheDataAreCopiedInPiecesAndOnlyByAFinishedCopy) {
     }
     layout.afterData = tags;
     FileData file = Add("tags.wav", test::Constant(12000, 3, -3), layout);
-    engine.PassGain = 1.0;
-    engine.RunPass(file, file.SourceFile, file.ResultFile, BlockTransform::Gain, "Normalising",
-                   2.0);
+    const ValueTable gain = GainTable(1.0);
+    engine.RunPass(file, file.SourceFile, file.ResultFile, &gain, "Normalising", 2.0);
     // Header, the three blocks in one write, the tail, then what follows the data in pieces
     // of a block.
     EXPECT_EQ(WriteSizes(file.ResultFile), (std::vector<size_t>{44, 48000, 3, 20000, 20000, 5008}));
@@ -125,8 +121,7 @@ TEST_F(RunPass, ChunksAfterTheDataAreCopiedInPiecesAndOnlyByAFinishedCopy) {
     files.Writes.clear();
     sink.Progress.clear();
     sink.AtBlock(2, [this] { engine.Running = false; });
-    engine.RunPass(file, file.SourceFile, file.ResultFile, BlockTransform::Gain, "Normalising",
-                   2.0);
+    engine.RunPass(file, file.SourceFile, file.ResultFile, &gain, "Normalising", 2.0);
     EXPECT_EQ(WriteSizes(file.ResultFile), (std::vector<size_t>{44}));
     EXPECT_EQ(test::ReadFile(file.ResultFile), result);
 }
@@ -137,9 +132,8 @@ TEST_F(RunPass, RewriteReplacesTheResultWithANewFileAndZeroesTail) {
     layout.afterData = {1, 2, 3};
     FileData file = Add("in.wav", test::Constant(11000, 1000, -1000), layout);
     TakeAsResult(file, file.SourceFile);
-    engine.PassGain = 0.5;
-    engine.RunPass(file, file.SourceFile, file.SourceFile, BlockTransform::Gain, "Final Limiting",
-                   2.0);
+    const ValueTable gain = GainTable(0.5);
+    engine.RunPass(file, file.SourceFile, file.SourceFile, &gain, "Final Limiting", 2.0);
     EXPECT_TRUE(sink.Errors.empty());
     EXPECT_EQ(files.Created, std::vector<std::string>{file.SourceFile});
     EXPECT_NE(engine.CreatedIdentity, file.ResultIdentity) << "another file took the name";
@@ -159,10 +153,9 @@ TEST_F(RunPass, CancelDuringThirdBlockOfCopyLeavesTheEarlierResult) {
     FileData file = Add("ten.wav", samples, layout);
     ASSERT_EQ(file.BlockCount, 10);
     test::WriteFile(file.ResultFile, {'o', 'l', 'd'});
-    engine.PassGain = 2.0;
+    const ValueTable gain = GainTable(2.0);
     sink.AtBlock(3, [this] { engine.Running = false; });
-    engine.RunPass(file, file.SourceFile, file.ResultFile, BlockTransform::Gain, "Normalising",
-                   2.0);
+    engine.RunPass(file, file.SourceFile, file.ResultFile, &gain, "Normalising", 2.0);
 
     EXPECT_EQ(sink.Progress, (std::vector<int>{10, 20, 30}));
     EXPECT_EQ(files.Reads, (std::vector<size_t>{44, 200000}));  // the header, then the data
@@ -177,10 +170,9 @@ TEST_F(RunPass, CancelDuringThirdBlockOfCopyLeavesTheEarlierResult) {
 
 TEST_F(RunPass, CancelDuringTheLastBlockStillGivesTheWholeResult) {
     FileData file = Add("three.wav", test::Constant(12000, 100, -100));
-    engine.PassGain = 2.0;
+    const ValueTable gain = GainTable(2.0);
     sink.AtBlock(3, [this] { engine.Running = false; });
-    engine.RunPass(file, file.SourceFile, file.ResultFile, BlockTransform::Gain, "Normalising",
-                   2.0);
+    engine.RunPass(file, file.SourceFile, file.ResultFile, &gain, "Normalising", 2.0);
     EXPECT_EQ(test::ReadSamples(file.ResultFile, 44, 12000), test::Constant(12000, 200, -200));
     EXPECT_EQ(files.Commits, 1);
 }
@@ -188,9 +180,8 @@ TEST_F(RunPass, CancelDuringTheLastBlockStillGivesTheWholeResult) {
 TEST_F(RunPass, ResultThatCannotBeMadeWholeIsAFailedWrite) {
     FileData file = Add("a.wav", test::Constant(100, 1, 1));
     files.FailCommit = true;
-    engine.PassGain = 1.0;
-    engine.RunPass(file, file.SourceFile, file.ResultFile, BlockTransform::Gain, "Normalising",
-                   2.0);
+    const ValueTable gain = GainTable(1.0);
+    engine.RunPass(file, file.SourceFile, file.ResultFile, &gain, "Normalising", 2.0);
     EXPECT_EQ(sink.Errors, (std::vector<std::string>{WriteFailure(file.ResultFile)}));
     EXPECT_FALSE(engine.Running);
     EXPECT_EQ(dir.Names(), (std::vector<std::string>{"a.wav"}));
@@ -221,9 +212,8 @@ TEST_F(RunPass, StoppedRewriteLeavesTheResultAsItWas) {
         if (stop.Block > 0) {
             sink.AtBlock(stop.Block, [this] { engine.Running = false; });
         }
-        engine.PassGain = 2.0;
-        engine.RunPass(file, file.SourceFile, file.SourceFile, BlockTransform::Gain,
-                       "Final Limiting", 2.0);
+        const ValueTable gain = GainTable(2.0);
+        engine.RunPass(file, file.SourceFile, file.SourceFile, &gain, "Final Limiting", 2.0);
         EXPECT_FALSE(engine.Running);
         EXPECT_EQ(sink.Errors.size(), stop.FailingWrite != 0 ? 1u : 0u);
         EXPECT_EQ(test::ReadFile(file.SourceFile), before);
@@ -246,9 +236,8 @@ TEST_P(FailedWrite, StopsPassReportsPathAndClearsRunning) {
     layout.tailBytes = 1;
     FileData file = Add("w.wav", test::Constant(12000, 7, 7), layout);  // header in 2 pieces
     files.FailWrite = GetParam().FailingWrite;
-    engine.PassGain = 1.0;
-    engine.RunPass(file, file.SourceFile, file.ResultFile, BlockTransform::Gain, "Normalising",
-                   2.0);
+    const ValueTable gain = GainTable(1.0);
+    engine.RunPass(file, file.SourceFile, file.ResultFile, &gain, "Normalising", 2.0);
     EXPECT_EQ(sink.Errors, (std::vector<std::string>{WriteFailure(file.ResultFile)}));
     EXPECT_FALSE(engine.Running);
     EXPECT_EQ(files.Writes.size(), GetParam().WritesTried);
@@ -272,9 +261,8 @@ TEST_F(RunPass, FileSystemRefusingToGrowIsAFailedWrite) {
     small.rlim_cur = 30000;
     const auto oldHandler = signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    engine.PassGain = 1.0;
-    engine.RunPass(file, file.SourceFile, file.ResultFile, BlockTransform::Gain, "Normalising",
-                   2.0);
+    const ValueTable gain = GainTable(1.0);
+    engine.RunPass(file, file.SourceFile, file.ResultFile, &gain, "Normalising", 2.0);
     setrlimit(RLIMIT_FSIZE, &old);
     signal(SIGXFSZ, oldHandler);
 
@@ -289,9 +277,8 @@ TEST_F(RunPass, LongCopyMovesItsDataInChunksOfFiftyBlocksInOrder) {
     const int32_t frames = 130 * 5000 + 1234;
     const Samples samples = test::Noise(frames, 32767, 11);
     FileData file = Add("long.wav", samples);
-    engine.PassGain = 0.7;
-    engine.RunPass(file, file.SourceFile, file.ResultFile, BlockTransform::Gain, "Normalising",
-                   2.0);
+    const ValueTable gain = GainTable(0.7);
+    engine.RunPass(file, file.SourceFile, file.ResultFile, &gain, "Normalising", 2.0);
 
     EXPECT_EQ(WriteSizes(file.ResultFile), (std::vector<size_t>{44, 1000000, 1000000, 604936}));
     // The last read finds nothing after the data chunk.
@@ -319,9 +306,8 @@ TEST_F(RunPass, LongCopyStoppedInItsSecondChunkLeavesTheNameAsItWas) {
         if (stop.Block > 0) {
             sink.AtBlock(stop.Block, [this] { engine.Running = false; });
         }
-        engine.PassGain = 1.0;
-        engine.RunPass(file, file.SourceFile, file.ResultFile, BlockTransform::Gain, "Normalising",
-                       2.0);
+        const ValueTable gain = GainTable(1.0);
+        engine.RunPass(file, file.SourceFile, file.ResultFile, &gain, "Normalising", 2.0);
         EXPECT_FALSE(engine.Running);
         EXPECT_EQ(sink.Errors.size(), stop.FailingWrite != 0 ? 1u : 0u);
         EXPECT_EQ(test::ReadText(file.ResultFile), "old");
@@ -334,7 +320,7 @@ TEST_F(RunPass, MissingSourceRaisesOpenError) {
     FileData file = Add("gone.wav", test::Constant(10, 1, 1));
     std::filesystem::remove(file.SourceFile);
     try {
-        engine.RunPass(file, file.SourceFile, "", BlockTransform::Scan, "Scanning", 1.0);
+        engine.RunPass(file, file.SourceFile, "", nullptr, "Scanning", 1.0);
         FAIL() << "no error raised";
     } catch (const PassOpenError& error) {
         EXPECT_EQ(std::string(error.what()), "Cannot open file " + file.SourceFile);
@@ -350,10 +336,10 @@ TEST_F(RunPass, DestinationThatCannotBeCreatedClosesSource) {
     const std::pair<std::string, int> cases[] = {{dir.Path().string(), EISDIR},
                                                  {dir.File("no-such-folder/out.wav"), ENOENT},
                                                  {"/dev/full", EINVAL}};
+    const ValueTable gain;  // each value as it is
     for (const auto& [destination, reason] : cases) {
         try {
-            engine.RunPass(file, file.SourceFile, destination, BlockTransform::Gain, "Normalising",
-                           2.0);
+            engine.RunPass(file, file.SourceFile, destination, &gain, "Normalising", 2.0);
             FAIL() << "no error raised for " << destination;
         } catch (const PassOpenError& error) {
             EXPECT_EQ(std::string(error.what()), "Cannot create file " + destination);
@@ -371,8 +357,8 @@ TEST_F(RunPass, DestinationThatIsTheSourceUnderAnotherNameReplacesOnlyThatName) 
     const std::string link = dir.File("link.wav");
     std::filesystem::create_hard_link(file.SourceFile, link);
     const auto before = test::ReadFile(file.SourceFile);
-    engine.PassGain = 0.5;
-    engine.RunPass(file, file.SourceFile, link, BlockTransform::Gain, "Normalising", 2.0);
+    const ValueTable gain = GainTable(0.5);
+    engine.RunPass(file, file.SourceFile, link, &gain, "Normalising", 2.0);
     EXPECT_EQ(test::ReadFile(file.SourceFile), before);
     EXPECT_NE(test::ReadFile(link), before);
     EXPECT_EQ(std::filesystem::hard_link_count(file.SourceFile), 1u);
@@ -382,9 +368,10 @@ TEST_F(RunPass, SourceLockedElsewhereCannotBeOpened) {
     FileData file = Add("a.wav", test::Constant(10, 1, 1));
     auto holder = PosixFileAccess().OpenExisting(file.SourceFile);
     ASSERT_NE(holder, nullptr);
-    EXPECT_THROW(engine.RunPass(file, file.SourceFile, file.SourceFile, BlockTransform::Gain,
-                                "Final Limiting", 2.0),
-                 PassOpenError);
+    const ValueTable gain;
+    EXPECT_THROW(
+        engine.RunPass(file, file.SourceFile, file.SourceFile, &gain, "Final Limiting", 2.0),
+        PassOpenError);
 }
 
 TEST_F(RunPass, ShortSourceIsReadAsSilenceAndOutputKeepsStatedLayout) {
@@ -395,9 +382,8 @@ TEST_F(RunPass, ShortSourceIsReadAsSilenceAndOutputKeepsStatedLayout) {
     test::WriteFile(dir.File("short.wav"), bytes);
     FileData file(dir.File("short.wav"), 44, 12000, 0, numbers);
     file.ResultFile = dir.File("out.wav");
-    engine.PassGain = 1.0;
-    engine.RunPass(file, file.SourceFile, file.ResultFile, BlockTransform::Gain, "Normalising",
-                   2.0);
+    const ValueTable gain = GainTable(1.0);
+    engine.RunPass(file, file.SourceFile, file.ResultFile, &gain, "Normalising", 2.0);
     ASSERT_EQ(std::filesystem::file_size(file.ResultFile), 44u + 48000u);
     const Samples out = test::ReadSamples(file.ResultFile, 44, 12000);
     EXPECT_EQ(Samples(out.begin(), out.begin() + 14000), samples);
@@ -409,8 +395,7 @@ TEST_F(RunPass, FileWithoutWholeFrameRunsNoBlock) {
     layout.tailBytes = 3;
     FileData file = Add("empty.wav", {}, layout);
     ASSERT_EQ(file.FrameCount, 0);
-    engine.PassGain = 1.0;
-    engine.NormaliseFile(file, false);
+    engine.NormaliseFile(file, 1.0);
     EXPECT_TRUE(sink.Progress.empty());
     EXPECT_EQ(WriteSizes(file.ResultFile), (std::vector<size_t>{44, 3}));
     const auto result = test::ReadFile(file.ResultFile);

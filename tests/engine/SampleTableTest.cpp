@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -42,6 +43,33 @@ std::vector<TransformStep> EveryStep() {
 }
 
 class TableOfValues : public testing::TestWithParam<TransformSet> {};
+
+// A table of one gain over the identity maps with the gain's own code, any other by look-up:
+// both give every value and the sum as the table holds them.
+TEST_P(TableOfValues, MapsEveryValueAsItHoldsItWhateverTheSteps) {
+    TransformStep half{BlockTransform::Gain};
+    half.Gain = 0.5;
+    TransformStep twice{BlockTransform::Gain};
+    twice.Gain = 2.0;
+    const FactorTables tables = BuildFactorTables();
+    const std::vector<std::vector<TransformStep>> cases = {
+        {twice}, {half, twice}, {ReduceStep(tables.ReduceFactors[40]), twice}, {twice, half}};
+    for (const auto& steps : cases) {
+        ValueTable table;
+        for (const TransformStep& step : steps) {
+            table.Apply(GetParam(), step);
+        }
+        Samples every(SampleValueCount);
+        int64_t expectedSum = 0;
+        for (size_t i = 0; i < every.size(); ++i) {
+            every[i] = static_cast<int16_t>(static_cast<int32_t>(i) - 32768);
+            expectedSum += int64_t{table.Values[i]} * table.Values[i];
+        }
+        EXPECT_EQ(table.MapSamples(every.data(), every.size()), expectedSum);
+        EXPECT_TRUE(std::equal(every.begin(), every.end(), table.Values.begin()))
+            << steps.size() << " steps, the first of gain " << steps.front().Gain;
+    }
+}
 
 TEST_P(TableOfValues, MapsEachSampleAsTheBlockTransformDoes) {
     const Samples input = RandomBlock(GetParam().Name[0]);
@@ -112,15 +140,15 @@ TEST(SampleHistogram, PeakOfOnlyTheValuesThatOccur) {
 namespace test {
 namespace {
 
-using ScanHistogramTest = EngineTest;
+using CountingScan = EngineTest;
 
-TEST_F(ScanHistogramTest, ScanCountsTheValuesAsReadAndAgreesWithItsTotals) {
+TEST_F(CountingScan, ScanCountsTheValuesAsReadAndAgreesWithItsTotals) {
     Samples samples = Noise(12345, 32767, 5);
     samples[17] = -32768;
     FileData file = Add("a.wav", samples);
     SampleHistogram histogram;
-    engine.ScanHistogram = &histogram;
-    engine.ScanFile(file);
+    histogram.Counts[3] = 99;  // counted afresh
+    engine.ScanFile(file, &histogram);
 
     SampleHistogram expected;
     expected.Add(samples.data(), samples.size());
@@ -129,6 +157,13 @@ TEST_F(ScanHistogramTest, ScanCountsTheValuesAsReadAndAgreesWithItsTotals) {
     scanned.Apply(engine.Transforms, TransformStep{BlockTransform::Scan});
     EXPECT_EQ(MappedSumOfSquares(histogram, scanned), engine.Totals.SumOfSquares);
     EXPECT_EQ(MappedPeak(histogram, scanned), file.Peak);
+
+    // Counted again, afresh, with the scan's totals.
+    const PassTotals counted = engine.CountValues(file, file.SourceFile, histogram);
+    EXPECT_EQ(histogram.Counts, expected.Counts);
+    EXPECT_EQ(counted.Peak, file.Peak);
+    EXPECT_EQ(counted.SumOfSquares, file.ScanSumOfSquares);
+    EXPECT_EQ(sink.Labels, (std::vector<std::string>{"Scanning:", "Scanning:"}));
 }
 
 }  // namespace

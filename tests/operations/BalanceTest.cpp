@@ -346,8 +346,8 @@ TEST_F(BalanceTest, ReducedOnceBelowTheTargetStaysThere) {
     // The reduce row below 0.9935 is 0.989 (-0.1 dB, a gain of 0.98851), so the file
     // lands near 0.98851 / 0.9935 = 0.995 of its target.
     EXPECT_NEAR(a.Loudness / target, 0.995, 0.001);
-    EXPECT_EQ(engine.ReduceCount, 1);
-    EXPECT_EQ(engine.CompressCount, 0);
+    EXPECT_EQ(ops.LastPlan().Reductions, 1);
+    EXPECT_EQ(ops.LastPlan().Compressions, 0);
 }
 
 TEST_F(BalanceTest, FinalLimitingScalesEveryResultEvenWithNoBalancingPass) {
@@ -589,9 +589,8 @@ TEST_P(ChangedBeforeItsWrite, StopsTheRunAndTheNameKeepsWhatItHeld) {
 
     ASSERT_FALSE(changedBytes.empty());
     const std::string message =
-        planning ? "File \"" + b.SourceFile +
-                       "\" has changed since it was scanned; its unfinished result \"" +
-                       b.ResultFile + "\" has been removed"
+        planning ? "File \"" + b.SourceFile + "\" has changed since it was scanned; its result \"" +
+                       b.ResultFile + "\" has been left as it was"
                  : "Result file \"" + b.ResultFile +
                        "\" has changed since it was measured; it has been left as it is";
     EXPECT_EQ(sink.Errors, std::vector<std::string>{message});

@@ -129,8 +129,8 @@ protected:
         }
 
         file.ResultFile = dir.File("result.wav");
-        engine.PassGain = 32767.0 / peak;
-        engine.NormaliseFile(file, false);
+        const double gain = 32767.0 / peak;
+        engine.NormaliseFile(file, gain);
         if (!engine.Running || !sink.Errors.empty() || !file.Normalised) {
             return testing::AssertionFailure() << "the normalise pass stopped";
         }
@@ -142,8 +142,7 @@ protected:
             PutLe32(expected, size_t(info.HeaderSize) - 4, uint32_t(held));
         }
         for (int64_t i = 0; i < int64_t{frames} * 2; ++i) {
-            const double r =
-                std::nearbyint(SampleAt(bytes, cut, info.HeaderSize + 2 * i) * engine.PassGain);
+            const double r = std::nearbyint(SampleAt(bytes, cut, info.HeaderSize + 2 * i) * gain);
             const auto s = static_cast<uint16_t>(r < -32767.0 ? -32767 : int(r));
             expected.push_back(uint8_t(s & 0xFF));
             expected.push_back(uint8_t(s >> 8));
