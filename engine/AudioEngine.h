@@ -35,6 +35,9 @@ public:
 struct PassTotals {
     int16_t Peak = 0;
     int64_t SumOfSquares = 0;
+    // The ByteDigest of every byte of the file the pass read (header, samples and what
+    // follows them), once it has read them all; 0 when not taken.
+    uint64_t Digest = 0;
 };
 
 // The state that one pass at a time works with: the transfer buffer, the totals, the
@@ -54,7 +57,7 @@ public:
     void RunPass(const FileData& file, const std::string& source, const std::string& destination,
                  BlockTransform transform, const std::string& label, double weight);
 
-    // Measures SourceFile: Peak, ScanLoudness; Normalised becomes false.
+    // Measures SourceFile: Peak, ScanLoudness, ScanDigest; Normalised becomes false.
     void ScanFile(FileData& file);
     // Multiplies by PassGain: SourceFile into a new ResultFile, or ResultFile rewritten (final).
     // A source that no longer holds what its scan measured stops the run, and its unfinished
@@ -70,7 +73,8 @@ public:
     // every transform a file is to have, in one pass. The new file takes its name only when it
     // is whole and what was read measures as expectedInput (peak and sum of squares); it is
     // then recorded as file.ResultIdentity. A source over which it is written must be that
-    // recorded result. True when the new file is whole under its name.
+    // recorded result. An expectedInput.Digest other than 0 must match every byte read too.
+    // True when the new file is whole under its name.
     bool WriteMapped(FileData& file, const std::string& source, const std::string& destination,
                      const ValueTable& table, const std::string& label,
                      const PassTotals& expectedInput);
@@ -87,6 +91,9 @@ public:
     PassTotals Totals;
     // A copying pass's measure of the samples it read, before the transform.
     PassTotals InputTotals;
+    // The folders a run holds for its results: while set, results are created and renamed in
+    // them, and never over a source they keep. Set by the run for its length.
+    const OutputFolders* Outputs = nullptr;
     // The file the last copying pass created.
     FileIdentity CreatedIdentity;
     bool Running = false;
@@ -139,7 +146,8 @@ private:
     // the sink when not.
     bool InputAsExpected(const FileData& file, const std::string& source,
                          const std::string& destination);
-    void ReportWriteFailure(const std::string& destination);
+    void ReportWriteFailure(const std::string& destination,
+                            CommitRefusal refusal = CommitRefusal::None);
     // After a pass that wrote file's result anew: the new file is the one recorded.
     void RecordRewrite(FileData& file);
 
