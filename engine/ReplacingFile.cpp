@@ -114,7 +114,6 @@ ReplacingFile::~ReplacingFile() {
     if (fd_ >= 0) {
         ::close(fd_);
     }
-    // Removed from the folder it was made in, wherever that folder has been moved since.
     if (!committed_ && !temporaryName_.empty()) {
         ::unlinkat(folder_->Descriptor(), temporaryName_.c_str(), 0);
     }
@@ -170,28 +169,29 @@ bool ReplacingFile::Commit() {
     if (closed != 0 && errno != EINTR) {
         Fail(errno);
     }
-    if (error_ != 0) {
-        return false;
-    }
     // A folder moved away (or replaced by a link) keeps no result the user would look for.
-    if (!folder_->StillNamed()) {
+    if (error_ == 0 && !folder_->StillNamed()) {
         refusal_ = CommitRefusal::FolderMoved;
         Fail(ENOENT);
-        return false;
     }
     const int folder = folder_->Descriptor();
     struct stat existing {};
-    if (kept_ != nullptr && ::fstatat(folder, name_.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (error_ == 0 && kept_ != nullptr &&
+        ::fstatat(folder, name_.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
         const FileIdentity standing{static_cast<uint64_t>(existing.st_dev),
                                     static_cast<uint64_t>(existing.st_ino), true};
         if (std::find(kept_->begin(), kept_->end(), standing) != kept_->end()) {
             refusal_ = CommitRefusal::NameIsAKeptFile;
             Fail(EEXIST);
-            return false;
         }
     }
-    if (::renameat(folder, temporaryName_.c_str(), folder, name_.c_str()) != 0) {
+    if (error_ == 0 && ::renameat(folder, temporaryName_.c_str(), folder, name_.c_str()) != 0) {
         Fail(errno);
+    }
+    if (error_ != 0) {
+        // Gone at once, from the folder it was made in, wherever that is now.
+        ::unlinkat(folder, temporaryName_.c_str(), 0);
+        temporaryName_.clear();
         return false;
     }
     committed_ = true;
