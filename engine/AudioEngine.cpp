@@ -208,7 +208,7 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
         // The data moves in chunks on a thread of its own; the work, the progress and the
         // events still go block by block.
         ChunkStream stream(input, file.HeaderSize, int64_t{file.FrameCount} * BytesPerFrame, output,
-                           ChunkBytes);
+                           ChunkBytes, &digest);
         ChunkStream::Chunk* chunk = nullptr;
         size_t chunkAt = 0;  // where the next block starts in chunk
         for (int32_t i = 1; i <= blocks; ++i) {
@@ -222,7 +222,6 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
                     failed();  // an earlier chunk could not be written
                     return false;
                 }
-                digest.Add(chunk->Data, chunk->Got);
             }
             // A result being rewritten was written whole; if it is shorter now, someone
             // changed it since, and filling it up would only damage it more.
