@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,6 +24,19 @@ FileIdentity IdentityOf(const struct stat& info) {
 std::string OpenableName(const std::string& path) {
     return path.empty() ? std::string(".") : path;
 }
+
+// Results beside their sources may lie in as many folders as there are files, each held open
+// for the run beside the file a pass has open: the limit on open files is raised as far as
+// the system allows once many are held.
+void AllowManyOpenFolders() {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+constexpr size_t ManyFolders = 16;
 
 }  // namespace
 
@@ -127,6 +141,9 @@ std::string NameOfPath(const std::string& path) {
 HeldFolder& OutputFolders::Hold(const std::string& folder) {
     auto& held = folders_[folder];
     if (!held) {
+        if (folders_.size() == ManyFolders) {
+            AllowManyOpenFolders();
+        }
         held = std::make_unique<HeldFolder>(folder);
     }
     return *held;

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -230,6 +231,31 @@ TEST_F(OutputFolder, ASecondRunIntoTheSameFolderIsRefusedWhileTheFirstRuns) {
     EXPECT_TRUE(second.host.Errors.empty());
     EXPECT_TRUE(second.ops.ReadyToBalance);
     EXPECT_EQ(NamesIn(dir.File("out")), (std::vector<std::string>{"A_tralux.wav", "B_tralux.wav"}));
+}
+
+// Results beside their sources in as many folders as files, more than the limit on open files
+// the run started with.
+TEST_F(OutputFolder, ResultsInMoreFoldersThanTheOpenFileLimitAreWritten) {
+    options.samefolder = 1;
+    for (int i = 0; i < 80; ++i) {
+        const std::string folder = dir.File("album" + std::to_string(i));
+        fs::create_directory(folder);
+        List(WriteWav(folder + "/track.wav", Level(3000)));
+    }
+    rlimit before{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
+    rlimit low = before;
+    low.rlim_cur = 48;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    ops.preparebtnClick();
+    ::setrlimit(RLIMIT_NOFILE, &before);
+
+    EXPECT_TRUE(host.Errors.empty()) << host.Errors[0];
+    EXPECT_TRUE(sink.Errors.empty()) << sink.Errors[0];
+    EXPECT_TRUE(ops.ReadyToBalance);
+    for (const auto& file : host.List) {
+        EXPECT_TRUE(fs::exists(file->ResultFile)) << file->ResultFile;
+    }
 }
 
 }  // namespace
