@@ -178,10 +178,6 @@ void Operations::balancebtnClick() {
         host_.ShowError(messages::SameFiles + same);
         return;
     }
-    if (const std::string readOnly = ReadOnlyResults(host_.Files()); !readOnly.empty()) {
-        host_.ShowError(messages::ReadOnlyResults + readOnly);
-        return;
-    }
     if (PresetMissing()) {
         return;
     }
@@ -325,8 +321,7 @@ bool Operations::CheckOutputFiles() {
         restore();
         return false;
     }
-    if (const std::string readOnly = ReadOnlyResults(files); !readOnly.empty()) {
-        host_.ShowError(messages::ReadOnlyResults + readOnly);
+    if (!SecureOutputFolders(files)) {
         restore();
         return false;
     }
@@ -344,10 +339,6 @@ bool Operations::CheckOutputFiles() {
                 return false;
             }
         }
-    }
-    if (!SecureOutputFolders(files)) {
-        restore();
-        return false;
     }
     return true;
 }

@@ -61,6 +61,11 @@ void Operations::HoldOutputFolders(const std::vector<FileData*>& files) {
 }
 
 bool Operations::SecureOutputFolders(const std::vector<FileData*>& files) {
+    if (const std::string readOnly = ReadOnlyResults(files); !readOnly.empty()) {
+        host_.ShowError(messages::ReadOnlyResults + readOnly);
+        outputs_.Release();
+        return false;
+    }
     std::map<const HeldFolder*, std::vector<std::string>> names;
     for (const FileData* file : files) {
         names[outputs_.Find(FolderOfPath(file->ResultFile))].push_back(

@@ -201,6 +201,20 @@ TEST_F(OutputFolder, AReadOnlyResultIsRefusedBeforeTheRun) {
     EXPECT_TRUE(files.Created.empty());
     EXPECT_TRUE(sink.Labels.empty());
     EXPECT_EQ(NamesIn(dir.File("out")), std::vector<std::string>{"A_tralux.wav"});
+
+    // Made read-only after the Prepare that wrote it, it is not rewritten by Balance either.
+    fs::permissions(result, fs::perms::owner_write, fs::perm_options::add);
+    host.Errors.clear();
+    ops.preparebtnClick();
+    ASSERT_TRUE(ops.ReadyToBalance);
+    fs::permissions(result, fs::perms::owner_write, fs::perm_options::remove);
+    const std::vector<uint8_t> prepared = ReadFile(result);
+    sink.Labels.clear();
+    ops.balancebtnClick();
+    EXPECT_EQ(host.Errors, std::vector<std::string>{std::string(messages::ReadOnlyResults) +
+                                                    "\r   " + a.SourceFile});
+    EXPECT_EQ(ReadFile(result), prepared);
+    EXPECT_TRUE(sink.Labels.empty());
 }
 
 // Two runs into one folder: the second is refused while the first runs, and may run after it.
