@@ -434,8 +434,9 @@ TEST_F(ResultDamaged, AResultReplacedByALinkToASourceIsRefused) {
 // A result's name taken by a link to a source or to a file nobody listed while the run is
 // going. Prepare & Balance writes each result once, at the start of which the link is put in:
 // the whole result is renamed over the name, so a symbolic link is replaced and the file
-// behind it untouched; a hard link to a listed source is that source, and is not replaced. Balance reads the result and writes it anew; a link put in while it counts the
-// result's values leads its write to another file, which is refused with the result's name.
+// behind it untouched; a hard link to a listed source is that source, and is not replaced.
+// Balance reads the result and writes it anew; a link put in while it counts the result's
+// values leads its write to another file, which is refused with the result's name.
 struct Swap {
     const char* Name;
     bool ToSource;
