@@ -23,6 +23,7 @@ public:
     const std::string& Path() const { return path_; }
     int Descriptor() const { return fd_; }  // -1 when it could not be opened
     int OpenError() const { return openError_; }
+    FileIdentity Identity() const { return identity_; }
     // Whether the folder's name still leads to it: not moved, removed or replaced since.
     bool StillNamed() const;
     // Takes an exclusive advisory lock on the folder until it is let go; false only when

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <map>
 
@@ -71,6 +72,7 @@ bool Operations::SecureOutputFolders(const std::vector<FileData*>& files) {
         names[outputs_.Find(FolderOfPath(file->ResultFile))].push_back(
             NameOfPath(file->ResultFile));
     }
+    std::vector<FileIdentity> locked;  // one folder may be held under several spellings
     for (HeldFolder* folder : outputs_.Folders()) {
         // A folder that could not be opened fails the first write in it, as any folder that
         // cannot be written does.
@@ -82,11 +84,14 @@ bool Operations::SecureOutputFolders(const std::vector<FileData*>& files) {
             outputs_.Release();
             return false;
         }
-        if (!folder->Lock()) {
+        const bool lockedAlready =
+            std::find(locked.begin(), locked.end(), folder->Identity()) != locked.end();
+        if (!lockedAlready && !folder->Lock()) {
             host_.ShowError(messages::OutputFolderBusy(folder->Path()));
             outputs_.Release();
             return false;
         }
+        locked.push_back(folder->Identity());
         // Only once the folder is this run's alone: no other run's file goes.
         folder->RemoveStaleTemporaries(names[folder]);
     }

@@ -247,6 +247,18 @@ TEST_F(OutputFolder, ASecondRunIntoTheSameFolderIsRefusedWhileTheFirstRuns) {
     EXPECT_EQ(NamesIn(dir.File("out")), (std::vector<std::string>{"A_tralux.wav", "B_tralux.wav"}));
 }
 
+// One folder named in two spellings is one folder of this run, not one another run holds.
+TEST_F(OutputFolder, OneFolderInTwoSpellingsIsWrittenByOneRun) {
+    options.samefolder = 1;
+    List(WriteWav(dir.File("src/A.wav"), Level(3000)));
+    List(WriteWav(dir.File("src/./B.wav"), Level(5000)));
+    ops.preparebtnClick();
+    EXPECT_TRUE(host.Errors.empty()) << host.Errors[0];
+    EXPECT_TRUE(ops.ReadyToBalance);
+    EXPECT_EQ(NamesIn(dir.File("src")),
+              (std::vector<std::string>{"A.wav", "A_tralux.wav", "B.wav", "B_tralux.wav"}));
+}
+
 // Results beside their sources in as many folders as files, more than the limit on open files
 // the run started with.
 TEST_F(OutputFolder, ResultsInMoreFoldersThanTheOpenFileLimitAreWritten) {
