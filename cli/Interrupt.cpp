@@ -29,6 +29,11 @@ void InstallInterruptHandler() {
     // A closing ssh session or terminal sends SIGHUP: the run winds down as on SIGTERM
     // rather than dying with a result cut short.
     sigaction(SIGHUP, &action, nullptr);
+    // Signals whose default is to end the program at once (a core dump for SIGQUIT) would
+    // leave a temporary file beside a result: they wind the run down too.
+    for (const int other : {SIGQUIT, SIGUSR1, SIGALRM}) {
+        sigaction(other, &action, nullptr);
+    }
     // A reader that goes away (`| head`) shows as a failed write, which ends the output
     // quietly, instead of a signal that would kill the run before the export is written.
     struct sigaction ignore {};

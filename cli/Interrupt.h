@@ -2,9 +2,9 @@
 
 namespace tralux::cli {
 
-// Ctrl-C (SIGINT), SIGTERM and SIGHUP only set a flag; the terminal host's PumpEvents turns it
-// into Cancel, so the pass finishes the block it is on and the run winds down as in the window.
-// SIGPIPE is ignored: a closed output is a failed write.
+// Ctrl-C (SIGINT), SIGTERM, SIGHUP, SIGQUIT, SIGUSR1 and SIGALRM only set a flag; the terminal
+// host's PumpEvents turns it into Cancel, so the pass finishes the block it is on and the run winds
+// down as in the window. SIGPIPE is ignored: a closed output is a failed write.
 void InstallInterruptHandler();
 bool InterruptRequested();
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "BlockTransforms.h"
+#include "ByteDigest.h"
 #include "ChunkStream.h"
 
 namespace tralux {
@@ -84,7 +85,8 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
     }
     if (writes) {
         errno = 0;
-        output = rewrites ? files_.CreateOver(destination) : files_.Create(destination);
+        output = rewrites ? files_.CreateOver(destination, Outputs)
+                          : files_.Create(destination, Outputs);
         if (!output) {
             const int error = errno;
             endPass();
@@ -113,7 +115,7 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
         } else {
             lastCopyWhole_ = writes && whole && output->Commit();
             if (writes && whole && !lastCopyWhole_) {
-                ReportWriteFailure(destination);
+                ReportWriteFailure(destination, output->Refusal());
             }
         }
     } catch (...) {
@@ -125,8 +127,10 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
 
 bool AudioEngine::InputAsExpected(const FileData& file, const std::string& source,
                                   const std::string& destination) {
-    if (expectedInput_ == nullptr || (InputTotals.Peak == expectedInput_->Peak &&
-                                      InputTotals.SumOfSquares == expectedInput_->SumOfSquares)) {
+    if (expectedInput_ == nullptr ||
+        (InputTotals.Peak == expectedInput_->Peak &&
+         InputTotals.SumOfSquares == expectedInput_->SumOfSquares &&
+         (expectedInput_->Digest == 0 || InputTotals.Digest == expectedInput_->Digest))) {
         return true;
     }
     // Samples that changed since they were measured would come out cut off or as silence.
@@ -141,8 +145,14 @@ bool AudioEngine::InputAsExpected(const FileData& file, const std::string& sourc
     return false;
 }
 
-void AudioEngine::ReportWriteFailure(const std::string& destination) {
-    sink_.ReportError("Failed to write to output file \"" + destination + "\" (disk full?)");
+void AudioEngine::ReportWriteFailure(const std::string& destination, CommitRefusal refusal) {
+    std::string cause = "disk full?";
+    if (refusal == CommitRefusal::FolderMoved) {
+        cause = "its folder has been moved, removed or replaced since the run began";
+    } else if (refusal == CommitRefusal::NameIsAKeptFile) {
+        cause = "its name now leads to a listed source file, which has been left as it is";
+    }
+    sink_.ReportError("Failed to write to output file \"" + destination + "\" (" + cause + ")");
     Running = false;
 }
 
@@ -153,17 +163,22 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
     const bool rewrites = destination == source;
     auto* buffer = reinterpret_cast<char*>(TransferBuffer.data());
     auto failed = [&] { ReportWriteFailure(destination); };
+    // Every byte a pass reads goes into the digest, so that a write can tell whether it read
+    // what the scan read.
+    ByteDigest digest;
     // The header and what follows the data are read here; the data itself through the stream.
     auto readAt = [&](int64_t offset, size_t size) {
-        return input.Seek(offset) ? input.Read(buffer, size) : size_t{0};
+        const size_t got = input.Seek(offset) ? input.Read(buffer, size) : size_t{0};
+        digest.Add(buffer, got);
+        return got;
     };
 
     const int64_t dataBytes = int64_t{file.FrameCount} * BytesPerFrame + file.TailBytes;
-    if (writes) {
-        for (int64_t at = 0; at < file.HeaderSize;) {
-            const size_t piece = std::min<int64_t>(file.HeaderSize - at, int64_t(BlockBytes));
+    for (int64_t at = 0; at < file.HeaderSize;) {
+        const size_t piece = std::min<int64_t>(file.HeaderSize - at, int64_t(BlockBytes));
+        const size_t got = readAt(at, piece);
+        if (writes) {
             // Bytes the source no longer holds are written as zeros, never as stale ones.
-            const size_t got = readAt(at, piece);
             std::memset(buffer + got, 0, piece - got);
             if (file.ShorterThanHeader) {
                 // The only fields ever rewritten: the sizes, to what the result holds.
@@ -174,8 +189,8 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
                 failed();
                 return false;
             }
-            at += int64_t(piece);
         }
+        at += int64_t(piece);
     }
 
     sink_.PassStarted(label + ":", FileNamePart(source));
@@ -188,7 +203,7 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
         // The data moves in chunks on a thread of its own; the work, the progress and the
         // events still go block by block.
         ChunkStream stream(input, file.HeaderSize, int64_t{file.FrameCount} * BytesPerFrame, output,
-                           ChunkBytes);
+                           ChunkBytes, &digest);
         ChunkStream::Chunk* chunk = nullptr;
         size_t chunkAt = 0;  // where the next block starts in chunk
         for (int32_t i = 1; i <= blocks; ++i) {
@@ -232,11 +247,11 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
             return false;
         }
     }
-    if (!writes || !allBlocks) {
-        return allBlocks;
+    if (!allBlocks) {
+        return false;
     }
 
-    if (file.TailBytes > 0) {
+    if (writes && file.TailBytes > 0) {
         std::memset(buffer, 0, size_t(file.TailBytes));
         if (!output->Write(buffer, size_t(file.TailBytes))) {
             failed();
@@ -251,13 +266,14 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
             if (got == 0) {
                 break;
             }
-            if (!output->Write(buffer, got)) {
+            if (writes && !output->Write(buffer, got)) {
                 failed();
                 return false;
             }
             at += int64_t(got);
         }
     }
+    InputTotals.Digest = Totals.Digest = digest.Value();
     return true;
 }
 
@@ -324,6 +340,7 @@ void AudioEngine::ScanFile(FileData& file, SampleHistogram* counts) {
     const PassTotals scanned = ReadPass(file, file.SourceFile, "Scanning", counts);
     file.Peak = scanned.Peak;
     file.ScanSumOfSquares = scanned.SumOfSquares;
+    file.ScanDigest = Running ? scanned.Digest : 0;
     file.ScanLoudness = PassLoudness(file);
 }
 
@@ -338,7 +355,7 @@ void AudioEngine::NormaliseFile(FileData& file, double gain) {
     step.Gain = gain;
     table.Apply(Transforms, step);
     const bool whole = WriteMapped(file, file.SourceFile, file.ResultFile, table, "Normalising",
-                                   PassTotals{file.Peak, file.ScanSumOfSquares});
+                                   PassTotals{file.Peak, file.ScanSumOfSquares, file.ScanDigest});
     // Only a result whole under its name is recorded; until then the name holds no result.
     if (!whole) {
         file.ResultIdentity = FileIdentity{};

@@ -34,6 +34,9 @@ public:
 struct PassTotals {
     int16_t Peak = 0;
     int64_t SumOfSquares = 0;
+    // The ByteDigest of every byte of the file the pass read (header, samples and what
+    // follows them), once it has read them all; 0 when not taken.
+    uint64_t Digest = 0;
 };
 
 // The passes that sweep files, one at a time: scan (counting values when asked), write a
@@ -56,7 +59,7 @@ public:
     void RunPass(const FileData& file, const std::string& source, const std::string& destination,
                  const ValueTable* mapping, const std::string& label, double weight);
 
-    // Measures SourceFile: Peak, ScanLoudness; Normalised becomes false. With counts, the
+    // Measures SourceFile: Peak, ScanLoudness, ScanDigest; Normalised becomes false. With counts, the
     // source's sample values (as read, before -32768 is folded) are counted into it, afresh,
     // and the peak and sum of squares are taken from those counts.
     void ScanFile(FileData& file, SampleHistogram* counts = nullptr);
@@ -74,7 +77,8 @@ public:
     // every transform a file is to have, in one pass. The new file takes its name only when it
     // is whole and what was read measures as expectedInput (peak and sum of squares); it is
     // then recorded as file.ResultIdentity. A source over which it is written must be that
-    // recorded result. True when the new file is whole under its name.
+    // recorded result. An expectedInput.Digest other than 0 must match every byte read too.
+    // True when the new file is whole under its name.
     bool WriteMapped(FileData& file, const std::string& source, const std::string& destination,
                      const ValueTable& table, const std::string& label,
                      const PassTotals& expectedInput);
@@ -91,6 +95,9 @@ public:
     PassTotals Totals;
     // A copying pass's measure of the samples it read, before the mapping.
     PassTotals InputTotals;
+    // The folders a run holds for its results: while set, results are created and renamed in
+    // them, and never over a source they keep. Set by the run for its length.
+    const OutputFolders* Outputs = nullptr;
     // The file the last copying pass created.
     FileIdentity CreatedIdentity;
     bool Running = false;
@@ -113,7 +120,8 @@ private:
     // the sink when not.
     bool InputAsExpected(const FileData& file, const std::string& source,
                          const std::string& destination);
-    void ReportWriteFailure(const std::string& destination);
+    void ReportWriteFailure(const std::string& destination,
+                            CommitRefusal refusal = CommitRefusal::None);
     // A read-only pass over path that measures what it reads, or counts it into counts.
     PassTotals ReadPass(const FileData& file, const std::string& path, const std::string& label,
                         SampleHistogram* counts);

@@ -15,9 +15,10 @@ constexpr size_t SlotCount = 3;
 }  // namespace
 
 ChunkStream::ChunkStream(PassFile& input, int64_t start, int64_t length, PassFile* output,
-                         size_t chunkBytes)
+                         size_t chunkBytes, ByteDigest* digest)
     : input_(input),
       output_(output),
+      digest_(digest),
       start_(start),
       length_(length > 0 ? length : 0),
       chunkBytes_(chunkBytes > 0 ? chunkBytes : 1),
@@ -133,6 +134,9 @@ void ChunkStream::ReadChunk(Slot& slot) {
     } catch (...) {
         got = 0;  // read as missing: the pass treats it as a file cut short
         positioned_ = false;
+    }
+    if (digest_ != nullptr) {
+        digest_->Add(slot.View.Data, got);
     }
     if (got < size) {
         std::memset(slot.View.Data + got, 0, size - got);

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "ByteDigest.h"
 #include "FileAccess.h"
 
 namespace tralux {
@@ -31,8 +32,9 @@ public:
         size_t Got = 0;   // of those, how many the file gave; the rest are zeros
     };
 
-    ChunkStream(PassFile& input, int64_t start, int64_t length, PassFile* output,
-                size_t chunkBytes);
+    // digest, when given, takes every byte read, in order, on the thread that reads them.
+    ChunkStream(PassFile& input, int64_t start, int64_t length, PassFile* output, size_t chunkBytes,
+                ByteDigest* digest = nullptr);
     ~ChunkStream();  // stops reading ahead and waits for the thread; writes still queued are
                      // dropped unless Finish() was called
     ChunkStream(const ChunkStream&) = delete;
@@ -64,6 +66,7 @@ private:
 
     PassFile& input_;
     PassFile* output_;
+    ByteDigest* digest_;
     const int64_t start_;
     const int64_t length_;
     const size_t chunkBytes_;

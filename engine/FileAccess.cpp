@@ -15,11 +15,15 @@ namespace tralux {
 namespace posix {
 
 int OpenLocked(const std::string& path, int flags) {
+    return OpenLockedAt(AT_FDCWD, path, flags);
+}
+
+int OpenLockedAt(int folder, const std::string& path, int flags) {
     // O_NONBLOCK keeps the open itself from waiting on a FIFO or a terminal; anything that is
     // not a regular file is refused before it is read or written.
     int fd;
     do {
-        fd = ::open(path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
+        fd = ::openat(folder, path.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         return -1;
@@ -114,8 +118,10 @@ private:
 // is held locked until the rename: one that another program has open is not replaced.
 class ReplacingPassFile final : public PassFile {
 public:
-    ReplacingPassFile(const std::string& path, int heldTarget)
-        : file_(path), heldTarget_(heldTarget) {}
+    explicit ReplacingPassFile(const std::string& path) : file_(path) {}
+    ReplacingPassFile(const HeldFolder& folder, const std::string& path,
+                      const std::vector<FileIdentity>& kept)
+        : file_(folder, path, &kept) {}
     ~ReplacingPassFile() override {
         if (heldTarget_ >= 0) {
             ::close(heldTarget_);
@@ -126,6 +132,19 @@ public:
 
     bool Ready() const { return file_.Ready(); }
     int Error() const { return file_.Error(); }
+    // Locks the plain file that stands at the name, found in the folder written in; false
+    // (errno set) when another process holds it.
+    bool LockTarget() {
+        struct stat name {};
+        if (::fstatat(file_.FolderDescriptor(), file_.Name().c_str(), &name, AT_SYMLINK_NOFOLLOW) !=
+                0 ||
+            !S_ISREG(name.st_mode) || name.st_nlink != 1) {
+            return true;
+        }
+        heldTarget_ =
+            posix::OpenLockedAt(file_.FolderDescriptor(), file_.Name(), O_RDONLY | O_NOFOLLOW);
+        return heldTarget_ >= 0;
+    }
     size_t Read(void*, size_t) override { return 0; }
     bool Write(const void* buffer, size_t size) override { return file_.Write(buffer, size); }
     bool Seek(int64_t offset) override {
@@ -133,6 +152,7 @@ public:
                ::lseek(file_.Descriptor(), static_cast<off_t>(offset), SEEK_SET) == offset;
     }
     bool Commit() override { return file_.Commit(); }
+    CommitRefusal Refusal() const override { return file_.Refusal(); }
     // The temporary file, which becomes the file at the name on Commit().
     FileIdentity Identity() const override {
         struct stat info {};
@@ -142,7 +162,7 @@ public:
 
 private:
     ReplacingFile file_;
-    int heldTarget_;
+    int heldTarget_ = -1;
 };
 
 class PosixFiles final : public FileAccess {
@@ -156,28 +176,30 @@ public:
         return std::make_unique<PosixPassFile>(fd);
     }
 
-    std::unique_ptr<PassFile> Create(const std::string& path) override {
-        return Replacing(path, true);
+    std::unique_ptr<PassFile> Create(const std::string& path,
+                                     const OutputFolders* folders) override {
+        return Replacing(path, folders, true);
     }
-    std::unique_ptr<PassFile> CreateOver(const std::string& path) override {
-        return Replacing(path, false);
+    std::unique_ptr<PassFile> CreateOver(const std::string& path,
+                                         const OutputFolders* folders) override {
+        return Replacing(path, folders, false);
     }
 
 private:
-    static std::unique_ptr<PassFile> Replacing(const std::string& path, bool lockTarget) {
-        int held = -1;
-        struct stat name {};
-        if (lockTarget && ::lstat(path.c_str(), &name) == 0 && S_ISREG(name.st_mode) &&
-            name.st_nlink == 1) {
-            held = posix::OpenLocked(path, O_RDONLY);
-            if (held < 0) {
-                return nullptr;
-            }
-        }
-        auto file = std::make_unique<ReplacingPassFile>(path, held);
+    static std::unique_ptr<PassFile> Replacing(const std::string& path,
+                                               const OutputFolders* folders, bool lockTarget) {
+        const HeldFolder* held = folders != nullptr ? folders->Find(FolderOfPath(path)) : nullptr;
+        auto file = held != nullptr
+                        ? std::make_unique<ReplacingPassFile>(*held, path, folders->Kept())
+                        : std::make_unique<ReplacingPassFile>(path);
+        // The system's reason goes to the caller; the clean-up must not change it.
+        int error = 0;
         if (!file->Ready()) {
-            // The system's reason goes to the caller; the clean-up must not change it.
-            const int error = file->Error();
+            error = file->Error();
+        } else if (lockTarget && !file->LockTarget()) {
+            error = errno;
+        }
+        if (error != 0) {
             file.reset();
             errno = error;
             return nullptr;

@@ -6,6 +6,8 @@
 #include <string>
 
 #include "FileIdentity.h"
+#include "HeldFolder.h"
+#include "ReplacingFile.h"
 
 namespace tralux {
 
@@ -22,6 +24,8 @@ public:
     // A created file: makes it whole under its name (see FileAccess::Create); false if it
     // could not. Files opened as they exist have nothing to do.
     virtual bool Commit() { return true; }
+    // Why the last Commit() refused, when it was not a failure of the system.
+    virtual CommitRefusal Refusal() const { return CommitRefusal::None; }
     // The file that is open, whatever its names have become since.
     virtual FileIdentity Identity() const = 0;
 };
@@ -35,11 +39,17 @@ public:
     virtual std::unique_ptr<PassFile> OpenExisting(const std::string& path) = 0;
     // A new file that replaces whatever path names only on Commit(): until then the name keeps
     // what it held, and a file dropped without Commit() leaves nothing behind. nullptr if it
-    // cannot be created.
-    virtual std::unique_ptr<PassFile> Create(const std::string& path) = 0;
+    // cannot be created. When folders holds path's folder, everything is done in that folder
+    // and Commit() never replaces a source folders keeps; otherwise the folder is opened by
+    // its name.
+    virtual std::unique_ptr<PassFile> Create(const std::string& path,
+                                             const OutputFolders* folders) = 0;
     // As Create, for the path of a file this pass holds open as its source: the lock held on
     // the source stands for the one Create takes on a file it replaces.
-    virtual std::unique_ptr<PassFile> CreateOver(const std::string& path) { return Create(path); }
+    virtual std::unique_ptr<PassFile> CreateOver(const std::string& path,
+                                                 const OutputFolders* folders) {
+        return Create(path, folders);
+    }
 };
 
 // The platform's files: exclusive advisory locks, never blocking on FIFOs or devices.

@@ -46,6 +46,10 @@ public:
     // The scan's exact sum of squares: the pass that writes the result measures what it reads
     // against it, so a source changed since its scan is noticed.
     int64_t ScanSumOfSquares = 0;
+    // The digest of every byte the scan read (see PassTotals::Digest): a change that keeps
+    // the peak and the sum of squares, or one outside the samples, is noticed too. 0 until a
+    // scan has run to its end.
+    uint64_t ScanDigest = 0;
     double Loudness = 0.0;
     // The last pass over the result stopped before its end, so Loudness covers only part of
     // the file; it is measured anew before Balance uses it.

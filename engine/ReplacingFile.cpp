@@ -4,49 +4,99 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
 
 namespace tralux {
 namespace {
 
-// Folder part of target including its separator, or "" for a name in the current folder.
-std::string FolderOf(const std::string& target) {
-    const size_t slash = target.rfind('/');
-    return slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+// A short name whatever the target's length: a target of the longest name a folder allows
+// still gets a temporary file beside it.
+std::string TemporaryName(long pid, unsigned number) {
+    return ".tralux-" + std::to_string(pid) + "-" + std::to_string(number) + ".tmp";
 }
 
-std::string NameOf(const std::string& target) {
-    const size_t slash = target.rfind('/');
-    return slash == std::string::npos ? target : target.substr(slash + 1);
+// The decimal number that text holds whole; -1 for anything else.
+long WholeNumber(const std::string& text) {
+    if (text.empty() || text.size() > 10 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return -1;
+    }
+    return std::stol(text);
+}
+
+// "PID-N" as a temporary name carries them; the process number, or 0.
+long OwnerOf(const std::string& numbers) {
+    const size_t dash = numbers.find('-');
+    if (dash == std::string::npos || WholeNumber(numbers.substr(dash + 1)) < 0) {
+        return 0;
+    }
+    const long pid = WholeNumber(numbers.substr(0, dash));
+    return pid > 0 ? pid : 0;
+}
+
+bool StartsWith(const std::string& text, const std::string& start) {
+    return text.size() >= start.size() && text.compare(0, start.size(), start) == 0;
 }
 
 }  // namespace
 
+long TemporaryFileOwner(const std::string& name, const std::vector<std::string>& resultNames) {
+    const std::string prefix = ".tralux-";
+    const std::string suffix = ".tmp";
+    if (StartsWith(name, prefix) && name.size() > prefix.size() + suffix.size() &&
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+        return OwnerOf(name.substr(prefix.size(), name.size() - prefix.size() - suffix.size()));
+    }
+    for (const std::string& result : resultNames) {
+        const std::string earlier = "." + result + ".tmp-";
+        if (StartsWith(name, earlier)) {
+            return OwnerOf(name.substr(earlier.size()));
+        }
+    }
+    return 0;
+}
+
 ReplacingFile::ReplacingFile(std::string target) : target_(std::move(target)) {
-    if (target_.empty() || target_.back() == '/') {
+    ownFolder_ = std::make_unique<HeldFolder>(FolderOfPath(target_));
+    folder_ = ownFolder_.get();
+    Start();
+}
+
+ReplacingFile::ReplacingFile(const HeldFolder& folder, std::string target,
+                             const std::vector<FileIdentity>* kept)
+    : target_(std::move(target)), folder_(&folder), kept_(kept) {
+    Start();
+}
+
+void ReplacingFile::Start() {
+    name_ = NameOfPath(target_);
+    if (name_.empty()) {
         Fail(EISDIR);
+        return;
+    }
+    const int folder = folder_->Descriptor();
+    if (folder < 0) {
+        Fail(folder_->OpenError());
         return;
     }
     // Only a file (or a link, which is replaced) may stand at the target: renaming over a
     // device or a FIFO would take it away from everyone else.
     struct stat existing {};
-    if (::lstat(target_.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode) &&
-        !S_ISLNK(existing.st_mode)) {
+    if (::fstatat(folder, name_.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0 &&
+        !S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode)) {
         Fail(S_ISDIR(existing.st_mode) ? EISDIR : EINVAL);
         return;
     }
     // A hidden name in the same folder, so that the rename stays on one file system; a name
     // already taken (an earlier crash, a planted link) is simply passed over.
     static std::atomic<unsigned> counter{0};
-    const std::string stem =
-        FolderOf(target_) + "." + NameOf(target_) + ".tmp-" + std::to_string(::getpid()) + "-";
     for (int attempt = 0; attempt < 100; ++attempt) {
-        temporary_ = stem + std::to_string(++counter);
+        temporaryName_ = TemporaryName(::getpid(), ++counter);
         do {
-            fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                         0666);
+            fd_ = ::openat(folder, temporaryName_.c_str(),
+                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         } while (fd_ < 0 && errno == EINTR);
         if (fd_ >= 0 || errno != EEXIST) {
             break;
@@ -54,16 +104,18 @@ ReplacingFile::ReplacingFile(std::string target) : target_(std::move(target)) {
     }
     if (fd_ < 0) {
         Fail(errno);
-        temporary_.clear();
+        temporaryName_.clear();
+        return;
     }
+    temporary_ = folder_->Path() + temporaryName_;
 }
 
 ReplacingFile::~ReplacingFile() {
     if (fd_ >= 0) {
         ::close(fd_);
     }
-    if (!committed_ && !temporary_.empty()) {
-        ::unlink(temporary_.c_str());
+    if (!committed_ && !temporaryName_.empty()) {
+        ::unlinkat(folder_->Descriptor(), temporaryName_.c_str(), 0);
     }
 }
 
@@ -117,11 +169,29 @@ bool ReplacingFile::Commit() {
     if (closed != 0 && errno != EINTR) {
         Fail(errno);
     }
-    if (error_ != 0) {
-        return false;
+    // A folder moved away (or replaced by a link) keeps no result the user would look for.
+    if (error_ == 0 && !folder_->StillNamed()) {
+        refusal_ = CommitRefusal::FolderMoved;
+        Fail(ENOENT);
     }
-    if (std::rename(temporary_.c_str(), target_.c_str()) != 0) {
+    const int folder = folder_->Descriptor();
+    struct stat existing {};
+    if (error_ == 0 && kept_ != nullptr &&
+        ::fstatat(folder, name_.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+        const FileIdentity standing{static_cast<uint64_t>(existing.st_dev),
+                                    static_cast<uint64_t>(existing.st_ino), true};
+        if (std::find(kept_->begin(), kept_->end(), standing) != kept_->end()) {
+            refusal_ = CommitRefusal::NameIsAKeptFile;
+            Fail(EEXIST);
+        }
+    }
+    if (error_ == 0 && ::renameat(folder, temporaryName_.c_str(), folder, name_.c_str()) != 0) {
         Fail(errno);
+    }
+    if (error_ != 0) {
+        // Gone at once, from the folder it was made in, wherever that is now.
+        ::unlinkat(folder, temporaryName_.c_str(), 0);
+        temporaryName_.clear();
         return false;
     }
     committed_ = true;

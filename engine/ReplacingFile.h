@@ -2,19 +2,37 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <vector>
+
+#include "FileIdentity.h"
+#include "HeldFolder.h"
 
 namespace tralux {
+
+// Why a Commit() refused to give the new file its name, beyond a failure of the system.
+enum class CommitRefusal {
+    None,
+    FolderMoved,     // the folder's name no longer leads to the folder written in
+    NameIsAKeptFile  // the name now leads to a file that must not be replaced (a source)
+};
 
 // The one way Tralux writes a file a user can name: the bytes go to a new temporary file
 // beside the target, created exclusively and never through a link, and only a complete file
 // is renamed over the target. A failed or abandoned write leaves the target as it was, and a
-// link standing at the target is replaced, never written through.
+// link standing at the target is replaced, never written through. Everything is done in the
+// target's folder as it was opened, never through the folder's name again.
 class ReplacingFile {
 public:
-    // Creates the temporary file in target's folder. Check Ready() before writing. A folder,
-    // device or FIFO at the target is refused (EISDIR, EINVAL) before anything is created.
+    // Holds target's folder itself for the length of the write. Check Ready() before
+    // writing. A folder, device or FIFO at the target is refused (EISDIR, EINVAL) before
+    // anything is created.
     explicit ReplacingFile(std::string target);
+    // target lies in folder, which the caller holds for the life of this object. Commit()
+    // refuses to rename over a file in kept (by device and inode).
+    ReplacingFile(const HeldFolder& folder, std::string target,
+                  const std::vector<FileIdentity>* kept);
     // Removes the temporary file unless Commit() succeeded.
     ~ReplacingFile();
     ReplacingFile(const ReplacingFile&) = delete;
@@ -26,6 +44,9 @@ public:
     int Descriptor() const { return fd_; }
     const std::string& Target() const { return target_; }
     const std::string& TemporaryPath() const { return temporary_; }
+    // The folder written in, and the target's name there.
+    int FolderDescriptor() const { return folder_ != nullptr ? folder_->Descriptor() : -1; }
+    const std::string& Name() const { return name_; }
 
     // Appends size bytes; false unless the file system took all of them. A failure sticks:
     // every later Write and Commit fails too.
@@ -35,17 +56,30 @@ public:
     bool Commit();
     // errno of the first failure (ENOSPC for a write that took nothing); 0 while all is well.
     int Error() const { return error_; }
+    CommitRefusal Refusal() const { return refusal_; }
 
 private:
+    void Start();
     void Fail(int error);
 
     std::string target_;
-    std::string temporary_;
+    std::string name_;
+    std::unique_ptr<HeldFolder> ownFolder_;  // the path form's folder
+    const HeldFolder* folder_ = nullptr;
+    const std::vector<FileIdentity>* kept_ = nullptr;
+    std::string temporaryName_;  // in the folder
+    std::string temporary_;      // the same as a path, for messages and tests
     int fd_ = -1;
     int error_ = 0;
+    CommitRefusal refusal_ = CommitRefusal::None;
     bool committed_ = false;
     int64_t written_ = 0;       // bytes written so far
     int64_t flushStarted_ = 0;  // bytes already sent on their way to the disk
 };
+
+// The process that made name, when it is the name of a temporary file of this program: the
+// present short form, or the form earlier versions built from one of resultNames. 0 when it
+// is neither.
+long TemporaryFileOwner(const std::string& name, const std::vector<std::string>& resultNames);
 
 }  // namespace tralux

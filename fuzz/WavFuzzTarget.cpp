@@ -85,7 +85,7 @@ public:
         const uint64_t id = ids_.try_emplace(path, ++serial_).first->second;
         return std::make_unique<File>(found->second, id, std::function<bool()>());
     }
-    std::unique_ptr<PassFile> Create(const std::string& path) override {
+    std::unique_ptr<PassFile> Create(const std::string& path, const OutputFolders*) override {
         ++CreatedCount;
         auto& bytes = pending_[path];
         bytes.clear();  // keeps its room: the next input is written without reallocating

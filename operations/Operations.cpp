@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "operations/ResultFolders.h"
 #include "units/Loudness.h"
 
 namespace tralux {
@@ -180,6 +181,10 @@ void Operations::balancebtnClick() {
     if (PresetMissing()) {
         return;
     }
+    HoldOutputFolders(host_.Files());
+    if (!SecureOutputFolders(host_.Files())) {
+        return;
+    }
     engine_.Running = true;
     host_.UpdateEnablement();
     BeginProgress(BalanceProgressFactor());
@@ -257,6 +262,7 @@ bool Operations::CheckOutputFiles() {
         previous.push_back(file->ResultFile);
     }
     const auto restore = [&] {
+        outputs_.Release();
         for (size_t i = 0; i < files.size(); ++i) {
             files[i]->ResultFile = previous[i];
         }
@@ -275,6 +281,8 @@ bool Operations::CheckOutputFiles() {
         file->ResultFile =
             JoinPath(folder, ResultFileName(file->SourceFile, options_, Paths), Paths);
     }
+    // Held from here on: the checks below and every write of the run see the same folders.
+    HoldOutputFolders(files);
 
     // A result may name no listed source, in any spelling.
     const SourceIndex sources(files);
@@ -313,6 +321,10 @@ bool Operations::CheckOutputFiles() {
         restore();
         return false;
     }
+    if (!SecureOutputFolders(files)) {
+        restore();
+        return false;
+    }
     host_.RefreshAllNames();
 
     if (options_.overwritewarn) {
@@ -346,6 +358,8 @@ void Operations::BeginProgress(double factor) {
 
 void Operations::FinishOperation() {
     engine_.Running = false;
+    engine_.Outputs = nullptr;
+    outputs_.Release();
     host_.HideProgressLine();
     host_.UpdateEnablement();
     host_.SetApplicationTitle("Tralux");
@@ -477,7 +491,8 @@ bool Operations::WriteResult(FileData& file, const ValueTable& table, const std:
     // What the file held when its values were counted: the source's scan, or the result's
     // count just before its plan.
     const std::string& source = planning_ ? file.SourceFile : file.ResultFile;
-    const PassTotals expected = planning_ ? PassTotals{file.Peak, file.ScanSumOfSquares} : counted_;
+    const PassTotals expected =
+        planning_ ? PassTotals{file.Peak, file.ScanSumOfSquares, file.ScanDigest} : counted_;
     const bool whole = engine_.WriteMapped(file, source, file.ResultFile, table, label, expected);
     if (whole) {
         file.Loudness = engine_.PassLoudness(file);

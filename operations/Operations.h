@@ -112,6 +112,13 @@ private:
     template <typename Body>
     void Guarded(Body body);
     bool PresetMissing();
+    // Opens the folders of the files' results and keeps them open until FinishOperation; the
+    // listed sources are noted, so that no result is renamed over one.
+    void HoldOutputFolders(const std::vector<FileData*>& files);
+    // Once the names are checked: no result may be a read-only file, each folder must still be
+    // the one its name leads to and may be written by this run only; the temporary files of
+    // killed runs are removed. False (told, and the folders let go) when not.
+    bool SecureOutputFolders(const std::vector<FileData*>& files);
     // Measures anew every usable result whose Loudness a cut-short pass left partial, or that
     // has none; Balance reads these values before it touches any file.
     void MeasureResultsCutShort(const std::vector<FileData*>& files);
@@ -122,6 +129,7 @@ private:
     const FactorTables tables_ = BuildFactorTables();
     const BalancePlanner planner_;
     BalancePlan lastPlan_;
+    OutputFolders outputs_;  // held from the output check to the end of the run
 
     // Prepare & Balance: each result is written once, after its file's whole plan.
     bool planning_ = false;

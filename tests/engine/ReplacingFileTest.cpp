@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -117,6 +119,63 @@ TEST(ReplacingFile, FailuresKeepTheirCauseAndTheTarget) {
         EXPECT_FALSE(file.Commit());
     }
     EXPECT_EQ(ReadText(target), "old");
+    EXPECT_EQ(EntriesIn(dir.Path()), 2u);
+}
+
+// A name of the longest length a folder allows: the temporary file beside it has a short
+// name of its own.
+TEST(ReplacingFile, TheLongestNameAFolderAllowsCanBeWritten) {
+    test::TempDir dir;
+    const std::string target = dir.File(std::string(251, 'n') + ".wav");
+    ASSERT_EQ(fs::path(target).filename().string().size(), 255u);
+    {
+        ReplacingFile file(target);
+        ASSERT_TRUE(file.Ready()) << std::strerror(file.Error());
+        EXPECT_LT(fs::path(file.TemporaryPath()).filename().string().size(), 40u);
+        ASSERT_TRUE(file.Write("whole", 5));
+        ASSERT_TRUE(file.Commit());
+    }
+    EXPECT_EQ(ReadText(target), "whole");
+    EXPECT_EQ(EntriesIn(dir.Path()), 1u);
+}
+
+// The folder is renamed away and a link to another folder put under its name between the
+// temporary file's creation and its rename: nothing reaches the other folder, and the
+// temporary file does not stay in the moved one.
+TEST(ReplacingFile, AFolderMovedBeforeTheRenameKeepsNothingAndReachesNothing) {
+    test::TempDir dir;
+    fs::create_directory(dir.File("out"));
+    fs::create_directory(dir.File("src"));
+    WriteText(dir.File("src/a.wav"), "source");
+    const HeldFolder folder(dir.File("out/"));
+    ASSERT_GE(folder.Descriptor(), 0);
+    ReplacingFile file(folder, dir.File("out/a.wav"), nullptr);
+    ASSERT_TRUE(file.Ready());
+    ASSERT_TRUE(file.Write("result", 6));
+    fs::rename(dir.File("out"), dir.File("moved"));
+    fs::create_directory_symlink("src", dir.File("out"));
+    EXPECT_FALSE(file.Commit());
+    EXPECT_EQ(file.Refusal(), CommitRefusal::FolderMoved);
+    EXPECT_EQ(ReadText(dir.File("src/a.wav")), "source");
+    EXPECT_EQ(EntriesIn(dir.File("src")), 1u);
+    EXPECT_EQ(EntriesIn(dir.File("moved")), 0u);
+}
+
+// A kept file (a listed source) put under the name, here by a hard link, is not replaced.
+TEST(ReplacingFile, AKeptFileAtTheNameIsNotReplaced) {
+    test::TempDir dir;
+    WriteText(dir.File("source.wav"), "source");
+    const HeldFolder folder(dir.Path().string() + "/");
+    struct stat info {};
+    ASSERT_EQ(::stat(dir.File("source.wav").c_str(), &info), 0);
+    const std::vector<FileIdentity> kept{
+        {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino), true}};
+    ReplacingFile file(folder, dir.File("result.wav"), &kept);
+    ASSERT_TRUE(file.Write("result", 6));
+    fs::create_hard_link(dir.File("source.wav"), dir.File("result.wav"));
+    EXPECT_FALSE(file.Commit());
+    EXPECT_EQ(file.Refusal(), CommitRefusal::NameIsAKeptFile);
+    EXPECT_EQ(ReadText(dir.File("result.wav")), "source");
     EXPECT_EQ(EntriesIn(dir.Path()), 2u);
 }
 

@@ -75,10 +75,34 @@ TEST_F(ResultSafety, SourceChangedAfterItsScanStopsNormalisingAndRemovesTheResul
              test::WriteFile(source, bytes);
          }},
         {"cut short", [](const std::string& source) { fs::resize_file(source, 44 + 4 * 9000); }},
+        // Changes that keep the peak and the sum of squares the scan measured: 1 and 7 become
+        // 5 and 5.
+        {"two samples changed, the same peak and sum of squares",
+         [](const std::string& source) {
+             auto bytes = test::ReadFile(source);
+             bytes[44 + 4 * 7000] = 5;
+             bytes[44 + 4 * 7000 + 2] = 5;
+             test::WriteFile(source, bytes);
+         }},
+        {"what follows the data cut off",
+         [](const std::string& source) { fs::resize_file(source, 44 + 4 * 12000); }},
+        {"the sample rate in the header",
+         [](const std::string& source) {
+             auto bytes = test::ReadFile(source);
+             bytes[24] = 0x80;  // 44100 becomes 48000
+             bytes[25] = 0xBB;
+             test::WriteFile(source, bytes);
+         }},
     };
+    test::Samples samples = test::Noise(12000, 20000, 5);
+    samples[2 * 7000] = 1;
+    samples[2 * 7000 + 1] = 7;
+    test::WavLayout layout;
+    const std::string list = "LIST\x0c\0\0\0INFOISFT\0\0\0\0";
+    layout.afterData.assign(list.begin(), list.end());
     for (const Change& change : changes) {
         SCOPED_TRACE(change.Name);
-        FileData file = Add("song.wav", test::Noise(12000, 20000, 5));
+        FileData file = Add("song.wav", samples, layout);
         engine.Running = true;
         sink.Errors.clear();
         engine.ScanFile(file);

@@ -558,9 +558,28 @@ void ChangeOneSample(const std::string& path, int64_t frame) {
 // The one write of each result reads its file again; what it reads must be what was counted,
 // or the new file would hold samples cut off or silenced by a gain chosen for others. true:
 // Prepare & Balance, which reads the source; false: Balance, which reads the result.
-class ChangedBeforeItsWrite : public BalanceTest, public testing::WithParamInterface<bool> {};
+class ChangedBeforeItsWrite : public BalanceTest, public testing::WithParamInterface<bool> {
+protected:
+    void ExpectTheRunStoppedWhen(void (*change)(const std::string& path));
+};
+
+// Swaps frames 7000 and 7001, +m and -m: the file keeps its peak and its sum of squares.
+void SwapTwoFrames(const std::string& path) {
+    std::vector<uint8_t> bytes = ReadFile(path);
+    std::swap_ranges(bytes.begin() + 44 + 4 * 7000, bytes.begin() + 44 + 4 * 7001,
+                     bytes.begin() + 44 + 4 * 7001);
+    WriteFile(path, bytes);
+}
 
 TEST_P(ChangedBeforeItsWrite, StopsTheRunAndTheNameKeepsWhatItHeld) {
+    ExpectTheRunStoppedWhen([](const std::string& path) { ChangeOneSample(path, 7000); });
+}
+
+TEST_P(ChangedBeforeItsWrite, AChangeThatKeepsThePeakAndTheSumOfSquaresStopsItToo) {
+    ExpectTheRunStoppedWhen(SwapTwoFrames);
+}
+
+void ChangedBeforeItsWrite::ExpectTheRunStoppedWhen(void (*change)(const std::string& path)) {
     const bool planning = GetParam();
     AddWav("a.wav", LevelSignal(1000));
     // Reduced toward a, so Balance writes it too.
@@ -577,8 +596,10 @@ TEST_P(ChangedBeforeItsWrite, StopsTheRunAndTheNameKeepsWhatItHeld) {
         // At the start of b's write, before its first block is read.
         if (changedBytes.empty() && sink.Labels.back() != "Scanning:" &&
             sink.Labels.back() != "Measuring:" && sink.FileNames.back() == readName) {
-            ChangeOneSample(read, 7000);
+            const std::vector<uint8_t> before = ReadFile(read);
+            change(read);
             changedBytes = ReadFile(read);
+            ASSERT_NE(changedBytes, before);
         }
     };
     if (planning) {

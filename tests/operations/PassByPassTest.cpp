@@ -218,7 +218,7 @@ public:
         }
         return PosixFileAccess().OpenExisting(path);
     }
-    std::unique_ptr<PassFile> Create(const std::string& path) override {
+    std::unique_ptr<PassFile> Create(const std::string& path, const OutputFolders*) override {
         ++Creates[path];
         // Each new file is another file, as a rename over the name makes it.
         return std::make_unique<Result>(*this, path, std::vector<uint8_t>(),

@@ -193,7 +193,7 @@ public:
     std::unique_ptr<PassFile> OpenExisting(const std::string& path) override {
         return PosixFileAccess().OpenExisting(path);
     }
-    std::unique_ptr<PassFile> Create(const std::string&) override {
+    std::unique_ptr<PassFile> Create(const std::string&, const OutputFolders*) override {
         const int fd = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
         return fd < 0 ? nullptr : std::make_unique<Device>(fd);
     }

@@ -433,9 +433,10 @@ TEST_F(ResultDamaged, AResultReplacedByALinkToASourceIsRefused) {
 
 // A result's name taken by a link to a source or to a file nobody listed while the run is
 // going. Prepare & Balance writes each result once, at the start of which the link is put in:
-// the whole result is renamed over the name, so the link is replaced and the file behind it
-// untouched. Balance reads the result and writes it anew; a link put in while it counts the
-// result's values leads its write to another file, which is refused with the result's name.
+// the whole result is renamed over the name, so a symbolic link is replaced and the file
+// behind it untouched; a hard link to a listed source is that source, and is not replaced.
+// Balance reads the result and writes it anew; a link put in while it counts the result's
+// values leads its write to another file, which is refused with the result's name.
 struct Swap {
     const char* Name;
     bool ToSource;
@@ -500,6 +501,17 @@ TEST_P(ResultSwappedDuringTheRun, NothingButResultsIsWritten) {
                                            "\" (it has been replaced since it was "
                                            "prepared)"});
         EXPECT_EQ(fs::is_symlink(loud.ResultFile), GetParam().Symbolic) << "left as it was";
+    } else if (GetParam().ToSource && !GetParam().Symbolic) {
+        // The name now is a listed source under another name: no result is renamed over it.
+        EXPECT_EQ(errors, std::vector<std::string>{
+                              "Failed to write to output file \"" + loud.ResultFile +
+                              "\" (its name now leads to a listed source file, which has been "
+                              "left as it is)"});
+        EXPECT_EQ(fs::hard_link_count(target), 2u);
+        EXPECT_FALSE(loud.Normalised);
+        EXPECT_EQ(dir.Names(), (std::vector<std::string>{"loud.wav", "loud_tralux.wav", "masters",
+                                                         "quiet.wav", "quiet_tralux.wav"}))
+            << "no temporary file is left";
     } else {
         EXPECT_TRUE(errors.empty()) << errors[0];
         EXPECT_FALSE(fs::is_symlink(loud.ResultFile));

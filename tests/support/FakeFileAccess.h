@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,27 +23,32 @@ public:
         auto file = PosixFileAccess().OpenExisting(path);
         return file ? std::make_unique<File>(*this, path, std::move(file)) : nullptr;
     }
-    std::unique_ptr<PassFile> Create(const std::string& path) override {
+    std::unique_ptr<PassFile> Create(const std::string& path,
+                                     const OutputFolders* folders) override {
         Created.push_back(path);
         if (RefuseCreate) {
             return nullptr;
         }
-        auto file = PosixFileAccess().Create(path);
+        auto file = PosixFileAccess().Create(path, folders);
         return file ? std::make_unique<File>(*this, path, std::move(file)) : nullptr;
     }
 
-    std::unique_ptr<PassFile> CreateOver(const std::string& path) override {
+    std::unique_ptr<PassFile> CreateOver(const std::string& path,
+                                         const OutputFolders* folders) override {
         Created.push_back(path);
         if (RefuseCreate) {
             return nullptr;
         }
-        auto file = PosixFileAccess().CreateOver(path);
+        auto file = PosixFileAccess().CreateOver(path, folders);
         return file ? std::make_unique<File>(*this, path, std::move(file)) : nullptr;
     }
 
     int FailWrite = 0;  // the number of the write that fails; 0: none
     bool RefuseCreate = false;
     bool FailCommit = false;  // a created file cannot be made whole under its name
+    // Runs as a created file is about to take its name, with that name: between the
+    // temporary file's creation and its rename.
+    std::function<void(const std::string&)> BeforeCommit;
     int Commits = 0;
     std::vector<std::string> Opened;
     std::vector<std::string> Created;
@@ -70,8 +76,12 @@ private:
         bool Seek(int64_t offset) override { return real_->Seek(offset); }
         bool Commit() override {
             ++owner_.Commits;
+            if (owner_.BeforeCommit) {
+                owner_.BeforeCommit(path_);
+            }
             return !owner_.FailCommit && real_->Commit();
         }
+        CommitRefusal Refusal() const override { return real_->Refusal(); }
         FileIdentity Identity() const override { return real_->Identity(); }
 
     private:
