@@ -267,11 +267,11 @@ TEST_P(CliSameResultsTest, MatchesTheOperationsLayerByteForByte) {
     host.Highlighted =
         c.highlighted >= 0 ? host.List[static_cast<size_t>(c.highlighted)].get() : nullptr;
     host.PresetLevel = c.presetLevel;
-    Operations operations(engine, options, host);
+    Operations operations(engine, host);
     if (c.balance) {
-        operations.prepbalbtnClick();
+        operations.PrepareAndBalance(host.Request(options));
     } else {
-        operations.preparebtnClick();
+        operations.Prepare(host.Request(options));
     }
     ASSERT_TRUE(host.Errors.empty());
 

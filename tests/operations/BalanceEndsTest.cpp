@@ -58,7 +58,7 @@ TEST_P(UnreachableTarget, EndsWithOneWarningPerFileAndTheOthersBalanced) {
     host.Choice = ReferenceChoice::Preset;
     host.PresetLevel = GetParam().PresetLevel;
 
-    ops.prepbalbtnClick();
+    ops.PrepareAndBalance(Request());
 
     EXPECT_FALSE(engine.Running);
     EXPECT_FALSE(ops.ReadyToBalance) << "the run went to its end";
@@ -69,7 +69,7 @@ TEST_P(UnreachableTarget, EndsWithOneWarningPerFileAndTheOthersBalanced) {
     EXPECT_NEAR(stuck.Loudness, MeasuredLoudness(stuck, stuck.ResultFile), 1e-9);
     EXPECT_EQ(PassesOver("Compressing:", stuck) + PassesOver("Reducing:", stuck), 1)
         << "written once, after its planned passes";
-    EXPECT_EQ(host.Log.back(), "Title: Tralux");
+    EXPECT_EQ(host.Log.back(), "HideProgressLine");
 }
 
 // The pass counts are the last planned file's: alone, the stuck file's. A state that comes
@@ -81,7 +81,7 @@ TEST_P(UnreachableTarget, PlanningEndsAtTheStallNotAtTheBound) {
     host.Choice = ReferenceChoice::Preset;
     host.PresetLevel = GetParam().PresetLevel;
 
-    ops.prepbalbtnClick();
+    ops.PrepareAndBalance(Request());
 
     ASSERT_EQ(host.Warnings.size(), 1u);
     EXPECT_GE(engine.CompressCount + engine.ReduceCount, 1);
@@ -104,9 +104,9 @@ TEST_F(BalanceEnds, PassesPerFileAreBounded) {
     FileData& b = AddWav("b.wav", LevelSignal(2900));
     FileData& a = AddWav("a.wav", LevelSignal(1000));
     host.Choice = ReferenceChoice::Loudest;
-    ops.preparebtnClick();
+    ops.Prepare(Request());
     const double loudness = a.Loudness;
-    ops.balancebtnClick();
+    ops.Balance(Request());
     const int needed = engine.CompressCount + engine.ReduceCount;
     ASSERT_GT(needed, 2) << "the case must need more passes than the bound below";
     EXPECT_TRUE(host.Warnings.empty());
@@ -114,9 +114,9 @@ TEST_F(BalanceEnds, PassesPerFileAreBounded) {
     sink.Labels.clear();
     sink.FileNames.clear();
     ops.MaxAdjustPasses = 2;
-    ops.preparebtnClick();
+    ops.Prepare(Request());
     ASSERT_EQ(a.Loudness, loudness);
-    ops.balancebtnClick();
+    ops.Balance(Request());
     EXPECT_EQ(engine.CompressCount + engine.ReduceCount, 2);
     EXPECT_EQ(PassesOver("Compressing:", a), 1) << "written once, after its passes";
     EXPECT_NEAR(a.Loudness, MeasuredLoudness(a, a.ResultFile), 1e-9);
@@ -135,17 +135,17 @@ protected:
         quiet = &AddWav("quiet.wav", LevelSignal(1500));
         leadIn = &AddWav("leadin.wav", SilentLeadIn(6000, 2500));
         AddWav("loud.wav", LevelSignal(4000));
-        ops.preparebtnClick();
+        ops.Prepare(Request());
         ASSERT_TRUE(ops.ReadyToBalance);
         const double prepared = leadIn->Loudness;
         const auto result = ReadFile(leadIn->ResultFile);
         sink.OnPump = [this] {
             if (sink.Labels.back() == "Reducing:" && sink.FileNames.back() == "leadin_tralux.wav" &&
                 sink.Calls[sink.Calls.size() - 2] == "PassProgress 33") {
-                ops.cancelbtnClick();
+                ops.Cancel();
             }
         };
-        ops.balancebtnClick();
+        ops.Balance(Request());
         sink.OnPump = nullptr;
         ASSERT_TRUE(ops.ReadyToBalance);
         ASSERT_EQ(leadIn->Loudness, prepared);
@@ -167,7 +167,7 @@ TEST_P(AfterACutShortPass, NextBalanceMeasuresTheResultFirst) {
     sink.Labels.clear();
     sink.FileNames.clear();
 
-    ops.balancebtnClick();
+    ops.Balance(Request());
 
     ASSERT_FALSE(sink.Labels.empty());
     EXPECT_EQ(sink.Labels.front(), "Measuring:");
@@ -214,7 +214,7 @@ TEST_F(BalanceEnds, SilentResultIsToldAndLeftOut) {
     FileData& a = AddWav("a.wav", LevelSignal(1000));
     AddWav("b.wav", LevelSignal(2000));
     FileData& c = AddWav("c.wav", LevelSignal(3000));
-    ops.preparebtnClick();
+    ops.Prepare(Request());
     {
         // Changed through the file itself, so it is still the file Prepare created.
         std::fstream result(a.ResultFile, std::ios::in | std::ios::out | std::ios::binary);
@@ -225,7 +225,7 @@ TEST_F(BalanceEnds, SilentResultIsToldAndLeftOut) {
     a.Loudness = 0.0;
     host.Choice = ReferenceChoice::Quietest;
 
-    ops.balancebtnClick();
+    ops.Balance(Request());
 
     EXPECT_EQ(host.Warnings, std::vector<std::string>{messages::SilentResult(a.SourceFile)});
     EXPECT_GT(ops.ReferenceLoudness, 1900.0);
@@ -237,7 +237,7 @@ TEST_F(BalanceEnds, SilentResultIsToldAndLeftOut) {
     host.Choice = ReferenceChoice::Highlighted;
     host.Highlighted = &a;
     ops.ReadyToBalance = true;
-    ops.balancebtnClick();
+    ops.Balance(Request());
     EXPECT_EQ(host.Errors, std::vector<std::string>{messages::SilentReference});
 }
 

@@ -281,8 +281,10 @@ protected:
     AudioEngine engine{sink, [] { return 0.0; }, results};
     Options options;
     FakeRunHost host;
-    Operations ops{engine, options, host};
+    Operations ops{engine, host};
     UngroupedNumbers numbers;
+
+    RunRequest Request() const { return host.Request(options); }
 
     FileData& AddWav(const std::string& name, const Samples& samples, int32_t group) {
         const std::string path = WriteWav(dir.File(name), samples);
@@ -354,11 +356,11 @@ protected:
         ops.HistogramsKept = seed % 3 == 0 ? 0 : 256;
         // Odd seeds: Prepare & Balance; even ones: Prepare, then Balance on its results.
         if (seed % 2 == 1) {
-            ops.prepbalbtnClick();
+            ops.PrepareAndBalance(Request());
         } else {
-            ops.preparebtnClick();
+            ops.Prepare(Request());
             ASSERT_TRUE(ops.ReadyToBalance);
-            ops.balancebtnClick();
+            ops.Balance(Request());
         }
 
         for (size_t i = 0; i < files.size(); ++i) {
