@@ -192,6 +192,24 @@ TEST_F(CheckOutputFilesTest, OverwriteQuestionsComeInListOrderAndTheFirstNoStops
     EXPECT_EQ(host.List[1]->ResultFile, dir.File("m/b_tralux.wav"));
 }
 
+TEST_F(CheckOutputFilesTest, RequestAnsweringYesTellsEachQuestionInsteadOfAskingIt) {
+    AddSource("m/a.wav");
+    AddSource("m/b.wav");
+    Touch(dir.File("m/a_tralux.wav"));
+    Touch(dir.File("m/b_tralux.wav"));
+    options.overwritewarn = true;
+    host.ConfirmAnswers = {Answer::No};
+    host.AnswerYes = true;
+
+    EXPECT_TRUE(ops.CheckOutputFiles(Request()));
+    EXPECT_EQ(host.ConfirmAnswers.size(), 1u) << "no box was asked";
+    for (const char* name : {"m/a_tralux.wav", "m/b_tralux.wav"}) {
+        EXPECT_EQ(host.Count("Answered Yes: Output file " + dir.File(name) +
+                             " already exists. Overwrite?"),
+                  1);
+    }
+}
+
 TEST_F(CheckOutputFilesTest, NoQuestionWithoutTheOverwriteWarning) {
     AddSource("m/a.wav");
     Touch(dir.File("m/a_tralux.wav"));

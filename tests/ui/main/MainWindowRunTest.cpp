@@ -64,6 +64,7 @@ private slots:
     void runWithoutAChosenPresetDoesNotStart();
     void emptyListCannotRun();
     void highlightedFileAsReference();
+    void referenceChosenDuringARunWaitsForTheNext();
 
     void exportIsWrittenByteForByte_data();
     void exportIsWrittenByteForByte();
@@ -304,6 +305,27 @@ void MainWindowRunTest::highlightedFileAsReference() {
     const double reference = f.Grid().Record(1)->Loudness;
     for (const FileData* file : f.Grid().Files()) {
         QVERIFY(Near(file->Loudness, reference, 1.005));
+    }
+}
+
+// The radio buttons stay enabled during a run; the run keeps the reference it started with.
+void MainWindowRunTest::referenceChosenDuringARunWaitsForTheNext() {
+    WindowFixture f;
+    f.Drop(ThreeShapes(f));
+    auto& w = *f.window;
+    int passes = 0;
+    QObject::connect(&w, &TBalanceVolumes::passStarted, [&](const QString&, const QString&) {
+        if (++passes == 2) {
+            f.Click(w.loudestbtn);
+        }
+    });
+    f.Click(w.prepbalbtn);
+    QVERIFY(w.loudestbtn->isChecked());
+    // Brought to the quietest, without the question that raising them to the loudest asks.
+    QVERIFY(f.prompts.calls.empty());
+    const double quietest = f.Grid().Record(2)->Loudness;
+    for (const FileData* file : f.Grid().Files()) {
+        QVERIFY(Near(file->Loudness, quietest, 1.03));
     }
 }
 
