@@ -371,6 +371,66 @@ std::optional<RunOutcome> RunOperations(const CommandLine& line, const FileList&
     return outcome;
 }
 
+// The FILE arguments taken in, in order, until Ctrl-C.
+void TakeInFiles(const CommandLine& line, FileList& list, TerminalHost& host) {
+    SameFileIndex listed(SameFileRule::Listing);
+    for (const auto& argument : line.files) {
+        if (InterruptRequested()) {
+            break;
+        }
+        list.byArgument.push_back(AddFile(list, listed, AbsolutePath(argument), host));
+    }
+    for (const auto& path : list.shorterThanHeader) {
+        host.Message("Warning", ShorterThanHeaderLine(path));
+    }
+}
+
+// The command's work on the listed files, then the export and the table; returns the exit
+// status.
+int Work(const CommandLine& line, const FileList& list, Settings& settings, TerminalHost& host) {
+    const std::vector<FileData*> files = list.Files();
+    const int32_t unit = settings.options.loudnessunits;
+    AudioEngine engine(host);
+    bool completed = false;
+    int shortOfTarget = 0;
+    if (line.command == Command::Analyse) {
+        completed = Analyse(engine, files, host);
+    } else {
+        const auto outcome = RunOperations(line, list, settings, engine, host);
+        if (!outcome) {
+            return ExitFailed;
+        }
+        completed = outcome->completed;
+        shortOfTarget = outcome->shortOfTarget;
+        if (outcome->preparedOnly && host.Declined() && !InterruptRequested()) {
+            host.Message("tralux-cli",
+                         "Balance was not done: the results are the normalised copies");
+        }
+    }
+
+    completed = completed && !host.ErrorShown() && !host.Declined() && !InterruptRequested();
+    if (InterruptRequested()) {
+        host.Message("tralux-cli", "cancelled");
+        return ExitFailed;
+    }
+    if (!completed) {
+        return ExitFailed;
+    }
+    // The export first: a table nobody reads to the end (`| head`) must not cost it.
+    if (line.csvFile) {
+        if (const int status = WriteExport(*line.csvFile, files, unit, host); status != ExitDone) {
+            return status;
+        }
+    }
+    if (line.command == Command::Analyse) {
+        PrintAnalysis(files, unit);
+    } else {
+        PrintResults(files, unit);
+    }
+    // The results are written and listed, but not every one is what was asked for.
+    return list.rejected == 0 && shortOfTarget == 0 ? ExitDone : ExitFailed;
+}
+
 }  // namespace
 
 std::string AbsolutePath(const std::string& path) {
@@ -438,16 +498,7 @@ int RunProgram(const std::vector<std::string>& arguments, const std::string& exe
     }
 
     FileList list;
-    SameFileIndex listed(SameFileRule::Listing);
-    for (const auto& argument : line.files) {
-        if (InterruptRequested()) {
-            break;
-        }
-        list.byArgument.push_back(AddFile(list, listed, AbsolutePath(argument), host));
-    }
-    for (const auto& path : list.shorterThanHeader) {
-        host.Message("Warning", ShorterThanHeaderLine(path));
-    }
+    TakeInFiles(line, list, host);
     const std::vector<FileData*> files = list.Files();
     if (InterruptRequested()) {
         host.Message("tralux-cli", "cancelled");
@@ -475,46 +526,7 @@ int RunProgram(const std::vector<std::string>& arguments, const std::string& exe
         }
     }
 
-    const int32_t unit = settings.options.loudnessunits;
-    AudioEngine engine(host);
-    bool completed = false;
-    int shortOfTarget = 0;
-    if (line.command == Command::Analyse) {
-        completed = Analyse(engine, files, host);
-    } else {
-        const auto outcome = RunOperations(line, list, settings, engine, host);
-        if (!outcome) {
-            return ExitFailed;
-        }
-        completed = outcome->completed;
-        shortOfTarget = outcome->shortOfTarget;
-        if (outcome->preparedOnly && host.Declined() && !InterruptRequested()) {
-            host.Message("tralux-cli",
-                         "Balance was not done: the results are the normalised copies");
-        }
-    }
-
-    completed = completed && !host.ErrorShown() && !host.Declined() && !InterruptRequested();
-    if (InterruptRequested()) {
-        host.Message("tralux-cli", "cancelled");
-        return ExitFailed;
-    }
-    if (!completed) {
-        return ExitFailed;
-    }
-    // The export first: a table nobody reads to the end (`| head`) must not cost it.
-    if (line.csvFile) {
-        if (const int status = WriteExport(*line.csvFile, files, unit, host); status != ExitDone) {
-            return status;
-        }
-    }
-    if (line.command == Command::Analyse) {
-        PrintAnalysis(files, unit);
-    } else {
-        PrintResults(files, unit);
-    }
-    // The results are written and listed, but not every one is what was asked for.
-    return list.rejected == 0 && shortOfTarget == 0 ? ExitDone : ExitFailed;
+    return Work(line, list, settings, host);
 }
 
 }  // namespace tralux::cli

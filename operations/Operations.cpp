@@ -551,63 +551,37 @@ bool Operations::BalancingStalled(const FileData& file, double loudnessBefore, i
     return repeats || passes >= MaxAdjustPasses;
 }
 
-void Operations::BalanceAll() {
-    const std::vector<FileData*> files = host_.Files();
-    FilesShortOfTarget = 0;
-    // Prepare & Balance has written no result yet; its loudness values are all planned whole.
-    if (!planning_) {
-        MeasureResultsCutShort(files);
-        if (!engine_.Running) {
-            return;
-        }
-    }
-
-    double loudest = 0.0;
-    double quietest = 40000.0;
-    for (const FileData* file : files) {
-        if (!Balanceable(*file)) {
-            continue;
-        }
-        if (file->Loudness > loudest) {
-            loudest = file->Loudness;
-        }
-        if (file->Loudness < quietest) {
-            quietest = file->Loudness;
-        }
-    }
-
+std::optional<double> Operations::RequestedReference(double loudest, double quietest) {
     switch (request_.reference) {
         case ReferenceChoice::Highlighted: {
             const FileData* highlighted = request_.highlighted;
             if (highlighted == nullptr) {
                 host_.ShowError(messages::NoHighlightedFile);
-                return;
+                return std::nullopt;
             }
             if (!Balanceable(*highlighted)) {
                 host_.ShowError(messages::SilentReference);
-                return;
+                return std::nullopt;
             }
-            ReferenceLoudness = highlighted->Loudness;
-            break;
+            return highlighted->Loudness;
         }
         case ReferenceChoice::Quietest:
-            ReferenceLoudness = quietest;
-            break;
+            return quietest;
         case ReferenceChoice::Loudest:
-            ReferenceLoudness = loudest;
-            break;
+            return loudest;
         case ReferenceChoice::Preset: {
             const std::optional<double> level = request_.presetLevel;
             if (!level || !(*level > 0.0)) {
                 host_.ShowError(messages::NoPreset);
-                return;
+                return std::nullopt;
             }
-            ReferenceLoudness = *level;
-            break;
+            return *level;
         }
     }
-    AnchorAtLoudest = ReferenceLoudness > quietest;
+    return std::nullopt;
+}
 
+bool Operations::CompressionConfirmed(const std::vector<FileData*>& files, double quietest) {
     bool exceeded = false;
     std::string maxCompList;
     for (const FileData* file : files) {
@@ -644,8 +618,41 @@ void Operations::BalanceAll() {
             Ask(messages::HeavyProcessing + warnCompList + messages::ProceedQuestion, true);
         engine_.Running = answer == Answer::Yes;
     }
+    return engine_.Running;
+}
 
-    if (!engine_.Running) {
+void Operations::BalanceAll() {
+    const std::vector<FileData*> files = host_.Files();
+    FilesShortOfTarget = 0;
+    // Prepare & Balance has written no result yet; its loudness values are all planned whole.
+    if (!planning_) {
+        MeasureResultsCutShort(files);
+        if (!engine_.Running) {
+            return;
+        }
+    }
+
+    double loudest = 0.0;
+    double quietest = 40000.0;
+    for (const FileData* file : files) {
+        if (!Balanceable(*file)) {
+            continue;
+        }
+        if (file->Loudness > loudest) {
+            loudest = file->Loudness;
+        }
+        if (file->Loudness < quietest) {
+            quietest = file->Loudness;
+        }
+    }
+
+    const std::optional<double> reference = RequestedReference(loudest, quietest);
+    if (!reference) {
+        return;
+    }
+    ReferenceLoudness = *reference;
+    AnchorAtLoudest = ReferenceLoudness > quietest;
+    if (!CompressionConfirmed(files, quietest)) {
         return;  // a question answered No
     }
     // The time spent on the questions does not count.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -113,6 +114,12 @@ private:
     template <typename Body>
     void Guarded(Body body);
     bool PresetMissing();
+    // The reference loudness the request names, from the balanceable files' loudest and
+    // quietest; nullopt, after the message that says why, when there is none.
+    std::optional<double> RequestedReference(double loudest, double quietest);
+    // Lowers ReferenceLoudness so no file needs more than the maximum compression and asks
+    // the questions about heavy processing; false when one was answered No (Running false).
+    bool CompressionConfirmed(const std::vector<FileData*>& files, double quietest);
     // A question of the run: asked, or told with its answer when the request answers Yes.
     Answer Ask(const std::string& message, bool warning);
     // Measures anew every usable result whose Loudness a cut-short pass left partial, or that
