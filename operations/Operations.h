@@ -36,12 +36,13 @@ public:
     // Stops the run in progress after the block it is working on.
     void Cancel();
 
-    // Names every file's ResultFile and says whether a Prepare may write them. A refusal
-    // (cancelled prompt, conflict, declined overwrite) leaves every ResultFile as it was.
+    // Names every file's ResultFile by the request's options and says whether a Prepare may
+    // write them. A refusal (cancelled prompt, conflict, declined overwrite) leaves every
+    // ResultFile as it was.
     bool CheckOutputFiles(const RunRequest& request);
     // Announces factor work units per listed frame to the estimator; shows the progress line.
     void BeginProgress(double factor);
-    // The common end of every run: Running false, progress line hidden, title "Tralux".
+    // The common end of every run: Running false, and the host told (HideProgressLine).
     void FinishOperation();
     // The Prepare run proper: scan, set silent files aside, build groups, normalise.
     void PrepareAll();
