@@ -382,6 +382,9 @@ TEST_F(CliTest, OverwriteQuestionIsAnsweredNoWithoutATerminalAndYesWithYes) {
 
     const ProcessResult accepted = Run({"prepare", "--yes", "src/tone.wav"});
     EXPECT_EQ(accepted.status, 0) << accepted.err;
+    EXPECT_TRUE(Contains(accepted.err, "Confirm: Output file " + existing +
+                                           " already exists. Overwrite?\n(answered Yes: --yes)\n"))
+        << accepted.err;
     EXPECT_GT(ReadFile(existing).size(), 3u);
 }
 
