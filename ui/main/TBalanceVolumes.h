@@ -167,7 +167,7 @@ private:
     void LayOut();
     // The button row along the bottom of the "Selected Files " box; returns its top.
     int LayOutButtonRow(int buttonHeight);
-    // The reference level box above the button row; returns its height of one choice.
+    // The reference level box above the button row; returns the height of one choice.
     int LayOutReferenceChoices(int buttonTop);
     void LayOutProgressLine(int progressTop, int progressHeight, int itemHeight);
     // Column widths from the grid's inner width, whenever it changes (the vertical scroll bar
