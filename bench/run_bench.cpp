@@ -32,11 +32,10 @@ namespace {
 using namespace tralux;
 using namespace tralux::bench;
 
-// Answers Yes to every question; the reference is chosen by the benchmark.
+// Answers Yes to every question.
 class BenchHost : public RunHost {
 public:
     std::vector<std::unique_ptr<FileData>> List;
-    ReferenceChoice Choice = ReferenceChoice::Loudest;
 
     std::vector<FileData*> Files() override {
         std::vector<FileData*> files;
@@ -55,15 +54,8 @@ public:
     Answer AskConfirm(const std::string&) override { return Answer::Yes; }
     Answer AskWarning(const std::string&) override { return Answer::Yes; }
     std::optional<std::string> OutputFolderPrompt() override { return std::nullopt; }
-    void UpdateEnablement() override {}
-    void RescaleLoudnessBars() override {}
-    void RefreshAllNames() override {}
     void ShowProgressLine(const std::vector<std::string>&) override {}
     void HideProgressLine() override {}
-    void SetApplicationTitle(const std::string&) override {}
-    ReferenceChoice Reference() override { return Choice; }
-    FileData* HighlightedFile() override { return List.front().get(); }
-    std::optional<double> ChosenPresetLevel() override { return std::nullopt; }
 };
 
 // One read of every file and one write (flushed) of every result name given.
@@ -135,7 +127,10 @@ int main(int argc, char** argv) {
     options.maxcompfactor = 10.0;
     options.warncompfactor = 10.0;
     BenchHost host;
-    Operations ops(engine, options, host);
+    Operations ops(engine, host);
+    // The reference is chosen by each case.
+    RunRequest request;
+    request.options = options;
     UngroupedNumbers numbers;
     for (const std::string& path : sources) {
         const WaveHeaderInfo info = ReadWaveHeader(path);
@@ -159,15 +154,15 @@ int main(int argc, char** argv) {
         timeCase(
             choice == ReferenceChoice::Loudest ? "Prepare & Balance, loudest reference"
                                                : "Prepare & Balance, quietest reference",
-            sources, [&] { host.Choice = choice; }, [&] { ops.prepbalbtnClick(); });
+            sources, [&] { request.reference = choice; }, [&] { ops.PrepareAndBalance(request); });
     }
     timeCase(
         "Balance after Prepare, loudest", results,
         [&] {
-            host.Choice = ReferenceChoice::Loudest;
-            ops.preparebtnClick();
+            request.reference = ReferenceChoice::Loudest;
+            ops.Prepare(request);
         },
-        [&] { ops.balancebtnClick(); });
+        [&] { ops.Balance(request); });
     std::filesystem::remove_all(folder);
     return 0;
 }

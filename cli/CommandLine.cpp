@@ -92,17 +92,17 @@ ReferenceArgument Reference(const std::string& value) {
     const std::string kind = value.substr(0, colon);
     const std::string rest = colon == std::string::npos ? std::string() : value.substr(colon + 1);
     if (value == "quietest") {
-        reference.kind = ReferenceArgument::Kind::Quietest;
+        reference.choice = ReferenceChoice::Quietest;
     } else if (value == "loudest") {
-        reference.kind = ReferenceArgument::Kind::Loudest;
+        reference.choice = ReferenceChoice::Loudest;
     } else if (kind == "file" && colon != std::string::npos) {
-        reference.kind = ReferenceArgument::Kind::File;
+        reference.choice = ReferenceChoice::Highlighted;
         reference.fileNumber = WholeNumber("reference file:N", rest, 1, 1000000000);
     } else if (kind == "preset" && !rest.empty()) {
-        reference.kind = ReferenceArgument::Kind::Preset;
+        reference.choice = ReferenceChoice::Preset;
         reference.presetName = rest;
     } else if (kind == "level" && colon != std::string::npos) {
-        reference.kind = ReferenceArgument::Kind::Level;
+        reference.choice = ReferenceChoice::Preset;
         const auto level = ParseNumber(rest);
         if (!level || *level <= 0.0 || *level > 32767.0) {
             throw UsageError(
@@ -237,7 +237,7 @@ void CheckConsistency(const CommandLine& line, const std::vector<std::string>& u
         *line.warnCompression > *line.maxCompression) {
         throw UsageError("--warn-compression must not exceed --max-compression");
     }
-    if (line.reference.kind == ReferenceArgument::Kind::File &&
+    if (line.reference.choice == ReferenceChoice::Highlighted &&
         line.reference.fileNumber > static_cast<int>(line.files.size())) {
         throw UsageError("--reference file:" + std::to_string(line.reference.fileNumber) +
                          " names no FILE: there are " + std::to_string(line.files.size()));

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "settings/Options.h"
+
 namespace tralux::cli {
 
 // A command line that cannot be acted on; the program prints it and exits with status 2.
@@ -16,13 +18,13 @@ public:
 
 enum class Command { None, Analyse, Prepare, Balance };
 
-// What --reference chose.
+// What --reference chose: the window's choices, the highlighted file named by its number
+// and a preset by its name or its level.
 struct ReferenceArgument {
-    enum class Kind { Quietest, Loudest, File, Preset, Level };
-    Kind kind = Kind::Quietest;
-    int fileNumber = 0;  // File: counted from 1 over the FILE arguments
-    std::string presetName;
-    double level = 0.0;  // Level: loudness on the 16-bit sample-value scale
+    ReferenceChoice choice = ReferenceChoice::Quietest;
+    int fileNumber = 0;           // Highlighted: counted from 1 over the FILE arguments
+    std::string presetName;       // Preset: the preset of the settings file with this name...
+    std::optional<double> level;  // ...or this loudness on the 16-bit sample-value scale
 };
 
 // The parsed command line. Unset optionals leave the settings file's value in force.

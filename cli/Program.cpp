@@ -12,8 +12,9 @@
 #include "Interrupt.h"
 #include "TerminalHost.h"
 #include "engine/AudioEngine.h"
-#include "engine/IntakeIndex.h"
+#include "engine/SameFile.h"
 #include "engine/WaveHeader.h"
+#include "operations/Intake.h"
 #include "operations/Operations.h"
 #include "operations/OutputNaming.h"
 #include "settings/Settings.h"
@@ -72,26 +73,27 @@ struct FileList {
     }
 };
 
-// The window's intake of one path: duplicates skipped silently, anything but a 44.1 kHz
-// 16-bit stereo WAV file refused with the window's message.
-FileData* AddFile(FileList& list, IntakeIndex& listed, const std::string& path,
+// The intake of one path, as the window takes it: a FILE naming a listed file stands for
+// that file; a refused one is told and counted.
+FileData* AddFile(FileList& list, SameFileIndex& listed, const std::string& path,
                   TerminalHost& host) {
-    if (FileData* same = listed.Find(path)) {
-        return same;
-    }
     // Ctrl-C ends a long header walk too; the caller reports the cancel.
-    const WaveHeaderInfo header = ReadWaveHeader(path, InterruptRequested);
-    if (header.Result == WaveCheckResult::Stopped) {
-        return nullptr;
+    Intake intake = TakeIn(path, listed, list.numbers, InterruptRequested);
+    switch (intake.outcome) {
+        case Intake::Outcome::Stopped:
+            return nullptr;
+        case Intake::Outcome::Listed:
+            return list.records[*intake.listedAt].get();
+        case Intake::Outcome::Refused:
+            host.Message("Error", intake.refusal);
+            ++list.rejected;
+            return nullptr;
+        case Intake::Outcome::Added:
+            break;
     }
-    if (header.Result != WaveCheckResult::Valid) {
-        host.Message("Error", RefusedFileMessage(header.Result, path));
-        ++list.rejected;
-        return nullptr;
-    }
-    list.records.push_back(std::make_unique<FileData>(path, header, list.numbers));
-    listed.Add(*list.records.back());
-    if (header.ShorterThanHeader) {
+    listed.Add(path, list.records.size());
+    list.records.push_back(std::move(intake.record));
+    if (intake.shorterThanHeader) {
         list.shorterThanHeader.push_back(path);
     }
     return list.records.back().get();
@@ -192,7 +194,7 @@ std::optional<std::string> LoadCliSettings(const CommandLine& line,
     if (const auto problem = ApplyOptions(line, settings)) {
         return problem;
     }
-    if (line.reference.kind == ReferenceArgument::Kind::Preset) {
+    if (line.reference.choice == ReferenceChoice::Preset && !line.reference.presetName.empty()) {
         const int index = settings.presets.FindPreset(line.reference.presetName);
         if (index < 0) {
             std::string names;
@@ -210,7 +212,7 @@ std::optional<std::string> LoadCliSettings(const CommandLine& line,
                    ", which cannot be used: a reference loudness lies above 0 and at most 32767";
         }
         settings.presetLevel = level;
-    } else if (line.reference.kind == ReferenceArgument::Kind::Level) {
+    } else if (line.reference.level) {
         settings.presetLevel = line.reference.level;
     }
     return std::nullopt;
@@ -356,41 +358,32 @@ struct RunOutcome {
 std::optional<RunOutcome> RunOperations(const CommandLine& line, const FileList& list,
                                         Settings& settings, AudioEngine& engine,
                                         TerminalHost& host) {
-    ReferenceChoice choice = ReferenceChoice::Quietest;
-    FileData* highlighted = nullptr;
-    switch (line.reference.kind) {
-        case ReferenceArgument::Kind::Quietest:
-            break;
-        case ReferenceArgument::Kind::Loudest:
-            choice = ReferenceChoice::Loudest;
-            break;
-        case ReferenceArgument::Kind::File: {
-            const auto index = static_cast<size_t>(line.reference.fileNumber - 1);
-            choice = ReferenceChoice::Highlighted;
-            highlighted = list.byArgument[index];
-            if (highlighted == nullptr) {
-                host.Message("Error", "The reference file " + line.files[index] +
-                                          " cannot be used: balance operation abandoned");
-                return std::nullopt;
-            }
-            break;
+    RunRequest request;
+    request.options = settings.options;
+    request.reference = line.reference.choice;
+    request.presetLevel = settings.presetLevel;
+    request.answerYes = line.yes;
+    // As in the window, the first row is highlighted when nothing else was chosen.
+    request.highlighted = list.records.empty() ? nullptr : list.records.front().get();
+    if (line.reference.choice == ReferenceChoice::Highlighted) {
+        const auto index = static_cast<size_t>(line.reference.fileNumber - 1);
+        request.highlighted = list.byArgument[index];
+        if (request.highlighted == nullptr) {
+            host.Message("Error", "The reference file " + line.files[index] +
+                                      " cannot be used: balance operation abandoned");
+            return std::nullopt;
         }
-        case ReferenceArgument::Kind::Preset:
-        case ReferenceArgument::Kind::Level:
-            choice = ReferenceChoice::Preset;
-            break;
     }
-    host.SetReference(choice, highlighted, settings.presetLevel);
 
-    Operations operations(engine, settings.options, host);
-    host.SetCancel([&operations] { operations.cancelbtnClick(); });
+    Operations operations(engine, host);
+    host.SetCancel([&operations] { operations.Cancel(); });
     RunOutcome outcome;
     bool& completed = outcome.completed;
     if (line.command == Command::Prepare) {
-        operations.preparebtnClick();
+        operations.Prepare(request);
         completed = operations.ReadyToBalance;
     } else {
-        operations.prepbalbtnClick();
+        operations.PrepareAndBalance(request);
         // A cancelled Prepare phase also leaves ReadyToBalance false, but not every file
         // normalised.
         bool allNormalised = true;
@@ -403,6 +396,69 @@ std::optional<RunOutcome> RunOperations(const CommandLine& line, const FileList&
     host.SetCancel({});
     outcome.shortOfTarget = operations.FilesShortOfTarget;
     return outcome;
+}
+
+// The FILE arguments taken in, in order, until Ctrl-C.
+void TakeInFiles(const CommandLine& line, FileList& list, TerminalHost& host) {
+    SameFileIndex listed(SameFileRule::Listing);
+    for (const auto& argument : line.files) {
+        if (InterruptRequested()) {
+            break;
+        }
+        list.byArgument.push_back(AddFile(list, listed, AbsolutePath(argument), host));
+    }
+    for (const auto& path : list.shorterThanHeader) {
+        host.Message("Warning", ShorterThanHeaderLine(path));
+    }
+}
+
+// The command's work on the listed files, then the export and the table; returns the exit
+// status.
+int Work(const CommandLine& line, const FileList& list, Settings& settings, TerminalHost& host) {
+    const std::vector<FileData*> files = list.Files();
+    const int32_t unit = settings.options.loudnessunits;
+    AudioEngine engine(host);
+    bool completed = false;
+    int shortOfTarget = 0;
+    if (line.command == Command::Analyse) {
+        completed = Analyse(engine, files, host);
+    } else {
+        const auto outcome = RunOperations(line, list, settings, engine, host);
+        if (!outcome) {
+            return ExitFailed;
+        }
+        completed = outcome->completed;
+        shortOfTarget = outcome->shortOfTarget;
+        if (outcome->preparedOnly && host.Declined() && !InterruptRequested()) {
+            host.Message("tralux-cli",
+                         "Balance was not done: the results are the normalised copies");
+        }
+    }
+
+    completed = completed && !host.ErrorShown() && !host.Declined() && !InterruptRequested();
+    if (InterruptRequested()) {
+        host.Message("tralux-cli", "cancelled");
+        return ExitFailed;
+    }
+    if (!completed) {
+        return ExitFailed;
+    }
+    // The export first: a table nobody reads to the end (`| head`) must not cost it.
+    if (line.csvFile) {
+        if (const int status = WriteExport(*line.csvFile, files, unit, host); status != ExitDone) {
+            return status;
+        }
+    }
+    // With `--csv -` standard output holds the export alone, for the program it is piped to.
+    if (line.csvFile != StandardOutputName) {
+        if (line.command == Command::Analyse) {
+            PrintAnalysis(files, unit);
+        } else {
+            PrintResults(files, unit);
+        }
+    }
+    // The results are written and listed, but not every one is what was asked for.
+    return list.rejected == 0 && shortOfTarget == 0 ? ExitDone : ExitFailed;
 }
 
 }  // namespace
@@ -469,7 +525,6 @@ int RunProgram(const std::vector<std::string>& arguments, const std::string& exe
     TerminalSetup setup;
     setup.inputIsTerminal = ::isatty(0) == 1;
     setup.outputIsTerminal = ::isatty(2) == 1;
-    setup.yes = line.yes;
     setup.quiet = line.quiet;
     TerminalHost host(setup);
 
@@ -482,16 +537,7 @@ int RunProgram(const std::vector<std::string>& arguments, const std::string& exe
     }
 
     FileList list;
-    IntakeIndex listed;
-    for (const auto& argument : line.files) {
-        if (InterruptRequested()) {
-            break;
-        }
-        list.byArgument.push_back(AddFile(list, listed, AbsolutePath(argument), host));
-    }
-    for (const auto& path : list.shorterThanHeader) {
-        host.Message("Warning", ShorterThanHeaderLine(path));
-    }
+    TakeInFiles(line, list, host);
     const std::vector<FileData*> files = list.Files();
     if (InterruptRequested()) {
         host.Message("tralux-cli", "cancelled");
@@ -519,49 +565,7 @@ int RunProgram(const std::vector<std::string>& arguments, const std::string& exe
         }
     }
 
-    const int32_t unit = settings.options.loudnessunits;
-    AudioEngine engine(host);
-    bool completed = false;
-    int shortOfTarget = 0;
-    if (line.command == Command::Analyse) {
-        completed = Analyse(engine, files, host);
-    } else {
-        const auto outcome = RunOperations(line, list, settings, engine, host);
-        if (!outcome) {
-            return ExitFailed;
-        }
-        completed = outcome->completed;
-        shortOfTarget = outcome->shortOfTarget;
-        if (outcome->preparedOnly && host.Declined() && !InterruptRequested()) {
-            host.Message("tralux-cli",
-                         "Balance was not done: the results are the normalised copies");
-        }
-    }
-
-    completed = completed && !host.ErrorShown() && !host.Declined() && !InterruptRequested();
-    if (InterruptRequested()) {
-        host.Message("tralux-cli", "cancelled");
-        return ExitFailed;
-    }
-    if (!completed) {
-        return ExitFailed;
-    }
-    // The export first: a table nobody reads to the end (`| head`) must not cost it.
-    if (line.csvFile) {
-        if (const int status = WriteExport(*line.csvFile, files, unit, host); status != ExitDone) {
-            return status;
-        }
-    }
-    // With `--csv -` standard output holds the export alone, for the program it is piped to.
-    if (line.csvFile != StandardOutputName) {
-        if (line.command == Command::Analyse) {
-            PrintAnalysis(files, unit);
-        } else {
-            PrintResults(files, unit);
-        }
-    }
-    // The results are written and listed, but not every one is what was asked for.
-    return list.rejected == 0 && shortOfTarget == 0 ? ExitDone : ExitFailed;
+    return Work(line, list, settings, host);
 }
 
 }  // namespace tralux::cli

@@ -46,21 +46,6 @@ std::string TerminalLines(const std::string& message) {
 TerminalHost::TerminalHost(const TerminalSetup& setup)
     : setup_(setup), showProgress_(setup.outputIsTerminal && !setup.quiet) {}
 
-void TerminalHost::SetReference(ReferenceChoice choice, FileData* highlighted,
-                                std::optional<double> level) {
-    reference_ = choice;
-    highlighted_ = highlighted;
-    presetLevel_ = level;
-}
-
-FileData* TerminalHost::HighlightedFile() {
-    if (highlighted_ != nullptr) {
-        return highlighted_;
-    }
-    // As in the window, the first row is highlighted when nothing else was chosen.
-    return files_.empty() ? nullptr : files_.front();
-}
-
 void TerminalHost::Write(const std::string& text) {
     size_t done = 0;
     while (done < text.size()) {
@@ -114,12 +99,13 @@ Answer TerminalHost::AskWarning(const std::string& message) {
     return Ask("Warning", message);
 }
 
+void TerminalHost::ShowAnsweredYes(const std::string& message, bool warning) {
+    Message(warning ? "Warning" : "Confirm", message);
+    Write("(answered Yes: --yes)\n");
+}
+
 Answer TerminalHost::Ask(const std::string& caption, const std::string& message) {
     Message(caption, message);
-    if (setup_.yes) {
-        Write("(answered Yes: --yes)\n");
-        return Answer::Yes;
-    }
     if (!setup_.inputIsTerminal) {
         declined_ = true;
         Write("(answered No: standard input is not a terminal; --yes answers Yes)\n");

@@ -16,7 +16,6 @@ struct TerminalSetup {
     int outputFd = 2;  // messages, questions and progress go here
     bool inputIsTerminal = false;
     bool outputIsTerminal = false;
-    bool yes = false;    // answer Yes to every question without asking
     bool quiet = false;  // no progress display
 };
 
@@ -26,9 +25,8 @@ class TerminalHost final : public RunHost, public ProgressSink {
 public:
     explicit TerminalHost(const TerminalSetup& setup);
 
-    // What the window would hold: the listed files, the reference choice and its values.
+    // The listed files, in the order of the FILE arguments.
     void SetFiles(std::vector<FileData*> files) { files_ = std::move(files); }
-    void SetReference(ReferenceChoice choice, FileData* highlighted, std::optional<double> level);
     // What PumpEvents calls once when Ctrl-C was pressed: the Cancel button's logic.
     void SetCancel(std::function<void()> cancel) { cancel_ = std::move(cancel); }
 
@@ -51,16 +49,11 @@ public:
     void ShowWarning(const std::string& message) override;
     Answer AskConfirm(const std::string& message) override;
     Answer AskWarning(const std::string& message) override;
+    // The question, and that --yes answered it.
+    void ShowAnsweredYes(const std::string& message, bool warning) override;
     std::optional<std::string> OutputFolderPrompt() override;
-    void UpdateEnablement() override {}
-    void RescaleLoudnessBars() override {}
-    void RefreshAllNames() override {}
     void ShowProgressLine(const std::vector<std::string>& resultFileNames) override;
     void HideProgressLine() override;
-    void SetApplicationTitle(const std::string&) override {}
-    ReferenceChoice Reference() override { return reference_; }
-    FileData* HighlightedFile() override;
-    std::optional<double> ChosenPresetLevel() override { return presetLevel_; }
 
     // ProgressSink
     void PassStarted(const std::string& label, const std::string& fileName) override;
@@ -81,9 +74,6 @@ private:
     TerminalSetup setup_;
     bool showProgress_;
     std::vector<FileData*> files_;
-    ReferenceChoice reference_ = ReferenceChoice::Quietest;
-    FileData* highlighted_ = nullptr;
-    std::optional<double> presetLevel_;
     std::function<void()> cancel_;
 
     bool errorShown_ = false;

@@ -2,17 +2,13 @@
 
 #include "units/Loudness.h"
 
-#include <sys/stat.h>
-
 #include <filesystem>
-#include <map>
 #include <optional>
 #include <set>
-#include <utility>
 #include <vector>
 
+#include "engine/SameFile.h"
 #include "operations/ResultFolders.h"
-#include "units/Loudness.h"
 
 namespace tralux {
 namespace {
@@ -21,28 +17,6 @@ namespace fs = std::filesystem;
 
 // The full scale of a 16-bit sample as every gain of the runs uses it.
 constexpr double FullScale = 32767.0;
-
-// A path made comparable: links and relative parts resolved as far as the path exists,
-// letters folded as the text comparison folds them.
-std::string PathKey(const std::string& path) {
-    std::error_code error;
-    fs::path resolved = fs::weakly_canonical(fs::path(path), error);
-    if (error) {
-        resolved = fs::path(path).lexically_normal();
-    }
-    return AsciiUpper(resolved.string());
-}
-
-// Device and inode of an existing file, following links: hard links share them.
-using FileId = std::pair<dev_t, ino_t>;
-
-std::optional<FileId> IdOf(const std::string& path) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
-        return std::nullopt;
-    }
-    return FileId{info.st_dev, info.st_ino};
-}
 
 bool ExistsAsFile(const std::string& path) {
     std::error_code error;
@@ -80,41 +54,22 @@ std::string Listed(const std::vector<FileData*>& files, const std::vector<bool>&
     return text;
 }
 
-// The listed sources in every spelling a result path could take: the text with letters
-// folded, the resolved path, and the device and inode (hard and symbolic links).
-class SourceIndex {
-public:
-    explicit SourceIndex(const std::vector<FileData*>& files) {
-        for (const FileData* file : files) {
-            texts_.insert(AsciiUpper(file->SourceFile));
-            keys_.insert(PathKey(file->SourceFile));
-            if (const auto id = IdOf(file->SourceFile)) {
-                ids_.insert(*id);
-            }
-        }
+// The listed sources, looked up by the rule for what is written.
+SameFileIndex SourceIndex(const std::vector<FileData*>& files) {
+    SameFileIndex sources(SameFileRule::Writing);
+    for (size_t i = 0; i < files.size(); ++i) {
+        sources.Add(files[i]->SourceFile, i);
     }
-
-    // key and id are PathKey and IdOf of path, which callers often need anyway.
-    bool Names(const std::string& path, const std::string& key,
-               const std::optional<FileId>& id) const {
-        return texts_.count(AsciiUpper(path)) > 0 || keys_.count(key) > 0 ||
-               (id && ids_.count(*id) > 0);
-    }
-    bool Names(const std::string& path) const { return Names(path, PathKey(path), IdOf(path)); }
-
-private:
-    std::set<std::string> texts_;
-    std::set<std::string> keys_;
-    std::set<FileId> ids_;
-};
+    return sources;
+}
 
 // The listed files whose result is now one of the sources: a link made since Prepare.
 // Balance rewrites results and would take that source's samples for a result.
 std::string ResultsThatAreSources(const std::vector<FileData*>& files) {
-    const SourceIndex sources(files);
+    const SameFileIndex sources = SourceIndex(files);
     std::string listed;
     for (const FileData* file : files) {
-        if (!file->Ignored && sources.Names(file->ResultFile)) {
+        if (!file->Ignored && sources.Find(file->ResultFile)) {
             listed += "\r   " + file->SourceFile;
         }
     }
@@ -123,8 +78,8 @@ std::string ResultsThatAreSources(const std::vector<FileData*>& files) {
 
 }  // namespace
 
-Operations::Operations(AudioEngine& engine, Options& options, RunHost& host)
-    : engine_(engine), options_(options), host_(host), planner_(tables_, engine.Transforms) {}
+Operations::Operations(AudioEngine& engine, RunHost& host)
+    : engine_(engine), host_(host), planner_(tables_, engine.Transforms) {}
 
 template <typename Body>
 void Operations::Guarded(Body body) {
@@ -134,15 +89,15 @@ void Operations::Guarded(Body body) {
         // A source gone or a result folder not writable: tell the user and wind down as a
         // Cancel does, so the handler's FinishOperation returns the window to idle.
         host_.ShowOpenError(error.what(), error.Reason());
-        cancelbtnClick();
+        Cancel();
     }
 }
 
 bool Operations::PresetMissing() {
-    if (host_.Reference() != ReferenceChoice::Preset) {
+    if (request_.reference != ReferenceChoice::Preset) {
         return false;
     }
-    const std::optional<double> level = host_.ChosenPresetLevel();
+    const std::optional<double> level = request_.presetLevel;
     if (level && *level > 0.0) {
         return false;
     }
@@ -150,25 +105,33 @@ bool Operations::PresetMissing() {
     return true;
 }
 
-void Operations::preparebtnClick() {
+Answer Operations::Ask(const std::string& message, bool warning) {
+    if (request_.answerYes) {
+        host_.ShowAnsweredYes(message, warning);
+        return Answer::Yes;
+    }
+    return warning ? host_.AskWarning(message) : host_.AskConfirm(message);
+}
+
+void Operations::Prepare(const RunRequest& request) {
     if (engine_.Running || host_.Files().empty()) {
         return;
     }
-    if (!CheckOutputFiles()) {
+    if (!CheckOutputFiles(request)) {
         return;
     }
     engine_.Running = true;
     ReadyToBalance = false;
-    host_.UpdateEnablement();
     BeginProgress(3.0);
     Guarded([this] { PrepareAll(); });
     FinishOperation();
 }
 
-void Operations::balancebtnClick() {
+void Operations::Balance(const RunRequest& request) {
     if (engine_.Running || host_.Files().empty()) {
         return;
     }
+    request_ = request;
     // Balance rewrites result files: only those the last Prepare wrote.
     if (!ReadyToBalance) {
         host_.ShowError(messages::NotPrepared);
@@ -186,26 +149,25 @@ void Operations::balancebtnClick() {
         return;
     }
     engine_.Running = true;
-    host_.UpdateEnablement();
     BeginProgress(BalanceProgressFactor());
     Guarded([this] { BalanceAll(); });
     FinishOperation();
 }
 
-void Operations::prepbalbtnClick() {
+void Operations::PrepareAndBalance(const RunRequest& request) {
     if (engine_.Running || host_.Files().empty()) {
         return;
     }
+    request_ = request;
     // Refused before the Prepare phase, which would otherwise be spent for nothing.
     if (PresetMissing()) {
         return;
     }
-    if (!CheckOutputFiles()) {
+    if (!CheckOutputFiles(request)) {
         return;
     }
     engine_.Running = true;
     ReadyToBalance = false;
-    host_.UpdateEnablement();
     // Each source is read to measure it and read again for its one write.
     BeginProgress(BalanceProgressFactor());
     planning_ = true;
@@ -231,14 +193,15 @@ void Operations::prepbalbtnClick() {
     FinishOperation();
 }
 
-void Operations::cancelbtnClick() {
+void Operations::Cancel() {
     engine_.Running = false;
     SourceLoudnessShown = false;
     ResultLoudnessShown = false;
-    host_.RescaleLoudnessBars();
+    host_.LoudnessChanged();
 }
 
-bool Operations::CheckOutputFiles() {
+bool Operations::CheckOutputFiles(const RunRequest& request) {
+    request_ = request;
     const std::vector<FileData*> files = host_.Files();
 
     std::string chosenFolder;
@@ -266,7 +229,7 @@ bool Operations::CheckOutputFiles() {
         for (size_t i = 0; i < files.size(); ++i) {
             files[i]->ResultFile = previous[i];
         }
-        host_.RefreshAllNames();
+        host_.ResultNamesChanged();
     };
 
     for (FileData* file : files) {
@@ -285,30 +248,21 @@ bool Operations::CheckOutputFiles() {
     HoldOutputFolders(files);
 
     // A result may name no listed source, in any spelling.
-    const SourceIndex sources(files);
+    const SameFileIndex sources = SourceIndex(files);
+    std::vector<PathIdentity> results;
+    results.reserve(files.size());
     std::vector<bool> conflict(files.size(), false);
     bool anyConflict = false;
-    // Two files may not write one result either: the second would replace the first.
-    std::vector<std::string> resultKeys(files.size());
-    std::vector<std::optional<FileId>> resultIds(files.size());
-    std::map<std::string, int> keyCount;
-    std::map<FileId, int> idCount;
     for (size_t i = 0; i < files.size(); ++i) {
-        const std::string& result = files[i]->ResultFile;
-        resultKeys[i] = PathKey(result);
-        resultIds[i] = IdOf(result);
-        ++keyCount[resultKeys[i]];
-        if (resultIds[i]) {
-            ++idCount[*resultIds[i]];
-        }
-        conflict[i] = sources.Names(result, resultKeys[i], resultIds[i]);
+        results.push_back(IdentityOf(files[i]->ResultFile));
+        conflict[i] = sources.Find(results.back()).has_value();
         anyConflict = anyConflict || conflict[i];
     }
-    std::vector<bool> shared(files.size(), false);
+    // Two files may not write one result either: the second would replace the first.
+    const std::vector<bool> shared = SameFileIndex::Clashes(results, SameFileRule::Writing);
     bool anyShared = false;
-    for (size_t i = 0; i < files.size(); ++i) {
-        shared[i] = keyCount[resultKeys[i]] > 1 || (resultIds[i] && idCount[*resultIds[i]] > 1);
-        anyShared = anyShared || shared[i];
+    for (const bool clash : shared) {
+        anyShared = anyShared || clash;
     }
 
     if (anyConflict) {
@@ -325,7 +279,7 @@ bool Operations::CheckOutputFiles() {
         restore();
         return false;
     }
-    host_.RefreshAllNames();
+    host_.ResultNamesChanged();
 
     if (options_.overwritewarn) {
         for (const FileData* file : files) {
@@ -333,7 +287,7 @@ bool Operations::CheckOutputFiles() {
                 continue;
             }
             const Answer answer =
-                host_.AskConfirm("Output file " + file->ResultFile + " already exists. Overwrite?");
+                Ask("Output file " + file->ResultFile + " already exists. Overwrite?", false);
             if (answer == Answer::No) {
                 restore();
                 return false;
@@ -361,15 +315,13 @@ void Operations::FinishOperation() {
     engine_.Outputs = nullptr;
     outputs_.Release();
     host_.HideProgressLine();
-    host_.UpdateEnablement();
-    host_.SetApplicationTitle("Tralux");
 }
 
 void Operations::PrepareAll() {
     const std::vector<FileData*> files = host_.Files();
     SourceLoudnessShown = false;
     ResultLoudnessShown = false;
-    host_.RescaleLoudnessBars();
+    host_.LoudnessChanged();
     Groups.clear();
     engine_.Estimator.StartTiming();
 
@@ -453,7 +405,7 @@ void Operations::PrepareAll() {
     if (engine_.Running) {
         SourceLoudnessShown = true;
         ResultLoudnessShown = true;
-        host_.RescaleLoudnessBars();
+        host_.LoudnessChanged();
         // Prepare & Balance has written nothing yet.
         ReadyToBalance = !planning_;
     }
@@ -577,63 +529,37 @@ void Operations::MeasureResultsCutShort(const std::vector<FileData*>& files) {
     }
 }
 
-void Operations::BalanceAll() {
-    const std::vector<FileData*> files = host_.Files();
-    FilesShortOfTarget = 0;
-    // Prepare & Balance has written no result yet; its loudness values are all planned whole.
-    if (!planning_) {
-        MeasureResultsCutShort(files);
-        if (!engine_.Running) {
-            return;
-        }
-    }
-
-    double loudest = 0.0;
-    double quietest = 40000.0;
-    for (const FileData* file : files) {
-        if (!Balanceable(*file)) {
-            continue;
-        }
-        if (file->Loudness > loudest) {
-            loudest = file->Loudness;
-        }
-        if (file->Loudness < quietest) {
-            quietest = file->Loudness;
-        }
-    }
-
-    switch (host_.Reference()) {
+std::optional<double> Operations::RequestedReference(double loudest, double quietest) {
+    switch (request_.reference) {
         case ReferenceChoice::Highlighted: {
-            const FileData* highlighted = host_.HighlightedFile();
+            const FileData* highlighted = request_.highlighted;
             if (highlighted == nullptr) {
                 host_.ShowError(messages::NoHighlightedFile);
-                return;
+                return std::nullopt;
             }
             if (!Balanceable(*highlighted)) {
                 host_.ShowError(messages::SilentReference);
-                return;
+                return std::nullopt;
             }
-            ReferenceLoudness = highlighted->Loudness;
-            break;
+            return highlighted->Loudness;
         }
         case ReferenceChoice::Quietest:
-            ReferenceLoudness = quietest;
-            break;
+            return quietest;
         case ReferenceChoice::Loudest:
-            ReferenceLoudness = loudest;
-            break;
+            return loudest;
         case ReferenceChoice::Preset: {
-            const std::optional<double> level = host_.ChosenPresetLevel();
+            const std::optional<double> level = request_.presetLevel;
             if (!level || !(*level > 0.0)) {
                 host_.ShowError(messages::NoPreset);
-                return;
+                return std::nullopt;
             }
-            ReferenceLoudness = *level;
-            break;
+            return *level;
         }
     }
-    AnchorAtLoudest = ReferenceLoudness > quietest;
+    return std::nullopt;
+}
 
+bool Operations::CompressionConfirmed(const std::vector<FileData*>& files, double quietest) {
     bool exceeded = false;
     std::string maxCompList;
     for (const FileData* file : files) {
@@ -662,16 +588,49 @@ void Operations::BalanceAll() {
 
     if (exceeded) {
         const Answer answer =
-            host_.AskWarning(messages::MaxCompression + maxCompList + messages::ProceedQuestion);
+            Ask(messages::MaxCompression + maxCompList + messages::ProceedQuestion, true);
         engine_.Running = answer == Answer::Yes;
     }
     if (engine_.Running && ReferenceLoudness / quietest > options_.warncompfactor) {
         const Answer answer =
-            host_.AskWarning(messages::HeavyProcessing + warnCompList + messages::ProceedQuestion);
+            Ask(messages::HeavyProcessing + warnCompList + messages::ProceedQuestion, true);
         engine_.Running = answer == Answer::Yes;
     }
+    return engine_.Running;
+}
 
-    if (!engine_.Running) {
+void Operations::BalanceAll() {
+    const std::vector<FileData*> files = host_.Files();
+    FilesShortOfTarget = 0;
+    // Prepare & Balance has written no result yet; its loudness values are all planned whole.
+    if (!planning_) {
+        MeasureResultsCutShort(files);
+        if (!engine_.Running) {
+            return;
+        }
+    }
+
+    double loudest = 0.0;
+    double quietest = 40000.0;
+    for (const FileData* file : files) {
+        if (!Balanceable(*file)) {
+            continue;
+        }
+        if (file->Loudness > loudest) {
+            loudest = file->Loudness;
+        }
+        if (file->Loudness < quietest) {
+            quietest = file->Loudness;
+        }
+    }
+
+    const std::optional<double> reference = RequestedReference(loudest, quietest);
+    if (!reference) {
+        return;
+    }
+    ReferenceLoudness = *reference;
+    AnchorAtLoudest = ReferenceLoudness > quietest;
+    if (!CompressionConfirmed(files, quietest)) {
         return;  // a question answered No
     }
     // The time spent on the questions does not count.
@@ -697,7 +656,10 @@ void Operations::BalanceAll() {
         lastPlan_ = PlanBalancing(i, *file, *values);
         SourceLoudnessShown = true;
         ResultLoudnessShown = true;
-        host_.RescaleLoudnessBars();
+        host_.LoudnessChanged();
+        if (!engine_.Running) {
+            break;
+        }
         if (lastPlan_.Steps.empty() && !planning_) {
             // Already on target, and no limiting: the result stays as it is.
             engine_.Estimator.WorkRemaining -= 2.0 * file->FrameCount;
@@ -706,7 +668,7 @@ void Operations::BalanceAll() {
             file->Loudness = loudnessBefore;
             SourceLoudnessShown = true;
             ResultLoudnessShown = true;
-            host_.RescaleLoudnessBars();
+            host_.LoudnessChanged();
         }
         engine_.Estimator.UpdateEstimate(0, true);
     }
@@ -714,7 +676,7 @@ void Operations::BalanceAll() {
     if (engine_.Running) {
         SourceLoudnessShown = true;
         ResultLoudnessShown = true;
-        host_.RescaleLoudnessBars();
+        host_.LoudnessChanged();
         ReadyToBalance = false;
     }
 }

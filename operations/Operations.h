@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -9,37 +10,40 @@
 #include "operations/OutputNaming.h"
 #include "operations/RunHost.h"
 #include "plan/BalancePlanner.h"
+#include "operations/RunRequest.h"
 #include "settings/Options.h"
 
 namespace tralux {
 
 // The three runs over all listed files (Prepare, Balance, Prepare & Balance) and Cancel.
-// Owned by the main window (or the terminal program); reaches the window only through
-// RunHost and the engine's ProgressSink. Everything runs on the caller's one thread: a run
-// returns from its handler when it has completed, was cancelled or was stopped.
+// Owned by the main window (or the terminal program); each run takes what the user asked for
+// as a RunRequest when it starts, and reaches the user only through RunHost and the engine's
+// ProgressSink. Everything runs on the caller's one thread: a run returns when it has
+// completed, was cancelled or was stopped.
 class Operations {
 public:
     // A file is on target when its loudness lies within this ratio of the target.
     static constexpr double OnTargetTolerance = BalancePlanner::OnTargetTolerance;
 
-    Operations(AudioEngine& engine, Options& options, RunHost& host);
+    Operations(AudioEngine& engine, RunHost& host);
     Operations(const Operations&) = delete;
     Operations& operator=(const Operations&) = delete;
 
-    // Button handlers. Each one does nothing while a run is in progress or the list is
-    // empty, and always ends with FinishOperation once it has started a run.
-    void preparebtnClick();
-    void balancebtnClick();
-    void prepbalbtnClick();
+    // The runs. Each one does nothing while a run is in progress or the list is empty, and
+    // always ends with FinishOperation once it has started.
+    void Prepare(const RunRequest& request);
+    void Balance(const RunRequest& request);
+    void PrepareAndBalance(const RunRequest& request);
     // Stops the run in progress after the block it is working on.
-    void cancelbtnClick();
+    void Cancel();
 
-    // Names every file's ResultFile and says whether a Prepare may write them. A refusal
-    // (cancelled prompt, conflict, declined overwrite) leaves every ResultFile as it was.
-    bool CheckOutputFiles();
+    // Names every file's ResultFile by the request's options and says whether a Prepare may
+    // write them. A refusal (cancelled prompt, conflict, declined overwrite) leaves every
+    // ResultFile as it was.
+    bool CheckOutputFiles(const RunRequest& request);
     // Announces factor work units per listed frame to the estimator; shows the progress line.
     void BeginProgress(double factor);
-    // The common end of every run: Running false, progress line hidden, title "Tralux".
+    // The common end of every run: Running false, and the host told (HideProgressLine).
     void FinishOperation();
     // The Prepare run proper: scan, set silent files aside, build groups, normalise.
     void PrepareAll();
@@ -119,17 +123,27 @@ private:
     // the one its name leads to and may be written by this run only; the temporary files of
     // killed runs are removed. False (told, and the folders let go) when not.
     bool SecureOutputFolders(const std::vector<FileData*>& files);
+    // The reference loudness the request names, from the balanceable files' loudest and
+    // quietest; nullopt, after the message that says why, when there is none.
+    std::optional<double> RequestedReference(double loudest, double quietest);
+    // Lowers ReferenceLoudness so no file needs more than the maximum compression and asks
+    // the questions about heavy processing; false when one was answered No (Running false).
+    bool CompressionConfirmed(const std::vector<FileData*>& files, double quietest);
+    // A question of the run: asked, or told with its answer when the request answers Yes.
+    Answer Ask(const std::string& message, bool warning);
     // Measures anew every usable result whose Loudness a cut-short pass left partial, or that
     // has none; Balance reads these values before it touches any file.
     void MeasureResultsCutShort(const std::vector<FileData*>& files);
 
     AudioEngine& engine_;
-    Options& options_;
     RunHost& host_;
     const FactorTables tables_ = BuildFactorTables();
     const BalancePlanner planner_;
     BalancePlan lastPlan_;
     OutputFolders outputs_;  // held from the output check to the end of the run
+    // What the run in progress (or the last one) was asked to do.
+    RunRequest request_;
+    const Options& options_ = request_.options;
 
     // Prepare & Balance: each result is written once, after its file's whole plan.
     bool planning_ = false;

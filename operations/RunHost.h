@@ -8,12 +8,11 @@ namespace tralux {
 
 class FileData;
 
-enum class ReferenceChoice { Quietest, Loudest, Highlighted, Preset };
-
 // The answer of a Yes/No box; None when it was shut without an answer.
 enum class Answer { Yes, No, None };
 
-// What the runs ask of the window (or of the terminal program, or of a test's fake).
+// What a run asks of the user and tells them: the window, the terminal program or a test's
+// fake. What the user asked for comes with the run's RunRequest, not through here.
 // Message texts use a single carriage return for a line break.
 class RunHost {
 public:
@@ -32,25 +31,26 @@ public:
     virtual void ShowWarning(const std::string& message) = 0;   // "Warning", OK
     virtual Answer AskConfirm(const std::string& message) = 0;  // "Confirm", Yes/No
     virtual Answer AskWarning(const std::string& message) = 0;  // "Warning", Yes/No
+    // A question the run request answered Yes beforehand, told instead of asked; warning says
+    // which box would have asked it (AskWarning, else AskConfirm).
+    virtual void ShowAnsweredYes(const std::string& message, bool warning) {
+        (void)warning;
+        ShowWarning(message);
+    }
     // The folder browser titled "Select Output Folder"; nullopt when cancelled.
     virtual std::optional<std::string> OutputFolderPrompt() = 0;
 
-    virtual void UpdateEnablement() = 0;
-    virtual void RescaleLoudnessBars() = 0;
-    virtual void RefreshAllNames() = 0;
-    // Lay out the progress line for the widest of these file names (the result files'
-    // names without folder, in list order) and show it; the time estimate stays hidden
-    // until the estimator shows a new one.
+    // The run's work begins: lay out the progress line for the widest of these file names
+    // (the result files' names without folder, in list order) and show it; the time
+    // estimate stays hidden until the estimator shows a new one.
     virtual void ShowProgressLine(const std::vector<std::string>& resultFileNames) = 0;
-    // Hide the progress line and the time estimate.
+    // The run has ended (Running is false again): hide the progress line and the estimate.
     virtual void HideProgressLine() = 0;
-    virtual void SetApplicationTitle(const std::string& title) = 0;
 
-    virtual ReferenceChoice Reference() = 0;
-    // The file of the highlighted row; nullptr only when the list is empty.
-    virtual FileData* HighlightedFile() = 0;
-    // The level of the preset chosen in the drop-down; nullopt when none is chosen.
-    virtual std::optional<double> ChosenPresetLevel() = 0;
+    // The files' loudness values, or whether they are to be shown, have changed.
+    virtual void LoudnessChanged() {}
+    // The files' result names have changed (or been put back).
+    virtual void ResultNamesChanged() {}
 };
 
 }  // namespace tralux

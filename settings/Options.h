@@ -19,6 +19,16 @@ inline bool IsUsableNamePart(const std::string& text) {
            (text.empty() || text.find_first_not_of('.') != std::string::npos);
 }
 
+// The loudness Balance brings the files to: the window's reference-level radio buttons in
+// their order, tralux-cli's --reference, and the settings file's defaultreflevel, which
+// stores these values.
+enum class ReferenceChoice : int32_t {
+    Quietest = 0,     // "Greatest Dynamic Range" (quietestbtn): the quietest file's loudness
+    Loudest = 1,      // "Smallest Dynamic Range" (loudestbtn): the loudest file's
+    Highlighted = 2,  // "Highlighted File" (selectedbtn): the highlighted file's
+    Preset = 3,       // "Preset:" (presetbtn): a preset's level
+};
+
 // The user's options, one field per key of the settings file's "Options" section.
 struct Options {
     bool givehint = true;

@@ -42,11 +42,12 @@ void ReadPresets(const ProfileFile& file, bool replaygaindeleted, PresetList& pr
     // The drop-down starts without a selection; other values leave the form's choice.
     state.defaultrefpreset = -1;
     const int32_t reference = file.ReadInteger(OptionsSection, "defaultreflevel", 0);
-    if (reference >= QuietestReference && reference <= PresetReference) {
-        state.defaultreflevel = reference;
+    if (reference >= static_cast<int32_t>(ReferenceChoice::Quietest) &&
+        reference <= static_cast<int32_t>(ReferenceChoice::Preset)) {
+        state.defaultreflevel = static_cast<ReferenceChoice>(reference);
     }
     // Checking "Preset:" selects the first item when none is selected.
-    if (state.defaultreflevel == PresetReference && !presets.Empty()) {
+    if (state.defaultreflevel == ReferenceChoice::Preset && !presets.Empty()) {
         state.defaultrefpreset = 0;
     }
     const int32_t selection = file.ReadInteger(OptionsSection, "defaultrefpreset", 0);
@@ -54,9 +55,9 @@ void ReadPresets(const ProfileFile& file, bool replaygaindeleted, PresetList& pr
 
     // A hand-edited file must not leave "Preset:" checked with nothing to choose: with no
     // presets the window disables that button, and balancing would have no level.
-    if (state.defaultreflevel == PresetReference) {
+    if (state.defaultreflevel == ReferenceChoice::Preset) {
         if (presets.Empty()) {
-            state.defaultreflevel = QuietestReference;
+            state.defaultreflevel = ReferenceChoice::Quietest;
         } else if (state.defaultrefpreset < 0) {
             state.defaultrefpreset = 0;
         }
@@ -65,10 +66,12 @@ void ReadPresets(const ProfileFile& file, bool replaygaindeleted, PresetList& pr
 
 void WritePresets(ProfileFile& file, bool replaygaindeleted, const PresetList& presets,
                   const SettingsWindowState& state, const std::string& decimalSeparator) {
-    const int32_t reference =
-        state.defaultreflevel >= QuietestReference && state.defaultreflevel < PresetReference
-            ? state.defaultreflevel
-            : PresetReference;
+    // A value outside the choices is stored as the last one, "Preset:".
+    const auto stored = static_cast<int32_t>(state.defaultreflevel);
+    const int32_t reference = stored >= static_cast<int32_t>(ReferenceChoice::Quietest) &&
+                                      stored < static_cast<int32_t>(ReferenceChoice::Preset)
+                                  ? stored
+                                  : static_cast<int32_t>(ReferenceChoice::Preset);
     file.WriteInteger(OptionsSection, "defaultreflevel", reference);
     const int32_t selection =
         state.defaultrefpreset >= 0 && state.defaultrefpreset < presets.Count()

@@ -17,19 +17,11 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Values of defaultreflevel: the reference-level radio buttons, in the window's order.
-enum ReferenceLevel : int32_t {
-    QuietestReference = 0,  // "Greatest Dynamic Range" (quietestbtn)
-    LoudestReference = 1,   // "Smallest Dynamic Range" (loudestbtn)
-    SelectedReference = 2,  // "Highlighted File" (selectedbtn)
-    PresetReference = 3,    // "Preset:" (presetbtn)
-};
-
 // The main window's reference-level controls as plain data. LoadSettings fills it (the window
 // then checks the radio button and selects the drop-down item); SaveSettings writes it.
 struct SettingsWindowState {
-    int32_t defaultreflevel = QuietestReference;  // checked radio button, 0..3
-    int32_t defaultrefpreset = -1;                // selected drop-down item, -1 for none
+    ReferenceChoice defaultreflevel = ReferenceChoice::Quietest;  // checked radio button
+    int32_t defaultrefpreset = -1;  // selected drop-down item, -1 for none
     // The folders the window's file dialogs last showed; empty for none yet.
     std::string addfilesfolder;  // Add Files...
     std::string savedatafolder;  // Save Data to File...

@@ -26,28 +26,6 @@ std::string QuotedField(const std::string& text) {
     return field;
 }
 
-// The path resolved as far as it exists, absolute, with the ASCII letters folded: the
-// window's duplicate check folds letter case, so the export does too.
-std::string PathKey(const std::string& path) {
-    namespace fs = std::filesystem;
-    std::error_code error;
-    fs::path full = fs::absolute(path, error);
-    if (error) {
-        full = path;
-    }
-    fs::path resolved = fs::weakly_canonical(full, error);
-    if (error) {
-        resolved = full.lexically_normal();
-    }
-    std::string key = resolved.string();
-    for (char& c : key) {
-        if (c >= 'a' && c <= 'z') {
-            c = static_cast<char>(c - 'a' + 'A');
-        }
-    }
-    return key;
-}
-
 // Whether the link at path leads, one name after another, to a regular file. A link into
 // /proc (as /dev/stdout is, through /proc/self/fd/1) names an open file rather than a place,
 // and never counts; nor does a link to nothing.
@@ -178,22 +156,13 @@ ExportGuard::ExportGuard(const std::vector<ExportRow>& rows) {
 }
 
 void ExportGuard::Protect(const std::string& path) {
-    if (path.empty()) {
-        return;
-    }
-    keys_.insert(PathKey(path));
-    struct stat info {};
-    if (::stat(path.c_str(), &info) == 0) {
-        ids_.insert({info.st_dev, info.st_ino});
+    if (!path.empty()) {
+        protected_.Add(path, count_++);
     }
 }
 
 bool ExportGuard::Covers(const std::string& path) const {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) == 0 && ids_.count({info.st_dev, info.st_ino}) > 0) {
-        return true;
-    }
-    return keys_.count(PathKey(path)) > 0;
+    return protected_.Find(path).has_value();
 }
 
 std::string RefusedExportMessage(const std::string& path) {

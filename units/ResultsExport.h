@@ -1,13 +1,11 @@
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <optional>
-#include <set>
 #include <string>
-#include <utility>
 #include <vector>
+
+#include "engine/SameFile.h"
 
 namespace tralux {
 
@@ -34,8 +32,8 @@ std::string ResultsText(const std::vector<ExportRow>& rows, int32_t unit);
 std::string IoErrorText(int errorNumber);
 
 // The files an export must never replace: the listed sources and results, in any spelling
-// of their paths (relative parts, links, hard links, letter case). Existing files are known
-// by device and inode, all of them by their resolved path text with ASCII letters folded.
+// of their paths (relative parts, links, hard links, letter case), by the same-file rule for
+// what is written.
 class ExportGuard {
 public:
     ExportGuard() = default;
@@ -46,8 +44,8 @@ public:
     bool Covers(const std::string& path) const;
 
 private:
-    std::set<std::string> keys_;
-    std::set<std::pair<dev_t, ino_t>> ids_;
+    SameFileIndex protected_{SameFileRule::Writing};
+    size_t count_ = 0;
 };
 
 // "Data not saved: <path> is one of the listed source or result files".

@@ -269,11 +269,11 @@ TEST_P(CliSameResultsTest, MatchesTheOperationsLayerByteForByte) {
     host.Highlighted =
         c.highlighted >= 0 ? host.List[static_cast<size_t>(c.highlighted)].get() : nullptr;
     host.PresetLevel = c.presetLevel;
-    Operations operations(engine, options, host);
+    Operations operations(engine, host);
     if (c.balance) {
-        operations.prepbalbtnClick();
+        operations.PrepareAndBalance(host.Request(options));
     } else {
-        operations.preparebtnClick();
+        operations.Prepare(host.Request(options));
     }
     ASSERT_TRUE(host.Errors.empty());
 
@@ -384,6 +384,9 @@ TEST_F(CliTest, OverwriteQuestionIsAnsweredNoWithoutATerminalAndYesWithYes) {
 
     const ProcessResult accepted = Run({"prepare", "--yes", "src/tone.wav"});
     EXPECT_EQ(accepted.status, 0) << accepted.err;
+    EXPECT_TRUE(Contains(accepted.err, "Confirm: Output file " + existing +
+                                           " already exists. Overwrite?\n(answered Yes: --yes)\n"))
+        << accepted.err;
     EXPECT_GT(ReadFile(existing).size(), 3u);
 }
 

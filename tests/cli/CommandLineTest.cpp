@@ -12,7 +12,7 @@ TEST(CommandLine, OptionsMayStandAnywhereAndTakeTheirValueEitherWay) {
                           "b.wav", "--units", "db", "-y", "--", "--c.wav"});
     EXPECT_EQ(line.command, Command::Balance);
     EXPECT_EQ(line.files, (std::vector<std::string>{"a.wav", "b.wav", "--c.wav"}));
-    EXPECT_EQ(line.reference.kind, ReferenceArgument::Kind::File);
+    EXPECT_EQ(line.reference.choice, ReferenceChoice::Highlighted);
     EXPECT_EQ(line.reference.fileNumber, 2);
     ASSERT_EQ(line.groups.size(), 1u);
     EXPECT_EQ(line.groups[0], (std::vector<std::string>{"a.wav", "b.wav"}));
@@ -25,13 +25,13 @@ TEST(CommandLine, UnsetOptionsLeaveTheSettingsFileInForce) {
     const CommandLine line = ParseCommandLine({"prepare", "a.wav"});
     EXPECT_FALSE(line.outputDir || line.suffix || line.units || line.csvFile);
     EXPECT_FALSE(line.noSuffix);
-    EXPECT_EQ(line.reference.kind, ReferenceArgument::Kind::Quietest);
+    EXPECT_EQ(line.reference.choice, ReferenceChoice::Quietest);
 }
 
 TEST(CommandLine, PresetNamesKeepTheirColonsAndBlanks) {
     const CommandLine line =
         ParseCommandLine({"balance", "--reference", "preset:Radio: loud ", "a.wav"});
-    EXPECT_EQ(line.reference.kind, ReferenceArgument::Kind::Preset);
+    EXPECT_EQ(line.reference.choice, ReferenceChoice::Preset);
     EXPECT_EQ(line.reference.presetName, "Radio: loud ");
 }
 

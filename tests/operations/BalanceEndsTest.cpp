@@ -58,7 +58,7 @@ TEST_P(UnreachableTarget, EndsWithOneWarningPerFileAndTheOthersBalanced) {
     host.Choice = ReferenceChoice::Preset;
     host.PresetLevel = GetParam().PresetLevel;
 
-    ops.prepbalbtnClick();
+    ops.PrepareAndBalance(Request());
 
     EXPECT_FALSE(engine.Running);
     EXPECT_FALSE(ops.ReadyToBalance) << "the run went to its end";
@@ -69,7 +69,7 @@ TEST_P(UnreachableTarget, EndsWithOneWarningPerFileAndTheOthersBalanced) {
     EXPECT_NEAR(stuck.Loudness, MeasuredLoudness(stuck, stuck.ResultFile), 1e-9);
     EXPECT_EQ(PassesOver("Compressing:", stuck) + PassesOver("Reducing:", stuck), 1)
         << "written once, after its planned passes";
-    EXPECT_EQ(host.Log.back(), "Title: Tralux");
+    EXPECT_EQ(host.Log.back(), "HideProgressLine");
 }
 
 // The plan is the last planned file's: alone, the stuck file's. A state that comes back, or
@@ -83,7 +83,7 @@ TEST_P(UnreachableTarget, PlanningEndsAtTheStallNotAtTheBound) {
     host.PresetLevel = GetParam().PresetLevel;
     ops.MaxAdjustPasses = 1000;
 
-    ops.prepbalbtnClick();
+    ops.PrepareAndBalance(Request());
 
     ASSERT_EQ(host.Warnings.size(), 1u);
     EXPECT_EQ(ops.LastPlan().Ending, PlanEnding::Stalled);
@@ -108,9 +108,9 @@ TEST_F(BalanceEnds, PassesPerFileAreBounded) {
     FileData& b = AddWav("b.wav", LevelSignal(2900));
     FileData& a = AddWav("a.wav", LevelSignal(1000));
     host.Choice = ReferenceChoice::Loudest;
-    ops.preparebtnClick();
+    ops.Prepare(Request());
     const double loudness = a.Loudness;
-    ops.balancebtnClick();
+    ops.Balance(Request());
     const int needed = ops.LastPlan().Compressions + ops.LastPlan().Reductions;
     ASSERT_GT(needed, 2) << "the case must need more passes than the bound below";
     EXPECT_TRUE(host.Warnings.empty());
@@ -118,9 +118,9 @@ TEST_F(BalanceEnds, PassesPerFileAreBounded) {
     sink.Labels.clear();
     sink.FileNames.clear();
     ops.MaxAdjustPasses = 2;
-    ops.preparebtnClick();
+    ops.Prepare(Request());
     ASSERT_EQ(a.Loudness, loudness);
-    ops.balancebtnClick();
+    ops.Balance(Request());
     EXPECT_EQ(ops.LastPlan().Compressions + ops.LastPlan().Reductions, 2);
     EXPECT_EQ(ops.LastPlan().Ending, PlanEnding::Bound);
     EXPECT_EQ(PassesOver("Compressing:", a), 1) << "written once, after its passes";
@@ -140,17 +140,17 @@ protected:
         quiet = &AddWav("quiet.wav", LevelSignal(1500));
         leadIn = &AddWav("leadin.wav", SilentLeadIn(6000, 2500));
         AddWav("loud.wav", LevelSignal(4000));
-        ops.preparebtnClick();
+        ops.Prepare(Request());
         ASSERT_TRUE(ops.ReadyToBalance);
         const double prepared = leadIn->Loudness;
         const auto result = ReadFile(leadIn->ResultFile);
         sink.OnPump = [this] {
             if (sink.Labels.back() == "Reducing:" && sink.FileNames.back() == "leadin_tralux.wav" &&
                 sink.Calls[sink.Calls.size() - 2] == "PassProgress 33") {
-                ops.cancelbtnClick();
+                ops.Cancel();
             }
         };
-        ops.balancebtnClick();
+        ops.Balance(Request());
         sink.OnPump = nullptr;
         ASSERT_TRUE(ops.ReadyToBalance);
         ASSERT_EQ(leadIn->Loudness, prepared);
@@ -172,7 +172,7 @@ TEST_P(AfterACutShortPass, NextBalanceMeasuresTheResultFirst) {
     sink.Labels.clear();
     sink.FileNames.clear();
 
-    ops.balancebtnClick();
+    ops.Balance(Request());
 
     ASSERT_FALSE(sink.Labels.empty());
     EXPECT_EQ(sink.Labels.front(), "Measuring:");
@@ -219,7 +219,7 @@ TEST_F(BalanceEnds, SilentResultIsToldAndLeftOut) {
     FileData& a = AddWav("a.wav", LevelSignal(1000));
     AddWav("b.wav", LevelSignal(2000));
     FileData& c = AddWav("c.wav", LevelSignal(3000));
-    ops.preparebtnClick();
+    ops.Prepare(Request());
     {
         // Changed through the file itself, so it is still the file Prepare created.
         std::fstream result(a.ResultFile, std::ios::in | std::ios::out | std::ios::binary);
@@ -230,7 +230,7 @@ TEST_F(BalanceEnds, SilentResultIsToldAndLeftOut) {
     a.Loudness = 0.0;
     host.Choice = ReferenceChoice::Quietest;
 
-    ops.balancebtnClick();
+    ops.Balance(Request());
 
     EXPECT_EQ(host.Warnings, std::vector<std::string>{messages::SilentResult(a.SourceFile)});
     EXPECT_GT(ops.ReferenceLoudness, 1900.0);
@@ -242,7 +242,7 @@ TEST_F(BalanceEnds, SilentResultIsToldAndLeftOut) {
     host.Choice = ReferenceChoice::Highlighted;
     host.Highlighted = &a;
     ops.ReadyToBalance = true;
-    ops.balancebtnClick();
+    ops.Balance(Request());
     EXPECT_EQ(host.Errors, std::vector<std::string>{messages::SilentReference});
 }
 

@@ -48,7 +48,7 @@ TEST_F(BalanceTest, SmallestRangeLowersTheReferenceAndAsksBothQuestions) {
     host.WarningAnswers = {Answer::Yes, Answer::No};
     ops.ReadyToBalance = true;
 
-    ops.balancebtnClick();
+    ops.Balance(Request());
 
     // a needs 4.0 > 3.0: the reference drops to 3000; then b needs 1.5, not above 1.5.
     EXPECT_DOUBLE_EQ(ops.ReferenceLoudness, 3000.0);
@@ -66,7 +66,7 @@ TEST_F(BalanceTest, SmallestRangeLowersTheReferenceAndAsksBothQuestions) {
     EXPECT_FALSE(engine.Running);
     EXPECT_TRUE(ops.ReadyToBalance) << "a run ended by No can be started again";
     EXPECT_EQ(a.Loudness, 1000);
-    EXPECT_EQ(host.Log.back(), "Title: Tralux");
+    EXPECT_EQ(host.Log.back(), "HideProgressLine");
 }
 
 TEST_F(BalanceTest, NoToTheFirstQuestionSkipsTheSecond) {
@@ -75,7 +75,7 @@ TEST_F(BalanceTest, NoToTheFirstQuestionSkipsTheSecond) {
     host.Choice = ReferenceChoice::Loudest;
     host.WarningAnswers = {Answer::None};  // a box shut without an answer is not Yes
     ops.ReadyToBalance = true;
-    ops.balancebtnClick();
+    ops.Balance(Request());
     EXPECT_EQ(host.WarningQuestions.size(), 1u);
     EXPECT_TRUE(sink.Labels.empty());
 }
@@ -86,7 +86,7 @@ TEST_F(BalanceTest, LoweringUsesTheGroupRatioOfTheFileThatExceeds) {
     host.Choice = ReferenceChoice::Loudest;
     host.WarningAnswers = {Answer::No};
     ops.ReadyToBalance = true;
-    ops.balancebtnClick();
+    ops.Balance(Request());
     // g's target is 8000 x 0.5 = 4000, four times its loudness: the reference becomes
     // 3 x 1000 / 0.5.
     EXPECT_DOUBLE_EQ(ops.ReferenceLoudness, 6000.0);
@@ -101,14 +101,14 @@ TEST_F(BalanceTest, SilentHighlightedFileAbandonsTheRun) {
     host.Choice = ReferenceChoice::Highlighted;
     host.Highlighted = &s;
     ops.ReadyToBalance = true;
-    ops.balancebtnClick();
+    ops.Balance(Request());
     EXPECT_EQ(host.Errors, std::vector<std::string>{
                                "Selected file is completely silent and cannot be used as the "
                                "reference:\rBalance operation abandoned"});
     EXPECT_TRUE(host.WarningQuestions.empty());
     EXPECT_TRUE(ops.ReadyToBalance);
     EXPECT_FALSE(engine.Running);
-    EXPECT_EQ(host.Log.back(), "Title: Tralux");
+    EXPECT_EQ(host.Log.back(), "HideProgressLine");
 }
 
 TEST_F(BalanceTest, PresetModeWithoutAPresetRefusesBalance) {
@@ -117,11 +117,11 @@ TEST_F(BalanceTest, PresetModeWithoutAPresetRefusesBalance) {
     host.PresetLevel = std::nullopt;
     ops.ReadyToBalance = true;
 
-    ops.balancebtnClick();
-    ops.prepbalbtnClick();
+    ops.Balance(Request());
+    ops.PrepareAndBalance(Request());
 
     EXPECT_EQ(host.Errors, (std::vector<std::string>{messages::NoPreset, messages::NoPreset}));
-    EXPECT_EQ(host.Count("UpdateEnablement"), 0);
+    EXPECT_EQ(host.Count("ShowProgressLine"), 0);
     EXPECT_TRUE(sink.Labels.empty());
     EXPECT_TRUE(a.ResultFile.empty());
 }
@@ -129,7 +129,7 @@ TEST_F(BalanceTest, PresetModeWithoutAPresetRefusesBalance) {
 TEST_F(BalanceTest, BalanceNeedsACompletedPrepare) {
     AddWav("a.wav", LevelSignal(1000));
     AddWav("b.wav", LevelSignal(2000));
-    ops.balancebtnClick();
+    ops.Balance(Request());
     EXPECT_EQ(host.Errors, std::vector<std::string>{messages::NotPrepared});
     EXPECT_TRUE(sink.Labels.empty());
 }
@@ -142,7 +142,7 @@ TEST_F(BalanceTest, GreatestRangeReducesTheLouderFiles) {
     FileData& c = AddWav("c.wav", LevelSignal(4000));
     RecordAnnouncements();
 
-    ops.prepbalbtnClick();
+    ops.PrepareAndBalance(Request());
 
     EXPECT_DOUBLE_EQ(ops.ReferenceLoudness, a.Loudness);
     EXPECT_FALSE(ops.AnchorAtLoudest);
@@ -179,7 +179,7 @@ TEST_F(BalanceTest, SmallestRangeCompressesTowardTheLoweredReference) {
         }
     };
 
-    ops.prepbalbtnClick();
+    ops.PrepareAndBalance(Request());
 
     // 4000 would need 4 times a's loudness: the reference is lowered to 3 times it.
     EXPECT_DOUBLE_EQ(ops.ReferenceLoudness, 3.0 * preparedA);
@@ -207,7 +207,7 @@ protected:
         a = &AddWav("a.wav", LevelSignal(2000), 1);
         b = &AddWav("b.wav", LevelSignal(1000), 1);
         x = &AddWav("x.wav", LevelSignal(1500));
-        ops.preparebtnClick();
+        ops.Prepare(Request());
         ASSERT_TRUE(ops.ReadyToBalance);
         preparedA = ResultSamples(*a);
         preparedB = ResultSamples(*b);
@@ -215,7 +215,7 @@ protected:
 };
 
 TEST_F(GroupBalance, GreatestRangeAnchorsTheGroupAtItsQuietestMember) {
-    ops.balancebtnClick();
+    ops.Balance(Request());
     EXPECT_DOUBLE_EQ(ops.ReferenceLoudness, b->Loudness);
     EXPECT_FALSE(ops.AnchorAtLoudest);
     EXPECT_TRUE(host.WarningQuestions.empty());
@@ -228,7 +228,7 @@ TEST_F(GroupBalance, GreatestRangeAnchorsTheGroupAtItsQuietestMember) {
 
 TEST_F(GroupBalance, SmallestRangeAnchorsTheGroupAtItsLoudestMember) {
     host.Choice = ReferenceChoice::Loudest;
-    ops.balancebtnClick();
+    ops.Balance(Request());
     EXPECT_DOUBLE_EQ(ops.ReferenceLoudness, a->Loudness);
     EXPECT_TRUE(ops.AnchorAtLoudest);
     // The reference is twice the quietest (b), so the question comes, naming no file.
@@ -248,7 +248,7 @@ TEST_F(BalanceTest, HighlightedGroupMemberThatIsNotTheAnchorMovesToo) {
     host.Choice = ReferenceChoice::Highlighted;
     host.Highlighted = &b;
 
-    ops.prepbalbtnClick();
+    ops.PrepareAndBalance(Request());
 
     // b is above the quietest file (x), so groups are placed by their loudest member: b's
     // own target is its reference times its ratio to a.
@@ -272,7 +272,7 @@ TEST_F(BalanceTest, PresetFarAboveEveryFileAsksAboutAllOfThem) {
     host.Choice = ReferenceChoice::Preset;
     host.PresetLevel = 2810.0;
 
-    ops.prepbalbtnClick();
+    ops.PrepareAndBalance(Request());
 
     EXPECT_DOUBLE_EQ(ops.ReferenceLoudness, 2810.0);
     EXPECT_EQ(host.WarningQuestions,
@@ -299,12 +299,12 @@ TEST_P(Tolerance, DecidesWhetherAPassRuns) {
     FileData& a = AddWav("a.wav", LevelSignal(1000));
     host.Choice = ReferenceChoice::Preset;
     host.PresetLevel = 1.0;  // replaced once the prepared loudness is known
-    ops.preparebtnClick();
+    ops.Prepare(Request());
     const Samples prepared = ResultSamples(a);
     const double target = a.Loudness * GetParam().targetRatio;
     host.PresetLevel = target;
 
-    ops.balancebtnClick();
+    ops.Balance(Request());
 
     const int compress = PassesOver("Compressing:", a);
     const int reduce = PassesOver("Reducing:", a);
@@ -339,10 +339,10 @@ TEST_F(BalanceTest, ReducedOnceBelowTheTargetStaysThere) {
     FileData& a = AddWav("a.wav", LevelSignal(1000));
     host.Choice = ReferenceChoice::Preset;
     host.PresetLevel = 1.0;
-    ops.preparebtnClick();
+    ops.Prepare(Request());
     const double target = a.Loudness * 0.9935;
     host.PresetLevel = target;
-    ops.balancebtnClick();
+    ops.Balance(Request());
     // The reduce row below 0.9935 is 0.989 (-0.1 dB, a gain of 0.98851), so the file
     // lands near 0.98851 / 0.9935 = 0.995 of its target.
     EXPECT_NEAR(a.Loudness / target, 0.995, 0.001);
@@ -356,13 +356,13 @@ TEST_F(BalanceTest, FinalLimitingScalesEveryResultEvenWithNoBalancingPass) {
     FileData& b = AddWav("b.wav", signal);
     options.dofinalnorm = true;
     options.normaliselevel = 16384;
-    ops.preparebtnClick();
+    ops.Prepare(Request());
     const std::vector<Samples> before = {ResultSamples(a), ResultSamples(b)};
     sink.Labels.clear();
     sink.FileNames.clear();
     RecordAnnouncements();
 
-    ops.prepbalbtnClick();
+    ops.PrepareAndBalance(Request());
 
     EXPECT_EQ(Passes("Compressing:") + Passes("Reducing:") + Passes("Normalising:"), 0);
     EXPECT_EQ(Passes("Final Limiting:"), 2);
@@ -387,7 +387,7 @@ TEST_F(BalanceTest, FinalLimitingAfterBalancingKeepsPeaksAtTheLevel) {
     AddWav("b.wav", LevelSignal(1800));
     options.dofinalnorm = true;
     options.normaliselevel = 16384;
-    ops.prepbalbtnClick();
+    ops.PrepareAndBalance(Request());
     // One write per file, named by the work that changes it most.
     EXPECT_EQ(Passes("Reducing:"), 1);
     EXPECT_EQ(Passes("Final Limiting:"), 1);
@@ -405,7 +405,7 @@ TEST_F(BalanceTest, FullScaleLimitRunsNoFinalPass) {
     options.dofinalnorm = true;
     options.normaliselevel = 32767;
     RecordAnnouncements();
-    ops.prepbalbtnClick();
+    ops.PrepareAndBalance(Request());
     EXPECT_EQ(Passes("Final Limiting:"), 0);
     EXPECT_EQ(announced, (std::vector<double>{3.0 * TotalFrames()}));
 }
@@ -413,7 +413,7 @@ TEST_F(BalanceTest, FullScaleLimitRunsNoFinalPass) {
 TEST_F(BalanceTest, AllFilesSilentEndsNormally) {
     AddWav("a.wav", Constant(TestFrames, 0, 0));
     AddWav("b.wav", Constant(TestFrames, 0, 0));
-    ops.prepbalbtnClick();
+    ops.PrepareAndBalance(Request());
     EXPECT_EQ(host.Warnings.size(), 2u);
     EXPECT_TRUE(host.WarningQuestions.empty());
     EXPECT_EQ(Passes("Normalising:") + Passes("Compressing:") + Passes("Reducing:"), 0);
@@ -427,7 +427,7 @@ TEST_F(BalanceTest, CancelDuringBalancingLeavesEachResultWholeAndLaterFilesAlone
     FileData& c = AddWav("c.wav", LevelSignal(4000));
     options.dofinalnorm = true;
     options.normaliselevel = 16384;
-    ops.preparebtnClick();
+    ops.Prepare(Request());
     const Samples preparedA = ResultSamples(a);
     const Samples preparedB = ResultSamples(b);
     const Samples preparedC = ResultSamples(c);
@@ -435,11 +435,11 @@ TEST_F(BalanceTest, CancelDuringBalancingLeavesEachResultWholeAndLaterFilesAlone
     sink.OnPump = [&] {
         if (sink.Labels.back() == "Reducing:" && sink.FileNames.back() == "b_tralux.wav" &&
             sink.Calls[sink.Calls.size() - 2] == "PassProgress 33") {
-            ops.cancelbtnClick();
+            ops.Cancel();
         }
     };
 
-    ops.balancebtnClick();
+    ops.Balance(Request());
 
     EXPECT_EQ(PassesOver("Reducing:", b), 1);
     // a was limited whole; b's unfinished write left its prepared result; c was not reached.
@@ -455,23 +455,23 @@ TEST_F(BalanceTest, CancelDuringBalancingLeavesEachResultWholeAndLaterFilesAlone
     EXPECT_TRUE(ops.ResultLoudnessShown);
     ExpectLoudnessOnDisk();
     EXPECT_FALSE(engine.Running);
-    EXPECT_EQ(host.Log.back(), "Title: Tralux");
+    EXPECT_EQ(host.Log.back(), "HideProgressLine");
 }
 
 TEST_F(BalanceTest, MissingResultFileEndsTheRunAsACancelDoes) {
     AddWav("a.wav", LevelSignal(1000));
     FileData& b = AddWav("b.wav", LevelSignal(2000));
-    ops.preparebtnClick();
+    ops.Prepare(Request());
     fs::remove(b.ResultFile);
 
-    ops.balancebtnClick();
+    ops.Balance(Request());
 
     ASSERT_EQ(host.Errors.size(), 1u);
     EXPECT_NE(host.Errors[0].find(b.ResultFile), std::string::npos);
     EXPECT_FALSE(engine.Running);
     EXPECT_TRUE(ops.ReadyToBalance);
     EXPECT_FALSE(host.ProgressLineShown);
-    EXPECT_EQ(host.Log.back(), "Title: Tralux");
+    EXPECT_EQ(host.Log.back(), "HideProgressLine");
     EXPECT_FALSE(fs::exists(b.ResultFile)) << "a missing result is not made anew in place";
 }
 
@@ -480,10 +480,10 @@ TEST_F(BalanceTest, FileWithoutLoudnessCannotDragTheReferenceToSilence) {
     // quietest file and the reference, and the other file is brought to it.
     FileData& a = AddWav("a.wav", LevelSignal(1000));
     FileData& b = AddWav("b.wav", LevelSignal(2000));
-    ops.preparebtnClick();
+    ops.Prepare(Request());
     const double prepared = a.Loudness;
     a.Loudness = 0.0;
-    ops.balancebtnClick();
+    ops.Balance(Request());
     EXPECT_EQ(PassesOver("Measuring:", a), 1);
     EXPECT_EQ(a.Loudness, prepared);
     EXPECT_EQ(ops.ReferenceLoudness, prepared);
@@ -505,7 +505,7 @@ TEST_F(BalanceTest, TargetNoPassCanReachEndsThatFileWithAWarningAndTheRunGoesOn)
     host.Choice = ReferenceChoice::Preset;
     host.PresetLevel = 1.0;
     options.maxcompfactor = 10.0;
-    ops.prepbalbtnClick();
+    ops.PrepareAndBalance(Request());
     ASSERT_EQ(host.Warnings.size(), 2u);
     EXPECT_EQ(host.Warnings[0].rfind("File \"" + a.SourceFile +
                                          "\" cannot be brought to its "
@@ -524,12 +524,12 @@ TEST_F(BalanceTest, TargetNoPassCanReachEndsThatFileWithAWarningAndTheRunGoesOn)
 TEST_F(BalanceTest, BalanceLeavesAResultOnTargetUnwritten) {
     FileData& a = AddWav("a.wav", LevelSignal(1000));
     FileData& b = AddWav("b.wav", LevelSignal(1000));
-    ops.preparebtnClick();
+    ops.Prepare(Request());
     const auto written = fs::last_write_time(a.ResultFile);
     sink.Labels.clear();
     sink.FileNames.clear();
     RecordAnnouncements();
-    ops.balancebtnClick();
+    ops.Balance(Request());
     // Measured, found on target, and left as it is.
     EXPECT_EQ(Passes("Scanning:"), 2);
     EXPECT_EQ(sink.Labels.size(), 2u);
@@ -586,7 +586,7 @@ void ChangedBeforeItsWrite::ExpectTheRunStoppedWhen(void (*change)(const std::st
     FileData& b = AddWav("b.wav", LevelSignal(2000));
     host.Choice = ReferenceChoice::Quietest;
     if (!planning) {
-        ops.preparebtnClick();
+        ops.Prepare(Request());
         ASSERT_TRUE(ops.ReadyToBalance);
     }
     const std::string read = planning ? b.SourceFile : b.ResultFile;
@@ -603,9 +603,9 @@ void ChangedBeforeItsWrite::ExpectTheRunStoppedWhen(void (*change)(const std::st
         }
     };
     if (planning) {
-        ops.prepbalbtnClick();
+        ops.PrepareAndBalance(Request());
     } else {
-        ops.balancebtnClick();
+        ops.Balance(Request());
     }
 
     ASSERT_FALSE(changedBytes.empty());

@@ -43,10 +43,10 @@ protected:
 TEST_F(CheckOutputFilesTest, SameFolderAddsTheNameExtension) {
     FileData& a = AddSource("m/Song.WAV");
     FileData& b = AddSource("m/take");
-    EXPECT_TRUE(ops.CheckOutputFiles());
+    EXPECT_TRUE(ops.CheckOutputFiles(Request()));
     EXPECT_EQ(a.ResultFile, dir.File("m/Song_tralux.WAV"));
     EXPECT_EQ(b.ResultFile, dir.File("m/take_tralux"));
-    EXPECT_EQ(host.Count("RefreshAllNames"), 1);
+    EXPECT_EQ(host.Count("ResultNamesChanged"), 1);
     EXPECT_TRUE(host.Errors.empty());
 }
 
@@ -56,7 +56,7 @@ TEST_F(CheckOutputFilesTest, FixedFolderWithOrWithoutTrailingSeparator) {
     for (const std::string& folder : {out, out + "/"}) {
         options.samefolder = 0;
         options.outputdir = folder;
-        EXPECT_TRUE(ops.CheckOutputFiles());
+        EXPECT_TRUE(ops.CheckOutputFiles(Request()));
         EXPECT_EQ(a.ResultFile, out + "/Song_tralux.wav");
     }
 }
@@ -67,7 +67,7 @@ TEST_F(CheckOutputFilesTest, NoNameExtensionInTheSameFolderListsEveryFile) {
     a.Ignored = true;  // silent files take part too
     const auto earlier = SetEarlierResults();
     options.addoutputext = false;
-    EXPECT_FALSE(ops.CheckOutputFiles());
+    EXPECT_FALSE(ops.CheckOutputFiles(Request()));
     ASSERT_EQ(host.Errors.size(), 1u);
     EXPECT_EQ(host.Errors[0], "Source and Result files are the same for:\r\r   " + a.SourceFile +
                                   "\r   " + b.SourceFile);
@@ -97,7 +97,7 @@ TEST_P(ResultNamesASource, IsRefusedAndLeavesTheResultsAsTheyWere) {
         options.outputdir = Folder("out");
         fs::create_hard_link(a.SourceFile, dir.File("out/Song.wav"));
     }
-    EXPECT_FALSE(ops.CheckOutputFiles());
+    EXPECT_FALSE(ops.CheckOutputFiles(Request()));
     ASSERT_EQ(host.Errors.size(), 1u);
     EXPECT_EQ(host.Errors[0], std::string(messages::SameFiles) + "\r   " + a.SourceFile +
                                   (how == std::string("hard link") ? "" : "\r   " + b.SourceFile));
@@ -119,7 +119,7 @@ TEST_F(CheckOutputFilesTest, ResultThatIsAnotherFilesSourceIsAConflict) {
     // x.wav's result would be x_tralux.wav, which is itself listed.
     FileData& x = AddSource("m/x.wav");
     AddSource("m/x_tralux.wav");
-    EXPECT_FALSE(ops.CheckOutputFiles());
+    EXPECT_FALSE(ops.CheckOutputFiles(Request()));
     ASSERT_EQ(host.Errors.size(), 1u);
     EXPECT_EQ(host.Errors[0], std::string(messages::SameFiles) + "\r   " + x.SourceFile);
 }
@@ -131,7 +131,7 @@ TEST_F(CheckOutputFilesTest, TwoFilesWritingOneResultAreRefused) {
     const auto earlier = SetEarlierResults();
     options.samefolder = 0;
     options.outputdir = Folder("out");
-    EXPECT_FALSE(ops.CheckOutputFiles());
+    EXPECT_FALSE(ops.CheckOutputFiles(Request()));
     ASSERT_EQ(host.Errors.size(), 1u);
     EXPECT_EQ(host.Errors[0], std::string(messages::SharedResults) + "\r   " + a.SourceFile +
                                   "\r   " + c.SourceFile);
@@ -143,7 +143,7 @@ TEST_F(CheckOutputFilesTest, EmptyFixedFolderIsRefusedWithAMessage) {
     const auto earlier = SetEarlierResults();
     options.samefolder = 0;
     options.outputdir = "";
-    EXPECT_FALSE(ops.CheckOutputFiles());
+    EXPECT_FALSE(ops.CheckOutputFiles(Request()));
     EXPECT_EQ(host.Errors, std::vector<std::string>{messages::NoOutputFolder});
     EXPECT_EQ(Results(), earlier);
 }
@@ -153,12 +153,12 @@ TEST_F(CheckOutputFilesTest, PromptedFolderIsUsedAndACancelChangesNothing) {
     const auto earlier = SetEarlierResults();
     options.samefolder = 2;
     host.PromptFolder = std::nullopt;
-    EXPECT_FALSE(ops.CheckOutputFiles());
+    EXPECT_FALSE(ops.CheckOutputFiles(Request()));
     EXPECT_EQ(host.Log, std::vector<std::string>{"FolderPrompt"});
     EXPECT_EQ(Results(), earlier);
 
     host.PromptFolder = Folder("chosen");
-    EXPECT_TRUE(ops.CheckOutputFiles());
+    EXPECT_TRUE(ops.CheckOutputFiles(Request()));
     EXPECT_EQ(a.ResultFile, dir.File("chosen/a_tralux.wav"));
 }
 
@@ -172,30 +172,48 @@ TEST_F(CheckOutputFilesTest, OverwriteQuestionsComeInListOrderAndTheFirstNoStops
     options.overwritewarn = true;
 
     host.ConfirmAnswers = {Answer::No};
-    EXPECT_FALSE(ops.CheckOutputFiles());
+    EXPECT_FALSE(ops.CheckOutputFiles(Request()));
     EXPECT_EQ(host.Confirms, std::vector<std::string>{"Output file " + dir.File("m/a_tralux.wav") +
                                                       " already exists. Overwrite?"});
     EXPECT_EQ(Results(), earlier);
 
     host.Confirms.clear();
     host.ConfirmAnswers = {Answer::None, Answer::No};  // a closed box goes on
-    EXPECT_FALSE(ops.CheckOutputFiles());
+    EXPECT_FALSE(ops.CheckOutputFiles(Request()));
     EXPECT_EQ(host.Confirms.size(), 2u);
     EXPECT_EQ(Results(), earlier);
 
     host.Confirms.clear();
     host.ConfirmAnswers = {Answer::Yes, Answer::Yes};
-    EXPECT_TRUE(ops.CheckOutputFiles());
+    EXPECT_TRUE(ops.CheckOutputFiles(Request()));
     ASSERT_EQ(host.Confirms.size(), 2u);
     EXPECT_EQ(host.Confirms[1],
               "Output file " + dir.File("m/c_tralux.wav") + " already exists. Overwrite?");
     EXPECT_EQ(host.List[1]->ResultFile, dir.File("m/b_tralux.wav"));
 }
 
+TEST_F(CheckOutputFilesTest, RequestAnsweringYesTellsEachQuestionInsteadOfAskingIt) {
+    AddSource("m/a.wav");
+    AddSource("m/b.wav");
+    Touch(dir.File("m/a_tralux.wav"));
+    Touch(dir.File("m/b_tralux.wav"));
+    options.overwritewarn = true;
+    host.ConfirmAnswers = {Answer::No};
+    host.AnswerYes = true;
+
+    EXPECT_TRUE(ops.CheckOutputFiles(Request()));
+    EXPECT_EQ(host.ConfirmAnswers.size(), 1u) << "no box was asked";
+    for (const char* name : {"m/a_tralux.wav", "m/b_tralux.wav"}) {
+        EXPECT_EQ(host.Count("Answered Yes: Output file " + dir.File(name) +
+                             " already exists. Overwrite?"),
+                  1);
+    }
+}
+
 TEST_F(CheckOutputFilesTest, NoQuestionWithoutTheOverwriteWarning) {
     AddSource("m/a.wav");
     Touch(dir.File("m/a_tralux.wav"));
-    EXPECT_TRUE(ops.CheckOutputFiles());
+    EXPECT_TRUE(ops.CheckOutputFiles(Request()));
     EXPECT_TRUE(host.Confirms.empty());
 }
 

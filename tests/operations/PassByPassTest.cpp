@@ -281,8 +281,10 @@ protected:
     AudioEngine engine{sink, [] { return 0.0; }, results};
     Options options;
     FakeRunHost host;
-    Operations ops{engine, options, host};
+    Operations ops{engine, host};
     UngroupedNumbers numbers;
+
+    RunRequest Request() const { return host.Request(options); }
 
     FileData& AddWav(const std::string& name, const Samples& samples, int32_t group) {
         const std::string path = WriteWav(dir.File(name), samples);
@@ -361,11 +363,11 @@ protected:
         options.normaliselevel = settings.Limit;
         ops.HistogramsKept = histogramsKept;
         if (prepareAndBalance) {
-            ops.prepbalbtnClick();
+            ops.PrepareAndBalance(Request());
         } else {
-            ops.preparebtnClick();
+            ops.Prepare(Request());
             EXPECT_TRUE(ops.ReadyToBalance);
-            ops.balancebtnClick();
+            ops.Balance(Request());
         }
 
         for (size_t i = 0; i < files.size(); ++i) {

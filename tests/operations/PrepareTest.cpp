@@ -43,7 +43,7 @@ TEST_F(PrepareTest, EachFileIsNormalisedToFullScale) {
     FileData& fc = AddWav("c.wav", c);
     RecordAnnouncements();
 
-    ops.preparebtnClick();
+    ops.Prepare(Request());
 
     ExpectScaled(a, ResultSamples(fa), 32767.0 / 16384);
     ExpectScaled(b, ResultSamples(fb), 32767.0 / 8192);
@@ -66,7 +66,7 @@ TEST_F(PrepareTest, EachFileIsNormalisedToFullScale) {
     ASSERT_EQ(host.ProgressLines.size(), 1u);
     EXPECT_EQ(host.ProgressLines[0],
               (std::vector<std::string>{"a_tralux.wav", "b_tralux.wav", "c_tralux.wav"}));
-    EXPECT_EQ(host.Log.back(), "Title: Tralux");
+    EXPECT_EQ(host.Log.back(), "HideProgressLine");
     EXPECT_FALSE(host.ProgressLineShown);
 }
 
@@ -78,7 +78,7 @@ TEST_F(PrepareTest, GroupMembersShareOneGain) {
     FileData& fb = AddWav("b.wav", b, 1);
     FileData& fx = AddWav("x.wav", x);
 
-    ops.preparebtnClick();
+    ops.Prepare(Request());
 
     ExpectScaled(a, ResultSamples(fa), 32767.0 / 16000);
     ExpectScaled(b, ResultSamples(fb), 32767.0 / 16000);
@@ -100,7 +100,7 @@ TEST_F(PrepareTest, SilentFileIsReportedAndSetAside) {
     FileData& s = AddWav("s.wav", Constant(TestFrames, 0, 0), 2);
     FileData& b = AddWav("b.wav", LevelSignal(2000));
 
-    ops.preparebtnClick();
+    ops.Prepare(Request());
 
     const std::string box =
         "File \"" + s.SourceFile + "\" is completely silent and will be ignored";
@@ -114,10 +114,10 @@ TEST_F(PrepareTest, SilentFileIsReportedAndSetAside) {
     EXPECT_EQ(PassesOver("Normalising:", s), 0);
 
     // Reported again while silent; once it has sound it stays set aside without a box.
-    ops.preparebtnClick();
+    ops.Prepare(Request());
     EXPECT_EQ(host.Warnings.size(), 2u);
     WriteWav(s.SourceFile, LevelSignal(1000));
-    ops.preparebtnClick();
+    ops.Prepare(Request());
     EXPECT_EQ(host.Warnings.size(), 2u);
     EXPECT_TRUE(s.Ignored);
     EXPECT_FALSE(fs::exists(s.ResultFile));
@@ -126,7 +126,7 @@ TEST_F(PrepareTest, SilentFileIsReportedAndSetAside) {
 TEST_F(PrepareTest, LoneUsableGroupMemberIsNormalisedAlone) {
     FileData& a = AddWav("a.wav", PeakSignal(12000), 3);
     AddWav("s.wav", Constant(TestFrames, 0, 0), 3);
-    ops.preparebtnClick();
+    ops.Prepare(Request());
     EXPECT_EQ(PeakOf(ResultSamples(a)), 32767);
     EXPECT_DOUBLE_EQ(a.LoudestRatio, 1.0);
     EXPECT_DOUBLE_EQ(a.QuietestRatio, 1.0);
@@ -143,11 +143,11 @@ TEST_F(PrepareTest, CancelDuringTheSecondScan) {
     sink.OnPump = [&] {
         if (!sink.FileNames.empty() && sink.FileNames.back() == "b.wav" &&
             sink.Progress.size() == 4) {
-            ops.cancelbtnClick();
+            ops.Cancel();
         }
     };
 
-    ops.preparebtnClick();
+    ops.Prepare(Request());
 
     EXPECT_EQ(Passes("Scanning:"), 2);
     EXPECT_EQ(Passes("Normalising:"), 0);
@@ -158,7 +158,7 @@ TEST_F(PrepareTest, CancelDuringTheSecondScan) {
     EXPECT_FALSE(ops.SourceLoudnessShown);
     EXPECT_FALSE(ops.ResultLoudnessShown);
     EXPECT_FALSE(engine.Running);
-    EXPECT_EQ(host.Log.back(), "Title: Tralux");
+    EXPECT_EQ(host.Log.back(), "HideProgressLine");
 }
 
 TEST_F(PrepareTest, CancelDuringTheSecondNormalise) {
@@ -169,11 +169,11 @@ TEST_F(PrepareTest, CancelDuringTheSecondNormalise) {
         if (!sink.Labels.empty() && sink.Labels.back() == "Normalising:" &&
             sink.FileNames.back() == "b.wav" && sink.Calls.size() >= 2 &&
             sink.Calls[sink.Calls.size() - 2] == "PassProgress 33") {
-            ops.cancelbtnClick();
+            ops.Cancel();
         }
     };
 
-    ops.prepbalbtnClick();
+    ops.PrepareAndBalance(Request());
 
     const auto size = [](const std::string& path) { return fs::file_size(path); };
     EXPECT_EQ(size(a.ResultFile), 44u + 4u * TestFrames);
@@ -193,10 +193,10 @@ TEST_F(PrepareTest, CancelDuringTheSecondNormalise) {
 TEST_F(PrepareTest, RefusedCheckStartsNothing) {
     FileData& a = AddWav("a.wav", LevelSignal(1000));
     options.addoutputext = false;
-    ops.preparebtnClick();
+    ops.Prepare(Request());
     EXPECT_TRUE(sink.Labels.empty());
     EXPECT_EQ(a.ScanLoudness, 0.0);
-    EXPECT_EQ(host.Count("UpdateEnablement"), 0);
+    EXPECT_EQ(host.Count("ShowProgressLine"), 0);
     EXPECT_FALSE(ops.SourceLoudnessShown);
 }
 
@@ -205,7 +205,7 @@ TEST_F(PrepareTest, SourceThatCannotBeOpenedEndsTheRunAsACancelDoes) {
     FileData& b = AddWav("b.wav", LevelSignal(1000));
     fs::remove(b.SourceFile);
 
-    ops.preparebtnClick();
+    ops.Prepare(Request());
 
     ASSERT_EQ(host.Errors.size(), 1u);
     EXPECT_NE(host.Errors[0].find(b.SourceFile), std::string::npos);
@@ -213,8 +213,9 @@ TEST_F(PrepareTest, SourceThatCannotBeOpenedEndsTheRunAsACancelDoes) {
     EXPECT_FALSE(ops.ReadyToBalance);
     EXPECT_FALSE(ops.ResultLoudnessShown);
     EXPECT_FALSE(host.ProgressLineShown);
-    EXPECT_EQ(host.Log.back(), "Title: Tralux");
-    EXPECT_EQ(host.Count("UpdateEnablement"), 2);
+    EXPECT_EQ(host.Log.back(), "HideProgressLine");
+    EXPECT_EQ(host.Count("ShowProgressLine"), 1);
+    EXPECT_EQ(host.Count("HideProgressLine"), 1);
 }
 
 TEST_F(PrepareTest, ResultThatCannotBeCreatedEndsTheRunAsACancelDoes) {
@@ -222,14 +223,14 @@ TEST_F(PrepareTest, ResultThatCannotBeCreatedEndsTheRunAsACancelDoes) {
     options.samefolder = 0;
     options.outputdir = dir.File("missing");  // never made: the normalise pass cannot create
 
-    ops.preparebtnClick();
+    ops.Prepare(Request());
 
     ASSERT_EQ(host.Errors.size(), 1u);
     EXPECT_NE(host.Errors[0].find(a.ResultFile), std::string::npos);
     EXPECT_FALSE(engine.Running);
     EXPECT_FALSE(ops.ReadyToBalance);
     EXPECT_FALSE(host.ProgressLineShown);
-    EXPECT_EQ(host.Log.back(), "Title: Tralux");
+    EXPECT_EQ(host.Log.back(), "HideProgressLine");
 }
 
 // Nothing listed: no handler touches a record, a file or the window.
@@ -240,13 +241,13 @@ TEST_P(EmptyList, RunEndsAtOnce) {
     options.samefolder = 2;
     switch (GetParam()) {
         case 0:
-            ops.preparebtnClick();
+            ops.Prepare(Request());
             break;
         case 1:
-            ops.balancebtnClick();
+            ops.Balance(Request());
             break;
         default:
-            ops.prepbalbtnClick();
+            ops.PrepareAndBalance(Request());
     }
     EXPECT_TRUE(host.Log.empty());
     EXPECT_TRUE(sink.Calls.empty());

@@ -70,7 +70,10 @@ protected:
     AudioEngine engine{sink, [] { return 0.0; }};
     Options options;
     FakeRunHost host;
-    Operations ops{engine, options, host};
+    Operations ops{engine, host};
+
+    // The request the window would make now of the options and of the host's controls.
+    RunRequest Request() const { return host.Request(options); }
     UngroupedNumbers numbers;
 
     FileData& AddWav(const std::string& name, const Samples& samples, int32_t group = 0) {

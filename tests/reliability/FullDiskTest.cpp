@@ -64,7 +64,7 @@ public:
     // Prepares first when the run is a Balance; returns the writes made before the run.
     size_t Before(RunKind kind) {
         if (kind == RunKind::Balance) {
-            ops.preparebtnClick();
+            ops.Prepare(Request());
             EXPECT_TRUE(ops.ReadyToBalance);
         }
         return files.Writes.size();
@@ -73,13 +73,13 @@ public:
     void Start(RunKind kind) {
         switch (kind) {
             case RunKind::Prepare:
-                ops.preparebtnClick();
+                ops.Prepare(Request());
                 break;
             case RunKind::Balance:
-                ops.balancebtnClick();
+                ops.Balance(Request());
                 break;
             case RunKind::PrepareAndBalance:
-                ops.prepbalbtnClick();
+                ops.PrepareAndBalance(Request());
                 break;
         }
     }
@@ -244,7 +244,7 @@ TEST_F(RunBench, AResultNamedByADeviceIsNotCreated) {
     options.samefolder = 0;
     options.outputdir = "/dev";
     options.addoutputext = false;
-    ops.preparebtnClick();
+    ops.Prepare(Request());
     EXPECT_EQ(host.Errors, std::vector<std::string>{"Cannot create file /dev/full"});
     EXPECT_EQ(Checksum(file.SourceFile), sum);
     EXPECT_FALSE(ops.ReadyToBalance);

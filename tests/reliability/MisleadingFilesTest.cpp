@@ -57,7 +57,7 @@ TEST_P(SameFile, IsRefusedBeforeAnythingIsWritten) {
         sums.push_back(Checksum(file->SourceFile));
     }
 
-    ops.preparebtnClick();
+    ops.Prepare(Request());
 
     ASSERT_EQ(host.Errors.size(), 1u);
     EXPECT_EQ(host.Errors[0].rfind(messages::SameFiles, 0), 0u) << host.Errors[0];
@@ -197,7 +197,7 @@ TEST_P(SourceReplaced, StopsTheRunWithItsName) {
     const uint64_t firstSum = Checksum(first.SourceFile);
     GetParam().Replace(second.SourceFile);
 
-    ops.preparebtnClick();
+    ops.Prepare(Request());
 
     EXPECT_EQ(host.Errors, std::vector<std::string>{"Cannot open file " + second.SourceFile});
     EXPECT_TRUE(sink.Errors.empty());
@@ -233,14 +233,14 @@ TEST_F(RunBench, ASourceLockedDuringTheRunStopsIt) {
     {
         LockHolder holder(file.SourceFile);
         ASSERT_TRUE(holder.Held());
-        ops.preparebtnClick();
+        ops.Prepare(Request());
     }
     EXPECT_EQ(host.Errors, std::vector<std::string>{"Cannot open file " + file.SourceFile});
     EXPECT_EQ(Checksum(file.SourceFile), sum);
     EXPECT_FALSE(fs::exists(file.ResultFile));
     ExpectIdle();
 
-    ops.preparebtnClick();  // released: the run goes through
+    ops.Prepare(Request());  // released: the run goes through
     EXPECT_EQ(host.Errors.size(), 1u);
     EXPECT_TRUE(ops.ReadyToBalance);
 }
@@ -252,7 +252,7 @@ TEST_F(RunBench, AResultLockedByAnotherProcessIsNeitherCutNorReplaced) {
     {
         LockHolder holder(result);
         ASSERT_TRUE(holder.Held());
-        ops.preparebtnClick();
+        ops.Prepare(Request());
     }
     EXPECT_EQ(host.Errors, std::vector<std::string>{"Cannot create file " + result});
     EXPECT_EQ(ReadFile(result), (std::vector<uint8_t>{'k', 'e', 'e', 'p'}));
@@ -279,7 +279,7 @@ TEST_P(ResultInTheWay, IsNotCreated) {
     const uint64_t sum = Checksum(file.SourceFile);
     const std::string result = dir.File("song_tralux.wav");
     GetParam().Put(result);
-    ops.preparebtnClick();
+    ops.Prepare(Request());
     EXPECT_EQ(host.Errors, std::vector<std::string>{"Cannot create file " + result});
     EXPECT_TRUE(GetParam().Unchanged(result));
     EXPECT_EQ(Checksum(file.SourceFile), sum);
@@ -310,7 +310,7 @@ TEST_F(RunBench, ALinkToADeviceAtTheResultIsReplacedNotFollowed) {
     const FileData& file = ListWav("song.wav", Alternating(3000));
     const std::string result = dir.File("song_tralux.wav");
     fs::create_symlink("/dev/null", result);
-    ops.preparebtnClick();
+    ops.Prepare(Request());
     EXPECT_TRUE(host.Errors.empty());
     EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(result)));
     EXPECT_EQ(fs::file_size(result), fs::file_size(file.SourceFile));
@@ -335,7 +335,7 @@ TEST_P(ResultLinkedElsewhere, LeavesTheOtherFileAlone) {
     } else {
         fs::create_hard_link(master, result);
     }
-    ops.preparebtnClick();
+    ops.Prepare(Request());
     EXPECT_EQ(Checksum(master), sum) << "the run wrote into a file that was not listed";
     EXPECT_EQ(Checksum(file.SourceFile), sourceSum);
     // The result is a new file of its own under the name the link had.
@@ -361,7 +361,7 @@ protected:
         for (const auto& file : host.List) {
             sums.push_back(Checksum(file->SourceFile));
         }
-        ops.preparebtnClick();
+        ops.Prepare(Request());
         ASSERT_TRUE(ops.ReadyToBalance);
         ASSERT_TRUE(host.Errors.empty());
     }
@@ -377,7 +377,7 @@ protected:
 
 TEST_F(ResultDamaged, ADeletedResultStopsBalanceWithItsName) {
     fs::remove(loud->ResultFile);
-    ops.balancebtnClick();
+    ops.Balance(Request());
     EXPECT_EQ(host.Errors, std::vector<std::string>{"Cannot open file " + loud->ResultFile});
     EXPECT_FALSE(fs::exists(loud->ResultFile)) << "Balance never creates a result";
     ExpectSourcesUnchanged();
@@ -387,7 +387,7 @@ TEST_F(ResultDamaged, ADeletedResultStopsBalanceWithItsName) {
 TEST_F(ResultDamaged, AResultCutInItsSamplesStopsBalanceWithItsName) {
     const std::vector<uint8_t> before = ReadFile(loud->ResultFile);
     fs::resize_file(loud->ResultFile, 44 + 4 * 7000);
-    ops.balancebtnClick();
+    ops.Balance(Request());
     EXPECT_EQ(sink.Errors,
               std::vector<std::string>{"Failed to read from file \"" + loud->ResultFile +
                                        "\" (has it been changed since it was prepared?)"});
@@ -413,7 +413,7 @@ TEST_F(ResultDamaged, AResultReplacedByALinkToASourceIsRefused) {
             fs::create_hard_link(quietSource, loud->ResultFile);
         }
         host.Errors.clear();
-        ops.balancebtnClick();
+        ops.Balance(Request());
         EXPECT_EQ(host.Errors, std::vector<std::string>{std::string(messages::SameFiles) + "\r   " +
                                                         loud->SourceFile});
         EXPECT_TRUE(sink.Labels.empty() || sink.Labels.back() == "Normalising:") << "a pass ran";
@@ -421,12 +421,12 @@ TEST_F(ResultDamaged, AResultReplacedByALinkToASourceIsRefused) {
         EXPECT_TRUE(ops.ReadyToBalance);
         // Once the link is gone, Prepare writes the result afresh and Balance goes through.
         fs::remove(loud->ResultFile);
-        ops.preparebtnClick();
-        ops.balancebtnClick();
+        ops.Prepare(Request());
+        ops.Balance(Request());
         EXPECT_EQ(host.Errors.size(), 1u);
         EXPECT_FALSE(ops.ReadyToBalance);
         ExpectSourcesUnchanged();
-        ops.preparebtnClick();
+        ops.Prepare(Request());
         ASSERT_TRUE(ops.ReadyToBalance);
     }
 }
@@ -461,7 +461,7 @@ TEST_P(ResultSwappedDuringTheRun, NothingButResultsIsWritten) {
         sums.push_back(Checksum(path));
     }
     if (GetParam().Balance) {
-        ops.preparebtnClick();
+        ops.Prepare(Request());
         ASSERT_TRUE(ops.ReadyToBalance);
         sink.Labels.clear();
         sink.FileNames.clear();
@@ -484,9 +484,9 @@ TEST_P(ResultSwappedDuringTheRun, NothingButResultsIsWritten) {
     };
 
     if (GetParam().Balance) {
-        ops.balancebtnClick();
+        ops.Balance(Request());
     } else {
-        ops.prepbalbtnClick();
+        ops.PrepareAndBalance(Request());
     }
 
     ASSERT_TRUE(swapped);
@@ -539,7 +539,7 @@ INSTANTIATE_TEST_SUITE_P(Links, ResultSwappedDuringTheRun,
 TEST_F(ResultDamaged, AResultCutInsideItsHeaderIsNotRewritten) {
     const std::vector<uint8_t> before = ReadFile(loud->ResultFile);
     fs::resize_file(loud->ResultFile, 20);
-    ops.balancebtnClick();
+    ops.Balance(Request());
     EXPECT_EQ(host.Errors.size() + sink.Errors.size(), 1u);
     const std::vector<uint8_t> after = ReadFile(loud->ResultFile);
     EXPECT_TRUE(after.size() <= 20 ||

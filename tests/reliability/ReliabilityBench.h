@@ -36,7 +36,10 @@ public:
     AudioEngine engine{sink, [] { return 0.0; }, files};
     Options options;
     FakeRunHost host;
-    Operations ops{engine, options, host};
+    Operations ops{engine, host};
+
+    // The request the window would make now of the options and of the host's controls.
+    RunRequest Request() const { return host.Request(options); }
     UngroupedNumbers numbers;
 
     // Lists a file as intake does; the header must be accepted.
@@ -50,12 +53,12 @@ public:
         return List(WriteWav(dir.File(name), samples, layout));
     }
 
-    // The window is back at rest: no run, no progress line, the plain title.
+    // The run is over: not running, and the host told so with the progress line hidden.
     void ExpectIdle() const {
         EXPECT_FALSE(engine.Running);
         EXPECT_FALSE(host.ProgressLineShown);
         ASSERT_FALSE(host.Log.empty());
-        EXPECT_EQ(host.Log.back(), "Title: Tralux");
+        EXPECT_EQ(host.Log.back(), "HideProgressLine");
     }
 };
 

@@ -98,7 +98,7 @@ TEST(Settings, NoFileGivesTheDefaultsAndTheBuiltInPresetAndSavesEveryKey) {
     ASSERT_EQ(presets.Count(), 1);
     EXPECT_EQ(presets[0].Name, "ReplayGain '89dB' Standard");
     EXPECT_EQ(presets[0].Level, 2810.0);
-    EXPECT_EQ(state.defaultreflevel, QuietestReference);
+    EXPECT_EQ(state.defaultreflevel, ReferenceChoice::Quietest);
     EXPECT_EQ(state.defaultrefpreset, 0);
     EXPECT_TRUE(warnings.empty());
 
@@ -268,7 +268,7 @@ TEST_P(ReferenceChoiceTest, LoadsTheChoiceAndTheSelection) {
     const Loaded loaded(std::string("[Options]\npname1=A\npval1=2810\npname2=B\npval2=9\n") +
                         GetParam().text);
     EXPECT_EQ(loaded.presets.Count(), GetParam().presetCount);
-    EXPECT_EQ(loaded.state.defaultreflevel, GetParam().reference);
+    EXPECT_EQ(static_cast<int32_t>(loaded.state.defaultreflevel), GetParam().reference);
     EXPECT_EQ(loaded.state.defaultrefpreset, GetParam().selection);
 }
 
@@ -288,14 +288,14 @@ TEST(Settings, PresetChoiceWithoutPresetsFallsBackToGreatestDynamicRange) {
     // ...and is not left checked when there is none to choose.
     const Loaded loaded("[Options]\nreplaygaindeleted=1\ndefaultreflevel=3\n");
     EXPECT_TRUE(loaded.presets.Empty());
-    EXPECT_EQ(loaded.state.defaultreflevel, QuietestReference);
+    EXPECT_EQ(loaded.state.defaultreflevel, ReferenceChoice::Quietest);
     EXPECT_EQ(loaded.state.defaultrefpreset, -1);
 }
 
 TEST(Settings, AnUnknownReferenceSavesAsZeroAndOddChoicesAsPreset) {
     Loaded loaded("[Options]\ndefaultreflevel=7\n");
     EXPECT_NE(loaded.Saved().find("defaultreflevel=0\n"), std::string::npos);
-    loaded.state.defaultreflevel = 9;
+    loaded.state.defaultreflevel = static_cast<ReferenceChoice>(9);
     loaded.state.defaultrefpreset = 5;
     const std::string saved = loaded.Saved();
     EXPECT_NE(saved.find("defaultreflevel=3\ndefaultrefpreset=-1\n"), std::string::npos);
@@ -324,7 +324,7 @@ Loaded Unusual() {
     loaded.presets.Append(Preset("Zed", 1234.5678));
     loaded.presets.Append(Preset("Zed ", 10));
     loaded.presets.Append(Preset("\"quoted\"", 0.1));
-    loaded.state.defaultreflevel = PresetReference;
+    loaded.state.defaultreflevel = ReferenceChoice::Preset;
     loaded.state.defaultrefpreset = 2;
     loaded.placement = {-5, 6, 800, 600, 2, 51, 52, 401, 421};
     return loaded;

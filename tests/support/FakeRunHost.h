@@ -10,6 +10,7 @@
 
 #include "engine/FileData.h"
 #include "operations/RunHost.h"
+#include "operations/RunRequest.h"
 
 namespace tralux::test {
 
@@ -21,8 +22,8 @@ public:
     std::vector<std::unique_ptr<FileData>> List;
 
     // Every call as one line: "Error: ...", "Warning: ...", "Confirm: ...", "AskWarning: ...",
-    // "FolderPrompt", "UpdateEnablement", "RescaleLoudnessBars", "RefreshAllNames",
-    // "ShowProgressLine", "HideProgressLine", "Title: ...".
+    // "Answered Yes: ...", "FolderPrompt", "LoudnessChanged", "ResultNamesChanged",
+    // "ShowProgressLine", "HideProgressLine".
     std::vector<std::string> Log;
     std::vector<std::string> Errors;
     std::vector<std::string> Warnings;
@@ -37,9 +38,11 @@ public:
     // What the folder prompt returns; nullopt is a cancelled prompt.
     std::optional<std::string> PromptFolder;
 
+    // What the window's controls would hold when a run is asked for; see Request.
     ReferenceChoice Choice = ReferenceChoice::Quietest;
     FileData* Highlighted = nullptr;  // nullptr: the first listed file
     std::optional<double> PresetLevel;
+    bool AnswerYes = false;
 
     bool ProgressLineShown = false;
     // Called after each call is logged, with its log line: lets a test look at the state
@@ -57,6 +60,18 @@ public:
             n += entry == line ? 1 : 0;
         }
         return n;
+    }
+
+    // The request the window would make of these controls and options.
+    RunRequest Request(const Options& options) const {
+        RunRequest request;
+        request.options = options;
+        request.reference = Choice;
+        request.highlighted =
+            Highlighted != nullptr || List.empty() ? Highlighted : List.front().get();
+        request.presetLevel = PresetLevel;
+        request.answerYes = AnswerYes;
+        return request;
     }
 
     std::vector<FileData*> Files() override {
@@ -85,13 +100,14 @@ public:
         Record("AskWarning: " + message);
         return Take(WarningAnswers);
     }
+    void ShowAnsweredYes(const std::string& message, bool warning) override {
+        (warning ? WarningQuestions : Confirms).push_back(message);
+        Record("Answered Yes: " + message);
+    }
     std::optional<std::string> OutputFolderPrompt() override {
         Record("FolderPrompt");
         return PromptFolder;
     }
-    void UpdateEnablement() override { Record("UpdateEnablement"); }
-    void RescaleLoudnessBars() override { Record("RescaleLoudnessBars"); }
-    void RefreshAllNames() override { Record("RefreshAllNames"); }
     void ShowProgressLine(const std::vector<std::string>& resultFileNames) override {
         ProgressLines.push_back(resultFileNames);
         ProgressLineShown = true;
@@ -101,15 +117,8 @@ public:
         ProgressLineShown = false;
         Record("HideProgressLine");
     }
-    void SetApplicationTitle(const std::string& title) override { Record("Title: " + title); }
-    ReferenceChoice Reference() override { return Choice; }
-    FileData* HighlightedFile() override {
-        if (Highlighted != nullptr || List.empty()) {
-            return Highlighted;
-        }
-        return List.front().get();
-    }
-    std::optional<double> ChosenPresetLevel() override { return PresetLevel; }
+    void LoudnessChanged() override { Record("LoudnessChanged"); }
+    void ResultNamesChanged() override { Record("ResultNamesChanged"); }
 
 private:
     void Record(const std::string& line) {

@@ -63,6 +63,46 @@ TAdvanced::TAdvanced(Options& options, Prompts& prompts, QWidget* parent)
 }
 
 void TAdvanced::BuildControls() {
+    BuildOutputGroup();
+    BuildUnitGroup();
+    BuildProcessingGroup();
+    BuildDisplayGroup();
+
+    okbtn = Named(new QPushButton(QStringLiteral("&OK"), this), "okbtn");
+    SetHint(okbtn, "accept settings");
+    okbtn->setDefault(true);
+    cancelbtn = Named(new QPushButton(QStringLiteral("Ca&ncel"), this), "cancelbtn");
+    SetHint(cancelbtn, "abandon changes and revert to previous settings");
+
+    auto* middle = new QHBoxLayout;
+    middle->addWidget(loudness);
+    middle->addWidget(GroupBox2, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(okbtn);
+    buttons->addWidget(cancelbtn);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(GroupBox1);
+    layout->addLayout(middle);
+    layout->addWidget(GroupBox3);
+    layout->addLayout(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    connect(UpDown1, &UpDown::Clicked, this, &TAdvanced::UpDown1Click);
+    connect(UpDown2, &UpDown::Clicked, this, &TAdvanced::UpDown2Click);
+    connect(UpDown3, &UpDown::Clicked, this, &TAdvanced::UpDown3Click);
+    // Any way of picking another unit (mouse or arrow keys) redisplays the level.
+    connect(loudnessItems, &QButtonGroup::idToggled, this, [this](int, bool checked) {
+        if (checked) {
+            loudnessClick();
+        }
+    });
+    connect(okbtn, &QPushButton::clicked, this, &TAdvanced::okbtnClick);
+    connect(cancelbtn, &QPushButton::clicked, this, &QDialog::reject);
+    connect(browsebtn, &QPushButton::clicked, this, &TAdvanced::browsebtnClick);
+}
+
+void TAdvanced::BuildOutputGroup() {
     GroupBox1 = Named(new QGroupBox(QStringLiteral("Output Files "), this), "GroupBox1");
     samefolder =
         Named(new QRadioButton(QStringLiteral("&Same Folder as Source"), GroupBox1), "samefolder");
@@ -112,7 +152,9 @@ void TAdvanced::BuildControls() {
     outputLayout->addWidget(overwritewarn, 4, 0, 1, 3);
     outputLayout->setColumnStretch(1, 1);
     outputLayout->setColumnMinimumWidth(1, 200);
+}
 
+void TAdvanced::BuildUnitGroup() {
     loudness = Named(new QGroupBox(QStringLiteral("Loudness Units "), this), "loudness");
     SetHint(loudness, "specifies the way loudnesses are described");
     loudnessItems = new QButtonGroup(this);
@@ -127,7 +169,9 @@ void TAdvanced::BuildControls() {
         unitLayout->addWidget(item);
     }
     unitLayout->addStretch();
+}
 
+void TAdvanced::BuildProcessingGroup() {
     GroupBox2 = Named(new QGroupBox(QStringLiteral("Processing Options "), this), "GroupBox2");
     SetHint(GroupBox2, "fine tuning options for normalisation and balancing");
     Label1 =
@@ -182,7 +226,9 @@ void TAdvanced::BuildControls() {
     processLayout->addWidget(normlevel, 2, 1);
     processLayout->addWidget(UpDown2, 2, 2);
     processLayout->setColumnStretch(0, 1);
+}
 
+void TAdvanced::BuildDisplayGroup() {
     GroupBox3 = Named(new QGroupBox(QStringLiteral("Display Options "), this), "GroupBox3");
     wavonly = Named(new QCheckBox(QStringLiteral("Show WAV files onl&y"), GroupBox3), "wavonly");
     SetHint(wavonly, "if set, only WAV files will be shown in File Open dialogs");
@@ -198,39 +244,6 @@ void TAdvanced::BuildControls() {
     displayLayout->addWidget(filenamesonly);
     displayLayout->addWidget(clipatend);
     displayLayout->addStretch();
-
-    okbtn = Named(new QPushButton(QStringLiteral("&OK"), this), "okbtn");
-    SetHint(okbtn, "accept settings");
-    okbtn->setDefault(true);
-    cancelbtn = Named(new QPushButton(QStringLiteral("Ca&ncel"), this), "cancelbtn");
-    SetHint(cancelbtn, "abandon changes and revert to previous settings");
-
-    auto* middle = new QHBoxLayout;
-    middle->addWidget(loudness);
-    middle->addWidget(GroupBox2, 1);
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(okbtn);
-    buttons->addWidget(cancelbtn);
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(GroupBox1);
-    layout->addLayout(middle);
-    layout->addWidget(GroupBox3);
-    layout->addLayout(buttons);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
-
-    connect(UpDown1, &UpDown::Clicked, this, &TAdvanced::UpDown1Click);
-    connect(UpDown2, &UpDown::Clicked, this, &TAdvanced::UpDown2Click);
-    connect(UpDown3, &UpDown::Clicked, this, &TAdvanced::UpDown3Click);
-    // Any way of picking another unit (mouse or arrow keys) redisplays the level.
-    connect(loudnessItems, &QButtonGroup::idToggled, this, [this](int, bool checked) {
-        if (checked) {
-            loudnessClick();
-        }
-    });
-    connect(okbtn, &QPushButton::clicked, this, &TAdvanced::okbtnClick);
-    connect(cancelbtn, &QPushButton::clicked, this, &QDialog::reject);
-    connect(browsebtn, &QPushButton::clicked, this, &TAdvanced::browsebtnClick);
 }
 
 void TAdvanced::LoadFromOptions() {

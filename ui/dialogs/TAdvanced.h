@@ -80,6 +80,11 @@ protected:
 
 private:
     void BuildControls();
+    // The boxes of the dialog, top to bottom, left to right.
+    void BuildOutputGroup();
+    void BuildUnitGroup();
+    void BuildProcessingGroup();
+    void BuildDisplayGroup();
     void LoadFromOptions();
     void CopyToOptions();
     // The unit picked in the radio group, -1 when none is.

@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "MainWindowRunHost.h"
 #include "engine/AudioEngine.h"
 #include "engine/FileData.h"
-#include "engine/IntakeIndex.h"
-#include "engine/ProgressSink.h"
+#include "engine/SameFile.h"
 #include "operations/Operations.h"
-#include "operations/RunHost.h"
+#include "operations/RunRequest.h"
 #include "settings/Options.h"
 #include "settings/PresetList.h"
 
@@ -42,8 +42,11 @@ struct MainWindowSetup {
 };
 
 // The main window: the file list, the run buttons, the reference level, the progress line.
-// It owns everything that outlives one run and is the host of the runs and the pass engine.
-class TBalanceVolumes : public QWidget, public ProgressSink, public RunHost {
+// It owns everything that outlives one run; its MainWindowRunHost is what the runs and the
+// pass engine see of it. Its members are defined by seam: TBalanceVolumes.cpp (controls,
+// settings, runs, dialogs), MainWindowLayout.cpp, MainWindowFiles.cpp (grid, intake,
+// removal) and MainWindowPresets.cpp (presets and the reference level).
+class TBalanceVolumes : public QWidget {
     Q_OBJECT
 
 public:
@@ -119,34 +122,23 @@ public:
     const PresetList& Presets() const { return presets_; }
     Operations& Runs() { return *ops_; }
     AudioEngine& Engine() { return engine_; }
+    MainWindowRunHost& Host() { return runHost_; }
     const QString& ApplicationTitle() const { return applicationTitle_; }
     bool RunInProgress() const { return runDepth_ > 0; }
 
-    // ProgressSink.
-    void PassStarted(const std::string& label, const std::string& fileName) override;
-    void PassProgress(int percent) override;
-    void PassEnded() override;
-    void ShowEstimate(const std::string& shortText, const std::string& longText) override;
-    void HideEstimate() override;
-    void PumpEvents() override;
-    void ReportError(const std::string& message) override;
-
-    // RunHost.
-    std::vector<FileData*> Files() override;
-    void ShowError(const std::string& message) override;
-    void ShowWarning(const std::string& message) override;
-    Answer AskConfirm(const std::string& message) override;
-    Answer AskWarning(const std::string& message) override;
-    std::optional<std::string> OutputFolderPrompt() override;
-    void UpdateEnablement() override;
-    void RescaleLoudnessBars() override;
-    void RefreshAllNames() override;
-    void ShowProgressLine(const std::vector<std::string>& resultFileNames) override;
-    void HideProgressLine() override;
-    void SetApplicationTitle(const std::string& title) override;
-    ReferenceChoice Reference() override;
-    FileData* HighlightedFile() override;
-    std::optional<double> ChosenPresetLevel() override;
+    // The listed files in display order.
+    std::vector<FileData*> Files() const;
+    void UpdateEnablement();
+    // The loudness bars' scale from the listed values, and the grid repainted.
+    void RescaleLoudnessBars();
+    void RefreshAllNames();
+    void SetApplicationTitle(const std::string& title);
+    // The file of the highlighted row; nullptr only when the list is empty.
+    FileData* HighlightedFile() const;
+    // The level of the preset chosen in the drop-down; nullopt when none is chosen.
+    std::optional<double> ChosenPresetLevel() const;
+    // What a run asked for now would do: the options, the reference level's controls.
+    RunRequest Request() const;
 
 signals:
     // A pass has started; tests and observers can act between blocks from here.
@@ -166,17 +158,26 @@ protected:
 
 private:
     void BuildControls();
+    void BuildFileControls();
+    void BuildReferenceControls();
+    void BuildProgressControls();
+    void ConnectControls();
     void LoadSettingsNow();
     void ApplyPlacement();
     void LayOut();
+    // The button row along the bottom of the "Selected Files " box; returns its top.
+    int LayOutButtonRow(int buttonHeight);
+    // The reference level box above the button row; returns the height of one choice.
+    int LayOutReferenceChoices(int buttonTop);
+    void LayOutProgressLine(int progressTop, int progressHeight, int itemHeight);
     // Column widths from the grid's inner width, whenever it changes (the vertical scroll bar
     // coming or going changes it too); then the names are fitted anew.
     void FitColumns();
     // Keeps the frame's offset from the client area while the window is shown normally.
     void RememberNormalFrame();
     void OfferHint();
-    void CheckReference(int32_t defaultreflevel);
-    int32_t CheckedReference() const;
+    void CheckReference(ReferenceChoice defaultreflevel);
+    ReferenceChoice CheckedReference() const;
     bool PresetChosen() const;
     // Runs one of the run handlers; files offered meanwhile are added afterwards, and a close
     // asked for meanwhile is carried out.
@@ -184,7 +185,7 @@ private:
     void RunOperation(Run run);
     QString DisplayText(const std::string& text) const;
     // AddFile against the listed files looked up once for the whole intake.
-    void AddFile(const QString& path, IntakeIndex& listed);
+    void AddFile(const QString& path, SameFileIndex& listed);
     void filegridCurrentChanged(int row);
     void ShowGridMenu(const QPoint& position);
 
@@ -197,6 +198,7 @@ private:
     WindowPlacement placement_;
     PresetList presets_;
     UngroupedNumbers ungroupedNumbers_;
+    MainWindowRunHost runHost_;
     AudioEngine engine_;
     std::unique_ptr<Operations> ops_;
     std::string decimalSeparator_;
@@ -207,7 +209,6 @@ private:
     // The folders the file dialogs last showed, kept in the settings file between starts.
     QString addFilesFolder_;
     QString saveDataFolder_;
-    QString outputFolder_;
     std::vector<std::string> shorterThanHeader_;  // added since the last box about them
     bool intakeRunning_ = false;                  // OfferFiles is working through a list
     bool intakeCancelled_ = false;                // Cancel was pressed during it

@@ -46,7 +46,7 @@ void GroupingEndToEndTest::groupedFilesKeepTheirLoudnessRatio() {
     AudioEngine engine(sink, [] { return 0.0; });
     Options options;
     test::FakeRunHost host;
-    Operations ops(engine, options, host);
+    Operations ops(engine, host);
     UngroupedNumbers numbers;
     // Peaks differ so that normalising changes every file by another gain.
     const std::pair<const char*, int16_t> sources[] = {
@@ -76,7 +76,7 @@ void GroupingEndToEndTest::groupedFilesKeepTheirLoudnessRatio() {
     QVERIFY(other.GroupNumber < 1);
 
     host.Choice = ReferenceChoice::Quietest;
-    ops.prepbalbtnClick();
+    ops.PrepareAndBalance(host.Request(options));
     QVERIFY2(host.Errors.empty(), host.Errors.empty() ? "" : host.Errors.front().c_str());
     QVERIFY(loud.Loudness > 0 && quiet.Loudness > 0 && other.Loudness > 0);
     // Each file ends within 0.2 % of its target, so the ratio of two within about 0.4 %.

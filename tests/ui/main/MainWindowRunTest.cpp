@@ -64,6 +64,7 @@ private slots:
     void runWithoutAChosenPresetDoesNotStart();
     void emptyListCannotRun();
     void highlightedFileAsReference();
+    void referenceChosenDuringARunWaitsForTheNext();
 
     void exportIsWrittenByteForByte_data();
     void exportIsWrittenByteForByte();
@@ -161,30 +162,30 @@ void MainWindowRunTest::controlsDuringARun() {
 void MainWindowRunTest::progressLineAndEstimate() {
     WindowFixture f;
     auto& w = *f.window;
-    w.ShowProgressLine({"short.wav", "a much longer result name_tralux.wav"});
+    w.Host().ShowProgressLine({"short.wav", "a much longer result name_tralux.wav"});
     QVERIFY(w.gauge_label->isVisible());
     QVERIFY(!w.eta_value->isVisible());
     QCOMPARE(w.onefilegauge->x(), w.gauge_filename->x() +
                                       w.gauge_filename->fontMetrics().horizontalAdvance(
                                           "a much longer result name_tralux.wav") +
                                       6);
-    w.PassStarted("Reducing:", "short.wav");
+    w.Host().PassStarted("Reducing:", "short.wav");
     QCOMPARE(w.gauge_label->text(), QStringLiteral("Reducing:"));
     QCOMPARE(w.gauge_filename->text(), QStringLiteral("short.wav"));
     QCOMPARE(w.onefilegauge->value(), 0);
-    w.PassProgress(42);
+    w.Host().PassProgress(42);
     QCOMPARE(w.onefilegauge->value(), 42);
     // The estimate goes into the title, where the desktop shows the program's entry.
-    w.ShowEstimate("1:05", "Time Remaining: 1:05");
+    w.Host().ShowEstimate("1:05", "Time Remaining: 1:05");
     QCOMPARE(w.ApplicationTitle(), QStringLiteral("1:05"));
     QVERIFY(w.windowTitle().startsWith("1:05"));
     QCOMPARE(w.eta_value->text(), QStringLiteral("Time Remaining: 1:05"));
     QVERIFY(w.eta_value->isVisible());
     QVERIFY(w.eta_value->x() > w.onefilegauge->geometry().right());
-    w.PassEnded();
+    w.Host().PassEnded();
     QVERIFY(!w.onefilegauge->isVisible());
     QCOMPARE(w.gauge_label->text(), QString());
-    w.HideProgressLine();
+    w.Host().HideProgressLine();
     w.SetApplicationTitle("Tralux");
     QCOMPARE(w.windowTitle(), QStringLiteral("Tralux 1.10"));
     QVERIFY(!w.eta_value->isVisible());
@@ -304,6 +305,27 @@ void MainWindowRunTest::highlightedFileAsReference() {
     const double reference = f.Grid().Record(1)->Loudness;
     for (const FileData* file : f.Grid().Files()) {
         QVERIFY(Near(file->Loudness, reference, 1.005));
+    }
+}
+
+// The radio buttons stay enabled during a run; the run keeps the reference it started with.
+void MainWindowRunTest::referenceChosenDuringARunWaitsForTheNext() {
+    WindowFixture f;
+    f.Drop(ThreeShapes(f));
+    auto& w = *f.window;
+    int passes = 0;
+    QObject::connect(&w, &TBalanceVolumes::passStarted, [&](const QString&, const QString&) {
+        if (++passes == 2) {
+            f.Click(w.loudestbtn);
+        }
+    });
+    f.Click(w.prepbalbtn);
+    QVERIFY(w.loudestbtn->isChecked());
+    // Brought to the quietest, without the question that raising them to the loudest asks.
+    QVERIFY(f.prompts.calls.empty());
+    const double quietest = f.Grid().Record(2)->Loudness;
+    for (const FileData* file : f.Grid().Files()) {
+        QVERIFY(Near(file->Loudness, quietest, 1.03));
     }
 }
 

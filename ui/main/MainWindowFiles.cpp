@@ -1,0 +1,264 @@
+#include "TBalanceVolumes.h"
+
+#include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
+#include <QMenu>
+#include <QMimeData>
+#include <QUrl>
+
+#include <algorithm>
+#include <chrono>
+
+#include "FileGrid.h"
+#include "WindowText.h"
+#include "dialogs/GridDrawing.h"
+#include "dialogs/Prompts.h"
+#include "engine/WaveHeader.h"
+#include "operations/Intake.h"
+
+// The main window's file list: the grid's names and bars, intake (the file dialog, drops,
+// files offered while a run goes on) and removal.
+
+namespace tralux {
+namespace {
+
+// How often a long intake lets the window answer input.
+constexpr std::chrono::milliseconds PumpInterval(50);
+
+QString FileNameOnly(const QString& path) {
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'));
+    return slash < 0 ? path : path.mid(slash + 1);
+}
+
+// The listed files by the listing rule, with their rows.
+SameFileIndex ListedIndex(const std::vector<FileData*>& files) {
+    SameFileIndex listed(SameFileRule::Listing);
+    for (size_t row = 0; row < files.size(); ++row) {
+        listed.Add(files[row]->SourceFile, row);
+    }
+    return listed;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// The grid
+
+std::vector<FileData*> TBalanceVolumes::Files() const {
+    return filegrid->Files();
+}
+
+FileData* TBalanceVolumes::HighlightedFile() const {
+    return filegrid->Record(filegrid->currentRow());
+}
+
+void TBalanceVolumes::RefreshRowNames(int row) {
+    const FileData* file = filegrid->Record(row);
+    if (file == nullptr) {
+        return;
+    }
+    const QFontMetrics metrics(filegrid->font());
+    const auto fitted = [&](const std::string& path, int column) {
+        QString name = Qt8(path);
+        if (options_.fnamesonly) {
+            name = FileNameOnly(name);
+        }
+        return FitText(name, filegrid->columnWidth(column) - 2, metrics, options_.truncends);
+    };
+    filegrid->SetCellText(row, FileGrid::SourceColumn,
+                          fitted(file->SourceFile, FileGrid::SourceColumn));
+    filegrid->SetCellText(row, FileGrid::ResultColumn,
+                          fitted(file->ResultFile, FileGrid::ResultColumn));
+}
+
+void TBalanceVolumes::RefreshAllNames() {
+    for (int row = 0; row < filegrid->rowCount(); ++row) {
+        RefreshRowNames(row);
+    }
+}
+
+void TBalanceVolumes::RescaleLoudnessBars() {
+    double scale = 0.0;
+    for (const FileData* file : filegrid->Files()) {
+        scale = std::max(scale, file->ScanLoudness);
+        scale = std::max(scale, file->Loudness);
+    }
+    filegrid->LoudnessScale = scale;
+    filegrid->viewport()->update();
+}
+
+void TBalanceVolumes::filegridCurrentChanged(int /*row*/) {
+    UpdateEnablement();
+}
+
+void TBalanceVolumes::ShowGridMenu(const QPoint& position) {
+    PopupMenu1->popup(filegrid->viewport()->mapToGlobal(position));
+}
+
+// ---------------------------------------------------------------------------------------
+// Intake and removal
+
+void TBalanceVolumes::AddFile(const QString& path) {
+    SameFileIndex listed = ListedIndex(filegrid->Files());
+    AddFile(path, listed);
+}
+
+void TBalanceVolumes::AddFile(const QString& path, SameFileIndex& listed) {
+    const std::string file = Std(path);
+    // A header of millions of empty chunks takes a while: during an intake the window answers
+    // input meanwhile, and Cancel or closing the window ends the walk.
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point lastPump = Clock::now();
+    const auto stop = [this, &lastPump] {
+        if (!intakeRunning_) {
+            return false;
+        }
+        if (Clock::now() - lastPump >= PumpInterval) {
+            QCoreApplication::processEvents();
+            lastPump = Clock::now();
+        }
+        return intakeCancelled_ || closeAfterRun_;
+    };
+    Intake intake = TakeIn(file, listed, ungroupedNumbers_, stop);
+    if (intake.outcome == Intake::Outcome::Listed || intake.outcome == Intake::Outcome::Stopped) {
+        return;
+    }
+    if (intake.outcome == Intake::Outcome::Refused) {
+        prompts_.Error(this, QString::fromStdString(intake.refusal));
+        return;
+    }
+    if (intake.shorterThanHeader) {
+        shorterThanHeader_.push_back(file);
+    }
+    ++FileCount;
+    int row = 0;
+    const bool wasEmpty = filegrid->rowCount() == 1 && filegrid->Record(0) == nullptr;
+    if (!wasEmpty) {
+        row = filegrid->AppendRow();
+    }
+    filegrid->PutRecord(row, std::move(intake.record));
+    listed.Add(file, static_cast<size_t>(row));
+    RefreshRowNames(row);
+    filegrid->SetCellText(row, FileGrid::GroupColumn, QString());
+    if (wasEmpty) {
+        filegrid->setCurrentCell(row, 0);
+    }
+    ops_->ReadyToBalance = false;
+    filegrid->viewport()->update();
+}
+
+void TBalanceVolumes::OfferFiles(const QStringList& paths) {
+    if (RunInProgress()) {
+        // The runs, and an intake under way, walk a list that must not change under them:
+        // these wait for the end.
+        heldFiles_.append(paths);
+        UpdateEnablement();
+        return;
+    }
+    // The intake counts as a run: nothing else may start or change the list meanwhile, and
+    // Cancel or closing the window stops it between two files.
+    ++runDepth_;
+    intakeRunning_ = true;
+    intakeCancelled_ = false;
+    UpdateEnablement();
+    SameFileIndex listed = ListedIndex(filegrid->Files());
+    // Input is answered after the first file and then a few times a second: a repaint after
+    // every file would cost more than the intake itself.
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point lastPump = Clock::now() - PumpInterval;
+    for (const QString& path : paths) {
+        if (intakeCancelled_ || closeAfterRun_) {
+            break;
+        }
+        AddFile(path, listed);
+        if (Clock::now() - lastPump >= PumpInterval) {
+            QCoreApplication::processEvents();
+            lastPump = Clock::now();
+        }
+    }
+    intakeRunning_ = false;
+    --runDepth_;
+    if (closeAfterRun_ && !RunInProgress()) {
+        close();
+        return;
+    }
+    TellShorterThanHeader();
+    const QStringList held = heldFiles_;
+    heldFiles_.clear();
+    if (!held.isEmpty() && !intakeCancelled_) {
+        OfferFiles(held);
+        return;
+    }
+    UpdateEnablement();
+}
+
+void TBalanceVolumes::TellShorterThanHeader() {
+    if (shorterThanHeader_.empty()) {
+        return;
+    }
+    const std::string message = ShorterThanHeaderMessage(shorterThanHeader_);
+    shorterThanHeader_.clear();
+    prompts_.Warning(this, Qt8(message));
+}
+
+void TBalanceVolumes::addfilesbtnClick() {
+    const QStringList filters = {QStringLiteral("WAV Files (*.wav)"),
+                                 QStringLiteral("All Files (*)")};
+    const QStringList chosen = prompts_.OpenFiles(this, QStringLiteral("Select Files"), filters,
+                                                  options_.wavonly ? 0 : 1, addFilesFolder_);
+    if (!chosen.isEmpty()) {
+        addFilesFolder_ = QFileInfo(chosen.constFirst()).absolutePath();
+    }
+    OfferFiles(chosen);
+}
+
+void TBalanceVolumes::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) {
+        event->acceptProposedAction();
+    }
+}
+
+void TBalanceVolumes::dragMoveEvent(QDragMoveEvent* event) {
+    if (event->mimeData()->hasUrls()) {
+        event->acceptProposedAction();
+    }
+}
+
+void TBalanceVolumes::dropEvent(QDropEvent* event) {
+    QStringList paths;
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile()) {
+            paths.append(url.toLocalFile());
+        }
+    }
+    event->acceptProposedAction();
+    OfferFiles(paths);
+}
+
+void TBalanceVolumes::remselbtnClick() {
+    const int row = filegrid->currentRow();
+    if (filegrid->Record(row) == nullptr) {
+        UpdateEnablement();
+        return;
+    }
+    --FileCount;
+    std::unique_ptr<FileData> removed = filegrid->RemoveDataRow(row);
+    if (filegrid->Record(0) != nullptr) {
+        filegrid->setCurrentCell(std::min(row, filegrid->rowCount() - 1), 0);
+    }
+    removed.reset();
+    filegrid->viewport()->update();
+    UpdateEnablement();
+}
+
+void TBalanceVolumes::remallbtnClick() {
+    filegrid->RemoveAll();
+    FileCount = 0;
+    filegrid->setCurrentCell(0, 0);
+    filegrid->viewport()->update();
+    UpdateEnablement();
+}
+
+}  // namespace tralux
