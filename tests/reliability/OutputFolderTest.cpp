@@ -110,9 +110,9 @@ TEST_P(SwappedOutputFolder, NoSourceIsReachedAndTheRunFails) {
         };
     }
     if (GetParam().Balance) {
-        ops.prepbalbtnClick();
+        ops.PrepareAndBalance(Request());
     } else {
-        ops.preparebtnClick();
+        ops.Prepare(Request());
     }
 
     ASSERT_TRUE(swapped);
@@ -167,7 +167,7 @@ TEST_F(OutputFolder, TemporariesOfKilledRunsAreRemovedAtTheNextRun) {
         WriteFile(dir.File("out/" + name), {1, 2, 3});
     }
 
-    ops.preparebtnClick();
+    ops.Prepare(Request());
 
     ASSERT_TRUE(ops.ReadyToBalance);
     std::vector<std::string> expected = kept;
@@ -179,7 +179,7 @@ TEST_F(OutputFolder, TemporariesOfKilledRunsAreRemovedAtTheNextRun) {
 // A result name of 251 bytes, whose temporary file's name could not be 13 bytes longer.
 TEST_F(OutputFolder, TheLongestResultNamesAreWritten) {
     const FileData& file = ListSource(std::string(240, 'x') + ".wav", 5000);
-    ops.preparebtnClick();
+    ops.Prepare(Request());
     ASSERT_TRUE(ops.ReadyToBalance) << (sink.Errors.empty() ? "" : sink.Errors[0]);
     EXPECT_EQ(fs::path(file.ResultFile).filename().string().size(), 251u);
     EXPECT_TRUE(fs::exists(file.ResultFile));
@@ -193,7 +193,7 @@ TEST_F(OutputFolder, AReadOnlyResultIsRefusedBeforeTheRun) {
     WriteFile(result, {1, 2, 3});
     fs::permissions(result, fs::perms::owner_read | fs::perms::group_read);
 
-    ops.preparebtnClick();
+    ops.Prepare(Request());
 
     EXPECT_EQ(host.Errors, std::vector<std::string>{std::string(messages::ReadOnlyResults) +
                                                     "\r   " + a.SourceFile});
@@ -205,12 +205,12 @@ TEST_F(OutputFolder, AReadOnlyResultIsRefusedBeforeTheRun) {
     // Made read-only after the Prepare that wrote it, it is not rewritten by Balance either.
     fs::permissions(result, fs::perms::owner_write, fs::perm_options::add);
     host.Errors.clear();
-    ops.preparebtnClick();
+    ops.Prepare(Request());
     ASSERT_TRUE(ops.ReadyToBalance);
     fs::permissions(result, fs::perms::owner_write, fs::perm_options::remove);
     const std::vector<uint8_t> prepared = ReadFile(result);
     sink.Labels.clear();
-    ops.balancebtnClick();
+    ops.Balance(Request());
     EXPECT_EQ(host.Errors, std::vector<std::string>{std::string(messages::ReadOnlyResults) +
                                                     "\r   " + a.SourceFile});
     EXPECT_EQ(ReadFile(result), prepared);
@@ -227,11 +227,11 @@ TEST_F(OutputFolder, ASecondRunIntoTheSameFolderIsRefusedWhileTheFirstRuns) {
     sink.OnPump = [&] {
         if (!tried) {
             tried = true;
-            second.ops.preparebtnClick();
+            second.ops.Prepare(second.Request());
         }
     };
 
-    ops.preparebtnClick();
+    ops.Prepare(Request());
 
     ASSERT_TRUE(tried);
     EXPECT_TRUE(ops.ReadyToBalance);
@@ -241,7 +241,7 @@ TEST_F(OutputFolder, ASecondRunIntoTheSameFolderIsRefusedWhileTheFirstRuns) {
     EXPECT_FALSE(second.ops.ReadyToBalance);
 
     second.host.Errors.clear();
-    second.ops.preparebtnClick();
+    second.ops.Prepare(second.Request());
     EXPECT_TRUE(second.host.Errors.empty());
     EXPECT_TRUE(second.ops.ReadyToBalance);
     EXPECT_EQ(NamesIn(dir.File("out")), (std::vector<std::string>{"A_tralux.wav", "B_tralux.wav"}));
@@ -252,7 +252,7 @@ TEST_F(OutputFolder, OneFolderInTwoSpellingsIsWrittenByOneRun) {
     options.samefolder = 1;
     List(WriteWav(dir.File("src/A.wav"), Level(3000)));
     List(WriteWav(dir.File("src/./B.wav"), Level(5000)));
-    ops.preparebtnClick();
+    ops.Prepare(Request());
     EXPECT_TRUE(host.Errors.empty()) << host.Errors[0];
     EXPECT_TRUE(ops.ReadyToBalance);
     EXPECT_EQ(NamesIn(dir.File("src")),
@@ -273,7 +273,7 @@ TEST_F(OutputFolder, ResultsInMoreFoldersThanTheOpenFileLimitAreWritten) {
     rlimit low = before;
     low.rlim_cur = 48;
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
-    ops.preparebtnClick();
+    ops.Prepare(Request());
     ::setrlimit(RLIMIT_NOFILE, &before);
 
     EXPECT_TRUE(host.Errors.empty()) << host.Errors[0];
