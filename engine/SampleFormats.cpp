@@ -40,7 +40,7 @@ void WriteInteger(int containerBytes, int64_t value, unsigned char* bytes) {
 
 // The largest sample of b valid bits, which counts as full scale.
 double LargestOf(int validBits) {
-    return std::ldexp(1.0, validBits - 1) - 1.0;
+    return static_cast<double>((int64_t{1} << (validBits - 1)) - 1);
 }
 
 int PaddingBits(const SampleFormat& format) {
@@ -87,7 +87,8 @@ double DecodeSample(const SampleFormat& format, const unsigned char* bytes) {
     }
     const int64_t stored = ReadInteger(format.ContainerBytes, bytes);
     // Exact up to the one division: stored * 32767 needs at most 47 bits, the divisor 32.
-    const double divisor = std::ldexp(LargestOf(format.ValidBits), PaddingBits(format));
+    const double divisor =
+        LargestOf(format.ValidBits) * static_cast<double>(int64_t{1} << PaddingBits(format));
     return static_cast<double>(stored) * FullScale / divisor;
 }
 
