@@ -47,10 +47,14 @@ public:
         return true;
     }
     bool Block(unsigned char* out, size_t size) { return Bytes(out, size); }
-    // The bytes read from the start of the file while the first piece is held (however few
-    // the file had); none once the walk has moved on or was stopped.
-    const unsigned char* Head(size_t& size) const {
-        size = pieceStart_ == 0 && !stopped_ ? size_t(pieceLength_) : 0;
+    // The first piece of the file (however few bytes it has), read again if the walk has moved
+    // on; none after a stop.
+    const unsigned char* Head(size_t& size) {
+        if (pieceStart_ != 0 && !stopped_) {
+            position_ = 0;
+            ReadPiece(0);
+        }
+        size = stopped_ ? 0 : size_t(pieceLength_);
         return piece_.data();
     }
     void Skip(uint64_t count) { position_ += static_cast<int64_t>(count); }

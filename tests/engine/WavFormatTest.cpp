@@ -278,6 +278,7 @@ std::vector<Refusal> Refusals() {
     ambisonic.standardGuid = false;
     return {
         {"Flac", Text("fLaC\0\0\0\x22"), "a FLAC file, not a WAV file"},
+        {"ShortFlac", {'f', 'L', 'a', 'C', 0, 0}, "a FLAC file, not a WAV file"},
         {"FlacBehindId3", Text(id3 + "fLaC"), "a FLAC file, not a WAV file"},
         {"Mp3WithId3", Text(id3 + "\xFF\xFB\x90\x64"), "an MP3 file, not a WAV file"},
         {"Mp3FrameSync", Text("\xFF\xFB\x90\x64"), "an MP3 file, not a WAV file"},
