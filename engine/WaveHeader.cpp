@@ -124,7 +124,8 @@ bool ReadFormatChunk(HeaderReader& reader, FormatChunkFields& fields) {
         !reader.U32(fields.SampleRate)) {
         return false;
     }
-    uint32_t byteRate, extensionSize;  // neither is needed: both follow from the others
+    // The byte rate follows from the other fields, the extension's size from the chunk's.
+    uint32_t byteRate, extensionSize;
     if (!reader.U32(byteRate) || !reader.U16(fields.BlockAlign) || !reader.U16(fields.Bits)) {
         return false;
     }
