@@ -38,6 +38,25 @@ public:
         value = uint32_t{b[0]} | uint32_t{b[1]} << 8 | uint32_t{b[2]} << 16 | uint32_t{b[3]} << 24;
         return true;
     }
+    bool U64(uint64_t& value) {
+        uint32_t low, high;
+        if (!U32(low) || !U32(high)) {
+            return false;
+        }
+        value = uint64_t{low} | uint64_t{high} << 32;
+        return true;
+    }
+    bool Block(unsigned char* out, size_t size) { return Bytes(out, size); }
+    // The first piece of the file (however few bytes it has), read again if the walk has moved
+    // on; none after a stop.
+    const unsigned char* Head(size_t& size) {
+        if (pieceStart_ != 0 && !stopped_) {
+            position_ = 0;
+            ReadPiece(0);
+        }
+        size = stopped_ ? 0 : size_t(pieceLength_);
+        return piece_.data();
+    }
     void Skip(uint64_t count) { position_ += static_cast<int64_t>(count); }
     int64_t Position() const { return position_; }
     bool Stopped() const { return stopped_; }
@@ -98,43 +117,131 @@ bool FindChunk(HeaderReader& reader, const char* wanted) {
     return true;
 }
 
-// fileSize: the length of the file when it was opened; the data chunk counts no byte past it.
-WaveCheckResult Check(HeaderReader& reader, int64_t fileSize, WaveHeaderInfo& info) {
-    char id[4];
-    uint32_t ignored;
-    if (!reader.Id(id) || !Is(id, "RIFF") || !reader.U32(ignored) || !reader.Id(id) ||
-        !Is(id, "WAVE")) {
-        return WaveCheckResult::NotSupported;
+// The format chunk's fields, the extension included when the chunk has room for it, leaving
+// the reader after the chunk. False when the file ends inside them.
+bool ReadFormatChunk(HeaderReader& reader, FormatChunkFields& fields) {
+    if (!reader.U32(fields.Size) || !reader.U16(fields.Tag) || !reader.U16(fields.Channels) ||
+        !reader.U32(fields.SampleRate)) {
+        return false;
     }
-    if (!FindChunk(reader, "fmt ")) {
-        return WaveCheckResult::NotSupported;
-    }
-    uint32_t formatSize, formatTag, channels, sampleRate, byteRate, blockAlign, bits;
-    if (!reader.U32(formatSize) || !reader.U16(formatTag) || !reader.U16(channels) ||
-        !reader.U32(sampleRate) || !reader.U32(byteRate) || !reader.U16(blockAlign) ||
-        !reader.U16(bits)) {
-        return WaveCheckResult::NotSupported;
+    // The byte rate follows from the other fields, the extension's size from the chunk's.
+    uint32_t byteRate, extensionSize;
+    if (!reader.U32(byteRate) || !reader.U16(fields.BlockAlign) || !reader.U16(fields.Bits)) {
+        return false;
     }
     // A format chunk declared shorter than its six fields would put the next chunk inside
     // them; such a file is not trusted.
-    if (formatSize < 16 || formatTag != 1 || channels != 2 || sampleRate != 44100 || bits != 16) {
-        return WaveCheckResult::NotSupported;
+    if (fields.Size < 16) {
+        return false;
     }
-    reader.Skip(formatSize - 16);
+    if (fields.Tag != 0xFFFE || fields.Size < 40) {
+        reader.Skip(fields.Size - 16);
+        return true;
+    }
+    if (!reader.U16(extensionSize) || !reader.U16(fields.ValidBits) ||
+        !reader.U32(fields.ChannelMask) || !reader.Block(fields.SubFormat, 16)) {
+        return false;
+    }
+    reader.Skip(fields.Size - 40);
+    return true;
+}
+
+// RF64 and BW64 put their 64-bit sizes in a ds64 chunk that comes first. The table of other
+// chunks' sizes that may follow is not needed: only the data chunk is ever that large.
+bool ReadDs64(HeaderReader& reader, uint64_t& riffSize, uint64_t& dataSize, uint64_t& sampleCount) {
+    char id[4];
+    uint32_t size;
+    if (!reader.Id(id) || !Is(id, "ds64") || !reader.U32(size) || size < 24 ||
+        !reader.U64(riffSize) || !reader.U64(dataSize) || !reader.U64(sampleCount)) {
+        return false;
+    }
+    reader.Skip(size - 24);
+    return true;
+}
+
+WavDescription Refused(std::string what) {
+    WavDescription description;
+    if (!what.empty()) {
+        description.Verdict = WavVerdict::Refused;
+        description.What = std::move(what);
+    }
+    return description;
+}
+
+// What the file is. fileSize: its length when it was opened; the data chunk counts no byte
+// past it.
+WavDescription Describe(HeaderReader& reader, int64_t fileSize) {
+    char id[4], form[4];
+    uint32_t ignored;
+    const bool head = reader.Id(id) && reader.U32(ignored) && reader.Id(form);
+    WavContainer container = WavContainer::Riff;
+    if (head && Is(id, "RF64")) {
+        container = WavContainer::Rf64;
+    } else if (head && Is(id, "BW64")) {
+        container = WavContainer::Bw64;
+    }
+    if (!head || !Is(form, "WAVE") || (container == WavContainer::Riff && !Is(id, "RIFF"))) {
+        size_t size = 0;
+        const unsigned char* bytes = reader.Head(size);
+        return Refused(OtherFileType(bytes, size));
+    }
+    WavData data;
+    uint64_t ds64DataSize = 0;
+    if (container != WavContainer::Riff &&
+        !ReadDs64(reader, data.Ds64RiffSize, ds64DataSize, data.Ds64SampleCount)) {
+        return {};
+    }
+    FormatChunkFields fields;
+    if (!FindChunk(reader, "fmt ") || !ReadFormatChunk(reader, fields)) {
+        return {};
+    }
+    FormatJudgement judgement = JudgeFormatChunk(fields, container);
+    if (!judgement.Format) {
+        return Refused(judgement.What);
+    }
     uint32_t dataSize;
     if (!FindChunk(reader, "data") || !reader.U32(dataSize)) {
+        return {};
+    }
+    data.Offset = reader.Position();
+    // In RF64 a data size of all ones says "see ds64"; in RIFF it is a size like any other.
+    data.DeclaredBytes =
+        container != WavContainer::Riff && dataSize == 0xFFFFFFFFu ? ds64DataSize : dataSize;
+    const int64_t held = fileSize - data.Offset;
+    data.HeldBytes = data.DeclaredBytes;
+    if (held < 0 || uint64_t(held) < data.DeclaredBytes) {
+        // A cut file is worked on as far as it goes; a result never grows past its source.
+        data.HeldBytes = held > 0 ? uint64_t(held) : 0;
+        data.ShorterThanHeader = true;
+    }
+    const uint32_t frameBytes = judgement.Format->BlockAlign();
+    data.FrameCount = data.HeldBytes / frameBytes;
+    data.TailBytes = static_cast<uint32_t>(data.HeldBytes % frameBytes);
+
+    WavDescription description;
+    description.Verdict = WavVerdict::Readable;
+    description.Format = *judgement.Format;
+    description.Data = data;
+    return description;
+}
+
+// The files the runs can take today: 16-bit stereo 44.1 kHz integer PCM in a RIFF container.
+bool Balanceable(const WavFormat& format) {
+    return format.Container == WavContainer::Riff &&
+           format.Sample == SampleFormat{SampleCoding::Integer, 2, 16} && format.Channels == 2 &&
+           format.SampleRate == 44100;
+}
+
+WaveCheckResult Check(HeaderReader& reader, int64_t fileSize, WaveHeaderInfo& info) {
+    info.File = Describe(reader, fileSize);
+    if (info.File.Verdict != WavVerdict::Readable || !Balanceable(info.File.Format)) {
         return WaveCheckResult::NotSupported;
     }
-    info.HeaderSize = reader.Position();
-    const int64_t held = fileSize - info.HeaderSize;
-    uint64_t dataBytes = dataSize;
-    if (held < int64_t{dataSize}) {
-        // A cut file is worked on as far as it goes; a result never grows past its source.
-        dataBytes = held > 0 ? uint64_t(held) : 0;
-        info.ShorterThanHeader = true;
-    }
-    info.FrameCount = static_cast<int32_t>(dataBytes / 4);
-    info.TailBytes = static_cast<int32_t>(dataBytes % 4);
+    const WavData& data = info.File.Data;
+    info.HeaderSize = data.Offset;
+    info.FrameCount = static_cast<int32_t>(data.FrameCount);  // a 32-bit size holds < 2^30
+    info.TailBytes = static_cast<int32_t>(data.TailBytes);
+    info.ShorterThanHeader = data.ShorterThanHeader;
     return WaveCheckResult::Valid;
 }
 
@@ -151,6 +258,9 @@ WaveHeaderInfo CheckWaveHeader(const HeaderReadAt& readAt, int64_t fileSize,
     if (info.Result != WaveCheckResult::Valid) {
         info.HeaderSize = info.FrameCount = info.TailBytes = 0;
         info.ShorterThanHeader = false;
+    }
+    if (info.Result == WaveCheckResult::Stopped) {
+        info.File = {};
     }
     return info;
 }
@@ -175,6 +285,25 @@ WaveHeaderInfo ReadWaveHeader(const std::string& path, const HeaderStopQuery& st
     WaveHeaderInfo info = CheckWaveHeader(readAt, int64_t{status.st_size}, stop);
     ::close(fd);
     return info;
+}
+
+std::string RefusedFileMessage(const WaveHeaderInfo& header, const std::string& path) {
+    const WavDescription& file = header.File;
+    if (header.Result != WaveCheckResult::NotSupported || file.Verdict == WavVerdict::NotWav) {
+        return RefusedFileMessage(header.Result, path);
+    }
+    const std::string quoted = "\"" + path + "\" is ";
+    if (file.Verdict == WavVerdict::Refused) {
+        return quoted + file.What;
+    }
+    if (file.Format.Container != WavContainer::Riff) {
+        const char* name = file.Format.Container == WavContainer::Rf64 ? "RF64" : "BW64";
+        return quoted + WithArticle(name) + " WAV file (" + FormatText(file.Format) +
+               "); this version of Tralux balances only 16-bit 44.1 kHz stereo WAV files in "
+               "RIFF form";
+    }
+    return quoted + WithArticle(FormatText(file.Format)) +
+           " WAV file; this version of Tralux balances only 16-bit 44.1 kHz stereo WAV files";
 }
 
 std::string RefusedFileMessage(WaveCheckResult result, const std::string& path) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "WavFormat.h"
+
 namespace tralux {
 
 // Stopped: the check was asked to stop before it could judge the file.
@@ -21,6 +23,9 @@ struct WaveHeaderInfo {
     // 0x7FFFFFFF by a program writing to a pipe): FrameCount and TailBytes count only the
     // bytes present.
     bool ShorterThanHeader = false;
+    // What the header says whatever the verdict, so that a refusal can say what the file is;
+    // NotWav after a stop.
+    WavDescription File;
 };
 
 // Asked before each piece of the header is read; true ends the check with Stopped. A file of
@@ -34,8 +39,10 @@ using HeaderReadAt = std::function<size_t(void* buffer, size_t size, int64_t off
 // The bytes the header check asks for at once: chunk headers are walked inside such a piece.
 constexpr size_t HeaderPieceSize = size_t{64} << 10;
 
-// Checks that the file is integer PCM, 2 channels, 44100 Hz, 16 bits, and finds its sample
-// data. Opens the file with an exclusive lock and changes nothing; a path that is not a
+// Reads what the file is (WavDescription) and checks that it is one the runs can take: integer
+// PCM, 2 channels, 44100 Hz, 16 bits, in a RIFF container, with format tag 1 or the extensible
+// tag with that sub-format (its header is copied byte for byte like any other); finds its
+// sample data. Opens the file with an exclusive lock and changes nothing; a path that is not a
 // regular file, or a file another process holds locked, is CannotOpen.
 WaveHeaderInfo ReadWaveHeader(const std::string& path, const HeaderStopQuery& stop = {});
 
@@ -45,7 +52,9 @@ WaveHeaderInfo CheckWaveHeader(const HeaderReadAt& readAt, int64_t fileSize,
                                const HeaderStopQuery& stop = {});
 
 // What the user is told when a file offered to the list is refused; empty for a valid file
-// and for a stopped check, which the one who stopped it reports.
+// and for a stopped check, which the one who stopped it reports. The first form says what the
+// file is when its header tells; the second gives the general refusal.
+std::string RefusedFileMessage(const WaveHeaderInfo& header, const std::string& path);
 std::string RefusedFileMessage(WaveCheckResult result, const std::string& path);
 
 // What the user is told once per intake about the files added that are shorter than their

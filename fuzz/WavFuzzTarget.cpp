@@ -14,10 +14,13 @@
 //   nothing else.
 //
 // The header check, however it reads the file, must judge every input as a plain walk of its
-// fields, one at a time, does; and a stop request must end it with Stopped and no values. An input
-// that starts with "HOLE" describes a large file: a gap of up to 16 MiB of zeros, left as a hole in
-// a sparse file, put into the rest of the input. Zeros after the WAVE tag are millions of empty
-// chunks to walk.
+// fields, one at a time, does; and a stop request must end it with Stopped and no values. What it
+// says the file is must hold together (a format in range, data inside the file, frames of the
+// format's block size, a refusal in plain words), and the samples of every format it can read
+// must decode to finite values on the one scale and, on their grid, encode back to their bytes. An
+// input that starts with "HOLE" describes a large file: a gap of up to 16 MiB of zeros, left as a
+// hole in a sparse file, put into the rest of the input. Zeros after the WAVE tag are millions of
+// empty chunks to walk.
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -39,6 +42,7 @@
 #include "engine/FileAccess.h"
 #include "engine/FileData.h"
 #include "engine/ProgressSink.h"
+#include "engine/SampleFormats.h"
 #include "engine/WaveHeader.h"
 
 namespace tralux::fuzz {
@@ -243,10 +247,32 @@ public:
         const bool read = Tag("RIFF") && Field(4, riffSize) && Tag("WAVE") && Find("fmt ") &&
                           Field(4, formatSize) && Field(2, tag) && Field(2, channels) &&
                           Field(4, rate) && Field(4, byteRate) && Field(2, align) && Field(2, bits);
-        if (!read || formatSize < 16 || tag != 1 || channels != 2 || rate != 44100 || bits != 16) {
+        if (!read || formatSize < 16 || channels != 2 || rate != 44100 || bits != 16) {
             return info;
         }
-        position_ += formatSize - 16;
+        if (tag == 0xFFFE && formatSize >= 40) {
+            // The extensible form of the same samples: 16 valid bits (or none said), the PCM
+            // sub-format, and a block size that fits.
+            uint32_t extension = 0, valid = 0, mask = 0, subFormat = 0, guid = 0;
+            if (!Field(2, extension) || !Field(2, valid) || !Field(4, mask) ||
+                !Field(4, subFormat) || subFormat != 1) {
+                return info;
+            }
+            const uint32_t rest[3] = {0x00100000, 0xAA000080, 0x719B3800};
+            for (const uint32_t expected : rest) {
+                if (!Field(4, guid) || guid != expected) {
+                    return info;
+                }
+            }
+            if ((valid != 0 && valid != 16) || align != 4) {
+                return info;
+            }
+            position_ += formatSize - 40;
+        } else if (tag == 1) {
+            position_ += formatSize - 16;
+        } else {
+            return info;
+        }
         if (!Find("data") || !Field(4, dataSize)) {
             return info;
         }
@@ -307,6 +333,93 @@ void ExpectAsModel(const WaveHeaderInfo& info, const FileBytes& file) {
            "the header check judges the file as a plain walk of its fields does");
 }
 
+// What the check says the file is holds together, and agrees with its verdict.
+void ExpectDescriptionSound(const WaveHeaderInfo& info, int64_t length) {
+    const WavDescription& file = info.File;
+    const std::string message = RefusedFileMessage(info, "x");
+    Expect(message.empty() == (info.Result == WaveCheckResult::Valid),
+           "every refusal has a message, and only refusals");
+    for (const char c : message + file.What) {
+        Expect(c >= 0x20 && c < 0x7F, "a refusal is plain text, never the file's own bytes");
+    }
+    Expect((file.Verdict == WavVerdict::Refused) == !file.What.empty(),
+           "a refused file, and only one, is said to be something");
+    if (file.Verdict != WavVerdict::Readable) {
+        Expect(info.Result != WaveCheckResult::Valid, "only a readable file is taken");
+        return;
+    }
+    const WavFormat& format = file.Format;
+    const SampleFormat& sample = format.Sample;
+    const bool integer = sample.Coding == SampleCoding::Integer;
+    Expect(format.Channels >= 1 && format.Channels <= MaxChannels && format.SampleRate >= 1 &&
+               format.SampleRate <= MaxSampleRate,
+           "channels and rate are in range");
+    Expect(integer ? sample.ContainerBytes >= 1 && sample.ContainerBytes <= 4
+                   : sample.ContainerBytes == 4 || sample.ContainerBytes == 8,
+           "the container is one of the format's widths");
+    Expect(sample.ValidBits >= 2 && sample.ValidBits <= sample.ContainerBytes * 8 &&
+               (integer || sample.ValidBits == sample.ContainerBytes * 8),
+           "the valid bits fit the container");
+    const WavData& data = file.Data;
+    const uint32_t frameBytes = format.BlockAlign();
+    Expect(data.Offset >= 44 && data.Offset <= length, "the samples start inside the file");
+    Expect(data.HeldBytes <= data.DeclaredBytes &&
+               data.HeldBytes <= uint64_t(length - data.Offset) &&
+               data.ShorterThanHeader == (data.HeldBytes < data.DeclaredBytes),
+           "the data held lies inside the file and the data chunk");
+    Expect(data.TailBytes < frameBytes &&
+               data.FrameCount * frameBytes + data.TailBytes == data.HeldBytes,
+           "the data is whole frames of the block size and a tail");
+    if (info.Result == WaveCheckResult::Valid) {
+        Expect(format.Container == WavContainer::Riff && integer && sample.ValidBits == 16 &&
+                   sample.ContainerBytes == 2 && format.Channels == 2 && format.SampleRate == 44100,
+               "only 16-bit stereo 44.1 kHz RIFF files are taken");
+        Expect(info.HeaderSize == data.Offset && uint64_t(info.FrameCount) == data.FrameCount &&
+                   uint32_t(info.TailBytes) == data.TailBytes &&
+                   info.ShorterThanHeader == data.ShorterThanHeader,
+               "the intake's values are the description's");
+    }
+}
+
+// The held samples of a readable file (the first few thousand) decode to finite values on the
+// scale; those on their format's grid encode back to the same bytes, others onto the grid.
+void ExpectSamplesRoundTrip(const WavDescription& file, const uint8_t* data, size_t size,
+                            int64_t length) {
+    if (file.Verdict != WavVerdict::Readable || length != int64_t(size)) {
+        return;  // a sparse file's samples are zeros
+    }
+    const SampleFormat& sample = file.Format.Sample;
+    const auto width = size_t(sample.ContainerBytes);
+    const bool integer = sample.Coding == SampleCoding::Integer;
+    const uint64_t count = std::min<uint64_t>(file.Data.HeldBytes / width, 4096);
+    const int padding = sample.ContainerBytes * 8 - sample.ValidBits;
+    for (uint64_t i = 0; i < count; ++i) {
+        const uint8_t* bytes = data + file.Data.Offset + i * width;
+        const double value = DecodeSample(sample, bytes);
+        Expect(std::isfinite(value), "a sample decodes to a finite value");
+        Expect(!integer || PeakOf(sample, value) <= FullScale,
+               "an integer sample peaks at full scale at most");
+        unsigned char back[8];
+        EncodeSample(sample, value, back);
+        uint64_t stored = 0, written = 0;
+        std::memcpy(&stored, bytes, width);
+        std::memcpy(&written, back, width);
+        if (integer) {
+            const uint64_t padMask = (uint64_t{1} << padding) - 1;
+            Expect((written & padMask) == 0, "padding bits are written as zeros");
+            if ((stored & padMask) == 0) {
+                Expect(written == stored, "an integer sample encodes back to its bytes");
+            }
+        } else if (width == 4) {
+            float x;
+            std::memcpy(&x, bytes, 4);
+            // Infinities and overs come back as full scale, NaN as silence.
+            Expect(!(std::fabs(x) <= 1.0f) || written == stored,
+                   "a float sample encodes back to its bytes");
+        }
+    }
+}
+
 // A stop request at the n-th question ends the check with Stopped and no values, or the check
 // was over before it.
 void ExpectStopHonoured(const std::string& path, const WaveHeaderInfo& whole, int n) {
@@ -320,7 +433,9 @@ void ExpectStopHonoured(const std::string& path, const WaveHeaderInfo& whole, in
         return;
     }
     Expect(info.Result == whole.Result && info.HeaderSize == whole.HeaderSize &&
-               info.FrameCount == whole.FrameCount,
+               info.FrameCount == whole.FrameCount && info.File.Verdict == whole.File.Verdict &&
+               info.File.What == whole.File.What && info.File.Format == whole.File.Format &&
+               info.File.Data.HeldBytes == whole.File.Data.HeldBytes,
            "a check that was not stopped judges as always");
 }
 
@@ -462,6 +577,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         scratch.WriteWithGap(file.data, file.size, file.at, file.gap);
         const WaveHeaderInfo info = ReadWaveHeader(scratch.Input);
         fuzz::ExpectAsModel(info, file);
+        fuzz::ExpectDescriptionSound(info, file.Length());
         fuzz::ExpectStopHonoured(scratch.Input, info, 1 + data[4] % 3);
         if (info.Result == WaveCheckResult::Valid) {
             fuzz::CheckHeader(info, size_t(file.Length()));
@@ -472,6 +588,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const WaveHeaderInfo info = ReadWaveHeader(scratch.Input);
     fuzz::Expect(info.Result != WaveCheckResult::CannotOpen, "a regular file can be opened");
     fuzz::ExpectAsModel(info, {data, size, size, 0});
+    fuzz::ExpectDescriptionSound(info, int64_t(size));
+    fuzz::ExpectSamplesRoundTrip(info.File, data, size, int64_t(size));
     fuzz::ExpectStopHonoured(scratch.Input, info, 1 + (size > 0 ? data[size - 1] % 3 : 0));
     if (info.Result != WaveCheckResult::Valid) {
         fuzz::Expect(info.HeaderSize == 0 && info.FrameCount == 0 && info.TailBytes == 0,

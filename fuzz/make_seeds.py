@@ -35,6 +35,22 @@ def sine(frames, amplitude, freq=441.0):
     return samples(out)
 
 
+def extensible(channels=2, rate=44100, bits=16, valid=16, mask=3, sub=1, extra=b""):
+    """An extensible format chunk: the PCM (1) or float (3) sub-format by default GUID family."""
+    align = channels * bits // 8
+    body = struct.pack("<HHIIHHHHI", 0xFFFE, channels, rate, rate * align, align, bits, 22,
+                       valid, mask)
+    body += struct.pack("<I", sub) + bytes.fromhex("000010008000 00aa00389b71".replace(" ", ""))
+    return chunk(b"fmt ", body + extra)
+
+
+def rf64(form, *chunks, data_size=0, samples=0):
+    """An RF64 or BW64 file: a ds64 chunk first, with the data size it is given."""
+    body = b"WAVE" + chunk(b"ds64", struct.pack("<QQQI", 0, data_size, samples, 0)) + \
+        b"".join(chunks)
+    return form + struct.pack("<I", 0xFFFFFFFF) + body
+
+
 def wav(*chunks, riff_size=None):
     body = b"WAVE" + b"".join(chunks)
     return b"RIFF" + struct.pack("<I", len(body) if riff_size is None else riff_size) + body
@@ -78,6 +94,34 @@ def seeds():
     yield "bits_24", wav(fmt(bits=24), chunk(b"data", ten[:18]))
     yield "float_tag_3", wav(fmt(tag=3, bits=32), chunk(b"data", ten))
     yield "extensible_tag_fffe", wav(fmt(tag=0xFFFE, size=40), chunk(b"data", ten))
+    # Every sample format the header check describes; only extensible 16-bit stereo is taken.
+    yield "valid_extensible_16_stereo", wav(extensible(), chunk(b"data", ten))
+    yield "valid_extensible_16_no_mask", wav(extensible(valid=0, mask=0), chunk(b"data", ten))
+    yield "extensible_20_in_24", wav(extensible(bits=24, valid=20), chunk(b"data", ten[:18]))
+    yield "extensible_float_6ch", wav(extensible(channels=6, rate=48000, bits=32, valid=32,
+                                                 sub=3, extra=b"\x09\x09"),
+                                      chunk(b"data", ten[:48]))
+    yield "extensible_adpcm", wav(extensible(bits=4, valid=4, sub=2), chunk(b"data", ten))
+    yield "pcm8_mono", wav(fmt(channels=1, rate=22050, bits=8), chunk(b"data", ten))
+    yield "pcm32_20ch", wav(fmt(channels=20, rate=96000, bits=32), chunk(b"data", ten * 8))
+    yield "float64_stereo", wav(fmt(tag=3, bits=64), chunk(b"data", struct.pack(
+        "<8d", 0.0, 1.0, -1.0, 0.5, 1.5, float("inf"), float("nan"), -0.25)))
+    yield "float32_stereo", wav(fmt(tag=3, bits=32), chunk(b"data", struct.pack(
+        "<8f", 0.0, 1.0, -1.0, 0.5, 1.5, float("inf"), float("nan"), -0.25)))
+    yield "block_align_wrong_24", wav(fmt(bits=24)[:20] + struct.pack("<H", 4) + fmt(bits=24)[22:],
+                                      chunk(b"data", ten[:18]))
+    yield "rf64_16_stereo", rf64(b"RF64", fmt(), chunk(b"data", ten, size=0xFFFFFFFF),
+                                 data_size=len(ten), samples=5)
+    yield "rf64_data_past_end", rf64(b"RF64", fmt(bits=24), chunk(b"data", ten, size=0xFFFFFFFF),
+                                     data_size=6 << 30)
+    yield "bw64_extensible_24", rf64(b"BW64", extensible(channels=6, bits=24, valid=24),
+                                     chunk(b"data", ten[:18], size=0xFFFFFFFF), data_size=18)
+    yield "rf64_no_ds64", b"RF64" + wav(fmt(), chunk(b"data", ten))[4:]
+    yield "adpcm_tag_2", wav(fmt(tag=2, bits=4), chunk(b"data", ten))
+    yield "flac", b"fLaC\0\0\0\x22" + b"\0" * 34
+    yield "mp3_id3", b"ID3\x04\0\0\0\0\0\x05abcde\xff\xfb\x90\x64" + b"\0" * 40
+    yield "ogg", b"OggS\0\x02" + b"\0" * 22 + b"OpusHead" + b"\0" * 11
+    yield "aiff", b"FORM\0\0\0\x40AIFFCOMM" + b"\0" * 48
     yield "data_before_fmt", wav(chunk(b"data", ten), fmt())
     yield "no_data_chunk", wav(fmt(), chunk(b"LIST", b"abcd"))
     yield "no_fmt_chunk", wav(chunk(b"data", ten))

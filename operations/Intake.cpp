@@ -19,7 +19,7 @@ Intake TakeIn(const std::string& path, const SameFileIndex& listed, UngroupedNum
     }
     if (header.Result != WaveCheckResult::Valid) {
         intake.outcome = Intake::Outcome::Refused;
-        intake.refusal = RefusedFileMessage(header.Result, path);
+        intake.refusal = RefusedFileMessage(header, path);
         return intake;
     }
     intake.outcome = Intake::Outcome::Added;

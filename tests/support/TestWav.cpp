@@ -73,6 +73,93 @@ std::vector<uint8_t> MakeWav(const Samples& samples, const WavLayout& layout) {
     return out;
 }
 
+namespace {
+
+void Put64(std::vector<uint8_t>& out, uint64_t v) {
+    Put32(out, static_cast<uint32_t>(v));
+    Put32(out, static_cast<uint32_t>(v >> 32));
+}
+
+void Patch32(std::vector<uint8_t>& out, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) {
+        out[at + i] = static_cast<uint8_t>(v >> (8 * i));
+    }
+}
+
+uint16_t BlockAlignOf(const AnyWavLayout& layout) {
+    return layout.blockAlign >= 0
+               ? static_cast<uint16_t>(layout.blockAlign)
+               : static_cast<uint16_t>(layout.channels * layout.bitsPerSample / 8);
+}
+
+}  // namespace
+
+std::vector<uint8_t> MakeAnyWav(const std::vector<uint8_t>& sampleBytes,
+                                const AnyWavLayout& layout) {
+    const bool rf64 = layout.container != "RIFF";
+    std::vector<uint8_t> out;
+    PutId(out, layout.container);
+    Put32(out, rf64 ? 0xFFFFFFFFu : 0);  // RIFF: patched below
+    PutId(out, "WAVE");
+    size_t ds64At = 0;
+    if (rf64) {
+        PutId(out, "ds64");
+        Put32(out, 28);
+        ds64At = out.size();
+        Put64(out, 0);  // patched below
+        Put64(out, sampleBytes.size());
+        const uint16_t align = BlockAlignOf(layout);
+        Put64(out, align > 0 ? sampleBytes.size() / align : 0);
+        Put32(out, 0);  // no table of other chunk sizes
+    }
+    PutChunks(out, layout.chunksBeforeFormat);
+    const bool extensible = layout.formatTag == 0xFFFE;
+    PutId(out, "fmt ");
+    Put32(out, static_cast<uint32_t>((extensible ? 40 : 16) + layout.formatExtra.size()));
+    Put16(out, layout.formatTag);
+    Put16(out, layout.channels);
+    Put32(out, layout.sampleRate);
+    Put32(out, layout.sampleRate * BlockAlignOf(layout));
+    Put16(out, BlockAlignOf(layout));
+    Put16(out, layout.bitsPerSample);
+    if (extensible) {
+        Put16(out, 22);
+        Put16(out, layout.validBits);
+        Put32(out, layout.channelMask);
+        Put16(out, layout.subFormat);
+        // The rest of {0000xxxx-0000-0010-8000-00AA00389B71}, or of the ambisonic family's.
+        const std::vector<uint8_t> tail =
+            layout.standardGuid ? std::vector<uint8_t>{0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                                       0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}
+                                : std::vector<uint8_t>{0x00, 0x00, 0x21, 0x07, 0xD3, 0x11, 0x86,
+                                                       0x44, 0xC8, 0xC1, 0xCA, 0x00, 0x00, 0x00};
+        out.insert(out.end(), tail.begin(), tail.end());
+    }
+    out.insert(out.end(), layout.formatExtra.begin(), layout.formatExtra.end());
+    PutChunks(out, layout.chunksBeforeData);
+    PutId(out, "data");
+    Put32(out,
+          rf64 && layout.dataSizeInDs64 ? 0xFFFFFFFFu : static_cast<uint32_t>(sampleBytes.size()));
+    out.insert(out.end(), sampleBytes.begin(), sampleBytes.end());
+    out.insert(out.end(), layout.afterData.begin(), layout.afterData.end());
+    if (rf64) {
+        const uint64_t riffSize = out.size() - 8;
+        Patch32(out, ds64At, static_cast<uint32_t>(riffSize));
+        Patch32(out, ds64At + 4, static_cast<uint32_t>(riffSize >> 32));
+    } else {
+        Patch32(out, 4, static_cast<uint32_t>(out.size() - 8));
+    }
+    return out;
+}
+
+std::vector<uint8_t> FrameBytes(const AnyWavLayout& layout, size_t frames) {
+    std::vector<uint8_t> bytes(frames * BlockAlignOf(layout));
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<uint8_t>(i * 7 + 3);
+    }
+    return bytes;
+}
+
 void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(bytes.data()),
