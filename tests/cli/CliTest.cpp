@@ -480,7 +480,8 @@ TEST_F(CliTest, ARejectedFileIsReportedTheOthersAreDoneAndTheStatusIsOne) {
         Run({"prepare", "src/tone.wav", "src/mono.wav", "src/missing.wav", "src/noise.wav"});
     EXPECT_EQ(result.status, 1);
     EXPECT_TRUE(Contains(result.err, "Error: \"" + (sources / "mono.wav").string() +
-                                         "\" is not a 44.1kHz 16-bit stereo WAV file\n"));
+                                         "\" is a 16-bit 44.1 kHz mono WAV file; this version of Tralux "
+                                         "balances only 16-bit 44.1 kHz stereo WAV files\n"));
     EXPECT_TRUE(Contains(result.err, "Error: Cannot open file \"" +
                                          (sources / "missing.wav").string() +
                                          "\" (is it in use by another application?)\n"));

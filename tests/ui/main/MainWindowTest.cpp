@@ -514,7 +514,9 @@ void MainWindowTest::dropWithOneUnsupportedFile() {
     QCOMPARE(f.prompts.calls.size(), size_t{1});
     QCOMPARE(f.prompts.calls[0].kind, Kind::Error);
     QCOMPARE(f.prompts.calls[0].text,
-             '"' + second + QStringLiteral("\" is not a 44.1kHz 16-bit stereo WAV file"));
+             '"' + second +
+                 QStringLiteral("\" is a 16-bit 48 kHz stereo WAV file; this version of Tralux "
+                                "balances only 16-bit 44.1 kHz stereo WAV files"));
 }
 
 void MainWindowTest::filesShorterThanTheirHeadersAreListedInOneBox() {
