@@ -23,7 +23,7 @@
 
 #include "bench/BenchSupport.h"
 #include "engine/AudioEngine.h"
-#include "engine/WaveHeader.h"
+#include "files/WaveHeader.h"
 
 namespace {
 

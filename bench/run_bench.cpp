@@ -24,7 +24,7 @@
 
 #include "bench/BenchSupport.h"
 #include "engine/AudioEngine.h"
-#include "engine/WaveHeader.h"
+#include "files/WaveHeader.h"
 #include "operations/Operations.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <filesystem>
 
 #include "BlockTransforms.h"
-#include "ByteDigest.h"
-#include "ChunkStream.h"
+#include "files/ByteDigest.h"
+#include "files/ChunkStream.h"
 
 namespace tralux {
 namespace {

@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "BlockTransforms.h"
-#include "FileAccess.h"
 #include "FileData.h"
 #include "ProgressSink.h"
 #include "SampleTable.h"
 #include "TimeEstimator.h"
+#include "files/FileAccess.h"
 
 namespace tralux {
 
@@ -59,8 +59,8 @@ public:
     void RunPass(const FileData& file, const std::string& source, const std::string& destination,
                  const ValueTable* mapping, const std::string& label, double weight);
 
-    // Measures SourceFile: Peak, ScanLoudness, ScanDigest; Normalised becomes false. With counts, the
-    // source's sample values (as read, before -32768 is folded) are counted into it, afresh,
+    // Measures SourceFile: Peak, ScanLoudness, ScanDigest; Normalised becomes false. With counts,
+    // the source's sample values (as read, before -32768 is folded) are counted into it, afresh,
     // and the peak and sum of squares are taken from those counts.
     void ScanFile(FileData& file, SampleHistogram* counts = nullptr);
     // Reads path to count its sample values into counts, afresh (a pass labelled

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "FileIdentity.h"
-#include "WaveHeader.h"
+#include "files/FileIdentity.h"
+#include "files/WaveHeader.h"
 
 namespace tralux {
 

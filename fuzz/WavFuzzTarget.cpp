@@ -39,11 +39,11 @@
 #include <vector>
 
 #include "engine/AudioEngine.h"
-#include "engine/FileAccess.h"
 #include "engine/FileData.h"
 #include "engine/ProgressSink.h"
-#include "engine/SampleFormats.h"
-#include "engine/WaveHeader.h"
+#include "files/FileAccess.h"
+#include "files/SampleFormats.h"
+#include "files/WaveHeader.h"
 
 namespace tralux::fuzz {
 namespace {

@@ -1,6 +1,6 @@
 #include "operations/Intake.h"
 
-#include "engine/WaveHeader.h"
+#include "files/WaveHeader.h"
 
 namespace tralux {
 

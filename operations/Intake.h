@@ -7,8 +7,8 @@
 #include <string>
 
 #include "engine/FileData.h"
-#include "engine/SameFile.h"
-#include "engine/WaveHeader.h"
+#include "files/SameFile.h"
+#include "files/WaveHeader.h"
 
 namespace tralux {
 

@@ -7,7 +7,7 @@
 #include <set>
 #include <vector>
 
-#include "engine/SameFile.h"
+#include "files/SameFile.h"
 #include "operations/ResultFolders.h"
 
 namespace tralux {

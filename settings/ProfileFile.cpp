@@ -12,7 +12,7 @@
 #include <optional>
 #include <system_error>
 
-#include "engine/ReplacingFile.h"
+#include "files/ReplacingFile.h"
 #include "settings/Settings.h"
 
 namespace tralux {

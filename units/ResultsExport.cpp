@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "engine/ReplacingFile.h"
+#include "files/ReplacingFile.h"
 
 #include "units/Loudness.h"
 #include "units/NumberText.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/SameFile.h"
+#include "files/SameFile.h"
 
 namespace tralux {
 

@@ -30,7 +30,7 @@
 #include "TempDir.h"
 #include "TestWav.h"
 #include "engine/AudioEngine.h"
-#include "engine/WaveHeader.h"
+#include "files/WaveHeader.h"
 #include "operations/Operations.h"
 #include "units/Loudness.h"
 
@@ -479,9 +479,10 @@ TEST_F(CliTest, ARejectedFileIsReportedTheOthersAreDoneAndTheStatusIsOne) {
     const ProcessResult result =
         Run({"prepare", "src/tone.wav", "src/mono.wav", "src/missing.wav", "src/noise.wav"});
     EXPECT_EQ(result.status, 1);
-    EXPECT_TRUE(Contains(result.err, "Error: \"" + (sources / "mono.wav").string() +
-                                         "\" is a 16-bit 44.1 kHz mono WAV file; this version of Tralux "
-                                         "balances only 16-bit 44.1 kHz stereo WAV files\n"));
+    EXPECT_TRUE(
+        Contains(result.err, "Error: \"" + (sources / "mono.wav").string() +
+                                 "\" is a 16-bit 44.1 kHz mono WAV file; this version of Tralux "
+                                 "balances only 16-bit 44.1 kHz stereo WAV files\n"));
     EXPECT_TRUE(Contains(result.err, "Error: Cannot open file \"" +
                                          (sources / "missing.wav").string() +
                                          "\" (is it in use by another application?)\n"));

@@ -7,7 +7,7 @@
 #include "TempDir.h"
 #include "TestWav.h"
 #include "engine/AudioEngine.h"
-#include "engine/WaveHeader.h"
+#include "files/WaveHeader.h"
 
 namespace tralux::test {
 

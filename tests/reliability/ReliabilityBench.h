@@ -12,7 +12,7 @@
 #include "TempDir.h"
 #include "TestWav.h"
 #include "engine/AudioEngine.h"
-#include "engine/WaveHeader.h"
+#include "files/WaveHeader.h"
 #include "operations/Operations.h"
 
 namespace tralux::test {

@@ -15,8 +15,8 @@
 #include "TempDir.h"
 #include "TestWav.h"
 #include "engine/AudioEngine.h"
-#include "engine/PosixFile.h"
-#include "engine/WaveHeader.h"
+#include "files/PosixFile.h"
+#include "files/WaveHeader.h"
 
 namespace tralux::test {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/FileAccess.h"
+#include "files/FileAccess.h"
 
 namespace tralux::test {
 

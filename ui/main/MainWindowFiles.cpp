@@ -15,7 +15,7 @@
 #include "WindowText.h"
 #include "dialogs/GridDrawing.h"
 #include "dialogs/Prompts.h"
-#include "engine/WaveHeader.h"
+#include "files/WaveHeader.h"
 #include "operations/Intake.h"
 
 // The main window's file list: the grid's names and bars, intake (the file dialog, drops,

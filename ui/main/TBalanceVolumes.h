@@ -11,7 +11,7 @@
 #include "MainWindowRunHost.h"
 #include "engine/AudioEngine.h"
 #include "engine/FileData.h"
-#include "engine/SameFile.h"
+#include "files/SameFile.h"
 #include "operations/Operations.h"
 #include "operations/RunRequest.h"
 #include "settings/Options.h"

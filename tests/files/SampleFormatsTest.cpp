@@ -9,7 +9,7 @@
 #include <random>
 #include <vector>
 
-#include "engine/SampleFormats.h"
+#include "files/SampleFormats.h"
 
 namespace tralux {
 namespace {

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "TestWav.h"
-#include "engine/WaveHeader.h"
+#include "files/WaveHeader.h"
 
 namespace tralux {
 namespace {

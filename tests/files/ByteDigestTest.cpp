@@ -1,4 +1,4 @@
-#include "engine/ByteDigest.h"
+#include "files/ByteDigest.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "engine/ReplacingFile.h"
+#include "files/ReplacingFile.h"
 
 #include <gtest/gtest.h>
 

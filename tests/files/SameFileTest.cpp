@@ -1,4 +1,4 @@
-#include "engine/SameFile.h"
+#include "files/SameFile.h"
 
 #include <gtest/gtest.h>
 
