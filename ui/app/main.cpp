@@ -15,20 +15,29 @@
 
 namespace {
 
-// --help and --version are answered before Qt starts, so that they work without a display.
-bool AnswerWithoutWindow(int argc, char* argv[]) {
+// --help, --version and a mistaken option are answered before Qt starts, so that they work
+// without a display (Qt ends the program when it finds none). Returns the exit code, or -1 when
+// the window is to start.
+int AnswerWithoutWindow(int argc, char* argv[]) {
     QStringList arguments;
     for (int i = 1; i < argc; ++i) {
         arguments.append(QString::fromLocal8Bit(argv[i]));
     }
-    const tralux::WindowArguments parsed = tralux::ParseWindowArguments(arguments, QString());
-    QTextStream out(stdout);
+    const tralux::WindowArguments parsed =
+        tralux::ParseWindowArguments(tralux::WithoutQtOptions(arguments), QString());
     if (parsed.help) {
-        out << tralux::WindowUsageText();
-    } else if (parsed.version) {
-        out << "Tralux " TRALUX_VERSION "\n";
+        QTextStream(stdout) << tralux::WindowUsageText();
+        return 0;
     }
-    return parsed.help || parsed.version;
+    if (parsed.version) {
+        QTextStream(stdout) << "Tralux " TRALUX_VERSION "\n";
+        return 0;
+    }
+    if (!parsed.problem.isEmpty()) {
+        QTextStream(stderr) << "tralux: " << parsed.problem << "\n" << tralux::WindowUsageText();
+        return 2;
+    }
+    return -1;
 }
 
 // Starts the window over a settings file of its own, presses Help and ends: the installed
@@ -50,8 +59,8 @@ int CheckHelp(const QString& helpFolder) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    if (AnswerWithoutWindow(argc, argv)) {
-        return 0;
+    if (const int answered = AnswerWithoutWindow(argc, argv); answered >= 0) {
+        return answered;
     }
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tralux"));

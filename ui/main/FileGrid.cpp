@@ -5,6 +5,7 @@
 #include <QResizeEvent>
 #include <QStyledItemDelegate>
 
+#include <algorithm>
 #include <cmath>
 
 #include "dialogs/GridDrawing.h"
@@ -127,6 +128,20 @@ int FileGrid::AppendRow() {
     const int row = rowCount();
     insertRow(row);
     records_.emplace_back();
+    for (int column = 0; column < ColumnCount; ++column) {
+        setItem(row, column, PlainItem(QString()));
+    }
+    return row;
+}
+
+int FileGrid::InsertDataRow(int row, std::unique_ptr<FileData> record) {
+    if (rowCount() == 1 && records_.front() == nullptr) {
+        records_.front() = std::move(record);
+        return 0;
+    }
+    row = std::clamp(row, 0, rowCount());
+    insertRow(row);
+    records_.insert(records_.begin() + row, std::move(record));
     for (int column = 0; column < ColumnCount; ++column) {
         setItem(row, column, PlainItem(QString()));
     }

@@ -36,6 +36,9 @@ public:
     void PutRecord(int row, std::unique_ptr<FileData> record);
     // Appends an empty data row and returns its number.
     int AppendRow();
+    // Puts a record back at a row (at most one past the last): the rows from there move down;
+    // into an empty list it becomes the only row. Returns the row it went to.
+    int InsertDataRow(int row, std::unique_ptr<FileData> record);
     // Takes a row out: the rows below move up; the only row is cleared instead.
     std::unique_ptr<FileData> RemoveDataRow(int row);
     // Frees every record and leaves one empty row.

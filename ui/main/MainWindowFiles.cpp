@@ -97,6 +97,13 @@ void TBalanceVolumes::ShowGridMenu(const QPoint& position) {
     PopupMenu1->popup(filegrid->viewport()->mapToGlobal(position));
 }
 
+void TBalanceVolumes::ShowGridMenuAtRow() {
+    const int row = std::max(filegrid->currentRow(), 0);
+    const QRect cell = filegrid->visualRect(filegrid->model()->index(row, 0));
+    const QRect shown = cell.intersected(filegrid->viewport()->rect());
+    ShowGridMenu(shown.isEmpty() ? QPoint(0, 0) : shown.center());
+}
+
 // ---------------------------------------------------------------------------------------
 // Intake and removal
 
@@ -244,20 +251,61 @@ void TBalanceVolumes::remselbtnClick() {
         return;
     }
     --FileCount;
-    std::unique_ptr<FileData> removed = filegrid->RemoveDataRow(row);
+    std::vector<RemovedRow> removal;
+    removal.push_back({row, filegrid->RemoveDataRow(row)});
+    removals_.push_back(std::move(removal));
     if (filegrid->Record(0) != nullptr) {
         filegrid->setCurrentCell(std::min(row, filegrid->rowCount() - 1), 0);
     }
-    removed.reset();
     filegrid->viewport()->update();
     UpdateEnablement();
 }
 
 void TBalanceVolumes::remallbtnClick() {
+    std::vector<RemovedRow> removal;
+    for (int row = filegrid->rowCount() - 1; row >= 0; --row) {
+        if (filegrid->Record(row) != nullptr) {
+            removal.insert(removal.begin(), {row, filegrid->RemoveDataRow(row)});
+        }
+    }
+    if (!removal.empty()) {
+        removals_.push_back(std::move(removal));
+    }
     filegrid->RemoveAll();
     FileCount = 0;
     filegrid->setCurrentCell(0, 0);
     filegrid->viewport()->update();
+    UpdateEnablement();
+}
+
+void TBalanceVolumes::UndoRemoval() {
+    if (removals_.empty() || RunInProgress() || engine_.Running) {
+        return;
+    }
+    std::vector<RemovedRow> removal = std::move(removals_.back());
+    removals_.pop_back();
+    SameFileIndex listed = ListedIndex(filegrid->Files());
+    int lastRow = -1;
+    for (RemovedRow& removed : removal) {
+        // A file added again since it was removed stays where it is now, listed once.
+        if (listed.Find(removed.record->SourceFile)) {
+            continue;
+        }
+        const bool normalised = removed.record->Normalised;
+        const int group = removed.record->GroupNumber;
+        lastRow = filegrid->InsertDataRow(removed.row, std::move(removed.record));
+        ++FileCount;
+        RefreshRowNames(lastRow);
+        filegrid->SetCellText(lastRow, FileGrid::GroupColumn,
+                              group > 0 ? QString::number(group) : QString());
+        if (!normalised) {
+            ops_->ReadyToBalance = false;
+        }
+    }
+    if (lastRow >= 0) {
+        filegrid->setCurrentCell(lastRow, 0);
+    }
+    RescaleLoudnessBars();
     UpdateEnablement();
 }
 

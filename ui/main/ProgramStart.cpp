@@ -50,6 +50,42 @@ WindowArguments ParseWindowArguments(const QStringList& arguments, const QString
     return parsed;
 }
 
+QStringList WithoutQtOptions(const QStringList& arguments) {
+    static const QStringList withValue = {
+        "platform", "platformpluginpath", "platformtheme", "plugin",      "qwindowgeometry",
+        "geometry", "qwindowtitle",       "title",         "qwindowicon", "icon",
+        "style",    "stylesheet",         "session",       "display",     "name",
+    };
+    static const QStringList alone = {"reverse", "widgetcount", "nograb",
+                                      "dograb",  "sync",        "testability"};
+    QStringList kept;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString& argument = arguments.at(i);
+        if (argument == QStringLiteral("--")) {
+            kept.append(arguments.mid(i));
+            break;
+        }
+        QString name = argument;
+        if (name.startsWith(QStringLiteral("--"))) {
+            name.remove(0, 2);
+        } else if (name.startsWith(QLatin1Char('-'))) {
+            name.remove(0, 1);
+        } else {
+            kept.append(argument);
+            continue;
+        }
+        const qsizetype equals = name.indexOf(QLatin1Char('='));
+        if (withValue.contains(name.left(equals))) {
+            if (equals < 0) {
+                ++i;  // the value follows as the next argument
+            }
+        } else if (!alone.contains(name)) {
+            kept.append(argument);
+        }
+    }
+    return kept;
+}
+
 QString WindowUsageText() {
     return QStringLiteral(
         "Usage: tralux [FILE...]\n"

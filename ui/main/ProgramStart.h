@@ -34,6 +34,11 @@ WindowArguments ParseWindowArguments(const QStringList& arguments, const QString
 
 QString WindowUsageText();
 
+// The command line without the options Qt takes for itself (-platform NAME, -style=NAME,
+// -reverse ...), so that it can be read before Qt starts: Qt ends the program when it finds no
+// display, and --help, --version or a mistyped option must not need one.
+QStringList WithoutQtOptions(const QStringList& arguments);
+
 // WindowServices for a start with nobody at the screen: no dialog is shown (the hint counts as
 // not ticked) and the address handed to the help viewer is kept instead of opened.
 class UnattendedServices : public WindowServices {

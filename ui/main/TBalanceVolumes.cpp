@@ -224,10 +224,39 @@ void TBalanceVolumes::ConnectControls() {
         connect(shortcut, &QShortcut::activated, button, &QPushButton::click);
     };
     pressedBy(QKeySequence(Qt::CTRL | Qt::Key_O), addfilesbtn);
-    pressedBy(QKeySequence(Qt::Key_Delete), remselbtn);
     pressedBy(QKeySequence(Qt::Key_Escape), cancelbtn);
     pressedBy(QKeySequence(Qt::Key_F1), helpbtn);
     pressedBy(QKeySequence(Qt::CTRL | Qt::Key_Q), exitbtn);
+    auto* undo = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z), this);
+    connect(undo, &QShortcut::activated, this, &TBalanceVolumes::UndoRemoval);
+    ConnectGridKeys();
+    // The box's mnemonic always leads to the list: by default it goes back to whatever had
+    // the focus inside the box last (a reference choice, which the next arrow key changes).
+    selfilegroup->installEventFilter(this);
+}
+
+void TBalanceVolumes::ConnectGridKeys() {
+    const auto gridKey = [this](const QKeySequence& keys, auto action) {
+        auto* shortcut = new QShortcut(keys, filegrid);
+        shortcut->setContext(Qt::WidgetShortcut);
+        connect(shortcut, &QShortcut::activated, this, action);
+    };
+    // Delete removes a file only when the list has the focus: elsewhere it is no command.
+    gridKey(QKeySequence(Qt::Key_Delete), [this] { remselbtn->click(); });
+    gridKey(QKeySequence(Qt::SHIFT | Qt::Key_F10), [this] { ShowGridMenuAtRow(); });
+    gridKey(QKeySequence(Qt::Key_Menu), [this] { ShowGridMenuAtRow(); });
+    // Home and End go to the first and the last file, not to the first and last column.
+    gridKey(QKeySequence(Qt::Key_Home), [this] { filegrid->setCurrentCell(0, 0); });
+    gridKey(QKeySequence(Qt::Key_End),
+            [this] { filegrid->setCurrentCell(filegrid->rowCount() - 1, 0); });
+}
+
+bool TBalanceVolumes::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == selfilegroup && event->type() == QEvent::Shortcut) {
+        filegrid->setFocus(Qt::ShortcutFocusReason);
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -307,6 +336,8 @@ void TBalanceVolumes::UpdateEnablement() {
 
 template <typename Run>
 void TBalanceVolumes::RunOperation(Run run) {
+    // A run changes the records: files removed before it cannot come back as they were.
+    removals_.clear();
     ++runDepth_;
     try {
         run();

@@ -114,6 +114,10 @@ public:
     void helpbtnClick();
     void exitbtnClick();
     void SavetoFile1Click();
+    // Brings back the files of the last removal (Remove or Remove All) made since the last
+    // run, in their places; Ctrl+Z.
+    void UndoRemoval();
+    bool CanUndoRemoval() const { return !removals_.empty(); }
 
     // State read by the tests and by the runs.
     int FileCount = 0;
@@ -147,6 +151,7 @@ signals:
     void hintOffered();
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
@@ -188,6 +193,10 @@ private:
     void AddFile(const QString& path, SameFileIndex& listed);
     void filegridCurrentChanged(int row);
     void ShowGridMenu(const QPoint& position);
+    // The grid's menu from the keyboard, under the highlighted row.
+    void ShowGridMenuAtRow();
+    // The grid's keys: they act only while the grid has the focus.
+    void ConnectGridKeys();
 
     std::string settingsPath_;
     QString helpFolder_;
@@ -219,6 +228,13 @@ private:
     bool hintPending_ = false;
     QStringList startWarnings_;  // from loading the settings; shown once the window is
     QPoint normalFrameOffset_;
+    // What Ctrl+Z brings back: per removal, the rows the files stood in (top down) and their
+    // records as they were. Forgotten when a run starts, which changes the records.
+    struct RemovedRow {
+        int row;
+        std::unique_ptr<FileData> record;
+    };
+    std::vector<std::vector<RemovedRow>> removals_;
 };
 
 }  // namespace tralux

@@ -1,6 +1,7 @@
 // How the window program starts: where it finds its help pages, the files and options of its
 // command line, and its help self-test.
 #include <QDir>
+#include <QProcess>
 #include <QPushButton>
 #include <QTextStream>
 
@@ -42,6 +43,9 @@ private slots:
     void argumentsName_data();
     void argumentsName();
     void commandLineFilesArriveAsADropDoes();
+    void qtOptionsAreLeftToQt();
+    void answersWithoutADisplay_data();
+    void answersWithoutADisplay();
     void helpCheckFindsThePage_data();
     void helpCheckFindsThePage();
 };
@@ -104,6 +108,44 @@ void ProgramStartTest::argumentsName() {
     QCOMPARE(parsed.checkHelp, checkHelp);
     QCOMPARE(parsed.problem, problem);
     QVERIFY(!parsed.help && !parsed.version);
+}
+
+void ProgramStartTest::qtOptionsAreLeftToQt() {
+    // Read before Qt starts, Qt's own options (with their values) are no mistake and no files.
+    const QStringList kept =
+        tralux::WithoutQtOptions({"-platform", "offscreen", "a.wav", "--style=fusion", "-reverse",
+                                  "--bogus", "-style", "fusion", "--", "-platform"});
+    QCOMPARE(kept, (QStringList{"a.wav", "--bogus", "--", "-platform"}));
+}
+
+void ProgramStartTest::answersWithoutADisplay_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("printed");  // the start of what it prints
+    QTest::newRow("--help") << QStringList{"--help"} << 0 << "Usage: tralux";
+    QTest::newRow("--version") << QStringList{"--version"} << 0 << "Tralux ";
+    QTest::newRow("an unknown option") << QStringList{"--bogus"} << 2 << "tralux: unknown option";
+    QTest::newRow("an unknown option after a Qt one")
+        << QStringList{"-style", "fusion", "-x"} << 2 << "tralux: unknown option '-x'";
+}
+
+void ProgramStartTest::answersWithoutADisplay() {
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, printed);
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        environment.remove(QString::fromLatin1(name));
+    }
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(TRALUX_PROGRAM), arguments);
+    QVERIFY(program.waitForFinished(20000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), exitCode);
+    const QString output = QString::fromLocal8Bit(exitCode == 0 ? program.readAllStandardOutput()
+                                                                : program.readAllStandardError());
+    QVERIFY2(output.startsWith(printed), qPrintable(output));
 }
 
 void ProgramStartTest::commandLineFilesArriveAsADropDoes() {
