@@ -59,6 +59,9 @@ struct WindowPlacement {
     int32_t grptop = 50;
     int32_t grpwidth = 400;
     int32_t grpheight = 420;
+    // The grid's column widths as the user set them, "w1,w2,..."; empty while the columns
+    // share the grid's width by themselves.
+    std::string colwidths;
 };
 
 }  // namespace tralux

@@ -157,6 +157,7 @@ void ReadSettings(const ProfileFile& file, Options& options, WindowPlacement& pl
     placement.grpwidth = file.ReadInteger(w, "grpwidth", initial.grpwidth);
     placement.grpheight = file.ReadInteger(w, "grpheight", initial.grpheight);
     placement.winstate = file.ReadInteger(w, "winstate", initial.winstate);
+    placement.colwidths = file.ReadString(w, "colwidths", initial.colwidths);
 
     state.addfilesfolder = file.ReadString(FoldersSection, "addfiles", "");
     state.savedatafolder = file.ReadString(FoldersSection, "savedata", "");
@@ -195,6 +196,10 @@ void WriteSettings(ProfileFile& file, const Options& options, const WindowPlacem
     file.WriteInteger(w, "grptop", placement.grptop);
     file.WriteInteger(w, "grpwidth", placement.grpwidth);
     file.WriteInteger(w, "grpheight", placement.grpheight);
+    // Only once the user has set them, so that an untouched file keeps its keys.
+    if (!placement.colwidths.empty()) {
+        file.WriteString(w, "colwidths", placement.colwidths);
+    }
 
     // Written only once a dialog has been used, so a file the user never browsed from keeps
     // exactly the two sections.

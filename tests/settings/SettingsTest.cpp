@@ -326,7 +326,7 @@ Loaded Unusual() {
     loaded.presets.Append(Preset("\"quoted\"", 0.1));
     loaded.state.defaultreflevel = ReferenceChoice::Preset;
     loaded.state.defaultrefpreset = 2;
-    loaded.placement = {-5, 6, 800, 600, 2, 51, 52, 401, 421};
+    loaded.placement = {-5, 6, 800, 600, 2, 51, 52, 401, 421, "120,80,120,80,40"};
     return loaded;
 }
 
@@ -359,6 +359,7 @@ void ExpectSame(const Loaded& a, const Loaded& b) {
                                     p.grpleft, p.grptop, p.grpwidth, p.grpheight}),
               std::vector<int32_t>({q.mainleft, q.maintop, q.mainwidth, q.mainheight, q.winstate,
                                     q.grpleft, q.grptop, q.grpwidth, q.grpheight}));
+    EXPECT_EQ(p.colwidths, q.colwidths);
 }
 
 class RoundTripTest : public testing::TestWithParam<const char*> {};

@@ -1,12 +1,14 @@
 #include <QApplication>
 #include <QDir>
 #include <QIcon>
+#include <QStyle>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
 
 #include <cstdio>
 
+#include "dialogs/LegibleStyle.h"
 #include "dialogs/Prompts.h"
 #include "main/ProgramStart.h"
 #include "main/TBalanceVolumes.h"
@@ -63,6 +65,8 @@ int main(int argc, char* argv[]) {
         return answered;
     }
     QApplication application(argc, argv);
+    // Over the desktop's own style (or the one named with -style).
+    QApplication::setStyle(new tralux::LegibleStyle(QApplication::style()->name()));
     QApplication::setApplicationName(QStringLiteral("Tralux"));
     QGuiApplication::setDesktopFileName(QStringLiteral("org.tralux.Tralux"));
     QIcon icon;

@@ -14,6 +14,20 @@ void UseFrameWithoutButtons(QWidget* dialog) {
 }
 
 void CentreOnScreen(QWidget* window) {
+    OpenOnScreen(window, nullptr);
+}
+
+QRect OpeningBounds(const QSize& frameSize, const QRect& over, const QList<QRect>& screens) {
+    QRect frame(QPoint(0, 0), frameSize);
+    if (over.isValid()) {
+        frame.moveCenter(over.center());
+    } else if (!screens.isEmpty()) {
+        frame.moveCenter(screens.constFirst().center());
+    }
+    return BoundsOnScreen(frame, screens);
+}
+
+void OpenOnScreen(QWidget* window, const QWidget* over) {
     QScreen* screen = window->screen();
     if (screen == nullptr) {
         screen = QGuiApplication::primaryScreen();
@@ -21,9 +35,19 @@ void CentreOnScreen(QWidget* window) {
     if (screen == nullptr) {
         return;
     }
-    QRect frame = window->frameGeometry();
-    frame.moveCenter(screen->availableGeometry().center());
-    window->move(frame.topLeft());
+    // The screen the window is on first: without a window to open over, it opens there.
+    QList<QRect> screens{screen->availableGeometry()};
+    for (const QScreen* other : QGuiApplication::screens()) {
+        if (other != screen) {
+            screens.append(other->availableGeometry());
+        }
+    }
+    const QMargins frame = FrameMargins(window);
+    const QRect bounds =
+        OpeningBounds(window->size().grownBy(frame),
+                      over != nullptr ? over->window()->frameGeometry() : QRect(), screens);
+    window->move(bounds.topLeft());
+    window->resize(bounds.size().shrunkBy(frame));
 }
 
 QRect BoundsOnScreen(const QRect& frame, const QList<QRect>& screens) {

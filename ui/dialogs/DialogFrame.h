@@ -13,8 +13,15 @@ namespace tralux {
 void UseFrameWithoutButtons(QWidget* dialog);
 
 // Moves a top-level window to the middle of the screen it is on (the primary one when it has
-// none yet). Call once its size is known.
+// none yet), its frame within the screen. Call once its size is known.
 void CentreOnScreen(QWidget* window);
+
+// Where a window's frame opens: centred over the frame of the window it belongs to (over the
+// first screen without one), then brought onto the screens as BoundsOnScreen does.
+QRect OpeningBounds(const QSize& frameSize, const QRect& over, const QList<QRect>& screens);
+// Places a top-level window so that it opens over `over` (nullptr: the middle of the screen)
+// with its whole frame on the screen, shrunk if it must be. Call once its size is known.
+void OpenOnScreen(QWidget* window, const QWidget* over);
 
 // Bounds of a window's frame brought onto a screen: onto the one of the given available areas
 // that holds most of them (the first, the primary screen, when none does), shrunk where they

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "FileGrid.h"
+#include "WindowText.h"
 #include "dialogs/DialogFrame.h"
 #include "dialogs/Prompts.h"
 #include "units/NumberText.h"
@@ -45,6 +46,23 @@ void TBalanceVolumes::ApplyPlacement() {
     const QRect onScreen = BoundsOnScreen(QRect(saved.topLeft(), saved.size().grownBy(frame)));
     move(onScreen.topLeft());
     resize(onScreen.size().shrunkBy(frame));
+    forcedSize_ = size() != saved.size() ? size() : QSize();
+    placedSize_ = size();
+    userSize_ = saved.size();
+    userColumnWidths_.clear();
+    const QStringList widths = Qt8(placement_.colwidths).split(QLatin1Char(','));
+    for (const QString& width : widths) {
+        bool number = false;
+        const int value = width.toInt(&number);
+        if (!number || value < 1 || value > 100000) {
+            break;
+        }
+        userColumnWidths_.push_back(value);
+    }
+    // A value that is no width, or too few or too many of them: the columns share the width.
+    if (userColumnWidths_.size() != FileGrid::ColumnCount) {
+        userColumnWidths_.clear();
+    }
     if (placement_.winstate == 2) {
         setWindowState(Qt::WindowMaximized);
     } else if (placement_.winstate == 1) {
@@ -175,6 +193,15 @@ void TBalanceVolumes::LayOutProgressLine(int progressTop, int progressHeight, in
 }
 
 void TBalanceVolumes::FitColumns() {
+    fittingColumns_ = true;
+    if (!userColumnWidths_.empty()) {
+        for (int column = 0; column < FileGrid::ColumnCount; ++column) {
+            filegrid->setColumnWidth(column, userColumnWidths_[static_cast<size_t>(column)]);
+        }
+        fittingColumns_ = false;
+        RefreshAllNames();
+        return;
+    }
     int gridInner = filegrid->width() - 2 * filegrid->frameWidth();
     if (filegrid->verticalScrollBar()->isVisibleTo(filegrid)) {
         gridInner -= filegrid->verticalScrollBar()->width();
@@ -199,6 +226,20 @@ void TBalanceVolumes::FitColumns() {
     for (int column = 0; column < FileGrid::ColumnCount; ++column) {
         filegrid->setColumnWidth(column, widths[column]);
     }
+    fittingColumns_ = false;
+    RefreshAllNames();
+}
+
+void TBalanceVolumes::ColumnResized() {
+    if (fittingColumns_) {
+        return;
+    }
+    // From the first width the user sets on, all the columns keep theirs.
+    userColumnWidths_.clear();
+    for (int column = 0; column < FileGrid::ColumnCount; ++column) {
+        userColumnWidths_.push_back(filegrid->columnWidth(column));
+    }
+    // The names are cut to their column: a wider column shows more of them.
     RefreshAllNames();
 }
 
@@ -235,6 +276,29 @@ void TBalanceVolumes::RememberNormalFrame() {
     // Before the desktop has framed the window there is no offset to keep yet.
     if (isVisible() && windowState() == Qt::WindowNoState && !offset.isNull()) {
         normalFrameOffset_ = offset;
+        if (!framed_) {
+            framed_ = true;
+            // Not from inside the event that told of the frame.
+            QTimer::singleShot(0, this, &TBalanceVolumes::KeepFrameOnScreen);
+        }
+    }
+}
+
+void TBalanceVolumes::KeepFrameOnScreen() {
+    // Only the place given at the start is corrected, not a size given since.
+    if (windowState() != Qt::WindowNoState || size() != placedSize_) {
+        return;
+    }
+    const QRect frame = frameGeometry();
+    const QRect onScreen = BoundsOnScreen(frame);
+    if (onScreen == frame) {
+        return;
+    }
+    const QSize forced = size() - (frame.size() - onScreen.size());
+    move(onScreen.topLeft());
+    if (forced != size()) {
+        resize(forced);
+        forcedSize_ = size();
     }
 }
 

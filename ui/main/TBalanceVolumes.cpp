@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
@@ -132,6 +133,8 @@ void TBalanceVolumes::BuildFileControls() {
     });
     connect(filegrid, &QWidget::customContextMenuRequested, this, &TBalanceVolumes::ShowGridMenu);
     connect(filegrid, &FileGrid::viewportWidthChanged, this, &TBalanceVolumes::FitColumns);
+    connect(filegrid->horizontalHeader(), &QHeaderView::sectionResized, this,
+            &TBalanceVolumes::ColumnResized);
 
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
@@ -289,11 +292,20 @@ bool TBalanceVolumes::SaveSettingsNow() {
     const QRect bounds =
         normal ? QRect(x(), y(), width(), height())
                : QRect(normalGeometry().topLeft() - frameOffset, normalGeometry().size());
+    // A size the screen forced at the start is not the user's: the next start on a larger
+    // screen gets the user's own back.
+    const QSize size =
+        !forcedSize_.isEmpty() && bounds.size() == forcedSize_ ? userSize_ : bounds.size();
     placement_.winstate = isMaximized() ? 2 : (isMinimized() ? 1 : 0);
     placement_.mainleft = bounds.x();
     placement_.maintop = bounds.y();
-    placement_.mainwidth = bounds.width();
-    placement_.mainheight = bounds.height();
+    placement_.mainwidth = size.width();
+    placement_.mainheight = size.height();
+    QStringList widths;
+    for (const int width : userColumnWidths_) {
+        widths.append(QString::number(width));
+    }
+    placement_.colwidths = Std(widths.join(QLatin1Char(',')));
     SettingsWindowState state;
     state.defaultreflevel = CheckedReference();
     state.defaultrefpreset = presetbox->currentIndex();

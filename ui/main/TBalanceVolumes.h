@@ -180,6 +180,10 @@ private:
     void FitColumns();
     // Keeps the frame's offset from the client area while the window is shown normally.
     void RememberNormalFrame();
+    // Once the real frame is known: the frame lies within the screen (the size saved was the
+    // client's, and the frame guessed before the desktop framed the window may be too thin).
+    void KeepFrameOnScreen();
+    void ColumnResized();
     void OfferHint();
     void CheckReference(ReferenceChoice defaultreflevel);
     ReferenceChoice CheckedReference() const;
@@ -228,6 +232,16 @@ private:
     bool hintPending_ = false;
     QStringList startWarnings_;  // from loading the settings; shown once the window is
     QPoint normalFrameOffset_;
+    bool framed_ = false;  // the desktop has put its frame around the window
+    // The column widths the user set, kept through resizes and restarts; empty while the
+    // columns share the grid's width by themselves.
+    std::vector<int> userColumnWidths_;
+    bool fittingColumns_ = false;
+    // A size the screen forced on the saved one (a scale factor shrinks the screen): while the
+    // window keeps it, the size saved is the user's own.
+    QSize forcedSize_;
+    QSize userSize_;
+    QSize placedSize_;  // the size the saved placement gave the window
     // What Ctrl+Z brings back: per removal, the rows the files stood in (top down) and their
     // records as they were. Forgotten when a run starts, which changes the records.
     struct RemovedRow {

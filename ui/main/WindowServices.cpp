@@ -3,6 +3,7 @@
 #include <QLineEdit>
 #include <QUrl>
 
+#include "dialogs/DialogFrame.h"
 #include "dialogs/TAdvanced.h"
 #include "dialogs/THelpViewer.h"
 #include "dialogs/TPromptDlg.h"
@@ -41,6 +42,8 @@ bool QtWindowServices::TrackGrouping(QWidget* parent, const std::vector<FileData
 void QtWindowServices::ShowHelpPage(QWidget* parent, const QUrl& page) {
     if (helpViewer_ == nullptr) {
         helpViewer_ = new THelpViewer(parent);
+        // Over the window, and all of it on the screen even when the window stands low.
+        OpenOnScreen(helpViewer_, parent);
     }
     helpViewer_->ShowPage(page);
     helpViewer_->show();

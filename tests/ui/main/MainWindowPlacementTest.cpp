@@ -1,5 +1,6 @@
 // Where the window and the grouping dialog open: the place saved is the place restored, and
 // bounds that lie off the screen, or exceed it, are brought onto it.
+#include <QHeaderView>
 #include <QPushButton>
 #include <QScreen>
 
@@ -36,6 +37,8 @@ private slots:
     void maximisedAndRestoredKeepsItsPlace();
     void boundsOffTheScreenAreBroughtOnto_data();
     void boundsOffTheScreenAreBroughtOnto();
+    void columnWidthsTheUserSetAreKept();
+    void aSizeTheScreenForcedIsNotSaved();
 };
 
 void MainWindowPlacementTest::initTestCase() {
@@ -98,6 +101,62 @@ void MainWindowPlacementTest::boundsOffTheScreenAreBroughtOnto() {
     // Bounds that fit are left alone.
     f.StartWith(Placement(30, 40, 500, 400, 0));
     QCOMPARE(f.window->pos(), QPoint(30, 40));
+}
+
+void MainWindowPlacementTest::columnWidthsTheUserSetAreKept() {
+    WindowFixture f;
+    f.StartWith(Placement(30, 40, 560, 400, 0, "fnamesonly=0\n"));
+    f.Drop({f.Tone("a-rather-long-name-of-a-recording-to-be-balanced.wav", 8000)});
+    auto& grid = f.Grid();
+    const QString cut = grid.CellText(0, tralux::FileGrid::SourceColumn);
+    const QString whole = QString::fromStdString(grid.Record(0)->SourceFile);
+    QVERIFY(cut != whole);
+    // Widened as the user drags its edge: the name shows whole.
+    grid.horizontalHeader()->resizeSection(tralux::FileGrid::SourceColumn,
+                                           grid.fontMetrics().horizontalAdvance(whole) + 20);
+    QCOMPARE(grid.CellText(0, tralux::FileGrid::SourceColumn), whole);
+    int widths[tralux::FileGrid::ColumnCount];
+    for (int column = 0; column < tralux::FileGrid::ColumnCount; ++column) {
+        widths[column] = grid.columnWidth(column);
+    }
+    // A resize of the window keeps them, and so does the next start.
+    f.window->resize(700, 450);
+    QTRY_COMPARE(f.window->size(), QSize(700, 450));
+    for (int restart = 0; restart < 2; ++restart) {
+        for (int column = 0; column < tralux::FileGrid::ColumnCount; ++column) {
+            QCOMPARE(f.Grid().columnWidth(column), widths[column]);
+        }
+        f.Restart();
+    }
+    QVERIFY(f.IniText().find("\ncolwidths=") != std::string::npos);
+    // A file without them, or with a value that is no width, shares the width out as before.
+    f.StartWith(Placement(30, 40, 560, 400, 0));
+    const int shared = f.Grid().columnWidth(tralux::FileGrid::SourceColumn);
+    QVERIFY(shared != widths[tralux::FileGrid::SourceColumn]);
+    f.StartWith(Placement(30, 40, 560, 400, 0) + "colwidths=100,x,100,100,40\n");
+    QCOMPARE(f.Grid().columnWidth(tralux::FileGrid::SourceColumn), shared);
+    f.Restart();
+    QVERIFY(f.IniText().find("colwidths") == std::string::npos);
+}
+
+void MainWindowPlacementTest::aSizeTheScreenForcedIsNotSaved() {
+    // A size saved on a larger screen (or at a smaller scale factor) is shrunk to fit here;
+    // the user's own size is what is saved again, for the next start on the larger screen.
+    WindowFixture f;
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const int width = screen.width() + 400;
+    const int height = screen.height() + 300;
+    f.StartWith(Placement(2, 2, width, height, 0));
+    QVERIFY(f.window->width() < width);
+    f.Restart();
+    QCOMPARE(WindowsKey(f.IniText(), "mainwidth"), width);
+    QCOMPARE(WindowsKey(f.IniText(), "mainheight"), height);
+    // A size the user gives it is saved as it is.
+    f.window->resize(500, 400);
+    QTRY_COMPARE(f.window->size(), QSize(500, 400));
+    f.Restart();
+    QCOMPARE(WindowsKey(f.IniText(), "mainwidth"), 500);
+    QCOMPARE(WindowsKey(f.IniText(), "mainheight"), 400);
 }
 
 QTEST_MAIN(MainWindowPlacementTest)
