@@ -183,6 +183,17 @@ inline constexpr const char* HeavyProcessing =
     "The amount of processing that will be required is very high.\rThis may result in "
     "unacceptable degradation in sound quality for these files:\r";
 inline constexpr const char* ProceedQuestion = "\r\rAre you sure you wish to proceed?";
+// What a run left when a question was answered No or Cancel was pressed.
+inline constexpr const char* NotBalanced =
+    "Balance was not done: the results are the normalised copies";
+inline constexpr const char* CancelledNoneWritten = "Cancelled: no result was written.";
+inline constexpr const char* CancelledWrittenKept =
+    "Cancelled: the results of these files were written whole and are kept:\r";
+inline constexpr const char* CancelledNoneBalanced =
+    "Cancelled: no result was balanced; the results are as the last Prepare left them.";
+inline constexpr const char* CancelledBalancedKept =
+    "Cancelled: the results of these files were balanced and are kept; the others are as the "
+    "last Prepare left them:\r";
 // A file whose balancing ended short of its target; loudness texts in the chosen unit.
 std::string TargetNotReached(const std::string& sourceFile, const std::string& loudness,
                              const std::string& target);

@@ -204,6 +204,12 @@ std::optional<Measurements> Operations::Measure() {
         Cancel();
     }
     const bool whole = engine_.Running;
+    if (whole) {
+        // The sources' values are measured; the results' are planned, not written.
+        SourceLoudnessShown = true;
+        ResultLoudnessShown = true;
+        host_.LoudnessChanged();
+    }
     FinishOperation();
     if (!whole) {
         return std::nullopt;

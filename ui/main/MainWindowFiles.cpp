@@ -91,6 +91,8 @@ void TBalanceVolumes::RescaleLoudnessBars() {
 
 void TBalanceVolumes::filegridCurrentChanged(int /*row*/) {
     UpdateEnablement();
+    // The highlighted file may be the reference.
+    RePlan();
 }
 
 void TBalanceVolumes::ShowGridMenu(const QPoint& position) {
@@ -103,6 +105,7 @@ void TBalanceVolumes::ShowGridMenu(const QPoint& position) {
 void TBalanceVolumes::AddFile(const QString& path) {
     SameFileIndex listed = ListedIndex(filegrid->Files());
     AddFile(path, listed);
+    TellRefused();
 }
 
 void TBalanceVolumes::AddFile(const QString& path, SameFileIndex& listed) {
@@ -126,7 +129,7 @@ void TBalanceVolumes::AddFile(const QString& path, SameFileIndex& listed) {
         return;
     }
     if (intake.outcome == Intake::Outcome::Refused) {
-        prompts_.Error(this, QString::fromStdString(intake.refusal));
+        refused_.push_back(intake.refusal);
         return;
     }
     if (intake.shorterThanHeader) {
@@ -184,6 +187,7 @@ void TBalanceVolumes::OfferFiles(const QStringList& paths) {
         close();
         return;
     }
+    TellRefused();
     TellShorterThanHeader();
     const QStringList held = heldFiles_;
     heldFiles_.clear();
@@ -192,6 +196,22 @@ void TBalanceVolumes::OfferFiles(const QStringList& paths) {
         return;
     }
     UpdateEnablement();
+}
+
+void TBalanceVolumes::TellRefused() {
+    if (refused_.empty()) {
+        return;
+    }
+    // A file alone is told in its own sentence; several are listed, each with its reason.
+    QString text = Qt8(refused_.front());
+    if (refused_.size() > 1) {
+        text = QStringLiteral("These files were not added:\r");
+        for (const std::string& refusal : refused_) {
+            text += QStringLiteral("\r   ") + Qt8(refusal);
+        }
+    }
+    refused_.clear();
+    prompts_.Error(this, text);
 }
 
 void TBalanceVolumes::TellShorterThanHeader() {

@@ -555,8 +555,8 @@ void MainWindowTest::droppedFolderCannotBeOpened() {
     f.Drop({folder});
     QCOMPARE(f.window->FileCount, 0);
     QCOMPARE(f.prompts.Texts(Kind::Error),
-             QStringList{QStringLiteral("Cannot open file \"") + folder +
-                         QStringLiteral("\" (is it in use by another application?)")});
+             QStringList{QStringLiteral("\"") + folder +
+                         QStringLiteral("\" is a folder, not a WAV file")});
 }
 
 void MainWindowTest::addFilesDialog_data() {
