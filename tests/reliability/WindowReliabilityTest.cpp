@@ -146,11 +146,13 @@ void WindowReliabilityTest::cutFilesAreRefusedOrTakenAsFarAsTheyGo() {
         (cut < 44 ? refused : taken).append(QString::fromStdString(path));
     }
     f.Drop(refused + taken);
-    QStringList expected;
+    // One box for the intake, each refused file on a line of its own.
+    QString expected = QStringLiteral("These files were not added:\r");
     for (const QString& path : refused) {
-        expected.append('"' + path + QStringLiteral("\" is not a 44.1kHz 16-bit stereo WAV file"));
+        expected += QStringLiteral("\r   \"") + path +
+                    QStringLiteral("\" is not a 44.1kHz 16-bit stereo WAV file");
     }
-    QCOMPARE(f.prompts.Texts(Kind::Error), expected);
+    QCOMPARE(f.prompts.Texts(Kind::Error), QStringList{expected});
     QCOMPARE(f.window->FileCount, int(taken.size()));
     f.prompts.calls.clear();
     f.Click(f.window->preparebtn);
