@@ -524,8 +524,7 @@ int Work(const CommandLine& line, const FileList& list, Settings& settings, Term
         completed = outcome->completed;
         shortOfTarget = outcome->shortOfTarget;
         if (outcome->preparedOnly && host.Declined() && !InterruptRequested()) {
-            host.Message("tralux-cli",
-                         "Balance was not done: the results are the normalised copies");
+            host.Message("tralux-cli", messages::NotBalanced);
         }
     }
 

@@ -369,6 +369,10 @@ void TBalanceVolumes::prepbalbtnClick() {
 }
 
 void TBalanceVolumes::PreviewClick() {
+    // From the grid's menu, which stays open to a right-click during an intake or a run.
+    if (RunInProgress() || FileCount == 0) {
+        return;
+    }
     RunOperation([this] {
         BeginTelling();
         std::optional<Measurements> measured = ops_->Measure();
