@@ -85,6 +85,11 @@ void TBalanceVolumes::RescaleLoudnessBars() {
         scale = std::max(scale, file->ScanLoudness);
         scale = std::max(scale, file->Loudness);
     }
+    if (PreviewCurrent()) {
+        for (const PreviewRow& row : preview_.Rows) {
+            scale = std::max(scale, row.Loudness);
+        }
+    }
     filegrid->LoudnessScale = scale;
     filegrid->viewport()->update();
 }

@@ -37,7 +37,8 @@ void TBalanceVolumes::RePlan() {
                                            : QStringLiteral("Result Loudness"));
     filegrid->horizontalHeaderItem(FileGrid::ResultLoudnessColumn)
         ->setToolTip(Qt8(preview_.Problem));
-    filegrid->viewport()->update();
+    ShowPlanTips();
+    RescaleLoudnessBars();
 }
 
 void TBalanceVolumes::ForgetPreview() {
@@ -48,7 +49,30 @@ void TBalanceVolumes::ForgetPreview() {
         filegrid->horizontalHeaderItem(FileGrid::ResultLoudnessColumn)
             ->setText(QStringLiteral("Result Loudness"));
         filegrid->horizontalHeaderItem(FileGrid::ResultLoudnessColumn)->setToolTip(QString());
-        filegrid->viewport()->update();
+        ShowPlanTips();
+        RescaleLoudnessBars();
+    }
+}
+
+void TBalanceVolumes::ShowPlanTips() {
+    // The whole planned text, which a narrow column cuts short.
+    for (int row = 0; row < filegrid->rowCount(); ++row) {
+        const FileData* file = filegrid->Record(row);
+        const std::optional<FileGrid::PlannedCell> cell =
+            file != nullptr ? PlannedCell(*file) : std::nullopt;
+        QTableWidgetItem* item = filegrid->item(row, FileGrid::ResultLoudnessColumn);
+        if (item == nullptr && !cell) {
+            continue;
+        }
+        if (item == nullptr) {
+            filegrid->SetCellText(row, FileGrid::ResultLoudnessColumn, QString());
+            item = filegrid->item(row, FileGrid::ResultLoudnessColumn);
+        }
+        item->setToolTip(
+            cell ? QStringLiteral("Planned: ") +
+                       Qt8(LoudnessText(cell->level, options_.loudnessunits, decimalSeparator_)) +
+                       cell->note
+                 : QString());
     }
 }
 

@@ -197,6 +197,7 @@ private:
     // The plan of the measured files for what is chosen now; forgotten when the list changed.
     void RePlan();
     void ForgetPreview();
+    void ShowPlanTips();
     bool PreviewCurrent() const;
     std::optional<FileGrid::PlannedCell> PlannedCell(const FileData& file) const;
     void TellRunEnd(bool rewritesResults);

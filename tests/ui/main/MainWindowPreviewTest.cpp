@@ -96,6 +96,11 @@ void MainWindowPreviewTest::previewWritesNothingAndShowsWhatTheRunThenWrites() {
     QCOMPARE(rows.size(), size_t{4});
     QVERIFY(rows[2].Loudness != quietest[2]);
     QVERIFY(rows[2].Compression > 1.0);
+    // The whole planned text, which the column may cut short, is the cell's tip.
+    const QString tip = w.filegrid->item(2, FileGrid::ResultLoudnessColumn)->toolTip();
+    QVERIFY2(
+        tip.startsWith(QStringLiteral("Planned: ")) && tip.contains(QStringLiteral("compressed x")),
+        qPrintable(tip));
 
     // The run writes what was shown.
     for (int i = 0; i < 4; ++i) {
@@ -109,6 +114,7 @@ void MainWindowPreviewTest::previewWritesNothingAndShowsWhatTheRunThenWrites() {
     }
     QCOMPARE(ResultHeader(w), QStringLiteral("Result Loudness"));
     QVERIFY(w.PlanShown().Rows.empty());
+    QVERIFY(w.filegrid->item(2, FileGrid::ResultLoudnessColumn)->toolTip().isEmpty());
 }
 
 void MainWindowPreviewTest::noToABalanceQuestionIsTold() {
