@@ -39,6 +39,7 @@ constexpr OptionInfo Known[] = {
     {"csv", true, Any},
     {"settings", true, Any},
     {"yes", false, Runs},
+    {"dry-run", false, BalanceOnly},
     {"quiet", false, Any},
 };
 
@@ -59,6 +60,8 @@ std::string ShortToLong(char letter) {
             return "version";
         case 'y':
             return "yes";
+        case 'n':
+            return "dry-run";
         case 'q':
             return "quiet";
         default:
@@ -196,6 +199,8 @@ void Apply(CommandLine& line, const std::string& name, const std::string& value)
         line.settingsFile = value;
     } else if (name == "yes") {
         line.yes = true;
+    } else if (name == "dry-run") {
+        line.dryRun = true;
     } else if (name == "quiet") {
         line.quiet = true;
     }
@@ -375,6 +380,7 @@ std::string HelpText() {
            "                          - writes it to standard output, in place of the table\n"
            "  --settings FILE         read defaults from this settings file; it is never written\n"
            "  -y, --yes               answer Yes to the overwrite and compression questions\n"
+           "  -n, --dry-run           balance: print the planned results; write no file\n"
            "  -q, --quiet             no progress display\n"
            "  -h, --help              show this help and exit\n"
            "  -V, --version           show the version and exit\n"

@@ -48,6 +48,8 @@ struct CommandLine {
     std::optional<std::string> settingsFile;
     bool yes = false;
     bool quiet = false;
+    // balance: measure and print the plan; no file is created, written, renamed or removed.
+    bool dryRun = false;
 };
 
 // Parses the arguments after the program name, GNU style: long options with "=VALUE" or a

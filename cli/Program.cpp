@@ -353,11 +353,9 @@ struct RunOutcome {
     bool preparedOnly = false;
 };
 
-// Prepare, or Prepare & Balance, by the operations layer. nullopt when the reference file
-// was refused at intake.
-std::optional<RunOutcome> RunOperations(const CommandLine& line, const FileList& list,
-                                        Settings& settings, AudioEngine& engine,
-                                        TerminalHost& host) {
+// What the command line asks of a run. nullopt when the reference file was refused at intake.
+std::optional<RunRequest> RequestOf(const CommandLine& line, const FileList& list,
+                                    const Settings& settings, TerminalHost& host) {
     RunRequest request;
     request.options = settings.options;
     request.reference = line.reference.choice;
@@ -374,6 +372,19 @@ std::optional<RunOutcome> RunOperations(const CommandLine& line, const FileList&
             return std::nullopt;
         }
     }
+    return request;
+}
+
+// Prepare, or Prepare & Balance, by the operations layer. nullopt when the reference file
+// was refused at intake.
+std::optional<RunOutcome> RunOperations(const CommandLine& line, const FileList& list,
+                                        Settings& settings, AudioEngine& engine,
+                                        TerminalHost& host) {
+    const std::optional<RunRequest> asked = RequestOf(line, list, settings, host);
+    if (!asked) {
+        return std::nullopt;
+    }
+    const RunRequest& request = *asked;
 
     Operations operations(engine, host);
     host.SetCancel([&operations] { operations.Cancel(); });
@@ -398,6 +409,86 @@ std::optional<RunOutcome> RunOperations(const CommandLine& line, const FileList&
     return outcome;
 }
 
+// The result names a run would give, without checking or holding a folder. False, told,
+// when there is no folder to name.
+bool NamePlannedResults(const std::vector<FileData*>& files, Options& options, TerminalHost& host) {
+    if (options.samefolder == 2) {
+        const std::optional<std::string> folder = host.OutputFolderPrompt();
+        if (!folder || folder->empty()) {
+            return false;
+        }
+        options.samefolder = 0;
+        options.outputdir = *folder;
+    }
+    if (options.samefolder != 1 && options.outputdir.empty()) {
+        host.ShowError(messages::NoOutputFolder);
+        return false;
+    }
+    for (FileData* file : files) {
+        const std::string folder =
+            options.samefolder == 1 ? FolderPart(file->SourceFile) : options.outputdir;
+        file->ResultFile = JoinPath(folder, ResultFileName(file->SourceFile, options));
+    }
+    return true;
+}
+
+// balance --dry-run: every source read once, and the plan of Prepare & Balance printed as its
+// table would be; no file is created, opened for writing, renamed or removed.
+int DryRun(const CommandLine& line, const FileList& list, Settings& settings, AudioEngine& engine,
+           TerminalHost& host) {
+    const std::vector<FileData*> files = list.Files();
+    std::optional<RunRequest> request = RequestOf(line, list, settings, host);
+    if (!request || !NamePlannedResults(files, request->options, host)) {
+        return ExitFailed;
+    }
+    Operations operations(engine, host);
+    host.SetCancel([&operations] { operations.Cancel(); });
+    const std::optional<Measurements> measured = operations.Measure();
+    host.SetCancel({});
+    if (InterruptRequested()) {
+        host.Message("tralux-cli", "cancelled");
+        return ExitFailed;
+    }
+    if (!measured) {
+        return ExitFailed;
+    }
+    const Preview preview = operations.PlanFromMeasurements(*measured, *request);
+    if (!preview.Problem.empty()) {
+        host.ShowError(preview.Problem);
+        return ExitFailed;
+    }
+    const int32_t unit = request->options.loudnessunits;
+    int shortOfTarget = 0;
+    for (size_t i = 0; i < files.size(); ++i) {
+        const PreviewRow& row = preview.Rows[i];
+        if (!row.Planned) {
+            continue;
+        }
+        files[i]->Loudness = row.Loudness;
+        if (!row.TargetReached) {
+            ++shortOfTarget;
+            host.ShowWarning(messages::TargetNotReached(files[i]->SourceFile,
+                                                        LoudnessText(row.Loudness, unit),
+                                                        LoudnessText(row.Target, unit)));
+        }
+    }
+    if (preview.ReferenceLowered) {
+        host.Message("tralux-cli", "the reference would be lowered to " +
+                                       LoudnessText(preview.Reference, unit) +
+                                       " so that no file needs more than the maximum compression");
+    }
+    host.Message("tralux-cli", "dry run: the results below are planned; no file was written");
+    if (line.csvFile) {
+        // Only `--csv -` comes this far: the export goes to standard output.
+        if (const int status = WriteExport(*line.csvFile, files, unit, host); status != ExitDone) {
+            return status;
+        }
+    } else {
+        PrintResults(files, unit);
+    }
+    return list.rejected == 0 && shortOfTarget == 0 ? ExitDone : ExitFailed;
+}
+
 // The FILE arguments taken in, in order, until Ctrl-C.
 void TakeInFiles(const CommandLine& line, FileList& list, TerminalHost& host) {
     SameFileIndex listed(SameFileRule::Listing);
@@ -420,6 +511,9 @@ int Work(const CommandLine& line, const FileList& list, Settings& settings, Term
     AudioEngine engine(host);
     bool completed = false;
     int shortOfTarget = 0;
+    if (line.dryRun) {
+        return DryRun(line, list, settings, engine, host);
+    }
     if (line.command == Command::Analyse) {
         completed = Analyse(engine, files, host);
     } else {
@@ -430,8 +524,7 @@ int Work(const CommandLine& line, const FileList& list, Settings& settings, Term
         completed = outcome->completed;
         shortOfTarget = outcome->shortOfTarget;
         if (outcome->preparedOnly && host.Declined() && !InterruptRequested()) {
-            host.Message("tralux-cli",
-                         "Balance was not done: the results are the normalised copies");
+            host.Message("tralux-cli", messages::NotBalanced);
         }
     }
 
@@ -507,6 +600,9 @@ int RunProgram(const std::vector<std::string>& arguments, const std::string& exe
     Settings settings;
     if (const auto problem = LoadCliSettings(line, executableFolder, settings)) {
         return Usage(*problem);
+    }
+    if (line.dryRun && line.csvFile && *line.csvFile != StandardOutputName) {
+        return Usage("--dry-run writes no file; --csv - prints the planned export instead");
     }
     // Before any file is read: no result is written for an export that cannot be.
     if (line.csvFile && *line.csvFile != StandardOutputName) {

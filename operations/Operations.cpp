@@ -559,7 +559,7 @@ std::optional<double> Operations::RequestedReference(double loudest, double quie
     return std::nullopt;
 }
 
-bool Operations::CompressionConfirmed(const std::vector<FileData*>& files, double quietest) {
+bool Operations::CompressionConfirmed(const std::vector<FileData*>& files) {
     bool exceeded = false;
     std::string maxCompList;
     for (const FileData* file : files) {
@@ -591,7 +591,9 @@ bool Operations::CompressionConfirmed(const std::vector<FileData*>& files, doubl
             Ask(messages::MaxCompression + maxCompList + messages::ProceedQuestion, true);
         engine_.Running = answer == Answer::Yes;
     }
-    if (engine_.Running && ReferenceLoudness / quietest > options_.warncompfactor) {
+    // Asked about the files whose own targets need that much: with groups, the quietest
+    // file's target can lie well below the reference, and a list with no file asks nothing.
+    if (engine_.Running && !warnCompList.empty()) {
         const Answer answer =
             Ask(messages::HeavyProcessing + warnCompList + messages::ProceedQuestion, true);
         engine_.Running = answer == Answer::Yes;
@@ -630,7 +632,7 @@ void Operations::BalanceAll() {
     }
     ReferenceLoudness = *reference;
     AnchorAtLoudest = ReferenceLoudness > quietest;
-    if (!CompressionConfirmed(files, quietest)) {
+    if (!CompressionConfirmed(files)) {
         return;  // a question answered No
     }
     // The time spent on the questions does not count.

@@ -8,9 +8,10 @@
 #include "engine/AudioEngine.h"
 #include "engine/FileData.h"
 #include "operations/OutputNaming.h"
+#include "operations/Preview.h"
 #include "operations/RunHost.h"
-#include "plan/BalancePlanner.h"
 #include "operations/RunRequest.h"
+#include "plan/BalancePlanner.h"
 #include "settings/Options.h"
 
 namespace tralux {
@@ -36,6 +37,11 @@ public:
     void PrepareAndBalance(const RunRequest& request);
     // Stops the run in progress after the block it is working on.
     void Cancel();
+    // The measuring run of a preview: reads every source once and keeps its value counts;
+    // creates, writes and holds no file. nullopt when cancelled, stopped or not started.
+    std::optional<Measurements> Measure();
+    // What Prepare & Balance would now do with request, on the counts of the last Measure.
+    Preview PlanFromMeasurements(const Measurements& measured, const RunRequest& request) const;
 
     // Names every file's ResultFile by the request's options and says whether a Prepare may
     // write them. A refusal (cancelled prompt, conflict, declined overwrite) leaves every
@@ -128,7 +134,7 @@ private:
     std::optional<double> RequestedReference(double loudest, double quietest);
     // Lowers ReferenceLoudness so no file needs more than the maximum compression and asks
     // the questions about heavy processing; false when one was answered No (Running false).
-    bool CompressionConfirmed(const std::vector<FileData*>& files, double quietest);
+    bool CompressionConfirmed(const std::vector<FileData*>& files);
     // A question of the run: asked, or told with its answer when the request answers Yes.
     Answer Ask(const std::string& message, bool warning);
     // Measures anew every usable result whose Loudness a cut-short pass left partial, or that
@@ -177,6 +183,17 @@ inline constexpr const char* HeavyProcessing =
     "The amount of processing that will be required is very high.\rThis may result in "
     "unacceptable degradation in sound quality for these files:\r";
 inline constexpr const char* ProceedQuestion = "\r\rAre you sure you wish to proceed?";
+// What a run left when a question was answered No or Cancel was pressed.
+inline constexpr const char* NotBalanced =
+    "Balance was not done: the results are the normalised copies";
+inline constexpr const char* CancelledNoneWritten = "Cancelled: no result was written.";
+inline constexpr const char* CancelledWrittenKept =
+    "Cancelled: the results of these files were written whole and are kept:\r";
+inline constexpr const char* CancelledNoneBalanced =
+    "Cancelled: no result was balanced; the results are as the last Prepare left them.";
+inline constexpr const char* CancelledBalancedKept =
+    "Cancelled: the results of these files were balanced and are kept; the others are as the "
+    "last Prepare left them:\r";
 // A file whose balancing ended short of its target; loudness texts in the chosen unit.
 std::string TargetNotReached(const std::string& sourceFile, const std::string& loudness,
                              const std::string& target);

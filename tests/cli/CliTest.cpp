@@ -483,12 +483,50 @@ TEST_F(CliTest, ARejectedFileIsReportedTheOthersAreDoneAndTheStatusIsOne) {
         Contains(result.err, "Error: \"" + (sources / "mono.wav").string() +
                                  "\" is a 16-bit 44.1 kHz mono WAV file; this version of Tralux "
                                  "balances only 16-bit 44.1 kHz stereo WAV files\n"));
-    EXPECT_TRUE(Contains(result.err, "Error: Cannot open file \"" +
-                                         (sources / "missing.wav").string() +
-                                         "\" (is it in use by another application?)\n"));
+    EXPECT_TRUE(Contains(result.err,
+                         "Error: \"" + (sources / "missing.wav").string() + "\" does not exist\n"));
     EXPECT_TRUE(fs::exists(sources / "tone_tralux.wav"));
     EXPECT_TRUE(fs::exists(sources / "noise_tralux.wav"));
     EXPECT_FALSE(fs::exists(sources / "mono_tralux.wav"));
+}
+
+// Every entry below folder with its modification time.
+std::map<std::string, fs::file_time_type> Stamps(const fs::path& folder) {
+    std::map<std::string, fs::file_time_type> stamps;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        stamps[entry.path().string()] = entry.last_write_time();
+    }
+    return stamps;
+}
+
+TEST_F(CliTest, ADryRunPrintsTheTableTheRunThenPrintsAndTouchesNoFile) {
+    WriteSources();
+    for (const std::vector<std::string>& options :
+         {std::vector<std::string>{"--max-compression", "4", "--final-limit", "30000"},
+          std::vector<std::string>{"--reference", "loudest", "--group",
+                                   "src/quiet.wav,src/spiky.wav"}}) {
+        std::vector<std::string> arguments{"balance", "--yes"};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        for (const auto& name : SourceNames) {
+            arguments.push_back("src/" + name);
+        }
+        const auto before = Stamps(root);
+        std::vector<std::string> dry = arguments;
+        dry.push_back("--dry-run");
+        const ProcessResult planned = Run(dry);
+        EXPECT_EQ(Stamps(root), before) << "a dry run creates, changes and removes nothing";
+        EXPECT_TRUE(Contains(planned.err, "no file was written")) << planned.err;
+
+        const ProcessResult done = Run(arguments);
+        EXPECT_EQ(done.status, 0) << done.err;
+        EXPECT_EQ(planned.status, done.status) << planned.err;
+        EXPECT_EQ(planned.out, done.out);
+        EXPECT_TRUE(Contains(planned.out, "_tralux.wav")) << planned.out;
+    }
+    // An export to a file would be a file written.
+    const ProcessResult refused = Run({"balance", "--dry-run", "--csv", "out.csv", "src/tone.wav"});
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_FALSE(fs::exists(root / "out.csv"));
 }
 
 TEST_F(CliTest, ASilentFileIsSetAsideWithTheWindowsWarning) {

@@ -132,7 +132,13 @@ OracleOutcome RunPassByPass(const std::vector<OracleFile>& files, const OracleSe
             reference = settings.MaxComp * out.Loudness[i] / targetGain(i);
         }
     }
-    if ((exceeded || reference / quietest > settings.WarnComp) && settings.Reply == Answer::No) {
+    // The heavy-processing question is asked when some file's own target needs that much.
+    bool heavy = false;
+    for (size_t i = 0; i < n; ++i) {
+        heavy = heavy ||
+                (!ignored[i] && reference * targetGain(i) / out.Loudness[i] > settings.WarnComp);
+    }
+    if ((exceeded || heavy) && settings.Reply == Answer::No) {
         out.Abandoned = true;
         return out;
     }
@@ -323,7 +329,7 @@ protected:
         settings.Highlighted = static_cast<size_t>(pick(random)) % files.size();
         settings.PresetLevel = 500.0 + pick(random) * 150.0;
         settings.MaxComp = pick(random) < 50 ? 3.0 : 1.5 + pick(random) / 100.0;
-        settings.WarnComp = pick(random) < 50 ? 1.1 : 10.0;
+        settings.WarnComp = pick(random) < 70 ? 1.1 : 10.0;
         settings.FinalLimit = pick(random) < 40;
         settings.Limit =
             static_cast<int16_t>(pick(random) < 20 ? 32767 : 16000 + pick(random) * 150);

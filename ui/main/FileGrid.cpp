@@ -31,10 +31,17 @@ public:
         const bool source = index.column() == FileGrid::SourceLoudnessColumn;
         const auto& shown = source ? drawing.sourceShown : drawing.resultShown;
         // A file added since the last run has no value yet: a "0" would pass it off as silent.
-        if (!shown || !shown() || !drawing.text || !FileGrid::Measured(*file, index.column())) {
+        const bool measured =
+            shown && shown() && drawing.text && FileGrid::Measured(*file, index.column());
+        std::optional<FileGrid::PlannedCell> planned;
+        if (!measured && !source && drawing.planned && drawing.text) {
+            planned = drawing.planned(*file);
+        }
+        if (!measured && !planned) {
             return;
         }
-        const double value = source ? file->ScanLoudness : file->Loudness;
+        const double value =
+            planned ? planned->level : (source ? file->ScanLoudness : file->Loudness);
         const QRect cell = option.rect;
         const int bar = grid_->BarWidth(cell.width(), value);
         painter->save();
@@ -55,12 +62,14 @@ public:
             }
         }
         painter->setPen(textColour);
-        painter->setFont(option.font);
+        QFont font = option.font;
+        font.setItalic(planned.has_value());
+        painter->setFont(font);
         const QRect textRect(cell.left() + bar, cell.top() + 2, cell.width() - bar,
                              cell.height() - 2);
         painter->setClipRect(cell);
         painter->drawText(textRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
-                          drawing.text(value));
+                          planned ? drawing.text(value) + planned->note : drawing.text(value));
         painter->restore();
     }
 

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace tralux {
@@ -47,12 +48,19 @@ public:
     QString CellText(int row, int column) const;
     void SetCellText(int row, int column, const QString& text);
 
+    // A result not written yet, as the preview plans it: its level and what is done to it.
+    struct PlannedCell {
+        double level = 0.0;
+        QString note;
+    };
     // Drawing of the two loudness columns, supplied by the window.
     struct LoudnessDrawing {
         std::function<bool()> sourceShown;
         std::function<bool()> resultShown;
         std::function<QString(double)> text;  // a level in the unit in force
         std::function<QString()> widestText;  // room reserved beside the bars
+        // The planned result of a file whose result the column does not show; in italics.
+        std::function<std::optional<PlannedCell>(const FileData&)> planned;
     };
     void SetLoudnessDrawing(LoudnessDrawing drawing) { drawing_ = std::move(drawing); }
     const LoudnessDrawing& Drawing() const { return drawing_; }

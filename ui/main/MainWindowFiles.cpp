@@ -85,12 +85,19 @@ void TBalanceVolumes::RescaleLoudnessBars() {
         scale = std::max(scale, file->ScanLoudness);
         scale = std::max(scale, file->Loudness);
     }
+    if (PreviewCurrent()) {
+        for (const PreviewRow& row : preview_.Rows) {
+            scale = std::max(scale, row.Loudness);
+        }
+    }
     filegrid->LoudnessScale = scale;
     filegrid->viewport()->update();
 }
 
 void TBalanceVolumes::filegridCurrentChanged(int /*row*/) {
     UpdateEnablement();
+    // The highlighted file may be the reference.
+    RePlan();
 }
 
 void TBalanceVolumes::ShowGridMenu(const QPoint& position) {
@@ -110,6 +117,7 @@ void TBalanceVolumes::ShowGridMenuAtRow() {
 void TBalanceVolumes::AddFile(const QString& path) {
     SameFileIndex listed = ListedIndex(filegrid->Files());
     AddFile(path, listed);
+    TellRefused();
 }
 
 void TBalanceVolumes::AddFile(const QString& path, SameFileIndex& listed) {
@@ -133,7 +141,7 @@ void TBalanceVolumes::AddFile(const QString& path, SameFileIndex& listed) {
         return;
     }
     if (intake.outcome == Intake::Outcome::Refused) {
-        prompts_.Error(this, QString::fromStdString(intake.refusal));
+        refused_.push_back(intake.refusal);
         return;
     }
     if (intake.shorterThanHeader) {
@@ -191,6 +199,7 @@ void TBalanceVolumes::OfferFiles(const QStringList& paths) {
         close();
         return;
     }
+    TellRefused();
     TellShorterThanHeader();
     const QStringList held = heldFiles_;
     heldFiles_.clear();
@@ -199,6 +208,22 @@ void TBalanceVolumes::OfferFiles(const QStringList& paths) {
         return;
     }
     UpdateEnablement();
+}
+
+void TBalanceVolumes::TellRefused() {
+    if (refused_.empty()) {
+        return;
+    }
+    // A file alone is told in its own sentence; several are listed, each with its reason.
+    QString text = Qt8(refused_.front());
+    if (refused_.size() > 1) {
+        text = QStringLiteral("These files were not added:\r");
+        for (const std::string& refusal : refused_) {
+            text += QStringLiteral("\r   ") + Qt8(refusal);
+        }
+    }
+    refused_.clear();
+    prompts_.Error(this, text);
 }
 
 void TBalanceVolumes::TellShorterThanHeader() {

@@ -101,6 +101,7 @@ void TBalanceVolumes::presetbtnClick() {
         presetbox->setCurrentIndex(0);
     }
     UpdateEnablement();
+    RePlan();
 }
 
 void TBalanceVolumes::presetboxChange(int /*index*/) {

@@ -51,7 +51,9 @@ Answer MainWindowRunHost::AskConfirm(const std::string& message) {
 }
 
 Answer MainWindowRunHost::AskWarning(const std::string& message) {
-    return ToAnswer(prompts_.WarningYesNo(&window_, Qt8(message)));
+    const Answer answer = ToAnswer(prompts_.WarningYesNo(&window_, Qt8(message)));
+    Declined = Declined || answer != Answer::Yes;
+    return answer;
 }
 
 std::optional<std::string> MainWindowRunHost::OutputFolderPrompt() {
@@ -109,6 +111,8 @@ void MainWindowRunHost::ResultNamesChanged() {
 // ProgressSink
 
 void MainWindowRunHost::PassStarted(const std::string& label, const std::string& fileName) {
+    const bool reads = label == "Scanning:" || label == "Measuring:";
+    pass_ = reads ? std::string() : fileName;
     window_.onefilegauge->setValue(0);
     window_.onefilegauge->show();
     window_.gauge_label->setText(Qt8(label));
@@ -121,6 +125,11 @@ void MainWindowRunHost::PassProgress(int percent) {
 }
 
 void MainWindowRunHost::PassEnded() {
+    // A write that ran to its end with the run still going left its result whole.
+    if (!pass_.empty() && window_.Engine().Running) {
+        Written.push_back(pass_);
+    }
+    pass_.clear();
     window_.onefilegauge->hide();
     window_.gauge_label->clear();
     window_.gauge_filename->clear();

@@ -23,6 +23,16 @@ public:
     // The folder the output folder browser last showed; kept in the settings file.
     QString OutputFolder;
 
+    // What a run did, for the window to tell at its end: a heavy-processing question was
+    // not answered Yes, and the sources whose results were written whole.
+    bool Declined = false;
+    std::vector<std::string> Written;
+    void BeginRun() {
+        Declined = false;
+        Written.clear();
+        pass_.clear();
+    }
+
     // RunHost.
     std::vector<FileData*> Files() override;
     void ShowError(const std::string& message) override;
@@ -47,6 +57,7 @@ public:
 
 private:
     TBalanceVolumes& window_;
+    std::string pass_;  // the source of the write in progress; empty for a read
     Prompts& prompts_;
 };
 

@@ -121,6 +121,7 @@ void TBalanceVolumes::BuildFileControls() {
             return Qt8(LoudnessText(level, options_.loudnessunits, decimalSeparator_));
         },
         [this] { return Qt8(WidestLoudnessText(options_.loudnessunits, decimalSeparator_)); },
+        [this](const FileData& file) { return PlannedCell(file); },
     });
     filegrid->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(filegrid, &QTableWidget::currentCellChanged, this,
@@ -141,6 +142,9 @@ void TBalanceVolumes::BuildFileControls() {
     SavetoFile1 = PopupMenu1->addAction(QStringLiteral("Save Data to File..."));
     SavetoFile1->setObjectName(QStringLiteral("SavetoFile1"));
     connect(SavetoFile1, &QAction::triggered, this, &TBalanceVolumes::SavetoFile1Click);
+    Preview1 = PopupMenu1->addAction(QStringLiteral("Preview Balance"));
+    Preview1->setObjectName(QStringLiteral("Preview1"));
+    connect(Preview1, &QAction::triggered, this, &TBalanceVolumes::PreviewClick);
 
     addfilesbtn = MakeButton(selfilegroup, "addfilesbtn", QStringLiteral("&Add Files..."),
                              "add files to the selection list");
@@ -215,7 +219,10 @@ void TBalanceVolumes::ConnectControls() {
     connect(helpbtn, &QPushButton::clicked, this, &TBalanceVolumes::helpbtnClick);
     connect(exitbtn, &QPushButton::clicked, this, &TBalanceVolumes::exitbtnClick);
     for (QRadioButton* radio : {quietestbtn, loudestbtn, selectedbtn}) {
-        connect(radio, &QRadioButton::clicked, this, [this] { UpdateEnablement(); });
+        connect(radio, &QRadioButton::clicked, this, [this] {
+            UpdateEnablement();
+            RePlan();
+        });
     }
     connect(presetbtn, &QRadioButton::clicked, this, &TBalanceVolumes::presetbtnClick);
     connect(presetbox, &QComboBox::activated, this, &TBalanceVolumes::presetboxChange);
@@ -381,15 +388,43 @@ RunRequest TBalanceVolumes::Request() const {
 }
 
 void TBalanceVolumes::preparebtnClick() {
-    RunOperation([this] { ops_->Prepare(Request()); });
+    RunOperation([this] {
+        BeginTelling();
+        ops_->Prepare(Request());
+        TellRunEnd(false);
+    });
 }
 
 void TBalanceVolumes::balancebtnClick() {
-    RunOperation([this] { ops_->Balance(Request()); });
+    RunOperation([this] {
+        BeginTelling();
+        ops_->Balance(Request());
+        TellRunEnd(true);
+    });
 }
 
 void TBalanceVolumes::prepbalbtnClick() {
-    RunOperation([this] { ops_->PrepareAndBalance(Request()); });
+    RunOperation([this] {
+        BeginTelling();
+        ops_->PrepareAndBalance(Request());
+        TellRunEnd(false);
+    });
+}
+
+void TBalanceVolumes::PreviewClick() {
+    // From the grid's menu, which stays open to a right-click during an intake or a run.
+    if (RunInProgress() || FileCount == 0) {
+        return;
+    }
+    RunOperation([this] {
+        BeginTelling();
+        std::optional<Measurements> measured = ops_->Measure();
+        if (measured) {
+            measured_ = std::move(*measured);
+            RePlan();
+        }
+        TellRunEnd(false);
+    });
 }
 
 void TBalanceVolumes::cancelbtnClick() {
@@ -397,7 +432,39 @@ void TBalanceVolumes::cancelbtnClick() {
         intakeCancelled_ = true;
         return;
     }
+    cancelPressed_ = cancelPressed_ || engine_.Running;
     ops_->Cancel();
+}
+
+void TBalanceVolumes::BeginTelling() {
+    // A run measures and writes anew: the plan shown before it no longer stands.
+    ForgetPreview();
+    runHost_.BeginRun();
+    cancelPressed_ = false;
+}
+
+void TBalanceVolumes::TellRunEnd(bool rewritesResults) {
+    if (cancelPressed_) {
+        cancelPressed_ = false;
+        const std::vector<std::string>& written = runHost_.Written;
+        QString text;
+        if (written.empty()) {
+            text = rewritesResults ? QString::fromUtf8(messages::CancelledNoneBalanced)
+                                   : QString::fromUtf8(messages::CancelledNoneWritten);
+        } else {
+            text = QString::fromUtf8(rewritesResults ? messages::CancelledBalancedKept
+                                                     : messages::CancelledWrittenKept);
+            for (const std::string& name : written) {
+                text += QStringLiteral("\r   ") + Qt8(name);
+            }
+        }
+        prompts_.Information(this, text);
+        return;
+    }
+    // A heavy-processing question answered No: the Prepare's copies stand as the results.
+    if (runHost_.Declined && ops_->ReadyToBalance) {
+        prompts_.Information(this, QString::fromUtf8(messages::NotBalanced));
+    }
 }
 
 void TBalanceVolumes::SetApplicationTitle(const std::string& title) {
@@ -413,6 +480,7 @@ void TBalanceVolumes::SetApplicationTitle(const std::string& title) {
 void TBalanceVolumes::advancedbtnClick() {
     if (services_.AdvancedOptions(this, options_)) {
         RefreshAllNames();
+        RePlan();
     }
     filegrid->viewport()->update();
 }
@@ -420,6 +488,7 @@ void TBalanceVolumes::advancedbtnClick() {
 void TBalanceVolumes::groupingbtnClick() {
     if (services_.TrackGrouping(this, Files(), options_, placement_)) {
         ops_->ReadyToBalance = false;
+        RePlan();
     }
     for (int row = 0; row < filegrid->rowCount(); ++row) {
         const FileData* file = filegrid->Record(row);

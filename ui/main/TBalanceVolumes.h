@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "FileGrid.h"
 #include "MainWindowRunHost.h"
 #include "engine/AudioEngine.h"
 #include "engine/FileData.h"
@@ -82,11 +83,14 @@ public:
     QPushButton* exitbtn;
     QMenu* PopupMenu1;
     QAction* SavetoFile1;
+    QAction* Preview1;
 
     // Offers one file to the list; reports its own refusals.
     void AddFile(const QString& path);
     // One box for the files of an intake that are shorter than their headers say.
     void TellShorterThanHeader();
+    // One box for the files of an intake that were refused, each with its reason.
+    void TellRefused();
     // Offers files in order; while a run is in progress they wait until it has ended. The
     // window answers input between files, and Cancel stops the rest of a long list.
     void OfferFiles(const QStringList& paths);
@@ -118,6 +122,8 @@ public:
     // run, in their places; Ctrl+Z.
     void UndoRemoval();
     bool CanUndoRemoval() const { return !removals_.empty(); }
+    // Measures the sources (a run of its own; nothing is written) and shows the plan.
+    void PreviewClick();
 
     // State read by the tests and by the runs.
     int FileCount = 0;
@@ -125,6 +131,8 @@ public:
     Options& MutableOptions() { return options_; }
     const PresetList& Presets() const { return presets_; }
     Operations& Runs() { return *ops_; }
+    // The plan the grid shows; empty rows when no preview is shown.
+    const Preview& PlanShown() const { return preview_; }
     AudioEngine& Engine() { return engine_; }
     MainWindowRunHost& Host() { return runHost_; }
     const QString& ApplicationTitle() const { return applicationTitle_; }
@@ -192,6 +200,16 @@ private:
     // asked for meanwhile is carried out.
     template <typename Run>
     void RunOperation(Run run);
+    // Tells at a run's end what a No or a Cancel left: the normalised copies, or the
+    // results written whole (rewritesResults: a Balance, over the Prepare's results).
+    void BeginTelling();
+    // The plan of the measured files for what is chosen now; forgotten when the list changed.
+    void RePlan();
+    void ForgetPreview();
+    void ShowPlanTips();
+    bool PreviewCurrent() const;
+    std::optional<FileGrid::PlannedCell> PlannedCell(const FileData& file) const;
+    void TellRunEnd(bool rewritesResults);
     QString DisplayText(const std::string& text) const;
     // AddFile against the listed files looked up once for the whole intake.
     void AddFile(const QString& path, SameFileIndex& listed);
@@ -223,8 +241,12 @@ private:
     QString addFilesFolder_;
     QString saveDataFolder_;
     std::vector<std::string> shorterThanHeader_;  // added since the last box about them
+    std::vector<std::string> refused_;            // refusals since the last box about them
+    std::optional<Measurements> measured_;        // the last preview's measuring
+    Preview preview_;                             // its plan for what is chosen now
     bool intakeRunning_ = false;                  // OfferFiles is working through a list
     bool intakeCancelled_ = false;                // Cancel was pressed during it
+    bool cancelPressed_ = false;                  // Cancel was pressed during the run
     bool closeAfterRun_ = false;
     bool settingsSaved_ = false;
     bool hintShowing_ = false;

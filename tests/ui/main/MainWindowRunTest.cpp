@@ -212,7 +212,10 @@ void MainWindowRunTest::cancelDuringARun() {
     QVERIFY(!w.onefilegauge->isVisible());
     QVERIFY(w.prepbalbtn->isEnabled());
     QVERIFY(!w.cancelbtn->isEnabled());
-    QVERIFY(f.prompts.calls.empty());
+    // Cancelled while reading: told that no result was written.
+    QCOMPARE(f.prompts.Texts(Kind::Information),
+             QStringList{tralux::messages::CancelledNoneWritten});
+    QCOMPARE(f.prompts.calls.size(), size_t{1});
     // The window is usable again: a new run completes.
     QObject::disconnect(&w, &TBalanceVolumes::passStarted, nullptr, nullptr);
     f.Click(w.prepbalbtn);

@@ -555,8 +555,8 @@ void MainWindowTest::droppedFolderCannotBeOpened() {
     f.Drop({folder});
     QCOMPARE(f.window->FileCount, 0);
     QCOMPARE(f.prompts.Texts(Kind::Error),
-             QStringList{QStringLiteral("Cannot open file \"") + folder +
-                         QStringLiteral("\" (is it in use by another application?)")});
+             QStringList{QStringLiteral("\"") + folder +
+                         QStringLiteral("\" is a folder, not a WAV file")});
 }
 
 void MainWindowTest::addFilesDialog_data() {
@@ -843,9 +843,10 @@ void MainWindowTest::barWidths() {
 void MainWindowTest::contextMenuHoldsTheExport() {
     WindowFixture f;
     QCOMPARE(f.Grid().contextMenuPolicy(), Qt::CustomContextMenu);
-    QCOMPARE(f.window->PopupMenu1->actions().size(), 1);
+    QCOMPARE(f.window->PopupMenu1->actions().size(), 2);
     QCOMPARE(f.window->SavetoFile1->text(), QStringLiteral("Save Data to File..."));
     QCOMPARE(f.window->SavetoFile1->objectName(), QStringLiteral("SavetoFile1"));
+    QCOMPARE(f.window->Preview1->text(), QStringLiteral("Preview Balance"));
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -6,6 +6,7 @@
 #include <QListWidget>
 #include <QPixmap>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTest>
 #include <QThread>
 #include <QUrl>
@@ -63,6 +64,14 @@ int main(int argc, char* argv[]) {
     window.UpdateEnablement();
     QApplication::processEvents();
     Shot(window, out + "/tour-1-listed.png");
+    // The preview: measured once, planned for the quietest and then for the loudest.
+    window.Preview1->trigger();
+    QApplication::processEvents();
+    Shot(window, out + "/tour-1b-preview.png");
+    window.loudestbtn->click();
+    QApplication::processEvents();
+    Shot(window, out + "/tour-1c-preview-loudest.png");
+    window.quietestbtn->click();
 
     int passes = 0;
     QObject::connect(&window, &TBalanceVolumes::passStarted, [&](const QString&, const QString&) {

@@ -1,0 +1,171 @@
+// The preview in the grid, and what the window tells after a No, a Cancel or a refused intake.
+
+#include <QAction>
+#include <QHeaderView>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <filesystem>
+#include <map>
+
+#include "WindowFixture.h"
+#include "engine/FileData.h"
+#include "operations/Operations.h"
+
+using tralux::FileData;
+using tralux::FileGrid;
+using tralux::TBalanceVolumes;
+using tralux::test::FakePrompts;
+using tralux::test::WindowFixture;
+using Kind = FakePrompts::Kind;
+using Reply = tralux::Prompts::Reply;
+namespace messages = tralux::messages;
+
+namespace {
+
+// Every entry of the folder with its modification time.
+std::map<std::string, std::filesystem::file_time_type> Stamps(const std::string& folder) {
+    std::map<std::string, std::filesystem::file_time_type> stamps;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        stamps[entry.path().filename().string()] = entry.last_write_time();
+    }
+    return stamps;
+}
+
+// Four files far apart in loudness once normalised: a square wave, a sine, a quiet sine with
+// one loud spike (a balance to the loudest compresses it) and noise.
+QStringList FourFiles(WindowFixture& f) {
+    const int32_t frames = 44100;
+    tralux::test::Samples square;
+    for (int32_t i = 0; i < frames; ++i) {
+        const int16_t v = (i / 50) % 2 == 0 ? 12000 : -12000;
+        square.push_back(v);
+        square.push_back(v);
+    }
+    tralux::test::Samples spiked = tralux::test::Sine(frames, 3000);
+    spiked[1001] = 30000;
+    const auto write = [&](const char* name, const tralux::test::Samples& samples) {
+        return QString::fromStdString(tralux::test::WriteWav(f.dir.File(name), samples));
+    };
+    return {write("a.wav", square), write("b.wav", tralux::test::Sine(frames, 12000)),
+            write("c.wav", spiked), write("d.wav", tralux::test::Noise(frames, 12000, 7))};
+}
+
+QString ResultHeader(TBalanceVolumes& w) {
+    return w.filegrid->horizontalHeaderItem(FileGrid::ResultLoudnessColumn)->text();
+}
+
+}  // namespace
+
+class MainWindowPreviewTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void previewWritesNothingAndShowsWhatTheRunThenWrites();
+    void noToABalanceQuestionIsTold();
+    void cancelTellsWhatWasKept();
+    void oneBoxListsEveryRefusedFileWithItsReason();
+};
+
+void MainWindowPreviewTest::previewWritesNothingAndShowsWhatTheRunThenWrites() {
+    WindowFixture f;
+    f.Drop(FourFiles(f));
+    auto& w = *f.window;
+    int passes = 0;
+    QObject::connect(&w, &TBalanceVolumes::passStarted, [&] { ++passes; });
+    const auto before = Stamps(f.dir.Path().string());
+
+    w.Preview1->trigger();
+    QCOMPARE(passes, 4);  // one read of each source
+    QVERIFY(Stamps(f.dir.Path().string()) == before);
+    QCOMPARE(ResultHeader(w), QStringLiteral("Planned Loudness"));
+    const std::vector<double> quietest = [&] {
+        std::vector<double> levels;
+        for (const auto& row : w.PlanShown().Rows) {
+            levels.push_back(row.Loudness);
+        }
+        return levels;
+    }();
+    QCOMPARE(quietest.size(), size_t{4});
+
+    // Another reference is planned at once, without reading a file again.
+    QTest::mouseClick(w.loudestbtn, Qt::LeftButton);
+    QVERIFY(w.loudestbtn->isChecked());
+    QCOMPARE(passes, 4);
+    const std::vector<tralux::PreviewRow> rows = w.PlanShown().Rows;
+    QCOMPARE(rows.size(), size_t{4});
+    QVERIFY(rows[2].Loudness != quietest[2]);
+    QVERIFY(rows[2].Compression > 1.0);
+    // The whole planned text, which the column may cut short, is the cell's tip.
+    const QString tip = w.filegrid->item(2, FileGrid::ResultLoudnessColumn)->toolTip();
+    QVERIFY2(
+        tip.startsWith(QStringLiteral("Planned: ")) && tip.contains(QStringLiteral("compressed x")),
+        qPrintable(tip));
+
+    // The run writes what was shown.
+    for (int i = 0; i < 4; ++i) {
+        f.prompts.replies.push_back(Reply::Yes);
+    }
+    f.Click(w.prepbalbtn);
+    const std::vector<FileData*> files = w.filegrid->Files();
+    for (size_t i = 0; i < files.size(); ++i) {
+        QVERIFY(files[i]->Normalised);
+        QCOMPARE(files[i]->Loudness, rows[i].Loudness);
+    }
+    QCOMPARE(ResultHeader(w), QStringLiteral("Result Loudness"));
+    QVERIFY(w.PlanShown().Rows.empty());
+    QVERIFY(w.filegrid->item(2, FileGrid::ResultLoudnessColumn)->toolTip().isEmpty());
+}
+
+void MainWindowPreviewTest::noToABalanceQuestionIsTold() {
+    WindowFixture f;
+    f.Drop(FourFiles(f));
+    auto& w = *f.window;
+    QTest::mouseClick(w.loudestbtn, Qt::LeftButton);
+    f.Click(w.prepbalbtn);  // the compression question is answered No
+    QVERIFY(!f.prompts.Texts(Kind::WarningYesNo).isEmpty());
+    QCOMPARE(f.prompts.Texts(Kind::Information), QStringList{messages::NotBalanced});
+}
+
+void MainWindowPreviewTest::cancelTellsWhatWasKept() {
+    WindowFixture f;
+    f.Drop(FourFiles(f));
+    auto& w = *f.window;
+    int writes = 0;
+    QObject::connect(&w, &TBalanceVolumes::passStarted, [&](const QString& label) {
+        if (label != QStringLiteral("Scanning:") && ++writes == 2) {
+            QTest::mouseClick(w.cancelbtn, Qt::LeftButton);
+        }
+    });
+    f.Click(w.prepbalbtn);
+    QCOMPARE(f.prompts.Texts(Kind::Information),
+             QStringList{QString(messages::CancelledWrittenKept) + QStringLiteral("\r   a.wav")});
+    QVERIFY(std::filesystem::exists(f.dir.File("a_tralux.wav")));
+    QVERIFY(!std::filesystem::exists(f.dir.File("b_tralux.wav")));
+
+    // Cancelled while reading: nothing written, and said so.
+    f.prompts.calls.clear();
+    writes = 0;
+    QObject::disconnect(&w, &TBalanceVolumes::passStarted, nullptr, nullptr);
+    QObject::connect(&w, &TBalanceVolumes::passStarted,
+                     [&] { QTest::mouseClick(w.cancelbtn, Qt::LeftButton); });
+    f.Click(w.preparebtn);
+    QCOMPARE(f.prompts.Texts(Kind::Information), QStringList{messages::CancelledNoneWritten});
+}
+
+void MainWindowPreviewTest::oneBoxListsEveryRefusedFileWithItsReason() {
+    WindowFixture f;
+    const QString missing = QString::fromStdString(f.dir.File("missing.wav"));
+    const QString folder = QString::fromStdString(f.dir.File("folder.wav"));
+    std::filesystem::create_directory(folder.toStdString());
+    const QString good = f.Tone("good.wav", 9000);
+    f.Drop({missing, good, folder});
+    QCOMPARE(f.window->FileCount, 1);
+    QCOMPARE(f.prompts.Texts(Kind::Error),
+             QStringList{QStringLiteral("These files were not added:\r\r   \"") + missing +
+                         QStringLiteral("\" does not exist\r   \"") + folder +
+                         QStringLiteral("\" is a folder, not a WAV file")});
+}
+
+QTEST_MAIN(MainWindowPreviewTest)
+#include "MainWindowPreviewTest.moc"
