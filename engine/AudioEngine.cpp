@@ -43,7 +43,7 @@ std::string PassOpenError::Reason() const {
 }
 
 AudioEngine::AudioEngine(ProgressSink& sink, Clock clock, FileAccess& files)
-    : Estimator(sink, std::move(clock)), sink_(sink), files_(files) {
+    : Estimator(sink, std::move(clock)), sink_(sink), files_(files), streams_(ChunkBytes) {
     scanValues_.Apply(Transforms, TransformStep{BlockTransform::Scan});
 }
 
@@ -203,7 +203,7 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
         // The data moves in chunks on a thread of its own; the work, the progress and the
         // events still go block by block.
         ChunkStream stream(input, file.HeaderSize, int64_t{file.FrameCount} * BytesPerFrame, output,
-                           ChunkBytes, &digest);
+                           streams_, &digest);
         ChunkStream::Chunk* chunk = nullptr;
         size_t chunkAt = 0;  // where the next block starts in chunk
         for (int32_t i = 1; i <= blocks; ++i) {

@@ -11,6 +11,7 @@
 #include "ProgressSink.h"
 #include "SampleTable.h"
 #include "TimeEstimator.h"
+#include "files/ChunkStream.h"
 #include "files/FileAccess.h"
 
 namespace tralux {
@@ -128,6 +129,8 @@ private:
 
     ProgressSink& sink_;
     FileAccess& files_;
+    // The data's thread and buffers, made once for every pass this engine runs.
+    StreamWorker streams_;
     ValueTable scanValues_;              // what a scan makes of each value
     SampleHistogram* counts_ = nullptr;  // what a counting scan counts into
     // What a copying pass must read for its new file to take its name: the source's scan, or
