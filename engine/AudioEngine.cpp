@@ -114,6 +114,9 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
             Running = false;
         } else {
             lastCopyWhole_ = writes && whole && output->Commit();
+            if (lastCopyWhole_) {
+                releases_.Close(output->TakeReplaced());
+            }
             if (writes && whole && !lastCopyWhole_) {
                 ReportWriteFailure(destination, output->Refusal());
             }

@@ -11,6 +11,7 @@
 #include "ProgressSink.h"
 #include "SampleTable.h"
 #include "TimeEstimator.h"
+#include "files/BackgroundCloser.h"
 #include "files/ChunkStream.h"
 #include "files/FileAccess.h"
 
@@ -84,6 +85,10 @@ public:
                      const ValueTable& table, const std::string& label,
                      const PassTotals& expectedInput);
 
+    // Returns once the storage of every result a pass has replaced is freed: a run waits for
+    // it before it ends, so that its time covers it.
+    void SettleReplacedFiles() { releases_.Wait(); }
+
     // Root mean square of the last pass's samples over the file's frames; 0 with no frames.
     double PassLoudness(const FileData& file) const;
 
@@ -131,6 +136,8 @@ private:
     FileAccess& files_;
     // The data's thread and buffers, made once for every pass this engine runs.
     StreamWorker streams_;
+    // Frees the files results replace beside the passes that follow.
+    BackgroundCloser releases_;
     ValueTable scanValues_;              // what a scan makes of each value
     SampleHistogram* counts_ = nullptr;  // what a counting scan counts into
     // What a copying pass must read for its new file to take its name: the source's scan, or

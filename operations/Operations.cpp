@@ -311,6 +311,7 @@ void Operations::BeginProgress(double factor) {
 }
 
 void Operations::FinishOperation() {
+    engine_.SettleReplacedFiles();
     engine_.Running = false;
     engine_.Outputs = nullptr;
     outputs_.Release();
