@@ -189,8 +189,10 @@ bool ReplacingFile::Commit() {
         }
     }
     if (error_ == 0) {
+#ifdef O_PATH
         // Held by path only, never opened: whatever stands at the name, opening it does nothing.
         replaced_ = ::openat(folder, name_.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+#endif
         if (::renameat(folder, temporaryName_.c_str(), folder, name_.c_str()) != 0) {
             Fail(errno);
         }
