@@ -148,13 +148,15 @@ struct BenchSet {
     }
     ~BenchSet() { std::filesystem::remove_all(Folder); }
 
-    // Times a case repeats times, the yardstick over from just before the run each time.
+    // Times a case repeats times, the yardstick over from just before the run each time
+    // (before prepare, which is not timed).
     void Time(const char* name, const std::vector<std::string>& from, int repeats,
               const std::function<void()>& prepare, const std::function<void()>& run) {
         std::vector<double> yardsticks, runs, loads;
         for (int k = 0; k < repeats; ++k) {
-            prepare();
+            // The yardstick first: its renames must not come between a Prepare and a Balance.
             yardsticks.push_back(Seconds([&] { Yardstick(from, Results); }));
+            prepare();
             const double cpuBefore = CpuSeconds();
             runs.push_back(Seconds(run));
             loads.push_back((CpuSeconds() - cpuBefore) / runs.back());
