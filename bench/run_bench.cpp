@@ -1,13 +1,19 @@
-// Times whole runs over generated files against a plain read of every source and a plain
-// write of every result, in the same run on the same data: Prepare & Balance with the loudest
-// and with the quietest file as reference, and a Balance after a Prepare.
+// Times whole runs over generated files against a yardstick that does what a result needs:
+// read the source in 1 MiB pieces, write a temporary file beside the result, flush it to the
+// disk and rename it over the result. Both run in the same process on the same data, one after
+// the other, repeats times; the medians are shown, with the run's CPU time over its wall time.
 //
 //   tralux_run_bench [minutes per file, default 5] [files, default 10] [repeats, default 3]
+//       one set: Prepare & Balance with the loudest and with the quietest file as reference,
+//       and a Balance after a Prepare.
+//   tralux_run_bench --sets [scale, default 1] [repeats, default 3]
+//       the standard sets: 10 files of 5 minutes (both references), 100 files of 30 s and one
+//       file of 60 minutes, every length times scale (0.1 for a quick look).
 //
-// Files are music-like, their loudness spread over 5x. Results are made whole on disk as the
-// runs make them (flushed before the rename), so the plain write flushes each file too.
+// Files are music-like, their loudness spread over 5x.
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -58,8 +64,9 @@ public:
     void HideProgressLine() override {}
 };
 
-// One read of every file and one write (flushed) of every result name given.
-void PlainReadAndWrite(const std::vector<std::string>& from, const std::vector<std::string>& to) {
+// The yardstick: one read of every source in 1 MiB pieces into a temporary file beside its
+// result, flushed and renamed over the result.
+void Yardstick(const std::vector<std::string>& from, const std::vector<std::string>& to) {
     static std::vector<char> buffer(1 << 20);
     for (size_t i = 0; i < from.size(); ++i) {
         const int in = ::open(from[i].c_str(), O_RDONLY);
@@ -75,10 +82,11 @@ void PlainReadAndWrite(const std::vector<std::string>& from, const std::vector<s
                 std::exit(1);
             }
         }
-        ::fsync(out);
-        ::close(in);
-        ::close(out);
-        std::filesystem::remove(temporary);
+        if (::fsync(out) != 0 || ::close(out) != 0 || ::close(in) != 0 ||
+            ::rename(temporary.c_str(), to[i].c_str()) != 0) {
+            std::perror("yardstick");
+            std::exit(1);
+        }
     }
 }
 
@@ -87,82 +95,124 @@ double Median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
-void Report(const char* name, double run, double plain) {
-    std::printf("%-34s %7.2f s   plain read+write %7.2f s   ratio %.2f\n", name, run, plain,
-                run / plain);
+// User and system time of this process so far, in seconds.
+double CpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& t) { return double(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
+
+// A folder of generated sources and the engine and run that balance them.
+struct BenchSet {
+    std::string Folder;
+    std::vector<std::string> Sources, Results;
+    QuietSink Sink;
+    AudioEngine Engine{Sink};
+    BenchHost Host;
+    Operations Ops{Engine, Host};
+    RunRequest Request;
+
+    BenchSet(double minutes, int count) {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "tralux-run-bench-XXXXXX").string();
+        if (!mkdtemp(pattern.data())) {
+            std::perror("mkdtemp");
+            std::exit(1);
+        }
+        Folder = pattern;
+        const auto frames = static_cast<int32_t>(minutes * 60 * 44100);
+        for (int i = 0; i < count; ++i) {
+            // Loudness spread over 5x from the quietest to the loudest file.
+            const double level = 6000.0 * (1.0 + 4.0 * i / std::max(1, count - 1));
+            Sources.push_back(Folder + "/song" + std::to_string(i) + ".wav");
+            Results.push_back(Folder + "/song" + std::to_string(i) + "_tralux.wav");
+            MakeMusicFile(Sources.back(), frames, level, uint32_t(i + 1));
+        }
+        // The generated files are on disk before anything is timed: their write-back must not
+        // fall inside a measurement.
+        ::sync();
+        std::printf("%d files of %.2f minutes (%.1f MB of samples each)\n", count, minutes,
+                    frames * 4.0 / 1e6);
+        Options options;
+        options.overwritewarn = false;
+        options.maxcompfactor = 10.0;
+        options.warncompfactor = 10.0;
+        Request.options = options;
+        UngroupedNumbers numbers;
+        for (const std::string& path : Sources) {
+            const WaveHeaderInfo info = ReadWaveHeader(path);
+            Host.List.push_back(std::make_unique<FileData>(path, info.HeaderSize, info.FrameCount,
+                                                           info.TailBytes, numbers));
+        }
+    }
+    ~BenchSet() { std::filesystem::remove_all(Folder); }
+
+    // Times a case repeats times, the yardstick over from just before the run each time
+    // (before prepare, which is not timed).
+    void Time(const char* name, const std::vector<std::string>& from, int repeats,
+              const std::function<void()>& prepare, const std::function<void()>& run) {
+        std::vector<double> yardsticks, runs, loads;
+        for (int k = 0; k < repeats; ++k) {
+            // The yardstick first: its renames must not come between a Prepare and a Balance.
+            yardsticks.push_back(Seconds([&] { Yardstick(from, Results); }));
+            prepare();
+            const double cpuBefore = CpuSeconds();
+            runs.push_back(Seconds(run));
+            loads.push_back((CpuSeconds() - cpuBefore) / runs.back());
+        }
+        const double median = Median(runs), yardstick = Median(yardsticks);
+        std::printf("  %-38s %7.2f s  yardstick %7.2f s  ratio %.2f  CPU/wall %.2f\n", name, median,
+                    yardstick, median / yardstick, Median(loads));
+        std::fflush(stdout);
+    }
+
+    void PrepareAndBalance(ReferenceChoice choice, int repeats) {
+        Time(
+            choice == ReferenceChoice::Loudest ? "Prepare & Balance, loudest reference"
+                                               : "Prepare & Balance, quietest reference",
+            Sources, repeats, [&] { Request.reference = choice; },
+            [&] { Ops.PrepareAndBalance(Request); });
+    }
+
+    void BalanceAfterPrepare(int repeats) {
+        Time(
+            "Balance after Prepare, loudest", Results, repeats,
+            [&] {
+                Request.reference = ReferenceChoice::Loudest;
+                Ops.Prepare(Request);
+            },
+            [&] { Ops.Balance(Request); });
+    }
+};
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "--sets") {
+        const double scale = argc > 2 ? std::atof(argv[2]) : 1.0;
+        const int repeats = argc > 3 ? std::max(1, std::atoi(argv[3])) : 3;
+        {
+            BenchSet set(5.0 * scale, 10);
+            set.PrepareAndBalance(ReferenceChoice::Loudest, repeats);
+            set.PrepareAndBalance(ReferenceChoice::Quietest, repeats);
+        }
+        {
+            BenchSet set(0.5 * scale, 100);
+            set.PrepareAndBalance(ReferenceChoice::Loudest, repeats);
+        }
+        {
+            BenchSet set(60.0 * scale, 1);
+            set.PrepareAndBalance(ReferenceChoice::Loudest, repeats);
+        }
+        return 0;
+    }
     const double minutes = argc > 1 ? std::atof(argv[1]) : 5.0;
     const int count = argc > 2 ? std::atoi(argv[2]) : 10;
     const int repeats = argc > 3 ? std::max(1, std::atoi(argv[3])) : 3;
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "tralux-run-bench-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) {
-        std::perror("mkdtemp");
-        return 1;
-    }
-    const std::string folder = pattern;
-    const auto frames = static_cast<int32_t>(minutes * 60 * 44100);
-    std::vector<std::string> sources, results;
-    for (int i = 0; i < count; ++i) {
-        // Loudness spread over 5x from the quietest to the loudest file.
-        const double level = 6000.0 * (1.0 + 4.0 * i / std::max(1, count - 1));
-        sources.push_back(folder + "/song" + std::to_string(i) + ".wav");
-        results.push_back(folder + "/song" + std::to_string(i) + "_tralux.wav");
-        MakeMusicFile(sources.back(), frames, level, uint32_t(i + 1));
-    }
-    // The generated files are on disk before anything is timed: their write-back must not fall
-    // inside a measurement.
-    ::sync();
-    std::printf("%d files of %.1f minutes (%.1f MB of samples each)\n", count, minutes,
-                frames * 4.0 / 1e6);
-
-    QuietSink sink;
-    AudioEngine engine(sink);
-    Options options;
-    options.overwritewarn = false;
-    options.maxcompfactor = 10.0;
-    options.warncompfactor = 10.0;
-    BenchHost host;
-    Operations ops(engine, host);
-    // The reference is chosen by each case.
-    RunRequest request;
-    request.options = options;
-    UngroupedNumbers numbers;
-    for (const std::string& path : sources) {
-        const WaveHeaderInfo info = ReadWaveHeader(path);
-        host.List.push_back(std::make_unique<FileData>(path, info.HeaderSize, info.FrameCount,
-                                                       info.TailBytes, numbers));
-    }
-
-    // Each case is timed repeats times, the plain read and write just before the run each time;
-    // the medians are shown, as the disk's own pace varies from one moment to the next.
-    auto timeCase = [&](const char* name, const std::vector<std::string>& from,
-                        const std::function<void()>& prepare, const std::function<void()>& run) {
-        std::vector<double> plains, runs;
-        for (int k = 0; k < repeats; ++k) {
-            prepare();
-            plains.push_back(Seconds([&] { PlainReadAndWrite(from, results); }));
-            runs.push_back(Seconds(run));
-        }
-        Report(name, Median(runs), Median(plains));
-    };
-    for (const ReferenceChoice choice : {ReferenceChoice::Loudest, ReferenceChoice::Quietest}) {
-        timeCase(
-            choice == ReferenceChoice::Loudest ? "Prepare & Balance, loudest reference"
-                                               : "Prepare & Balance, quietest reference",
-            sources, [&] { request.reference = choice; }, [&] { ops.PrepareAndBalance(request); });
-    }
-    timeCase(
-        "Balance after Prepare, loudest", results,
-        [&] {
-            request.reference = ReferenceChoice::Loudest;
-            ops.Prepare(request);
-        },
-        [&] { ops.Balance(request); });
-    std::filesystem::remove_all(folder);
+    BenchSet set(minutes, count);
+    set.PrepareAndBalance(ReferenceChoice::Loudest, repeats);
+    set.PrepareAndBalance(ReferenceChoice::Quietest, repeats);
+    set.BalanceAfterPrepare(repeats);
     return 0;
 }

@@ -43,7 +43,7 @@ std::string PassOpenError::Reason() const {
 }
 
 AudioEngine::AudioEngine(ProgressSink& sink, Clock clock, FileAccess& files)
-    : Estimator(sink, std::move(clock)), sink_(sink), files_(files) {
+    : Estimator(sink, std::move(clock)), sink_(sink), files_(files), streams_(ChunkBytes) {
     scanValues_.Apply(Transforms, TransformStep{BlockTransform::Scan});
 }
 
@@ -114,6 +114,9 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
             Running = false;
         } else {
             lastCopyWhole_ = writes && whole && output->Commit();
+            if (lastCopyWhole_) {
+                releases_.Close(output->TakeReplaced());
+            }
             if (writes && whole && !lastCopyWhole_) {
                 ReportWriteFailure(destination, output->Refusal());
             }
@@ -203,7 +206,7 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
         // The data moves in chunks on a thread of its own; the work, the progress and the
         // events still go block by block.
         ChunkStream stream(input, file.HeaderSize, int64_t{file.FrameCount} * BytesPerFrame, output,
-                           ChunkBytes, &digest);
+                           streams_, &digest);
         ChunkStream::Chunk* chunk = nullptr;
         size_t chunkAt = 0;  // where the next block starts in chunk
         for (int32_t i = 1; i <= blocks; ++i) {
@@ -285,7 +288,9 @@ void AudioEngine::TransformBlock(const ValueTable* mapping, int16_t* samples, in
         std::memcpy(ReadBlock.data(), samples, count * sizeof(int16_t));
         InputTotals.SumOfSquares += Transforms.Scan(ReadBlock.data(), count, InputTotals.Peak);
     }
-    if (mapping != nullptr) {
+    if (mapping != nullptr && mapOnly_) {
+        mapping->MapOnly(samples, count);
+    } else if (mapping != nullptr) {
         Totals.SumOfSquares += mapping->MapSamples(samples, count);
     } else if (counts_ != nullptr) {
         counts_->Add(samples, count);
@@ -296,17 +301,26 @@ void AudioEngine::TransformBlock(const ValueTable* mapping, int16_t* samples, in
 
 bool AudioEngine::WriteMapped(FileData& file, const std::string& source,
                               const std::string& destination, const ValueTable& table,
-                              const std::string& label, const PassTotals& expectedInput) {
+                              const std::string& label, const PassTotals& expectedInput,
+                              const SampleHistogram* inputValues) {
     Totals = PassTotals{};
     expectedInput_ = &expectedInput;
+    mapOnly_ = inputValues != nullptr;
     lastCopyWhole_ = false;
     try {
         RunPass(file, source, destination, &table, label, 2.0);
     } catch (...) {
         expectedInput_ = nullptr;
+        mapOnly_ = false;
         throw;
     }
     expectedInput_ = nullptr;
+    mapOnly_ = false;
+    // A whole file read what was counted (its digest, peak and sum of squares say so), so the
+    // counts mapped through the table give exactly the sum the samples written have.
+    if (inputValues != nullptr && lastCopyWhole_) {
+        Totals.SumOfSquares = MappedSumOfSquares(*inputValues, table);
+    }
     // The new file now stands under the result's name.
     if (lastCopyWhole_) {
         file.ResultIdentity = CreatedIdentity;

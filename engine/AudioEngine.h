@@ -11,6 +11,8 @@
 #include "ProgressSink.h"
 #include "SampleTable.h"
 #include "TimeEstimator.h"
+#include "files/BackgroundCloser.h"
+#include "files/ChunkStream.h"
 #include "files/FileAccess.h"
 
 namespace tralux {
@@ -78,10 +80,16 @@ public:
     // is whole and what was read measures as expectedInput (peak and sum of squares); it is
     // then recorded as file.ResultIdentity. A source over which it is written must be that
     // recorded result. An expectedInput.Digest other than 0 must match every byte read too.
-    // True when the new file is whole under its name.
+    // True when the new file is whole under its name. inputValues, when given, are the counts
+    // of the values expectedInput was taken from: the sum of squares written is then taken from
+    // them, once, instead of sample by sample (it is the same whenever the file is whole).
     bool WriteMapped(FileData& file, const std::string& source, const std::string& destination,
                      const ValueTable& table, const std::string& label,
-                     const PassTotals& expectedInput);
+                     const PassTotals& expectedInput, const SampleHistogram* inputValues = nullptr);
+
+    // Returns once the storage of every result a pass has replaced is freed: a run waits for
+    // it before it ends, so that its time covers it.
+    void SettleReplacedFiles() { releases_.Wait(); }
 
     // Root mean square of the last pass's samples over the file's frames; 0 with no frames.
     double PassLoudness(const FileData& file) const;
@@ -128,11 +136,16 @@ private:
 
     ProgressSink& sink_;
     FileAccess& files_;
+    // The data's thread and buffers, made once for every pass this engine runs.
+    StreamWorker streams_;
+    // Frees the files results replace beside the passes that follow.
+    BackgroundCloser releases_;
     ValueTable scanValues_;              // what a scan makes of each value
     SampleHistogram* counts_ = nullptr;  // what a counting scan counts into
     // What a copying pass must read for its new file to take its name: the source's scan, or
     // the result's count before a Balance rewrites it.
     const PassTotals* expectedInput_ = nullptr;
+    bool mapOnly_ = false;        // the sum of squares written comes from the input's counts
     bool lastCopyWhole_ = false;  // the last copying pass's file took its name
 };
 

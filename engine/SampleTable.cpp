@@ -63,6 +63,16 @@ int64_t ValueTable::MapSamples(int16_t* samples, size_t count) const {
     return sum;
 }
 
+void ValueTable::MapOnly(int16_t* samples, size_t count) const {
+    if (gainCode_ != nullptr) {
+        gainCode_(samples, count, gain_);
+        return;
+    }
+    for (size_t i = 0; i < count; ++i) {
+        samples[i] = Values[ValueIndex(samples[i])];
+    }
+}
+
 void SampleHistogram::Add(const int16_t* samples, size_t count) {
     for (size_t i = 0; i < count; ++i) {
         ++Counts[ValueIndex(samples[i])];

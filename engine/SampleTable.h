@@ -49,6 +49,8 @@ public:
     // Replaces each sample by what the table maps its value to; returns the exact sum of the
     // squares written.
     int64_t MapSamples(int16_t* samples, size_t count) const;
+    // The same without the sum, for a pass whose counts give it whole.
+    void MapOnly(int16_t* samples, size_t count) const;
     bool operator==(const ValueTable& other) const { return Values == other.Values; }
 
     alignas(64) std::array<int16_t, SampleValueCount> Values;

@@ -7,43 +7,93 @@
 #include <cstring>
 
 namespace tralux {
-namespace {
 
-// One buffer being read, one being worked on and one being written.
-constexpr size_t SlotCount = 3;
+StreamWorker::StreamWorker(size_t chunkBytes) : chunkBytes_(chunkBytes > 0 ? chunkBytes : 1) {}
 
-}  // namespace
-
-ChunkStream::ChunkStream(PassFile& input, int64_t start, int64_t length, PassFile* output,
-                         size_t chunkBytes, ByteDigest* digest)
-    : input_(input),
-      output_(output),
-      digest_(digest),
-      start_(start),
-      length_(length > 0 ? length : 0),
-      chunkBytes_(chunkBytes > 0 ? chunkBytes : 1),
-      chunkCount_(
-          static_cast<uint64_t>((length_ + int64_t(chunkBytes_) - 1) / int64_t(chunkBytes_))) {
-    const size_t bufferBytes = static_cast<size_t>(std::min<int64_t>(length_, chunkBytes_));
-    // Data of one chunk has nothing to overlap with: it is read and written as it is asked for.
-    slots_.resize(chunkCount_ > 1 ? SlotCount : 1);
-    for (Slot& slot : slots_) {
-        slot.Buffer = std::make_unique<char[]>(bufferBytes > 0 ? bufferBytes : 1);
-        slot.View.Data = slot.Buffer.get();
+StreamWorker::~StreamWorker() {
+    if (!thread_.joinable()) {
+        return;
     }
-    if (chunkCount_ > 1) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        quitting_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+}
+
+char* StreamWorker::Buffer(size_t index) {
+    if (!buffers_[index]) {
+        // Left as the allocator gives it: every byte is read or written before it is used.
+        buffers_[index].reset(new char[chunkBytes_]);
+    }
+    return buffers_[index].get();
+}
+
+void StreamWorker::Start(std::function<void()> job) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        job_ = std::move(job);
+        busy_ = true;
+    }
+    if (!thread_.joinable()) {
         // Signals (a Ctrl-C, a closing terminal) go to the thread that runs the pass, as they
         // would with no other thread: the new thread starts with all of them blocked.
         sigset_t all, before;
         sigfillset(&all);
         pthread_sigmask(SIG_BLOCK, &all, &before);
-        worker_ = std::thread([this] { Work(); });
+        thread_ = std::thread([this] { Loop(); });
         pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    }
+    changed_.notify_all();
+}
+
+void StreamWorker::Wait() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return !busy_; });
+}
+
+void StreamWorker::Loop() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [&] { return quitting_ || (busy_ && job_); });
+        if (quitting_) {
+            return;
+        }
+        std::function<void()> job = std::move(job_);
+        job_ = nullptr;
+        lock.unlock();
+        job();
+        lock.lock();
+        busy_ = false;
+        changed_.notify_all();
+    }
+}
+
+ChunkStream::ChunkStream(PassFile& input, int64_t start, int64_t length, PassFile* output,
+                         StreamWorker& worker, ByteDigest* digest)
+    : input_(input),
+      output_(output),
+      digest_(digest),
+      start_(start),
+      length_(length > 0 ? length : 0),
+      chunkBytes_(worker.ChunkBytes()),
+      chunkCount_(
+          static_cast<uint64_t>((length_ + int64_t(chunkBytes_) - 1) / int64_t(chunkBytes_))),
+      worker_(worker),
+      threaded_(chunkCount_ > 1) {
+    // Data of one chunk has nothing to overlap with: it is read and written as it is asked for.
+    slots_.resize(threaded_ ? StreamWorker::SlotCount : 1);
+    for (size_t i = 0; i < slots_.size(); ++i) {
+        slots_[i].View.Data = worker_.Buffer(i);
+    }
+    if (threaded_) {
+        worker_.Start([this] { Work(); });
     }
 }
 
 ChunkStream::~ChunkStream() {
-    if (!worker_.joinable()) {
+    if (!threaded_) {
         return;
     }
     {
@@ -51,7 +101,7 @@ ChunkStream::~ChunkStream() {
         stopping_ = true;
     }
     changed_.notify_all();
-    worker_.join();
+    worker_.Wait();
 }
 
 ChunkStream::Chunk* ChunkStream::Next() {
@@ -59,7 +109,7 @@ ChunkStream::Chunk* ChunkStream::Next() {
     if (nextTaken_ >= chunkCount_ || writeFailed_) {
         return nullptr;
     }
-    if (!worker_.joinable()) {
+    if (!threaded_) {
         Slot& only = slots_.front();
         only.Sequence = nextRead_++;
         ReadChunk(only);
@@ -97,7 +147,7 @@ void ChunkStream::Put(Chunk* chunk) {
         if (output_ == nullptr) {
             back->Now = State::Free;
             nextWritten_ = putBack_;  // nothing to write: done as soon as it is back
-        } else if (!worker_.joinable()) {
+        } else if (!threaded_) {
             if (WriteChunk(*back)) {
                 back->Now = State::Free;
                 ++nextWritten_;

@@ -1,8 +1,10 @@
 #pragma once
 
+#include <array>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -12,6 +14,42 @@
 #include "FileAccess.h"
 
 namespace tralux {
+
+// The thread and the buffers the chunk streams of a run share, made once: each stream in turn
+// borrows them, so that no pass starts a thread or fills a megabyte with zeros before it
+// reads into it. One stream at a time uses a worker.
+class StreamWorker {
+public:
+    // One buffer being read, one being worked on and one being written.
+    static constexpr size_t SlotCount = 3;
+
+    explicit StreamWorker(size_t chunkBytes);
+    ~StreamWorker();  // waits for the thread, once the stream using it is gone
+    StreamWorker(const StreamWorker&) = delete;
+    StreamWorker& operator=(const StreamWorker&) = delete;
+
+    size_t ChunkBytes() const { return chunkBytes_; }
+    // Buffer index of ChunkBytes(), made on first use and kept; its bytes are what the last
+    // stream left there.
+    char* Buffer(size_t index);
+
+    // Runs job on the thread (started on first use) and returns at once; one job at a time.
+    void Start(std::function<void()> job);
+    // Returns once the job started last has returned.
+    void Wait();
+
+private:
+    void Loop();
+
+    const size_t chunkBytes_;
+    std::array<std::unique_ptr<char[]>, SlotCount> buffers_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::function<void()> job_;
+    bool busy_ = false;
+    bool quitting_ = false;
+    std::thread thread_;
+};
 
 // Moves the sample data of one pass through large reads and writes on a thread of its own,
 // so that the disk work of one chunk overlaps the per-sample work of the one before it. The
@@ -32,11 +70,12 @@ public:
         size_t Got = 0;   // of those, how many the file gave; the rest are zeros
     };
 
-    // digest, when given, takes every byte read, in order, on the thread that reads them.
-    ChunkStream(PassFile& input, int64_t start, int64_t length, PassFile* output, size_t chunkBytes,
-                ByteDigest* digest = nullptr);
-    ~ChunkStream();  // stops reading ahead and waits for the thread; writes still queued are
-                     // dropped unless Finish() was called
+    // Chunks are worker.ChunkBytes() long, in its buffers, moved on its thread. digest, when
+    // given, takes every byte read, in order, on the thread that reads them.
+    ChunkStream(PassFile& input, int64_t start, int64_t length, PassFile* output,
+                StreamWorker& worker, ByteDigest* digest = nullptr);
+    ~ChunkStream();  // stops reading ahead and waits for the worker's job to end; writes still
+                     // queued are dropped unless Finish() was called
     ChunkStream(const ChunkStream&) = delete;
     ChunkStream& operator=(const ChunkStream&) = delete;
 
@@ -52,7 +91,6 @@ public:
 private:
     enum class State { Free, Reading, Read, Taken, ToWrite };
     struct Slot {
-        std::unique_ptr<char[]> Buffer;
         Chunk View;
         State Now = State::Free;
         uint64_t Sequence = 0;  // the chunk's place in the range
@@ -82,7 +120,8 @@ private:
     uint64_t putBack_ = 0;      // chunks handed back so far
     bool writeFailed_ = false;
     bool stopping_ = false;
-    std::thread worker_;
+    StreamWorker& worker_;
+    bool threaded_;  // the worker's thread runs Work() for this stream
 };
 
 }  // namespace tralux

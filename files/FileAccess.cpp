@@ -153,6 +153,14 @@ public:
     }
     bool Commit() override { return file_.Commit(); }
     CommitRefusal Refusal() const override { return file_.Refusal(); }
+    int TakeReplaced() override {
+        // The lock goes now, as it would with the file; the storage with the descriptor taken.
+        if (heldTarget_ >= 0) {
+            ::close(heldTarget_);
+            heldTarget_ = -1;
+        }
+        return file_.TakeReplaced();
+    }
     // The temporary file, which becomes the file at the name on Commit().
     FileIdentity Identity() const override {
         struct stat info {};

@@ -26,6 +26,9 @@ public:
     virtual bool Commit() { return true; }
     // Why the last Commit() refused, when it was not a failure of the system.
     virtual CommitRefusal Refusal() const { return CommitRefusal::None; }
+    // After a Commit() that replaced a file: a descriptor holding the replaced file, for the
+    // caller to close where freeing its storage holds nothing up; -1 when none.
+    virtual int TakeReplaced() { return -1; }
     // The file that is open, whatever its names have become since.
     virtual FileIdentity Identity() const = 0;
 };

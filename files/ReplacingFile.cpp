@@ -114,6 +114,9 @@ ReplacingFile::~ReplacingFile() {
     if (fd_ >= 0) {
         ::close(fd_);
     }
+    if (replaced_ >= 0) {
+        ::close(replaced_);
+    }
     if (!committed_ && !temporaryName_.empty()) {
         ::unlinkat(folder_->Descriptor(), temporaryName_.c_str(), 0);
     }
@@ -185,10 +188,20 @@ bool ReplacingFile::Commit() {
             Fail(EEXIST);
         }
     }
-    if (error_ == 0 && ::renameat(folder, temporaryName_.c_str(), folder, name_.c_str()) != 0) {
-        Fail(errno);
+    if (error_ == 0) {
+#ifdef O_PATH
+        // Held by path only, never opened: whatever stands at the name, opening it does nothing.
+        replaced_ = ::openat(folder, name_.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+#endif
+        if (::renameat(folder, temporaryName_.c_str(), folder, name_.c_str()) != 0) {
+            Fail(errno);
+        }
     }
     if (error_ != 0) {
+        if (replaced_ >= 0) {
+            ::close(replaced_);
+            replaced_ = -1;
+        }
         // Gone at once, from the folder it was made in, wherever that is now.
         ::unlinkat(folder, temporaryName_.c_str(), 0);
         temporaryName_.clear();
@@ -196,6 +209,12 @@ bool ReplacingFile::Commit() {
     }
     committed_ = true;
     return true;
+}
+
+int ReplacingFile::TakeReplaced() {
+    const int replaced = replaced_;
+    replaced_ = -1;
+    return replaced;
 }
 
 }  // namespace tralux

@@ -54,6 +54,10 @@ public:
     // Flushes to the medium, closes and renames over the target. False on any failure, the
     // target then untouched.
     bool Commit();
+    // After a Commit() that replaced a file: a descriptor (O_PATH) that still holds the file
+    // the target named before, so that its storage is freed only when the caller closes it,
+    // where that does not hold anyone up. -1 when none; the caller owns what it takes.
+    int TakeReplaced();
     // errno of the first failure (ENOSPC for a write that took nothing); 0 while all is well.
     int Error() const { return error_; }
     CommitRefusal Refusal() const { return refusal_; }
@@ -73,6 +77,7 @@ private:
     int error_ = 0;
     CommitRefusal refusal_ = CommitRefusal::None;
     bool committed_ = false;
+    int replaced_ = -1;         // the file the rename took the name from, until taken
     int64_t written_ = 0;       // bytes written so far
     int64_t flushStarted_ = 0;  // bytes already sent on their way to the disk
 };

@@ -311,6 +311,7 @@ void Operations::BeginProgress(double factor) {
 }
 
 void Operations::FinishOperation() {
+    engine_.SettleReplacedFiles();
     engine_.Running = false;
     engine_.Outputs = nullptr;
     outputs_.Release();
@@ -439,13 +440,23 @@ void Operations::PlanNormalising(size_t index, FileData& file, double gain) {
     file.Normalised = false;  // until its result is written
 }
 
-bool Operations::WriteResult(FileData& file, const ValueTable& table, const std::string& label) {
+const SampleHistogram* Operations::CountsOfWhatIsWritten(size_t index,
+                                                         const SampleHistogram* values) const {
+    // Balance counted the result just before its write, with the totals the write checks; a
+    // kept histogram is the scan's own. A recount of a source is not proven to be what its scan
+    // read, so its write sums its own squares.
+    return !planning_ || plans_[index].Histogram ? values : nullptr;
+}
+
+bool Operations::WriteResult(FileData& file, const ValueTable& table, const std::string& label,
+                             const SampleHistogram* values) {
     // What the file held when its values were counted: the source's scan, or the result's
     // count just before its plan.
     const std::string& source = planning_ ? file.SourceFile : file.ResultFile;
     const PassTotals expected =
         planning_ ? PassTotals{file.Peak, file.ScanSumOfSquares, file.ScanDigest} : counted_;
-    const bool whole = engine_.WriteMapped(file, source, file.ResultFile, table, label, expected);
+    const bool whole =
+        engine_.WriteMapped(file, source, file.ResultFile, table, label, expected, values);
     if (whole) {
         file.Loudness = engine_.PassLoudness(file);
         file.Normalised = true;
@@ -665,7 +676,8 @@ void Operations::BalanceAll() {
         if (lastPlan_.Steps.empty() && !planning_) {
             // Already on target, and no limiting: the result stays as it is.
             engine_.Estimator.WorkRemaining -= 2.0 * file->FrameCount;
-        } else if (!WriteResult(*file, lastPlan_.Table, WriteLabel(lastPlan_.Steps, planning_))) {
+        } else if (!WriteResult(*file, lastPlan_.Table, WriteLabel(lastPlan_.Steps, planning_),
+                                CountsOfWhatIsWritten(i, values))) {
             // Stopped or failed: the result is as it was, and so is what the grid shows.
             file->Loudness = loudnessBefore;
             SourceLoudnessShown = true;

@@ -114,7 +114,10 @@ private:
     // its normalising first in Prepare & Balance); tells a file left short of its target.
     BalancePlan PlanBalancing(size_t index, FileData& file, const SampleHistogram& values);
     // Writes the result once through table; true when it is whole.
-    bool WriteResult(FileData& file, const ValueTable& table, const std::string& label);
+    // values when they are the counts of exactly what the write of file index will read.
+    const SampleHistogram* CountsOfWhatIsWritten(size_t index, const SampleHistogram* values) const;
+    bool WriteResult(FileData& file, const ValueTable& table, const std::string& label,
+                     const SampleHistogram* values = nullptr);
     void WriteNormalisedCopies();
     static std::string WriteLabel(const std::vector<PlannedStep>& steps, bool normalises);
 

@@ -2,6 +2,7 @@
 
 #include "EngineFixture.h"
 #include "engine/BlockTransforms.h"
+#include "engine/SampleTable.h"
 
 namespace tralux {
 namespace {
@@ -91,6 +92,31 @@ TEST_F(Normalise, RewriteThroughAGainTableReplacesTheResult) {
     EXPECT_DOUBLE_EQ(engine.PassLoudness(file), std::sqrt((4.0 + 16.0) / 2.0));
     EXPECT_EQ(sink.Labels, (std::vector<std::string>{"Final Limiting:"}));
     EXPECT_NE(file.ResultIdentity, before) << "the new file is the one recorded";
+}
+
+TEST_F(Normalise, AWriteGivenTheCountsRecordsTheLoudnessOfWhatItWrote) {
+    // Every value once, -32768 among them, over more than one block.
+    Samples samples;
+    for (int32_t v = -32768; v <= 32767; ++v) {
+        samples.push_back(static_cast<int16_t>(v));
+    }
+    FileData file = Add("m.wav", samples);
+    SampleHistogram counts;
+    engine.ScanFile(file, &counts);
+    ValueTable table;  // not a gain: looked up value by value
+    for (size_t i = 0; i < table.Values.size(); ++i) {
+        table.Values[i] = static_cast<int16_t>((int32_t(i) - 32768) / 3 + int32_t(i % 5));
+    }
+    ASSERT_TRUE(engine.WriteMapped(file, file.SourceFile, file.ResultFile, table, "Balancing",
+                                   PassTotals{file.Peak, file.ScanSumOfSquares, file.ScanDigest},
+                                   &counts));
+    const Samples written = test::ReadSamples(file.ResultFile, 44, file.FrameCount);
+    double sum = 0.0;
+    for (size_t i = 0; i < samples.size(); ++i) {
+        ASSERT_EQ(written[i], table[samples[i]]);
+        sum += double(written[i]) * written[i];
+    }
+    EXPECT_DOUBLE_EQ(engine.PassLoudness(file), std::sqrt(sum / (2.0 * file.FrameCount)));
 }
 
 TEST_F(Normalise, CancelledPassIsNotNormalised) {

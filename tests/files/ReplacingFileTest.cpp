@@ -49,6 +49,38 @@ TEST(ReplacingFile, TheTargetChangesOnlyAtCommitAndNoTemporaryStays) {
     EXPECT_EQ(EntriesIn(dir.Path()), 1u);
 }
 
+TEST(ReplacingFile, TheReplacedFileIsHandedOverStillWhole) {
+    test::TempDir dir;
+    const std::string target = dir.File("out.wav");
+    WriteText(target, "old result");
+    struct stat before {};
+    ASSERT_EQ(::stat(target.c_str(), &before), 0);
+    int replaced = -1;
+    {
+        ReplacingFile file(target);
+        ASSERT_TRUE(file.Write("new", 3));
+        ASSERT_TRUE(file.Commit());
+        replaced = file.TakeReplaced();
+        EXPECT_EQ(file.TakeReplaced(), -1);  // handed over once
+    }
+    // Past the writer's end, the old file is nameless but not yet freed: its last close is
+    // the caller's.
+    ASSERT_GE(replaced, 0);
+    struct stat held {};
+    ASSERT_EQ(::fstat(replaced, &held), 0);
+    EXPECT_EQ(held.st_ino, before.st_ino);
+    EXPECT_EQ(held.st_nlink, 0u);
+    EXPECT_EQ(held.st_size, 10);
+    EXPECT_EQ(ReadText(target), "new");
+    ::close(replaced);
+
+    // Nothing stood at the name: nothing to hand over.
+    ReplacingFile fresh(dir.File("fresh.wav"));
+    ASSERT_TRUE(fresh.Write("x", 1));
+    ASSERT_TRUE(fresh.Commit());
+    EXPECT_EQ(fresh.TakeReplaced(), -1);
+}
+
 TEST(ReplacingFile, AnAbandonedWriteLeavesTheTargetAsItWas) {
     test::TempDir dir;
     const std::string target = dir.File("out.csv");
