@@ -47,6 +47,9 @@ int PaddingBits(const SampleFormat& format) {
     return format.ContainerBytes * 8 - format.ValidBits;
 }
 
+// The largest float sample taken as it is, a million times full scale (+120 dBFS).
+constexpr double FloatHeld = 1e6;
+
 double DecodeFloat(const SampleFormat& format, const unsigned char* bytes) {
     double x;
     if (format.ContainerBytes == 4) {
@@ -64,7 +67,9 @@ double DecodeFloat(const SampleFormat& format, const unsigned char* bytes) {
     if (std::isinf(x)) {
         return std::copysign(FullScale, x);
     }
-    return x * FullScale;
+    // A 64-bit float can hold 1e308, which the scale would turn into an infinity and every sum
+    // of squares after it too: a sample beyond +120 dBFS is held there, as the meter holds it.
+    return std::clamp(x, -FloatHeld, FloatHeld) * FullScale;
 }
 
 void EncodeFloat(const SampleFormat& format, double value, unsigned char* bytes) {

@@ -12,8 +12,9 @@ namespace tralux {
 inline constexpr double FullScale = 32767.0;
 
 // The value of one stored sample on the scale. Bits of a container below its valid bits count
-// as the fraction they are. A float NaN counts as silence and an infinity as full scale, so
-// that one damaged sample cannot make every level of a file meaningless.
+// as the fraction they are. A float NaN counts as silence, an infinity as full scale and a
+// float beyond +120 dBFS as +120 dBFS, so that one damaged sample cannot make every level of a
+// file meaningless.
 double DecodeSample(const SampleFormat& format, const unsigned char* bytes);
 
 // Stores a value on the scale as the nearest value of the format's own grid. Integers round

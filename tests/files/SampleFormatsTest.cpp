@@ -171,6 +171,13 @@ TEST(SampleFormats, FloatsCountTheirValueAtFullScale) {
         EXPECT_TRUE(std::isfinite(value));
         EXPECT_LE(std::fabs(value), 32767.0);
     }
+    // The largest doubles are finite but would overflow on the scale and in any sum of squares.
+    for (const double huge : {std::numeric_limits<double>::max(), -1e300, 1e7}) {
+        double wide = huge;
+        const double value = DecodeSample(F64, reinterpret_cast<unsigned char*>(&wide));
+        EXPECT_EQ(value, std::copysign(1e6 * 32767.0, huge)) << huge;
+        EXPECT_TRUE(std::isfinite(value * value * 1e12));
+    }
 }
 
 TEST(SampleFormats, FloatsRoundTripAndNeverPassFullScale) {
