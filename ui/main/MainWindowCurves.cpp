@@ -1,5 +1,5 @@
 // The picture of the highlighted file's short-term loudness: its source and its result (written,
-// or planned by the preview) over time, with the target when the preview knows it.
+// or planned by the preview) over time, with the target of the plan or of the last Balance.
 
 #include <sys/stat.h>
 
@@ -78,6 +78,11 @@ void TBalanceVolumes::ShowLoudnessCurves() {
     }
     if (planned != nullptr) {
         curves.Target = planned->Target;
+    } else if (curves.ResultName == QStringLiteral("Result") && !ops_->ReadyToBalance &&
+               ops_->ReferenceLoudness > 0.0) {
+        // Written by the last Balance (a Prepare since would leave the run ready to balance).
+        curves.Target =
+            Operations::TargetLoudness(*file, ops_->ReferenceLoudness, ops_->AnchorAtLoudest);
     }
     bool silent = true;
     for (const double level : curves.Source) {

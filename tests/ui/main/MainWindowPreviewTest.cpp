@@ -231,6 +231,9 @@ void MainWindowPreviewTest::theLoudnessPlotShowsTheHighlightedFile() {
     QCOMPARE(Plotted(w).ResultName, QStringLiteral("Result"));
     QVERIFY(!Plotted(w).Result.empty());
     QVERIFY(Plotted(w).Result == curveOf(file->ResultFile));
+    QVERIFY(Plotted(w).Target);
+    QCOMPARE(*Plotted(w).Target, tralux::Operations::TargetLoudness(
+                                     *file, w.Runs().ReferenceLoudness, w.Runs().AnchorAtLoudest));
     f.ClickRow(0);
     QVERIFY(Plotted(w).Source == curveOf(paths[0].toStdString()));
     QVERIFY(Plotted(w).Result == curveOf(w.filegrid->Files().at(0)->ResultFile));
@@ -258,6 +261,10 @@ void MainWindowPreviewTest::theLoudnessPlotReadsNothingDuringARun() {
     QVERIFY(duringRun == first);  // the highlight moved, but no file was read for it
     QCOMPARE(w.filegrid->currentRow(), 1);
     QVERIFY(Plotted(w).Source == tralux::ReadLoudnessCurve(paths[1].toStdString()));
+    // A prepared result is shown, but only a Balance has a target.
+    QVERIFY(Plotted(w).Result == tralux::ReadLoudnessCurve(w.filegrid->Files().at(1)->ResultFile));
+    QVERIFY(!Plotted(w).Result.empty());
+    QVERIFY(!Plotted(w).Target);
 }
 
 #include "MainWindowPreviewTest.moc"
