@@ -162,6 +162,7 @@ Preview PlanPreview(const Measurements& measured, const RunRequest& request,
         row.Compression =
             planned.Compressions > 0 ? planned.AdjustedLoudness / normalised[i].Loudness : 1.0;
         row.TargetReached = !planned.ShortOfTarget();
+        row.Table = std::make_shared<const ValueTable>(planned.Table);
     }
     return preview;
 }

@@ -34,6 +34,8 @@ struct PreviewRow {
     double Compression = 1.0;    // how far compression raises the loudness; 1 without it
     bool TargetReached = false;  // the planning ended on the target
     double Target = 0.0;
+    // What each source sample value becomes: the source read through it is the result.
+    std::shared_ptr<const ValueTable> Table;
 };
 
 struct Preview {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "FileGrid.h"
+#include "LoudnessPlot.h"
 #include "WindowText.h"
 #include "dialogs/DialogFrame.h"
 #include "dialogs/Prompts.h"
@@ -87,9 +88,18 @@ void TBalanceVolumes::LayOut() {
     const int buttonTop = LayOutButtonRow(buttonHeight);
     const int itemHeight = LayOutReferenceChoices(buttonTop);
 
-    const int gridHeight = reflevelgroup->y() - 6 - gridTop;
-    filegrid->setGeometry(6, gridTop, selfilegroup->contentsRect().width() - 12,
-                          std::max(gridHeight, 0));
+    // The loudness plot under the grid takes up to a third of the room, and is left out when
+    // that would be too low to read.
+    const int room = reflevelgroup->y() - 6 - gridTop;
+    int plotHeight = std::min(room / 3, Scaled(120, ppi));
+    if (plotHeight < Scaled(60, ppi)) {
+        plotHeight = 0;
+    }
+    const int gridWidth = selfilegroup->contentsRect().width() - 12;
+    const int gridHeight = plotHeight > 0 ? room - plotHeight - 6 : room;
+    filegrid->setGeometry(6, gridTop, gridWidth, std::max(gridHeight, 0));
+    loudnessplot->setVisible(plotHeight > 0);
+    loudnessplot->setGeometry(6, reflevelgroup->y() - 6 - plotHeight, gridWidth, plotHeight);
     filegrid->verticalHeader()->setMinimumSectionSize(1);
     filegrid->verticalHeader()->setDefaultSectionSize(rowHeight);
     FitColumns();

@@ -39,6 +39,7 @@ void TBalanceVolumes::RePlan() {
         ->setToolTip(Qt8(preview_.Problem));
     ShowPlanTips();
     RescaleLoudnessBars();
+    ShowLoudnessCurves();
 }
 
 void TBalanceVolumes::ForgetPreview() {
@@ -52,6 +53,7 @@ void TBalanceVolumes::ForgetPreview() {
         ShowPlanTips();
         RescaleLoudnessBars();
     }
+    ShowLoudnessCurves();
 }
 
 void TBalanceVolumes::ShowPlanTips() {

@@ -20,6 +20,7 @@
 #include <exception>
 
 #include "FileGrid.h"
+#include "LoudnessPlot.h"
 #include "WindowServices.h"
 #include "WindowText.h"
 #include "dialogs/DialogFrame.h"
@@ -112,6 +113,7 @@ void TBalanceVolumes::BuildFileControls() {
     selfilegroup->setObjectName(QStringLiteral("selfilegroup"));
 
     filegrid = new FileGrid(selfilegroup);
+    loudnessplot = new LoudnessPlot(selfilegroup);
     filegrid->setObjectName(QStringLiteral("filegrid"));
     SetHint(filegrid, "the list of files selected for volume balancing");
     filegrid->SetLoudnessDrawing({
@@ -351,6 +353,7 @@ void TBalanceVolumes::UpdateEnablement() {
     cancelbtn->setEnabled(engine_.Running || intakeRunning_);
     presetbtn->setEnabled(presetbox->count() > 0);
     presetbox->setEnabled(presetbtn->isEnabled());
+    ShowLoudnessCurves();
 }
 
 template <typename Run>
@@ -373,6 +376,7 @@ void TBalanceVolumes::RunOperation(Run run) {
         close();
         return;
     }
+    ShowLoudnessCurves();  // the result just written, or the plan the run forgot
     const QStringList held = heldFiles_;
     heldFiles_.clear();
     OfferFiles(held);

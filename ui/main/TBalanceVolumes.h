@@ -3,6 +3,7 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,6 +31,7 @@ class QRadioButton;
 namespace tralux {
 
 class FileGrid;
+class LoudnessPlot;
 class Prompts;
 class WindowServices;
 
@@ -57,6 +59,7 @@ public:
     // Controls, named as their object names.
     QGroupBox* selfilegroup;
     FileGrid* filegrid;
+    LoudnessPlot* loudnessplot;  // the highlighted file's loudness over time
     QPushButton* addfilesbtn;
     QPushButton* preparebtn;
     QPushButton* balancebtn;
@@ -209,6 +212,12 @@ private:
     void ShowPlanTips();
     bool PreviewCurrent() const;
     std::optional<FileGrid::PlannedCell> PlannedCell(const FileData& file) const;
+    // The highlighted file's loudness curves in the plot: its source, and its written result or
+    // else its planned one. Files are read only between runs, and each curve once for a file
+    // as it stands (path, size, modification time).
+    void ShowLoudnessCurves();
+    std::vector<double> CachedCurve(const std::string& path,
+                                    const std::shared_ptr<const ValueTable>& table);
     void TellRunEnd(bool rewritesResults);
     QString DisplayText(const std::string& text) const;
     // AddFile against the listed files looked up once for the whole intake.
@@ -258,6 +267,14 @@ private:
     // The column widths the user set, kept through resizes and restarts; empty while the
     // columns share the grid's width by themselves.
     std::vector<int> userColumnWidths_;
+    // The loudness curves read, by file and by plan table (none for the file as it is).
+    struct StoredCurve {
+        int64_t Size = -1;
+        int64_t ModifiedNs = -1;
+        std::shared_ptr<const ValueTable> Table;  // kept, so that its address names it alone
+        std::vector<double> Levels;
+    };
+    std::map<std::pair<std::string, const ValueTable*>, StoredCurve> curves_;
     bool fittingColumns_ = false;
     // A size the screen forced on the saved one (a scale factor shrinks the screen): while the
     // window keeps it, the size saved is the user's own.

@@ -10,6 +10,8 @@
 
 #include "WindowFixture.h"
 #include "engine/FileData.h"
+#include "main/LoudnessPlot.h"
+#include "operations/LoudnessCurve.h"
 #include "operations/Operations.h"
 
 using tralux::FileData;
@@ -51,6 +53,24 @@ QStringList FourFiles(WindowFixture& f) {
             write("c.wav", spiked), write("d.wav", tralux::test::Noise(frames, 12000, 7))};
 }
 
+// Files of several seconds whose loudness changes: a quiet start and a loud end, a steady
+// sine, and a silent one.
+QStringList CurveFiles(WindowFixture& f) {
+    tralux::test::Samples changing = tralux::test::Noise(2 * 44100, 2000, 3);
+    const tralux::test::Samples loud = tralux::test::Noise(3 * 44100, 14000, 5);
+    changing.insert(changing.end(), loud.begin(), loud.end());
+    const auto write = [&](const char* name, const tralux::test::Samples& samples) {
+        return QString::fromStdString(tralux::test::WriteWav(f.dir.File(name), samples));
+    };
+    return {write("changing.wav", changing),
+            write("steady.wav", tralux::test::Sine(4 * 44100, 6000)),
+            write("silent.wav", tralux::test::Constant(4 * 44100, 0, 0))};
+}
+
+const tralux::LoudnessPlot::Curves& Plotted(TBalanceVolumes& w) {
+    return w.loudnessplot->Shown();
+}
+
 QString ResultHeader(TBalanceVolumes& w) {
     return w.filegrid->horizontalHeaderItem(FileGrid::ResultLoudnessColumn)->text();
 }
@@ -65,6 +85,8 @@ private slots:
     void noToABalanceQuestionIsTold();
     void cancelTellsWhatWasKept();
     void oneBoxListsEveryRefusedFileWithItsReason();
+    void theLoudnessPlotShowsTheHighlightedFile();
+    void theLoudnessPlotReadsNothingDuringARun();
 };
 
 void MainWindowPreviewTest::previewWritesNothingAndShowsWhatTheRunThenWrites() {
@@ -168,4 +190,81 @@ void MainWindowPreviewTest::oneBoxListsEveryRefusedFileWithItsReason() {
 }
 
 QTEST_MAIN(MainWindowPreviewTest)
+void MainWindowPreviewTest::theLoudnessPlotShowsTheHighlightedFile() {
+    WindowFixture f;
+    const QStringList paths = CurveFiles(f);
+    f.Drop(paths);
+    auto& w = *f.window;
+    const auto curveOf = [](const std::string& path, const tralux::ValueTable* table = nullptr) {
+        return tralux::ReadLoudnessCurve(path, table);
+    };
+
+    f.ClickRow(0);
+    QCOMPARE(Plotted(w).Source.size(), size_t{3});  // five seconds: windows at 0, 1 and 2
+    QVERIFY(Plotted(w).Source == curveOf(paths[0].toStdString()));
+    QVERIFY(Plotted(w).Result.empty());
+    QVERIFY(!Plotted(w).Target);
+    f.ClickRow(1);
+    QVERIFY(Plotted(w).Source == curveOf(paths[1].toStdString()));
+    f.ClickRow(2);  // silent: nothing to draw, and a word why
+    QVERIFY(Plotted(w).Source.empty());
+    QVERIFY(!w.loudnessplot->EmptyText().isEmpty());
+
+    // The preview's plan: the source read through the planned table, and the target.
+    QTest::mouseClick(w.loudestbtn, Qt::LeftButton);
+    w.Preview1->trigger();
+    f.ClickRow(1);
+    const tralux::PreviewRow planned = w.PlanShown().Rows.at(1);
+    QVERIFY(planned.Planned && planned.Table);
+    QCOMPARE(Plotted(w).ResultName, QStringLiteral("Planned"));
+    QVERIFY(Plotted(w).Result == curveOf(paths[1].toStdString(), planned.Table.get()));
+    QVERIFY(Plotted(w).Result != Plotted(w).Source);
+    QVERIFY(Plotted(w).Target && *Plotted(w).Target == planned.Target);
+
+    // After the run: the result as written.
+    for (int i = 0; i < 4; ++i) {
+        f.prompts.replies.push_back(Reply::Yes);
+    }
+    f.Click(w.prepbalbtn);
+    const FileData* file = w.filegrid->Files().at(1);
+    QVERIFY(file->Normalised);
+    QCOMPARE(Plotted(w).ResultName, QStringLiteral("Result"));
+    QVERIFY(!Plotted(w).Result.empty());
+    QVERIFY(Plotted(w).Result == curveOf(file->ResultFile));
+    QVERIFY(Plotted(w).Target);
+    QCOMPARE(*Plotted(w).Target, tralux::Operations::TargetLoudness(
+                                     *file, w.Runs().ReferenceLoudness, w.Runs().AnchorAtLoudest));
+    f.ClickRow(0);
+    QVERIFY(Plotted(w).Source == curveOf(paths[0].toStdString()));
+    QVERIFY(Plotted(w).Result == curveOf(w.filegrid->Files().at(0)->ResultFile));
+}
+
+void MainWindowPreviewTest::theLoudnessPlotReadsNothingDuringARun() {
+    WindowFixture f;
+    const QStringList paths = CurveFiles(f);
+    f.Drop(paths);
+    auto& w = *f.window;
+    f.ClickRow(0);
+    const std::vector<double> first = Plotted(w).Source;
+    QVERIFY(!first.empty());
+    std::vector<double> duringRun;
+    bool moved = false;
+    QObject::connect(&w, &TBalanceVolumes::passStarted, [&] {
+        if (!moved) {
+            moved = true;
+            w.filegrid->setCurrentCell(1, 0);
+            duringRun = Plotted(w).Source;
+        }
+    });
+    f.Click(w.preparebtn);
+    QVERIFY(moved);
+    QVERIFY(duringRun == first);  // the highlight moved, but no file was read for it
+    QCOMPARE(w.filegrid->currentRow(), 1);
+    QVERIFY(Plotted(w).Source == tralux::ReadLoudnessCurve(paths[1].toStdString()));
+    // A prepared result is shown, but only a Balance has a target.
+    QVERIFY(Plotted(w).Result == tralux::ReadLoudnessCurve(w.filegrid->Files().at(1)->ResultFile));
+    QVERIFY(!Plotted(w).Result.empty());
+    QVERIFY(!Plotted(w).Target);
+}
+
 #include "MainWindowPreviewTest.moc"

@@ -23,6 +23,7 @@
 #include "dialogs/DialogFrame.h"
 #include "dialogs/GridDrawing.h"
 #include "engine/FileData.h"
+#include "main/LoudnessPlot.h"
 
 using tralux::FileData;
 using tralux::FileGrid;
@@ -232,8 +233,18 @@ void MainWindowTest::layoutFollowsTheWindow() {
     QCOMPARE(w.reflevelgroup->geometry().bottom(), w.addfilesbtn->y() - 6 - 1);
     const int ppi = w.logicalDpiY();
     const int gridTop = qRound(20.0 * ppi / 96.0);
-    QCOMPARE(w.filegrid->geometry(), QRect(6, gridTop, w.selfilegroup->contentsRect().width() - 12,
-                                           w.reflevelgroup->y() - 6 - gridTop));
+    // The loudness plot, when there is room for it, stands between the grid and the choices.
+    const int room = w.reflevelgroup->y() - 6 - gridTop;
+    const int gridWidth = w.selfilegroup->contentsRect().width() - 12;
+    if (!w.loudnessplot->isHidden()) {
+        QCOMPARE(w.loudnessplot->geometry().bottom(), w.reflevelgroup->y() - 6 - 1);
+        QCOMPARE(w.loudnessplot->width(), gridWidth);
+        QVERIFY(w.loudnessplot->height() <= room / 3);
+        QCOMPARE(w.filegrid->geometry(),
+                 QRect(6, gridTop, gridWidth, w.loudnessplot->y() - 6 - gridTop));
+    } else {
+        QCOMPARE(w.filegrid->geometry(), QRect(6, gridTop, gridWidth, room));
+    }
     const int inner = w.filegrid->width() - 2 * w.filegrid->frameWidth();
     const int u = inner / 13;
     const QHeaderView* header = w.filegrid->horizontalHeader();

@@ -58,7 +58,17 @@ int main(int argc, char* argv[]) {
                            "very quiet ambience recording at night.wav"};
     for (int i = 0; i < 4; ++i) {
         const std::string path = dir.File(names[i]);
-        test::WriteWav(path, test::Sine(44100 * 120, amplitudes[i], 300 + 100 * i));
+        test::Samples samples = test::Sine(44100 * 120, amplitudes[i], 300 + 100 * i);
+        if (i == 2) {
+            // Speech comes and goes: ten-second stretches of changing level.
+            const double levels[] = {14000, 3000, 8000, 2000};
+            samples.clear();
+            for (int part = 0; part < 12; ++part) {
+                const test::Samples piece = test::Sine(44100 * 10, levels[part % 4], 500);
+                samples.insert(samples.end(), piece.begin(), piece.end());
+            }
+        }
+        test::WriteWav(path, samples);
         window.AddFile(QString::fromStdString(path));
     }
     window.UpdateEnablement();
@@ -71,6 +81,11 @@ int main(int argc, char* argv[]) {
     window.loudestbtn->click();
     QApplication::processEvents();
     Shot(window, out + "/tour-1c-preview-loudest.png");
+    // The plot of the highlighted file: what the plan does to the speech's changing level.
+    window.filegrid->setCurrentCell(2, 0);
+    QApplication::processEvents();
+    Shot(window, out + "/tour-1d-loudness-plot.png");
+    window.filegrid->setCurrentCell(0, 0);
     window.quietestbtn->click();
 
     int passes = 0;
