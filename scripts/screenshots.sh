@@ -13,4 +13,4 @@ cp "$shots/tour-3b-grouped-decibels.png" docs/window-balanced.png
 cp "$shots/tour-2-running.png" docs/window-running.png
 cp "$shots/tour-6-advanced.png" docs/advanced-options.png
 cp "$shots/tour-7-grouping.png" docs/track-grouping.png
-cp "$shots/tour-1b-preview.png" docs/window-preview.png
+cp "$shots/tour-1d-loudness-plot.png" docs/window-preview.png
