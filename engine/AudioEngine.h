@@ -101,7 +101,8 @@ public:
     // The block as it was read, kept while it is mapped to measure it.
     alignas(64) std::array<int16_t, FramesPerBlock * 2> ReadBlock{};
     PassTotals Totals;
-    // A copying pass's measure of the samples it read, before the mapping.
+    // A copying pass's digest of every byte it read, and its measure of the samples before the
+    // mapping when what it must read is known by that measure alone (no digest).
     PassTotals InputTotals;
     // The folders a run holds for its results: while set, results are created and renamed in
     // them, and never over a source they keep. Set by the run for its length.
