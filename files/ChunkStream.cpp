@@ -1,8 +1,5 @@
 #include "ChunkStream.h"
 
-#include <pthread.h>
-#include <signal.h>
-
 #include <algorithm>
 #include <cstring>
 
@@ -10,64 +7,12 @@ namespace tralux {
 
 StreamWorker::StreamWorker(size_t chunkBytes) : chunkBytes_(chunkBytes > 0 ? chunkBytes : 1) {}
 
-StreamWorker::~StreamWorker() {
-    if (!thread_.joinable()) {
-        return;
-    }
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        quitting_ = true;
-    }
-    changed_.notify_all();
-    thread_.join();
-}
-
 char* StreamWorker::Buffer(size_t index) {
     if (!buffers_[index]) {
         // Left as the allocator gives it: every byte is read or written before it is used.
         buffers_[index].reset(new char[chunkBytes_]);
     }
     return buffers_[index].get();
-}
-
-void StreamWorker::Start(std::function<void()> job) {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        job_ = std::move(job);
-        busy_ = true;
-    }
-    if (!thread_.joinable()) {
-        // Signals (a Ctrl-C, a closing terminal) go to the thread that runs the pass, as they
-        // would with no other thread: the new thread starts with all of them blocked.
-        sigset_t all, before;
-        sigfillset(&all);
-        pthread_sigmask(SIG_BLOCK, &all, &before);
-        thread_ = std::thread([this] { Loop(); });
-        pthread_sigmask(SIG_SETMASK, &before, nullptr);
-    }
-    changed_.notify_all();
-}
-
-void StreamWorker::Wait() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [&] { return !busy_; });
-}
-
-void StreamWorker::Loop() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-        changed_.wait(lock, [&] { return quitting_ || (busy_ && job_); });
-        if (quitting_) {
-            return;
-        }
-        std::function<void()> job = std::move(job_);
-        job_ = nullptr;
-        lock.unlock();
-        job();
-        lock.lock();
-        busy_ = false;
-        changed_.notify_all();
-    }
 }
 
 ChunkStream::ChunkStream(PassFile& input, int64_t start, int64_t length, PassFile* output,

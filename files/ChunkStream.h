@@ -7,11 +7,11 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <thread>
 #include <vector>
 
 #include "ByteDigest.h"
 #include "FileAccess.h"
+#include "SerialWorker.h"
 
 namespace tralux {
 
@@ -24,7 +24,6 @@ public:
     static constexpr size_t SlotCount = 3;
 
     explicit StreamWorker(size_t chunkBytes);
-    ~StreamWorker();  // waits for the thread, once the stream using it is gone
     StreamWorker(const StreamWorker&) = delete;
     StreamWorker& operator=(const StreamWorker&) = delete;
 
@@ -33,22 +32,15 @@ public:
     // stream left there.
     char* Buffer(size_t index);
 
-    // Runs job on the thread (started on first use) and returns at once; one job at a time.
-    void Start(std::function<void()> job);
+    // Runs job on the thread (started on first use) and returns at once.
+    void Start(std::function<void()> job) { thread_.Post(std::move(job)); }
     // Returns once the job started last has returned.
-    void Wait();
+    void Wait() { thread_.Wait(); }
 
 private:
-    void Loop();
-
     const size_t chunkBytes_;
     std::array<std::unique_ptr<char[]>, SlotCount> buffers_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::function<void()> job_;
-    bool busy_ = false;
-    bool quitting_ = false;
-    std::thread thread_;
+    SerialWorker thread_;
 };
 
 // Moves the sample data of one pass through large reads and writes on a thread of its own,
