@@ -1,0 +1,109 @@
+#include "plan/LufsTargetPlanner.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tralux {
+namespace {
+
+// A gain that puts a peak on the ceiling aims this far below it, so that rounding each sample
+// to its grid cannot lift the result's true peak over the ceiling.
+constexpr double kCeilingMargin = 0.01;
+// Gains smaller than this (dB) are not worth a step of their own.
+constexpr double kLeastGain = 0.01;
+// Gains after one compress pass: one to the target or the ceiling, and at most two more when
+// rounding left the true peak over the ceiling.
+constexpr int kGainTries = 3;
+
+double Amplitude(double lufs) {
+    return std::pow(10.0, lufs / 20.0);
+}
+
+bool Within(const LufsRequest& request, const LoudnessReading& reading) {
+    return reading.Lufs && std::fabs(*reading.Lufs - request.Target) <= request.Tolerance &&
+           reading.TruePeakDb <= request.Ceiling;
+}
+
+}  // namespace
+
+std::vector<TransformStep> LufsPlan::Chain() const {
+    std::vector<TransformStep> chain;
+    chain.reserve(Steps.size());
+    for (const LufsPlannedStep& planned : Steps) {
+        chain.push_back(planned.Step);
+    }
+    return chain;
+}
+
+TransformStep LufsTargetPlanner::GainStep(double decibels) {
+    TransformStep step{BlockTransform::Gain};
+    step.Gain = std::pow(10.0, decibels / 20.0);
+    return step;
+}
+
+void LufsTargetPlanner::AddGain(const LufsRequest& request, ChainMeter& meter,
+                                LufsPlan& plan) const {
+    for (int attempt = 0; attempt < kGainTries && plan.Result.Lufs; ++attempt) {
+        const double toTarget = request.Target - *plan.Result.Lufs;
+        const double toCeiling = request.Ceiling - kCeilingMargin - plan.Result.TruePeakDb;
+        const bool overCeiling = plan.Result.TruePeakDb > request.Ceiling;
+        const double gain = std::min(toTarget, toCeiling);
+        if (!overCeiling && std::fabs(gain) < kLeastGain) {
+            return;
+        }
+        const TransformStep step = GainStep(gain);
+        std::vector<TransformStep> chain = plan.Chain();
+        chain.push_back(step);
+        plan.Result = meter.Read(chain);
+        plan.Steps.push_back({step, plan.Result});
+        if (plan.Result.TruePeakDb <= request.Ceiling) {
+            return;
+        }
+    }
+}
+
+LufsPlan LufsTargetPlanner::Plan(const LufsRequest& request, ChainMeter& meter) const {
+    LufsPlan plan;
+    plan.Result = request.Source;
+    if (!request.Source.Lufs) {
+        return plan;  // silence has no loudness to bring anywhere
+    }
+    plan.Ending = PlanEnding::OnTarget;
+    AddGain(request, meter, plan);
+    if (plan.Result.Lufs && *plan.Result.Lufs < request.Target - request.Tolerance) {
+        plan.CompressionNeeded =
+            std::max(1.0, Amplitude(request.Target) / Amplitude(*plan.Result.Lufs));
+    }
+    while (!Within(request, plan.Result)) {
+        // Only a file still too quiet, its peaks on the ceiling, is compressed; anything else
+        // (silence after the gain, a ceiling that rounding keeps crossing) cannot be mended by
+        // more passes.
+        if (!plan.Result.Lufs || *plan.Result.Lufs > request.Target ||
+            plan.Result.TruePeakDb > request.Ceiling) {
+            plan.Ending = PlanEnding::Stalled;
+            return plan;
+        }
+        if (plan.Compressions >= request.MaxCompressions) {
+            plan.Ending = PlanEnding::Bound;
+            return plan;
+        }
+        const double before = *plan.Result.Lufs;
+        const TransformStep step = steps_.AdjustStep(Amplitude(before), Amplitude(request.Target));
+        std::vector<TransformStep> chain = plan.Chain();
+        chain.push_back(step);
+        plan.Result = meter.Read(chain);
+        plan.Steps.push_back({step, plan.Result});
+        ++plan.Compressions;
+        AddGain(request, meter, plan);
+        if (Within(request, plan.Result)) {
+            break;
+        }
+        if (!plan.Result.Lufs || *plan.Result.Lufs < before + LeastProgress) {
+            plan.Ending = PlanEnding::Stalled;
+            return plan;
+        }
+    }
+    return plan;
+}
+
+}  // namespace tralux
