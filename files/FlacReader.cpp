@@ -58,6 +58,7 @@ struct FlacReader::Callbacks {
                                               size_t* bytes, void* client) {
         auto* self = static_cast<FlacReader*>(client);
         *bytes = self->file_.Read(buffer, *bytes);
+        self->atEnd_ = self->atEnd_ || *bytes == 0;
         return *bytes == 0 ? FLAC__STREAM_DECODER_READ_STATUS_END_OF_STREAM
                            : FLAC__STREAM_DECODER_READ_STATUS_CONTINUE;
     }
@@ -101,6 +102,11 @@ struct FlacReader::Callbacks {
             self->framesDecoded_ == total) {
             return;
         }
+        // A frame broken off by the end of the file is what a file cut short looks like.
+        if (self->atEnd_ && total != 0 && self->framesDecoded_ < total) {
+            self->CutShort();
+            return;
+        }
         self->Damaged(DescribeError(status) + " at sample " + std::to_string(self->framesDecoded_));
     }
 };
@@ -117,6 +123,11 @@ void FlacReader::Damaged(const std::string& what) {
     if (error_.empty()) {
         error_ = path_ + " is a damaged FLAC file (" + what + ")";
     }
+}
+
+void FlacReader::CutShort() {
+    Damaged("cut short: " + std::to_string(framesDecoded_) + " of " +
+            std::to_string(stream_.Info.TotalFrames) + " samples");
 }
 
 bool FlacReader::Open() {
@@ -169,8 +180,7 @@ void FlacReader::End() {
     const bool signatureMatches = FLAC__stream_decoder_finish(decoder_);
     const uint64_t total = stream_.Info.TotalFrames;
     if (total != 0 && framesDecoded_ < total) {
-        Damaged("cut short: " + std::to_string(framesDecoded_) + " of " + std::to_string(total) +
-                " samples");
+        CutShort();
     } else if (total != 0 && framesDecoded_ > total) {
         Damaged("more samples than its STREAMINFO block gives");
     } else if (!signatureMatches) {

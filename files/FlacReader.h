@@ -51,6 +51,7 @@ private:
     bool DecodeNextFrame();
     void End();
     void Damaged(const std::string& what);
+    void CutShort();
 
     PassFile& file_;
     std::string path_;
@@ -61,6 +62,7 @@ private:
     uint64_t framesRead_ = 0;     // frames given to the caller
     uint64_t framesDecoded_ = 0;  // frames decoded, those in frame_ included
     FlacEncodingTraits traits_;
+    bool atEnd_ = false;  // the file has given its last byte
     bool finished_ = false;
     std::string error_;
 };
