@@ -173,3 +173,58 @@ TEST(FlacReader, DecodesALongFileInBoundedMemory) {
 
 }  // namespace
 }  // namespace tralux
+
+namespace tralux {
+namespace {
+
+// A file that takes no byte, as on a full disk.
+class FullFile final : public PassFile {
+public:
+    size_t Read(void*, size_t) override { return 0; }
+    bool Write(const void*, size_t) override { return false; }
+    bool Seek(int64_t) override { return true; }
+    FileIdentity Identity() const override { return {}; }
+};
+
+// What would make a broken result stops the writer, and the caller then commits nothing.
+TEST(FlacWriter, RefusesWhatWouldMakeABrokenResult) {
+    test::TempDir dir;
+    FlacSpec spec = ShortSpec();
+    spec.Frames = 10000;
+    test::MakeFlacFile(dir.File("source.flac"), spec);
+    std::unique_ptr<PassFile> input = PosixFileAccess().OpenExisting(dir.File("source.flac"));
+    FlacReader reader(*input, dir.File("source.flac"));
+    ASSERT_TRUE(reader.Open());
+    const std::string result = dir.File("result.flac");
+    std::vector<int32_t> samples = test::SamplesOf(spec);
+    {
+        std::unique_ptr<PassFile> output = PosixFileAccess().Create(result, nullptr);
+        FlacWriter writer(*output, result, reader.Stream(), spec.Frames, 5);
+        ASSERT_TRUE(writer.Start());
+        samples[2 * 5000 + 1] = 32768;
+        EXPECT_FALSE(writer.Write(samples.data(), spec.Frames));
+        EXPECT_EQ(writer.Error(), result + " could not be written (a sample beyond 16 bits)");
+        EXPECT_FALSE(writer.Finish());
+        samples[2 * 5000 + 1] = 0;
+    }
+    {
+        std::unique_ptr<PassFile> output = PosixFileAccess().Create(result, nullptr);
+        FlacWriter writer(*output, result, reader.Stream(), spec.Frames, 5);
+        ASSERT_TRUE(writer.Start());
+        EXPECT_TRUE(writer.Write(samples.data(), 5000));
+        EXPECT_FALSE(writer.Finish());
+        EXPECT_NE(writer.Error().find("5000 of 10000 samples"), std::string::npos);
+        EXPECT_FALSE(writer.Write(samples.data(), 5000)) << "a failure sticks";
+    }
+    EXPECT_EQ(dir.Names(), std::vector<std::string>{"source.flac"});
+    FullFile full;
+    FlacWriter writer(full, result, reader.Stream(), spec.Frames, 5);
+    const bool written =
+        writer.Start() && writer.Write(samples.data(), spec.Frames) && writer.Finish();
+    EXPECT_FALSE(written);
+    EXPECT_TRUE(writer.OutputFailed());
+    EXPECT_EQ(writer.Error(), result + " could not be written");
+}
+
+}  // namespace
+}  // namespace tralux
