@@ -4,6 +4,7 @@
 #include <FLAC/metadata.h>
 #include <FLAC/stream_encoder.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace tralux {
@@ -21,26 +22,26 @@ uint64_t Big64(const unsigned char* at) {
 }
 
 // A template with a point at each of the source's sample numbers that the result holds, and as
-// many placeholders as the source has; nullptr when libFLAC cannot make one.
+// many placeholders as the source has; nullptr when libFLAC cannot make one. Sized once: a table
+// may hold close to a million points.
 FLAC__StreamMetadata* SeekTableTemplate(const FlacBlock& source, uint64_t frames) {
     FLAC__StreamMetadata* table = FLAC__metadata_object_new(FLAC__METADATA_TYPE_SEEKTABLE);
-    if (table == nullptr) {
+    const size_t count = source.Body.size() / SeekPointBytes;
+    if (table == nullptr ||
+        !FLAC__metadata_object_seektable_resize_points(table, uint32_t(count))) {
+        FLAC__metadata_object_delete(table);
         return nullptr;
     }
-    uint32_t placeholders = 0;
-    bool made = true;
-    for (size_t at = 0; made && at + SeekPointBytes <= source.Body.size(); at += SeekPointBytes) {
-        const uint64_t sample = Big64(source.Body.data() + at);
-        if (sample == FLAC__STREAM_METADATA_SEEKPOINT_PLACEHOLDER) {
-            ++placeholders;
-        } else if (sample < frames) {
-            made = FLAC__metadata_object_seektable_template_append_point(table, sample);
-        }
+    for (size_t i = 0; i < count; ++i) {
+        const uint64_t sample = Big64(source.Body.data() + i * SeekPointBytes);
+        // Placeholders and points beyond the end alike stay placeholders.
+        FLAC__StreamMetadata_SeekPoint& point = table->data.seek_table.points[i];
+        point.sample_number =
+            sample < frames ? sample : FLAC__STREAM_METADATA_SEEKPOINT_PLACEHOLDER;
+        point.stream_offset = 0;
+        point.frame_samples = 0;
     }
-    made = made &&
-           FLAC__metadata_object_seektable_template_append_placeholders(table, placeholders) &&
-           FLAC__metadata_object_seektable_template_sort(table, /*compact=*/true);
-    if (!made) {
+    if (!FLAC__metadata_object_seektable_template_sort(table, /*compact=*/true)) {
         FLAC__metadata_object_delete(table);
         return nullptr;
     }
@@ -265,11 +266,17 @@ bool FlacWriter::Write(const int32_t* interleaved, size_t frames) {
             }
         }
     }
-    if (!FLAC__stream_encoder_process_interleaved(encoder_, interleaved, uint32_t(frames))) {
-        Fail(FLAC__StreamEncoderStateString[FLAC__stream_encoder_get_state(encoder_)]);
-        return false;
+    // libFLAC counts frames in 32 bits.
+    constexpr size_t Piece = size_t{1} << 20;
+    for (size_t at = 0; at < frames; at += Piece) {
+        const size_t count = std::min(Piece, frames - at);
+        if (!FLAC__stream_encoder_process_interleaved(encoder_, interleaved + at * info.Channels,
+                                                      uint32_t(count))) {
+            Fail(FLAC__StreamEncoderStateString[FLAC__stream_encoder_get_state(encoder_)]);
+            return false;
+        }
+        framesWritten_ += count;
     }
-    framesWritten_ += frames;
     return true;
 }
 

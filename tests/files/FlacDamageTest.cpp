@@ -68,6 +68,17 @@ TEST_F(FlacDamage, AFlippedByteInAFrame) {
     EXPECT_NE(Refusal(bytes).find(" is a damaged FLAC file ("), std::string::npos);
 }
 
+// An ID3v1 tag some taggers append after the last frame is no damage: the audio is whole.
+TEST_F(FlacDamage, BytesAfterTheLastFrameAreNoDamage) {
+    std::vector<unsigned char> bytes = bytes_;
+    bytes.insert(bytes.end(), {'T', 'A', 'G'});
+    bytes.resize(bytes.size() + 125, 'x');
+    test::WriteBytes(bad_, bytes);
+    const test::ReaderOutcome read = test::ReadThroughReader(bad_);
+    EXPECT_TRUE(read.Finished) << read.Error;
+    EXPECT_EQ(read.Samples.size(), ShortSpec().Frames * 2);
+}
+
 TEST_F(FlacDamage, CutShort) {
     for (size_t keep : {size_t(audio_) + (bytes_.size() - size_t(audio_)) * 3 / 5, size_t(audio_),
                         bytes_.size() - 1}) {
