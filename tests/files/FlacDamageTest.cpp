@@ -104,6 +104,17 @@ TEST_F(FlacDamage, ASampleCountThatDoesNotMatch) {
     EXPECT_NE(Refusal(WithSampleCount(frames - 100)).find("more samples"), std::string::npos);
 }
 
+// STREAMINFO says 24 bits where the frames hold 16: the samples would be read on the wrong scale.
+TEST_F(FlacDamage, FramesOfAnotherFormatThanTheHeaderGives) {
+    std::vector<unsigned char> bytes = bytes_;
+    bytes[8 + 12] |= 0x01;  // bits per sample less one: 0b01111 becomes 0b10111
+    bytes[8 + 13] &= 0x7F;
+    const std::string why = Refusal(bytes);
+    EXPECT_NE(why.find("a frame of another format than STREAMINFO gives at sample 0"),
+              std::string::npos)
+        << why;
+}
+
 TEST_F(FlacDamage, ABlockLongerThanTheFile) {
     std::vector<unsigned char> bytes = bytes_;
     bytes[4 + 4 + 34 + 1] = 0x7F;  // the comment block's length, now near 8 MB
