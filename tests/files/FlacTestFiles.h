@@ -4,6 +4,7 @@
 // the reader under test.
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,12 @@ struct FlacSpec {
     // type 100, CUESHEET, PADDING.
     bool AllBlocks = true;
 };
+
+// For the names of parameterised tests.
+inline void PrintTo(const FlacSpec& spec, std::ostream* out) {
+    *out << spec.Bits << "-bit " << spec.Channels << " ch " << spec.Rate << " Hz, " << spec.Frames
+         << " frames, level " << spec.Level;
+}
 
 // The sample of channel at frame: tones, noise and a slow swell, reaching both ends of the
 // bit depth once each so that the extremes are carried too.
