@@ -46,6 +46,22 @@ FlacStreamInfo ParseStreamInfo(const unsigned char* body) {
     return info;
 }
 
+// Reads length bytes into bytes, a megabyte at a time, so that a length no file backs makes no
+// allocation of its size. False when the file ends first.
+bool ReadInto(PassFile& file, std::vector<unsigned char>& bytes, size_t length) {
+    constexpr size_t Step = size_t{1} << 20;
+    bytes.clear();
+    while (bytes.size() < length) {
+        const size_t want = std::min(Step, length - bytes.size());
+        const size_t at = bytes.size();
+        bytes.resize(at + want);
+        if (file.Read(bytes.data() + at, want) != want) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Reads the blocks after "fLaC" into stream; the reason for the damage when they are not whole.
 std::string ReadBlocks(PassFile& file, int64_t at, FlacStream& stream) {
     constexpr size_t StreamInfoBytes = 34;
@@ -70,8 +86,7 @@ std::string ReadBlocks(PassFile& file, int64_t at, FlacStream& stream) {
         if (held > MaxFlacMetadataBytes) {
             return "metadata over " + std::to_string(MaxFlacMetadataBytes >> 20) + " MiB";
         }
-        block.Body.resize(length);
-        if (file.Read(block.Body.data(), length) != length) {
+        if (!ReadInto(file, block.Body, length)) {
             return "cut short in its metadata";
         }
         // Its fields are filtered when a result is written, so they must be readable now.
@@ -115,10 +130,9 @@ std::optional<FlacStream> ReadFlacHeader(PassFile& file, const std::string& path
         error = path + " is not a FLAC file";
         return std::nullopt;
     }
-    stream.LeadingTag.resize(tag);
     unsigned char marker[4] = {};
-    if (!file.Seek(0) || file.Read(stream.LeadingTag.data(), tag) != tag ||
-        file.Read(marker, 4) != 4 || std::memcmp(marker, "fLaC", 4) != 0) {
+    if (!file.Seek(0) || !ReadInto(file, stream.LeadingTag, tag) || file.Read(marker, 4) != 4 ||
+        std::memcmp(marker, "fLaC", 4) != 0) {
         error = path + " is not a FLAC file";
         return std::nullopt;
     }

@@ -38,7 +38,7 @@ protected:
         EXPECT_NE(read.Error.find(bad_), std::string::npos) << read.Error;
         return read.Error;
     }
-    // STREAMINFO's sample count, changed by delta.
+    // The file with STREAMINFO's sample count set to count.
     std::vector<unsigned char> WithSampleCount(uint64_t count) {
         std::vector<unsigned char> bytes = bytes_;
         unsigned char* body = bytes.data() + 8;
@@ -102,6 +102,11 @@ TEST_F(FlacDamage, ASampleCountThatDoesNotMatch) {
     const uint64_t frames = ShortSpec().Frames;
     EXPECT_NE(Refusal(WithSampleCount(frames + 100)).find("cut short"), std::string::npos);
     EXPECT_NE(Refusal(WithSampleCount(frames - 100)).find("more samples"), std::string::npos);
+    // 0 is "not known", as a stream encoder that could not seek back leaves it.
+    test::WriteBytes(bad_, WithSampleCount(0));
+    const test::ReaderOutcome read = test::ReadThroughReader(bad_);
+    EXPECT_TRUE(read.Finished) << read.Error;
+    EXPECT_EQ(read.Samples.size(), frames * 2);
 }
 
 // STREAMINFO says 24 bits where the frames hold 16: the samples would be read on the wrong scale.
