@@ -23,8 +23,9 @@ namespace tralux {
 // Finish() has succeeded: the replacing writer gives the file its name when it is whole.
 class FlacWriter {
 public:
-    // source: the header read from the source; frames: exactly how many frames Write() will be
-    // given; level: libFLAC's compression level, 0 to 8. path names the result in messages.
+    // source: the header read from the source, kept by the caller for the writer's life; frames:
+    // exactly how many frames Write() will be given; level: libFLAC's compression level, 0 to 8
+    // (GuessFlacLevel for "as the source"). path names the result in messages.
     FlacWriter(PassFile& output, std::string path, const FlacStream& source, uint64_t frames,
                int level);
     ~FlacWriter();
