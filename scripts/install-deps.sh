@@ -4,6 +4,8 @@ set -euo pipefail
 sudo_cmd=()
 [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
 packages=(g++ cmake ninja-build qt6-base-dev libgtest-dev libebur128-dev pkg-config xvfb xauth sox
+  # FLAC files are read and written with libFLAC; the tests check results with the flac tool
+  libflac-dev flac
   clang-14 libclang-rt-14-dev
   locales
   # the Debian package and its checks: dpkg-shlibdeps, file type detection, lintian, and the
