@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "measure/LoudnessMeter.h"
+#include "measure/PeakMeter.h"
 
 namespace tralux {
 namespace {
@@ -36,7 +37,8 @@ double PeakOf(const double* samples, size_t count) {
 }  // namespace
 
 struct BroadcastMeter::Batch {
-    bool begins = false;  // a sweep starts with these samples
+    uint64_t sweep = 0;   // the sweep the samples belong to
+    bool begins = false;  // the sweep starts with these samples
     const FileData* file = nullptr;
     SweepSide side = SweepSide::Source;
     SweepFormat format;
@@ -44,6 +46,7 @@ struct BroadcastMeter::Batch {
     std::vector<double> reals;
     bool ends = false;  // the sweep ends after them
     bool whole = false;
+    int pending = 0;  // workers yet to measure the batch
 
     bool Empty() const { return !begins && !ends && ints.empty() && reals.empty(); }
     void Clear() {
@@ -51,19 +54,61 @@ struct BroadcastMeter::Batch {
         ints.clear();
         reals.clear();
     }
+    size_t Frames() const {
+        const auto channels = static_cast<size_t>(std::max(format.Channels, 1));
+        return (ints.empty() ? reals.size() : ints.size()) / channels;
+    }
 };
 
-struct BroadcastMeter::Sweep {
+// One of the two threads, with the meter of the sweep it is on.
+struct BroadcastMeter::Worker {
+    bool peaks = false;  // takes the true and sample peaks; else the loudness
+    std::deque<Batch*> queue;
+    bool busy = false;
+    std::thread thread;
+    uint64_t sweep = 0;
     const FileData* file = nullptr;
     SweepSide side = SweepSide::Source;
-    int channels = 2;
-    std::unique_ptr<LoudnessMeter> meter;  // none for a format no meter takes
-    double peak = 0.0;
+    bool usable = false;
+    std::unique_ptr<LoudnessMeter> loudness;
+    std::unique_ptr<TruePeakMeter> truePeak;
+    double samplePeak = 0.0;
+
+    void Begin(const Batch& batch) {
+        sweep = batch.sweep;
+        file = batch.file;
+        side = batch.side;
+        samplePeak = 0.0;
+        loudness.reset();
+        truePeak.reset();
+        const SweepFormat& format = batch.format;
+        usable = LoudnessMeter::Supports(format.Channels, format.SampleRate);
+        if (usable && peaks) {
+            truePeak = std::make_unique<TruePeakMeter>(format.Channels, format.SampleRate);
+        } else if (usable) {
+            loudness = std::make_unique<LoudnessMeter>(
+                MeterSetup{format.Channels, format.SampleRate, {}, false});
+        }
+    }
+
+    template <typename Sample>
+    void Add(const std::vector<Sample>& samples, size_t frames) {
+        if (samples.empty() || !usable) {
+            return;
+        }
+        if (peaks) {
+            samplePeak = std::max(samplePeak, PeakOf(samples.data(), samples.size()));
+            truePeak->AddFrames(samples.data(), frames);
+        } else {
+            loudness->AddFrames(samples.data(), frames);
+        }
+    }
 };
 
 BroadcastMeter::BroadcastMeter() {
     for (size_t i = 0; i < BatchCount; ++i) {
-        free_.push_back(std::make_unique<Batch>());
+        batches_.push_back(std::make_unique<Batch>());
+        free_.push_back(batches_.back().get());
     }
 }
 
@@ -73,37 +118,49 @@ BroadcastMeter::~BroadcastMeter() {
         quitting_ = true;
     }
     changed_.notify_all();
-    if (thread_.joinable()) {
-        thread_.join();
+    for (auto& worker : workers_) {
+        worker->thread.join();
     }
 }
 
 BroadcastMeter::Batch& BroadcastMeter::Filling() {
-    if (!filling_) {
+    if (filling_ == nullptr) {
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [this] { return !free_.empty(); });
-        filling_ = std::move(free_.back());
+        filling_ = free_.back();
         free_.pop_back();
+        filling_->sweep = sweeps_;
     }
     return *filling_;
 }
 
-void BroadcastMeter::Hand(std::unique_ptr<Batch> batch) {
+void BroadcastMeter::Hand() {
     {
         std::lock_guard lock(mutex_);
-        queue_.push_back(std::move(batch));
+        filling_->pending = WorkerCount;
+        for (auto& worker : workers_) {
+            worker->queue.push_back(filling_);
+        }
+        filling_ = nullptr;
     }
     changed_.notify_all();
 }
 
 void BroadcastMeter::SweepBegun(const FileData& file, SweepSide side, const SweepFormat& format) {
-    if (!thread_.joinable()) {
-        thread_ = std::thread([this] { Loop(); });
+    if (workers_.empty()) {
+        for (int i = 0; i < WorkerCount; ++i) {
+            workers_.push_back(std::make_unique<Worker>());
+            Worker& worker = *workers_.back();
+            worker.peaks = i == 1;
+            worker.thread = std::thread([this, &worker] { Loop(worker); });
+        }
     }
-    if (filling_ && !filling_->Empty()) {
-        Hand(std::move(filling_));
+    if (filling_ != nullptr && !filling_->Empty()) {
+        Hand();
     }
+    ++sweeps_;
     Batch& batch = Filling();
+    batch.sweep = sweeps_;
     batch.begins = true;
     batch.file = &file;
     batch.side = side;
@@ -111,8 +168,8 @@ void BroadcastMeter::SweepBegun(const FileData& file, SweepSide side, const Swee
 }
 
 void BroadcastMeter::Frames(const int16_t* interleaved, size_t frames) {
-    if (filling_ && !filling_->reals.empty()) {
-        Hand(std::move(filling_));
+    if (filling_ != nullptr && !filling_->reals.empty()) {
+        Hand();
     }
     Batch& batch = Filling();
     const size_t channels = static_cast<size_t>(std::max(batch.format.Channels, 1));
@@ -121,19 +178,19 @@ void BroadcastMeter::Frames(const int16_t* interleaved, size_t frames) {
     }
     batch.ints.insert(batch.ints.end(), interleaved, interleaved + frames * channels);
     if (batch.ints.size() * sizeof(int16_t) >= BatchBytes) {
-        Hand(std::move(filling_));
+        Hand();
     }
 }
 
 void BroadcastMeter::Frames(const double* interleaved, size_t frames) {
-    if (filling_ && !filling_->ints.empty()) {
-        Hand(std::move(filling_));
+    if (filling_ != nullptr && !filling_->ints.empty()) {
+        Hand();
     }
     Batch& batch = Filling();
     const size_t channels = static_cast<size_t>(std::max(batch.format.Channels, 1));
     batch.reals.insert(batch.reals.end(), interleaved, interleaved + frames * channels);
     if (batch.reals.size() * sizeof(double) >= BatchBytes) {
-        Hand(std::move(filling_));
+        Hand();
     }
 }
 
@@ -141,83 +198,94 @@ void BroadcastMeter::SweepEnded(bool whole) {
     Batch& batch = Filling();
     batch.ends = true;
     batch.whole = whole;
-    Hand(std::move(filling_));
+    Hand();
+}
+
+bool BroadcastMeter::Idle() const {
+    for (const auto& worker : workers_) {
+        if (worker->busy || !worker->queue.empty()) {
+            return false;
+        }
+    }
+    return true;
 }
 
 std::vector<BroadcastReading> BroadcastMeter::Finish() {
-    if (filling_ && !filling_->Empty()) {
-        Hand(std::move(filling_));
+    if (filling_ != nullptr && !filling_->Empty()) {
+        Hand();
     }
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return queue_.empty() && !busy_; });
+    changed_.wait(lock, [this] { return Idle(); });
     return std::exchange(readings_, {});
 }
 
-void BroadcastMeter::Loop() {
+void BroadcastMeter::Loop(Worker& worker) {
     std::unique_lock lock(mutex_);
     while (true) {
-        changed_.wait(lock, [this] { return quitting_ || !queue_.empty(); });
-        if (queue_.empty()) {
+        changed_.wait(lock, [&] { return quitting_ || !worker.queue.empty(); });
+        if (worker.queue.empty()) {
             return;  // quitting, with nothing left to measure
         }
-        std::unique_ptr<Batch> batch = std::move(queue_.front());
-        queue_.pop_front();
-        busy_ = true;
+        Batch* batch = worker.queue.front();
+        worker.queue.pop_front();
+        worker.busy = true;
         lock.unlock();
-        Measure(*batch);
-        batch->Clear();
+        if (batch->begins) {
+            worker.Begin(*batch);
+        }
+        if (batch->sweep == worker.sweep) {  // not samples of a sweep whose beginning was lost
+            worker.Add(batch->ints, batch->Frames());
+            worker.Add(batch->reals, batch->Frames());
+            if (batch->ends) {
+                Complete(worker, batch->whole && worker.usable);
+                worker.sweep = 0;
+            }
+        }
         lock.lock();
-        free_.push_back(std::move(batch));
-        busy_ = false;
+        if (--batch->pending == 0) {
+            batch->Clear();
+            free_.push_back(batch);
+        }
+        worker.busy = false;
         changed_.notify_all();
     }
 }
 
-void BroadcastMeter::Measure(Batch& batch) {
-    if (batch.begins) {
-        sweep_ = std::make_unique<Sweep>();
-        sweep_->file = batch.file;
-        sweep_->side = batch.side;
-        sweep_->channels = batch.format.Channels;
-        if (LoudnessMeter::Supports(batch.format.Channels, batch.format.SampleRate)) {
-            sweep_->meter = std::make_unique<LoudnessMeter>(
-                MeterSetup{batch.format.Channels, batch.format.SampleRate, {}, true});
-        }
+void BroadcastMeter::Complete(const Worker& worker, bool usable) {
+    // The worker's own part is taken outside the lock; only the merge is under it.
+    BroadcastLoudness part;
+    if (usable && worker.peaks) {
+        part.TruePeakDbtp = worker.truePeak->TruePeak();
+        part.SamplePeak = worker.samplePeak;
+    } else if (usable) {
+        part.IntegratedLufs = worker.loudness->IntegratedLoudness();
+        part.RangeLu = worker.loudness->LoudnessRange();
+        part.SegmentEnergies = worker.loudness->SegmentEnergies();
+        part.SegmentFrames = worker.loudness->SegmentFrames();
     }
-    if (!sweep_) {
-        return;  // samples of a sweep whose beginning was not seen
+    std::lock_guard lock(mutex_);
+    Partial& partial = partials_[worker.sweep];
+    partial.Reading.File = worker.file;
+    partial.Reading.Side = worker.side;
+    partial.Usable = partial.Usable && usable;
+    BroadcastLoudness& into = partial.Reading.Loudness;
+    if (worker.peaks) {
+        into.TruePeakDbtp = part.TruePeakDbtp;
+        into.SamplePeak = part.SamplePeak;
+    } else {
+        into.IntegratedLufs = part.IntegratedLufs;
+        into.RangeLu = part.RangeLu;
+        into.SegmentEnergies = std::move(part.SegmentEnergies);
+        into.SegmentFrames = part.SegmentFrames;
     }
-    const auto channels = static_cast<size_t>(std::max(sweep_->channels, 1));
-    if (!batch.ints.empty()) {
-        sweep_->peak = std::max(sweep_->peak, PeakOf(batch.ints.data(), batch.ints.size()));
-        if (sweep_->meter) {
-            sweep_->meter->AddFrames(batch.ints.data(), batch.ints.size() / channels);
-        }
-    }
-    if (!batch.reals.empty()) {
-        sweep_->peak = std::max(sweep_->peak, PeakOf(batch.reals.data(), batch.reals.size()));
-        if (sweep_->meter) {
-            sweep_->meter->AddFrames(batch.reals.data(), batch.reals.size() / channels);
-        }
-    }
-    if (!batch.ends) {
+    if (++partial.Parts < WorkerCount) {
         return;
     }
-    if (batch.whole && sweep_->meter) {
-        const LoudnessMeter& meter = *sweep_->meter;
-        BroadcastReading reading{sweep_->file, sweep_->side, {}};
-        BroadcastLoudness& loudness = reading.Loudness;
-        loudness.Measured = true;
-        loudness.IntegratedLufs = meter.IntegratedLoudness();
-        loudness.TruePeakDbtp = meter.TruePeak();
-        loudness.RangeLu = meter.LoudnessRange();
-        loudness.SamplePeak = sweep_->peak;
-        loudness.SegmentEnergies = meter.SegmentEnergies();
-        loudness.SegmentFrames = meter.SegmentFrames();
-        std::lock_guard lock(mutex_);
-        readings_.push_back(std::move(reading));
+    if (partial.Usable) {
+        into.Measured = true;
+        readings_.push_back(std::move(partial.Reading));
     }
-    sweep_.reset();
+    partials_.erase(worker.sweep);
 }
 
 void ForgetBroadcast(FileData& file, SweepSide side) {

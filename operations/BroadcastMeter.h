@@ -2,6 +2,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -19,10 +20,11 @@ struct BroadcastReading {
     BroadcastLoudness Loudness;
 };
 
-// Meters the sweeps it watches (integrated loudness, true peak, loudness range) on a thread of
-// its own, so that the metering overlaps the reads and writes instead of following them. The
-// blocks are copied into a few reused batches of about a megabyte; the sweep waits only when
-// every batch is still queued. The thread starts with the first sweep.
+// Meters the sweeps it watches (integrated loudness and loudness range on one thread, true
+// peak and sample peak on another), so that the metering overlaps the reads and writes, and
+// itself, instead of following them. The blocks are copied into a few reused batches of about
+// a megabyte that both threads read; the sweep waits only when every batch is still being
+// measured. The threads start with the first sweep.
 class BroadcastMeter final : public BlockObserver {
 public:
     BroadcastMeter();
@@ -41,27 +43,35 @@ public:
 
 private:
     struct Batch;
+    struct Worker;
+    // What the two threads have found of one sweep so far.
+    struct Partial {
+        BroadcastReading Reading;
+        int Parts = 0;
+        bool Usable = true;  // whole, and of a format the meters take
+    };
+    static constexpr int WorkerCount = 2;  // loudness, peaks
+    static constexpr size_t BatchCount = 6;
+
     // The batch being filled, taken from the free ones (waiting for one if need be).
     Batch& Filling();
-    void Hand(std::unique_ptr<Batch> batch);
-    void Loop();
-    void Measure(Batch& batch);
-
-    static constexpr size_t BatchCount = 4;
+    void Hand();
+    void Loop(Worker& worker);
+    // Adds the worker's part of the sweep it ends to its reading, which is kept once every
+    // part is in; usable: the sweep went by whole, in a format the meters take.
+    void Complete(const Worker& worker, bool usable);
+    bool Idle() const;
 
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::vector<std::unique_ptr<Batch>> free_;
-    std::deque<std::unique_ptr<Batch>> queue_;
-    std::unique_ptr<Batch> filling_;
-    bool busy_ = false;  // the thread is measuring a batch
+    std::vector<std::unique_ptr<Batch>> batches_;
+    std::vector<Batch*> free_;
+    Batch* filling_ = nullptr;
+    uint64_t sweeps_ = 0;  // sweeps begun
+    std::vector<std::unique_ptr<Worker>> workers_;
     bool quitting_ = false;
+    std::map<uint64_t, Partial> partials_;
     std::vector<BroadcastReading> readings_;
-    std::thread thread_;
-
-    // The thread's own: the sweep it is measuring.
-    struct Sweep;
-    std::unique_ptr<Sweep> sweep_;
 };
 
 // Puts readings into the listed files they were taken of (a file no longer listed is left

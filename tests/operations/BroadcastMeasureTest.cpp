@@ -229,5 +229,58 @@ TEST_F(BroadcastMeasureTest, ACancelledRunKeepsNoMeasureOfThePassItStopped) {
     }
 }
 
+TEST(BroadcastMeter, SamplesInEitherFormAndAnyChannelCountAreMeteredAsTheMeterDoes) {
+    UngroupedNumbers numbers;
+    const FileData a("a.wav", 44, Seconds4, 0, numbers);
+    const FileData b("b.wav", 44, Seconds4, 0, numbers);
+    const Samples stereo = MusicLike(7000.0, 5);
+    std::vector<double> decoded(stereo.begin(), stereo.end());
+    for (double& v : decoded) {
+        v /= 32768.0;
+    }
+    std::vector<double> mono(decoded.size() / 2);
+    for (size_t i = 0; i < mono.size(); ++i) {
+        mono[i] = decoded[2 * i];
+    }
+
+    BroadcastMeter meter;
+    meter.SweepBegun(a, SweepSide::Source, {2, 44100});
+    for (size_t at = 0; at < stereo.size(); at += 2 * 5000) {  // in blocks, as the sweeps lend
+        meter.Frames(stereo.data() + at, std::min<size_t>(5000, (stereo.size() - at) / 2));
+    }
+    meter.SweepEnded(true);
+    meter.SweepBegun(a, SweepSide::Result, {2, 44100});
+    meter.Frames(decoded.data(), decoded.size() / 2);
+    meter.SweepEnded(true);
+    meter.SweepBegun(b, SweepSide::Source, {1, 48000});
+    meter.Frames(mono.data(), mono.size());
+    meter.SweepEnded(true);
+    meter.SweepBegun(b, SweepSide::Result, {2, 44100});  // stopped: forgotten
+    meter.Frames(stereo.data(), 1000);
+    meter.SweepEnded(false);
+    meter.SweepBegun(b, SweepSide::Result, {2, 1000});  // no meter takes it: no reading
+    meter.Frames(stereo.data(), 1000);
+    meter.SweepEnded(true);
+    const std::vector<BroadcastReading> readings = meter.Finish();
+
+    ASSERT_EQ(readings.size(), 3u);
+    EXPECT_EQ(readings[0].File, &a);
+    EXPECT_EQ(readings[0].Side, SweepSide::Source);
+    ExpectMeasuredAs(readings[0].Loudness, stereo);
+    // The decoded form of the same samples measures the same.
+    EXPECT_EQ(readings[1].Side, SweepSide::Result);
+    ExpectMeasuredAs(readings[1].Loudness, stereo);
+
+    LoudnessMeter direct(MeterSetup{1, 48000, {}, true});
+    direct.AddFrames(mono.data(), mono.size());
+    const BroadcastLoudness& one = readings[2].Loudness;
+    EXPECT_EQ(readings[2].File, &b);
+    EXPECT_EQ(one.IntegratedLufs, direct.IntegratedLoudness());
+    EXPECT_EQ(one.TruePeakDbtp, direct.TruePeak());
+    EXPECT_EQ(one.RangeLu, direct.LoudnessRange());
+    EXPECT_EQ(one.SegmentFrames, 4800u);
+    EXPECT_TRUE(meter.Finish().empty());  // handed over once
+}
+
 }  // namespace
 }  // namespace tralux::test
