@@ -183,19 +183,23 @@ struct BenchSet {
     // them by turns, so that both meet the same state of the machine.
     void BroadcastCost(int repeats) {
         Request.reference = ReferenceChoice::Loudest;
-        std::vector<double> plain, metered;
+        std::vector<double> plain, metered, plainCpu, meteredCpu;
         for (int k = 0; k < repeats; ++k) {
-            Ops.MeasureBroadcast = false;
-            plain.push_back(Seconds([&] { Ops.PrepareAndBalance(Request); }));
-            Ops.MeasureBroadcast = true;
-            metered.push_back(Seconds([&] { Ops.PrepareAndBalance(Request); }));
+            for (const bool measure : {false, true}) {
+                Ops.MeasureBroadcast = measure;
+                const double cpuBefore = CpuSeconds();
+                (measure ? metered : plain).push_back(Seconds([&] {
+                    Ops.PrepareAndBalance(Request);
+                }));
+                (measure ? meteredCpu : plainCpu).push_back(CpuSeconds() - cpuBefore);
+            }
         }
         Ops.MeasureBroadcast = false;
         const double without = Median(plain), with = Median(metered);
         std::printf(
-            "  Prepare & Balance, loudest: %.2f s; showing LUFS, dBTP, LRA: %.2f s; "
-            "ratio %.2f\n",
-            without, with, with / without);
+            "  Prepare & Balance, loudest: %.2f s (CPU %.2f s); showing LUFS, dBTP, LRA: "
+            "%.2f s (CPU %.2f s); ratio %.2f\n",
+            without, Median(plainCpu), with, Median(meteredCpu), with / without);
         std::fflush(stdout);
     }
 

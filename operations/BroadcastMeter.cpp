@@ -9,6 +9,10 @@
 #include "measure/LoudnessMeter.h"
 #include "measure/PeakMeter.h"
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace tralux {
 namespace {
 
@@ -19,7 +23,25 @@ constexpr size_t BatchBytes = size_t{1} << 20;
 double PeakOf(const int16_t* samples, size_t count) {
     int low = 0;
     int high = 0;
-    for (size_t i = 0; i < count; ++i) {
+    size_t i = 0;
+#ifdef __SSE2__
+    __m128i lows = _mm_setzero_si128();
+    __m128i highs = _mm_setzero_si128();
+    for (; i + 8 <= count; i += 8) {
+        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + i));
+        lows = _mm_min_epi16(lows, s);
+        highs = _mm_max_epi16(highs, s);
+    }
+    alignas(16) int16_t lowLanes[8];
+    alignas(16) int16_t highLanes[8];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lowLanes), lows);
+    _mm_store_si128(reinterpret_cast<__m128i*>(highLanes), highs);
+    for (int k = 0; k < 8; ++k) {
+        low = std::min<int>(low, lowLanes[k]);
+        high = std::max<int>(high, highLanes[k]);
+    }
+#endif
+    for (; i < count; ++i) {
         low = std::min<int>(low, samples[i]);
         high = std::max<int>(high, samples[i]);
     }

@@ -22,8 +22,8 @@ struct BroadcastReading {
 
 // Meters the sweeps it watches (integrated loudness and loudness range on one thread, true
 // peak and sample peak on another), so that the metering overlaps the reads and writes, and
-// itself, instead of following them. The blocks are copied into a few reused batches of about
-// a megabyte that both threads read; the sweep waits only when every batch is still being
+// itself, instead of following them. The blocks are copied into reused batches of about a
+// megabyte that both threads read; the sweep waits only when every batch is still being
 // measured. The threads start with the first sweep.
 class BroadcastMeter final : public BlockObserver {
 public:
@@ -51,7 +51,9 @@ private:
         bool Usable = true;  // whole, and of a format the meters take
     };
     static constexpr int WorkerCount = 2;  // loudness, peaks
-    static constexpr size_t BatchCount = 6;
+    // The sweeps may run up to this many megabytes ahead of the meters, which catch up while
+    // a result is being flushed to the disk.
+    static constexpr size_t BatchCount = 16;
 
     // The batch being filled, taken from the free ones (waiting for one if need be).
     Batch& Filling();
