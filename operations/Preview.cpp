@@ -191,7 +191,9 @@ std::optional<Measurements> Operations::Measure() {
                 break;
             }
             auto values = std::make_shared<SampleHistogram>();
+            // A scan leaves the result as not written (Normalised false): its measures go too.
             ForgetBroadcast(*file, SweepSide::Source);
+            ForgetBroadcast(*file, SweepSide::Result);
             engine_.ScanFile(*file, values.get());
             if (engine_.Running && file->Peak == 0) {
                 host_.ShowWarning("File \"" + file->SourceFile +

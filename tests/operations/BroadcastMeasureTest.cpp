@@ -207,6 +207,9 @@ TEST_F(BroadcastMeasureTest, ASilentSourceHasNoLoudnessAndThePreviewMeasuresSour
     AddWav("loud.wav", MusicLike(9000.0, 4));
     AddWav("silent.wav", Samples(2 * Seconds4, 0));
     ops.MeasureBroadcast = true;
+    ops.Prepare(Request());
+    ASSERT_TRUE(host.List[0]->ResultBroadcast.Measured);
+    // The preview's scan leaves the results as not written: no measure of them stands.
     ASSERT_TRUE(ops.Measure());
     const FileData& silent = *host.List[1];
     EXPECT_TRUE(silent.SourceBroadcast.Measured);
@@ -214,7 +217,7 @@ TEST_F(BroadcastMeasureTest, ASilentSourceHasNoLoudnessAndThePreviewMeasuresSour
     EXPECT_FALSE(silent.SourceBroadcast.TruePeakDbtp);
     EXPECT_FALSE(silent.SourceBroadcast.RangeLu);
     ExpectMeasuredAs(host.List[0]->SourceBroadcast, SourceSamples(*host.List[0]));
-    EXPECT_FALSE(host.List[0]->ResultBroadcast.Measured);  // nothing was written
+    EXPECT_FALSE(host.List[0]->ResultBroadcast.Measured);
 }
 
 TEST_F(BroadcastMeasureTest, ACancelledRunKeepsNoMeasureOfThePassItStopped) {
