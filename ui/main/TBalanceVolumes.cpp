@@ -136,8 +136,12 @@ void TBalanceVolumes::BuildFileControls() {
     });
     connect(filegrid, &QWidget::customContextMenuRequested, this, &TBalanceVolumes::ShowGridMenu);
     connect(filegrid, &FileGrid::viewportWidthChanged, this, &TBalanceVolumes::FitColumns);
-    connect(filegrid->horizontalHeader(), &QHeaderView::sectionResized, this,
-            &TBalanceVolumes::ColumnResized);
+    // The broadcast columns size themselves; only the widths of the others are the user's.
+    connect(filegrid->horizontalHeader(), &QHeaderView::sectionResized, this, [this](int column) {
+        if (column < FileGrid::ColumnCount) {
+            ColumnResized();
+        }
+    });
 
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));

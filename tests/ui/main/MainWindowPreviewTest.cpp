@@ -307,6 +307,8 @@ void MainWindowPreviewTest::broadcastColumnsAreSwitchedFromTheMenuMeasuredAndKep
     // Kept in the settings file: shown again at the next start, and gone once switched off.
     f.Restart();
     QVERIFY(f.IniText().find("showbroadcast=1") != std::string::npos);
+    // Showing them set no width of the other columns, which still share the grid's width.
+    QVERIFY(f.IniText().find("colwidths") == std::string::npos);
     QVERIFY(f.window->ShowBroadcast1->isChecked());
     QVERIFY(!f.window->filegrid->isColumnHidden(FileGrid::ResultBroadcastColumn));
     QVERIFY(f.window->Runs().MeasureBroadcast);
