@@ -16,7 +16,7 @@
 namespace tralux {
 namespace {
 
-// About a megabyte of samples a batch: few hand-overs, and a few batches stay in the caches.
+// About a megabyte of samples a batch: few hand-overs between the threads.
 constexpr size_t BatchBytes = size_t{1} << 20;
 
 // The largest magnitude on the 0..32767 scale; -32768 counts as 32767, as the scan takes it.
@@ -152,6 +152,7 @@ BroadcastMeter::Batch& BroadcastMeter::Filling() {
         filling_ = free_.back();
         free_.pop_back();
         filling_->sweep = sweeps_;
+        filling_->format = format_;
     }
     return *filling_;
 }
@@ -181,6 +182,7 @@ void BroadcastMeter::SweepBegun(const FileData& file, SweepSide side, const Swee
         Hand();
     }
     ++sweeps_;
+    format_ = format;
     Batch& batch = Filling();
     batch.sweep = sweeps_;
     batch.begins = true;

@@ -70,6 +70,7 @@ private:
     std::vector<Batch*> free_;
     Batch* filling_ = nullptr;
     uint64_t sweeps_ = 0;  // sweeps begun
+    SweepFormat format_;   // the layout of the sweep under way
     std::vector<std::unique_ptr<Worker>> workers_;
     bool quitting_ = false;
     std::map<uint64_t, Partial> partials_;
