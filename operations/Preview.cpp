@@ -173,6 +173,7 @@ std::optional<Measurements> Operations::Measure() {
         return std::nullopt;
     }
     engine_.Running = true;
+    AttachMeter();
     double frames = 0.0;
     std::vector<std::string> names;
     for (const FileData* file : files) {
@@ -190,6 +191,9 @@ std::optional<Measurements> Operations::Measure() {
                 break;
             }
             auto values = std::make_shared<SampleHistogram>();
+            // A scan leaves the result as not written (Normalised false): its measures go too.
+            ForgetBroadcast(*file, SweepSide::Source);
+            ForgetBroadcast(*file, SweepSide::Result);
             engine_.ScanFile(*file, values.get());
             if (engine_.Running && file->Peak == 0) {
                 host_.ShowWarning("File \"" + file->SourceFile +
