@@ -6,6 +6,10 @@
 //   tralux_run_bench [minutes per file, default 5] [files, default 10] [repeats, default 3]
 //       one set: Prepare & Balance with the loudest and with the quietest file as reference,
 //       and a Balance after a Prepare.
+//   tralux_run_bench --broadcast [minutes per file, default 5] [files, default 10] [repeats]
+//       Prepare & Balance (loudest reference) without and with the broadcast measures (LUFS,
+//       true peak, loudness range of every source and result) shown, taken by turns, and the
+//       ratio of their medians.
 //   tralux_run_bench --sets [scale, default 1] [repeats, default 3]
 //       the standard sets: 10 files of 5 minutes (both references), 100 files of 30 s and one
 //       file of 60 minutes, every length times scale (0.1 for a quick look).
@@ -175,6 +179,26 @@ struct BenchSet {
             [&] { Ops.PrepareAndBalance(Request); });
     }
 
+    // What showing the broadcast measures costs a Prepare & Balance: runs without and with
+    // them by turns, so that both meet the same state of the machine.
+    void BroadcastCost(int repeats) {
+        Request.reference = ReferenceChoice::Loudest;
+        std::vector<double> plain, metered;
+        for (int k = 0; k < repeats; ++k) {
+            Ops.MeasureBroadcast = false;
+            plain.push_back(Seconds([&] { Ops.PrepareAndBalance(Request); }));
+            Ops.MeasureBroadcast = true;
+            metered.push_back(Seconds([&] { Ops.PrepareAndBalance(Request); }));
+        }
+        Ops.MeasureBroadcast = false;
+        const double without = Median(plain), with = Median(metered);
+        std::printf(
+            "  Prepare & Balance, loudest: %.2f s; showing LUFS, dBTP, LRA: %.2f s; "
+            "ratio %.2f\n",
+            without, with, with / without);
+        std::fflush(stdout);
+    }
+
     void BalanceAfterPrepare(int repeats) {
         Time(
             "Balance after Prepare, loudest", Results, repeats,
@@ -205,6 +229,14 @@ int main(int argc, char** argv) {
             BenchSet set(60.0 * scale, 1);
             set.PrepareAndBalance(ReferenceChoice::Loudest, repeats);
         }
+        return 0;
+    }
+    if (argc > 1 && std::string(argv[1]) == "--broadcast") {
+        const double minutes = argc > 2 ? std::atof(argv[2]) : 5.0;
+        const int count = argc > 3 ? std::atoi(argv[3]) : 10;
+        const int repeats = argc > 4 ? std::max(1, std::atoi(argv[4])) : 3;
+        BenchSet set(minutes, count);
+        set.BroadcastCost(repeats);
         return 0;
     }
     const double minutes = argc > 1 ? std::atof(argv[1]) : 5.0;

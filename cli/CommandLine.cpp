@@ -41,6 +41,9 @@ constexpr OptionInfo Known[] = {
     {"yes", false, Runs},
     {"dry-run", false, BalanceOnly},
     {"quiet", false, Any},
+    {"measure", true, Any},
+    {"broadcast", false, Any},
+    {"json", false, Any},
 };
 
 const OptionInfo* FindOption(const std::string& name) {
@@ -203,6 +206,20 @@ void Apply(CommandLine& line, const std::string& name, const std::string& value)
         line.dryRun = true;
     } else if (name == "quiet") {
         line.quiet = true;
+    } else if (name == "measure") {
+        // Balancing by integrated loudness is not built yet; RMS is what every run balances.
+        if (value == "lufs") {
+            throw UsageError(
+                "--measure lufs is not available yet: runs balance by RMS; --broadcast or "
+                "--json show LUFS, true peak and loudness range beside it");
+        }
+        if (value != "rms") {
+            throw UsageError("--measure must be rms, not '" + value + "'");
+        }
+    } else if (name == "broadcast") {
+        line.broadcast = true;
+    } else if (name == "json") {
+        line.json = true;
     }
 }
 
@@ -231,6 +248,9 @@ void CheckConsistency(const CommandLine& line, const std::vector<std::string>& u
             throw UsageError("--" + name + " does not apply to " +
                              (line.command == Command::Analyse ? "analyse" : "prepare"));
         }
+    }
+    if (line.json && line.csvFile && *line.csvFile == "-") {
+        throw UsageError("--json and --csv - both print to standard output; choose one");
     }
     if (line.suffix && line.noSuffix) {
         throw UsageError("--suffix and --no-suffix exclude each other");
@@ -381,6 +401,14 @@ std::string HelpText() {
            "  --settings FILE         read defaults from this settings file; it is never written\n"
            "  -y, --yes               answer Yes to the overwrite and compression questions\n"
            "  -n, --dry-run           balance: print the planned results; write no file\n"
+           "  --measure rms           the measure the runs balance by: rms, the root mean\n"
+           "                          square of all samples (the only one so far)\n"
+           "  --broadcast             the table also shows LUFS (integrated loudness, EBU\n"
+           "                          R128 / ITU-R BS.1770), dBTP (true peak) and LRA\n"
+           "                          (loudness range, LU) of each source and result, and\n"
+           "                          each track group's loudness\n"
+           "  --json                  print one JSON object with every measure of every\n"
+           "                          file on standard output, in place of the table\n"
            "  -q, --quiet             no progress display\n"
            "  -h, --help              show this help and exit\n"
            "  -V, --version           show the version and exit\n"
@@ -388,6 +416,12 @@ std::string HelpText() {
            "Unless given here, every option takes the value of the settings file, so that\n"
            "tralux-cli and the window program agree. Without --yes the questions are asked on\n"
            "the terminal, and answered No when standard input is not a terminal.\n"
+           "\n"
+           "Two measures: runs balance by RMS, the root mean square of all samples, shown on\n"
+           "the 16-bit sample scale (0 to 32767) or in the --units chosen. --broadcast and\n"
+           "--json also meter each file as broadcasters do (K-weighted and gated integrated\n"
+           "loudness in LUFS, true peak in dBTP, loudness range in LU); these are shown, not\n"
+           "balanced to. A silent file has no LUFS.\n"
            "\n"
            "Exit status: 0 done, 1 refused, failed or cancelled (Ctrl-C), 2 bad usage.\n";
 }

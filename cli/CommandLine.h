@@ -50,6 +50,11 @@ struct CommandLine {
     bool quiet = false;
     // balance: measure and print the plan; no file is created, written, renamed or removed.
     bool dryRun = false;
+    // The table also shows each source's and result's integrated loudness, true peak and
+    // loudness range.
+    bool broadcast = false;
+    // One JSON object with every measure on standard output, in place of the table.
+    bool json = false;
 };
 
 // Parses the arguments after the program name, GNU style: long options with "=VALUE" or a

@@ -8,12 +8,14 @@
 #include <memory>
 #include <optional>
 
+#include "BroadcastReport.h"
 #include "CommandLine.h"
 #include "Interrupt.h"
 #include "TerminalHost.h"
 #include "engine/AudioEngine.h"
 #include "files/SameFile.h"
 #include "files/WaveHeader.h"
+#include "operations/BroadcastMeter.h"
 #include "operations/Intake.h"
 #include "operations/Operations.h"
 #include "operations/OutputNaming.h"
@@ -218,32 +220,68 @@ std::optional<std::string> LoadCliSettings(const CommandLine& line,
     return std::nullopt;
 }
 
-void PrintAnalysis(const std::vector<FileData*>& files, int32_t unit) {
-    std::string text = PadLeft("Peak", 7) + "  " + PadLeft("Loudness", 8) + "  File\n";
+std::vector<const FileData*> Constant(const std::vector<FileData*>& files) {
+    return {files.begin(), files.end()};
+}
+
+// broadcast: with the LUFS, dBTP and LRA columns of the source and each group's loudness.
+void PrintAnalysis(const std::vector<FileData*>& files, int32_t unit, bool broadcast) {
+    std::string text = PadLeft("Peak", 7) + "  " + PadLeft("Loudness", 8) + "  " +
+                       (broadcast ? BroadcastHeader("Source") : std::string()) + "File\n";
     for (const FileData* file : files) {
         text += PadLeft(LoudnessText(file->Peak, unit), 7) + "  " +
                 PadLeft(LoudnessText(file->ScanLoudness, unit), 8) + "  " +
+                (broadcast ? BroadcastCells("Source", file->SourceBroadcast) : std::string()) +
                 TerminalSafeText(file->SourceFile) + "\n";
+    }
+    if (broadcast) {
+        text += GroupLines(Constant(files));
     }
     WriteAll(1, text);
 }
 
-void PrintResults(const std::vector<FileData*>& files, int32_t unit) {
+// broadcast: with the LUFS, dBTP and LRA columns of source and result, and each group's
+// loudness; planned: the results are a dry run's, not written, so they have none of those.
+void PrintResults(const std::vector<FileData*>& files, int32_t unit, bool broadcast,
+                  bool planned = false) {
     const std::string source = "Source Loudness";
     const std::string result = "Result Loudness";
-    std::string text = source + "  " + result + "  File\n";
+    std::string text = source + "  " + (broadcast ? BroadcastHeader("Source") : std::string()) +
+                       result + "  " + (broadcast ? BroadcastHeader("Result") : std::string()) +
+                       "File\n";
+    const BroadcastLoudness none;
     for (const FileData* file : files) {
         text += PadLeft(LoudnessText(file->ScanLoudness, unit), source.size()) + "  ";
+        if (broadcast) {
+            text += BroadcastCells("Source", file->SourceBroadcast);
+        }
+        const std::string resultCells =
+            broadcast ? BroadcastCells("Result", planned ? none : file->ResultBroadcast)
+                      : std::string();
         if (file->Ignored) {
-            text += PadLeft("-", result.size()) + "  " + TerminalSafeText(file->SourceFile) +
-                    " (completely silent, ignored)\n";
+            text += PadLeft("-", result.size()) + "  " + resultCells +
+                    TerminalSafeText(file->SourceFile) + " (completely silent, ignored)\n";
         } else {
             text += PadLeft(LoudnessText(file->Loudness, unit), result.size()) + "  " +
-                    TerminalSafeText(file->SourceFile) + " -> " +
+                    resultCells + TerminalSafeText(file->SourceFile) + " -> " +
                     TerminalSafeText(file->ResultFile) + "\n";
         }
     }
+    if (broadcast) {
+        text += GroupLines(Constant(files));
+    }
     WriteAll(1, text);
+}
+
+// --json: the report on standard output; false when it could not be written whole.
+bool PrintJson(const std::vector<FileData*>& files, const std::vector<ResultKind>& results,
+               TerminalHost& host) {
+    host.EndProgressLine();
+    if (!WriteAll(1, JsonReport(Constant(files), results))) {
+        host.ShowError("Report not written to standard output");
+        return false;
+    }
+    return true;
 }
 
 // The files an export to path must not replace: every source, and every result the run is
@@ -318,8 +356,12 @@ int WriteExport(const std::string& path, const std::vector<FileData*>& files, in
     return ExitDone;
 }
 
-// Scan only: the same pass the Prepare run starts with, and nothing written.
-bool Analyse(AudioEngine& engine, const std::vector<FileData*>& files, TerminalHost& host) {
+// Scan only: the same pass the Prepare run starts with, and nothing written. meter: the
+// sources are metered in broadcast terms beside the scan.
+bool Analyse(AudioEngine& engine, const std::vector<FileData*>& files, TerminalHost& host,
+             bool meter) {
+    BroadcastMeter broadcast;
+    engine.Observer = meter ? &broadcast : nullptr;
     double frames = 0.0;
     for (const FileData* file : files) {
         frames += file->FrameCount;
@@ -339,6 +381,10 @@ bool Analyse(AudioEngine& engine, const std::vector<FileData*>& files, TerminalH
             host.ShowOpenError(error.what(), error.Reason());
         }
     }
+    if (meter) {
+        DeliverReadings(broadcast.Finish(), files);
+    }
+    engine.Observer = nullptr;
     const bool completed = engine.Running;
     engine.Running = false;
     host.HideProgressLine();
@@ -387,6 +433,7 @@ std::optional<RunOutcome> RunOperations(const CommandLine& line, const FileList&
     const RunRequest& request = *asked;
 
     Operations operations(engine, host);
+    operations.MeasureBroadcast = line.broadcast || line.json;
     host.SetCancel([&operations] { operations.Cancel(); });
     RunOutcome outcome;
     bool& completed = outcome.completed;
@@ -442,6 +489,7 @@ int DryRun(const CommandLine& line, const FileList& list, Settings& settings, Au
         return ExitFailed;
     }
     Operations operations(engine, host);
+    operations.MeasureBroadcast = line.broadcast || line.json;
     host.SetCancel([&operations] { operations.Cancel(); });
     const std::optional<Measurements> measured = operations.Measure();
     host.SetCancel({});
@@ -483,8 +531,16 @@ int DryRun(const CommandLine& line, const FileList& list, Settings& settings, Au
         if (const int status = WriteExport(*line.csvFile, files, unit, host); status != ExitDone) {
             return status;
         }
+    } else if (line.json) {
+        std::vector<ResultKind> results;
+        for (size_t i = 0; i < files.size(); ++i) {
+            results.push_back(preview.Rows[i].Planned ? ResultKind::Planned : ResultKind::None);
+        }
+        if (!PrintJson(files, results, host)) {
+            return ExitFailed;
+        }
     } else {
-        PrintResults(files, unit);
+        PrintResults(files, unit, line.broadcast, true);
     }
     return list.rejected == 0 && shortOfTarget == 0 ? ExitDone : ExitFailed;
 }
@@ -515,7 +571,7 @@ int Work(const CommandLine& line, const FileList& list, Settings& settings, Term
         return DryRun(line, list, settings, engine, host);
     }
     if (line.command == Command::Analyse) {
-        completed = Analyse(engine, files, host);
+        completed = Analyse(engine, files, host, line.broadcast || line.json);
     } else {
         const auto outcome = RunOperations(line, list, settings, engine, host);
         if (!outcome) {
@@ -543,11 +599,21 @@ int Work(const CommandLine& line, const FileList& list, Settings& settings, Term
         }
     }
     // With `--csv -` standard output holds the export alone, for the program it is piped to.
-    if (line.csvFile != StandardOutputName) {
+    if (line.json) {
+        std::vector<ResultKind> results;
+        for (const FileData* file : files) {
+            results.push_back(line.command == Command::Analyse || file->Ignored
+                                  ? ResultKind::None
+                                  : ResultKind::Written);
+        }
+        if (!PrintJson(files, results, host)) {
+            return ExitFailed;
+        }
+    } else if (line.csvFile != StandardOutputName) {
         if (line.command == Command::Analyse) {
-            PrintAnalysis(files, unit);
+            PrintAnalysis(files, unit, line.broadcast);
         } else {
-            PrintResults(files, unit);
+            PrintResults(files, unit, line.broadcast);
         }
     }
     // The results are written and listed, but not every one is what was asked for.

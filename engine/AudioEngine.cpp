@@ -101,6 +101,10 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
         counts_->Clear();
     }
 
+    BlockObserver* const observer = observedSide_ ? Observer : nullptr;
+    if (observer != nullptr) {
+        observer->SweepBegun(file, *observedSide_, SweepFormat{});
+    }
     try {
         const bool whole =
             Sweep(file, source, destination, *input, output.get(), mapping, label, weight);
@@ -121,7 +125,13 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
                 ReportWriteFailure(destination, output->Refusal());
             }
         }
+        if (observer != nullptr) {
+            observer->SweepEnded(writes ? lastCopyWhole_ : whole && Running);
+        }
     } catch (...) {
+        if (observer != nullptr) {
+            observer->SweepEnded(false);
+        }
         endPass();
         throw;
     }
@@ -204,6 +214,7 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
     sink_.PassStarted(label + ":", FileNamePart(source));
     sink_.PumpEvents();
 
+    BlockObserver* const observer = observedSide_ ? Observer : nullptr;
     // A data chunk without a whole frame has no block to run.
     const int32_t blocks = file.FrameCount > 0 ? file.BlockCount : 0;
     bool allBlocks = true;
@@ -236,8 +247,15 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
             }
             sink_.PassProgress(int(int64_t{i} * 100 / file.BlockCount));
             sink_.PumpEvents();
-            TransformBlock(mapping, reinterpret_cast<int16_t*>(chunk->Data + chunkAt), frames,
-                           measuresInput);
+            auto* samples = reinterpret_cast<int16_t*>(chunk->Data + chunkAt);
+            // A read is shown as read (the scan folds -32768 in place), a write as written.
+            if (observer != nullptr && !writes) {
+                observer->Frames(samples, size_t(frames));
+            }
+            TransformBlock(mapping, samples, frames, measuresInput);
+            if (observer != nullptr && writes) {
+                observer->Frames(samples, size_t(frames));
+            }
             chunkAt += bytes;
             if (chunkAt == chunk->Size) {
                 stream.Put(chunk);
@@ -312,15 +330,18 @@ bool AudioEngine::WriteMapped(FileData& file, const std::string& source,
     expectedInput_ = &expectedInput;
     mapOnly_ = inputValues != nullptr;
     lastCopyWhole_ = false;
+    observedSide_ = SweepSide::Result;
     try {
         RunPass(file, source, destination, &table, label, 2.0);
     } catch (...) {
         expectedInput_ = nullptr;
         mapOnly_ = false;
+        observedSide_.reset();
         throw;
     }
     expectedInput_ = nullptr;
     mapOnly_ = false;
+    observedSide_.reset();
     // A whole file read what was counted (its digest, peak and sum of squares say so), so the
     // counts mapped through the table give exactly the sum the samples written have.
     if (inputValues != nullptr && lastCopyWhole_) {
@@ -341,22 +362,27 @@ double AudioEngine::PassLoudness(const FileData& file) const {
 }
 
 PassTotals AudioEngine::ReadPass(const FileData& file, const std::string& path,
-                                 const std::string& label, SampleHistogram* counts) {
+                                 const std::string& label, SampleHistogram* counts,
+                                 std::optional<SweepSide> observed) {
     Totals = PassTotals{};
     counts_ = counts;
+    observedSide_ = observed;
     try {
         RunPass(file, path, std::string(), nullptr, label, 1.0);
     } catch (...) {
         counts_ = nullptr;
+        observedSide_.reset();
         throw;
     }
     counts_ = nullptr;
+    observedSide_.reset();
     return Totals;
 }
 
 void AudioEngine::ScanFile(FileData& file, SampleHistogram* counts) {
     file.Normalised = false;
-    const PassTotals scanned = ReadPass(file, file.SourceFile, "Scanning", counts);
+    const PassTotals scanned =
+        ReadPass(file, file.SourceFile, "Scanning", counts, SweepSide::Source);
     file.Peak = scanned.Peak;
     file.ScanSumOfSquares = scanned.SumOfSquares;
     file.ScanDigest = Running ? scanned.Digest : 0;
@@ -387,7 +413,7 @@ void AudioEngine::NormaliseFile(FileData& file, double gain) {
 }
 
 void AudioEngine::MeasureResult(FileData& file) {
-    ReadPass(file, file.ResultFile, "Measuring", nullptr);
+    ReadPass(file, file.ResultFile, "Measuring", nullptr, SweepSide::Result);
     if (Running) {
         file.Loudness = PassLoudness(file);
         file.LoudnessCutShort = false;

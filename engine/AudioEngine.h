@@ -2,10 +2,12 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "BlockObserver.h"
 #include "BlockTransforms.h"
 #include "FileData.h"
 #include "ProgressSink.h"
@@ -110,6 +112,9 @@ public:
     // The file the last copying pass created.
     FileIdentity CreatedIdentity;
     bool Running = false;
+    // Given every block of each scan, each write of a result and each measure of one; none
+    // (the default) costs nothing. Recounts of values are not shown to it.
+    BlockObserver* Observer = nullptr;
 
     // The per-sample code the scans and tables use: the widest this processor runs. All sets
     // give identical results; a benchmark may put the plain one in to compare.
@@ -132,8 +137,9 @@ private:
     void ReportWriteFailure(const std::string& destination,
                             CommitRefusal refusal = CommitRefusal::None);
     // A read-only pass over path that measures what it reads, or counts it into counts.
+    // observed: the side Observer is shown, if any.
     PassTotals ReadPass(const FileData& file, const std::string& path, const std::string& label,
-                        SampleHistogram* counts);
+                        SampleHistogram* counts, std::optional<SweepSide> observed = std::nullopt);
 
     ProgressSink& sink_;
     FileAccess& files_;
@@ -148,6 +154,8 @@ private:
     const PassTotals* expectedInput_ = nullptr;
     bool mapOnly_ = false;        // the sum of squares written comes from the input's counts
     bool lastCopyWhole_ = false;  // the last copying pass's file took its name
+    // The side the pass under way shows Observer; none for a pass it is not shown.
+    std::optional<SweepSide> observedSide_;
 };
 
 }  // namespace tralux

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,23 @@ class UngroupedNumbers {
 public:
     int32_t Take() { return --NextUngroupedNumber; }
     int32_t NextUngroupedNumber = 0;
+};
+
+// The broadcast measures of one side (source or result) of a file, as the last pass over it
+// that was metered left them. Shown beside the root-mean-square loudness the runs balance by.
+struct BroadcastLoudness {
+    bool Measured = false;                 // a metered pass went over every sample of it
+    std::optional<double> IntegratedLufs;  // none for silence (nothing passes the gates)
+    std::optional<double> TruePeakDbtp;    // none for silence
+    std::optional<double> RangeLu;         // none below 3 s or for silence
+    double SamplePeak = 0.0;               // the largest sample magnitude, 0 to 32767
+    // The integrated loudness of the file's track group, all members taken as one programme;
+    // none outside a group or while a member of it is not measured.
+    std::optional<double> GroupLufs;
+    // The meter's 100 ms segment energies and their length in frames: what the group's
+    // loudness is gated from.
+    std::vector<double> SegmentEnergies;
+    size_t SegmentFrames = 0;
 };
 
 // One listed WAV file: where it is, what its header says and what the passes measured.
@@ -65,6 +83,9 @@ public:
     double LoudestRatio = 1.0;
     double QuietestRatio = 1.0;
     bool Ignored = false;
+    // The broadcast measures of the source and of the result, when metering was on.
+    BroadcastLoudness SourceBroadcast;
+    BroadcastLoudness ResultBroadcast;
 };
 
 // One track group with usable members, built by every Prepare run.

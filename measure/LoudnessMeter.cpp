@@ -257,20 +257,31 @@ std::vector<std::optional<double>> LoudnessMeter::ShortTermLoudness() const {
 
 namespace {
 
-std::vector<double> AllWindows(std::span<const LoudnessMeter* const> meters, size_t window) {
+std::vector<double> AllWindows(std::span<const SegmentSeries> inputs, size_t window) {
     std::vector<double> energies;
-    for (const LoudnessMeter* meter : meters) {
-        const std::vector<double> own =
-            WindowEnergies(meter->SegmentEnergies(), window, meter->SegmentFrames());
+    for (const SegmentSeries& input : inputs) {
+        const std::vector<double> own = WindowEnergies(input.Energies, window, input.SegmentFrames);
         energies.insert(energies.end(), own.begin(), own.end());
     }
     return energies;
+}
+
+std::vector<double> AllWindows(std::span<const LoudnessMeter* const> meters, size_t window) {
+    std::vector<SegmentSeries> inputs;
+    for (const LoudnessMeter* meter : meters) {
+        inputs.push_back({meter->SegmentEnergies(), meter->SegmentFrames()});
+    }
+    return AllWindows(std::span<const SegmentSeries>(inputs), window);
 }
 
 }  // namespace
 
 std::optional<double> GroupIntegratedLoudness(std::span<const LoudnessMeter* const> meters) {
     return GatedLoudness(AllWindows(meters, kBlockSegments));
+}
+
+std::optional<double> GroupIntegratedLoudness(std::span<const SegmentSeries> inputs) {
+    return GatedLoudness(AllWindows(inputs, kBlockSegments));
 }
 
 std::optional<double> GroupLoudnessRange(std::span<const LoudnessMeter* const> meters) {

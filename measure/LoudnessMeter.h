@@ -106,6 +106,14 @@ private:
 // The integrated loudness of several meters' inputs taken as one programme (an album): their
 // blocks gated together. Empty when none passes the gates.
 std::optional<double> GroupIntegratedLoudness(std::span<const LoudnessMeter* const> meters);
+// What a meter leaves of one input for the group measures: its segment energies and the
+// frames in each segment (LoudnessMeter::SegmentEnergies and SegmentFrames).
+struct SegmentSeries {
+    std::span<const double> Energies;
+    size_t SegmentFrames = 0;
+};
+// The same over the series kept of meters that are gone.
+std::optional<double> GroupIntegratedLoudness(std::span<const SegmentSeries> inputs);
 // The loudness range of several meters' inputs taken as one programme.
 std::optional<double> GroupLoudnessRange(std::span<const LoudnessMeter* const> meters);
 

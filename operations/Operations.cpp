@@ -122,6 +122,7 @@ void Operations::Prepare(const RunRequest& request) {
     }
     engine_.Running = true;
     ReadyToBalance = false;
+    AttachMeter();
     BeginProgress(3.0);
     Guarded([this] { PrepareAll(); });
     FinishOperation();
@@ -149,6 +150,7 @@ void Operations::Balance(const RunRequest& request) {
         return;
     }
     engine_.Running = true;
+    AttachMeter();
     BeginProgress(BalanceProgressFactor());
     Guarded([this] { BalanceAll(); });
     FinishOperation();
@@ -168,6 +170,7 @@ void Operations::PrepareAndBalance(const RunRequest& request) {
     }
     engine_.Running = true;
     ReadyToBalance = false;
+    AttachMeter();
     // Each source is read to measure it and read again for its one write.
     BeginProgress(BalanceProgressFactor());
     planning_ = true;
@@ -310,7 +313,25 @@ void Operations::BeginProgress(double factor) {
     host_.ShowProgressLine(names);
 }
 
+void Operations::AttachMeter() {
+    if (MeasureBroadcast && !meter_) {
+        meter_ = std::make_unique<BroadcastMeter>();
+    }
+    engine_.Observer = MeasureBroadcast ? meter_.get() : nullptr;
+}
+
 void Operations::FinishOperation() {
+    // The measures of the last sweeps are still being taken beside them; wait for them.
+    std::vector<BroadcastReading> readings;
+    if (engine_.Observer != nullptr && meter_) {
+        readings = meter_->Finish();
+    }
+    engine_.Observer = nullptr;
+    const bool measured = !readings.empty();
+    DeliverReadings(std::move(readings), host_.Files());
+    if (measured) {
+        host_.LoudnessChanged();
+    }
     engine_.SettleReplacedFiles();
     engine_.Running = false;
     engine_.Outputs = nullptr;
@@ -333,6 +354,8 @@ void Operations::PrepareAll() {
             if (planning_ && i < HistogramsKept) {
                 plans_[i].Histogram = std::make_unique<SampleHistogram>();
             }
+            ForgetBroadcast(*file, SweepSide::Source);
+            ForgetBroadcast(*file, SweepSide::Result);
             engine_.ScanFile(*file, planning_ ? plans_[i].Histogram.get() : nullptr);
             // Only a scan that ran to its end proves silence.
             if (engine_.Running && file->Peak == 0) {
@@ -455,6 +478,7 @@ bool Operations::WriteResult(FileData& file, const ValueTable& table, const std:
     const std::string& source = planning_ ? file.SourceFile : file.ResultFile;
     const PassTotals expected =
         planning_ ? PassTotals{file.Peak, file.ScanSumOfSquares, file.ScanDigest} : counted_;
+    ForgetBroadcast(file, SweepSide::Result);
     const bool whole =
         engine_.WriteMapped(file, source, file.ResultFile, table, label, expected, values);
     if (whole) {
@@ -533,6 +557,7 @@ void Operations::MeasureResultsCutShort(const std::vector<FileData*>& files) {
             continue;
         }
         engine_.Estimator.WorkRemaining += file->FrameCount;
+        ForgetBroadcast(*file, SweepSide::Result);
         engine_.MeasureResult(*file);
         if (engine_.Running && !(file->Loudness > 0.0)) {
             host_.ShowWarning(messages::SilentResult(file->SourceFile));

@@ -7,6 +7,7 @@
 
 #include "engine/AudioEngine.h"
 #include "engine/FileData.h"
+#include "operations/BroadcastMeter.h"
 #include "operations/OutputNaming.h"
 #include "operations/Preview.h"
 #include "operations/RunHost.h"
@@ -82,6 +83,11 @@ public:
     bool SourceLoudnessShown = false;
     bool ResultLoudnessShown = false;
 
+    // The runs (and Measure) also meter every source they scan and every result they write
+    // or measure in broadcast terms (FileData::SourceBroadcast, ResultBroadcast), beside the
+    // reads and writes; off, they cost nothing.
+    bool MeasureBroadcast = false;
+
     // The reference of the last Balance run, after any lowering, and how groups were placed.
     double ReferenceLoudness = 0.0;
     bool AnchorAtLoudest = false;
@@ -144,8 +150,12 @@ private:
     // has none; Balance reads these values before it touches any file.
     void MeasureResultsCutShort(const std::vector<FileData*>& files);
 
+    // Puts the broadcast meter on the engine for a run when metering is on.
+    void AttachMeter();
+
     AudioEngine& engine_;
     RunHost& host_;
+    std::unique_ptr<BroadcastMeter> meter_;  // made for the first metered run, then kept
     const FactorTables tables_ = BuildFactorTables();
     const BalancePlanner planner_;
     BalancePlan lastPlan_;

@@ -173,6 +173,7 @@ std::optional<Measurements> Operations::Measure() {
         return std::nullopt;
     }
     engine_.Running = true;
+    AttachMeter();
     double frames = 0.0;
     std::vector<std::string> names;
     for (const FileData* file : files) {
@@ -190,6 +191,7 @@ std::optional<Measurements> Operations::Measure() {
                 break;
             }
             auto values = std::make_shared<SampleHistogram>();
+            ForgetBroadcast(*file, SweepSide::Source);
             engine_.ScanFile(*file, values.get());
             if (engine_.Running && file->Peak == 0) {
                 host_.ShowWarning("File \"" + file->SourceFile +

@@ -62,6 +62,9 @@ struct WindowPlacement {
     // The grid's column widths as the user set them, "w1,w2,..."; empty while the columns
     // share the grid's width by themselves.
     std::string colwidths;
+    // The grid shows the broadcast measures (LUFS, true peak, loudness range) of source and
+    // result, and the runs take them. Off in a file that has no such key.
+    bool showbroadcast = false;
 };
 
 }  // namespace tralux

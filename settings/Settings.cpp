@@ -158,6 +158,7 @@ void ReadSettings(const ProfileFile& file, Options& options, WindowPlacement& pl
     placement.grpheight = file.ReadInteger(w, "grpheight", initial.grpheight);
     placement.winstate = file.ReadInteger(w, "winstate", initial.winstate);
     placement.colwidths = file.ReadString(w, "colwidths", initial.colwidths);
+    placement.showbroadcast = file.ReadBool(w, "showbroadcast", initial.showbroadcast);
 
     state.addfilesfolder = file.ReadString(FoldersSection, "addfiles", "");
     state.savedatafolder = file.ReadString(FoldersSection, "savedata", "");
@@ -199,6 +200,10 @@ void WriteSettings(ProfileFile& file, const Options& options, const WindowPlacem
     // Only once the user has set them, so that an untouched file keeps its keys.
     if (!placement.colwidths.empty()) {
         file.WriteString(w, "colwidths", placement.colwidths);
+    }
+    // Only once switched on, so that a file written before it existed keeps its keys.
+    if (placement.showbroadcast) {
+        file.WriteBool(w, "showbroadcast", true);
     }
 
     // Written only once a dialog has been used, so a file the user never browsed from keeps

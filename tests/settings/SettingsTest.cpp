@@ -327,6 +327,7 @@ Loaded Unusual() {
     loaded.state.defaultreflevel = ReferenceChoice::Preset;
     loaded.state.defaultrefpreset = 2;
     loaded.placement = {-5, 6, 800, 600, 2, 51, 52, 401, 421, "120,80,120,80,40"};
+    loaded.placement.showbroadcast = true;
     return loaded;
 }
 
@@ -360,6 +361,20 @@ void ExpectSame(const Loaded& a, const Loaded& b) {
               std::vector<int32_t>({q.mainleft, q.maintop, q.mainwidth, q.mainheight, q.winstate,
                                     q.grpleft, q.grptop, q.grpwidth, q.grpheight}));
     EXPECT_EQ(p.colwidths, q.colwidths);
+    EXPECT_EQ(p.showbroadcast, q.showbroadcast);
+}
+
+TEST(Settings, TheBroadcastColumnsAreOffUnlessAFileSwitchedThemOn) {
+    const Loaded old(DefaultFile);
+    EXPECT_FALSE(old.placement.showbroadcast);
+    // Off, the key is not written: a file from before it existed stays as it was.
+    EXPECT_EQ(old.Saved().find("showbroadcast"), std::string::npos);
+    Loaded on = old;
+    on.placement.showbroadcast = true;
+    const std::string text = on.Saved();
+    EXPECT_NE(text.find("[Windows]"), std::string::npos);
+    EXPECT_NE(text.find("showbroadcast=1\n"), std::string::npos) << text;
+    EXPECT_TRUE(Loaded(text).placement.showbroadcast);
 }
 
 class RoundTripTest : public testing::TestWithParam<const char*> {};

@@ -77,6 +77,29 @@ private:
     FileGrid* grid_;
 };
 
+// Paints the broadcast columns from the records, so that no text can outlive its file.
+class BroadcastDelegate : public QStyledItemDelegate {
+public:
+    explicit BroadcastDelegate(FileGrid* grid) : QStyledItemDelegate(grid), grid_(grid) {}
+
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const FileData* file = grid_->Record(index.row());
+        option->text = file != nullptr
+                           ? FileGrid::BroadcastText(*file, index.column(), grid_->DecimalSeparator)
+                           : QString();
+    }
+
+private:
+    FileGrid* grid_;
+};
+
+QString Measure(const std::optional<double>& value, const char* unit, const QString& decimal) {
+    QString text = value ? QString::number(*value, 'f', 1) : QStringLiteral("-");
+    text.replace(QLatin1Char('.'), decimal);
+    return text + QLatin1Char(' ') + QLatin1String(unit);
+}
+
 QTableWidgetItem* PlainItem(const QString& text) {
     auto* item = new QTableWidgetItem(text);
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
@@ -85,9 +108,10 @@ QTableWidgetItem* PlainItem(const QString& text) {
 
 }  // namespace
 
-FileGrid::FileGrid(QWidget* parent) : QTableWidget(1, ColumnCount, parent) {
-    setHorizontalHeaderLabels(
-        {"Source File", "Source Loudness", "Result File", "Result Loudness", "Group"});
+FileGrid::FileGrid(QWidget* parent) : QTableWidget(1, AllColumnCount, parent) {
+    setHorizontalHeaderLabels({"Source File", "Source Loudness", "Result File", "Result Loudness",
+                               "Group", "Source LUFS, True Peak, LRA",
+                               "Result LUFS, True Peak, LRA"});
     horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     horizontalHeader()->setStretchLastSection(false);
@@ -104,8 +128,11 @@ FileGrid::FileGrid(QWidget* parent) : QTableWidget(1, ColumnCount, parent) {
     setTabKeyNavigation(false);
     setItemDelegateForColumn(SourceLoudnessColumn, new LoudnessDelegate(this));
     setItemDelegateForColumn(ResultLoudnessColumn, new LoudnessDelegate(this));
+    setItemDelegateForColumn(SourceBroadcastColumn, new BroadcastDelegate(this));
+    setItemDelegateForColumn(ResultBroadcastColumn, new BroadcastDelegate(this));
+    ShowBroadcastColumns(false);
     records_.resize(1);
-    for (int column = 0; column < ColumnCount; ++column) {
+    for (int column = 0; column < AllColumnCount; ++column) {
         setItem(0, column, PlainItem(QString()));
     }
 }
@@ -137,7 +164,7 @@ int FileGrid::AppendRow() {
     const int row = rowCount();
     insertRow(row);
     records_.emplace_back();
-    for (int column = 0; column < ColumnCount; ++column) {
+    for (int column = 0; column < AllColumnCount; ++column) {
         setItem(row, column, PlainItem(QString()));
     }
     return row;
@@ -151,7 +178,7 @@ int FileGrid::InsertDataRow(int row, std::unique_ptr<FileData> record) {
     row = std::clamp(row, 0, rowCount());
     insertRow(row);
     records_.insert(records_.begin() + row, std::move(record));
-    for (int column = 0; column < ColumnCount; ++column) {
+    for (int column = 0; column < AllColumnCount; ++column) {
         setItem(row, column, PlainItem(QString()));
     }
     return row;
@@ -166,7 +193,7 @@ std::unique_ptr<FileData> FileGrid::RemoveDataRow(int row) {
         records_.erase(records_.begin() + row);
         removeRow(row);
     } else {
-        for (int column = 0; column < ColumnCount; ++column) {
+        for (int column = 0; column < AllColumnCount; ++column) {
             SetCellText(row, column, QString());
         }
     }
@@ -177,7 +204,7 @@ void FileGrid::RemoveAll() {
     setRowCount(1);
     records_.clear();
     records_.resize(1);
-    for (int column = 0; column < ColumnCount; ++column) {
+    for (int column = 0; column < AllColumnCount; ++column) {
         SetCellText(0, column, QString());
     }
 }
@@ -202,6 +229,38 @@ bool FileGrid::Measured(const FileData& file, int column) {
         return file.Peak != 0 || file.Ignored;
     }
     return file.Normalised;
+}
+
+QString FileGrid::BroadcastText(const FileData& file, int column, const QString& decimal) {
+    const bool source = column == SourceBroadcastColumn;
+    if (!source && column != ResultBroadcastColumn) {
+        return QString();
+    }
+    const BroadcastLoudness& measures = source ? file.SourceBroadcast : file.ResultBroadcast;
+    if (!measures.Measured) {
+        return QString();
+    }
+    QString text = Measure(measures.IntegratedLufs, "LUFS", decimal) + QStringLiteral(", ") +
+                   Measure(measures.TruePeakDbtp, "dBTP", decimal) + QStringLiteral(", ") +
+                   Measure(measures.RangeLu, "LU", decimal);
+    if (measures.GroupLufs) {
+        text += QStringLiteral(" (group ") + Measure(measures.GroupLufs, "LUFS", decimal) +
+                QLatin1Char(')');
+    }
+    return text;
+}
+
+void FileGrid::ShowBroadcastColumns(bool shown) {
+    for (const int column : {SourceBroadcastColumn, ResultBroadcastColumn}) {
+        setColumnHidden(column, !shown);
+        if (shown) {
+            // Room for a usual text; a longer one is cut, and the column can be widened.
+            const QString usual =
+                QStringLiteral("-23.0 LUFS, -10.0 dBTP, 10.0 LU (group -23.0 LUFS) ");
+            setColumnWidth(column, std::max(fontMetrics().horizontalAdvance(usual),
+                                            horizontalHeader()->sectionSizeHint(column)));
+        }
+    }
 }
 
 bool FileGrid::viewportEvent(QEvent* event) {

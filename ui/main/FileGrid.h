@@ -25,6 +25,12 @@ public:
         GroupColumn,
         ColumnCount
     };
+    // The broadcast measures of source and result, after the columns above: hidden until the
+    // user shows them, and sized to their text rather than sharing the grid's width (so the
+    // widths saved for the columns above stay as they were).
+    static constexpr int SourceBroadcastColumn = ColumnCount;
+    static constexpr int ResultBroadcastColumn = ColumnCount + 1;
+    static constexpr int AllColumnCount = ColumnCount + 2;
 
     explicit FileGrid(QWidget* parent = nullptr);
     ~FileGrid() override;
@@ -70,6 +76,15 @@ public:
 
     // Width of the bar drawn in a loudness cell of this width for this value.
     int BarWidth(int cellWidth, double value) const;
+
+    // What a broadcast column shows of a file: "-18.3 LUFS, -1.2 dBTP, 6.1 LU", with its
+    // track group's loudness after it; "-" for a value the file has not (silence, or too short
+    // for a loudness range); empty until it has been measured. decimal: the separator.
+    static QString BroadcastText(const FileData& file, int column, const QString& decimal);
+    // Shows or hides the broadcast columns.
+    void ShowBroadcastColumns(bool shown);
+    bool BroadcastColumnsShown() const { return !isColumnHidden(SourceBroadcastColumn); }
+    QString DecimalSeparator = QStringLiteral(".");
 
     // Whether a loudness column has a measured value of the file to show: the source's once
     // it has been scanned, the result's once it has been written.

@@ -147,6 +147,7 @@ void TBalanceVolumes::BuildFileControls() {
     Preview1 = PopupMenu1->addAction(QStringLiteral("Preview Balance"));
     Preview1->setObjectName(QStringLiteral("Preview1"));
     connect(Preview1, &QAction::triggered, this, &TBalanceVolumes::PreviewClick);
+    BuildBroadcastAction();
 
     addfilesbtn = MakeButton(selfilegroup, "addfilesbtn", QStringLiteral("&Add Files..."),
                              "add files to the selection list");
@@ -290,6 +291,7 @@ void TBalanceVolumes::LoadSettingsNow() {
     saveDataFolder_ = Qt8(state.savedatafolder);
     runHost_.OutputFolder = Qt8(state.outputfolder);
     ApplyPlacement();
+    ShowBroadcast(placement_.showbroadcast);
 }
 
 bool TBalanceVolumes::SaveSettingsNow() {
@@ -492,6 +494,7 @@ void TBalanceVolumes::advancedbtnClick() {
 void TBalanceVolumes::groupingbtnClick() {
     if (services_.TrackGrouping(this, Files(), options_, placement_)) {
         ops_->ReadyToBalance = false;
+        DeliverReadings({}, Files());  // each group's loudness, over its members now
         RePlan();
     }
     for (int row = 0; row < filegrid->rowCount(); ++row) {

@@ -87,6 +87,7 @@ public:
     QMenu* PopupMenu1;
     QAction* SavetoFile1;
     QAction* Preview1;
+    QAction* ShowBroadcast1;  // checked: the broadcast columns are shown and measured
 
     // Offers one file to the list; reports its own refusals.
     void AddFile(const QString& path);
@@ -127,6 +128,8 @@ public:
     bool CanUndoRemoval() const { return !removals_.empty(); }
     // Measures the sources (a run of its own; nothing is written) and shows the plan.
     void PreviewClick();
+    // Shows or hides the broadcast columns; the runs meter what they show.
+    void ShowBroadcast(bool shown);
 
     // State read by the tests and by the runs.
     int FileCount = 0;
@@ -177,6 +180,7 @@ private:
     void BuildFileControls();
     void BuildReferenceControls();
     void BuildProgressControls();
+    void BuildBroadcastAction();
     void ConnectControls();
     void LoadSettingsNow();
     void ApplyPlacement();

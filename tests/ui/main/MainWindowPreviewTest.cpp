@@ -87,6 +87,7 @@ private slots:
     void oneBoxListsEveryRefusedFileWithItsReason();
     void theLoudnessPlotShowsTheHighlightedFile();
     void theLoudnessPlotReadsNothingDuringARun();
+    void broadcastColumnsAreSwitchedFromTheMenuMeasuredAndKept();
 };
 
 void MainWindowPreviewTest::previewWritesNothingAndShowsWhatTheRunThenWrites() {
@@ -265,6 +266,56 @@ void MainWindowPreviewTest::theLoudnessPlotReadsNothingDuringARun() {
     QVERIFY(Plotted(w).Result == tralux::ReadLoudnessCurve(w.filegrid->Files().at(1)->ResultFile));
     QVERIFY(!Plotted(w).Result.empty());
     QVERIFY(!Plotted(w).Target);
+}
+
+void MainWindowPreviewTest::broadcastColumnsAreSwitchedFromTheMenuMeasuredAndKept() {
+    WindowFixture f;
+    f.Drop(CurveFiles(f));
+    auto& w = *f.window;
+    const auto columnsShown = [&] {
+        return !w.filegrid->isColumnHidden(FileGrid::SourceBroadcastColumn) &&
+               !w.filegrid->isColumnHidden(FileGrid::ResultBroadcastColumn);
+    };
+    const auto text = [&](int row, int column) {
+        return FileGrid::BroadcastText(*w.filegrid->Record(row), column, QStringLiteral("."));
+    };
+    QVERIFY(!w.ShowBroadcast1->isChecked());
+    QVERIFY(w.filegrid->isColumnHidden(FileGrid::SourceBroadcastColumn));
+    QVERIFY(!w.Runs().MeasureBroadcast);
+    f.Click(w.preparebtn);
+    QVERIFY(text(0, FileGrid::SourceBroadcastColumn).isEmpty());  // off: nothing metered
+
+    w.ShowBroadcast1->trigger();
+    QVERIFY(w.ShowBroadcast1->isChecked() && columnsShown());
+    QVERIFY(w.Runs().MeasureBroadcast);
+    f.Click(w.preparebtn);
+    for (const int column : {FileGrid::SourceBroadcastColumn, FileGrid::ResultBroadcastColumn}) {
+        const QString steady = text(1, column);
+        QVERIFY2(steady.contains(QStringLiteral(" LUFS, ")) &&
+                     steady.contains(QStringLiteral(" dBTP, ")) &&
+                     steady.endsWith(QStringLiteral(" LU")),
+                 qPrintable(steady));
+        QVERIFY(!steady.startsWith(QStringLiteral("- ")));  // it has a loudness
+    }
+    // A normalised result is louder than its source, as the column says.
+    const FileData& steady = *w.filegrid->Record(1);
+    QVERIFY(*steady.ResultBroadcast.IntegratedLufs > *steady.SourceBroadcast.IntegratedLufs);
+    QCOMPARE(text(2, FileGrid::SourceBroadcastColumn),
+             QStringLiteral("- LUFS, - dBTP, - LU"));             // silence has no loudness
+    QVERIFY(text(2, FileGrid::ResultBroadcastColumn).isEmpty());  // and no result
+
+    // Kept in the settings file: shown again at the next start, and gone once switched off.
+    f.Restart();
+    QVERIFY(f.IniText().find("showbroadcast=1") != std::string::npos);
+    QVERIFY(f.window->ShowBroadcast1->isChecked());
+    QVERIFY(!f.window->filegrid->isColumnHidden(FileGrid::ResultBroadcastColumn));
+    QVERIFY(f.window->Runs().MeasureBroadcast);
+    f.window->ShowBroadcast1->trigger();
+    QVERIFY(f.window->filegrid->isColumnHidden(FileGrid::SourceBroadcastColumn));
+    QVERIFY(!f.window->Runs().MeasureBroadcast);
+    f.Restart();
+    QVERIFY(f.IniText().find("showbroadcast") == std::string::npos);
+    QVERIFY(!f.window->ShowBroadcast1->isChecked());
 }
 
 #include "MainWindowPreviewTest.moc"

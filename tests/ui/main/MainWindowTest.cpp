@@ -154,9 +154,12 @@ void MainWindowTest::captionsAndStartState() {
     WindowFixture f;
     QCOMPARE(f.window->windowTitle(), QStringLiteral("Tralux 1.10"));
     QCOMPARE(f.window->ApplicationTitle(), QStringLiteral("Tralux"));
-    // One empty row under the five headers; the progress line hidden; the built-in preset.
+    // One empty row under the five headers (the two broadcast columns after them hidden); the
+    // progress line hidden; the built-in preset.
     QCOMPARE(f.Grid().rowCount(), 1);
-    QCOMPARE(f.Grid().columnCount(), 5);
+    QCOMPARE(f.Grid().columnCount(), 7);
+    QVERIFY(f.Grid().isColumnHidden(FileGrid::SourceBroadcastColumn));
+    QVERIFY(f.Grid().isColumnHidden(FileGrid::ResultBroadcastColumn));
     const QStringList headers = {"Source File", "Source Loudness", "Result File", "Result Loudness",
                                  "Group"};
     for (int column = 0; column < 5; ++column) {
@@ -854,10 +857,12 @@ void MainWindowTest::barWidths() {
 void MainWindowTest::contextMenuHoldsTheExport() {
     WindowFixture f;
     QCOMPARE(f.Grid().contextMenuPolicy(), Qt::CustomContextMenu);
-    QCOMPARE(f.window->PopupMenu1->actions().size(), 2);
+    QCOMPARE(f.window->PopupMenu1->actions().size(), 3);
     QCOMPARE(f.window->SavetoFile1->text(), QStringLiteral("Save Data to File..."));
     QCOMPARE(f.window->SavetoFile1->objectName(), QStringLiteral("SavetoFile1"));
     QCOMPARE(f.window->Preview1->text(), QStringLiteral("Preview Balance"));
+    QCOMPARE(f.window->ShowBroadcast1->text(), QStringLiteral("Show LUFS, True Peak and LRA"));
+    QVERIFY(f.window->ShowBroadcast1->isCheckable());
 }
 
 QTEST_MAIN(MainWindowTest)

@@ -1,0 +1,334 @@
+#include "operations/BroadcastMeter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <optional>
+#include <utility>
+
+#include "measure/LoudnessMeter.h"
+#include "measure/PeakMeter.h"
+
+namespace tralux {
+namespace {
+
+// About a megabyte of samples a batch: few hand-overs, and a few batches stay in the caches.
+constexpr size_t BatchBytes = size_t{1} << 20;
+
+// The largest magnitude on the 0..32767 scale; -32768 counts as 32767, as the scan takes it.
+double PeakOf(const int16_t* samples, size_t count) {
+    int low = 0;
+    int high = 0;
+    for (size_t i = 0; i < count; ++i) {
+        low = std::min<int>(low, samples[i]);
+        high = std::max<int>(high, samples[i]);
+    }
+    return std::min(std::max(high, -low), 32767);
+}
+
+double PeakOf(const double* samples, size_t count) {
+    double peak = 0.0;
+    for (size_t i = 0; i < count; ++i) {
+        peak = std::max(peak, std::fabs(samples[i]));  // NaN leaves peak as it is
+    }
+    return std::min(peak * 32768.0, 32767.0);
+}
+
+}  // namespace
+
+struct BroadcastMeter::Batch {
+    uint64_t sweep = 0;   // the sweep the samples belong to
+    bool begins = false;  // the sweep starts with these samples
+    const FileData* file = nullptr;
+    SweepSide side = SweepSide::Source;
+    SweepFormat format;
+    std::vector<int16_t> ints;  // the samples, in one form or the other
+    std::vector<double> reals;
+    bool ends = false;  // the sweep ends after them
+    bool whole = false;
+    int pending = 0;  // workers yet to measure the batch
+
+    bool Empty() const { return !begins && !ends && ints.empty() && reals.empty(); }
+    void Clear() {
+        begins = ends = whole = false;
+        ints.clear();
+        reals.clear();
+    }
+    size_t Frames() const {
+        const auto channels = static_cast<size_t>(std::max(format.Channels, 1));
+        return (ints.empty() ? reals.size() : ints.size()) / channels;
+    }
+};
+
+// One of the two threads, with the meter of the sweep it is on.
+struct BroadcastMeter::Worker {
+    bool peaks = false;  // takes the true and sample peaks; else the loudness
+    std::deque<Batch*> queue;
+    bool busy = false;
+    std::thread thread;
+    uint64_t sweep = 0;
+    const FileData* file = nullptr;
+    SweepSide side = SweepSide::Source;
+    bool usable = false;
+    std::unique_ptr<LoudnessMeter> loudness;
+    std::unique_ptr<TruePeakMeter> truePeak;
+    double samplePeak = 0.0;
+
+    void Begin(const Batch& batch) {
+        sweep = batch.sweep;
+        file = batch.file;
+        side = batch.side;
+        samplePeak = 0.0;
+        loudness.reset();
+        truePeak.reset();
+        const SweepFormat& format = batch.format;
+        usable = LoudnessMeter::Supports(format.Channels, format.SampleRate);
+        if (usable && peaks) {
+            truePeak = std::make_unique<TruePeakMeter>(format.Channels, format.SampleRate);
+        } else if (usable) {
+            loudness = std::make_unique<LoudnessMeter>(
+                MeterSetup{format.Channels, format.SampleRate, {}, false});
+        }
+    }
+
+    template <typename Sample>
+    void Add(const std::vector<Sample>& samples, size_t frames) {
+        if (samples.empty() || !usable) {
+            return;
+        }
+        if (peaks) {
+            samplePeak = std::max(samplePeak, PeakOf(samples.data(), samples.size()));
+            truePeak->AddFrames(samples.data(), frames);
+        } else {
+            loudness->AddFrames(samples.data(), frames);
+        }
+    }
+};
+
+BroadcastMeter::BroadcastMeter() {
+    for (size_t i = 0; i < BatchCount; ++i) {
+        batches_.push_back(std::make_unique<Batch>());
+        free_.push_back(batches_.back().get());
+    }
+}
+
+BroadcastMeter::~BroadcastMeter() {
+    {
+        std::lock_guard lock(mutex_);
+        quitting_ = true;
+    }
+    changed_.notify_all();
+    for (auto& worker : workers_) {
+        worker->thread.join();
+    }
+}
+
+BroadcastMeter::Batch& BroadcastMeter::Filling() {
+    if (filling_ == nullptr) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return !free_.empty(); });
+        filling_ = free_.back();
+        free_.pop_back();
+        filling_->sweep = sweeps_;
+    }
+    return *filling_;
+}
+
+void BroadcastMeter::Hand() {
+    {
+        std::lock_guard lock(mutex_);
+        filling_->pending = WorkerCount;
+        for (auto& worker : workers_) {
+            worker->queue.push_back(filling_);
+        }
+        filling_ = nullptr;
+    }
+    changed_.notify_all();
+}
+
+void BroadcastMeter::SweepBegun(const FileData& file, SweepSide side, const SweepFormat& format) {
+    if (workers_.empty()) {
+        for (int i = 0; i < WorkerCount; ++i) {
+            workers_.push_back(std::make_unique<Worker>());
+            Worker& worker = *workers_.back();
+            worker.peaks = i == 1;
+            worker.thread = std::thread([this, &worker] { Loop(worker); });
+        }
+    }
+    if (filling_ != nullptr && !filling_->Empty()) {
+        Hand();
+    }
+    ++sweeps_;
+    Batch& batch = Filling();
+    batch.sweep = sweeps_;
+    batch.begins = true;
+    batch.file = &file;
+    batch.side = side;
+    batch.format = format;
+}
+
+void BroadcastMeter::Frames(const int16_t* interleaved, size_t frames) {
+    if (filling_ != nullptr && !filling_->reals.empty()) {
+        Hand();
+    }
+    Batch& batch = Filling();
+    const size_t channels = static_cast<size_t>(std::max(batch.format.Channels, 1));
+    if (batch.ints.capacity() == 0) {
+        batch.ints.reserve(BatchBytes / sizeof(int16_t) + 65536);
+    }
+    batch.ints.insert(batch.ints.end(), interleaved, interleaved + frames * channels);
+    if (batch.ints.size() * sizeof(int16_t) >= BatchBytes) {
+        Hand();
+    }
+}
+
+void BroadcastMeter::Frames(const double* interleaved, size_t frames) {
+    if (filling_ != nullptr && !filling_->ints.empty()) {
+        Hand();
+    }
+    Batch& batch = Filling();
+    const size_t channels = static_cast<size_t>(std::max(batch.format.Channels, 1));
+    batch.reals.insert(batch.reals.end(), interleaved, interleaved + frames * channels);
+    if (batch.reals.size() * sizeof(double) >= BatchBytes) {
+        Hand();
+    }
+}
+
+void BroadcastMeter::SweepEnded(bool whole) {
+    Batch& batch = Filling();
+    batch.ends = true;
+    batch.whole = whole;
+    Hand();
+}
+
+bool BroadcastMeter::Idle() const {
+    for (const auto& worker : workers_) {
+        if (worker->busy || !worker->queue.empty()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::vector<BroadcastReading> BroadcastMeter::Finish() {
+    if (filling_ != nullptr && !filling_->Empty()) {
+        Hand();
+    }
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return Idle(); });
+    return std::exchange(readings_, {});
+}
+
+void BroadcastMeter::Loop(Worker& worker) {
+    std::unique_lock lock(mutex_);
+    while (true) {
+        changed_.wait(lock, [&] { return quitting_ || !worker.queue.empty(); });
+        if (worker.queue.empty()) {
+            return;  // quitting, with nothing left to measure
+        }
+        Batch* batch = worker.queue.front();
+        worker.queue.pop_front();
+        worker.busy = true;
+        lock.unlock();
+        if (batch->begins) {
+            worker.Begin(*batch);
+        }
+        if (batch->sweep == worker.sweep) {  // not samples of a sweep whose beginning was lost
+            worker.Add(batch->ints, batch->Frames());
+            worker.Add(batch->reals, batch->Frames());
+            if (batch->ends) {
+                Complete(worker, batch->whole && worker.usable);
+                worker.sweep = 0;
+            }
+        }
+        lock.lock();
+        if (--batch->pending == 0) {
+            batch->Clear();
+            free_.push_back(batch);
+        }
+        worker.busy = false;
+        changed_.notify_all();
+    }
+}
+
+void BroadcastMeter::Complete(const Worker& worker, bool usable) {
+    // The worker's own part is taken outside the lock; only the merge is under it.
+    BroadcastLoudness part;
+    if (usable && worker.peaks) {
+        part.TruePeakDbtp = worker.truePeak->TruePeak();
+        part.SamplePeak = worker.samplePeak;
+    } else if (usable) {
+        part.IntegratedLufs = worker.loudness->IntegratedLoudness();
+        part.RangeLu = worker.loudness->LoudnessRange();
+        part.SegmentEnergies = worker.loudness->SegmentEnergies();
+        part.SegmentFrames = worker.loudness->SegmentFrames();
+    }
+    std::lock_guard lock(mutex_);
+    Partial& partial = partials_[worker.sweep];
+    partial.Reading.File = worker.file;
+    partial.Reading.Side = worker.side;
+    partial.Usable = partial.Usable && usable;
+    BroadcastLoudness& into = partial.Reading.Loudness;
+    if (worker.peaks) {
+        into.TruePeakDbtp = part.TruePeakDbtp;
+        into.SamplePeak = part.SamplePeak;
+    } else {
+        into.IntegratedLufs = part.IntegratedLufs;
+        into.RangeLu = part.RangeLu;
+        into.SegmentEnergies = std::move(part.SegmentEnergies);
+        into.SegmentFrames = part.SegmentFrames;
+    }
+    if (++partial.Parts < WorkerCount) {
+        return;
+    }
+    if (partial.Usable) {
+        into.Measured = true;
+        readings_.push_back(std::move(partial.Reading));
+    }
+    partials_.erase(worker.sweep);
+}
+
+void ForgetBroadcast(FileData& file, SweepSide side) {
+    (side == SweepSide::Source ? file.SourceBroadcast : file.ResultBroadcast) = BroadcastLoudness{};
+}
+
+void DeliverReadings(std::vector<BroadcastReading> readings, const std::vector<FileData*>& files) {
+    for (BroadcastReading& reading : readings) {
+        const auto listed = std::find(files.begin(), files.end(), reading.File);
+        if (listed != files.end()) {
+            FileData& file = **listed;
+            (reading.Side == SweepSide::Source ? file.SourceBroadcast : file.ResultBroadcast) =
+                std::move(reading.Loudness);
+        }
+    }
+    // A group's loudness is that of its members' blocks gated together; silent members, which
+    // have no result, are left out.
+    std::map<int32_t, std::vector<FileData*>> groups;
+    for (FileData* file : files) {
+        if (file->GroupNumber > 0 && !file->Ignored) {
+            groups[file->GroupNumber].push_back(file);
+        }
+    }
+    for (const auto& [number, members] : groups) {
+        for (const SweepSide side : {SweepSide::Source, SweepSide::Result}) {
+            auto measures = [side](FileData* file) -> BroadcastLoudness& {
+                return side == SweepSide::Source ? file->SourceBroadcast : file->ResultBroadcast;
+            };
+            std::vector<SegmentSeries> series;
+            bool all = true;
+            for (FileData* member : members) {
+                const BroadcastLoudness& own = measures(member);
+                all = all && own.Measured;
+                series.push_back({own.SegmentEnergies, own.SegmentFrames});
+            }
+            const std::optional<double> group =
+                all ? GroupIntegratedLoudness(std::span<const SegmentSeries>(series))
+                    : std::nullopt;
+            for (FileData* member : members) {
+                measures(member).GroupLufs = group;
+            }
+        }
+    }
+}
+
+}  // namespace tralux

@@ -1,0 +1,84 @@
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "engine/BlockObserver.h"
+#include "engine/FileData.h"
+
+namespace tralux {
+
+// The broadcast measures of one side of a file, taken by a BroadcastMeter.
+struct BroadcastReading {
+    const FileData* File = nullptr;
+    SweepSide Side = SweepSide::Source;
+    BroadcastLoudness Loudness;
+};
+
+// Meters the sweeps it watches (integrated loudness and loudness range on one thread, true
+// peak and sample peak on another), so that the metering overlaps the reads and writes, and
+// itself, instead of following them. The blocks are copied into a few reused batches of about
+// a megabyte that both threads read; the sweep waits only when every batch is still being
+// measured. The threads start with the first sweep.
+class BroadcastMeter final : public BlockObserver {
+public:
+    BroadcastMeter();
+    ~BroadcastMeter() override;
+    BroadcastMeter(const BroadcastMeter&) = delete;
+    BroadcastMeter& operator=(const BroadcastMeter&) = delete;
+
+    void SweepBegun(const FileData& file, SweepSide side, const SweepFormat& format) override;
+    void Frames(const int16_t* interleaved, size_t frames) override;
+    void Frames(const double* interleaved, size_t frames) override;
+    void SweepEnded(bool whole) override;
+
+    // Waits until every sweep ended so far is measured and hands over their readings, in the
+    // order the sweeps ran; a sweep that did not end whole has none.
+    std::vector<BroadcastReading> Finish();
+
+private:
+    struct Batch;
+    struct Worker;
+    // What the two threads have found of one sweep so far.
+    struct Partial {
+        BroadcastReading Reading;
+        int Parts = 0;
+        bool Usable = true;  // whole, and of a format the meters take
+    };
+    static constexpr int WorkerCount = 2;  // loudness, peaks
+    static constexpr size_t BatchCount = 6;
+
+    // The batch being filled, taken from the free ones (waiting for one if need be).
+    Batch& Filling();
+    void Hand();
+    void Loop(Worker& worker);
+    // Adds the worker's part of the sweep it ends to its reading, which is kept once every
+    // part is in; usable: the sweep went by whole, in a format the meters take.
+    void Complete(const Worker& worker, bool usable);
+    bool Idle() const;
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::unique_ptr<Batch>> batches_;
+    std::vector<Batch*> free_;
+    Batch* filling_ = nullptr;
+    uint64_t sweeps_ = 0;  // sweeps begun
+    std::vector<std::unique_ptr<Worker>> workers_;
+    bool quitting_ = false;
+    std::map<uint64_t, Partial> partials_;
+    std::vector<BroadcastReading> readings_;
+};
+
+// Puts readings into the listed files they were taken of (a file no longer listed is left
+// out), then gives each track group's measured members their group's integrated loudness.
+void DeliverReadings(std::vector<BroadcastReading> readings, const std::vector<FileData*>& files);
+
+// Forgets a side's measures: the pass about to run makes them stale.
+void ForgetBroadcast(FileData& file, SweepSide side);
+
+}  // namespace tralux
