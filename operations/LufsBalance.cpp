@@ -272,6 +272,9 @@ void Operations::BalanceAllByLufs() {
     FilesShortOfTarget = 0;
     PlanningReads = 0;
     ReferenceLufs.reset();
+    // No reference on the sample scale: nothing may draw the last RMS balance's target over
+    // these results.
+    ReferenceLoudness = 0.0;
     if (!MeterWhatIsWritten(files)) {
         return;
     }

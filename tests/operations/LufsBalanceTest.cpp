@@ -203,12 +203,16 @@ TEST_F(LufsBalanceTest, TheReferencesCompareWhatGainAloneReachesUnderTheCeiling)
 
 TEST_F(LufsBalanceTest, APresetHoldsALufsLevel) {
     AddWav("loud.wav", Music(20000.0, 1));
+    ops.PrepareAndBalance(Request());
+    ASSERT_GT(ops.ReferenceLoudness, 0.0);
     RunRequest request = ByLufs(std::nullopt);
     request.reference = ReferenceChoice::Preset;
     request.presetLevel = -23.0;
     ops.PrepareAndBalance(request);
     ASSERT_TRUE(host.Errors.empty());
     EXPECT_NEAR(ResultOf(0).Lufs, -23.0, 0.1);
+    // The RMS target of the balance before is not this result's.
+    EXPECT_EQ(ops.ReferenceLoudness, 0.0);
 
     request.presetLevel.reset();
     ops.PrepareAndBalance(request);
