@@ -10,6 +10,10 @@
 //       Prepare & Balance (loudest reference) without and with the broadcast measures (LUFS,
 //       true peak, loudness range of every source and result) shown, taken by turns, and the
 //       ratio of their medians.
+//   tralux_run_bench --lufs [minutes per file, default 5] [files, default 10] [repeats]
+//       Prepare & Balance by RMS and by LUFS under a -1 dBTP ceiling, by turns, with the
+//       quietest and the loudest file as reference and (by LUFS) a target of -16 LUFS against
+//       the loudest by RMS; the ratio of their medians and the reads the LUFS plans took.
 //   tralux_run_bench --sets [scale, default 1] [repeats, default 3]
 //       the standard sets: 10 files of 5 minutes (both references), 100 files of 30 s and one
 //       file of 60 minutes, every length times scale (0.1 for a quick look).
@@ -28,6 +32,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -203,6 +208,31 @@ struct BenchSet {
         std::fflush(stdout);
     }
 
+    // What balancing by LUFS under a true-peak ceiling costs against balancing by RMS: runs
+    // of each by turns, so that both meet the same state of the machine.
+    void LufsCost(const char* name, ReferenceChoice rmsChoice, ReferenceChoice lufsChoice,
+                  std::optional<double> lufsTarget, int repeats) {
+        RunRequest byRms = Request;
+        byRms.reference = rmsChoice;
+        RunRequest byLufs = Request;
+        byLufs.reference = lufsChoice;
+        byLufs.measure = BalanceMeasure::Lufs;
+        byLufs.lufsTarget = lufsTarget;
+        byLufs.options.truepeaklimit = -1.0;
+        std::vector<double> rms, lufs;
+        for (int k = 0; k < repeats; ++k) {
+            rms.push_back(Seconds([&] { Ops.PrepareAndBalance(byRms); }));
+            lufs.push_back(Seconds([&] { Ops.PrepareAndBalance(byLufs); }));
+        }
+        const double without = Median(rms), with = Median(lufs);
+        std::printf(
+            "  %-34s RMS %7.2f s  LUFS %7.2f s  ratio %.2f  (planning reads %d, target "
+            "%.2f LUFS)\n",
+            name, without, with, with / without, Ops.PlanningReads,
+            Ops.ReferenceLufs.value_or(0.0));
+        std::fflush(stdout);
+    }
+
     void BalanceAfterPrepare(int repeats) {
         Time(
             "Balance after Prepare, loudest", Results, repeats,
@@ -241,6 +271,19 @@ int main(int argc, char** argv) {
         const int repeats = argc > 4 ? std::max(1, std::atoi(argv[4])) : 3;
         BenchSet set(minutes, count);
         set.BroadcastCost(repeats);
+        return 0;
+    }
+    if (argc > 1 && std::string(argv[1]) == "--lufs") {
+        const double minutes = argc > 2 ? std::atof(argv[2]) : 5.0;
+        const int count = argc > 3 ? std::atoi(argv[3]) : 10;
+        const int repeats = argc > 4 ? std::max(1, std::atoi(argv[4])) : 3;
+        BenchSet set(minutes, count);
+        set.LufsCost("quietest reference", ReferenceChoice::Quietest, ReferenceChoice::Quietest,
+                     std::nullopt, repeats);
+        set.LufsCost("loudest reference", ReferenceChoice::Loudest, ReferenceChoice::Loudest,
+                     std::nullopt, repeats);
+        set.LufsCost("-16 LUFS (RMS: loudest)", ReferenceChoice::Loudest, ReferenceChoice::Loudest,
+                     -16.0, repeats);
         return 0;
     }
     const double minutes = argc > 1 ? std::atof(argv[1]) : 5.0;

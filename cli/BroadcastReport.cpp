@@ -95,8 +95,9 @@ std::string JsonString(const std::string& text) {
 }
 
 std::string JsonReport(const std::vector<const FileData*>& files,
-                       const std::vector<ResultKind>& results) {
-    std::string json = "{\"measure\": \"rms\", \"files\": [";
+                       const std::vector<ResultKind>& results, BalanceMeasure measure) {
+    std::string json = std::string("{\"measure\": \"") +
+                       (measure == BalanceMeasure::Lufs ? "lufs" : "rms") + "\", \"files\": [";
     for (size_t i = 0; i < files.size(); ++i) {
         const FileData& file = *files[i];
         const ResultKind kind = i < results.size() ? results[i] : ResultKind::None;

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine/FileData.h"
+#include "settings/Options.h"
 
 namespace tralux::cli {
 
@@ -14,12 +15,13 @@ enum class ResultKind {
     Planned,  // a dry run's: named and planned, not written
 };
 
-// The report of --json: {"measure": "rms", "files": [...]}, one object per file in list order
-// with its source and result, their peak and loudness on the 16-bit scale and their broadcast
+// The report of --json: {"measure": "rms" or "lufs", "files": [...]}, one object per file in list
+// order with its source and result, their peak and loudness on the 16-bit scale and their broadcast
 // measures; null for what a file has not. Numbers carry every digit of their double. Ends
 // with a line break.
 std::string JsonReport(const std::vector<const FileData*>& files,
-                       const std::vector<ResultKind>& results);
+                       const std::vector<ResultKind>& results,
+                       BalanceMeasure measure = BalanceMeasure::Rms);
 
 // A string as a JSON string literal, quotes included. Bytes that are not UTF-8 become U+FFFD.
 std::string JsonString(const std::string& text);

@@ -42,6 +42,7 @@ constexpr OptionInfo Known[] = {
     {"dry-run", false, BalanceOnly},
     {"quiet", false, Any},
     {"measure", true, Any},
+    {"true-peak-limit", true, BalanceOnly},
     {"broadcast", false, Any},
     {"json", false, Any},
 };
@@ -107,6 +108,14 @@ ReferenceArgument Reference(const std::string& value) {
     } else if (kind == "preset" && !rest.empty()) {
         reference.choice = ReferenceChoice::Preset;
         reference.presetName = rest;
+    } else if (kind == "lufs" && colon != std::string::npos) {
+        reference.choice = ReferenceChoice::Preset;
+        const auto lufs = ParseNumber(rest);
+        if (!lufs || *lufs < -70.0 || *lufs > 0.0) {
+            throw UsageError("--reference lufs:L needs a loudness from -70 to 0 LUFS, not '" +
+                             rest + "'");
+        }
+        reference.lufs = *lufs;
     } else if (kind == "level" && colon != std::string::npos) {
         reference.choice = ReferenceChoice::Preset;
         const auto level = ParseNumber(rest);
@@ -118,8 +127,8 @@ ReferenceArgument Reference(const std::string& value) {
         reference.level = *level;
     } else {
         throw UsageError(
-            "--reference must be quietest, loudest, file:N, preset:NAME or level:L, not '" + value +
-            "'");
+            "--reference must be quietest, loudest, file:N, preset:NAME, level:L or lufs:L, not '" +
+            value + "'");
     }
     return reference;
 }
@@ -207,15 +216,20 @@ void Apply(CommandLine& line, const std::string& name, const std::string& value)
     } else if (name == "quiet") {
         line.quiet = true;
     } else if (name == "measure") {
-        // Balancing by integrated loudness is not built yet; RMS is what every run balances.
-        if (value == "lufs") {
-            throw UsageError(
-                "--measure lufs is not available yet: runs balance by RMS; --broadcast or "
-                "--json show LUFS, true peak and loudness range beside it");
+        if (value == "rms") {
+            line.measure = BalanceMeasure::Rms;
+        } else if (value == "lufs") {
+            line.measure = BalanceMeasure::Lufs;
+        } else {
+            throw UsageError("--measure must be rms or lufs, not '" + value + "'");
         }
-        if (value != "rms") {
-            throw UsageError("--measure must be rms, not '" + value + "'");
+    } else if (name == "true-peak-limit") {
+        const auto limit = ParseNumber(value);
+        if (!limit || *limit > HighestTruePeakLimit || *limit < LowestTruePeakLimit) {
+            throw UsageError("--true-peak-limit needs a ceiling from -20 to 0 dBTP, not '" + value +
+                             "'");
         }
+        line.truePeakLimit = *limit;
     } else if (name == "broadcast") {
         line.broadcast = true;
     } else if (name == "json") {
@@ -251,6 +265,13 @@ void CheckConsistency(const CommandLine& line, const std::vector<std::string>& u
     }
     if (line.json && line.csvFile && *line.csvFile == "-") {
         throw UsageError("--json and --csv - both print to standard output; choose one");
+    }
+    if (line.measure == BalanceMeasure::Rms && line.reference.lufs) {
+        throw UsageError("--reference lufs:L balances by LUFS, not by --measure rms");
+    }
+    if (line.measure == BalanceMeasure::Lufs && line.reference.level) {
+        throw UsageError(
+            "--reference level:L is an RMS level; by --measure lufs give lufs:L instead");
     }
     if (line.suffix && line.noSuffix) {
         throw UsageError("--suffix and --no-suffix exclude each other");
@@ -380,11 +401,12 @@ std::string HelpText() {
            "  balance [OPTIONS] FILE...  Prepare & Balance: bring the copies to one loudness\n"
            "\n"
            "Options:\n"
-           "  --reference quietest|loudest|file:N|preset:NAME|level:L\n"
+           "  --reference quietest|loudest|file:N|preset:NAME|level:L|lufs:L\n"
            "                          the reference loudness for balance (default quietest;\n"
            "                          file:N is the N-th FILE, from 1; preset:NAME a preset of\n"
            "                          the settings file; level:L a loudness from 1 to 32767 on\n"
-           "                          the sample-value scale)\n"
+           "                          the sample-value scale; lufs:L an integrated loudness\n"
+           "                          from -70 to 0 LUFS, which balances by LUFS)\n"
            "  --group FILE,FILE[,...] join these files into one track group (repeatable;\n"
            "                          groups are numbered 1, 2, ... in the order given)\n"
            "  --output-dir DIR        results into DIR\n"
@@ -401,8 +423,11 @@ std::string HelpText() {
            "  --settings FILE         read defaults from this settings file; it is never written\n"
            "  -y, --yes               answer Yes to the overwrite and compression questions\n"
            "  -n, --dry-run           balance: print the planned results; write no file\n"
-           "  --measure rms           the measure the runs balance by: rms, the root mean\n"
-           "                          square of all samples (the only one so far)\n"
+           "  --measure rms|lufs      the measure balance brings the files to: rms, the root\n"
+           "                          mean square of all samples, or lufs, the integrated\n"
+           "                          loudness under a true-peak ceiling\n"
+           "  --true-peak-limit DB    by LUFS, the true peak no result exceeds (-20 to 0 dBTP;\n"
+           "                          default -1)\n"
            "  --broadcast             the table also shows LUFS (integrated loudness, EBU\n"
            "                          R128 / ITU-R BS.1770), dBTP (true peak) and LRA\n"
            "                          (loudness range, LU) of each source and result, and\n"
@@ -417,11 +442,18 @@ std::string HelpText() {
            "tralux-cli and the window program agree. Without --yes the questions are asked on\n"
            "the terminal, and answered No when standard input is not a terminal.\n"
            "\n"
-           "Two measures: runs balance by RMS, the root mean square of all samples, shown on\n"
-           "the 16-bit sample scale (0 to 32767) or in the --units chosen. --broadcast and\n"
-           "--json also meter each file as broadcasters do (K-weighted and gated integrated\n"
-           "loudness in LUFS, true peak in dBTP, loudness range in LU); these are shown, not\n"
-           "balanced to. A silent file has no LUFS.\n"
+           "Two measures. RMS, the root mean square of all samples, is shown on the 16-bit\n"
+           "sample scale (0 to 32767) or in the --units chosen; balancing by it gives the\n"
+           "results Tralux has always given. LUFS is the integrated loudness broadcasters use\n"
+           "(EBU R128 / ITU-R BS.1770: K-weighted and gated), with the true peak in dBTP and the\n"
+           "loudness range in LU; --broadcast and --json show them. Balancing by LUFS\n"
+           "(--measure lufs, or --reference lufs:-16) brings each file, or each track group as\n"
+           "one, to the target: a file louder than it by an exact gain, a quieter one by gain\n"
+           "while its true peak stays under --true-peak-limit, then by gentle compression, each\n"
+           "pass measured anew. The references compare the loudness each file reaches by gain\n"
+           "alone, its true peak on the ceiling: quietest compresses nothing. Presets by LUFS\n"
+           "are the settings file's LUFS presets (EBU R128 (-23 LUFS), Podcast (-16 LUFS),\n"
+           "Streaming (-14 LUFS), ReplayGain 2.0 (-18 LUFS) built in). A silent file has no LUFS.\n"
            "\n"
            "Exit status: 0 done, 1 refused, failed or cancelled (Ctrl-C), 2 bad usage.\n";
 }

@@ -25,6 +25,7 @@ struct ReferenceArgument {
     int fileNumber = 0;           // Highlighted: counted from 1 over the FILE arguments
     std::string presetName;       // Preset: the preset of the settings file with this name...
     std::optional<double> level;  // ...or this loudness on the 16-bit sample-value scale
+    std::optional<double> lufs;   // a target in LUFS (lufs:L), which balances by LUFS
 };
 
 // The parsed command line. Unset optionals leave the settings file's value in force.
@@ -55,6 +56,10 @@ struct CommandLine {
     bool broadcast = false;
     // One JSON object with every measure on standard output, in place of the table.
     bool json = false;
+    // What balance brings the files to; unset: the settings file's choice, or LUFS when
+    // --reference names a LUFS target.
+    std::optional<BalanceMeasure> measure;
+    std::optional<double> truePeakLimit;  // dBTP, at most 0
 };
 
 // Parses the arguments after the program name, GNU style: long options with "=VALUE" or a

@@ -107,10 +107,14 @@ struct Settings {
     PresetList presets;
     std::vector<std::string> warnings;
     std::optional<double> presetLevel;  // the level --reference names, if any
+    BalanceMeasure measure = BalanceMeasure::Rms;
 };
 
 std::optional<std::string> ApplyOptions(const CommandLine& line, Settings& settings) {
     Options& options = settings.options;
+    if (line.truePeakLimit) {
+        options.truepeaklimit = *line.truePeakLimit;
+    }
     if (line.outputDir) {
         const std::string folder = AbsolutePath(*line.outputDir);
         std::error_code error;
@@ -196,7 +200,29 @@ std::optional<std::string> LoadCliSettings(const CommandLine& line,
     if (const auto problem = ApplyOptions(line, settings)) {
         return problem;
     }
-    if (line.reference.choice == ReferenceChoice::Preset && !line.reference.presetName.empty()) {
+    settings.measure = line.measure          ? *line.measure
+                       : line.reference.lufs ? BalanceMeasure::Lufs
+                                             : state.measure;
+    if (settings.measure == BalanceMeasure::Lufs && line.reference.level) {
+        return "--reference level:L is an RMS level, and the settings file balances by LUFS; "
+               "give lufs:L or --measure rms";
+    }
+    // By LUFS a preset is looked for among the LUFS presets, whose levels lie below 0.
+    const bool byLufs = settings.measure == BalanceMeasure::Lufs;
+    if (byLufs && line.reference.choice == ReferenceChoice::Preset &&
+        !line.reference.presetName.empty()) {
+        const int index = state.lufspresets.FindPreset(line.reference.presetName);
+        if (index < 0) {
+            std::string names;
+            for (const auto& name : state.lufspresets.Names()) {
+                names += "\n  " + name;
+            }
+            return "no LUFS preset named '" + line.reference.presetName + "' in " + path +
+                   (names.empty() ? "; it holds none" : "; it holds:" + names);
+        }
+        settings.presetLevel = state.lufspresets[index].Level;
+    } else if (line.reference.choice == ReferenceChoice::Preset &&
+               !line.reference.presetName.empty()) {
         const int index = settings.presets.FindPreset(line.reference.presetName);
         if (index < 0) {
             std::string names;
@@ -275,9 +301,9 @@ void PrintResults(const std::vector<FileData*>& files, int32_t unit, bool broadc
 
 // --json: the report on standard output; false when it could not be written whole.
 bool PrintJson(const std::vector<FileData*>& files, const std::vector<ResultKind>& results,
-               TerminalHost& host) {
+               BalanceMeasure measure, TerminalHost& host) {
     host.EndProgressLine();
-    if (!WriteAll(1, JsonReport(Constant(files), results))) {
+    if (!WriteAll(1, JsonReport(Constant(files), results, measure))) {
         host.ShowError("Report not written to standard output");
         return false;
     }
@@ -406,6 +432,8 @@ std::optional<RunRequest> RequestOf(const CommandLine& line, const FileList& lis
     request.options = settings.options;
     request.reference = line.reference.choice;
     request.presetLevel = settings.presetLevel;
+    request.measure = settings.measure;
+    request.lufsTarget = line.reference.lufs;
     request.answerYes = line.yes;
     // As in the window, the first row is highlighted when nothing else was chosen.
     request.highlighted = list.records.empty() ? nullptr : list.records.front().get();
@@ -488,6 +516,11 @@ int DryRun(const CommandLine& line, const FileList& list, Settings& settings, Au
     if (!request || !NamePlannedResults(files, request->options, host)) {
         return ExitFailed;
     }
+    if (request->measure == BalanceMeasure::Lufs) {
+        // The plan by LUFS measures compress passes over the files themselves.
+        host.Message("Error", "--dry-run plans by RMS only; it cannot plan a balance by LUFS");
+        return ExitFailed;
+    }
     Operations operations(engine, host);
     operations.MeasureBroadcast = line.broadcast || line.json;
     host.SetCancel([&operations] { operations.Cancel(); });
@@ -536,7 +569,7 @@ int DryRun(const CommandLine& line, const FileList& list, Settings& settings, Au
         for (size_t i = 0; i < files.size(); ++i) {
             results.push_back(preview.Rows[i].Planned ? ResultKind::Planned : ResultKind::None);
         }
-        if (!PrintJson(files, results, host)) {
+        if (!PrintJson(files, results, settings.measure, host)) {
             return ExitFailed;
         }
     } else {
@@ -606,7 +639,7 @@ int Work(const CommandLine& line, const FileList& list, Settings& settings, Term
                                   ? ResultKind::None
                                   : ResultKind::Written);
         }
-        if (!PrintJson(files, results, host)) {
+        if (!PrintJson(files, results, settings.measure, host)) {
             return ExitFailed;
         }
     } else if (line.csvFile != StandardOutputName) {

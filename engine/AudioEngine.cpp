@@ -248,12 +248,14 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
             sink_.PassProgress(int(int64_t{i} * 100 / file.BlockCount));
             sink_.PumpEvents();
             auto* samples = reinterpret_cast<int16_t*>(chunk->Data + chunkAt);
-            // A read is shown as read (the scan folds -32768 in place), a write as written.
-            if (observer != nullptr && !writes) {
+            // A read is shown as read (the scan folds -32768 in place), a write or a mapped
+            // read as mapped.
+            const bool showsMapped = writes || mapping != nullptr;
+            if (observer != nullptr && !showsMapped) {
                 observer->Frames(samples, size_t(frames));
             }
             TransformBlock(mapping, samples, frames, measuresInput);
-            if (observer != nullptr && writes) {
+            if (observer != nullptr && showsMapped) {
                 observer->Frames(samples, size_t(frames));
             }
             chunkAt += bytes;
@@ -410,6 +412,24 @@ void AudioEngine::NormaliseFile(FileData& file, double gain) {
     if (Running) {
         file.Normalised = true;
     }
+}
+
+bool AudioEngine::MeasureMapped(const FileData& file, const std::string& path,
+                                const ValueTable& table, BlockObserver& observer) {
+    BlockObserver* const runObserver = Observer;
+    Observer = &observer;
+    Totals = PassTotals{};
+    observedSide_ = SweepSide::Result;
+    try {
+        RunPass(file, path, std::string(), &table, "Measuring", 1.0);
+    } catch (...) {
+        Observer = runObserver;
+        observedSide_.reset();
+        throw;
+    }
+    Observer = runObserver;
+    observedSide_.reset();
+    return Running;
 }
 
 void AudioEngine::MeasureResult(FileData& file) {

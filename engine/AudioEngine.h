@@ -77,6 +77,12 @@ public:
     // Measures ResultFile without changing it: Loudness, once the pass has run to its end.
     void MeasureResult(FileData& file);
 
+    // Reads path and shows observer (in place of Observer) its samples mapped through table,
+    // as a result's: what a write through table would write. Writes nothing (a pass labelled
+    // "Measuring"). True when every sample went by.
+    bool MeasureMapped(const FileData& file, const std::string& path, const ValueTable& table,
+                       BlockObserver& observer);
+
     // Writes destination anew as source mapped through table (a copying pass, weight 2):
     // every transform a file is to have, in one pass. The new file takes its name only when it
     // is whole and what was read measures as expectedInput (peak and sum of squares); it is

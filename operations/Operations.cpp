@@ -2,6 +2,7 @@
 
 #include "units/Loudness.h"
 
+#include <cmath>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -94,11 +95,13 @@ void Operations::Guarded(Body body) {
 }
 
 bool Operations::PresetMissing() {
-    if (request_.reference != ReferenceChoice::Preset) {
+    const bool byLufs = request_.measure == BalanceMeasure::Lufs;
+    if (request_.reference != ReferenceChoice::Preset || (byLufs && request_.lufsTarget)) {
         return false;
     }
     const std::optional<double> level = request_.presetLevel;
-    if (level && *level > 0.0) {
+    // A LUFS level lies below 0; a level on the sample scale above it.
+    if (level && (byLufs ? std::isfinite(*level) : *level > 0.0)) {
         return false;
     }
     host_.ShowError(messages::NoPreset);
@@ -314,10 +317,17 @@ void Operations::BeginProgress(double factor) {
 }
 
 void Operations::AttachMeter() {
-    if (MeasureBroadcast && !meter_) {
+    const bool metering = MeasureBroadcast || request_.measure == BalanceMeasure::Lufs;
+    if (metering && !meter_) {
         meter_ = std::make_unique<BroadcastMeter>();
     }
-    engine_.Observer = MeasureBroadcast ? meter_.get() : nullptr;
+    engine_.Observer = metering ? meter_.get() : nullptr;
+}
+
+void Operations::CollectReadings() {
+    if (engine_.Observer != nullptr && meter_) {
+        DeliverReadings(meter_->Finish(), host_.Files());
+    }
 }
 
 void Operations::FinishOperation() {
@@ -638,6 +648,10 @@ bool Operations::CompressionConfirmed(const std::vector<FileData*>& files) {
 }
 
 void Operations::BalanceAll() {
+    if (request_.measure == BalanceMeasure::Lufs) {
+        BalanceAllByLufs();
+        return;
+    }
     const std::vector<FileData*> files = host_.Files();
     FilesShortOfTarget = 0;
     // Prepare & Balance has written no result yet; its loudness values are all planned whole.

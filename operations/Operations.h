@@ -92,6 +92,11 @@ public:
     double ReferenceLoudness = 0.0;
     bool AnchorAtLoudest = false;
 
+    // Balancing by LUFS: the target of the last Balance (after any lowering), and the reads
+    // its planning took beyond the sweeps every run makes (compress passes measured anew).
+    std::optional<double> ReferenceLufs;
+    int PlanningReads = 0;
+
     // The plan of the file the last Balance planned: its steps and how its planning ended.
     const BalancePlan& LastPlan() const { return lastPlan_; }
 
@@ -150,8 +155,23 @@ private:
     // has none; Balance reads these values before it touches any file.
     void MeasureResultsCutShort(const std::vector<FileData*>& files);
 
-    // Puts the broadcast meter on the engine for a run when metering is on.
+    // Puts the broadcast meter on the engine for a run when metering is on, or the run
+    // balances by LUFS.
     void AttachMeter();
+    // Hands the readings the meter has taken so far to the files.
+    void CollectReadings();
+
+    // Balancing by LUFS (LufsBalance.cpp): BalanceAll's work when the request asks for it.
+    struct LufsUnit;
+    void BalanceAllByLufs();
+    // Every usable file's broadcast reading of what its write will read: the scans' in
+    // Prepare & Balance; in Balance, results measured anew where none is kept.
+    bool MeterWhatIsWritten(const std::vector<FileData*>& files);
+    std::vector<LufsUnit> LufsUnits(const std::vector<FileData*>& files) const;
+    std::optional<double> RequestedLufsReference(const std::vector<LufsUnit>& units);
+    bool LufsCompressionConfirmed(const std::vector<LufsUnit>& units);
+    void BalanceLufsUnit(const LufsUnit& unit, const std::vector<FileData*>& files);
+    std::unique_ptr<BroadcastMeter> chainMeter_;  // the planning's reads
 
     AudioEngine& engine_;
     RunHost& host_;
@@ -212,6 +232,10 @@ std::string TargetNotReached(const std::string& sourceFile, const std::string& l
                              const std::string& target);
 // A result whose measure found no sound: it has no loudness to balance.
 std::string SilentResult(const std::string& sourceFile);
+// A loudness in LUFS as the messages of a balance by LUFS give it.
+std::string LufsText(double lufs);
+// A file whose integrated loudness the gates leave undefined: it keeps its normalised copy.
+std::string NoIntegratedLoudness(const std::string& sourceFile);
 }  // namespace messages
 
 }  // namespace tralux

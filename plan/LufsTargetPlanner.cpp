@@ -6,9 +6,7 @@
 namespace tralux {
 namespace {
 
-// A gain that puts a peak on the ceiling aims this far below it, so that rounding each sample
-// to its grid cannot lift the result's true peak over the ceiling.
-constexpr double kCeilingMargin = 0.01;
+constexpr double kCeilingMargin = LufsTargetPlanner::CeilingMargin;
 // Gains smaller than this (dB) are not worth a step of their own.
 constexpr double kLeastGain = 0.01;
 // Gains after one compress pass: one to the target or the ceiling, and at most two more when

@@ -68,6 +68,9 @@ class LufsTargetPlanner {
 public:
     // A pass that raises loudness by less than this (LU) is taken to have stalled.
     static constexpr double LeastProgress = 0.005;
+    // A gain that puts a peak on the ceiling aims this far (dB) below it, so that rounding
+    // each sample to its grid cannot lift the result's true peak over the ceiling.
+    static constexpr double CeilingMargin = 0.01;
 
     explicit LufsTargetPlanner(const BalancePlanner& steps) : steps_(steps) {}
 

@@ -29,6 +29,19 @@ enum class ReferenceChoice : int32_t {
     Preset = 3,       // "Preset:" (presetbtn): a preset's level
 };
 
+// What the runs balance by: the root mean square of all samples (the classic measure, whose
+// results stay as they have always been), or the integrated loudness in LUFS under a
+// true-peak ceiling. Stored as the settings file's "measure".
+enum class BalanceMeasure : int32_t {
+    Rms = 0,
+    Lufs = 1,
+};
+
+// The range the true-peak ceiling is kept in (dBTP): above 0 it would let results clip.
+inline constexpr double LowestTruePeakLimit = -20.0;
+inline constexpr double HighestTruePeakLimit = 0.0;
+inline constexpr double DefaultTruePeakLimit = -1.0;
+
 // The user's options, one field per key of the settings file's "Options" section.
 struct Options {
     bool givehint = true;
@@ -46,6 +59,8 @@ struct Options {
     double maxcompfactor = 3.0;
     double warncompfactor = 1.5;
     bool replaygaindeleted = false;
+    // The true-peak ceiling (dBTP) every result balanced by LUFS stays under.
+    double truepeaklimit = DefaultTruePeakLimit;
 };
 
 // Bounds of the main window and of the track grouping dialog, in screen pixels.

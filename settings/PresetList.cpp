@@ -34,7 +34,7 @@ int PresetList::StorePreset(const std::string& name, double level) {
         ++at;
     }
     items_.insert(items_.begin() + static_cast<std::ptrdiff_t>(at),
-                  Preset(name, RoundTiesToEven(level)));
+                  Preset(name, WholeLevels ? RoundTiesToEven(level) : level));
     return static_cast<int>(at);
 }
 
@@ -55,6 +55,28 @@ std::optional<double> PresetList::ChosenPresetLevel(int selectedIndex) const {
     }
     return items_[static_cast<size_t>(FindPreset(items_[static_cast<size_t>(selectedIndex)].Name))]
         .Level;
+}
+
+PresetList BuiltInLufsPresetList() {
+    PresetList presets;
+    presets.WholeLevels = false;
+    for (const BuiltInLufsPreset& preset : BuiltInLufsPresets) {
+        presets.Append(Preset(preset.Name, preset.Level));
+    }
+    return presets;
+}
+
+bool HoldsBuiltInLufsPresetsOnly(const PresetList& presets) {
+    const PresetList builtIn = BuiltInLufsPresetList();
+    if (presets.Count() != builtIn.Count()) {
+        return false;
+    }
+    for (int i = 0; i < presets.Count(); ++i) {
+        if (presets[i].Name != builtIn[i].Name || presets[i].Level != builtIn[i].Level) {
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace tralux

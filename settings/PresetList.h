@@ -7,7 +7,8 @@
 
 namespace tralux {
 
-// A named reference loudness; Level is on the 16-bit sample scale.
+// A named reference loudness; Level is on the 16-bit sample scale, or in LUFS in a list of
+// LUFS presets.
 class Preset {
 public:
     Preset(std::string name, double level) : Name(std::move(name)), Level(level) {}
@@ -19,6 +20,18 @@ public:
 // The built-in preset, recognised by its level alone.
 inline constexpr const char* BuiltInPresetName = "ReplayGain '89dB' Standard";
 inline constexpr double BuiltInPresetLevel = 2810.0;
+
+// The built-in presets of integrated loudness (LUFS), in the order the list keeps names.
+struct BuiltInLufsPreset {
+    const char* Name;
+    double Level;
+};
+inline constexpr BuiltInLufsPreset BuiltInLufsPresets[] = {
+    {"EBU R128 (-23 LUFS)", -23.0},
+    {"Podcast (-16 LUFS)", -16.0},
+    {"ReplayGain 2.0 (-18 LUFS)", -18.0},
+    {"Streaming (-14 LUFS)", -14.0},
+};
 
 // The ordered preset list, mirrored item for item by the window's "Preset:" drop-down: the
 // drop-down's item i is Items()[i].
@@ -52,8 +65,16 @@ public:
     void Append(Preset preset) { items_.push_back(std::move(preset)); }
     void Clear() { items_.clear(); }
 
+    // New presets hold whole levels on the sample scale; LUFS levels are kept as given.
+    bool WholeLevels = true;
+
 private:
     std::vector<Preset> items_;
 };
+
+// The LUFS presets a settings file that holds none of its own starts with.
+PresetList BuiltInLufsPresetList();
+// Whether presets are exactly those.
+bool HoldsBuiltInLufsPresetsOnly(const PresetList& presets);
 
 }  // namespace tralux

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 
@@ -53,6 +54,31 @@ void ReadPresets(const ProfileFile& file, bool replaygaindeleted, PresetList& pr
     const int32_t selection = file.ReadInteger(OptionsSection, "defaultrefpreset", 0);
     state.defaultrefpreset = selection >= 0 && selection < presets.Count() ? selection : -1;
 
+    state.measure = file.ReadInteger(OptionsSection, "measure", 0) == 1 ? BalanceMeasure::Lufs
+                                                                        : BalanceMeasure::Rms;
+    const int32_t lufsCount = file.ReadInteger(OptionsSection, "lufspresets", -1);
+    if (lufsCount < 0) {
+        state.lufspresets = BuiltInLufsPresetList();
+    } else {
+        state.lufspresets.Clear();
+        state.lufspresets.WholeLevels = false;
+        for (int n = 1; n <= lufsCount; ++n) {
+            const std::string number = std::to_string(n);
+            const std::string name = file.ReadString(OptionsSection, "lufsname" + number, "");
+            if (name.empty()) {
+                break;
+            }
+            const double level = file.ReadFloat(OptionsSection, "lufslevel" + number,
+                                                BuiltInLufsPresets[0].Level, decimalSeparator);
+            if (std::isfinite(level)) {
+                state.lufspresets.Append(Preset(name, level));
+            }
+        }
+    }
+    const int32_t lufsSelection = file.ReadInteger(OptionsSection, "defaultlufspreset", -1);
+    state.defaultlufspreset =
+        lufsSelection >= 0 && lufsSelection < state.lufspresets.Count() ? lufsSelection : -1;
+
     // A hand-edited file must not leave "Preset:" checked with nothing to choose: with no
     // presets the window disables that button, and balancing would have no level.
     if (state.defaultreflevel == ReferenceChoice::Preset) {
@@ -83,6 +109,21 @@ void WritePresets(ProfileFile& file, bool replaygaindeleted, const PresetList& p
         const std::string number = std::to_string(i + 1);
         file.WriteString(OptionsSection, "pname" + number, presets[i].Name);
         file.WriteFloat(OptionsSection, "pval" + number, presets[i].Level, decimalSeparator);
+    }
+    if (state.measure == BalanceMeasure::Lufs) {
+        file.WriteInteger(OptionsSection, "measure", static_cast<int32_t>(state.measure));
+    }
+    const PresetList& lufs = state.lufspresets;
+    if (!HoldsBuiltInLufsPresetsOnly(lufs)) {
+        file.WriteInteger(OptionsSection, "lufspresets", lufs.Count());
+        for (int i = 0; i < lufs.Count(); ++i) {
+            const std::string number = std::to_string(i + 1);
+            file.WriteString(OptionsSection, "lufsname" + number, lufs[i].Name);
+            file.WriteFloat(OptionsSection, "lufslevel" + number, lufs[i].Level, decimalSeparator);
+        }
+    }
+    if (state.defaultlufspreset >= 0 && state.defaultlufspreset < lufs.Count()) {
+        file.WriteInteger(OptionsSection, "defaultlufspreset", state.defaultlufspreset);
     }
 }
 
@@ -143,6 +184,11 @@ void ReadSettings(const ProfileFile& file, Options& options, WindowPlacement& pl
     }
     options.warncompfactor = std::max(options.warncompfactor, MinCompressionFactor);
     options.replaygaindeleted = file.ReadBool(s, "replaygaindeleted", defaults.replaygaindeleted);
+    const double ceiling =
+        file.ReadFloat(s, "truepeaklimit", defaults.truepeaklimit, decimalSeparator);
+    options.truepeaklimit = std::isfinite(ceiling)
+                                ? std::clamp(ceiling, LowestTruePeakLimit, HighestTruePeakLimit)
+                                : defaults.truepeaklimit;
 
     ReadPresets(file, options.replaygaindeleted, presets, state, decimalSeparator);
 
@@ -184,6 +230,10 @@ void WriteSettings(ProfileFile& file, const Options& options, const WindowPlacem
     file.WriteBool(s, "dofinalnorm", options.dofinalnorm);
     file.WriteFloat(s, "maxcompfactor", options.maxcompfactor, decimalSeparator);
     file.WriteFloat(s, "warncompfactor", options.warncompfactor, decimalSeparator);
+    // Only away from its default, so that a file written before it existed keeps its keys.
+    if (options.truepeaklimit != DefaultTruePeakLimit) {
+        file.WriteFloat(s, "truepeaklimit", options.truepeaklimit, decimalSeparator);
+    }
     WritePresets(file, options.replaygaindeleted, presets, state, decimalSeparator);
 
     const char* const w = WindowsSection;

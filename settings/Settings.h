@@ -22,6 +22,11 @@ public:
 struct SettingsWindowState {
     ReferenceChoice defaultreflevel = ReferenceChoice::Quietest;  // checked radio button
     int32_t defaultrefpreset = -1;  // selected drop-down item, -1 for none
+    // What the runs balance by. By LUFS the drop-down lists the LUFS presets instead, and
+    // keeps its own selection in them.
+    BalanceMeasure measure = BalanceMeasure::Rms;
+    PresetList lufspresets = BuiltInLufsPresetList();
+    int32_t defaultlufspreset = -1;
     // The folders the window's file dialogs last showed; empty for none yet.
     std::string addfilesfolder;  // Add Files...
     std::string savedatafolder;  // Save Data to File...
@@ -56,7 +61,9 @@ void WriteSettings(ProfileFile& file, const Options& options, const WindowPlacem
                    const PresetList& presets, const SettingsWindowState& state,
                    const std::string& decimalSeparator);
 
-// The preset block alone (keys of the "Options" section).
+// The preset block alone (keys of the "Options" section). The measure and the LUFS presets
+// are written only when they differ from what a file without them loads (RMS, the built-in
+// LUFS presets, no LUFS selection), so a file from before them is saved as it was.
 void ReadPresets(const ProfileFile& file, bool replaygaindeleted, PresetList& presets,
                  SettingsWindowState& state, const std::string& decimalSeparator);
 void WritePresets(ProfileFile& file, bool replaygaindeleted, const PresetList& presets,

@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <optional>
@@ -398,16 +399,68 @@ TEST_F(CliJsonTest, TheBroadcastTableShowsLufsTruePeakRangeAndTheGroup) {
     EXPECT_EQ(plain.out.find("LUFS"), std::string::npos) << plain.out;
 }
 
-TEST_F(CliJsonTest, OnlyTheRmsMeasureIsTakenAndJsonExcludesAnExportToStandardOutput) {
+TEST_F(CliJsonTest, BalanceByLufsBringsEveryResultToTheTargetUnderTheCeiling) {
+    const ProcessResult run = Run({"balance", "--json", "--yes", "--output-dir", "out",
+                                   "--reference", "lufs:-20", "--true-peak-limit", "-2", "--group",
+                                   "two.wav,three.wav", "one.wav", "two.wav", "three.wav"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Json report = Parse(run.out);
+    EXPECT_EQ(report["measure"].text, "lufs");
+    const auto& files = report["files"].items;
+    ASSERT_EQ(files.size(), 3u);
+    std::vector<Reference> sources, results;
+    for (const Json& file : files) {
+        sources.push_back(Measure(file["source"].text));
+        results.push_back(Measure(file["result"].text));
+        EXPECT_LE(file["result_true_peak_dbtp"].number, -2.0);
+        EXPECT_LE(results.back().TruePeak, -2.0 + 0.2);
+        EXPECT_NEAR(file["result_lufs"].number, results.back().Lufs, 0.001);
+    }
+    EXPECT_NEAR(results[0].Lufs, -20.0, 0.1);
+    // The group moved as one: one gain, its members as far apart as before.
+    EXPECT_NEAR(results[1].Lufs - results[2].Lufs, sources[1].Lufs - sources[2].Lufs, 0.1);
+    EXPECT_GT(results[1].Lufs, -20.0);
+    EXPECT_LT(results[2].Lufs, -20.0);
+}
+
+TEST_F(CliJsonTest, ByLufsAPresetIsALufsPresetAndTheMeasureComesFromTheSettings) {
+    WriteFile(settings, {});
+    std::ofstream(settings) << "[Options]\nmeasure=1\n";
+    const ProcessResult run = Run({"balance", "--json", "--output-dir", "out", "--reference",
+                                   "preset:Podcast (-16 LUFS)", "one.wav"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Json report = Parse(run.out);
+    EXPECT_EQ(report["measure"].text, "lufs");
+    EXPECT_NEAR(Measure(report["files"].items[0]["result"].text).Lufs, -16.0, 0.1);
+    // --measure rms overrides the file; its RMS presets hold no such name.
+    const ProcessResult byRms = Run({"balance", "--measure", "rms", "--output-dir", "out",
+                                     "--reference", "preset:Podcast (-16 LUFS)", "one.wav"});
+    EXPECT_EQ(byRms.status, 2);
+    EXPECT_NE(byRms.err.find("no preset named 'Podcast (-16 LUFS)'"), std::string::npos)
+        << byRms.err;
+}
+
+TEST_F(CliJsonTest, TheMeasureOptionsAreCheckedAndJsonExcludesAnExportToStandardOutput) {
     const ProcessResult rms = Run({"analyse", "--measure", "rms", "one.wav"});
     EXPECT_EQ(rms.status, 0) << rms.err;
-    const ProcessResult lufs = Run({"balance", "--measure", "lufs", "one.wav", "two.wav"});
-    EXPECT_EQ(lufs.status, 2);
-    EXPECT_NE(lufs.err.find("--measure lufs is not available yet"), std::string::npos) << lufs.err;
     EXPECT_EQ(Run({"analyse", "--measure", "peak", "one.wav"}).status, 2);
+    const ProcessResult above = Run({"balance", "--true-peak-limit", "0.5", "one.wav"});
+    EXPECT_EQ(above.status, 2);
+    EXPECT_NE(above.err.find("--true-peak-limit"), std::string::npos) << above.err;
+    EXPECT_EQ(Run({"balance", "--measure", "rms", "--reference", "lufs:-16", "one.wav"}).status, 2);
+    EXPECT_EQ(Run({"balance", "--measure", "lufs", "--reference", "level:3000", "one.wav"}).status,
+              2);
+    EXPECT_EQ(Run({"balance", "--reference", "lufs:3", "one.wav"}).status, 2);
+    const ProcessResult dry =
+        Run({"balance", "--dry-run", "--reference", "lufs:-16", "--output-dir", "out", "one.wav"});
+    EXPECT_EQ(dry.status, 1);
+    EXPECT_TRUE(fs::is_empty(root / "out"));
     EXPECT_EQ(Run({"analyse", "--json", "--csv", "-", "one.wav"}).status, 2);
-    const cli::CommandLine line = cli::ParseCommandLine({"analyse", "--json", "--broadcast", "a"});
-    EXPECT_TRUE(line.json && line.broadcast);
+    const cli::CommandLine line = cli::ParseCommandLine(
+        {"balance", "--true-peak-limit", "-3,5", "--reference", "lufs:-23", "a"});
+    EXPECT_EQ(line.truePeakLimit, -3.5);
+    EXPECT_EQ(line.reference.lufs, -23.0);
+    EXPECT_FALSE(line.measure);  // the target implies LUFS when the run is asked for
 }
 
 }  // namespace

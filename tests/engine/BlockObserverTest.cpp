@@ -110,5 +110,28 @@ TEST_F(BlockObserverTest, ASourceThatCannotBeOpenedShowsNoSweep) {
     EXPECT_TRUE(observer.Sweeps.empty());
 }
 
+TEST_F(BlockObserverTest, AMappedMeasureShowsItsObserverTheMappedSamplesAndWritesNothing) {
+    RecordingObserver runObserver;
+    engine.Observer = &runObserver;
+    const Samples source = Source();
+    FileData file = Add("a.wav", source);
+    ValueTable table;
+    TransformStep halve{BlockTransform::Gain};
+    halve.Gain = 0.5;
+    table.Apply(engine.Transforms, halve);
+    const auto before = std::filesystem::last_write_time(file.SourceFile);
+    EXPECT_TRUE(engine.MeasureMapped(file, file.SourceFile, table, observer));
+    EXPECT_EQ(engine.Observer, &runObserver);  // the run's observer is back, and saw nothing
+    EXPECT_TRUE(runObserver.Sweeps.empty());
+    ASSERT_EQ(observer.Sweeps.size(), 1u);
+    Samples mapped = source;
+    table.MapSamples(mapped.data(), mapped.size());
+    EXPECT_EQ(observer.Sweeps[0].Seen, mapped);
+    EXPECT_TRUE(observer.Sweeps[0].Whole);
+    EXPECT_EQ(std::filesystem::last_write_time(file.SourceFile), before);
+    EXPECT_EQ(ReadSamples(file.SourceFile, file.HeaderSize, file.FrameCount), source);
+    EXPECT_EQ(sink.Labels.back(), "Measuring:");
+}
+
 }  // namespace
 }  // namespace tralux::test

@@ -535,5 +535,63 @@ TEST(SettingsFilePath, AFolderThatCannotBeWrittenSendsTheSettingsToTheUserConfig
     EXPECT_EQ(path, dir.File("config") + "/Tralux/tralux.ini");
 }
 
+TEST(Settings, AFileFromBeforeLufsBalancingLoadsWithItsDefaultsAndSavesAsItWas) {
+    const std::string old =
+        std::string(DefaultFile)
+            .insert(std::string(DefaultFile).find("[Windows]"), "pname2=Club\npval2=4000\n");
+    const Loaded loaded(old);
+    EXPECT_EQ(loaded.state.measure, BalanceMeasure::Rms);
+    EXPECT_EQ(loaded.options.truepeaklimit, -1.0);
+    ASSERT_EQ(loaded.presets.Count(), 2);
+    EXPECT_EQ(loaded.presets[1].Level, 4000.0);
+    ASSERT_EQ(loaded.state.lufspresets.Count(), 4);
+    EXPECT_EQ(loaded.state.lufspresets[0].Name, "EBU R128 (-23 LUFS)");
+    EXPECT_EQ(loaded.state.lufspresets[0].Level, -23.0);
+    EXPECT_EQ(loaded.state.lufspresets[3].Name, "Streaming (-14 LUFS)");
+    EXPECT_EQ(loaded.state.defaultlufspreset, -1);
+    EXPECT_EQ(loaded.Saved(), old);
+}
+
+TEST(Settings, TheMeasureTheCeilingAndTheLufsPresetsRoundTrip) {
+    Loaded changed(DefaultFile);
+    changed.state.measure = BalanceMeasure::Lufs;
+    changed.options.truepeaklimit = -2.5;
+    bool replaygainDeleted = false;
+    changed.state.lufspresets.DeletePreset(0, replaygainDeleted);
+    const int added = changed.state.lufspresets.StorePreset("Audiobook", -18.7);
+    changed.state.defaultlufspreset = added;
+    const std::string text = changed.Saved("", ",");
+    EXPECT_NE(text.find("truepeaklimit=-2,5\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("measure=1\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("lufspresets=4\nlufsname1=Audiobook\nlufslevel1=-18,7\n"),
+              std::string::npos)
+        << text;
+    EXPECT_FALSE(replaygainDeleted);
+
+    const Loaded again(text, ",");
+    EXPECT_EQ(again.state.measure, BalanceMeasure::Lufs);
+    EXPECT_EQ(again.options.truepeaklimit, -2.5);
+    ASSERT_EQ(again.state.lufspresets.Count(), 4);
+    EXPECT_EQ(again.state.lufspresets[0].Level, -18.7);  // LUFS levels keep their decimals
+    EXPECT_EQ(again.state.lufspresets.FindPreset("EBU R128 (-23 LUFS)"), -1);
+    EXPECT_EQ(again.state.defaultlufspreset, 0);
+    EXPECT_EQ(again.presets.Count(), 1);  // the RMS presets are apart
+
+    // Every LUFS preset deleted stays deleted.
+    Loaded emptied(DefaultFile);
+    emptied.state.lufspresets.Clear();
+    EXPECT_EQ(Loaded(emptied.Saved()).state.lufspresets.Count(), 0);
+}
+
+TEST(Settings, TheCeilingIsKeptAtOrBelowFullScale) {
+    const auto ceilingOf = [](const std::string& value) {
+        return Loaded("[Options]\ntruepeaklimit=" + value + "\n").options.truepeaklimit;
+    };
+    EXPECT_EQ(ceilingOf("3"), 0.0);
+    EXPECT_EQ(ceilingOf("-50"), LowestTruePeakLimit);
+    EXPECT_EQ(ceilingOf("-0.5"), -0.5);
+    EXPECT_EQ(ceilingOf("x"), -1.0);
+}
+
 }  // namespace
 }  // namespace tralux

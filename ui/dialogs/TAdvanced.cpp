@@ -8,6 +8,7 @@
 
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QDoubleSpinBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -225,6 +226,20 @@ void TAdvanced::BuildProcessingGroup() {
     processLayout->addWidget(finalnormto, 2, 0);
     processLayout->addWidget(normlevel, 2, 1);
     processLayout->addWidget(UpDown2, 2, 2);
+    ceilinglabel = Named(new QLabel(QStringLiteral("&True-Peak Ceiling (by LUFS):"), GroupBox2),
+                         "ceilinglabel");
+    truepeaklimit = Named(new QDoubleSpinBox(GroupBox2), "truepeaklimit");
+    truepeaklimit->setRange(LowestTruePeakLimit, HighestTruePeakLimit);
+    truepeaklimit->setDecimals(1);
+    truepeaklimit->setSingleStep(0.1);
+    truepeaklimit->setSuffix(QStringLiteral(" dBTP"));
+    ceilinglabel->setBuddy(truepeaklimit);
+    for (QWidget* control :
+         {static_cast<QWidget*>(ceilinglabel), static_cast<QWidget*>(truepeaklimit)}) {
+        SetHint(control, "the true peak no result balanced by LUFS may exceed");
+    }
+    processLayout->addWidget(ceilinglabel, 3, 0);
+    processLayout->addWidget(truepeaklimit, 3, 1, 1, 2);
     processLayout->setColumnStretch(0, 1);
 }
 
@@ -266,6 +281,7 @@ void TAdvanced::LoadFromOptions() {
     wavonly->setChecked(options_.wavonly);
     clipatend->setChecked(options_.truncends);
     finalnormto->setChecked(options_.dofinalnorm);
+    truepeaklimit->setValue(options_.truepeaklimit);
 }
 
 void TAdvanced::CopyToOptions() {
@@ -282,6 +298,7 @@ void TAdvanced::CopyToOptions() {
     options_.wavonly = wavonly->isChecked();
     options_.truncends = clipatend->isChecked();
     options_.dofinalnorm = finalnormto->isChecked();
+    options_.truepeaklimit = truepeaklimit->value();
 }
 
 int TAdvanced::SelectedUnit() const {

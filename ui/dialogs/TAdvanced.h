@@ -9,6 +9,7 @@
 class QButtonGroup;
 class QCheckBox;
 class QGroupBox;
+class QDoubleSpinBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -66,6 +67,9 @@ public:
     QCheckBox* finalnormto;
     QLineEdit* normlevel;
     UpDown* UpDown2;
+    // The true-peak ceiling of a balance by LUFS, in dBTP (never above 0).
+    QLabel* ceilinglabel;
+    QDoubleSpinBox* truepeaklimit;
     QGroupBox* GroupBox3;
     QCheckBox* wavonly;
     QCheckBox* filenamesonly;

@@ -150,7 +150,7 @@ int TBalanceVolumes::LayOutReferenceChoices(int buttonTop) {
     const QFontMetrics metrics(font());
     // The choices flow left to right and wrap when the box is too narrow.
     const int refWidth = inner.width() - 12;
-    QWidget* choices[] = {quietestbtn, loudestbtn, selectedbtn, presetbtn, presetbox};
+    QWidget* choices[] = {measurebox, quietestbtn, loudestbtn, selectedbtn, presetbtn, presetbox};
     const int titleHeight = metrics.height();
     const int itemHeight =
         std::max(presetbox->sizeHint().height(), quietestbtn->sizeHint().height());

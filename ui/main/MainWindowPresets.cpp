@@ -47,7 +47,30 @@ ReferenceChoice TBalanceVolumes::CheckedReference() const {
 }
 
 std::optional<double> TBalanceVolumes::ChosenPresetLevel() const {
-    return presets_.ChosenPresetLevel(presetbox->currentIndex());
+    return ShownPresets().ChosenPresetLevel(presetbox->currentIndex());
+}
+
+BalanceMeasure TBalanceVolumes::ChosenMeasure() const {
+    return measurebox->currentIndex() == 1 ? BalanceMeasure::Lufs : BalanceMeasure::Rms;
+}
+
+PresetList& TBalanceVolumes::ShownPresets() {
+    return ChosenMeasure() == BalanceMeasure::Lufs ? lufsPresets_ : presets_;
+}
+
+const PresetList& TBalanceVolumes::ShownPresets() const {
+    return ChosenMeasure() == BalanceMeasure::Lufs ? lufsPresets_ : presets_;
+}
+
+void TBalanceVolumes::measureboxChange(int /*index*/) {
+    const int shownBefore = presetbox->currentIndex();
+    FillPresetBox(QString());
+    presetbox->setCurrentIndex(otherPresetIndex_ < presetbox->count() ? otherPresetIndex_ : -1);
+    otherPresetIndex_ = shownBefore;
+    if (presetbtn->isChecked() && presetbox->count() == 0) {
+        quietestbtn->setChecked(true);
+    }
+    presetbtnClick();
 }
 
 bool TBalanceVolumes::PresetChosen() const {
@@ -56,7 +79,7 @@ bool TBalanceVolumes::PresetChosen() const {
 
 void TBalanceVolumes::FillPresetBox(const QString& name) {
     presetbox->clear();
-    for (const std::string& item : presets_.Names()) {
+    for (const std::string& item : ShownPresets().Names()) {
         presetbox->addItem(Qt8(item));
     }
     presetbox->setCurrentIndex(
@@ -69,14 +92,27 @@ void TBalanceVolumes::addpresetbtnClick() {
     const FileData* highlighted = HighlightedFile();
     if (reply && !reply->isEmpty() && highlighted != nullptr) {
         const std::string name = Std(*reply);
+        // By LUFS a preset holds the highlighted file's integrated loudness as last measured.
+        const bool byLufs = ChosenMeasure() == BalanceMeasure::Lufs;
+        const std::optional<double> lufs = highlighted->ResultBroadcast.IntegratedLufs
+                                               ? highlighted->ResultBroadcast.IntegratedLufs
+                                               : highlighted->SourceBroadcast.IntegratedLufs;
+        if (byLufs && !lufs) {
+            prompts_.Error(this,
+                           QStringLiteral("The highlighted file's LUFS has not been measured: "
+                                          "prepare or balance it by LUFS first"));
+            UpdateEnablement();
+            return;
+        }
         bool store = true;
-        if (presets_.FindPreset(name) >= 0) {
+        if (ShownPresets().FindPreset(name) >= 0) {
             store =
                 prompts_.WarningYesNo(this, QStringLiteral("Overwrite existing preset \"") +
                                                 *reply + QLatin1Char('"')) == Prompts::Reply::Yes;
         }
         if (store) {
-            const int index = presets_.StorePreset(name, highlighted->Loudness);
+            const int index =
+                ShownPresets().StorePreset(name, byLufs ? *lufs : highlighted->Loudness);
             FillPresetBox(*reply);
             presetbox->setCurrentIndex(index);
             presetbtn->setChecked(true);
@@ -87,10 +123,13 @@ void TBalanceVolumes::addpresetbtnClick() {
 }
 
 void TBalanceVolumes::delpresetbtnClick() {
-    presets_.DeletePreset(presetbox->currentIndex(), options_.replaygaindeleted);
+    bool lufsBuiltInDeleted = false;  // a LUFS list has no 89 dB preset to keep deleted
+    ShownPresets().DeletePreset(presetbox->currentIndex(), ChosenMeasure() == BalanceMeasure::Lufs
+                                                               ? lufsBuiltInDeleted
+                                                               : options_.replaygaindeleted);
     FillPresetBox(QString());
     presetbtnClick();
-    if (presets_.Empty()) {
+    if (ShownPresets().Empty()) {
         quietestbtn->setChecked(true);
         UpdateEnablement();
     }

@@ -27,7 +27,8 @@ bool TBalanceVolumes::PreviewCurrent() const {
 }
 
 void TBalanceVolumes::RePlan() {
-    if (!PreviewCurrent()) {
+    // A plan by LUFS measures its compress passes over the files: it is not previewed.
+    if (!PreviewCurrent() || ChosenMeasure() == BalanceMeasure::Lufs) {
         ForgetPreview();
         return;
     }

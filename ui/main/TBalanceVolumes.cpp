@@ -196,6 +196,13 @@ void TBalanceVolumes::BuildReferenceControls() {
     presetbox->setEditable(false);
     presetbox->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     SetHint(presetbox, "the list of available preset loudnesses");
+    measurebox = new QComboBox(reflevelgroup);
+    measurebox->setObjectName(QStringLiteral("measurebox"));
+    measurebox->addItem(QStringLiteral("RMS"));
+    measurebox->addItem(QStringLiteral("LUFS"));
+    SetHint(measurebox,
+            "the measure balancing goes by: RMS, the root mean square of all samples, or LUFS, "
+            "the integrated loudness under the true-peak ceiling of the Advanced Options");
     quietestbtn->setChecked(true);
 }
 
@@ -233,6 +240,7 @@ void TBalanceVolumes::ConnectControls() {
     }
     connect(presetbtn, &QRadioButton::clicked, this, &TBalanceVolumes::presetbtnClick);
     connect(presetbox, &QComboBox::activated, this, &TBalanceVolumes::presetboxChange);
+    connect(measurebox, &QComboBox::activated, this, &TBalanceVolumes::measureboxChange);
 
     // Keys for the everyday commands. Each presses its button, so it does nothing while the
     // button is disabled (Escape cancels only while a run is going).
@@ -285,12 +293,14 @@ void TBalanceVolumes::LoadSettingsNow() {
         settingsPath_, options_, placement_, presets_, state,
         [this](const std::string& message) { startWarnings_.append(Qt8(message)); },
         decimalSeparator_);
+    lufsPresets_ = state.lufspresets;
+    const bool byLufs = state.measure == BalanceMeasure::Lufs;
+    measurebox->setCurrentIndex(byLufs ? 1 : 0);
     FillPresetBox(QString());
     CheckReference(state.defaultreflevel);
-    presetbox->setCurrentIndex(state.defaultrefpreset >= 0 &&
-                                       state.defaultrefpreset < presetbox->count()
-                                   ? state.defaultrefpreset
-                                   : -1);
+    const int shown = byLufs ? state.defaultlufspreset : state.defaultrefpreset;
+    otherPresetIndex_ = byLufs ? state.defaultrefpreset : state.defaultlufspreset;
+    presetbox->setCurrentIndex(shown >= 0 && shown < presetbox->count() ? shown : -1);
     addFilesFolder_ = Qt8(state.addfilesfolder);
     saveDataFolder_ = Qt8(state.savedatafolder);
     runHost_.OutputFolder = Qt8(state.outputfolder);
@@ -323,7 +333,11 @@ bool TBalanceVolumes::SaveSettingsNow() {
     placement_.colwidths = Std(widths.join(QLatin1Char(',')));
     SettingsWindowState state;
     state.defaultreflevel = CheckedReference();
-    state.defaultrefpreset = presetbox->currentIndex();
+    const bool byLufs = ChosenMeasure() == BalanceMeasure::Lufs;
+    state.measure = ChosenMeasure();
+    state.lufspresets = lufsPresets_;
+    state.defaultrefpreset = byLufs ? otherPresetIndex_ : presetbox->currentIndex();
+    state.defaultlufspreset = byLufs ? presetbox->currentIndex() : otherPresetIndex_;
     state.addfilesfolder = Std(addFilesFolder_);
     state.savedatafolder = Std(saveDataFolder_);
     state.outputfolder = Std(runHost_.OutputFolder);
@@ -359,6 +373,9 @@ void TBalanceVolumes::UpdateEnablement() {
     cancelbtn->setEnabled(engine_.Running || intakeRunning_);
     presetbtn->setEnabled(presetbox->count() > 0);
     presetbox->setEnabled(presetbtn->isEnabled());
+    measurebox->setEnabled(!busy);
+    // A plan by LUFS measures its compress passes over the files: it has no preview.
+    Preview1->setEnabled(ChosenMeasure() == BalanceMeasure::Rms);
     ShowLoudnessCurves();
 }
 
@@ -394,6 +411,7 @@ RunRequest TBalanceVolumes::Request() const {
     request.reference = CheckedReference();
     request.highlighted = HighlightedFile();
     request.presetLevel = ChosenPresetLevel();
+    request.measure = ChosenMeasure();
     return request;
 }
 

@@ -76,6 +76,9 @@ public:
     QRadioButton* selectedbtn;
     QRadioButton* presetbtn;
     QComboBox* presetbox;
+    // What Balance brings the files to: "RMS" (item 0) or "LUFS" (item 1). By LUFS the
+    // drop-down lists the LUFS presets.
+    QComboBox* measurebox;
     QGroupBox* progressgroup;
     QLabel* gauge_label;
     QLabel* gauge_filename;
@@ -117,6 +120,7 @@ public:
     void delpresetbtnClick();
     void presetbtnClick();
     void presetboxChange(int index);
+    void measureboxChange(int index);
     void advancedbtnClick();
     void groupingbtnClick();
     void helpbtnClick();
@@ -136,6 +140,8 @@ public:
     const Options& CurrentOptions() const { return options_; }
     Options& MutableOptions() { return options_; }
     const PresetList& Presets() const { return presets_; }
+    const PresetList& LufsPresets() const { return lufsPresets_; }
+    BalanceMeasure ChosenMeasure() const;
     Operations& Runs() { return *ops_; }
     // The plan the grid shows; empty rows when no preview is shown.
     const Preview& PlanShown() const { return preview_; }
@@ -241,6 +247,12 @@ private:
     Options options_;
     WindowPlacement placement_;
     PresetList presets_;
+    PresetList lufsPresets_ = BuiltInLufsPresetList();
+    // The drop-down's selection in the preset list of the other measure, kept for its return.
+    int otherPresetIndex_ = -1;
+    // The presets the drop-down lists: those of the chosen measure.
+    PresetList& ShownPresets();
+    const PresetList& ShownPresets() const;
     UngroupedNumbers ungroupedNumbers_;
     MainWindowRunHost runHost_;
     AudioEngine engine_;

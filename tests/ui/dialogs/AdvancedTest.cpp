@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QDoubleSpinBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -250,9 +251,11 @@ void AdvancedTest::openingFillsAndOkCopiesBack() {
     options.truncends = true;
     options.loudnessunits = 1;
     options.dofinalnorm = true;
+    options.truepeaklimit = -2.0;
     FakePrompts prompts;
     TAdvanced dialog(options, prompts);
     QCOMPARE(dialog.extension->text(), QStringLiteral("_old"));
+    QCOMPARE(dialog.truepeaklimit->value(), -2.0);
     QVERIFY(!dialog.addextension->isChecked());
     QVERIFY(dialog.overwritewarn->isChecked());
     QVERIFY(dialog.askfolder->isChecked());
@@ -276,6 +279,10 @@ void AdvancedTest::openingFillsAndOkCopiesBack() {
     dialog.clipatend->setChecked(false);
     QTest::mouseClick(dialog.loudnessItems->button(2), Qt::LeftButton);
     dialog.finalnormto->setChecked(false);
+    // The ceiling is held at or below full scale, however it is typed.
+    dialog.truepeaklimit->setValue(0.5);
+    QCOMPARE(dialog.truepeaklimit->value(), 0.0);
+    dialog.truepeaklimit->setValue(-1.5);
     QTest::mouseClick(dialog.okbtn, Qt::LeftButton);
 
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
@@ -289,6 +296,7 @@ void AdvancedTest::openingFillsAndOkCopiesBack() {
     QVERIFY(!options.truncends);
     QCOMPARE(options.loudnessunits, 2);
     QVERIFY(!options.dofinalnorm);
+    QCOMPARE(options.truepeaklimit, -1.5);
 }
 
 void AdvancedTest::cancelCopiesNothingBack() {

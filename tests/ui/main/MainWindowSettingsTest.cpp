@@ -58,6 +58,8 @@ private slots:
     void deletingOneOfTwoSelectsTheFirstLeft();
     void choosingFromTheDropDownChecksPreset();
     void referenceChoiceLastsAcrossARestart();
+    void theMeasureChoiceShowsItsOwnPresetsAndLasts();
+    void aLufsPresetBalancesByLufsFromTheWindow();
     void fileDialogsOpenWhereTheyLastWereAcrossARestart();
 
     void hintUntilTickedAcrossARestart();
@@ -207,6 +209,65 @@ void MainWindowSettingsTest::referenceChoiceLastsAcrossARestart() {
     f.Restart();
     QVERIFY(f.window->presetbtn->isChecked());
     QCOMPARE(f.window->presetbox->currentIndex(), 0);
+}
+
+void MainWindowSettingsTest::theMeasureChoiceShowsItsOwnPresetsAndLasts() {
+    WindowFixture f;
+    QCOMPARE(f.window->measurebox->currentText(), QStringLiteral("RMS"));
+    QCOMPARE(Items(f.window->presetbox), QStringList{BuiltIn});
+    f.window->presetbox->setCurrentIndex(0);
+    emit f.window->presetbox->activated(0);
+    f.window->measurebox->setCurrentIndex(1);
+    emit f.window->measurebox->activated(1);
+    const QStringList lufs = {"EBU R128 (-23 LUFS)", "Podcast (-16 LUFS)",
+                              "ReplayGain 2.0 (-18 LUFS)", "Streaming (-14 LUFS)"};
+    QCOMPARE(Items(f.window->presetbox), lufs);
+    f.window->presetbox->setCurrentIndex(1);
+    emit f.window->presetbox->activated(1);
+    tralux::RunRequest request = f.window->Request();
+    QCOMPARE(request.measure, tralux::BalanceMeasure::Lufs);
+    QCOMPARE(request.reference, tralux::ReferenceChoice::Preset);
+    QCOMPARE(request.presetLevel, std::optional<double>(-16.0));
+    QVERIFY(!f.window->Preview1->isEnabled());  // a plan by LUFS is not previewed
+
+    f.Restart();
+    QCOMPARE(f.window->measurebox->currentText(), QStringLiteral("LUFS"));
+    QCOMPARE(f.window->presetbox->currentText(), QStringLiteral("Podcast (-16 LUFS)"));
+    // Each measure keeps its own selection.
+    f.window->measurebox->setCurrentIndex(0);
+    emit f.window->measurebox->activated(0);
+    QCOMPARE(Items(f.window->presetbox), QStringList{BuiltIn});
+    QCOMPARE(f.window->presetbox->currentIndex(), 0);
+    request = f.window->Request();
+    QCOMPARE(request.measure, tralux::BalanceMeasure::Rms);
+    QCOMPARE(request.presetLevel, std::optional<double>(2810.0));
+    QVERIFY(f.window->Preview1->isEnabled());
+}
+
+void MainWindowSettingsTest::aLufsPresetBalancesByLufsFromTheWindow() {
+    WindowFixture f;
+    f.Drop({f.Tone("a.wav", 3000, 3 * 44100), f.Tone("b.wav", 20000, 3 * 44100)});
+    f.window->measurebox->setCurrentIndex(1);
+    emit f.window->measurebox->activated(1);
+    f.window->presetbox->setCurrentIndex(0);  // EBU R128 (-23 LUFS)
+    emit f.window->presetbox->activated(0);
+    f.Click(f.window->prepbalbtn);
+    QVERIFY(f.prompts.calls.empty());
+    for (const int row : {0, 1}) {
+        const FileData* file = f.Grid().Record(row);
+        QVERIFY(file->ResultBroadcast.IntegratedLufs.has_value());
+        QVERIFY(std::abs(*file->ResultBroadcast.IntegratedLufs + 23.0) <= 0.1);
+        QVERIFY(*file->ResultBroadcast.TruePeakDbtp <= -1.0);
+    }
+    // A LUFS preset taken from the highlighted result holds its LUFS.
+    f.ClickRow(1);
+    f.services.names.push_back(QStringLiteral("Mine"));
+    f.Click(f.window->addpresetbtn);
+    const int mine = f.window->LufsPresets().FindPreset("Mine");
+    QVERIFY(mine >= 0);
+    QCOMPARE(f.window->LufsPresets()[mine].Level,
+             *f.Grid().Record(1)->ResultBroadcast.IntegratedLufs);
+    QCOMPARE(f.window->Presets().FindPreset("Mine"), -1);
 }
 
 void MainWindowSettingsTest::fileDialogsOpenWhereTheyLastWereAcrossARestart() {

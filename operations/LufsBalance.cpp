@@ -1,0 +1,328 @@
+// Balance and Prepare & Balance by integrated loudness under a true-peak ceiling: each file,
+// or each track group as one, planned toward the target through a meter of what its write
+// will read, and written once through the composed table.
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <map>
+
+#include "operations/LufsChainMeter.h"
+#include "operations/Operations.h"
+#include "plan/LufsTargetPlanner.h"
+
+namespace tralux {
+namespace {
+
+// Plans aim this close (LU) to the target, so that the rounding of the written samples
+// leaves every result well within the 0.1 LU it is promised.
+constexpr double PlanTolerance = 0.05;
+
+double Decibels(double ratio) {
+    return 20.0 * std::log10(ratio);
+}
+
+bool Balanceable(const FileData& file) {
+    return !file.Ignored && file.Loudness > 0.0;
+}
+
+// A reading of measured after a gain of decibels.
+SegmentReading ScaledReading(const BroadcastLoudness& measured, double decibels) {
+    SegmentReading reading;
+    reading.Energies = measured.SegmentEnergies;
+    const double power = std::pow(10.0, decibels / 10.0);
+    for (double& energy : reading.Energies) {
+        energy *= power;
+    }
+    reading.SegmentFrames = measured.SegmentFrames;
+    reading.TruePeakDb = measured.TruePeakDbtp.value_or(-200.0) + decibels;
+    return reading;
+}
+
+}  // namespace
+
+// A file, or a track group's members, balanced as one.
+struct Operations::LufsUnit {
+    std::vector<size_t> Members;           // positions in the list
+    std::vector<SegmentReading> Readings;  // of what each member's write reads
+    LoudnessReading Base;                  // the members together, as they are read
+    // The loudness gain alone reaches, its true peak just under the ceiling: what the
+    // quietest, loudest and highlighted references compare.
+    double Reachable = 0.0;
+};
+
+namespace messages {
+
+std::string LufsText(double lufs) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f LUFS", lufs);
+    return text;
+}
+
+std::string NoIntegratedLoudness(const std::string& sourceFile) {
+    return "File \"" + sourceFile +
+           "\" has no integrated loudness (too short or too quiet for the gates) and will not "
+           "be balanced by LUFS";
+}
+
+}  // namespace messages
+
+bool Operations::MeterWhatIsWritten(const std::vector<FileData*>& files) {
+    if (!planning_) {
+        MeasureResultsCutShort(files);
+        for (FileData* file : files) {
+            if (!engine_.Running) {
+                return false;
+            }
+            if (Balanceable(*file) && !file->ResultBroadcast.Measured) {
+                // Prepared without metering: read once more to measure it.
+                engine_.Estimator.WorkRemaining += file->FrameCount;
+                ForgetBroadcast(*file, SweepSide::Result);
+                engine_.MeasureResult(*file);
+            }
+        }
+        if (!engine_.Running) {
+            return false;
+        }
+    }
+    CollectReadings();
+    return true;
+}
+
+std::vector<Operations::LufsUnit> Operations::LufsUnits(const std::vector<FileData*>& files) const {
+    std::vector<LufsUnit> units;
+    std::map<int32_t, size_t> groupUnits;
+    for (size_t i = 0; i < files.size(); ++i) {
+        const FileData& file = *files[i];
+        const BroadcastLoudness& measured = planning_ ? file.SourceBroadcast : file.ResultBroadcast;
+        if (!Balanceable(file) || !measured.Measured) {
+            continue;
+        }
+        size_t at = units.size();
+        if (file.GroupNumber > 0) {
+            at = groupUnits.try_emplace(file.GroupNumber, units.size()).first->second;
+        }
+        if (at == units.size()) {
+            units.emplace_back();
+        }
+        const double lead = planning_ ? Decibels(plans_[i].NormalisingGain) : 0.0;
+        units[at].Members.push_back(i);
+        units[at].Readings.push_back(ScaledReading(measured, lead));
+    }
+    std::vector<LufsUnit> usable;
+    for (LufsUnit& unit : units) {
+        unit.Base = ReadingAfterGain(unit.Readings, 0.0);
+        if (!unit.Base.Lufs) {
+            continue;  // told by BalanceAllByLufs
+        }
+        const double toCeiling =
+            options_.truepeaklimit - LufsTargetPlanner::CeilingMargin - unit.Base.TruePeakDb;
+        unit.Reachable = ReadingAfterGain(unit.Readings, toCeiling).Lufs.value_or(*unit.Base.Lufs);
+        usable.push_back(std::move(unit));
+    }
+    return usable;
+}
+
+std::optional<double> Operations::RequestedLufsReference(const std::vector<LufsUnit>& units) {
+    if (request_.lufsTarget) {
+        return *request_.lufsTarget;
+    }
+    const std::vector<FileData*> files = host_.Files();
+    switch (request_.reference) {
+        case ReferenceChoice::Highlighted: {
+            if (request_.highlighted == nullptr) {
+                host_.ShowError(messages::NoHighlightedFile);
+                return std::nullopt;
+            }
+            for (const LufsUnit& unit : units) {
+                for (const size_t i : unit.Members) {
+                    if (files[i] == request_.highlighted) {
+                        return unit.Reachable;
+                    }
+                }
+            }
+            host_.ShowError(messages::SilentReference);
+            return std::nullopt;
+        }
+        case ReferenceChoice::Quietest:
+        case ReferenceChoice::Loudest: {
+            if (units.empty()) {
+                return std::nullopt;  // nothing to balance
+            }
+            const bool quietest = request_.reference == ReferenceChoice::Quietest;
+            double level = units.front().Reachable;
+            for (const LufsUnit& unit : units) {
+                level =
+                    quietest ? std::min(level, unit.Reachable) : std::max(level, unit.Reachable);
+            }
+            return level;
+        }
+        case ReferenceChoice::Preset:
+            if (!request_.presetLevel) {
+                host_.ShowError(messages::NoPreset);
+                return std::nullopt;
+            }
+            return *request_.presetLevel;
+    }
+    return std::nullopt;
+}
+
+bool Operations::LufsCompressionConfirmed(const std::vector<LufsUnit>& units) {
+    const std::vector<FileData*> files = host_.Files();
+    auto listed = [&](const LufsUnit& unit) {
+        std::string text;
+        for (const size_t i : unit.Members) {
+            text += "\r" + files[i]->SourceFile;
+        }
+        return text;
+    };
+    // The compression a unit needs is how far its target lies above what gain alone reaches,
+    // as an amplitude ratio, the very measure of the maximum and warning factors.
+    const double maxDb = Decibels(options_.maxcompfactor);
+    std::string maxCompList;
+    for (const LufsUnit& unit : units) {
+        if (*ReferenceLufs - unit.Reachable > maxDb) {
+            maxCompList += listed(unit);
+            ReferenceLufs = unit.Reachable + maxDb;
+        }
+    }
+    std::string warnCompList;
+    for (const LufsUnit& unit : units) {
+        if (*ReferenceLufs - unit.Reachable > Decibels(options_.warncompfactor)) {
+            warnCompList += listed(unit);
+        }
+    }
+    if (!maxCompList.empty()) {
+        const Answer answer =
+            Ask(messages::MaxCompression + maxCompList + messages::ProceedQuestion, true);
+        engine_.Running = answer == Answer::Yes;
+    }
+    if (engine_.Running && !warnCompList.empty()) {
+        const Answer answer =
+            Ask(messages::HeavyProcessing + warnCompList + messages::ProceedQuestion, true);
+        engine_.Running = answer == Answer::Yes;
+    }
+    return engine_.Running;
+}
+
+void Operations::BalanceLufsUnit(const LufsUnit& unit, const std::vector<FileData*>& files) {
+    std::vector<ChainMember> members;
+    for (size_t k = 0; k < unit.Members.size(); ++k) {
+        FileData* file = files[unit.Members[k]];
+        members.push_back(
+            {file, planning_ ? file->SourceFile : file->ResultFile, unit.Readings[k]});
+    }
+    // A group's members share their normalising gain: the group's peak sets it.
+    std::vector<TransformStep> lead;
+    if (planning_) {
+        TransformStep normalising{BlockTransform::Gain};
+        normalising.Gain = plans_[unit.Members.front()].NormalisingGain;
+        lead.push_back(normalising);
+    }
+    MappedChainMeter meter(engine_, *chainMeter_, std::move(members), std::move(lead));
+    LufsRequest request;
+    request.Source = unit.Base;
+    request.Target = *ReferenceLufs;
+    request.Ceiling = options_.truepeaklimit;
+    request.Tolerance = PlanTolerance;
+    const LufsPlan plan = LufsTargetPlanner(planner_).Plan(request, meter);
+    PlanningReads += meter.FilesRead();
+    if (!engine_.Running) {
+        return;
+    }
+    if (plan.ShortOfTarget()) {
+        for (const size_t i : unit.Members) {
+            ++FilesShortOfTarget;
+            host_.ShowWarning(messages::TargetNotReached(
+                files[i]->SourceFile,
+                plan.Result.Lufs ? messages::LufsText(*plan.Result.Lufs) : "silence",
+                messages::LufsText(request.Target)));
+        }
+    }
+    const ValueTable table = meter.Table(plan.Chain());
+    const std::string label = plan.Compressions > 0 ? "Compressing" : "Balancing";
+    for (const size_t i : unit.Members) {
+        FileData& file = *files[i];
+        if (!engine_.Running) {
+            return;
+        }
+        if (!planning_ && plan.Steps.empty()) {
+            // Already on target: the result stays as it is.
+            engine_.Estimator.WorkRemaining -= 2.0 * file.FrameCount;
+            continue;
+        }
+        // Balance counts the result's values just before its write, which checks them.
+        if (!planning_ && !CountValues(file, file.ResultFile)) {
+            return;
+        }
+        const double loudnessBefore = file.Loudness;
+        const SampleHistogram* values = planning_ ? plans_[i].Histogram.get() : &recounted_;
+        if (!WriteResult(file, table, label, values)) {
+            file.Loudness = loudnessBefore;
+        }
+        engine_.Estimator.UpdateEstimate(0, true);
+        SourceLoudnessShown = true;
+        ResultLoudnessShown = true;
+        host_.LoudnessChanged();
+    }
+}
+
+void Operations::BalanceAllByLufs() {
+    const std::vector<FileData*> files = host_.Files();
+    FilesShortOfTarget = 0;
+    PlanningReads = 0;
+    ReferenceLufs.reset();
+    // No reference on the sample scale: nothing may draw the last RMS balance's target over
+    // these results.
+    ReferenceLoudness = 0.0;
+    if (!MeterWhatIsWritten(files)) {
+        return;
+    }
+    const std::vector<LufsUnit> units = LufsUnits(files);
+    std::vector<bool> planned(files.size(), false);
+    for (const LufsUnit& unit : units) {
+        for (const size_t i : unit.Members) {
+            planned[i] = true;
+        }
+    }
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (Balanceable(*files[i]) && !planned[i]) {
+            host_.ShowWarning(messages::NoIntegratedLoudness(files[i]->SourceFile));
+        }
+    }
+    ReferenceLufs = RequestedLufsReference(units);
+    if (!ReferenceLufs || !LufsCompressionConfirmed(units)) {
+        return;  // no reference, or a question answered No
+    }
+    engine_.Estimator.StartTiming();
+    balancingBegun_ = true;
+    if (!chainMeter_) {
+        chainMeter_ = std::make_unique<BroadcastMeter>();
+    }
+    for (const LufsUnit& unit : units) {
+        if (!engine_.Running) {
+            return;
+        }
+        BalanceLufsUnit(unit, files);
+    }
+    // Prepare & Balance leaves every usable file a result: those it cannot balance by LUFS
+    // keep their normalised copies.
+    for (size_t i = 0; planning_ && i < files.size(); ++i) {
+        if (!engine_.Running) {
+            return;
+        }
+        if (!files[i]->Ignored && !planned[i]) {
+            WriteResult(*files[i], planner_.GainTable(plans_[i].NormalisingGain), "Normalising",
+                        plans_[i].Histogram.get());
+            engine_.Estimator.UpdateEstimate(0, true);
+        }
+    }
+    if (engine_.Running) {
+        SourceLoudnessShown = true;
+        ResultLoudnessShown = true;
+        host_.LoudnessChanged();
+        ReadyToBalance = false;
+    }
+}
+
+}  // namespace tralux

@@ -1,0 +1,111 @@
+#include "operations/LufsChainMeter.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "measure/LoudnessMeter.h"
+
+namespace tralux {
+namespace {
+
+bool SameStep(const TransformStep& a, const TransformStep& b) {
+    return a.Transform == b.Transform && a.Gain == b.Gain && a.Threshold == b.Threshold &&
+           a.Ratio == b.Ratio && a.MakeUpGain == b.MakeUpGain;
+}
+
+bool SameChain(const std::vector<TransformStep>& a, const std::vector<TransformStep>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), SameStep);
+}
+
+}  // namespace
+
+LoudnessReading ReadingAfterGain(const std::vector<SegmentReading>& members, double decibels) {
+    const double power = std::pow(10.0, decibels / 10.0);
+    std::vector<std::vector<double>> scaled;
+    scaled.reserve(members.size());
+    std::vector<SegmentSeries> series;
+    series.reserve(members.size());
+    LoudnessReading reading;
+    for (const SegmentReading& member : members) {
+        scaled.emplace_back(member.Energies);
+        for (double& energy : scaled.back()) {
+            energy *= power;
+        }
+        series.push_back({scaled.back(), member.SegmentFrames});
+        reading.TruePeakDb = std::max(reading.TruePeakDb, member.TruePeakDb + decibels);
+    }
+    reading.Lufs = GroupIntegratedLoudness(std::span<const SegmentSeries>(series));
+    return reading;
+}
+
+bool MeterMapped(AudioEngine& engine, const ChainMember& member, const ValueTable& table,
+                 BroadcastMeter& meter, SegmentReading& reading) {
+    const bool whole = engine.MeasureMapped(*member.File, member.Path, table, meter);
+    std::vector<BroadcastReading> readings = meter.Finish();
+    if (!whole || readings.empty()) {
+        return false;
+    }
+    BroadcastLoudness& measured = readings.back().Loudness;
+    reading.Energies = std::move(measured.SegmentEnergies);
+    reading.SegmentFrames = measured.SegmentFrames;
+    reading.TruePeakDb = measured.TruePeakDbtp.value_or(-200.0);
+    return true;
+}
+
+MappedChainMeter::MappedChainMeter(AudioEngine& engine, BroadcastMeter& meter,
+                                   std::vector<ChainMember> members,
+                                   std::vector<TransformStep> lead)
+    : engine_(engine), meter_(meter), members_(std::move(members)), lead_(std::move(lead)) {
+    for (const ChainMember& member : members_) {
+        headReadings_.push_back(member.Measured);
+    }
+}
+
+ValueTable MappedChainMeter::Table(const std::vector<TransformStep>& steps) const {
+    ValueTable table;
+    for (const TransformStep& step : lead_) {
+        table.Apply(engine_.Transforms, step);
+    }
+    for (const TransformStep& step : steps) {
+        table.Apply(engine_.Transforms, step);
+    }
+    return table;
+}
+
+LoudnessReading MappedChainMeter::Unchanged() const {
+    std::vector<SegmentReading> measured;
+    for (const ChainMember& member : members_) {
+        measured.push_back(member.Measured);
+    }
+    return ReadingAfterGain(measured, 0.0);
+}
+
+LoudnessReading MappedChainMeter::Read(const std::vector<TransformStep>& steps) {
+    // The chain splits into a head that ends with its last pass that is not a gain, and the
+    // gains after it, whose effect is computed.
+    size_t headLength = steps.size();
+    double trailingDb = 0.0;
+    while (headLength > 0 && steps[headLength - 1].Transform == BlockTransform::Gain) {
+        trailingDb += 20.0 * std::log10(steps[headLength - 1].Gain);
+        --headLength;
+    }
+    const std::vector<TransformStep> head(steps.begin(),
+                                          steps.begin() + static_cast<std::ptrdiff_t>(headLength));
+    if (!SameChain(head, readHead_)) {
+        const ValueTable table = Table(head);
+        std::vector<SegmentReading> readings(members_.size());
+        for (size_t i = 0; i < members_.size(); ++i) {
+            engine_.Estimator.WorkRemaining += members_[i].File->FrameCount;
+            ++filesRead_;
+            if (!engine_.Running ||
+                !MeterMapped(engine_, members_[i], table, meter_, readings[i])) {
+                return LoudnessReading{};  // stopped: reads as silence, which ends the plan
+            }
+        }
+        readHead_ = head;
+        headReadings_ = std::move(readings);
+    }
+    return ReadingAfterGain(headReadings_, trailingDb);
+}
+
+}  // namespace tralux

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/AudioEngine.h"
+#include "engine/FileData.h"
+#include "operations/BroadcastMeter.h"
+#include "plan/LufsTargetPlanner.h"
+
+namespace tralux {
+
+// What a meter left of one input, enough to say its integrated loudness and true peak after
+// any further gain: its 100 ms segment energies and its true peak.
+struct SegmentReading {
+    std::vector<double> Energies;
+    size_t SegmentFrames = 0;
+    double TruePeakDb = -200.0;
+};
+
+// The samples one member of a plan reads: a file, the path its write will read (the source
+// in Prepare & Balance, the result in Balance) and what the meter last found of them.
+struct ChainMember {
+    FileData* File = nullptr;
+    std::string Path;
+    SegmentReading Measured;
+};
+
+// The integrated loudness and highest true peak of the members taken as one programme, after
+// a further gain of decibels. Integrated loudness is gated in time, so a gain is applied to
+// the segment energies, not to the loudness: the absolute gate may keep other blocks.
+LoudnessReading ReadingAfterGain(const std::vector<SegmentReading>& members, double decibels);
+
+// Reads one member through table and meters what the write through table would write; false
+// when the read was stopped. The one place that maps a file's samples for the meter.
+bool MeterMapped(AudioEngine& engine, const ChainMember& member, const ValueTable& table,
+                 BroadcastMeter& meter, SegmentReading& reading);
+
+// A ChainMeter over the files of one plan (a file, or a track group's members together). The
+// steps are applied after lead, the steps every write of theirs begins with (the normalising
+// gain in Prepare & Balance). A chain of gains alone is not read: what a gain does to the
+// loudness and true peak is known from what was last measured, to well within the ceiling's
+// margin, so only a chain with a compress pass (whose reading is then kept for the gains after
+// it) reads the files, each a "Measuring" pass the user sees. A read that is stopped reads as
+// silence, which ends the planning.
+class MappedChainMeter final : public ChainMeter {
+public:
+    MappedChainMeter(AudioEngine& engine, BroadcastMeter& meter, std::vector<ChainMember> members,
+                     std::vector<TransformStep> lead);
+
+    LoudnessReading Read(const std::vector<TransformStep>& steps) override;
+    // Reading through no further step.
+    LoudnessReading Unchanged() const;
+    // The table a member's write goes through for steps: lead, then steps.
+    ValueTable Table(const std::vector<TransformStep>& steps) const;
+    // Files read so far, for the progress estimate and the tests.
+    int FilesRead() const { return filesRead_; }
+
+private:
+    AudioEngine& engine_;
+    BroadcastMeter& meter_;
+    std::vector<ChainMember> members_;
+    std::vector<TransformStep> lead_;
+    // The last chain read, up to its last pass that is not a gain, and what it read.
+    std::vector<TransformStep> readHead_;
+    std::vector<SegmentReading> headReadings_;
+    int filesRead_ = 0;
+};
+
+}  // namespace tralux
