@@ -13,10 +13,17 @@
 namespace tralux {
 namespace {
 
+// The pieces in which the header and what follows the data are copied.
 constexpr size_t BlockBytes = static_cast<size_t>(FramesPerBlock) * BytesPerFrame;
-// The data moves in reads and writes of 50 blocks (1 MB): fewer system calls, while progress
-// and events still come after every block.
+// The data moves in reads and writes of about 50 blocks (1 MB): fewer system calls, while
+// progress and events still come after every block.
 constexpr size_t ChunkBytes = 50 * BlockBytes;
+
+// The whole blocks of a file that fit in one chunk, in bytes: a chunk never ends inside a block.
+size_t FileChunkBytes(const FileData& file) {
+    const size_t blockBytes = size_t(file.BlockFrames) * file.FrameBytes();
+    return std::max<size_t>(1, ChunkBytes / blockBytes) * blockBytes;
+}
 
 std::string FileNamePart(const std::string& path) {
     return std::filesystem::path(path).filename().string();
@@ -33,6 +40,35 @@ void PutSizeField(char* piece, int64_t pieceStart, size_t pieceSize, int64_t fie
         if (at >= 0 && at < int64_t(pieceSize)) {
             piece[at] = static_cast<char>((value >> (8 * k)) & 0xFFu);
         }
+    }
+}
+
+void PutSize64Field(char* piece, int64_t pieceStart, size_t pieceSize, int64_t fieldAt,
+                    uint64_t value) {
+    for (int k = 0; k < 8; ++k) {
+        const int64_t at = fieldAt + k - pieceStart;
+        if (at >= 0 && at < int64_t(pieceSize)) {
+            piece[at] = static_cast<char>((value >> (8 * k)) & 0xFFu);
+        }
+    }
+}
+
+// The only fields ever rewritten: the sizes, to what a cut-short result holds. RF64 and BW64
+// say them in the ds64 chunk, which comes first, and keep "see ds64" in the old fields.
+void PutResultSizes(char* piece, int64_t pieceStart, size_t pieceSize, const FileData& file,
+                    int64_t dataBytes) {
+    const int64_t riffSize = file.HeaderSize - 8 + dataBytes;
+    if (file.Format.Container == WavContainer::Riff) {
+        PutSizeField(piece, pieceStart, pieceSize, 4, riffSize);
+        PutSizeField(piece, pieceStart, pieceSize, file.HeaderSize - 4, dataBytes);
+        return;
+    }
+    constexpr int64_t Ds64Fields = 20;  // after "RF64", its size, "WAVE", "ds64" and its size
+    PutSize64Field(piece, pieceStart, pieceSize, Ds64Fields, uint64_t(riffSize));
+    PutSize64Field(piece, pieceStart, pieceSize, Ds64Fields + 8, uint64_t(dataBytes));
+    PutSize64Field(piece, pieceStart, pieceSize, Ds64Fields + 16, uint64_t(file.FrameCount));
+    if (!file.DataSizeInDs64) {
+        PutSizeField(piece, pieceStart, pieceSize, file.HeaderSize - 4, dataBytes);
     }
 }
 
@@ -181,7 +217,8 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
         return got;
     };
 
-    const int64_t dataBytes = int64_t{file.FrameCount} * BytesPerFrame + file.TailBytes;
+    const int64_t frameBytes = file.FrameBytes();
+    const int64_t dataBytes = file.FrameCount * frameBytes + file.TailBytes;
     for (int64_t at = 0; at < file.HeaderSize;) {
         const size_t piece = std::min<int64_t>(file.HeaderSize - at, int64_t(BlockBytes));
         const size_t got = readAt(at, piece);
@@ -189,9 +226,7 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
             // Bytes the source no longer holds are written as zeros, never as stale ones.
             std::memset(buffer + got, 0, piece - got);
             if (file.ShorterThanHeader) {
-                // The only fields ever rewritten: the sizes, to what the result holds.
-                PutSizeField(buffer, at, piece, 4, file.HeaderSize - 8 + dataBytes);
-                PutSizeField(buffer, at, piece, file.HeaderSize - 4, dataBytes);
+                PutResultSizes(buffer, at, piece, file, dataBytes);
             }
             if (!output->Write(buffer, piece)) {
                 failed();
@@ -205,19 +240,19 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
     sink_.PumpEvents();
 
     // A data chunk without a whole frame has no block to run.
-    const int32_t blocks = file.FrameCount > 0 ? file.BlockCount : 0;
+    const int64_t blocks = file.FrameCount > 0 ? file.BlockCount : 0;
     bool allBlocks = true;
     if (blocks > 0) {
         // The data moves in chunks on a thread of its own; the work, the progress and the
         // events still go block by block.
-        ChunkStream stream(input, file.HeaderSize, int64_t{file.FrameCount} * BytesPerFrame, output,
-                           streams_, &digest);
+        ChunkStream stream(input, file.HeaderSize, file.FrameCount * frameBytes, output, streams_,
+                           &digest, FileChunkBytes(file));
         ChunkStream::Chunk* chunk = nullptr;
         size_t chunkAt = 0;  // where the next block starts in chunk
-        for (int32_t i = 1; i <= blocks; ++i) {
+        for (int64_t i = 1; i <= blocks; ++i) {
             const int32_t frames =
-                i == blocks && file.LastBlockFrames != 0 ? file.LastBlockFrames : FramesPerBlock;
-            const size_t bytes = size_t(frames) * BytesPerFrame;
+                i == blocks && file.LastBlockFrames != 0 ? file.LastBlockFrames : file.BlockFrames;
+            const size_t bytes = size_t(frames) * size_t(frameBytes);
             if (chunk == nullptr) {
                 chunk = stream.Next();
                 chunkAt = 0;
@@ -234,10 +269,10 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
                 Running = false;
                 return false;
             }
-            sink_.PassProgress(int(int64_t{i} * 100 / file.BlockCount));
+            sink_.PassProgress(int(i * 100 / file.BlockCount));
             sink_.PumpEvents();
-            TransformBlock(mapping, reinterpret_cast<int16_t*>(chunk->Data + chunkAt), frames,
-                           measuresInput);
+            TransformBlock(mapping, reinterpret_cast<int16_t*>(chunk->Data + chunkAt),
+                           size_t(frames) * file.Channels(), measuresInput);
             chunkAt += bytes;
             if (chunkAt == chunk->Size) {
                 stream.Put(chunk);
@@ -285,9 +320,8 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
     return true;
 }
 
-void AudioEngine::TransformBlock(const ValueTable* mapping, int16_t* samples, int32_t frames,
+void AudioEngine::TransformBlock(const ValueTable* mapping, int16_t* samples, size_t count,
                                  bool measureInput) {
-    const size_t count = size_t(frames) * 2;
     if (measureInput) {
         // Measured on a copy: the scan's handling of -32768 must not reach the mapping.
         std::memcpy(ReadBlock.data(), samples, count * sizeof(int16_t));
@@ -337,7 +371,8 @@ double AudioEngine::PassLoudness(const FileData& file) const {
     if (file.FrameCount <= 0) {
         return 0.0;  // nothing measured: silent
     }
-    return std::sqrt(static_cast<double>(Totals.SumOfSquares) / (2.0 * file.FrameCount));
+    return std::sqrt(static_cast<double>(Totals.SumOfSquares) /
+                     static_cast<double>(file.SampleCount()));
 }
 
 PassTotals AudioEngine::ReadPass(const FileData& file, const std::string& path,

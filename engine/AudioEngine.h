@@ -123,7 +123,7 @@ private:
     bool Sweep(const FileData& file, const std::string& source, const std::string& destination,
                PassFile& input, PassFile* output, const ValueTable* mapping,
                const std::string& label, double weight);
-    void TransformBlock(const ValueTable* mapping, int16_t* samples, int32_t frames,
+    void TransformBlock(const ValueTable* mapping, int16_t* samples, size_t count,
                         bool measureInput);
     // Whether a copying pass read what expectedInput_ says (always, when it is not set); tells
     // the sink when not.

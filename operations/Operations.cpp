@@ -434,6 +434,7 @@ void Operations::PlanNormalising(size_t index, FileData& file, double gain) {
     }
     BalanceRequest request;
     request.Frames = file.FrameCount;
+    request.Channels = file.Channels();
     request.NormalisingGain = gain;
     file.Loudness = planner_.Plan(*values, request).Loudness;
     file.LoudnessCutShort = false;
@@ -699,6 +700,7 @@ BalancePlan Operations::PlanBalancing(size_t index, FileData& file, const Sample
     const double target = TargetLoudness(file, ReferenceLoudness, AnchorAtLoudest);
     BalanceRequest request;
     request.Frames = file.FrameCount;
+    request.Channels = file.Channels();
     // Prepare & Balance plans on the source's values, normalised first; Balance on the
     // result's, from the loudness it measured.
     if (planning_) {

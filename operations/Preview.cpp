@@ -38,6 +38,7 @@ std::vector<Normalised> NormaliseAll(const Measurements& measured, const Balance
         }
         BalanceRequest request;
         request.Frames = measured[i].Frames;
+        request.Channels = measured[i].Channels;
         request.NormalisingGain = FullScale / static_cast<double>(peak);
         result[i].Gain = *request.NormalisingGain;
         result[i].Loudness = planner.Plan(*measured[i].Values, request).Loudness;
@@ -144,6 +145,7 @@ Preview PlanPreview(const Measurements& measured, const RunRequest& request,
         }
         BalanceRequest plan;
         plan.Frames = measured[i].Frames;
+        plan.Channels = measured[i].Channels;
         plan.NormalisingGain = normalised[i].Gain;
         plan.Loudness = normalised[i].Loudness;
         plan.Target = reference * TargetGain(measured[i], normalised[i], anchorAtLoudest);
@@ -196,8 +198,8 @@ std::optional<Measurements> Operations::Measure() {
                                   "\" is completely silent and will be ignored");
                 file->Ignored = true;
             }
-            measured.push_back(
-                {file, file->FrameCount, file->Peak, file->ScanLoudness, file->Ignored, values});
+            measured.push_back({file, file->FrameCount, file->Peak, file->ScanLoudness,
+                                file->Ignored, values, file->Channels()});
         }
     } catch (const PassOpenError& error) {
         // A source gone or unreadable: told, and the run ends as a Cancel would.

@@ -22,6 +22,7 @@ struct MeasuredFile {
     double SourceLoudness = 0.0;
     bool Ignored = false;                           // completely silent
     std::shared_ptr<const SampleHistogram> Values;  // the source's, as read
+    int64_t Channels = 2;
 };
 
 using Measurements = std::vector<MeasuredFile>;

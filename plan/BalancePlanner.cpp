@@ -66,11 +66,11 @@ private:
 
 }  // namespace
 
-double BalancePlanner::Loudness(int64_t sumOfSquares, int64_t frames) {
+double BalancePlanner::Loudness(int64_t sumOfSquares, int64_t frames, int64_t channels) {
     if (frames <= 0) {
         return 0.0;  // nothing measured: silent
     }
-    return std::sqrt(static_cast<double>(sumOfSquares) / (2.0 * static_cast<double>(frames)));
+    return std::sqrt(static_cast<double>(sumOfSquares) / static_cast<double>(frames * channels));
 }
 
 bool BalancePlanner::OnTarget(double loudness, double target, int compressions, int reductions) {
@@ -100,9 +100,10 @@ ValueTable BalancePlanner::GainTable(double gain) const {
 }
 
 PlannedStep BalancePlanner::Measure(const TransformStep& step, const SampleHistogram& values,
-                                    const ValueTable& table, int64_t frames) const {
-    return PlannedStep{step, Loudness(MappedSumOfSquares(values, table), frames),
-                       MappedPeak(values, table)};
+                                    const ValueTable& table, const BalanceRequest& request) const {
+    return PlannedStep{
+        step, Loudness(MappedSumOfSquares(values, table), request.Frames, request.Channels),
+        MappedPeak(values, table)};
 }
 
 BalancePlan BalancePlanner::Plan(const SampleHistogram& values,
@@ -113,7 +114,7 @@ BalancePlan BalancePlanner::Plan(const SampleHistogram& values,
         TransformStep step{BlockTransform::Gain};
         step.Gain = *request.NormalisingGain;
         plan.Table.Apply(transforms_, step);
-        plan.Normalising = Measure(step, values, plan.Table, request.Frames);
+        plan.Normalising = Measure(step, values, plan.Table, request);
         plan.Loudness = plan.Normalising->Loudness;
     }
     plan.Peak = MappedPeak(values, plan.Table);
@@ -123,7 +124,7 @@ BalancePlan BalancePlanner::Plan(const SampleHistogram& values,
         TransformStep step{BlockTransform::Gain};
         step.Gain = *request.FinalGain;
         plan.Table.Apply(transforms_, step);
-        plan.Steps.push_back(Measure(step, values, plan.Table, request.Frames));
+        plan.Steps.push_back(Measure(step, values, plan.Table, request));
         plan.Loudness = plan.Steps.back().Loudness;
         plan.Peak = plan.Steps.back().Peak;
     }
@@ -150,7 +151,7 @@ void BalancePlanner::PlanAdjusting(const SampleHistogram& values, const BalanceR
         const TransformStep step = AdjustStep(plan.Loudness, target);
         plan.Table.Apply(transforms_, step);
         ++(step.Transform == BlockTransform::Compress ? plan.Compressions : plan.Reductions);
-        plan.Steps.push_back(Measure(step, values, plan.Table, request.Frames));
+        plan.Steps.push_back(Measure(step, values, plan.Table, request));
         plan.Loudness = plan.Steps.back().Loudness;
         plan.Peak = plan.Steps.back().Peak;
         if (OnTarget(plan.Loudness, target, plan.Compressions, plan.Reductions)) {

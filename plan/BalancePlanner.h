@@ -26,7 +26,8 @@ enum class PlanEnding {
 
 // What a file's plan is made from: numbers only.
 struct BalanceRequest {
-    int64_t Frames = 0;  // the loudness is taken over 2 x Frames samples
+    int64_t Frames = 0;  // the loudness is taken over Frames x Channels samples
+    int64_t Channels = 2;
     // The normalising gain, planned first when the counted values are the source's; without
     // it they are the result's, which measures Loudness.
     std::optional<double> NormalisingGain;
@@ -75,15 +76,15 @@ public:
     // The table of one gain step: the normalising or the final limiting on its own.
     ValueTable GainTable(double gain) const;
 
-    // Root mean square of a sum of squares over 2 x frames samples; 0 with no frames.
-    static double Loudness(int64_t sumOfSquares, int64_t frames);
+    // Root mean square of a sum of squares over frames x channels samples; 0 with no frames.
+    static double Loudness(int64_t sumOfSquares, int64_t frames, int64_t channels = 2);
     // Whether loudness is close enough to target after these passes. A reduction that
     // overshot stays where it landed, unless compression has begun.
     static bool OnTarget(double loudness, double target, int compressions, int reductions);
 
 private:
     PlannedStep Measure(const TransformStep& step, const SampleHistogram& values,
-                        const ValueTable& table, int64_t frames) const;
+                        const ValueTable& table, const BalanceRequest& request) const;
     void PlanAdjusting(const SampleHistogram& values, const BalanceRequest& request,
                        BalancePlan& plan) const;
 
