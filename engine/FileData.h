@@ -59,6 +59,10 @@ public:
     // The scan's exact sum of squares: the pass that writes the result measures what it reads
     // against it, so a source changed since its scan is noticed.
     int64_t ScanSumOfSquares = 0;
+    // The same for a file of another integer grid (see GridValues.h): the exact sum of its
+    // squared keys and its peak key, folded.
+    unsigned __int128 ScanGridSum = 0;
+    int64_t ScanGridPeak = 0;
     // The digest of every byte the scan read (see PassTotals::Digest): a change that keeps
     // the peak and the sum of squares, or one outside the samples, is noticed too. 0 until a
     // scan has run to its end.
@@ -70,7 +74,8 @@ public:
     // The file the last pass that wrote ResultFile created there; a result is rewritten only
     // while its name still leads to it.
     FileIdentity ResultIdentity;
-    int16_t Peak = 0;
+    // On the scale: a whole number for 16-bit files (32767 at full scale).
+    double Peak = 0.0;
     bool Normalised = false;
     int32_t BlockFrames;      // frames of a full block: 5000 for stereo
     int64_t BlockCount;       // ((FrameCount - 1) / BlockFrames) + 1
@@ -93,10 +98,10 @@ public:
 // One track group with usable members, built by every Prepare run.
 class GroupData {
 public:
-    GroupData(int32_t groupNumber, int16_t peak) : GroupNumber(groupNumber), Peak(peak) {}
+    GroupData(int32_t groupNumber, double peak) : GroupNumber(groupNumber), Peak(peak) {}
 
     int32_t GroupNumber;
-    int16_t Peak;
+    double Peak;
     const FileData* Loudest = nullptr;   // not owned
     const FileData* Quietest = nullptr;  // not owned
 };

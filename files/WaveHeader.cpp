@@ -240,10 +240,13 @@ WaveCheckResult Check(HeaderReader& reader, int64_t fileSize, WaveHeaderInfo& in
 
 }  // namespace
 
-const char* const FormatsTakenText = "16-bit WAV files";
+const char* const FormatsTakenText = "8, 16 and 24-bit integer WAV files";
 
 bool RunsTake(const WavFormat& format) {
-    return format.Sample == SampleFormat{SampleCoding::Integer, 2, 16};
+    // Integers of up to three bytes: a table of every stored value stays within 2^24 entries.
+    const SampleFormat& sample = format.Sample;
+    return sample.Coding == SampleCoding::Integer && sample.ContainerBytes <= 3 &&
+           sample.ValidBits >= 2;
 }
 
 WaveHeaderInfo CheckWaveHeader(const HeaderReadAt& readAt, int64_t fileSize,

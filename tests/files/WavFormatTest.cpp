@@ -72,7 +72,7 @@ constexpr SampleFormat F64{SampleCoding::Float, 8, 64};
 
 // The sample formats the runs take.
 bool Taken(const SampleFormat& sample) {
-    return sample == I16;
+    return sample.Coding == SampleCoding::Integer && sample.ContainerBytes <= 3;
 }
 
 std::vector<Variant> Variants() {
@@ -180,15 +180,15 @@ TEST(WavFormat, RefusalSentencesNameTheFormatAndContainer) {
     const auto message = [](const AnyWavLayout& layout) {
         return Message(test::MakeAnyWav(test::FrameBytes(layout, 2), layout));
     };
-    EXPECT_EQ(message(Layout(1, 6, 48000, 24)),
-              "\"x.wav\" is a 24-bit 48 kHz 6 ch WAV file; this version of Tralux balances only "
-              "16-bit WAV files");
-    EXPECT_EQ(message(Layout(1, 1, 8000, 8)),
-              "\"x.wav\" is an 8-bit 8 kHz mono WAV file; this version of Tralux balances only "
-              "16-bit WAV files");
+    EXPECT_EQ(message(Layout(1, 6, 48000, 32)),
+              "\"x.wav\" is a 32-bit 48 kHz 6 ch WAV file; this version of Tralux balances only "
+              "8, 16 and 24-bit integer WAV files");
+    EXPECT_EQ(message(Layout(3, 1, 8000, 32)),
+              "\"x.wav\" is a 32-bit float 8 kHz mono WAV file; this version of Tralux balances "
+              "only 8, 16 and 24-bit integer WAV files");
     EXPECT_EQ(message(In("RF64", Layout(1, 2, 44100, 32))),
               "\"x.wav\" is an RF64 WAV file (32-bit 44.1 kHz stereo); this version of Tralux "
-              "balances only 16-bit WAV files");
+              "balances only 8, 16 and 24-bit integer WAV files");
 }
 
 // Bytes past the last whole frame, and a data chunk longer than the file, in a 24-bit file.

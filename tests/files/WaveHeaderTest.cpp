@@ -170,8 +170,7 @@ std::vector<Malformed> MalformedFiles() {
         {"FormatSizePastEnd", Patched(Canonical(), 16, 0xFFFFFFFF)},
         {"FormatShorterThan16", Patched(Canonical(), 16, 14)},
         {"FormatSizeZero", Patched(Canonical(), 16, 0)},
-        {"Bits24", WithLayout([](WavLayout& l) { l.bitsPerSample = 24; })},
-        {"Bits8", WithLayout([](WavLayout& l) { l.bitsPerSample = 8; })},
+        {"Bits32", WithLayout([](WavLayout& l) { l.bitsPerSample = 32; })},
         {"Float", WithLayout([](WavLayout& l) { l.formatTag = 3; })},
         {"Extensible", WithLayout([](WavLayout& l) {
              l.formatTag = 65534;
