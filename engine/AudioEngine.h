@@ -168,9 +168,10 @@ private:
     SampleHistogram* counts_ = nullptr;  // what a counting scan counts into
     // The same for files of other integer grids: the dense counter, where a counting scan
     // gives its counts, and the dense map a write goes through.
-    GridCounter gridCounter_;
+    DenseKeys denseKeys_;
+    GridCounter gridCounter_{denseKeys_};
     GridCounts* gridCounts_ = nullptr;
-    GridMap gridMap_;
+    GridMap gridMap_{denseKeys_};
     // What a copying pass must read for its new file to take its name: the source's scan, or
     // the result's count before a Balance rewrites it.
     const PassTotals* expectedInput_ = nullptr;

@@ -1,5 +1,6 @@
 #include "GridValues.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace tralux {
@@ -130,7 +131,8 @@ int64_t GridPeak(const GridCounts& counts, const GridTable& table, const SampleG
 void GridCounter::Start(const SampleFormat& format) {
     format_ = format;
     grid_ = SampleGrid(format);
-    dense_.assign(grid_.KeyCount(), 0);
+    dense_.resize(grid_.KeyCount());
+    std::fill(dense_.begin(), dense_.end(), 0u);
     wrapped_.clear();
 }
 
@@ -149,23 +151,26 @@ GridCounts GridCounter::Take() {
     GridCounts counts;
     counts.Format = format_;
     const int64_t offset = grid_.KeyOffset();
-    size_t present = 0;
-    for (uint32_t count : dense_) {
-        present += count != 0 ? 1 : 0;
-    }
-    present += wrapped_.size();
-    counts.Keys.reserve(present);
-    counts.Counts.reserve(present);
-    for (size_t i = 0; i < dense_.size(); ++i) {
-        const auto wrapped = wrapped_.find(i);
-        const uint64_t high = wrapped == wrapped_.end() ? 0 : wrapped->second << 32;
-        if (dense_[i] != 0 || high != 0) {
+    const size_t keys = grid_.KeyCount();
+    for (size_t i = 0; i < keys; ++i) {
+        if (dense_[i] != 0) {
             counts.Keys.push_back(static_cast<int32_t>(static_cast<int64_t>(i) - offset));
-            counts.Counts.push_back(high + dense_[i]);
+            counts.Counts.push_back(dense_[i]);
         }
     }
-    dense_.clear();
-    dense_.shrink_to_fit();
+    // A count that wrapped past 2^32 (and perhaps to 0) gets its high part back.
+    for (const auto& [index, high] : wrapped_) {
+        const auto key = static_cast<int32_t>(static_cast<int64_t>(index) - offset);
+        const auto at = std::lower_bound(counts.Keys.begin(), counts.Keys.end(), key);
+        const auto k = static_cast<size_t>(at - counts.Keys.begin());
+        if (at == counts.Keys.end() || *at != key) {
+            counts.Keys.insert(at, key);
+            counts.Counts.insert(counts.Counts.begin() + static_cast<std::ptrdiff_t>(k), 0);
+        }
+        counts.Counts[k] += high << 32;
+    }
+    counts.Keys.shrink_to_fit();
+    counts.Counts.shrink_to_fit();
     wrapped_.clear();
     return counts;
 }
@@ -175,10 +180,11 @@ void GridMap::Build(const GridCounts& counts, const GridTable& table) {
     const int64_t offset = grid_.KeyOffset();
     dense_.resize(grid_.KeyCount());
     for (size_t i = 0; i < dense_.size(); ++i) {
-        dense_[i] = static_cast<int32_t>(static_cast<int64_t>(i) - offset);
+        dense_[i] = static_cast<uint32_t>(static_cast<int64_t>(i) - offset);
     }
     for (size_t i = 0; i < counts.Keys.size(); ++i) {
-        dense_[static_cast<size_t>(counts.Keys[i] + offset)] = table.Mapped[i];
+        dense_[static_cast<size_t>(counts.Keys[i] + offset)] =
+            static_cast<uint32_t>(table.Mapped[i]);
     }
 }
 
@@ -188,7 +194,7 @@ void GridMap::Build(const SampleFormat& format, const TransformStep& step) {
     dense_.resize(grid_.KeyCount());
     for (size_t i = 0; i < dense_.size(); ++i) {
         const double value = grid_.ToScale(static_cast<int64_t>(i) - offset);
-        dense_[i] = static_cast<int32_t>(grid_.FromScale(TransformScaleValue(step, value)));
+        dense_[i] = static_cast<uint32_t>(grid_.FromScale(TransformScaleValue(step, value)));
     }
 }
 
@@ -198,7 +204,8 @@ void GridMap::MapBlock(unsigned char* bytes, size_t count, unsigned __int128& su
     // A block's squares (at most 2^46 each) sum within 64 bits.
     uint64_t blockSum = 0;
     for (size_t i = 0; i < count; ++i, bytes += step) {
-        const int64_t key = dense_[static_cast<size_t>(grid_.Read(bytes) + offset)];
+        const int64_t key =
+            static_cast<int32_t>(dense_[static_cast<size_t>(grid_.Read(bytes) + offset)]);
         grid_.Write(key, bytes);
         const auto folded = static_cast<uint64_t>(grid_.Folded(key));
         blockSum += folded * folded;

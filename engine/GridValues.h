@@ -77,10 +77,15 @@ unsigned __int128 GridSumOfSquares(const GridCounts& counts, const GridTable& ta
                                    const SampleGrid& grid);
 int64_t GridPeak(const GridCounts& counts, const GridTable& table, const SampleGrid& grid);
 
-// Counts the keys of blocks of samples into a dense table of every key (at most 2^24 32-bit
-// counters, made on first use and kept), then gives them as GridCounts.
+// A dense table of every key of a grid, at most 2^24 entries of 32 bits (64 MB), made on first
+// use and kept: the counter and the map below take turns with one.
+using DenseKeys = std::vector<uint32_t>;
+
+// Counts the keys of blocks of samples into a dense table of every key, then gives them as
+// GridCounts.
 class GridCounter {
 public:
+    explicit GridCounter(DenseKeys& dense) : dense_(dense) {}
     void Start(const SampleFormat& format);
     void Add(const unsigned char* bytes, size_t count);
     GridCounts Take();  // the counts, ascending; the counter is cleared
@@ -88,7 +93,7 @@ public:
 private:
     SampleFormat format_;
     SampleGrid grid_{SampleFormat{}};
-    std::vector<uint32_t> dense_;
+    DenseKeys& dense_;
     std::map<size_t, uint64_t> wrapped_;  // counts past 2^32, in units of 2^32
 };
 
@@ -96,6 +101,7 @@ private:
 // the counts do not hold stay as they are.
 class GridMap {
 public:
+    explicit GridMap(DenseKeys& dense) : dense_(dense) {}
     void Build(const GridCounts& counts, const GridTable& table);
     // Every key of the format through one step.
     void Build(const SampleFormat& format, const TransformStep& step);
@@ -104,7 +110,7 @@ public:
 
 private:
     SampleGrid grid_{SampleFormat{}};
-    std::vector<int32_t> dense_;
+    DenseKeys& dense_;  // each key's new key, as its 32 bits
 };
 
 // The folded peak key and the sum of squared folded keys of count samples, added to peak

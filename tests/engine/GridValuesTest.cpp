@@ -53,7 +53,8 @@ TEST(GridValues, SixteenBitGridIsTheInt16Arithmetic) {
     std::memcpy(samples.data(), bytes.data(), bytes.size());
     SampleHistogram histogram;
     histogram.Add(samples.data(), samples.size());
-    GridCounter counter;
+    DenseKeys dense;
+    GridCounter counter(dense);
     counter.Start(I16);
     counter.Add(bytes.data(), 40000);
     const GridCounts counts = counter.Take();
@@ -120,7 +121,8 @@ TEST(GridValues, MostNegativeIsFullScaleAndMapsWriteTheTable) {
     EXPECT_EQ(grid.Level(peak), 32767.0);
     EXPECT_TRUE(sum == static_cast<unsigned __int128>(2 * 8388607LL * 8388607LL + 36));
 
-    GridCounter counter;
+    DenseKeys dense;
+    GridCounter counter(dense);
     counter.Start(I24);
     counter.Add(bytes, 3);
     const GridCounts counts = counter.Take();
@@ -131,7 +133,7 @@ TEST(GridValues, MostNegativeIsFullScaleAndMapsWriteTheTable) {
     ApplyStep(grid, half, table);
     // -8388608 is held to full scale first.
     EXPECT_EQ(table.Mapped, (std::vector<int32_t>{-4194304, -3, 4194304}));
-    GridMap map;
+    GridMap map(dense);
     map.Build(counts, table);
     unsigned __int128 written = 0;
     map.MapBlock(bytes, 3, written);
@@ -141,7 +143,7 @@ TEST(GridValues, MostNegativeIsFullScaleAndMapsWriteTheTable) {
     EXPECT_TRUE(written == GridSumOfSquares(counts, table, grid));
 
     // A map of one step over every key gives what the table gives for the keys counted.
-    GridMap stepMap;
+    GridMap stepMap(dense);
     stepMap.Build(I24, half);
     grid.Write(-8388608, bytes);
     grid.Write(8388607, bytes + 3);
@@ -161,7 +163,8 @@ TEST(GridValues, PaddingBitsAreReadAsFractionsAndWrittenAsZeros) {
     EXPECT_EQ(grid.ToScale(grid.Read(bytes)), 23.0 * 32767.0 / (524287.0 * 16.0));
     const int64_t stored = grid.FromScale(grid.ToScale(grid.Read(bytes)));
     EXPECT_EQ(stored, 16);  // 1.4375 on the grid rounds to 1
-    GridCounter counter;
+    DenseKeys dense;
+    GridCounter counter(dense);
     counter.Start(I20In24);
     counter.Add(bytes, 1);
     const GridCounts counts = counter.Take();
