@@ -332,13 +332,20 @@ void Operations::PrepareAll() {
         FileData* file = files[i];
         if (engine_.Running) {
             // Prepare & Balance keeps what it can of each source's values for its plan.
+            const bool gridFile = planning_ && !file->IsPlain16Bit();
             if (planning_ && i < HistogramsKept && file->IsPlain16Bit()) {
                 plans_[i].Histogram = std::make_unique<SampleHistogram>();
-            } else if (planning_ && gridBytesHeld_ < GridBytesKept && !file->IsPlain16Bit()) {
+            } else if (gridFile && gridBytesHeld_ < GridBytesKept) {
                 plans_[i].Grid = std::make_unique<GridCounts>();
             }
-            engine_.ScanFile(*file, planning_ ? plans_[i].Histogram.get() : nullptr,
-                             planning_ ? plans_[i].Grid.get() : nullptr);
+            GridCounts* gridCounts =
+                gridFile ? (plans_[i].Grid ? plans_[i].Grid.get() : &recountedGrid_) : nullptr;
+            engine_.ScanFile(*file, planning_ ? plans_[i].Histogram.get() : nullptr, gridCounts);
+            // The normalising of a file in no group follows from its own peak: planned on the
+            // counts in hand, which may not be kept, rather than on a count read again.
+            if (gridFile && engine_.Running && file->Peak > 0 && file->GroupNumber <= 0) {
+                PlanNormalisingOn(i, *file, FullScale / file->Peak, {nullptr, gridCounts});
+            }
             if (planning_) {
                 KeepWithinBudget(plans_[i]);
             }
@@ -378,7 +385,9 @@ void Operations::PrepareAll() {
             }
             const double gain = FullScale / peak;
             if (planning_) {
-                PlanNormalising(i, *file, gain);
+                if (!plans_[i].NormalisingPlanned) {
+                    PlanNormalising(i, *file, gain);
+                }
                 if (!engine_.Running) {
                     break;
                 }
@@ -460,6 +469,13 @@ void Operations::PlanNormalising(size_t index, FileData& file, double gain) {
     if (!values.Counted()) {
         return;
     }
+    PlanNormalisingOn(index, file, gain, values);
+}
+
+void Operations::PlanNormalisingOn(size_t index, FileData& file, double gain,
+                                   const CountedValues& values) {
+    plans_[index].NormalisingGain = gain;
+    plans_[index].NormalisingPlanned = true;
     BalanceRequest request;
     request.Frames = file.FrameCount;
     request.Channels = file.Channels();

@@ -105,6 +105,7 @@ private:
     // What Prepare & Balance keeps of one listed file between its scan and its write.
     struct FilePlan {
         double NormalisingGain = 1.0;
+        bool NormalisingPlanned = false;
         std::unique_ptr<SampleHistogram> Histogram;  // null: not kept
         std::unique_ptr<GridCounts> Grid;            // the same for other grids
     };
@@ -122,6 +123,7 @@ private:
     CountedValues CountValues(FileData& file, const std::string& path);
     // Plans the normalising by gain on the source's values: Loudness as it will be.
     void PlanNormalising(size_t index, FileData& file, double gain);
+    void PlanNormalisingOn(size_t index, FileData& file, double gain, const CountedValues& values);
     // Plans the file's compress or reduce passes and its final limiting on its values (with
     // its normalising first in Prepare & Balance); tells a file left short of its target.
     template <typename Values>
