@@ -14,6 +14,9 @@ inline double AtMost(double value, double high) {
     return value < high ? value : high;
 }
 
+// Samples between a look-up in a dense table and the fetch of its entry.
+constexpr size_t LookAhead = 24;
+
 }  // namespace
 
 bool GridFormat(const SampleFormat& format) {
@@ -140,6 +143,12 @@ void GridCounter::Add(const unsigned char* bytes, size_t count) {
     const int step = grid_.Bytes();
     const int64_t offset = grid_.KeyOffset();
     for (size_t i = 0; i < count; ++i, bytes += step) {
+        // The table is too large for the caches: the entry of a sample a little ahead is
+        // fetched while this one is counted.
+        if (i + LookAhead < count) {
+            __builtin_prefetch(
+                &dense_[static_cast<size_t>(grid_.Read(bytes + LookAhead * step) + offset)], 1);
+        }
         const auto index = static_cast<size_t>(grid_.Read(bytes) + offset);
         if (++dense_[index] == 0) {
             ++wrapped_[index];
@@ -204,6 +213,10 @@ void GridMap::MapBlock(unsigned char* bytes, size_t count, unsigned __int128& su
     // A block's squares (at most 2^46 each) sum within 64 bits.
     uint64_t blockSum = 0;
     for (size_t i = 0; i < count; ++i, bytes += step) {
+        if (i + LookAhead < count) {
+            __builtin_prefetch(
+                &dense_[static_cast<size_t>(grid_.Read(bytes + LookAhead * step) + offset)]);
+        }
         const int64_t key =
             static_cast<int32_t>(dense_[static_cast<size_t>(grid_.Read(bytes) + offset)]);
         grid_.Write(key, bytes);
