@@ -268,6 +268,8 @@ TEST_F(FormatsOracle, EachFormatAloneGivesThePassByPassBytes) {
     beforeFormat.chunksBeforeFormat = {{"JUNK", {1, 2, 3}}};  // odd: a padding byte follows
     beforeFormat.chunksBeforeData = {{"fact", {9, 0, 0, 0}}};
     beforeFormat.formatExtra = {0, 0};
+    AnyWavLayout rf64 = Plain(1, 1, 192000, 16);
+    rf64.container = "RF64";
     const std::vector<FormatCase> formats = {
         {"u8mono22k", Plain(1, 1, 22050, 8), {SampleCoding::Integer, 1, 8}, {}},
         {"i16mono48k", Plain(1, 1, 48000, 16), {SampleCoding::Integer, 2, 16}, {}},
@@ -276,6 +278,8 @@ TEST_F(FormatsOracle, EachFormatAloneGivesThePassByPassBytes) {
         {"i24stereo48k", beforeFormat, {SampleCoding::Integer, 3, 24}, {}},
         {"i20in24nomask", Extensible(2, 88200, 24, 20, 0), {SampleCoding::Integer, 3, 20}, {}},
         {"i24six", Extensible(6, 48000, 24, 24, 0x3F), {SampleCoding::Integer, 3, 24}, {}},
+        {"i24twenty", Extensible(20, 32000, 24, 24, 0), {SampleCoding::Integer, 3, 24}, {}},
+        {"i16rf64", rf64, {SampleCoding::Integer, 2, 16}, {}},
     };
     const std::vector<std::optional<double>> presets = {1500.0, 9000.0};
     uint32_t seed = 1;
