@@ -99,7 +99,7 @@ public:
     size_t HistogramsKept = 256;
     // Of files of other integer grids, the counted keys are kept only while all kept take at
     // most this many bytes; the others are counted again.
-    size_t GridBytesKept = size_t{96} << 20;
+    size_t GridBytesKept = size_t{64} << 20;
 
 private:
     // What Prepare & Balance keeps of one listed file between its scan and its write.
