@@ -100,6 +100,9 @@ public:
     // Of files of other integer grids, the counted keys are kept only while all kept take at
     // most this many bytes; the others are counted again.
     size_t GridBytesKept = size_t{64} << 20;
+    // The measuring run of a preview keeps the counted keys of such files up to this many
+    // bytes in all; past it the preview says it cannot plan them.
+    size_t PreviewGridBytes = size_t{128} << 20;
 
 private:
     // What Prepare & Balance keeps of one listed file between its scan and its write.
@@ -202,6 +205,9 @@ inline constexpr const char* NoHighlightedFile =
     "No file is highlighted to be used as the reference:\rBalance operation abandoned";
 inline constexpr const char* NoPreset =
     "No preset has been chosen as the reference level:\rBalance operation abandoned";
+inline constexpr const char* PreviewTooLarge =
+    "The files hold too many different sample values to be previewed:\rPrepare & Balance "
+    "still plans and writes them";
 inline constexpr const char* NotPrepared =
     "The files have not been prepared since the last change:\rBalance operation abandoned";
 inline constexpr const char* MaxCompression =

@@ -81,6 +81,12 @@ Preview PlanPreview(const Measurements& measured, const RunRequest& request,
                     const BalancePlanner& planner, int maxAdjustSteps) {
     Preview preview;
     preview.Rows.resize(measured.size());
+    for (const MeasuredFile& file : measured) {
+        if (!file.Ignored && !file.Values && !file.GridValues) {
+            preview.Problem = messages::PreviewTooLarge;  // their counts were not kept
+            return preview;
+        }
+    }
     const std::vector<Normalised> normalised = NormaliseAll(measured, planner);
     const auto balanceable = [&](size_t i) {
         return !measured[i].Ignored && normalised[i].Loudness > 0.0;
@@ -195,6 +201,7 @@ std::optional<Measurements> Operations::Measure() {
     host_.ShowProgressLine(names);
     engine_.Estimator.StartTiming();
     Measurements measured;
+    size_t gridBytes = 0;
     try {
         for (FileData* file : files) {
             if (!engine_.Running) {
@@ -208,6 +215,12 @@ std::optional<Measurements> Operations::Measure() {
                 gridValues = std::make_shared<GridCounts>();
             }
             engine_.ScanFile(*file, values.get(), gridValues.get());
+            if (gridValues) {
+                gridBytes += gridValues->Keys.size() * (sizeof(int32_t) + sizeof(uint64_t));
+                if (gridBytes > PreviewGridBytes) {
+                    gridValues.reset();  // more than a preview may hold
+                }
+            }
             if (engine_.Running && file->Peak == 0) {
                 host_.ShowWarning("File \"" + file->SourceFile +
                                   "\" is completely silent and will be ignored");

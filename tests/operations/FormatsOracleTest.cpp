@@ -392,5 +392,20 @@ TEST_F(FormatsOracle, PreviewOfOtherGridsPlansWhatTheRunWrites) {
     }
 }
 
+// A preview whose files hold more keys than it may keep says so, and plans nothing.
+TEST_F(FormatsOracle, PreviewPastItsMemorySaysItCannotPlan) {
+    Add({"q24", Plain(1, 2, 48000, 24), {SampleCoding::Integer, 3, 24}, {}}, 41, 8000, 9000.0);
+    Add({"q16", Plain(1, 2, 44100, 16), {SampleCoding::Integer, 2, 16}, {}}, 42, 8000, 3000.0);
+    host.Choice = ReferenceChoice::Quietest;
+    ops.PreviewGridBytes = 1000;
+    const std::optional<Measurements> measured = ops.Measure();
+    ASSERT_TRUE(measured.has_value());
+    EXPECT_FALSE((*measured)[0].GridValues);
+    const Preview preview = ops.PlanFromMeasurements(*measured, Request());
+    EXPECT_EQ(preview.Problem, messages::PreviewTooLarge);
+    EXPECT_FALSE(preview.Rows[0].Planned);
+    EXPECT_FALSE(preview.Rows[1].Planned);
+}
+
 }  // namespace
 }  // namespace tralux::test
