@@ -1,5 +1,8 @@
 #include "operations/BroadcastMeter.h"
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <algorithm>
 #include <cmath>
 #include <map>
@@ -171,12 +174,18 @@ void BroadcastMeter::Hand() {
 
 void BroadcastMeter::SweepBegun(const FileData& file, SweepSide side, const SweepFormat& format) {
     if (workers_.empty()) {
+        // Signals (a Ctrl-C, a closing terminal) go to the thread that runs the pass, as they
+        // would with no other thread: the meters' threads start with all of them blocked.
+        sigset_t all, before;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, &before);
         for (int i = 0; i < WorkerCount; ++i) {
             workers_.push_back(std::make_unique<Worker>());
             Worker& worker = *workers_.back();
             worker.peaks = i == 1;
             worker.thread = std::thread([this, &worker] { Loop(worker); });
         }
+        pthread_sigmask(SIG_SETMASK, &before, nullptr);
     }
     if (filling_ != nullptr && !filling_->Empty()) {
         Hand();

@@ -67,6 +67,23 @@ std::string NoIntegratedLoudness(const std::string& sourceFile) {
 
 }  // namespace messages
 
+bool Operations::LufsFormatsRefused() {
+    if (request_.measure != BalanceMeasure::Lufs) {
+        return false;
+    }
+    std::string others;
+    for (const FileData* file : host_.Files()) {
+        if (!file->IsPlain16Bit()) {
+            others += "\r" + file->SourceFile + " (" + FormatText(file->Format) + ")";
+        }
+    }
+    if (others.empty()) {
+        return false;
+    }
+    host_.ShowError(messages::LufsFormatsOnly + others);
+    return true;
+}
+
 bool Operations::MeterWhatIsWritten(const std::vector<FileData*>& files) {
     if (!planning_) {
         MeasureResultsCutShort(files);
@@ -252,7 +269,7 @@ void Operations::BalanceLufsUnit(const LufsUnit& unit, const std::vector<FileDat
             continue;
         }
         // Balance counts the result's values just before its write, which checks them.
-        if (!planning_ && !CountValues(file, file.ResultFile)) {
+        if (!planning_ && !CountValues(file, file.ResultFile).Counted()) {
             return;
         }
         const double loudnessBefore = file.Loudness;

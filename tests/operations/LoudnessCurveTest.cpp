@@ -97,6 +97,17 @@ TEST(LoudnessCurve, NothingToReadGivesAnEmptyCurve) {
     EXPECT_TRUE(
         ReadLoudnessCurve(test::WriteWav(dir.File("wide.wav"), test::Constant(1000, 1, 1), wide))
             .empty());
+    // Nor is a 16-bit mono or 48 kHz file, whose frames and seconds are not those it counts.
+    test::WavLayout mono;
+    mono.channels = 1;
+    EXPECT_TRUE(
+        ReadLoudnessCurve(test::WriteWav(dir.File("mono.wav"), test::Constant(1000, 1, 1), mono))
+            .empty());
+    test::WavLayout rate;
+    rate.sampleRate = 48000;
+    EXPECT_TRUE(
+        ReadLoudnessCurve(test::WriteWav(dir.File("48k.wav"), test::Constant(1000, 1, 1), rate))
+            .empty());
 }
 
 }  // namespace
