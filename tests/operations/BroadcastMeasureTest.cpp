@@ -10,6 +10,7 @@
 #include <random>
 
 #include "RunFixture.h"
+#include "files/SampleFormats.h"
 #include "measure/LoudnessMeter.h"
 
 namespace tralux::test {
@@ -112,6 +113,50 @@ TEST_F(BroadcastMeasureTest, PrepareAndBalanceMeasuresEachSourceAndResultAsTheMe
     // Balanced results are louder than their sources here: the measures are not swapped.
     EXPECT_GT(*host.List[2]->ResultBroadcast.IntegratedLufs,
               *host.List[2]->SourceBroadcast.IntegratedLufs + 1.0);
+}
+
+// A format other than 16-bit is shown the meter decoded, at its own rate and channel count.
+TEST_F(BroadcastMeasureTest, A24BitMonoFileIsMeasuredOnItsDecodedSamples) {
+    AnyWavLayout layout;
+    layout.bitsPerSample = 24;
+    layout.channels = 1;
+    layout.sampleRate = 48000;
+    const WavFormat format{WavContainer::Riff, 1, {SampleCoding::Integer, 3, 24}, 1, 48000, 0};
+    std::vector<double> values(4 * 48000);
+    for (size_t n = 0; n < values.size(); ++n) {
+        const double t = double(n) / 48000.0;
+        values[n] =
+            6000.0 * (0.5 + 0.5 * std::sin(2 * M_PI * 0.5 * t)) * std::sin(2 * M_PI * 997.0 * t);
+    }
+    std::vector<uint8_t> bytes(values.size() * 3);
+    EncodeSamples(format.Sample, values.data(), values.size(), bytes.data());
+    const std::string path = dir.File("voice.wav");
+    WriteFile(path, MakeAnyWav(bytes, layout));
+    AddPath(path);
+    AddWav("b.wav", MusicLike(4000.0, 2));
+    ops.MeasureBroadcast = true;
+    ops.PrepareAndBalance(Request());
+    ASSERT_TRUE(host.Errors.empty());
+
+    const auto measuredAs = [&](const BroadcastLoudness& measures, const std::string& file) {
+        const std::vector<uint8_t> all = ReadFile(file);
+        const FileData& record = *host.List[0];
+        std::vector<double> decoded(values.size());
+        DecodeSamples(format.Sample, all.data() + record.HeaderSize, decoded.size(),
+                      decoded.data());
+        for (double& value : decoded) {
+            value /= FullScale;
+        }
+        LoudnessMeter meter(MeterSetup{1, 48000, {}, true});
+        meter.AddFrames(decoded.data(), decoded.size());
+        ASSERT_TRUE(measures.Measured);
+        EXPECT_EQ(measures.IntegratedLufs, meter.IntegratedLoudness());
+        EXPECT_EQ(measures.TruePeakDbtp, meter.TruePeak());
+    };
+    measuredAs(host.List[0]->SourceBroadcast, host.List[0]->SourceFile);
+    measuredAs(host.List[0]->ResultBroadcast, host.List[0]->ResultFile);
+    EXPECT_NE(host.List[0]->SourceBroadcast.IntegratedLufs,
+              host.List[0]->ResultBroadcast.IntegratedLufs);
 }
 
 TEST_F(BroadcastMeasureTest, ATrackGroupHasTheLoudnessOfItsMembersTakenTogether) {
