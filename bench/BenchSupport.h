@@ -44,8 +44,12 @@ inline void Put32(std::vector<uint8_t>& out, uint32_t v) {
 
 // A 16-bit stereo 44.1 kHz file of frames frames: tones and noise with a slow swell, the right
 // channel at 0.8 of the left. level scales the whole signal (20000 peaks near 24000, so that
-// the compression knee acts on part of the samples).
-inline void MakeMusicFile(const std::string& path, int32_t frames, double level, uint32_t seed) {
+// the compression knee acts on part of the samples). bits 8 or 24 give the same signal on
+// that grid, at 48 kHz.
+inline void MakeMusicFile(const std::string& path, int32_t frames, double level, uint32_t seed,
+                          int bits = 16) {
+    const uint32_t bytes = uint32_t(bits / 8);
+    const uint32_t rate = bits == 16 ? 44100 : 48000;
     std::vector<uint8_t> header;
     auto text = [&header](const char* chars) {
         for (const char* c = chars; *c != '\0'; ++c) {
@@ -53,15 +57,15 @@ inline void MakeMusicFile(const std::string& path, int32_t frames, double level,
         }
     };
     text("RIFF");
-    Put32(header, 36 + uint32_t(frames) * 4);
+    Put32(header, 36 + uint32_t(frames) * 2 * bytes);
     text("WAVEfmt ");
     Put32(header, 16);
     Put32(header, 1 | (2 << 16));
-    Put32(header, 44100);
-    Put32(header, 44100 * 4);
-    Put32(header, 4 | (16 << 16));
+    Put32(header, rate);
+    Put32(header, rate * 2 * bytes);
+    Put32(header, 2 * bytes | uint32_t(bits) << 16);
     text("data");
-    Put32(header, uint32_t(frames) * 4);
+    Put32(header, uint32_t(frames) * 2 * bytes);
     FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) {
         std::perror(path.c_str());
@@ -71,10 +75,11 @@ inline void MakeMusicFile(const std::string& path, int32_t frames, double level,
     std::mt19937 random(seed);
     std::uniform_real_distribution<double> noise(-1.0, 1.0);
     std::vector<int16_t> block(20000);
+    std::vector<uint8_t> wide;
     for (int32_t frame = 0; frame < frames;) {
         size_t n = 0;
         for (; n < block.size() && frame < frames; n += 2, ++frame) {
-            const double t = frame / 44100.0;
+            const double t = frame / double(rate);
             const double swell = 0.55 + 0.45 * std::sin(2 * M_PI * 0.1 * t);
             const double v = level * (swell * (0.45 * std::sin(2 * M_PI * 220 * t) +
                                                0.35 * std::sin(2 * M_PI * 331 * t) +
@@ -83,7 +88,22 @@ inline void MakeMusicFile(const std::string& path, int32_t frames, double level,
             block[n] = int16_t(std::lrint(std::max(-32767.0, std::min(32767.0, v))));
             block[n + 1] = int16_t(std::lrint(std::max(-32767.0, std::min(32767.0, v * 0.8))));
         }
-        std::fwrite(block.data(), 2, n, file);
+        if (bits == 16) {
+            std::fwrite(block.data(), 2, n, file);
+            continue;
+        }
+        // The 16-bit signal on the wider or narrower grid, with some fine detail below it.
+        wide.clear();
+        for (size_t i = 0; i < n; ++i) {
+            if (bits == 8) {
+                wide.push_back(uint8_t(128 + block[i] / 256));
+                continue;
+            }
+            const int32_t v = int32_t{block[i]} * 256 + int32_t(random() % 256);
+            const auto u = static_cast<uint32_t>(std::min(v, 8388607));
+            wide.insert(wide.end(), {uint8_t(u), uint8_t(u >> 8), uint8_t(u >> 16)});
+        }
+        std::fwrite(wide.data(), 1, wide.size(), file);
     }
     std::fclose(file);
 }

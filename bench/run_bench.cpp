@@ -9,6 +9,9 @@
 //   tralux_run_bench --sets [scale, default 1] [repeats, default 3]
 //       the standard sets: 10 files of 5 minutes (both references), 100 files of 30 s and one
 //       file of 60 minutes, every length times scale (0.1 for a quick look).
+//   tralux_run_bench --formats [scale, default 1] [repeats, default 3]
+//       10 files of 5 minutes (times scale) in 24-bit and in 8-bit 48 kHz stereo, Prepare &
+//       Balance with both references, and the peak memory of the process.
 //
 // Files are music-like, their loudness spread over 5x.
 
@@ -113,7 +116,7 @@ struct BenchSet {
     Operations Ops{Engine, Host};
     RunRequest Request;
 
-    BenchSet(double minutes, int count) {
+    BenchSet(double minutes, int count, int bits = 16) {
         std::string pattern =
             (std::filesystem::temp_directory_path() / "tralux-run-bench-XXXXXX").string();
         if (!mkdtemp(pattern.data())) {
@@ -121,19 +124,19 @@ struct BenchSet {
             std::exit(1);
         }
         Folder = pattern;
-        const auto frames = static_cast<int32_t>(minutes * 60 * 44100);
+        const auto frames = static_cast<int32_t>(minutes * 60 * (bits == 16 ? 44100 : 48000));
         for (int i = 0; i < count; ++i) {
             // Loudness spread over 5x from the quietest to the loudest file.
             const double level = 6000.0 * (1.0 + 4.0 * i / std::max(1, count - 1));
             Sources.push_back(Folder + "/song" + std::to_string(i) + ".wav");
             Results.push_back(Folder + "/song" + std::to_string(i) + "_tralux.wav");
-            MakeMusicFile(Sources.back(), frames, level, uint32_t(i + 1));
+            MakeMusicFile(Sources.back(), frames, level, uint32_t(i + 1), bits);
         }
         // The generated files are on disk before anything is timed: their write-back must not
         // fall inside a measurement.
         ::sync();
-        std::printf("%d files of %.2f minutes (%.1f MB of samples each)\n", count, minutes,
-                    frames * 4.0 / 1e6);
+        std::printf("%d files of %.2f minutes, %d-bit (%.1f MB of samples each)\n", count, minutes,
+                    bits, frames * 2.0 * (bits / 8) / 1e6);
         Options options;
         options.overwritewarn = false;
         options.maxcompfactor = 10.0;
@@ -142,8 +145,7 @@ struct BenchSet {
         UngroupedNumbers numbers;
         for (const std::string& path : Sources) {
             const WaveHeaderInfo info = ReadWaveHeader(path);
-            Host.List.push_back(std::make_unique<FileData>(path, info.HeaderSize, info.FrameCount,
-                                                           info.TailBytes, numbers));
+            Host.List.push_back(std::make_unique<FileData>(path, info, numbers));
         }
     }
     ~BenchSet() { std::filesystem::remove_all(Folder); }
@@ -189,6 +191,19 @@ struct BenchSet {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "--formats") {
+        const double scale = argc > 2 ? std::atof(argv[2]) : 1.0;
+        const int repeats = argc > 3 ? std::max(1, std::atoi(argv[3])) : 3;
+        for (const int bits : {24, 8}) {
+            BenchSet set(5.0 * scale, 10, bits);
+            set.PrepareAndBalance(ReferenceChoice::Loudest, repeats);
+            set.PrepareAndBalance(ReferenceChoice::Quietest, repeats);
+        }
+        rusage usage{};
+        ::getrusage(RUSAGE_SELF, &usage);
+        std::printf("peak memory %.0f MB\n", double(usage.ru_maxrss) / 1024.0);
+        return 0;
+    }
     if (argc > 1 && std::string(argv[1]) == "--sets") {
         const double scale = argc > 2 ? std::atof(argv[2]) : 1.0;
         const int repeats = argc > 3 ? std::max(1, std::atoi(argv[3])) : 3;

@@ -13,10 +13,17 @@
 namespace tralux {
 namespace {
 
+// The pieces in which the header and what follows the data are copied.
 constexpr size_t BlockBytes = static_cast<size_t>(FramesPerBlock) * BytesPerFrame;
-// The data moves in reads and writes of 50 blocks (1 MB): fewer system calls, while progress
-// and events still come after every block.
+// The data moves in reads and writes of about 50 blocks (1 MB): fewer system calls, while
+// progress and events still come after every block.
 constexpr size_t ChunkBytes = 50 * BlockBytes;
+
+// The whole blocks of a file that fit in one chunk, in bytes: a chunk never ends inside a block.
+size_t FileChunkBytes(const FileData& file) {
+    const size_t blockBytes = size_t(file.BlockFrames) * file.FrameBytes();
+    return std::max<size_t>(1, ChunkBytes / blockBytes) * blockBytes;
+}
 
 std::string FileNamePart(const std::string& path) {
     return std::filesystem::path(path).filename().string();
@@ -36,7 +43,48 @@ void PutSizeField(char* piece, int64_t pieceStart, size_t pieceSize, int64_t fie
     }
 }
 
+void PutSize64Field(char* piece, int64_t pieceStart, size_t pieceSize, int64_t fieldAt,
+                    uint64_t value) {
+    for (int k = 0; k < 8; ++k) {
+        const int64_t at = fieldAt + k - pieceStart;
+        if (at >= 0 && at < int64_t(pieceSize)) {
+            piece[at] = static_cast<char>((value >> (8 * k)) & 0xFFu);
+        }
+    }
+}
+
+// The only fields ever rewritten: the sizes, to what a cut-short result holds. RF64 and BW64
+// say them in the ds64 chunk, which comes first, and keep "see ds64" in the old fields.
+void PutResultSizes(char* piece, int64_t pieceStart, size_t pieceSize, const FileData& file,
+                    int64_t dataBytes) {
+    const int64_t riffSize = file.HeaderSize - 8 + dataBytes;
+    if (file.Format.Container == WavContainer::Riff) {
+        PutSizeField(piece, pieceStart, pieceSize, 4, riffSize);
+        PutSizeField(piece, pieceStart, pieceSize, file.HeaderSize - 4, dataBytes);
+        return;
+    }
+    constexpr int64_t Ds64Fields = 20;  // after "RF64", its size, "WAVE", "ds64" and its size
+    PutSize64Field(piece, pieceStart, pieceSize, Ds64Fields, uint64_t(riffSize));
+    PutSize64Field(piece, pieceStart, pieceSize, Ds64Fields + 8, uint64_t(dataBytes));
+    PutSize64Field(piece, pieceStart, pieceSize, Ds64Fields + 16, uint64_t(file.FrameCount));
+    if (!file.DataSizeInDs64) {
+        PutSizeField(piece, pieceStart, pieceSize, file.HeaderSize - 4, dataBytes);
+    }
+}
+
 }  // namespace
+
+PassTotals ScanTotalsOf(const FileData& file) {
+    PassTotals totals;
+    if (file.IsPlain16Bit()) {
+        totals.Peak = static_cast<int16_t>(file.Peak);
+    }
+    totals.SumOfSquares = file.ScanSumOfSquares;
+    totals.GridPeak = file.ScanGridPeak;
+    totals.GridSum = file.ScanGridSum;
+    totals.Digest = file.ScanDigest;
+    return totals;
+}
 
 std::string PassOpenError::Reason() const {
     return ErrorNumber == 0 ? std::string() : std::string(std::strerror(ErrorNumber));
@@ -96,17 +144,26 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
     }
     InputTotals = PassTotals{};
     // A counting scan takes its peak and sum of squares from the counts, once, at its end.
-    const bool counting = mapping == nullptr && counts_ != nullptr;
-    if (counting) {
+    const bool plain = file.IsPlain16Bit();
+    const bool counting = !writes && (plain ? counts_ != nullptr : gridCounts_ != nullptr);
+    if (counting && plain) {
         counts_->Clear();
+    } else if (counting) {
+        gridCounter_.Start(file.Format.Sample);
     }
 
     try {
         const bool whole =
             Sweep(file, source, destination, *input, output.get(), mapping, label, weight);
-        if (counting) {
+        if (counting && plain) {
             Totals.Peak = MappedPeak(*counts_, scanValues_);
             Totals.SumOfSquares = MappedSumOfSquares(*counts_, scanValues_);
+        } else if (counting) {
+            *gridCounts_ = gridCounter_.Take();
+            const SampleGrid grid(file.Format.Sample);
+            const GridTable identity = IdentityTable(*gridCounts_);
+            Totals.GridPeak = GridPeak(*gridCounts_, identity, grid);
+            Totals.GridSum = GridSumOfSquares(*gridCounts_, identity, grid);
         }
         // A new file takes its name only when it is whole, and only when what was read is what
         // its gain was chosen from; otherwise the name keeps what it held before the pass.
@@ -134,7 +191,9 @@ bool AudioEngine::InputAsExpected(const FileData& file, const std::string& sourc
                       (expectedInput_->Digest != 0
                            ? InputTotals.Digest == expectedInput_->Digest
                            : InputTotals.Peak == expectedInput_->Peak &&
-                                 InputTotals.SumOfSquares == expectedInput_->SumOfSquares);
+                                 InputTotals.SumOfSquares == expectedInput_->SumOfSquares &&
+                                 InputTotals.GridPeak == expectedInput_->GridPeak &&
+                                 InputTotals.GridSum == expectedInput_->GridSum);
     if (same) {
         return true;
     }
@@ -181,7 +240,8 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
         return got;
     };
 
-    const int64_t dataBytes = int64_t{file.FrameCount} * BytesPerFrame + file.TailBytes;
+    const int64_t frameBytes = file.FrameBytes();
+    const int64_t dataBytes = file.FrameCount * frameBytes + file.TailBytes;
     for (int64_t at = 0; at < file.HeaderSize;) {
         const size_t piece = std::min<int64_t>(file.HeaderSize - at, int64_t(BlockBytes));
         const size_t got = readAt(at, piece);
@@ -189,9 +249,7 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
             // Bytes the source no longer holds are written as zeros, never as stale ones.
             std::memset(buffer + got, 0, piece - got);
             if (file.ShorterThanHeader) {
-                // The only fields ever rewritten: the sizes, to what the result holds.
-                PutSizeField(buffer, at, piece, 4, file.HeaderSize - 8 + dataBytes);
-                PutSizeField(buffer, at, piece, file.HeaderSize - 4, dataBytes);
+                PutResultSizes(buffer, at, piece, file, dataBytes);
             }
             if (!output->Write(buffer, piece)) {
                 failed();
@@ -205,19 +263,19 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
     sink_.PumpEvents();
 
     // A data chunk without a whole frame has no block to run.
-    const int32_t blocks = file.FrameCount > 0 ? file.BlockCount : 0;
+    const int64_t blocks = file.FrameCount > 0 ? file.BlockCount : 0;
     bool allBlocks = true;
     if (blocks > 0) {
         // The data moves in chunks on a thread of its own; the work, the progress and the
         // events still go block by block.
-        ChunkStream stream(input, file.HeaderSize, int64_t{file.FrameCount} * BytesPerFrame, output,
-                           streams_, &digest);
+        ChunkStream stream(input, file.HeaderSize, file.FrameCount * frameBytes, output, streams_,
+                           &digest, FileChunkBytes(file));
         ChunkStream::Chunk* chunk = nullptr;
         size_t chunkAt = 0;  // where the next block starts in chunk
-        for (int32_t i = 1; i <= blocks; ++i) {
+        for (int64_t i = 1; i <= blocks; ++i) {
             const int32_t frames =
-                i == blocks && file.LastBlockFrames != 0 ? file.LastBlockFrames : FramesPerBlock;
-            const size_t bytes = size_t(frames) * BytesPerFrame;
+                i == blocks && file.LastBlockFrames != 0 ? file.LastBlockFrames : file.BlockFrames;
+            const size_t bytes = size_t(frames) * size_t(frameBytes);
             if (chunk == nullptr) {
                 chunk = stream.Next();
                 chunkAt = 0;
@@ -234,10 +292,17 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
                 Running = false;
                 return false;
             }
-            sink_.PassProgress(int(int64_t{i} * 100 / file.BlockCount));
+            sink_.PassProgress(int(i * 100 / file.BlockCount));
             sink_.PumpEvents();
-            TransformBlock(mapping, reinterpret_cast<int16_t*>(chunk->Data + chunkAt), frames,
-                           measuresInput);
+            const size_t count = size_t(frames) * file.Channels();
+            if (file.IsPlain16Bit()) {
+                TransformBlock(mapping, reinterpret_cast<int16_t*>(chunk->Data + chunkAt), count,
+                               measuresInput);
+            } else {
+                TransformGridBlock(file, writes,
+                                   reinterpret_cast<unsigned char*>(chunk->Data + chunkAt), count,
+                                   measuresInput);
+            }
             chunkAt += bytes;
             if (chunkAt == chunk->Size) {
                 stream.Put(chunk);
@@ -285,9 +350,8 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
     return true;
 }
 
-void AudioEngine::TransformBlock(const ValueTable* mapping, int16_t* samples, int32_t frames,
+void AudioEngine::TransformBlock(const ValueTable* mapping, int16_t* samples, size_t count,
                                  bool measureInput) {
-    const size_t count = size_t(frames) * 2;
     if (measureInput) {
         // Measured on a copy: the scan's handling of -32768 must not reach the mapping.
         std::memcpy(ReadBlock.data(), samples, count * sizeof(int16_t));
@@ -304,16 +368,32 @@ void AudioEngine::TransformBlock(const ValueTable* mapping, int16_t* samples, in
     }
 }
 
-bool AudioEngine::WriteMapped(FileData& file, const std::string& source,
-                              const std::string& destination, const ValueTable& table,
-                              const std::string& label, const PassTotals& expectedInput,
-                              const SampleHistogram* inputValues) {
+void AudioEngine::TransformGridBlock(const FileData& file, bool maps, unsigned char* samples,
+                                     size_t count, bool measureInput) {
+    const SampleGrid grid(file.Format.Sample);
+    if (measureInput) {
+        ScanGridBlock(grid, samples, count, InputTotals.GridPeak, InputTotals.GridSum);
+    }
+    if (maps) {
+        unsigned __int128 unused = 0;
+        gridMap_.MapBlock(samples, count, mapOnly_ ? unused : Totals.GridSum);
+    } else if (gridCounts_ != nullptr) {
+        gridCounter_.Add(samples, count);
+    } else {
+        ScanGridBlock(grid, samples, count, Totals.GridPeak, Totals.GridSum);
+    }
+}
+
+bool AudioEngine::WriteThrough(FileData& file, const std::string& source,
+                               const std::string& destination, const ValueTable* table,
+                               const std::string& label, const PassTotals& expectedInput,
+                               bool mapOnly) {
     Totals = PassTotals{};
     expectedInput_ = &expectedInput;
-    mapOnly_ = inputValues != nullptr;
+    mapOnly_ = mapOnly;
     lastCopyWhole_ = false;
     try {
-        RunPass(file, source, destination, &table, label, 2.0);
+        RunPass(file, source, destination, table, label, 2.0);
     } catch (...) {
         expectedInput_ = nullptr;
         mapOnly_ = false;
@@ -321,11 +401,6 @@ bool AudioEngine::WriteMapped(FileData& file, const std::string& source,
     }
     expectedInput_ = nullptr;
     mapOnly_ = false;
-    // A whole file read what was counted (its digest, peak and sum of squares say so), so the
-    // counts mapped through the table give exactly the sum the samples written have.
-    if (inputValues != nullptr && lastCopyWhole_) {
-        Totals.SumOfSquares = MappedSumOfSquares(*inputValues, table);
-    }
     // The new file now stands under the result's name.
     if (lastCopyWhole_) {
         file.ResultIdentity = CreatedIdentity;
@@ -333,32 +408,70 @@ bool AudioEngine::WriteMapped(FileData& file, const std::string& source,
     return lastCopyWhole_;
 }
 
+bool AudioEngine::WriteMapped(FileData& file, const std::string& source,
+                              const std::string& destination, const ValueTable& table,
+                              const std::string& label, const PassTotals& expectedInput,
+                              const SampleHistogram* inputValues) {
+    const bool whole = WriteThrough(file, source, destination, &table, label, expectedInput,
+                                    inputValues != nullptr);
+    // A whole file read what was counted (its digest, peak and sum of squares say so), so the
+    // counts mapped through the table give exactly the sum the samples written have.
+    if (inputValues != nullptr && whole) {
+        Totals.SumOfSquares = MappedSumOfSquares(*inputValues, table);
+    }
+    return whole;
+}
+
+bool AudioEngine::WriteGridMapped(FileData& file, const std::string& source,
+                                  const std::string& destination, const GridCounts& counts,
+                                  const GridTable& table, const std::string& label,
+                                  const PassTotals& expectedInput, bool countsAreInput) {
+    gridMap_.Build(counts, table);
+    const bool whole =
+        WriteThrough(file, source, destination, nullptr, label, expectedInput, countsAreInput);
+    if (countsAreInput && whole) {
+        Totals.GridSum = GridSumOfSquares(counts, table, SampleGrid(file.Format.Sample));
+    }
+    return whole;
+}
+
 double AudioEngine::PassLoudness(const FileData& file) const {
     if (file.FrameCount <= 0) {
         return 0.0;  // nothing measured: silent
     }
-    return std::sqrt(static_cast<double>(Totals.SumOfSquares) / (2.0 * file.FrameCount));
+    if (!file.IsPlain16Bit()) {
+        return SampleGrid(file.Format.Sample).Loudness(Totals.GridSum, file.SampleCount());
+    }
+    return std::sqrt(static_cast<double>(Totals.SumOfSquares) /
+                     static_cast<double>(file.SampleCount()));
 }
 
 PassTotals AudioEngine::ReadPass(const FileData& file, const std::string& path,
-                                 const std::string& label, SampleHistogram* counts) {
+                                 const std::string& label, SampleHistogram* counts,
+                                 GridCounts* gridCounts) {
     Totals = PassTotals{};
     counts_ = counts;
+    gridCounts_ = gridCounts;
     try {
         RunPass(file, path, std::string(), nullptr, label, 1.0);
     } catch (...) {
         counts_ = nullptr;
+        gridCounts_ = nullptr;
         throw;
     }
     counts_ = nullptr;
+    gridCounts_ = nullptr;
     return Totals;
 }
 
-void AudioEngine::ScanFile(FileData& file, SampleHistogram* counts) {
+void AudioEngine::ScanFile(FileData& file, SampleHistogram* counts, GridCounts* gridCounts) {
     file.Normalised = false;
-    const PassTotals scanned = ReadPass(file, file.SourceFile, "Scanning", counts);
-    file.Peak = scanned.Peak;
+    const PassTotals scanned = ReadPass(file, file.SourceFile, "Scanning", counts, gridCounts);
+    file.Peak = file.IsPlain16Bit() ? static_cast<double>(scanned.Peak)
+                                    : SampleGrid(file.Format.Sample).Level(scanned.GridPeak);
     file.ScanSumOfSquares = scanned.SumOfSquares;
+    file.ScanGridPeak = scanned.GridPeak;
+    file.ScanGridSum = scanned.GridSum;
     file.ScanDigest = Running ? scanned.Digest : 0;
     file.ScanLoudness = PassLoudness(file);
 }
@@ -368,13 +481,25 @@ PassTotals AudioEngine::CountValues(const FileData& file, const std::string& pat
     return ReadPass(file, path, "Scanning", &counts);
 }
 
+PassTotals AudioEngine::CountValues(const FileData& file, const std::string& path,
+                                    GridCounts& counts) {
+    return ReadPass(file, path, "Scanning", nullptr, &counts);
+}
+
 void AudioEngine::NormaliseFile(FileData& file, double gain) {
-    ValueTable table;
     TransformStep step{BlockTransform::Gain};
     step.Gain = gain;
-    table.Apply(Transforms, step);
-    const bool whole = WriteMapped(file, file.SourceFile, file.ResultFile, table, "Normalising",
-                                   PassTotals{file.Peak, file.ScanSumOfSquares, file.ScanDigest});
+    bool whole = false;
+    if (file.IsPlain16Bit()) {
+        ValueTable table;
+        table.Apply(Transforms, step);
+        whole = WriteMapped(file, file.SourceFile, file.ResultFile, table, "Normalising",
+                            ScanTotalsOf(file));
+    } else {
+        gridMap_.Build(file.Format.Sample, step);
+        whole = WriteThrough(file, file.SourceFile, file.ResultFile, nullptr, "Normalising",
+                             ScanTotalsOf(file), false);
+    }
     // Only a result whole under its name is recorded; until then the name holds no result.
     if (!whole) {
         file.ResultIdentity = FileIdentity{};

@@ -8,6 +8,7 @@
 
 #include "BlockTransforms.h"
 #include "FileData.h"
+#include "GridValues.h"
 #include "ProgressSink.h"
 #include "SampleTable.h"
 #include "TimeEstimator.h"
@@ -39,7 +40,14 @@ struct PassTotals {
     // The ByteDigest of every byte of the file the pass read (header, samples and what
     // follows them), once it has read them all; 0 when not taken.
     uint64_t Digest = 0;
+    // The peak and sum of squares of the keys of a file of another integer grid (see
+    // GridValues.h).
+    int64_t GridPeak = 0;
+    unsigned __int128 GridSum = 0;
 };
+
+// What a file's scan measured, as a copying pass checks what it reads against it.
+PassTotals ScanTotalsOf(const FileData& file);
 
 // The passes that sweep files, one at a time: scan (counting values when asked), write a
 // result through a value table, measure a result. Holds the transfer buffer, the totals, the
@@ -64,10 +72,13 @@ public:
     // Measures SourceFile: Peak, ScanLoudness, ScanDigest; Normalised becomes false. With counts,
     // the source's sample values (as read, before -32768 is folded) are counted into it, afresh,
     // and the peak and sum of squares are taken from those counts.
-    void ScanFile(FileData& file, SampleHistogram* counts = nullptr);
+    // A file of another integer grid counts into gridCounts instead.
+    void ScanFile(FileData& file, SampleHistogram* counts = nullptr,
+                  GridCounts* gridCounts = nullptr);
     // Reads path to count its sample values into counts, afresh (a pass labelled
     // "Scanning"); returns the peak and sum of squares the counts give.
     PassTotals CountValues(const FileData& file, const std::string& path, SampleHistogram& counts);
+    PassTotals CountValues(const FileData& file, const std::string& path, GridCounts& counts);
     // Writes SourceFile multiplied by gain into a new ResultFile: Loudness, Normalised and
     // ResultIdentity as the write leaves them. A source that no longer holds what its scan
     // measured stops the run, and the new file never takes the result's name.
@@ -86,6 +97,13 @@ public:
     bool WriteMapped(FileData& file, const std::string& source, const std::string& destination,
                      const ValueTable& table, const std::string& label,
                      const PassTotals& expectedInput, const SampleHistogram* inputValues = nullptr);
+
+    // WriteMapped for a file of another integer grid: each key the counts hold becomes what
+    // table says. countsAreInput: the counts are of exactly what the write reads, so the sum of
+    // squares written is taken from them.
+    bool WriteGridMapped(FileData& file, const std::string& source, const std::string& destination,
+                         const GridCounts& counts, const GridTable& table, const std::string& label,
+                         const PassTotals& expectedInput, bool countsAreInput);
 
     // Returns once the storage of every result a pass has replaced is freed: a run waits for
     // it before it ends, so that its time covers it.
@@ -123,8 +141,10 @@ private:
     bool Sweep(const FileData& file, const std::string& source, const std::string& destination,
                PassFile& input, PassFile* output, const ValueTable* mapping,
                const std::string& label, double weight);
-    void TransformBlock(const ValueTable* mapping, int16_t* samples, int32_t frames,
+    void TransformBlock(const ValueTable* mapping, int16_t* samples, size_t count,
                         bool measureInput);
+    void TransformGridBlock(const FileData& file, bool maps, unsigned char* samples, size_t count,
+                            bool measureInput);
     // Whether a copying pass read what expectedInput_ says (always, when it is not set); tells
     // the sink when not.
     bool InputAsExpected(const FileData& file, const std::string& source,
@@ -133,7 +153,10 @@ private:
                             CommitRefusal refusal = CommitRefusal::None);
     // A read-only pass over path that measures what it reads, or counts it into counts.
     PassTotals ReadPass(const FileData& file, const std::string& path, const std::string& label,
-                        SampleHistogram* counts);
+                        SampleHistogram* counts, GridCounts* gridCounts = nullptr);
+    bool WriteThrough(FileData& file, const std::string& source, const std::string& destination,
+                      const ValueTable* table, const std::string& label,
+                      const PassTotals& expectedInput, bool mapOnly);
 
     ProgressSink& sink_;
     FileAccess& files_;
@@ -143,6 +166,12 @@ private:
     BackgroundCloser releases_;
     ValueTable scanValues_;              // what a scan makes of each value
     SampleHistogram* counts_ = nullptr;  // what a counting scan counts into
+    // The same for files of other integer grids: the dense counter, where a counting scan
+    // gives its counts, and the dense map a write goes through.
+    DenseKeys denseKeys_;
+    GridCounter gridCounter_{denseKeys_};
+    GridCounts* gridCounts_ = nullptr;
+    GridMap gridMap_{denseKeys_};
     // What a copying pass must read for its new file to take its name: the source's scan, or
     // the result's count before a Balance rewrites it.
     const PassTotals* expectedInput_ = nullptr;

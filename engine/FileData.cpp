@@ -4,22 +4,25 @@
 
 namespace tralux {
 
-FileData::FileData(std::string sourceFile, int64_t headerSize, int32_t frameCount,
-                   int32_t tailBytes, UngroupedNumbers& numbers)
+FileData::FileData(std::string sourceFile, int64_t headerSize, int64_t frameCount,
+                   int32_t tailBytes, UngroupedNumbers& numbers, const WavFormat& format)
     : SourceFile(std::move(sourceFile)),
       HeaderSize(headerSize),
+      Format(format),
       FrameCount(frameCount),
       TailBytes(tailBytes),
+      BlockFrames(BlockFramesFor(format.Channels)),
       // A file with no whole frame still gets one (empty) block here; the pass engine runs
       // no block for it.
-      BlockCount((frameCount - 1) / FramesPerBlock + 1),
-      LastBlockFrames(frameCount % FramesPerBlock),
+      BlockCount((frameCount - 1) / BlockFrames + 1),
+      LastBlockFrames(static_cast<int32_t>(frameCount % BlockFrames)),
       GroupNumber(numbers.Take()) {}
 
 FileData::FileData(std::string sourceFile, const WaveHeaderInfo& header, UngroupedNumbers& numbers)
     : FileData(std::move(sourceFile), header.HeaderSize, header.FrameCount, header.TailBytes,
-               numbers) {
+               numbers, header.File.Format) {
     ShorterThanHeader = header.ShorterThanHeader;
+    DataSizeInDs64 = header.File.Data.DataSizeInDs64;
 }
 
 GroupData* FindGroup(const GroupList& groups, int32_t groupNumber) {

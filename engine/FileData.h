@@ -10,11 +10,17 @@
 
 namespace tralux {
 
-// A pass works on sample data in blocks of this many stereo frames (20000 bytes), with
+// A pass works on sample data in blocks of about this many samples (5000 stereo frames), with
 // progress after each.
-inline constexpr int32_t FramesPerBlock = 5000;
-// One frame: a left and a right 16-bit sample.
+inline constexpr int32_t SamplesPerBlock = 10000;
+// The blocks of a 16-bit stereo file, the format every pass was first written for.
+inline constexpr int32_t FramesPerBlock = SamplesPerBlock / 2;
 inline constexpr int32_t BytesPerFrame = 4;
+
+// Whole frames in one block of a file with this many channels: at least one.
+inline int32_t BlockFramesFor(uint32_t channels) {
+    return channels >= uint32_t(SamplesPerBlock) ? 1 : SamplesPerBlock / int32_t(channels);
+}
 
 // Hands out the negative group numbers of files that belong to no track group. Numbers are
 // never reused while the program runs, so a file removed and added again gets a new one.
@@ -28,8 +34,9 @@ public:
 // Loudness values are root-mean-square sample values on the 16-bit scale (0 to 32767).
 class FileData {
 public:
-    FileData(std::string sourceFile, int64_t headerSize, int32_t frameCount, int32_t tailBytes,
-             UngroupedNumbers& numbers);
+    // A 16-bit stereo 44.1 kHz file unless format says otherwise.
+    FileData(std::string sourceFile, int64_t headerSize, int64_t frameCount, int32_t tailBytes,
+             UngroupedNumbers& numbers, const WavFormat& format = WavFormat{});
     // As intake makes it from a header that ReadWaveHeader found Valid.
     FileData(std::string sourceFile, const WaveHeaderInfo& header, UngroupedNumbers& numbers);
 
@@ -37,15 +44,25 @@ public:
     std::string ResultFile;  // empty until the output check names it
     // Offset of the first sample frame. 64 bits: skipped chunks may add up past 2 GiB.
     int64_t HeaderSize;
-    int32_t FrameCount;  // whole 4-byte frames in the data chunk
-    int32_t TailBytes;   // data chunk bytes after the last whole frame (0 to 3)
+    // What the format chunk says: the sample grid, channels, rate and container. Results
+    // keep it.
+    WavFormat Format;
+    int64_t FrameCount;  // whole frames in the data chunk (64 bits: RF64 holds more than 4 GiB)
+    int32_t TailBytes;   // data chunk bytes after the last whole frame (less than one frame)
     // The data chunk claims more bytes than the file holds: only the frames present are
     // counted, and a result says in its header what it really holds.
     bool ShorterThanHeader = false;
+    // RF64 and BW64: the data chunk's size field says "see ds64", so a cut-short result says
+    // its size there only.
+    bool DataSizeInDs64 = false;
     double ScanLoudness = 0.0;
     // The scan's exact sum of squares: the pass that writes the result measures what it reads
     // against it, so a source changed since its scan is noticed.
     int64_t ScanSumOfSquares = 0;
+    // The same for a file of another integer grid (see GridValues.h): the exact sum of its
+    // squared keys and its peak key, folded.
+    unsigned __int128 ScanGridSum = 0;
+    int64_t ScanGridPeak = 0;
     // The digest of every byte the scan read (see PassTotals::Digest): a change that keeps
     // the peak and the sum of squares, or one outside the samples, is noticed too. 0 until a
     // scan has run to its end.
@@ -57,23 +74,34 @@ public:
     // The file the last pass that wrote ResultFile created there; a result is rewritten only
     // while its name still leads to it.
     FileIdentity ResultIdentity;
-    int16_t Peak = 0;
+    // On the scale: a whole number for 16-bit files (32767 at full scale).
+    double Peak = 0.0;
     bool Normalised = false;
-    int32_t BlockCount;       // ((FrameCount - 1) / 5000) + 1
-    int32_t LastBlockFrames;  // FrameCount mod 5000; 0 means a full last block
+    int32_t BlockFrames;      // frames of a full block: 5000 for stereo
+    int64_t BlockCount;       // ((FrameCount - 1) / BlockFrames) + 1
+    int32_t LastBlockFrames;  // FrameCount mod BlockFrames; 0 means a full last block
     int32_t GroupNumber;      // above 0: a track group; 0 or below: no group
     double LoudestRatio = 1.0;
     double QuietestRatio = 1.0;
     bool Ignored = false;
+
+    uint32_t Channels() const { return Format.Channels; }
+    uint32_t FrameBytes() const { return Format.BlockAlign(); }
+    // Samples of every channel: what a loudness is the root mean square over.
+    int64_t SampleCount() const { return FrameCount * int64_t{Format.Channels}; }
+    // The format every pass was first written for, which keeps its int16 code.
+    bool IsPlain16Bit() const {
+        return Format.Sample == SampleFormat{SampleCoding::Integer, 2, 16};
+    }
 };
 
 // One track group with usable members, built by every Prepare run.
 class GroupData {
 public:
-    GroupData(int32_t groupNumber, int16_t peak) : GroupNumber(groupNumber), Peak(peak) {}
+    GroupData(int32_t groupNumber, double peak) : GroupNumber(groupNumber), Peak(peak) {}
 
     int32_t GroupNumber;
-    int16_t Peak;
+    double Peak;
     const FileData* Loudest = nullptr;   // not owned
     const FileData* Quietest = nullptr;  // not owned
 };

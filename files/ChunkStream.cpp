@@ -16,13 +16,14 @@ char* StreamWorker::Buffer(size_t index) {
 }
 
 ChunkStream::ChunkStream(PassFile& input, int64_t start, int64_t length, PassFile* output,
-                         StreamWorker& worker, ByteDigest* digest)
+                         StreamWorker& worker, ByteDigest* digest, size_t chunkBytes)
     : input_(input),
       output_(output),
       digest_(digest),
       start_(start),
       length_(length > 0 ? length : 0),
-      chunkBytes_(worker.ChunkBytes()),
+      chunkBytes_(chunkBytes > 0 && chunkBytes < worker.ChunkBytes() ? chunkBytes
+                                                                     : worker.ChunkBytes()),
       chunkCount_(
           static_cast<uint64_t>((length_ + int64_t(chunkBytes_) - 1) / int64_t(chunkBytes_))),
       worker_(worker),

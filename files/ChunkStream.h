@@ -62,10 +62,11 @@ public:
         size_t Got = 0;   // of those, how many the file gave; the rest are zeros
     };
 
-    // Chunks are worker.ChunkBytes() long, in its buffers, moved on its thread. digest, when
-    // given, takes every byte read, in order, on the thread that reads them.
+    // Chunks are chunkBytes long (worker.ChunkBytes() when 0 or more), in the worker's buffers,
+    // moved on its thread. digest, when given, takes every byte read, in order, on the thread
+    // that reads them.
     ChunkStream(PassFile& input, int64_t start, int64_t length, PassFile* output,
-                StreamWorker& worker, ByteDigest* digest = nullptr);
+                StreamWorker& worker, ByteDigest* digest = nullptr, size_t chunkBytes = 0);
     ~ChunkStream();  // stops reading ahead and waits for the worker's job to end; writes still
                      // queued are dropped unless Finish() was called
     ChunkStream(const ChunkStream&) = delete;

@@ -50,9 +50,11 @@ struct WavData {
     uint64_t FrameCount = 0;     // whole frames held
     uint32_t TailBytes = 0;      // held bytes after the last whole frame
     bool ShorterThanHeader = false;
-    // RF64 and BW64 only: the ds64 chunk's RIFF size and sample count, as written.
+    // RF64 and BW64 only: the ds64 chunk's RIFF size and sample count, as written, and
+    // whether the data chunk's own size field says "see ds64" (all ones).
     uint64_t Ds64RiffSize = 0;
     uint64_t Ds64SampleCount = 0;
+    bool DataSizeInDs64 = false;
 };
 
 enum class WavVerdict {

@@ -205,8 +205,8 @@ WavDescription Describe(HeaderReader& reader, int64_t fileSize) {
     }
     data.Offset = reader.Position();
     // In RF64 a data size of all ones says "see ds64"; in RIFF it is a size like any other.
-    data.DeclaredBytes =
-        container != WavContainer::Riff && dataSize == 0xFFFFFFFFu ? ds64DataSize : dataSize;
+    data.DataSizeInDs64 = container != WavContainer::Riff && dataSize == 0xFFFFFFFFu;
+    data.DeclaredBytes = data.DataSizeInDs64 ? ds64DataSize : dataSize;
     const int64_t held = fileSize - data.Offset;
     data.HeldBytes = data.DeclaredBytes;
     if (held < 0 || uint64_t(held) < data.DeclaredBytes) {
@@ -225,27 +225,29 @@ WavDescription Describe(HeaderReader& reader, int64_t fileSize) {
     return description;
 }
 
-// The files the runs can take today: 16-bit stereo 44.1 kHz integer PCM in a RIFF container.
-bool Balanceable(const WavFormat& format) {
-    return format.Container == WavContainer::Riff &&
-           format.Sample == SampleFormat{SampleCoding::Integer, 2, 16} && format.Channels == 2 &&
-           format.SampleRate == 44100;
-}
-
 WaveCheckResult Check(HeaderReader& reader, int64_t fileSize, WaveHeaderInfo& info) {
     info.File = Describe(reader, fileSize);
-    if (info.File.Verdict != WavVerdict::Readable || !Balanceable(info.File.Format)) {
+    if (info.File.Verdict != WavVerdict::Readable || !RunsTake(info.File.Format)) {
         return WaveCheckResult::NotSupported;
     }
     const WavData& data = info.File.Data;
     info.HeaderSize = data.Offset;
-    info.FrameCount = static_cast<int32_t>(data.FrameCount);  // a 32-bit size holds < 2^30
+    info.FrameCount = static_cast<int64_t>(data.FrameCount);
     info.TailBytes = static_cast<int32_t>(data.TailBytes);
     info.ShorterThanHeader = data.ShorterThanHeader;
     return WaveCheckResult::Valid;
 }
 
 }  // namespace
+
+const char* const FormatsTakenText = "8, 16 and 24-bit integer WAV files";
+
+bool RunsTake(const WavFormat& format) {
+    // Integers of up to three bytes: a table of every stored value stays within 2^24 entries.
+    const SampleFormat& sample = format.Sample;
+    return sample.Coding == SampleCoding::Integer && sample.ContainerBytes <= 3 &&
+           sample.ValidBits >= 2;
+}
 
 WaveHeaderInfo CheckWaveHeader(const HeaderReadAt& readAt, int64_t fileSize,
                                const HeaderStopQuery& stop) {
@@ -299,11 +301,10 @@ std::string RefusedFileMessage(const WaveHeaderInfo& header, const std::string& 
     if (file.Format.Container != WavContainer::Riff) {
         const char* name = file.Format.Container == WavContainer::Rf64 ? "RF64" : "BW64";
         return quoted + WithArticle(name) + " WAV file (" + FormatText(file.Format) +
-               "); this version of Tralux balances only 16-bit 44.1 kHz stereo WAV files in "
-               "RIFF form";
+               "); this version of Tralux balances only " + FormatsTakenText;
     }
     return quoted + WithArticle(FormatText(file.Format)) +
-           " WAV file; this version of Tralux balances only 16-bit 44.1 kHz stereo WAV files";
+           " WAV file; this version of Tralux balances only " + FormatsTakenText;
 }
 
 std::string RefusedFileMessage(WaveCheckResult result, const std::string& path) {

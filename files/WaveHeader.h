@@ -17,7 +17,7 @@ enum class WaveCheckResult { Valid, NotSupported, CannotOpen, Stopped };
 struct WaveHeaderInfo {
     WaveCheckResult Result = WaveCheckResult::NotSupported;
     int64_t HeaderSize = 0;  // offset of the first sample frame
-    int32_t FrameCount = 0;
+    int64_t FrameCount = 0;  // 64 bits: an RF64 file holds more than 2^31 frames
     int32_t TailBytes = 0;
     // The data chunk claims more than the file holds (a recording cut off, a size left at
     // 0x7FFFFFFF by a program writing to a pipe): FrameCount and TailBytes count only the
@@ -39,11 +39,16 @@ using HeaderReadAt = std::function<size_t(void* buffer, size_t size, int64_t off
 // The bytes the header check asks for at once: chunk headers are walked inside such a piece.
 constexpr size_t HeaderPieceSize = size_t{64} << 10;
 
-// Reads what the file is (WavDescription) and checks that it is one the runs can take: integer
-// PCM, 2 channels, 44100 Hz, 16 bits, in a RIFF container, with format tag 1 or the extensible
-// tag with that sub-format (its header is copied byte for byte like any other); finds its
-// sample data. Opens the file with an exclusive lock and changes nothing; a path that is not a
-// regular file, or a file another process holds locked, is CannotOpen.
+// Whether the runs can take files of this format (RunsTake), and the words that say which
+// ones they take, to follow "balances only".
+bool RunsTake(const WavFormat& format);
+extern const char* const FormatsTakenText;
+
+// Reads what the file is (WavDescription) and checks that it is one the runs can take (see
+// RunsTake), in a RIFF, RF64 or BW64 container, with its format tag or the extensible tag
+// (whose header is copied byte for byte like any other); finds its sample data. Opens the file with
+// an exclusive lock and changes nothing; a path that is not a regular file, or a file another
+// process holds locked, is CannotOpen.
 WaveHeaderInfo ReadWaveHeader(const std::string& path, const HeaderStopQuery& stop = {});
 
 // The same check on bytes read through readAt; fileSize is the length the data chunk is

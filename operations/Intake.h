@@ -33,8 +33,9 @@ struct Intake {
 using IntakeStop = HeaderStopQuery;
 
 // The intake of one path, for the window and tralux-cli alike: a path naming a listed file
-// (listed holds the list by the listing rule, with list positions) is skipped; anything but
-// a 44.1 kHz 16-bit stereo WAV file is refused with the window's message; anything else
+// (listed holds the list by the listing rule, with list positions) is skipped; a file
+// of a format the runs do not take (see RunsTake) is refused with the window's message, which
+// says what the file is; anything else
 // becomes a new record numbered from numbers. The caller lists the record and adds its path
 // to listed. shouldStop can end a long header check (Ctrl-C, Cancel); it may be empty.
 Intake TakeIn(const std::string& path, const SameFileIndex& listed, UngroupedNumbers& numbers,

@@ -81,7 +81,11 @@ std::vector<double> ReadLoudnessCurve(const std::string& path, const ValueTable*
             return posix::ReadFullyAt(fd, buffer, size, offset);
         },
         static_cast<int64_t>(status.st_size));
-    if (header.Result != WaveCheckResult::Valid || header.FrameCount <= 0) {
+    // The curve reads 16-bit stereo frames at 44.1 kHz; other formats have none yet.
+    const WavFormat& format = header.File.Format;
+    if (header.Result != WaveCheckResult::Valid || header.FrameCount <= 0 ||
+        format.Sample != SampleFormat{SampleCoding::Integer, 2, 16} || format.Channels != 2 ||
+        format.SampleRate != 44100) {
         return {};
     }
     int64_t frames = 0;

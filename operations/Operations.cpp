@@ -172,6 +172,7 @@ void Operations::PrepareAndBalance(const RunRequest& request) {
     BeginProgress(BalanceProgressFactor());
     planning_ = true;
     plans_.clear();
+    gridBytesHeld_ = 0;
     plans_.resize(host_.Files().size());
     Guarded([this] {
         PrepareAll();
@@ -190,6 +191,7 @@ void Operations::PrepareAndBalance(const RunRequest& request) {
     });
     planning_ = false;
     plans_.clear();
+    gridBytesHeld_ = 0;
     FinishOperation();
 }
 
@@ -330,10 +332,23 @@ void Operations::PrepareAll() {
         FileData* file = files[i];
         if (engine_.Running) {
             // Prepare & Balance keeps what it can of each source's values for its plan.
-            if (planning_ && i < HistogramsKept) {
+            const bool gridFile = planning_ && !file->IsPlain16Bit();
+            if (planning_ && i < HistogramsKept && file->IsPlain16Bit()) {
                 plans_[i].Histogram = std::make_unique<SampleHistogram>();
+            } else if (gridFile && gridBytesHeld_ < GridBytesKept) {
+                plans_[i].Grid = std::make_unique<GridCounts>();
             }
-            engine_.ScanFile(*file, planning_ ? plans_[i].Histogram.get() : nullptr);
+            GridCounts* gridCounts =
+                gridFile ? (plans_[i].Grid ? plans_[i].Grid.get() : &recountedGrid_) : nullptr;
+            engine_.ScanFile(*file, planning_ ? plans_[i].Histogram.get() : nullptr, gridCounts);
+            // The normalising of a file in no group follows from its own peak: planned on the
+            // counts in hand, which may not be kept, rather than on a count read again.
+            if (gridFile && engine_.Running && file->Peak > 0 && file->GroupNumber <= 0) {
+                PlanNormalisingOn(i, *file, FullScale / file->Peak, {nullptr, gridCounts});
+            }
+            if (planning_) {
+                KeepWithinBudget(plans_[i]);
+            }
             // Only a scan that ran to its end proves silence.
             if (engine_.Running && file->Peak == 0) {
                 host_.ShowWarning("File \"" + file->SourceFile +
@@ -364,13 +379,15 @@ void Operations::PrepareAll() {
             }
             GroupData* group =
                 file->GroupNumber > 0 ? FindGroup(Groups, file->GroupNumber) : nullptr;
-            const int16_t peak = group != nullptr ? group->Peak : file->Peak;
+            const double peak = group != nullptr ? group->Peak : file->Peak;
             if (peak <= 0) {
                 continue;  // not reached: a complete scan of a usable file found a peak
             }
-            const double gain = FullScale / static_cast<double>(peak);
+            const double gain = FullScale / peak;
             if (planning_) {
-                PlanNormalising(i, *file, gain);
+                if (!plans_[i].NormalisingPlanned) {
+                    PlanNormalising(i, *file, gain);
+                }
                 if (!engine_.Running) {
                     break;
                 }
@@ -412,30 +429,59 @@ void Operations::PrepareAll() {
     }
 }
 
-const SampleHistogram* Operations::SourceValues(size_t index, FileData& file) {
+void Operations::KeepWithinBudget(FilePlan& plan) {
+    if (!plan.Grid) {
+        return;
+    }
+    const size_t bytes = plan.Grid->Keys.size() * (sizeof(int32_t) + sizeof(uint64_t));
+    if (gridBytesHeld_ + bytes > GridBytesKept) {
+        plan.Grid.reset();
+        return;
+    }
+    gridBytesHeld_ += bytes;
+}
+
+Operations::CountedValues Operations::SourceValues(size_t index, FileData& file) {
     if (plans_[index].Histogram) {
-        return plans_[index].Histogram.get();
+        return {plans_[index].Histogram.get(), nullptr};
+    }
+    if (plans_[index].Grid) {
+        return {nullptr, plans_[index].Grid.get()};
     }
     // Not kept: counted again, at the cost of one more read.
     engine_.Estimator.WorkRemaining += file.FrameCount;
-    return CountValues(file, file.SourceFile) ? &recounted_ : nullptr;
+    return CountValues(file, file.SourceFile);
 }
 
-bool Operations::CountValues(FileData& file, const std::string& path) {
-    counted_ = engine_.CountValues(file, path, recounted_);  // counted afresh
-    return engine_.Running;
+Operations::CountedValues Operations::CountValues(FileData& file, const std::string& path) {
+    // Counted afresh.
+    if (file.IsPlain16Bit()) {
+        counted_ = engine_.CountValues(file, path, recounted_);
+        return engine_.Running ? CountedValues{&recounted_, nullptr} : CountedValues{};
+    }
+    counted_ = engine_.CountValues(file, path, recountedGrid_);
+    return engine_.Running ? CountedValues{nullptr, &recountedGrid_} : CountedValues{};
 }
 
 void Operations::PlanNormalising(size_t index, FileData& file, double gain) {
     plans_[index].NormalisingGain = gain;
-    const SampleHistogram* values = SourceValues(index, file);
-    if (values == nullptr) {
+    const CountedValues values = SourceValues(index, file);
+    if (!values.Counted()) {
         return;
     }
+    PlanNormalisingOn(index, file, gain, values);
+}
+
+void Operations::PlanNormalisingOn(size_t index, FileData& file, double gain,
+                                   const CountedValues& values) {
+    plans_[index].NormalisingGain = gain;
+    plans_[index].NormalisingPlanned = true;
     BalanceRequest request;
     request.Frames = file.FrameCount;
+    request.Channels = file.Channels();
     request.NormalisingGain = gain;
-    file.Loudness = planner_.Plan(*values, request).Loudness;
+    file.Loudness = values.Histogram != nullptr ? planner_.Plan(*values.Histogram, request).Loudness
+                                                : planner_.Plan(*values.Grid, request).Loudness;
     file.LoudnessCutShort = false;
     file.Normalised = false;  // until its result is written
 }
@@ -453,10 +499,22 @@ bool Operations::WriteResult(FileData& file, const ValueTable& table, const std:
     // What the file held when its values were counted: the source's scan, or the result's
     // count just before its plan.
     const std::string& source = planning_ ? file.SourceFile : file.ResultFile;
-    const PassTotals expected =
-        planning_ ? PassTotals{file.Peak, file.ScanSumOfSquares, file.ScanDigest} : counted_;
+    const PassTotals expected = planning_ ? ScanTotalsOf(file) : counted_;
     const bool whole =
         engine_.WriteMapped(file, source, file.ResultFile, table, label, expected, values);
+    if (whole) {
+        file.Loudness = engine_.PassLoudness(file);
+        file.Normalised = true;
+    }
+    return whole;
+}
+
+bool Operations::WriteGridResult(FileData& file, const GridCounts& counts, const GridTable& table,
+                                 const std::string& label, bool countsAreInput) {
+    const std::string& source = planning_ ? file.SourceFile : file.ResultFile;
+    const PassTotals expected = planning_ ? ScanTotalsOf(file) : counted_;
+    const bool whole = engine_.WriteGridMapped(file, source, file.ResultFile, counts, table, label,
+                                               expected, countsAreInput);
     if (whole) {
         file.Loudness = engine_.PassLoudness(file);
         file.Normalised = true;
@@ -471,7 +529,11 @@ void Operations::WriteNormalisedCopies() {
         if (file->Ignored) {
             continue;
         }
-        WriteResult(*file, planner_.GainTable(plans_[i].NormalisingGain), "Normalising");
+        if (file->IsPlain16Bit()) {
+            WriteResult(*file, planner_.GainTable(plans_[i].NormalisingGain), "Normalising");
+        } else {
+            engine_.NormaliseFile(*file, plans_[i].NormalisingGain);
+        }
         engine_.Estimator.UpdateEstimate(0, true);
     }
 }
@@ -659,25 +721,17 @@ void Operations::BalanceAll() {
             continue;
         }
         // Balance measures each result as it is now; Prepare & Balance plans on its sources.
-        const SampleHistogram* values =
-            planning_ ? SourceValues(i, *file)
-                      : (CountValues(*file, file->ResultFile) ? &recounted_ : nullptr);
-        if (values == nullptr) {
+        const CountedValues values =
+            planning_ ? SourceValues(i, *file) : CountValues(*file, file->ResultFile);
+        if (!values.Counted()) {
             break;
         }
         const double loudnessBefore = file->Loudness;
-        lastPlan_ = PlanBalancing(i, *file, *values);
-        SourceLoudnessShown = true;
-        ResultLoudnessShown = true;
-        host_.LoudnessChanged();
-        if (!engine_.Running) {
+        const BalanceOutcome outcome = BalanceFile(i, *file, values);
+        if (outcome == BalanceOutcome::Stopped) {
             break;
         }
-        if (lastPlan_.Steps.empty() && !planning_) {
-            // Already on target, and no limiting: the result stays as it is.
-            engine_.Estimator.WorkRemaining -= 2.0 * file->FrameCount;
-        } else if (!WriteResult(*file, lastPlan_.Table, WriteLabel(lastPlan_.Steps, planning_),
-                                CountsOfWhatIsWritten(i, values))) {
+        if (outcome == BalanceOutcome::Failed) {
             // Stopped or failed: the result is as it was, and so is what the grid shows.
             file->Loudness = loudnessBefore;
             SourceLoudnessShown = true;
@@ -695,10 +749,12 @@ void Operations::BalanceAll() {
     }
 }
 
-BalancePlan Operations::PlanBalancing(size_t index, FileData& file, const SampleHistogram& values) {
+template <typename Values>
+auto Operations::PlanBalancing(size_t index, FileData& file, const Values& values) {
     const double target = TargetLoudness(file, ReferenceLoudness, AnchorAtLoudest);
     BalanceRequest request;
     request.Frames = file.FrameCount;
+    request.Channels = file.Channels();
     // Prepare & Balance plans on the source's values, normalised first; Balance on the
     // result's, from the loudness it measured.
     if (planning_) {
@@ -710,7 +766,7 @@ BalancePlan Operations::PlanBalancing(size_t index, FileData& file, const Sample
         request.FinalGain = static_cast<double>(options_.normaliselevel) / FullScale;
     }
     request.MaxAdjustSteps = MaxAdjustPasses;
-    BalancePlan plan = planner_.Plan(values, request);
+    auto plan = planner_.Plan(values, request);
     if (plan.ShortOfTarget()) {
         ++FilesShortOfTarget;
         const int32_t unit = options_.loudnessunits;
@@ -719,6 +775,45 @@ BalancePlan Operations::PlanBalancing(size_t index, FileData& file, const Sample
     }
     file.Loudness = plan.Loudness;
     return plan;
+}
+
+Operations::BalanceOutcome Operations::BalanceFile(size_t index, FileData& file,
+                                                   const CountedValues& values) {
+    const auto after = [&](const auto& plan) {
+        SourceLoudnessShown = true;
+        ResultLoudnessShown = true;
+        host_.LoudnessChanged();
+        if (!engine_.Running) {
+            return BalanceOutcome::Stopped;
+        }
+        if (plan.Steps.empty() && !planning_) {
+            // Already on target, and no limiting: the result stays as it is.
+            engine_.Estimator.WorkRemaining -= 2.0 * static_cast<double>(file.FrameCount);
+            return BalanceOutcome::Kept;
+        }
+        return BalanceOutcome::Written;
+    };
+    const auto written = [](bool whole) {
+        return whole ? BalanceOutcome::Written : BalanceOutcome::Failed;
+    };
+    if (values.Histogram != nullptr) {
+        lastPlan_ = PlanBalancing(index, file, *values.Histogram);
+        const BalanceOutcome outcome = after(lastPlan_);
+        if (outcome != BalanceOutcome::Written) {
+            return outcome;
+        }
+        return written(WriteResult(file, lastPlan_.Table, WriteLabel(lastPlan_.Steps, planning_),
+                                   CountsOfWhatIsWritten(index, values.Histogram)));
+    }
+    lastGridPlan_ = PlanBalancing(index, file, *values.Grid);
+    const BalanceOutcome outcome = after(lastGridPlan_);
+    if (outcome != BalanceOutcome::Written) {
+        return outcome;
+    }
+    // Balance counted the result just before its write; a kept count is the scan's own.
+    const bool countsAreInput = !planning_ || plans_[index].Grid != nullptr;
+    return written(WriteGridResult(file, *values.Grid, lastGridPlan_.Table,
+                                   WriteLabel(lastGridPlan_.Steps, planning_), countsAreInput));
 }
 
 }  // namespace tralux

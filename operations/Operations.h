@@ -88,6 +88,8 @@ public:
 
     // The plan of the file the last Balance planned: its steps and how its planning ended.
     const BalancePlan& LastPlan() const { return lastPlan_; }
+    // The same when that file was of another integer grid (see GridValues.h).
+    const GridPlan& LastGridPlan() const { return lastGridPlan_; }
 
     // How result paths are built; the native rules unless a caller needs others.
     PathStyle Paths = NativePathStyle;
@@ -95,29 +97,49 @@ public:
     // Prepare & Balance keeps at most this many sources' value histograms (256 KiB each)
     // from their scan to their write; the values of the others are counted again.
     size_t HistogramsKept = 256;
+    // Of files of other integer grids, the counted keys are kept only while all kept take at
+    // most this many bytes; the others are counted again.
+    size_t GridBytesKept = size_t{96} << 20;
 
 private:
     // What Prepare & Balance keeps of one listed file between its scan and its write.
     struct FilePlan {
         double NormalisingGain = 1.0;
+        bool NormalisingPlanned = false;
         std::unique_ptr<SampleHistogram> Histogram;  // null: not kept
+        std::unique_ptr<GridCounts> Grid;            // the same for other grids
+    };
+    // A file's counted values: the histogram of a 16-bit file or the keys of another grid;
+    // neither when the read that counts them was stopped.
+    struct CountedValues {
+        const SampleHistogram* Histogram = nullptr;
+        const GridCounts* Grid = nullptr;
+        bool Counted() const { return Histogram != nullptr || Grid != nullptr; }
     };
 
-    // The source's values: the kept histogram, or recounted_ after one more read. nullptr
-    // when that read was stopped.
-    const SampleHistogram* SourceValues(size_t index, FileData& file);
-    // Reads path to count its values into recounted_; false when the pass was stopped.
-    bool CountValues(FileData& file, const std::string& path);
+    // The source's values: those kept, or recounted after one more read.
+    CountedValues SourceValues(size_t index, FileData& file);
+    // Reads path to count its values into recounted_ (or recountedGrid_).
+    CountedValues CountValues(FileData& file, const std::string& path);
     // Plans the normalising by gain on the source's values: Loudness as it will be.
     void PlanNormalising(size_t index, FileData& file, double gain);
+    void PlanNormalisingOn(size_t index, FileData& file, double gain, const CountedValues& values);
     // Plans the file's compress or reduce passes and its final limiting on its values (with
     // its normalising first in Prepare & Balance); tells a file left short of its target.
-    BalancePlan PlanBalancing(size_t index, FileData& file, const SampleHistogram& values);
+    template <typename Values>
+    auto PlanBalancing(size_t index, FileData& file, const Values& values);
+    // Plans and writes one file's balancing.
+    enum class BalanceOutcome { Written, Kept, Failed, Stopped };
+    BalanceOutcome BalanceFile(size_t index, FileData& file, const CountedValues& values);
     // Writes the result once through table; true when it is whole.
     // values when they are the counts of exactly what the write of file index will read.
     const SampleHistogram* CountsOfWhatIsWritten(size_t index, const SampleHistogram* values) const;
     bool WriteResult(FileData& file, const ValueTable& table, const std::string& label,
                      const SampleHistogram* values = nullptr);
+    bool WriteGridResult(FileData& file, const GridCounts& counts, const GridTable& table,
+                         const std::string& label, bool countsAreInput);
+    // Keeps the counts of a scanned file of another grid within GridBytesKept, or drops them.
+    void KeepWithinBudget(FilePlan& plan);
     void WriteNormalisedCopies();
     static std::string WriteLabel(const std::vector<PlannedStep>& steps, bool normalises);
 
@@ -149,6 +171,8 @@ private:
     const FactorTables tables_ = BuildFactorTables();
     const BalancePlanner planner_;
     BalancePlan lastPlan_;
+    GridPlan lastGridPlan_;
+    size_t gridBytesHeld_ = 0;
     OutputFolders outputs_;  // held from the output check to the end of the run
     // What the run in progress (or the last one) was asked to do.
     RunRequest request_;
@@ -159,6 +183,7 @@ private:
     bool balancingBegun_ = false;
     std::vector<FilePlan> plans_;  // by position in the list, during Prepare & Balance
     SampleHistogram recounted_;
+    GridCounts recountedGrid_;
     PassTotals counted_;  // the peak and sum of squares of the last CountValues read
 };
 

@@ -28,7 +28,7 @@ std::vector<Normalised> NormaliseAll(const Measurements& measured, const Balance
         if (!usable(i)) {
             continue;
         }
-        int16_t peak = measured[i].Peak;
+        double peak = measured[i].Peak;
         if (groupOf(i) > 0) {
             for (size_t j = 0; j < measured.size(); ++j) {
                 if (!measured[j].Ignored && groupOf(j) == groupOf(i) && measured[j].Peak > peak) {
@@ -38,9 +38,12 @@ std::vector<Normalised> NormaliseAll(const Measurements& measured, const Balance
         }
         BalanceRequest request;
         request.Frames = measured[i].Frames;
-        request.NormalisingGain = FullScale / static_cast<double>(peak);
+        request.Channels = measured[i].Channels;
+        request.NormalisingGain = FullScale / peak;
         result[i].Gain = *request.NormalisingGain;
-        result[i].Loudness = planner.Plan(*measured[i].Values, request).Loudness;
+        result[i].Loudness = measured[i].Values
+                                 ? planner.Plan(*measured[i].Values, request).Loudness
+                                 : planner.Plan(*measured[i].GridValues, request).Loudness;
     }
     for (size_t i = 0; i < measured.size(); ++i) {
         if (!usable(i) || groupOf(i) <= 0) {
@@ -144,6 +147,7 @@ Preview PlanPreview(const Measurements& measured, const RunRequest& request,
         }
         BalanceRequest plan;
         plan.Frames = measured[i].Frames;
+        plan.Channels = measured[i].Channels;
         plan.NormalisingGain = normalised[i].Gain;
         plan.Loudness = normalised[i].Loudness;
         plan.Target = reference * TargetGain(measured[i], normalised[i], anchorAtLoudest);
@@ -151,17 +155,24 @@ Preview PlanPreview(const Measurements& measured, const RunRequest& request,
             plan.FinalGain = static_cast<double>(options.normaliselevel) / FullScale;
         }
         plan.MaxAdjustSteps = maxAdjustSteps;
-        const BalancePlan planned = planner.Plan(*measured[i].Values, plan);
         PreviewRow& row = preview.Rows[i];
-        row.Planned = true;
-        row.Loudness = planned.Loudness;
-        row.Target = plan.Target;
-        row.GainDb = measured[i].SourceLoudness > 0.0 && planned.Loudness > 0.0
-                         ? 20.0 * std::log10(planned.Loudness / measured[i].SourceLoudness)
-                         : 0.0;
-        row.Compression =
-            planned.Compressions > 0 ? planned.AdjustedLoudness / normalised[i].Loudness : 1.0;
-        row.TargetReached = !planned.ShortOfTarget();
+        const auto show = [&](const auto& planned) {
+            row.Planned = true;
+            row.Loudness = planned.Loudness;
+            row.Target = plan.Target;
+            row.GainDb = measured[i].SourceLoudness > 0.0 && planned.Loudness > 0.0
+                             ? 20.0 * std::log10(planned.Loudness / measured[i].SourceLoudness)
+                             : 0.0;
+            row.Compression =
+                planned.Compressions > 0 ? planned.AdjustedLoudness / normalised[i].Loudness : 1.0;
+            row.TargetReached = !planned.ShortOfTarget();
+        };
+        if (!measured[i].Values) {
+            show(planner.Plan(*measured[i].GridValues, plan));
+            continue;
+        }
+        const BalancePlan planned = planner.Plan(*measured[i].Values, plan);
+        show(planned);
         row.Table = std::make_shared<const ValueTable>(planned.Table);
     }
     return preview;
@@ -189,15 +200,21 @@ std::optional<Measurements> Operations::Measure() {
             if (!engine_.Running) {
                 break;
             }
-            auto values = std::make_shared<SampleHistogram>();
-            engine_.ScanFile(*file, values.get());
+            std::shared_ptr<SampleHistogram> values;
+            std::shared_ptr<GridCounts> gridValues;
+            if (file->IsPlain16Bit()) {
+                values = std::make_shared<SampleHistogram>();
+            } else {
+                gridValues = std::make_shared<GridCounts>();
+            }
+            engine_.ScanFile(*file, values.get(), gridValues.get());
             if (engine_.Running && file->Peak == 0) {
                 host_.ShowWarning("File \"" + file->SourceFile +
                                   "\" is completely silent and will be ignored");
                 file->Ignored = true;
             }
-            measured.push_back(
-                {file, file->FrameCount, file->Peak, file->ScanLoudness, file->Ignored, values});
+            measured.push_back({file, file->FrameCount, file->Peak, file->ScanLoudness,
+                                file->Ignored, values, file->Channels(), gridValues});
         }
     } catch (const PassOpenError& error) {
         // A source gone or unreadable: told, and the run ends as a Cancel would.

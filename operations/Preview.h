@@ -18,10 +18,12 @@ namespace tralux {
 struct MeasuredFile {
     const FileData* File = nullptr;  // the listed record; its GroupNumber is read at planning
     int64_t Frames = 0;
-    int16_t Peak = 0;
+    double Peak = 0.0;  // on the scale
     double SourceLoudness = 0.0;
     bool Ignored = false;                           // completely silent
-    std::shared_ptr<const SampleHistogram> Values;  // the source's, as read
+    std::shared_ptr<const SampleHistogram> Values;  // the source's, as read (16-bit)
+    int64_t Channels = 2;
+    std::shared_ptr<const GridCounts> GridValues;  // the same for another integer grid
 };
 
 using Measurements = std::vector<MeasuredFile>;
@@ -35,6 +37,7 @@ struct PreviewRow {
     bool TargetReached = false;  // the planning ended on the target
     double Target = 0.0;
     // What each source sample value becomes: the source read through it is the result.
+    // Null for a file of another grid.
     std::shared_ptr<const ValueTable> Table;
 };
 

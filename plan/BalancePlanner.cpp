@@ -7,49 +7,106 @@
 namespace tralux {
 namespace {
 
-// What the table makes of the values the file holds, folded into 64 bits: equal mappings of
-// those values give equal keys.
-uint64_t StateKey(const SampleHistogram& values, const ValueTable& table) {
-    uint64_t key = 14695981039346656037ull;
-    for (size_t i = 0; i < SampleValueCount; ++i) {
-        if (values.Counts[i] != 0) {
-            key = (key ^ static_cast<uint16_t>(table.Values[i])) * 1099511628211ull;
-        }
-    }
-    return key;
-}
+// How the planning reaches a 16-bit file's values: the histogram of every int16 value and
+// tables of all 65536 values, run by the int16 code.
+class HistogramValues {
+public:
+    using Table = ValueTable;
 
-bool SameState(const SampleHistogram& values, const ValueTable& a, const ValueTable& b) {
-    for (size_t i = 0; i < SampleValueCount; ++i) {
-        if (values.Counts[i] != 0 && a.Values[i] != b.Values[i]) {
-            return false;
-        }
+    HistogramValues(const SampleHistogram& values, const TransformSet& set,
+                    const BalanceRequest& request)
+        : values_(values), set_(set), request_(request) {}
+
+    Table Start() const { return ValueTable(); }
+    void Apply(Table& table, const TransformStep& step) const { table.Apply(set_, step); }
+    double Loudness(const Table& table) const {
+        return BalancePlanner::Loudness(MappedSumOfSquares(values_, table), request_.Frames,
+                                        request_.Channels);
     }
-    return true;
-}
+    double Peak(const Table& table) const { return MappedPeak(values_, table); }
+    // What the table makes of the values the file holds, folded into 64 bits: equal mappings
+    // of those values give equal keys.
+    uint64_t StateKey(const Table& table) const {
+        uint64_t key = 14695981039346656037ull;
+        for (size_t i = 0; i < SampleValueCount; ++i) {
+            if (values_.Counts[i] != 0) {
+                key = (key ^ static_cast<uint16_t>(table.Values[i])) * 1099511628211ull;
+            }
+        }
+        return key;
+    }
+    bool SameState(const Table& a, const Table& b) const {
+        for (size_t i = 0; i < SampleValueCount; ++i) {
+            if (values_.Counts[i] != 0 && a.Values[i] != b.Values[i]) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+private:
+    const SampleHistogram& values_;
+    const TransformSet& set_;
+    const BalanceRequest& request_;
+};
+
+// The same for another integer grid: only the keys the file holds, each step stored on the
+// format's own grid.
+class GridValues {
+public:
+    using Table = GridTable;
+
+    GridValues(const GridCounts& values, const BalanceRequest& request)
+        : values_(values), grid_(values.Format), request_(request) {}
+
+    Table Start() const { return IdentityTable(values_); }
+    void Apply(Table& table, const TransformStep& step) const { ApplyStep(grid_, step, table); }
+    double Loudness(const Table& table) const {
+        return request_.Frames <= 0 ? 0.0
+                                    : grid_.Loudness(GridSumOfSquares(values_, table, grid_),
+                                                     request_.Frames * request_.Channels);
+    }
+    double Peak(const Table& table) const { return grid_.Level(GridPeak(values_, table, grid_)); }
+    uint64_t StateKey(const Table& table) const {
+        uint64_t key = 14695981039346656037ull;
+        for (int32_t mapped : table.Mapped) {
+            key = (key ^ static_cast<uint32_t>(mapped)) * 1099511628211ull;
+        }
+        return key;
+    }
+    bool SameState(const Table& a, const Table& b) const { return a == b; }
+
+private:
+    const GridCounts& values_;
+    const SampleGrid grid_;
+    const BalanceRequest& request_;
+};
 
 // The states the compress and reduce passes have left the file in. A state is what the file's
 // values have become: the loudness follows from it, and so does the next pass. (Whether a
 // reduction came first matters only below the target, where the planning of a file that has
 // only been reduced ends.) So a state that comes back proves a cycle. Only keys are kept; a
 // key met again is confirmed by replaying the steps that first led to it.
+template <typename Values>
 class StatesSeen {
 public:
-    StatesSeen(const SampleHistogram& values, const ValueTable& start, const TransformSet& set)
-        : values_(values), start_(std::make_unique<ValueTable>(start)), set_(set) {
+    using Table = typename Values::Table;
+
+    StatesSeen(const Values& values, const Table& start)
+        : values_(values), start_(std::make_unique<Table>(start)) {
         Repeats(start, {});
     }
 
     // Remembers the state the steps have led to; true when it was there before.
-    bool Repeats(const ValueTable& table, const std::vector<PlannedStep>& steps) {
-        const uint64_t key = StateKey(values_, table);
+    bool Repeats(const Table& table, const std::vector<PlannedStep>& steps) {
+        const uint64_t key = values_.StateKey(table);
         const auto [first, last] = firstSteps_.equal_range(key);
         for (auto at = first; at != last; ++at) {
-            auto earlier = std::make_unique<ValueTable>(*start_);
+            auto earlier = std::make_unique<Table>(*start_);
             for (size_t k = 0; k < at->second; ++k) {
-                earlier->Apply(set_, steps[k].Step);
+                values_.Apply(*earlier, steps[k].Step);
             }
-            if (SameState(values_, *earlier, table)) {
+            if (values_.SameState(*earlier, table)) {
                 return true;
             }
         }
@@ -58,19 +115,24 @@ public:
     }
 
 private:
-    const SampleHistogram& values_;
-    std::unique_ptr<const ValueTable> start_;  // the state before the first pass
-    const TransformSet& set_;
+    const Values& values_;
+    std::unique_ptr<const Table> start_;                    // the state before the first pass
     std::unordered_multimap<uint64_t, size_t> firstSteps_;  // key -> steps that led to it
 };
 
+template <typename Values>
+PlannedStep Measured(const Values& values, const TransformStep& step,
+                     const typename Values::Table& table) {
+    return PlannedStep{step, values.Loudness(table), values.Peak(table)};
+}
+
 }  // namespace
 
-double BalancePlanner::Loudness(int64_t sumOfSquares, int64_t frames) {
+double BalancePlanner::Loudness(int64_t sumOfSquares, int64_t frames, int64_t channels) {
     if (frames <= 0) {
         return 0.0;  // nothing measured: silent
     }
-    return std::sqrt(static_cast<double>(sumOfSquares) / (2.0 * static_cast<double>(frames)));
+    return std::sqrt(static_cast<double>(sumOfSquares) / static_cast<double>(frames * channels));
 }
 
 bool BalancePlanner::OnTarget(double loudness, double target, int compressions, int reductions) {
@@ -99,39 +161,45 @@ ValueTable BalancePlanner::GainTable(double gain) const {
     return table;
 }
 
-PlannedStep BalancePlanner::Measure(const TransformStep& step, const SampleHistogram& values,
-                                    const ValueTable& table, int64_t frames) const {
-    return PlannedStep{step, Loudness(MappedSumOfSquares(values, table), frames),
-                       MappedPeak(values, table)};
-}
-
 BalancePlan BalancePlanner::Plan(const SampleHistogram& values,
                                  const BalanceRequest& request) const {
-    BalancePlan plan;
+    return PlanOn(HistogramValues(values, transforms_, request), request);
+}
+
+GridPlan BalancePlanner::Plan(const GridCounts& values, const BalanceRequest& request) const {
+    return PlanOn(GridValues(values, request), request);
+}
+
+template <typename Values>
+BasicBalancePlan<typename Values::Table> BalancePlanner::PlanOn(
+    const Values& values, const BalanceRequest& request) const {
+    BasicBalancePlan<typename Values::Table> plan;
+    plan.Table = values.Start();
     plan.Loudness = request.Loudness;
     if (request.NormalisingGain) {
         TransformStep step{BlockTransform::Gain};
         step.Gain = *request.NormalisingGain;
-        plan.Table.Apply(transforms_, step);
-        plan.Normalising = Measure(step, values, plan.Table, request.Frames);
+        values.Apply(plan.Table, step);
+        plan.Normalising = Measured(values, step, plan.Table);
         plan.Loudness = plan.Normalising->Loudness;
     }
-    plan.Peak = MappedPeak(values, plan.Table);
+    plan.Peak = values.Peak(plan.Table);
     PlanAdjusting(values, request, plan);
     plan.AdjustedLoudness = plan.Loudness;
     if (request.FinalGain) {
         TransformStep step{BlockTransform::Gain};
         step.Gain = *request.FinalGain;
-        plan.Table.Apply(transforms_, step);
-        plan.Steps.push_back(Measure(step, values, plan.Table, request.Frames));
+        values.Apply(plan.Table, step);
+        plan.Steps.push_back(Measured(values, step, plan.Table));
         plan.Loudness = plan.Steps.back().Loudness;
         plan.Peak = plan.Steps.back().Peak;
     }
     return plan;
 }
 
-void BalancePlanner::PlanAdjusting(const SampleHistogram& values, const BalanceRequest& request,
-                                   BalancePlan& plan) const {
+template <typename Values>
+void BalancePlanner::PlanAdjusting(const Values& values, const BalanceRequest& request,
+                                   BasicBalancePlan<typename Values::Table>& plan) const {
     const double target = request.Target;
     // A target of 0 can never be reached: every pass would only take the file further toward
     // silence.
@@ -140,7 +208,7 @@ void BalancePlanner::PlanAdjusting(const SampleHistogram& values, const BalanceR
         return;
     }
     plan.Ending = PlanEnding::OnTarget;
-    StatesSeen seen(values, plan.Table, transforms_);
+    StatesSeen<Values> seen(values, plan.Table);
     while (!OnTarget(plan.Loudness, target, plan.Compressions, plan.Reductions)) {
         // A silent file cannot be brought to any loudness; the ratio would be undefined.
         if (!(plan.Loudness > 0.0)) {
@@ -148,9 +216,9 @@ void BalancePlanner::PlanAdjusting(const SampleHistogram& values, const BalanceR
             return;
         }
         const TransformStep step = AdjustStep(plan.Loudness, target);
-        plan.Table.Apply(transforms_, step);
+        values.Apply(plan.Table, step);
         ++(step.Transform == BlockTransform::Compress ? plan.Compressions : plan.Reductions);
-        plan.Steps.push_back(Measure(step, values, plan.Table, request.Frames));
+        plan.Steps.push_back(Measured(values, step, plan.Table));
         plan.Loudness = plan.Steps.back().Loudness;
         plan.Peak = plan.Steps.back().Peak;
         if (OnTarget(plan.Loudness, target, plan.Compressions, plan.Reductions)) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "engine/FactorTables.h"
+#include "engine/GridValues.h"
 #include "engine/SampleTable.h"
 
 namespace tralux {
@@ -12,8 +13,8 @@ namespace tralux {
 // One planned pass over a file and what its samples measure after it.
 struct PlannedStep {
     TransformStep Step;
-    double Loudness = 0.0;  // root mean square over the file's frames
-    int16_t Peak = 0;
+    double Loudness = 0.0;  // root mean square over the file's samples
+    double Peak = 0.0;      // on the scale; a whole number for 16-bit files
 };
 
 // Why the planning of a file's compress and reduce passes ended.
@@ -26,7 +27,8 @@ enum class PlanEnding {
 
 // What a file's plan is made from: numbers only.
 struct BalanceRequest {
-    int64_t Frames = 0;  // the loudness is taken over 2 x Frames samples
+    int64_t Frames = 0;  // the loudness is taken over Frames x Channels samples
+    int64_t Channels = 2;
     // The normalising gain, planned first when the counted values are the source's; without
     // it they are the result's, which measures Loudness.
     std::optional<double> NormalisingGain;
@@ -39,13 +41,15 @@ struct BalanceRequest {
     int MaxAdjustSteps = 20000;
 };
 
-struct BalancePlan {
-    ValueTable Table;  // every planned step composed: what each sample value becomes
+// Mapping: ValueTable for 16-bit files, GridTable for the other grids.
+template <typename Mapping>
+struct BasicBalancePlan {
+    Mapping Table;  // every planned step composed: what each sample value becomes
     std::optional<PlannedStep> Normalising;
     std::vector<PlannedStep> Steps;  // the compress and reduce passes, then the final limiting
     double AdjustedLoudness = 0.0;   // when the compress and reduce passes ended
     double Loudness = 0.0;           // after every step
-    int16_t Peak = 0;                // after every step
+    double Peak = 0.0;               // after every step
     PlanEnding Ending = PlanEnding::NoTarget;
     int Compressions = 0;
     int Reductions = 0;
@@ -55,6 +59,9 @@ struct BalancePlan {
         return Ending == PlanEnding::Stalled || Ending == PlanEnding::Bound;
     }
 };
+
+using BalancePlan = BasicBalancePlan<ValueTable>;
+using GridPlan = BasicBalancePlan<GridTable>;
 
 // Plans a file's balancing on the counts of its sample values: each transform maps a sample
 // by its value alone, so the passes are followed on a table of every value instead of over
@@ -69,23 +76,29 @@ public:
         : tables_(tables), transforms_(transforms) {}
 
     BalancePlan Plan(const SampleHistogram& values, const BalanceRequest& request) const;
+    // The same on the counted keys of another integer grid: the very planning, each step
+    // carried to the format's own grid.
+    GridPlan Plan(const GridCounts& values, const BalanceRequest& request) const;
 
     // The step a compress or reduce pass takes for a file of this loudness toward target.
     TransformStep AdjustStep(double loudness, double target) const;
     // The table of one gain step: the normalising or the final limiting on its own.
     ValueTable GainTable(double gain) const;
 
-    // Root mean square of a sum of squares over 2 x frames samples; 0 with no frames.
-    static double Loudness(int64_t sumOfSquares, int64_t frames);
+    // Root mean square of a sum of squares over frames x channels samples; 0 with no frames.
+    static double Loudness(int64_t sumOfSquares, int64_t frames, int64_t channels = 2);
     // Whether loudness is close enough to target after these passes. A reduction that
     // overshot stays where it landed, unless compression has begun.
     static bool OnTarget(double loudness, double target, int compressions, int reductions);
 
 private:
-    PlannedStep Measure(const TransformStep& step, const SampleHistogram& values,
-                        const ValueTable& table, int64_t frames) const;
-    void PlanAdjusting(const SampleHistogram& values, const BalanceRequest& request,
-                       BalancePlan& plan) const;
+    // The one planning, over how a format's values are held (see BalancePlanner.cpp).
+    template <typename Values>
+    BasicBalancePlan<typename Values::Table> PlanOn(const Values& values,
+                                                    const BalanceRequest& request) const;
+    template <typename Values>
+    void PlanAdjusting(const Values& values, const BalanceRequest& request,
+                       BasicBalancePlan<typename Values::Table>& plan) const;
 
     const FactorTables& tables_;
     const TransformSet& transforms_;

@@ -473,16 +473,17 @@ TEST_F(CliTest, NoProgressLineWhenStandardErrorIsNoTerminalOrWithQuiet) {
 
 TEST_F(CliTest, ARejectedFileIsReportedTheOthersAreDoneAndTheStatusIsOne) {
     const fs::path sources = WriteSources();
-    WavLayout mono;
-    mono.channels = 1;
-    WriteWav((sources / "mono.wav").string(), Sine(1000, 1000.0), mono);
+    WavLayout floats;  // a format the runs do not take
+    floats.formatTag = 3;
+    floats.bitsPerSample = 32;
+    WriteWav((sources / "mono.wav").string(), Sine(1000, 1000.0), floats);
     const ProcessResult result =
         Run({"prepare", "src/tone.wav", "src/mono.wav", "src/missing.wav", "src/noise.wav"});
     EXPECT_EQ(result.status, 1);
     EXPECT_TRUE(
         Contains(result.err, "Error: \"" + (sources / "mono.wav").string() +
-                                 "\" is a 16-bit 44.1 kHz mono WAV file; this version of Tralux "
-                                 "balances only 16-bit 44.1 kHz stereo WAV files\n"));
+                                 "\" is a 32-bit float 44.1 kHz stereo WAV file; this version "
+                                 "of Tralux balances only 8, 16 and 24-bit integer WAV files\n"));
     EXPECT_TRUE(Contains(result.err,
                          "Error: \"" + (sources / "missing.wav").string() + "\" does not exist\n"));
     EXPECT_TRUE(fs::exists(sources / "tone_tralux.wav"));

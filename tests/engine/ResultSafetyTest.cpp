@@ -44,7 +44,7 @@ TEST_F(ResultSafety, RewriteReadsOnlyTheFileItsNormalisingPassCreated) {
     fs::rename(file.ResultFile + ".new", file.ResultFile);
     const auto before = test::ReadFile(other);
     const ValueTable half = GainTable(0.5);
-    const PassTotals expected{file.Peak, file.ScanSumOfSquares};
+    const PassTotals expected{static_cast<int16_t>(file.Peak), file.ScanSumOfSquares};
     EXPECT_FALSE(engine.WriteMapped(file, file.ResultFile, file.ResultFile, half, "Final Limiting",
                                     expected));
     EXPECT_EQ(sink.Errors, std::vector<std::string>{Replaced(file.ResultFile)});

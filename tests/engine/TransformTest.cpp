@@ -108,8 +108,7 @@ TEST_F(Normalise, AWriteGivenTheCountsRecordsTheLoudnessOfWhatItWrote) {
         table.Values[i] = static_cast<int16_t>((int32_t(i) - 32768) / 3 + int32_t(i % 5));
     }
     ASSERT_TRUE(engine.WriteMapped(file, file.SourceFile, file.ResultFile, table, "Balancing",
-                                   PassTotals{file.Peak, file.ScanSumOfSquares, file.ScanDigest},
-                                   &counts));
+                                   ScanTotalsOf(file), &counts));
     const Samples written = test::ReadSamples(file.ResultFile, 44, file.FrameCount);
     double sum = 0.0;
     for (size_t i = 0; i < samples.size(); ++i) {

@@ -513,10 +513,12 @@ void MainWindowTest::cancelStopsALongHeaderWalk() {
 void MainWindowTest::dropWithOneUnsupportedFile() {
     WindowFixture f;
     const QString first = f.Tone("first.wav", 3000);
-    tralux::test::WavLayout khz48;
-    khz48.sampleRate = 48000;
+    tralux::test::WavLayout float48;  // a format the runs do not take
+    float48.sampleRate = 48000;
+    float48.formatTag = 3;
+    float48.bitsPerSample = 32;
     const QString second = QString::fromStdString(
-        tralux::test::WriteWav(f.dir.File("second.wav"), tralux::test::Sine(4800, 3000), khz48));
+        tralux::test::WriteWav(f.dir.File("second.wav"), tralux::test::Sine(4800, 3000), float48));
     const QString third = f.Tone("third.wav", 3000);
     f.Drop({first, second, third});
     QCOMPARE(f.window->FileCount, 2);
@@ -526,8 +528,8 @@ void MainWindowTest::dropWithOneUnsupportedFile() {
     QCOMPARE(f.prompts.calls[0].kind, Kind::Error);
     QCOMPARE(f.prompts.calls[0].text,
              '"' + second +
-                 QStringLiteral("\" is a 16-bit 48 kHz stereo WAV file; this version of Tralux "
-                                "balances only 16-bit 44.1 kHz stereo WAV files"));
+                 QStringLiteral("\" is a 32-bit float 48 kHz stereo WAV file; this version of "
+                                "Tralux balances only 8, 16 and 24-bit integer WAV files"));
 }
 
 void MainWindowTest::filesShorterThanTheirHeadersAreListedInOneBox() {

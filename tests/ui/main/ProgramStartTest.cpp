@@ -154,10 +154,12 @@ void ProgramStartTest::commandLineFilesArriveAsADropDoes() {
     WindowFixture dropped;
     WindowFixture opened;
     const QString first = dropped.Tone("first.wav", 3000);
-    tralux::test::WavLayout khz48;
-    khz48.sampleRate = 48000;
+    tralux::test::WavLayout float48;  // a format the runs do not take
+    float48.sampleRate = 48000;
+    float48.formatTag = 3;
+    float48.bitsPerSample = 32;
     const QString second = QString::fromStdString(tralux::test::WriteWav(
-        dropped.dir.File("second.wav"), tralux::test::Sine(4800, 3000), khz48));
+        dropped.dir.File("second.wav"), tralux::test::Sine(4800, 3000), float48));
     const QString third = dropped.Tone("third.wav", 3000);
     dropped.Drop({first, second, third, first});
 

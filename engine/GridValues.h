@@ -1,0 +1,121 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <vector>
+
+#include "SampleTable.h"
+#include "files/WavFormat.h"
+
+namespace tralux {
+
+// The integer formats other than plain 16-bit that the runs take: containers of one to three
+// bytes, with any valid bits. Their samples are worked on as the container's signed integer
+// (a "key": one-byte samples offset by 128, padding bits as stored), so that a dense table of
+// every key stays within 2^24 entries.
+bool GridFormat(const SampleFormat& format);
+
+// A format's grid on the one scale: a key k counts k x 32767 / (L x 2^pad), L = 2^(b-1) - 1
+// for b valid bits; a value on the scale is stored as the nearest grid value, halves to even.
+// For 16 bits both are exact and the arithmetic is that of the int16 code.
+class SampleGrid {
+public:
+    explicit SampleGrid(const SampleFormat& format);
+
+    double ToScale(int64_t key) const { return static_cast<double>(key) * 32767.0 / divisor_; }
+    // The nearest grid value, held to the format's range, as a key (padding bits zero).
+    int64_t FromScale(double value) const;
+    // A key's magnitude with the most negative values counted as full scale.
+    int64_t Folded(int64_t key) const {
+        const int64_t magnitude = key < 0 ? -key : key;
+        return magnitude < fullKey_ ? magnitude : fullKey_;
+    }
+    // The scale value of a folded magnitude.
+    double Level(int64_t magnitude) const { return ToScale(magnitude); }
+    // Root mean square on the scale of a sum of squared keys over samples: scaled once.
+    double Loudness(unsigned __int128 sumOfSquares, int64_t samples) const;
+
+    int64_t Read(const unsigned char* bytes) const;
+    void Write(int64_t key, unsigned char* bytes) const;
+    int Bytes() const { return bytes_; }
+    // Keys run from -KeyOffset() to KeyOffset() - 1.
+    int64_t KeyOffset() const { return int64_t{1} << (8 * bytes_ - 1); }
+    size_t KeyCount() const { return size_t{1} << (8 * bytes_); }
+
+private:
+    int bytes_;
+    int padding_;
+    double largest_;  // L
+    double divisor_;  // L x 2^pad
+    int64_t fullKey_;
+};
+
+// What one transform makes of a value on the scale, before it is stored on a grid: the
+// arithmetic of the int16 code (see BlockTransforms.cpp) without its rounding. Scan and Map
+// leave the value as it is.
+double TransformScaleValue(const TransformStep& step, double value);
+
+// The distinct keys a file holds, ascending, with how often each occurs.
+struct GridCounts {
+    SampleFormat Format;
+    std::vector<int32_t> Keys;
+    std::vector<uint64_t> Counts;
+    uint64_t SampleCount() const;
+};
+
+// What each counted key becomes: Keys[i] of the counts maps to Mapped[i].
+struct GridTable {
+    std::vector<int32_t> Mapped;
+    bool operator==(const GridTable&) const = default;
+};
+
+GridTable IdentityTable(const GridCounts& counts);
+void ApplyStep(const SampleGrid& grid, const TransformStep& step, GridTable& table);
+// The exact sum of the squared keys (folded) and the folded peak key after the table.
+unsigned __int128 GridSumOfSquares(const GridCounts& counts, const GridTable& table,
+                                   const SampleGrid& grid);
+int64_t GridPeak(const GridCounts& counts, const GridTable& table, const SampleGrid& grid);
+
+// A dense table of every key of a grid, at most 2^24 entries of 32 bits (64 MB), made on first
+// use and kept: the counter and the map below take turns with one.
+using DenseKeys = std::vector<uint32_t>;
+
+// Counts the keys of blocks of samples into a dense table of every key, then gives them as
+// GridCounts.
+class GridCounter {
+public:
+    explicit GridCounter(DenseKeys& dense) : dense_(dense) {}
+    void Start(const SampleFormat& format);
+    void Add(const unsigned char* bytes, size_t count);
+    GridCounts Take();  // the counts, ascending; the counter is cleared
+
+private:
+    SampleFormat format_;
+    SampleGrid grid_{SampleFormat{}};
+    DenseKeys& dense_;
+    std::map<size_t, uint64_t> wrapped_;  // counts past 2^32, in units of 2^32
+};
+
+// A dense table of every key to what it becomes, for writing a file through a plan: keys
+// the counts do not hold stay as they are.
+class GridMap {
+public:
+    explicit GridMap(DenseKeys& dense) : dense_(dense) {}
+    void Build(const GridCounts& counts, const GridTable& table);
+    // Every key of the format through one step.
+    void Build(const SampleFormat& format, const TransformStep& step);
+    // Replaces each sample; adds the squares of the folded keys written to sum.
+    void MapBlock(unsigned char* bytes, size_t count, unsigned __int128& sum) const;
+
+private:
+    SampleGrid grid_{SampleFormat{}};
+    DenseKeys& dense_;  // each key's new key, as its 32 bits
+};
+
+// The folded peak key and the sum of squared folded keys of count samples, added to peak
+// and sum.
+void ScanGridBlock(const SampleGrid& grid, const unsigned char* bytes, size_t count, int64_t& peak,
+                   unsigned __int128& sum);
+
+}  // namespace tralux

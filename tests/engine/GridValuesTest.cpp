@@ -1,0 +1,175 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <random>
+
+#include "engine/BlockTransforms.h"
+#include "engine/GridValues.h"
+#include "engine/SampleTable.h"
+#include "files/SampleFormats.h"
+
+namespace tralux {
+namespace {
+
+constexpr SampleFormat U8{SampleCoding::Integer, 1, 8};
+constexpr SampleFormat I16{SampleCoding::Integer, 2, 16};
+constexpr SampleFormat I12In16{SampleCoding::Integer, 2, 12};
+constexpr SampleFormat I20In24{SampleCoding::Integer, 3, 20};
+constexpr SampleFormat I24{SampleCoding::Integer, 3, 24};
+
+std::vector<TransformStep> SomeSteps() {
+    std::vector<TransformStep> steps;
+    TransformStep gain{BlockTransform::Gain};
+    gain.Gain = 1.7320508;
+    steps.push_back(gain);
+    TransformStep compress{BlockTransform::Compress};
+    compress.Threshold = 4096.0;
+    compress.Ratio = 2.5;
+    compress.MakeUpGain = 32767.0 / (4096.0 + (32767.0 - 4096.0) / 2.5);
+    steps.push_back(compress);
+    TransformStep reduce{BlockTransform::Reduce};
+    reduce.Gain = 0.8408964;
+    steps.push_back(reduce);
+    gain.Gain = 0.5;  // exact halves: rounded to even
+    steps.push_back(gain);
+    return steps;
+}
+
+std::vector<unsigned char> RandomSamples(const SampleFormat& format, size_t count, uint32_t seed) {
+    std::mt19937 random(seed);
+    std::vector<unsigned char> bytes(count * size_t(format.ContainerBytes));
+    for (auto& byte : bytes) {
+        byte = static_cast<unsigned char>(random());
+    }
+    return bytes;
+}
+
+// On the 16-bit grid the key path makes exactly what the int16 tables make, value for value,
+// and measures exactly what they measure: one arithmetic for every grid.
+TEST(GridValues, SixteenBitGridIsTheInt16Arithmetic) {
+    const std::vector<unsigned char> bytes = RandomSamples(I16, 40000, 7);
+    std::vector<int16_t> samples(40000);
+    std::memcpy(samples.data(), bytes.data(), bytes.size());
+    SampleHistogram histogram;
+    histogram.Add(samples.data(), samples.size());
+    DenseKeys dense;
+    GridCounter counter(dense);
+    counter.Start(I16);
+    counter.Add(bytes.data(), 40000);
+    const GridCounts counts = counter.Take();
+    ASSERT_EQ(counts.SampleCount(), 40000u);
+
+    const SampleGrid grid(I16);
+    ValueTable table;
+    GridTable keys = IdentityTable(counts);
+    for (const TransformStep& step : SomeSteps()) {
+        table.Apply(RunnableTransformSets().back(), step);
+        ApplyStep(grid, step, keys);
+        for (size_t i = 0; i < counts.Keys.size(); ++i) {
+            ASSERT_EQ(keys.Mapped[i], table[static_cast<int16_t>(counts.Keys[i])])
+                << counts.Keys[i];
+        }
+        const unsigned __int128 sum = GridSumOfSquares(counts, keys, grid);
+        EXPECT_EQ(static_cast<int64_t>(sum), MappedSumOfSquares(histogram, table));
+        EXPECT_EQ(grid.Loudness(sum, 40000),
+                  std::sqrt(static_cast<double>(MappedSumOfSquares(histogram, table)) / 40000.0));
+        EXPECT_EQ(grid.Level(GridPeak(counts, keys, grid)), MappedPeak(histogram, table));
+    }
+}
+
+// The grid's reading and storing agree with the sample decoding of the file layer, which
+// is written apart from it: every key's scale value, and the nearest grid value of values
+// between and on the grid, halves included.
+TEST(GridValues, KeysDecodeAndEncodeAsTheSampleFormatsDo) {
+    for (const SampleFormat& format : {U8, I12In16, I20In24, I24}) {
+        SCOPED_TRACE(format.ValidBits);
+        const SampleGrid grid(format);
+        const std::vector<unsigned char> bytes = RandomSamples(format, 5000, 3);
+        const auto width = size_t(format.ContainerBytes);
+        std::mt19937 random(5);
+        std::uniform_real_distribution<double> value(-33000.0, 33000.0);
+        const double largest = double((int64_t{1} << (format.ValidBits - 1)) - 1);
+        for (size_t i = 0; i < 5000; ++i) {
+            const unsigned char* at = bytes.data() + i * width;
+            ASSERT_EQ(grid.ToScale(grid.Read(at)), DecodeSample(format, at));
+            // A random value, and one half way between two grid values.
+            const double half =
+                (std::floor(value(random) * largest / 32767.0) + 0.5) * (32767.0 / largest);
+            for (const double v : {value(random), half}) {
+                unsigned char expected[4] = {}, got[4] = {};
+                EncodeSample(format, v, expected);
+                grid.Write(grid.FromScale(v), got);
+                ASSERT_EQ(std::memcmp(expected, got, width), 0) << v;
+            }
+        }
+    }
+}
+
+// The most negative value counts as full scale in the peak and the sum; the map writes
+// each counted key as its table says and sums what it wrote.
+TEST(GridValues, MostNegativeIsFullScaleAndMapsWriteTheTable) {
+    const SampleGrid grid(I24);
+    unsigned char bytes[9];
+    grid.Write(-8388608, bytes);
+    grid.Write(8388607, bytes + 3);
+    grid.Write(-6, bytes + 6);
+    int64_t peak = 0;
+    unsigned __int128 sum = 0;
+    ScanGridBlock(grid, bytes, 3, peak, sum);
+    EXPECT_EQ(peak, 8388607);
+    EXPECT_EQ(grid.Level(peak), 32767.0);
+    EXPECT_TRUE(sum == static_cast<unsigned __int128>(2 * 8388607LL * 8388607LL + 36));
+
+    DenseKeys dense;
+    GridCounter counter(dense);
+    counter.Start(I24);
+    counter.Add(bytes, 3);
+    const GridCounts counts = counter.Take();
+    ASSERT_EQ(counts.Keys, (std::vector<int32_t>{-8388608, -6, 8388607}));
+    GridTable table = IdentityTable(counts);
+    TransformStep half{BlockTransform::Gain};
+    half.Gain = 0.5;
+    ApplyStep(grid, half, table);
+    // -8388608 is held to full scale first.
+    EXPECT_EQ(table.Mapped, (std::vector<int32_t>{-4194304, -3, 4194304}));
+    GridMap map(dense);
+    map.Build(counts, table);
+    unsigned __int128 written = 0;
+    map.MapBlock(bytes, 3, written);
+    EXPECT_EQ(grid.Read(bytes), -4194304);
+    EXPECT_EQ(grid.Read(bytes + 3), 4194304);
+    EXPECT_EQ(grid.Read(bytes + 6), -3);
+    EXPECT_TRUE(written == GridSumOfSquares(counts, table, grid));
+
+    // A map of one step over every key gives what the table gives for the keys counted.
+    GridMap stepMap(dense);
+    stepMap.Build(I24, half);
+    grid.Write(-8388608, bytes);
+    grid.Write(8388607, bytes + 3);
+    grid.Write(-6, bytes + 6);
+    unsigned __int128 unused = 0;
+    stepMap.MapBlock(bytes, 3, unused);
+    EXPECT_EQ(grid.Read(bytes), -4194304);
+    EXPECT_EQ(grid.Read(bytes + 6), -3);
+}
+
+// Padding bits below the valid bits count as the fraction they are when read, and are
+// written as zeros.
+TEST(GridValues, PaddingBitsAreReadAsFractionsAndWrittenAsZeros) {
+    const SampleGrid grid(I20In24);
+    unsigned char bytes[3];
+    grid.Write(0x000017, bytes);  // 1 on the 20-bit grid, and 7/16 of it in the padding
+    EXPECT_EQ(grid.ToScale(grid.Read(bytes)), 23.0 * 32767.0 / (524287.0 * 16.0));
+    const int64_t stored = grid.FromScale(grid.ToScale(grid.Read(bytes)));
+    EXPECT_EQ(stored, 16);  // 1.4375 on the grid rounds to 1
+    DenseKeys dense;
+    GridCounter counter(dense);
+    counter.Start(I20In24);
+    counter.Add(bytes, 1);
+    const GridCounts counts = counter.Take();
+    EXPECT_EQ(counts.Keys, std::vector<int32_t>{0x17});
+}
+
+}  // namespace
+}  // namespace tralux
