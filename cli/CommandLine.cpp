@@ -392,8 +392,10 @@ std::string UsageText() {
 
 std::string HelpText() {
     return "Usage: tralux-cli COMMAND [OPTIONS] FILE...\n"
-           "Balance the loudness of 16-bit stereo 44.1 kHz WAV files. Source files are never\n"
-           "written: results are new files beside the sources or in another folder.\n"
+           "Balance the loudness of WAV files: 8 to 32-bit integer or 32/64-bit float PCM, any\n"
+           "channels and rate, RF64 and BW64 included; each result keeps its source's format\n"
+           "and chunks. Source files are never written: results are new files beside the\n"
+           "sources or in another folder.\n"
            "\n"
            "Commands:\n"
            "  analyse FILE...            scan only: peak and loudness of each source\n"

@@ -34,4 +34,16 @@ GroupData* FindGroup(const GroupList& groups, int32_t groupNumber) {
     return nullptr;
 }
 
+std::string SourceFormatText(const FileData& file) {
+    switch (file.Format.Container) {
+        case WavContainer::Rf64:
+            return FormatText(file.Format) + " RF64 WAV";
+        case WavContainer::Bw64:
+            return FormatText(file.Format) + " BW64 WAV";
+        case WavContainer::Riff:
+            break;
+    }
+    return FormatText(file.Format) + " WAV";
+}
+
 }  // namespace tralux

@@ -116,6 +116,9 @@ public:
     }
 };
 
+// What the file holds, in words: "24-bit 48 kHz stereo WAV", "16-bit 44.1 kHz 6 ch RF64 WAV".
+std::string SourceFormatText(const FileData& file);
+
 // One track group with usable members, built by every Prepare run.
 class GroupData {
 public:

@@ -69,6 +69,9 @@ void TBalanceVolumes::RefreshRowNames(int row) {
     };
     filegrid->SetCellText(row, FileGrid::SourceColumn,
                           fitted(file->SourceFile, FileGrid::SourceColumn));
+    // The whole path, which the cell may cut, and what the file holds.
+    filegrid->item(row, FileGrid::SourceColumn)
+        ->setToolTip(Qt8(file->SourceFile) + QLatin1Char('\n') + Qt8(SourceFormatText(*file)));
     filegrid->SetCellText(row, FileGrid::ResultColumn,
                           fitted(file->ResultFile, FileGrid::ResultColumn));
 }
@@ -236,7 +239,7 @@ void TBalanceVolumes::TellShorterThanHeader() {
 }
 
 void TBalanceVolumes::addfilesbtnClick() {
-    const QStringList filters = {QStringLiteral("WAV Files (*.wav)"),
+    const QStringList filters = {QStringLiteral("WAV Files (*.wav *.wave *.rf64 *.bw64)"),
                                  QStringLiteral("All Files (*)")};
     const QStringList chosen = prompts_.OpenFiles(this, QStringLiteral("Select Files"), filters,
                                                   options_.wavonly ? 0 : 1, addFilesFolder_);

@@ -57,6 +57,7 @@ private slots:
     void cancelStopsALongIntake();
     void cancelStopsALongHeaderWalk();
     void dropWithOneUnsupportedFile();
+    void sourceToolTipSaysTheFormat();
     void droppedFolderCannotBeOpened();
     void filesShorterThanTheirHeadersAreListedInOneBox();
     void addFilesDialog_data();
@@ -533,6 +534,26 @@ void MainWindowTest::dropWithOneUnsupportedFile() {
              '"' + second +
                  QStringLiteral("\" is a 32-bit float 48 kHz stereo WAV file; this version of "
                                 "Tralux balances only 8, 16 and 24-bit integer WAV files"));
+}
+
+// The name may be cut to fit its cell; its tooltip gives the whole path and what the file holds.
+void MainWindowTest::sourceToolTipSaysTheFormat() {
+    WindowFixture f;
+    tralux::test::AnyWavLayout layout;
+    layout.container = "RF64";
+    layout.channels = 1;
+    layout.sampleRate = 48000;
+    layout.bitsPerSample = 24;
+    const std::string path = f.dir.File("voice.wav");
+    tralux::test::WriteFile(
+        path, tralux::test::MakeAnyWav(tralux::test::FrameBytes(layout, 4800), layout));
+    const QString plain = f.Tone("plain.wav", 3000);
+    f.Drop({QString::fromStdString(path), plain});
+    QCOMPARE(f.window->FileCount, 2);
+    QCOMPARE(f.Grid().item(0, FileGrid::SourceColumn)->toolTip(),
+             QString::fromStdString(path) + QStringLiteral("\n24-bit 48 kHz mono RF64 WAV"));
+    QCOMPARE(f.Grid().item(1, FileGrid::SourceColumn)->toolTip(),
+             plain + QStringLiteral("\n16-bit 44.1 kHz stereo WAV"));
 }
 
 void MainWindowTest::filesShorterThanTheirHeadersAreListedInOneBox() {
