@@ -392,8 +392,8 @@ std::string UsageText() {
 
 std::string HelpText() {
     return "Usage: tralux-cli COMMAND [OPTIONS] FILE...\n"
-           "Balance the loudness of WAV files: 8 to 32-bit integer or 32/64-bit float PCM, any\n"
-           "channels and rate, RF64 and BW64 included; each result keeps its source's format\n"
+           "Balance the loudness of WAV files: 8, 16 and 24-bit integer PCM, any channels and\n"
+           "rate, RF64 and BW64 included; each result keeps its source's format\n"
            "and chunks. Source files are never written: results are new files beside the\n"
            "sources or in another folder.\n"
            "\n"
