@@ -154,7 +154,9 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
 
     try {
         const bool whole =
-            Sweep(file, source, destination, *input, output.get(), mapping, label, weight);
+            file.Flac
+                ? SweepFlac(file, source, destination, *input, output.get(), mapping, label, weight)
+                : Sweep(file, source, destination, *input, output.get(), mapping, label, weight);
         if (counting && plain) {
             Totals.Peak = MappedPeak(*counts_, scanValues_);
             Totals.SumOfSquares = MappedSumOfSquares(*counts_, scanValues_);
@@ -295,14 +297,9 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
             sink_.PassProgress(int(i * 100 / file.BlockCount));
             sink_.PumpEvents();
             const size_t count = size_t(frames) * file.Channels();
-            if (file.IsPlain16Bit()) {
-                TransformBlock(mapping, reinterpret_cast<int16_t*>(chunk->Data + chunkAt), count,
+            TransformFileBlock(file, mapping, writes,
+                               reinterpret_cast<unsigned char*>(chunk->Data + chunkAt), count,
                                measuresInput);
-            } else {
-                TransformGridBlock(file, writes,
-                                   reinterpret_cast<unsigned char*>(chunk->Data + chunkAt), count,
-                                   measuresInput);
-            }
             chunkAt += bytes;
             if (chunkAt == chunk->Size) {
                 stream.Put(chunk);
@@ -348,6 +345,15 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
     }
     InputTotals.Digest = Totals.Digest = digest.Value();
     return true;
+}
+
+void AudioEngine::TransformFileBlock(const FileData& file, const ValueTable* mapping, bool writes,
+                                     unsigned char* bytes, size_t count, bool measuresInput) {
+    if (file.IsPlain16Bit()) {
+        TransformBlock(mapping, reinterpret_cast<int16_t*>(bytes), count, measuresInput);
+    } else {
+        TransformGridBlock(file, writes, bytes, count, measuresInput);
+    }
 }
 
 void AudioEngine::TransformBlock(const ValueTable* mapping, int16_t* samples, size_t count,
@@ -473,6 +479,9 @@ void AudioEngine::ScanFile(FileData& file, SampleHistogram* counts, GridCounts* 
     file.ScanGridPeak = scanned.GridPeak;
     file.ScanGridSum = scanned.GridSum;
     file.ScanDigest = Running ? scanned.Digest : 0;
+    if (file.Flac && Running) {
+        file.FlacLevel = flacLevelSeen_;
+    }
     file.ScanLoudness = PassLoudness(file);
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "files/FileIdentity.h"
+#include "files/FlacLevel.h"
 #include "files/WaveHeader.h"
 
 namespace tralux {
@@ -84,6 +85,11 @@ public:
     double LoudestRatio = 1.0;
     double QuietestRatio = 1.0;
     bool Ignored = false;
+    // A native FLAC file: its passes decode it (and encode its result) instead of reading
+    // sample bytes, and Format is that of the WAV file holding the same samples.
+    bool Flac = false;
+    // The compression level its frames show (see GuessFlacLevel), once a scan has read them.
+    int FlacLevel = DefaultFlacLevel;
 
     uint32_t Channels() const { return Format.Channels; }
     uint32_t FrameBytes() const { return Format.BlockAlign(); }
