@@ -120,6 +120,7 @@ void Operations::Prepare(const RunRequest& request) {
     if (!CheckOutputFiles(request)) {
         return;
     }
+    engine_.FlacLevelChoice = request.options.flaclevel;
     engine_.Running = true;
     ReadyToBalance = false;
     BeginProgress(3.0);
@@ -132,6 +133,7 @@ void Operations::Balance(const RunRequest& request) {
         return;
     }
     request_ = request;
+    engine_.FlacLevelChoice = request.options.flaclevel;
     // Balance rewrites result files: only those the last Prepare wrote.
     if (!ReadyToBalance) {
         host_.ShowError(messages::NotPrepared);
@@ -159,6 +161,7 @@ void Operations::PrepareAndBalance(const RunRequest& request) {
         return;
     }
     request_ = request;
+    engine_.FlacLevelChoice = request.options.flaclevel;
     // Refused before the Prepare phase, which would otherwise be spent for nothing.
     if (PresetMissing()) {
         return;

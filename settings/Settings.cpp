@@ -143,6 +143,11 @@ void ReadSettings(const ProfileFile& file, Options& options, WindowPlacement& pl
     }
     options.warncompfactor = std::max(options.warncompfactor, MinCompressionFactor);
     options.replaygaindeleted = file.ReadBool(s, "replaygaindeleted", defaults.replaygaindeleted);
+    // A file written before FLAC results were made lacks the key: "as the source".
+    options.flaclevel = file.ReadInteger(s, "flaclevel", defaults.flaclevel);
+    if (options.flaclevel < FlacLevelAsTheSource || options.flaclevel > HighestFlacLevel) {
+        options.flaclevel = defaults.flaclevel;
+    }
 
     ReadPresets(file, options.replaygaindeleted, presets, state, decimalSeparator);
 
@@ -183,6 +188,7 @@ void WriteSettings(ProfileFile& file, const Options& options, const WindowPlacem
     file.WriteBool(s, "dofinalnorm", options.dofinalnorm);
     file.WriteFloat(s, "maxcompfactor", options.maxcompfactor, decimalSeparator);
     file.WriteFloat(s, "warncompfactor", options.warncompfactor, decimalSeparator);
+    file.WriteInteger(s, "flaclevel", options.flaclevel);
     WritePresets(file, options.replaygaindeleted, presets, state, decimalSeparator);
 
     const char* const w = WindowsSection;

@@ -304,7 +304,7 @@ TEST_F(FlacRun, BalanceAfterPrepareRewritesFlacResultsAtTheChosenLevel) {
     FileData& b = AddFlac("b.flac", spec);
     FileData& wa = AddTwinWav("a.wav", AlbumSpec(2, 16, 44100));
     FileData& wb = AddTwinWav("b.wav", spec);
-    engine.FlacLevelChoice = 0;
+    options.flaclevel = 0;
     ops.Prepare(Request());
     ASSERT_TRUE(sink.Errors.empty()) << sink.Errors.front();
     EXPECT_EQ(a.FlacLevel, 8);

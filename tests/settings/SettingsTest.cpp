@@ -57,6 +57,7 @@ const char* const DefaultFile =
     "dofinalnorm=0\n"
     "maxcompfactor=3\n"
     "warncompfactor=1.5\n"
+    "flaclevel=-1\n"
     "defaultreflevel=0\n"
     "defaultrefpreset=0\n"
     "replaygaindeleted=0\n"
@@ -161,6 +162,14 @@ TEST(Settings, CompressionFactorsAreBroughtIntoTheDialogsRange) {
         EXPECT_EQ(loaded.options.maxcompfactor, c.loadedMax) << c.max << " " << c.warn;
         EXPECT_EQ(loaded.options.warncompfactor, c.loadedWarn) << c.max << " " << c.warn;
     }
+}
+
+TEST(Settings, FlacLevelIsAsTheSourceUnlessALevelTheEncoderHasIsStored) {
+    EXPECT_EQ(Loaded("[Options]\ngivehint=1\n").options.flaclevel, FlacLevelAsTheSource);
+    EXPECT_EQ(Loaded("[Options]\nflaclevel=0\n").options.flaclevel, 0);
+    EXPECT_EQ(Loaded("[Options]\nflaclevel=8\n").options.flaclevel, 8);
+    EXPECT_EQ(Loaded("[Options]\nflaclevel=9\n").options.flaclevel, FlacLevelAsTheSource);
+    EXPECT_EQ(Loaded("[Options]\nflaclevel=-2\n").options.flaclevel, FlacLevelAsTheSource);
 }
 
 TEST(Settings, OutputChoicesTheDialogCannotHoldFallBack) {
@@ -320,6 +329,7 @@ Loaded Unusual() {
     o.maxcompfactor = 2.7;
     o.warncompfactor = 1.0 / 3.0 + 1.0;
     o.replaygaindeleted = true;
+    o.flaclevel = 7;
     loaded.presets.Clear();
     loaded.presets.Append(Preset("Zed", 1234.5678));
     loaded.presets.Append(Preset("Zed ", 10));
@@ -347,6 +357,7 @@ void ExpectSame(const Loaded& a, const Loaded& b) {
     EXPECT_DOUBLE_EQ(a.options.maxcompfactor, b.options.maxcompfactor);
     EXPECT_NEAR(a.options.warncompfactor, b.options.warncompfactor, 1e-14);
     EXPECT_EQ(a.options.replaygaindeleted, b.options.replaygaindeleted);
+    EXPECT_EQ(a.options.flaclevel, b.options.flaclevel);
     ASSERT_EQ(a.presets.Count(), b.presets.Count());
     for (int i = 0; i < a.presets.Count(); ++i) {
         EXPECT_EQ(a.presets[i].Name, b.presets[i].Name);

@@ -89,8 +89,8 @@ QStringList WithoutQtOptions(const QStringList& arguments) {
 QString WindowUsageText() {
     return QStringLiteral(
         "Usage: tralux [FILE...]\n"
-        "Balance the loudness of 16-bit stereo 44.1 kHz WAV files in a window. The FILEs are\n"
-        "put on the list as if they had been dropped on the window.\n"
+        "Balance the loudness of WAV and FLAC files in a window. The FILEs are put on the\n"
+        "list as if they had been dropped on the window.\n"
         "\n"
         "  --check-help   start, press Help and exit: 0 when the help page can be shown\n"
         "  -h, --help     show this help and exit\n"
