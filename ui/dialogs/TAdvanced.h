@@ -8,6 +8,7 @@
 
 class QButtonGroup;
 class QCheckBox;
+class QComboBox;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -66,6 +67,8 @@ public:
     QCheckBox* finalnormto;
     QLineEdit* normlevel;
     UpDown* UpDown2;
+    QLabel* flaclevelLabel;
+    QComboBox* flaclevel;  // item 0: as the source; item n + 1: level n
     QGroupBox* GroupBox3;
     QCheckBox* wavonly;
     QCheckBox* filenamesonly;

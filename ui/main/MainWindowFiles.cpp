@@ -236,7 +236,7 @@ void TBalanceVolumes::TellShorterThanHeader() {
 }
 
 void TBalanceVolumes::addfilesbtnClick() {
-    const QStringList filters = {QStringLiteral("WAV Files (*.wav)"),
+    const QStringList filters = {QStringLiteral("WAV and FLAC Files (*.wav *.flac)"),
                                  QStringLiteral("All Files (*)")};
     const QStringList chosen = prompts_.OpenFiles(this, QStringLiteral("Select Files"), filters,
                                                   options_.wavonly ? 0 : 1, addFilesFolder_);

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -250,9 +251,11 @@ void AdvancedTest::openingFillsAndOkCopiesBack() {
     options.truncends = true;
     options.loudnessunits = 1;
     options.dofinalnorm = true;
+    options.flaclevel = 8;
     FakePrompts prompts;
     TAdvanced dialog(options, prompts);
     QCOMPARE(dialog.extension->text(), QStringLiteral("_old"));
+    QCOMPARE(dialog.flaclevel->currentText(), QStringLiteral("8 (smallest)"));
     QVERIFY(!dialog.addextension->isChecked());
     QVERIFY(dialog.overwritewarn->isChecked());
     QVERIFY(dialog.askfolder->isChecked());
@@ -276,9 +279,11 @@ void AdvancedTest::openingFillsAndOkCopiesBack() {
     dialog.clipatend->setChecked(false);
     QTest::mouseClick(dialog.loudnessItems->button(2), Qt::LeftButton);
     dialog.finalnormto->setChecked(false);
+    dialog.flaclevel->setCurrentIndex(0);
     QTest::mouseClick(dialog.okbtn, Qt::LeftButton);
 
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(options.flaclevel, tralux::FlacLevelAsTheSource);
     QCOMPARE(options.nameext, std::string("_new"));
     QVERIFY(options.addoutputext);
     QVERIFY(!options.overwritewarn);

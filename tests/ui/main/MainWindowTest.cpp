@@ -589,7 +589,7 @@ void MainWindowTest::addFilesDialog() {
     f.Click(f.window->addfilesbtn);
     QCOMPARE(f.prompts.Texts(Kind::OpenFiles), QStringList{"Select Files"});
     QCOMPARE(f.prompts.openFilters.size(), 2);
-    QVERIFY(f.prompts.openFilters[0].startsWith("WAV Files (*.wav"));
+    QCOMPARE(f.prompts.openFilters[0], QStringLiteral("WAV and FLAC Files (*.wav *.flac)"));
     QVERIFY(f.prompts.openFilters[1].startsWith("All Files ("));
     QCOMPARE(f.prompts.openSelectedFilter, filter);
     // In the order the dialog gives them.
