@@ -141,8 +141,10 @@ struct BenchSet {
         // The generated files are on disk before anything is timed: their write-back must not
         // fall inside a measurement.
         ::sync();
-        std::printf("%d files of %.2f minutes, %d-bit (%.1f MB of samples each)\n", count, minutes,
-                    bits, frames * 2.0 * (bits / 8) / 1e6);
+        if (count > 0) {
+            std::printf("%d files of %.2f minutes, %d-bit (%.1f MB of samples each)\n", count,
+                        minutes, bits, frames * 2.0 * (bits / 8) / 1e6);
+        }
         Options options;
         options.overwritewarn = false;
         options.maxcompfactor = 10.0;
