@@ -19,6 +19,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "../../files/FlacTestFiles.h"
 #include "WindowFixture.h"
 #include "dialogs/DialogFrame.h"
 #include "dialogs/GridDrawing.h"
@@ -46,6 +47,7 @@ private slots:
     void enablementTable();
     void enablementWithOneFile();
     void addingAfterPrepareNeedsANewPrepare();
+    void droppedFlacFileBalancesToAFlacResult();
     void removeAllAfterPrepareLeavesBalanceOff();
     void emptyPresetListDisablesPresetControls();
     void addPresetNeedsANormalisedHighlightedFile();
@@ -377,6 +379,21 @@ void MainWindowTest::addingAfterPrepareNeedsANewPrepare() {
     QVERIFY(!f.window->Runs().ReadyToBalance);
     QVERIFY(!f.window->balancebtn->isEnabled());
     QVERIFY(f.window->prepbalbtn->isEnabled());
+}
+
+void MainWindowTest::droppedFlacFileBalancesToAFlacResult() {
+    WindowFixture f;
+    tralux::test::FlacSpec spec;
+    const std::string flac = f.dir.File("song.flac");
+    tralux::test::MakeFlacFile(flac, spec);
+    f.Drop({QString::fromStdString(flac), f.Tone("b.wav", 4000)});
+    QCOMPARE(f.window->FileCount, 2);
+    QVERIFY(f.prompts.Texts(Kind::Error).isEmpty());
+    f.Click(f.window->prepbalbtn);
+    std::vector<int32_t> decoded;
+    QVERIFY(tralux::test::DecodeWithLibFlac(f.dir.File("song_tralux.flac"), decoded));
+    QCOMPARE(decoded.size(), size_t(2 * spec.Frames));
+    QVERIFY(decoded != tralux::test::SamplesOf(spec));
 }
 
 void MainWindowTest::removeAllAfterPrepareLeavesBalanceOff() {
