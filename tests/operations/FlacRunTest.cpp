@@ -238,17 +238,22 @@ TEST_F(FlacRun, IntakeDescribesTheFileAndRefusesWhatItCannotTake) {
 // message, and no result takes its name.
 TEST_F(FlacRun, DamagedStreamFailsTheRunWithoutAResult) {
     const FlacSpec spec = AlbumSpec(2, 16, 44100);
-    for (const bool cutShort : {false, true}) {
-        SCOPED_TRACE(cutShort ? "cut short" : "a changed byte");
-        const std::string path = dir.File(cutShort ? "cut.flac" : "flipped.flac");
+    // A byte of the frames changed, the frames cut in half, and a signature that no longer
+    // matches frames that each decode well: the last is seen only at the end of the stream.
+    for (const std::string damage : {"flipped", "cut", "signature"}) {
+        SCOPED_TRACE(damage);
+        const std::string path = dir.File(damage + ".flac");
         MakeFlacFile(path, spec);
         int64_t audio = 0;
         RawBlocksOf(path, 0, &audio);
         std::vector<unsigned char> bytes = FileBytes(path);
-        if (cutShort) {
+        if (damage == "cut") {
             bytes.resize(bytes.size() - (bytes.size() - size_t(audio)) / 2);
-        } else {
+        } else if (damage == "flipped") {
             bytes[(size_t(audio) + bytes.size()) / 2] ^= 0x10;
+        } else {
+            constexpr size_t Md5At = 4 + 4 + 18;  // "fLaC", the block header, the fields before
+            bytes[Md5At] ^= 0x01;
         }
         WriteBytes(path, bytes);
         AddTaken(path, 0);
@@ -259,13 +264,13 @@ TEST_F(FlacRun, DamagedStreamFailsTheRunWithoutAResult) {
         EXPECT_NE(sink.Errors.front().find(path), std::string::npos) << sink.Errors.front();
         EXPECT_NE(sink.Errors.front().find("damaged FLAC file"), std::string::npos)
             << sink.Errors.front();
-        EXPECT_FALSE(std::filesystem::exists(
-            dir.File(cutShort ? "cut_tralux.flac" : "flipped_tralux.flac")));
+        EXPECT_FALSE(std::filesystem::exists(dir.File(damage + "_tralux.flac")));
         EXPECT_FALSE(engine.Running);
         host.List.clear();
         sink.Errors.clear();
     }
-    EXPECT_EQ(Leftovers({"cut.flac", "flipped.flac"}), std::vector<std::string>{});
+    EXPECT_EQ(Leftovers({"cut.flac", "flipped.flac", "signature.flac"}),
+              std::vector<std::string>{});
 }
 
 // Cancel in the middle of the second file's write: the first result is whole, the second
