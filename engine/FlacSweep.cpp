@@ -129,7 +129,7 @@ bool AudioEngine::SweepFlac(const FileData& file, const std::string& source,
     const SampleFormat& format = file.Format.Sample;
     const size_t width = file.Channels();
     flacSamples_.resize(size_t(file.BlockFrames) * width);
-    // ReadBlock's bytes would do for stereo only; the container bytes of a block go here.
+    // The block as the WAV file of the same samples holds it.
     std::vector<unsigned char> bytes(flacSamples_.size() * size_t(format.ContainerBytes));
     const int64_t blocks = file.FrameCount > 0 ? file.BlockCount : 0;
     for (int64_t i = 1; i <= blocks; ++i) {
