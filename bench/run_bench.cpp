@@ -21,6 +21,11 @@
 //       10 files of 5 minutes (times scale) in 24-bit and in 8-bit 48 kHz stereo, Prepare &
 //       Balance with both references, and the peak memory of the process.
 //
+//   tralux_run_bench --flac [minutes per file, default 5] [files, default 10] [level, default 5]
+//                    [repeats, default 3]
+//       Prepare & Balance of FLAC files made by the flac tool at the level, results at the same
+//       level, against the flac tool decoding every source once and encoding every result once.
+//
 // Files are music-like, their loudness spread over 5x.
 
 #include <fcntl.h>
@@ -43,6 +48,7 @@
 #include "bench/BenchSupport.h"
 #include "engine/AudioEngine.h"
 #include "files/WaveHeader.h"
+#include "operations/Intake.h"
 #include "operations/Operations.h"
 
 namespace {
@@ -144,8 +150,10 @@ struct BenchSet {
         // The generated files are on disk before anything is timed: their write-back must not
         // fall inside a measurement.
         ::sync();
-        std::printf("%d files of %.2f minutes, %d-bit (%.1f MB of samples each)\n", count, minutes,
-                    bits, frames * 2.0 * (bits / 8) / 1e6);
+        if (count > 0) {
+            std::printf("%d files of %.2f minutes, %d-bit (%.1f MB of samples each)\n", count,
+                        minutes, bits, frames * 2.0 * (bits / 8) / 1e6);
+        }
         Options options;
         options.overwritewarn = false;
         options.maxcompfactor = 10.0;
@@ -246,9 +254,77 @@ struct BenchSet {
     }
 };
 
+void RunOrExit(const std::string& command) {
+    if (std::system(command.c_str()) != 0) {
+        std::fprintf(stderr, "failed: %s\n", command.c_str());
+        std::exit(1);
+    }
+}
+
+// Prepare & Balance of FLAC files against the flac tool's own decoding and encoding of the same
+// files, in the same process one after the other: the tool decodes every source once and
+// encodes every result (as decoded after the first run) once, at the same level.
+int FlacRuns(double minutes, int count, int level, int repeats) {
+    if (std::system("command -v flac >/dev/null 2>&1") != 0) {
+        std::fprintf(stderr, "the flac tool is not installed: nothing to compare with\n");
+        return 1;
+    }
+    BenchSet set(0, 0);
+    const auto frames = static_cast<int32_t>(minutes * 60 * 44100);
+    const std::string flag = " -s -f -" + std::to_string(level);
+    UngroupedNumbers numbers;
+    SameFileIndex listed(SameFileRule::Listing);
+    for (int i = 0; i < count; ++i) {
+        const std::string base = set.Folder + "/song" + std::to_string(i);
+        MakeMusicFile(base + ".wav", frames, 6000.0 * (1.0 + 4.0 * i / std::max(1, count - 1)),
+                      uint32_t(i + 1));
+        RunOrExit("flac" + flag + " -T ARTIST=Somebody -o '" + base + ".flac' '" + base + ".wav'");
+        std::filesystem::remove(base + ".wav");
+        set.Sources.push_back(base + ".flac");
+        set.Results.push_back(base + "_tralux.flac");
+        Intake intake = TakeIn(set.Sources.back(), listed, numbers);
+        if (!intake.record) {
+            std::fprintf(stderr, "%s\n", intake.refusal.c_str());
+            return 1;
+        }
+        set.Host.List.push_back(std::move(intake.record));
+    }
+    ::sync();
+    std::printf("%d FLAC files of %.2f minutes, 16-bit stereo 44.1 kHz, level %d\n", count, minutes,
+                level);
+    set.Request.options.flaclevel = level;
+    std::vector<double> runs, tools;
+    for (int k = 0; k < repeats; ++k) {
+        set.Request.reference = ReferenceChoice::Loudest;
+        runs.push_back(Seconds([&] { set.Ops.PrepareAndBalance(set.Request); }));
+        if (k == 0) {
+            for (const std::string& result : set.Results) {
+                RunOrExit("flac -d -s -f -o '" + result + ".wav' '" + result + "'");
+            }
+        }
+        tools.push_back(Seconds([&] {
+            for (const std::string& source : set.Sources) {
+                RunOrExit("flac -d -c -s '" + source + "' > /dev/null");
+            }
+            for (const std::string& result : set.Results) {
+                RunOrExit("flac" + flag + " -o '" + result + ".tool.flac' '" + result + ".wav'");
+            }
+        }));
+    }
+    const double run = Median(runs), tool = Median(tools);
+    std::printf("  Prepare & Balance, loudest reference  %7.2f s  flac tool %7.2f s  ratio %.2f\n",
+                run, tool, run / tool);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "--flac") {
+        return FlacRuns(argc > 2 ? std::atof(argv[2]) : 5.0, argc > 3 ? std::atoi(argv[3]) : 10,
+                        argc > 4 ? std::atoi(argv[4]) : 5,
+                        argc > 5 ? std::max(1, std::atoi(argv[5])) : 3);
+    }
     if (argc > 1 && std::string(argv[1]) == "--formats") {
         const double scale = argc > 2 ? std::atof(argv[2]) : 1.0;
         const int repeats = argc > 3 ? std::max(1, std::atoi(argv[3])) : 3;

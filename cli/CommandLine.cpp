@@ -35,6 +35,7 @@ constexpr OptionInfo Known[] = {
     {"max-compression", true, BalanceOnly},
     {"warn-compression", true, BalanceOnly},
     {"final-limit", true, BalanceOnly},
+    {"flac-level", true, Runs},
     {"units", true, Any},
     {"csv", true, Any},
     {"settings", true, Any},
@@ -189,6 +190,10 @@ void Apply(CommandLine& line, const std::string& name, const std::string& value)
     } else if (name == "final-limit") {
         line.finalLimit =
             static_cast<int16_t>(WholeNumber(name, value, LowestFinalLimit, HighestFinalLimit));
+    } else if (name == "flac-level") {
+        line.flacLevel = value == "source"
+                             ? FlacLevelAsTheSource
+                             : static_cast<int32_t>(WholeNumber(name, value, 0, HighestFlacLevel));
     } else if (name == "units") {
         if (value == "percent") {
             line.units = 0;
@@ -392,9 +397,9 @@ std::string UsageText() {
 
 std::string HelpText() {
     return "Usage: tralux-cli COMMAND [OPTIONS] FILE...\n"
-           "Balance the loudness of WAV files: 8, 16 and 24-bit integer PCM, any channels and\n"
-           "rate, RF64 and BW64 included; each result keeps its source's format\n"
-           "and chunks. Source files are never written: results are new files beside the\n"
+           "Balance the loudness of WAV files (8, 16 and 24-bit integer PCM, any channels and\n"
+           "rate, RF64 and BW64 included) and FLAC files. Source files are never written:\n"
+           "results are new files in the source's format, with its chunks or tags, beside the\n"
            "sources or in another folder.\n"
            "\n"
            "Commands:\n"
@@ -419,6 +424,9 @@ std::string HelpText() {
            "  --warn-compression F    compression factor above which to ask (1.1 to 4.0)\n"
            "  --final-limit LEVEL     finally limit every result's peak to LEVEL (1024 to\n"
            "                          32767 on the sample-value scale; 32767: no limiting)\n"
+           "  --flac-level N|source   the compression level of FLAC results, 0 to 8, or that\n"
+           "                          of each source (the default); REPLAYGAIN_* tags are\n"
+           "                          left out of FLAC results: they describe the old audio\n"
            "  --units percent|db|sample  the unit of every loudness printed\n"
            "  --csv FILE              write the results export (the window program's format);\n"
            "                          - writes it to standard output, in place of the table\n"

@@ -44,7 +44,8 @@ struct CommandLine {
     std::optional<double> maxCompression;
     std::optional<double> warnCompression;
     std::optional<int16_t> finalLimit;
-    std::optional<int32_t> units;  // 0 percent, 1 decibels, 2 sample value
+    std::optional<int32_t> flacLevel;  // FlacLevelAsTheSource or 0 to 8
+    std::optional<int32_t> units;      // 0 percent, 1 decibels, 2 sample value
     std::optional<std::string> csvFile;
     std::optional<std::string> settingsFile;
     bool yes = false;

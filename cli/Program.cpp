@@ -150,6 +150,9 @@ std::optional<std::string> ApplyOptions(const CommandLine& line, Settings& setti
         options.dofinalnorm = true;
         options.normaliselevel = *line.finalLimit;
     }
+    if (line.flacLevel) {
+        options.flaclevel = *line.flacLevel;
+    }
     if (line.units) {
         options.loudnessunits = *line.units;
     }

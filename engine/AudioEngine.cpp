@@ -160,7 +160,9 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
     }
     try {
         const bool whole =
-            Sweep(file, source, destination, *input, output.get(), mapping, label, weight);
+            file.Flac
+                ? SweepFlac(file, source, destination, *input, output.get(), mapping, label, weight)
+                : Sweep(file, source, destination, *input, output.get(), mapping, label, weight);
         if (counting && plain) {
             Totals.Peak = MappedPeak(*counts_, scanValues_);
             Totals.SumOfSquares = MappedSumOfSquares(*counts_, scanValues_);
@@ -274,7 +276,6 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
     sink_.PassStarted(label + ":", FileNamePart(source));
     sink_.PumpEvents();
 
-    BlockObserver* const observer = observedSide_ ? Observer : nullptr;
     // A data chunk without a whole frame has no block to run.
     const int64_t blocks = file.FrameCount > 0 ? file.BlockCount : 0;
     bool allBlocks = true;
@@ -308,28 +309,9 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
             sink_.PassProgress(int(i * 100 / file.BlockCount));
             sink_.PumpEvents();
             const size_t count = size_t(frames) * file.Channels();
-            // A read is shown as read (the scan folds -32768 in place), a write or a mapped
-            // read as mapped.
-            const bool showsMapped = writes || mapping != nullptr;
-            if (file.IsPlain16Bit()) {
-                auto* samples = reinterpret_cast<int16_t*>(chunk->Data + chunkAt);
-                if (observer != nullptr && !showsMapped) {
-                    observer->Frames(samples, size_t(frames));
-                }
-                TransformBlock(mapping, samples, count, measuresInput);
-                if (observer != nullptr && showsMapped) {
-                    observer->Frames(samples, size_t(frames));
-                }
-            } else {
-                auto* samples = reinterpret_cast<unsigned char*>(chunk->Data + chunkAt);
-                if (observer != nullptr && !showsMapped) {
-                    ShowDecoded(*observer, file, samples, size_t(frames));
-                }
-                TransformGridBlock(file, writes, samples, count, measuresInput);
-                if (observer != nullptr && showsMapped) {
-                    ShowDecoded(*observer, file, samples, size_t(frames));
-                }
-            }
+            TransformFileBlock(file, mapping, writes,
+                               reinterpret_cast<unsigned char*>(chunk->Data + chunkAt), count,
+                               measuresInput);
             chunkAt += bytes;
             if (chunkAt == chunk->Size) {
                 stream.Put(chunk);
@@ -375,6 +357,33 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
     }
     InputTotals.Digest = Totals.Digest = digest.Value();
     return true;
+}
+
+void AudioEngine::TransformFileBlock(const FileData& file, const ValueTable* mapping, bool writes,
+                                     unsigned char* bytes, size_t count, bool measuresInput) {
+    BlockObserver* const observer = observedSide_ ? Observer : nullptr;
+    const size_t frames = count / std::max<size_t>(file.Channels(), 1);
+    // A read is shown as read (the scan folds -32768 in place), a write or a mapped read as
+    // mapped.
+    const bool showsMapped = writes || mapping != nullptr;
+    if (file.IsPlain16Bit()) {
+        auto* samples = reinterpret_cast<int16_t*>(bytes);
+        if (observer != nullptr && !showsMapped) {
+            observer->Frames(samples, frames);
+        }
+        TransformBlock(mapping, samples, count, measuresInput);
+        if (observer != nullptr && showsMapped) {
+            observer->Frames(samples, frames);
+        }
+    } else {
+        if (observer != nullptr && !showsMapped) {
+            ShowDecoded(*observer, file, bytes, frames);
+        }
+        TransformGridBlock(file, writes, bytes, count, measuresInput);
+        if (observer != nullptr && showsMapped) {
+            ShowDecoded(*observer, file, bytes, frames);
+        }
+    }
 }
 
 void AudioEngine::TransformBlock(const ValueTable* mapping, int16_t* samples, size_t count,
@@ -518,6 +527,9 @@ void AudioEngine::ScanFile(FileData& file, SampleHistogram* counts, GridCounts* 
     file.ScanGridPeak = scanned.GridPeak;
     file.ScanGridSum = scanned.GridSum;
     file.ScanDigest = Running ? scanned.Digest : 0;
+    if (file.Flac && Running) {
+        file.FlacLevel = flacLevelSeen_;
+    }
     file.ScanLoudness = PassLoudness(file);
 }
 

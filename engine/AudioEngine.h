@@ -146,12 +146,25 @@ public:
 
     TimeEstimator Estimator;
 
+    // The compression level of FLAC results, 0 to 8; below 0, the level each source's frames
+    // show (FileData::FlacLevel).
+    int FlacLevelChoice = -1;
+
 private:
     // The header copy, the block loop and the tail of a pass whose files are open. output is
     // null for a read-only pass. True when every block and the tail went through.
     bool Sweep(const FileData& file, const std::string& source, const std::string& destination,
                PassFile& input, PassFile* output, const ValueTable* mapping,
                const std::string& label, double weight);
+    // The same for a FLAC file: decoded (and its result encoded) a block at a time, each
+    // block held as the WAV file of the same samples holds it, so that the transforms and
+    // counts above see exactly those bytes. Defined in FlacSweep.cpp.
+    bool SweepFlac(const FileData& file, const std::string& source, const std::string& destination,
+                   PassFile& input, PassFile* output, const ValueTable* mapping,
+                   const std::string& label, double weight);
+    // Runs the per-sample work of one block held in the bytes of file's format.
+    void TransformFileBlock(const FileData& file, const ValueTable* mapping, bool writes,
+                            unsigned char* bytes, size_t count, bool measuresInput);
     void TransformBlock(const ValueTable* mapping, int16_t* samples, size_t count,
                         bool measureInput);
     void TransformGridBlock(const FileData& file, bool maps, unsigned char* samples, size_t count,
@@ -196,6 +209,8 @@ private:
     std::vector<double> decoded_;  // a non-16-bit block as an observer is shown it
     // The side the pass under way shows Observer; none for a pass it is not shown.
     std::optional<SweepSide> observedSide_;
+    int flacLevelSeen_ = DefaultFlacLevel;  // what the last FLAC pass's frames showed
+    std::vector<int32_t> flacSamples_;      // a block of decoded samples
 };
 
 }  // namespace tralux

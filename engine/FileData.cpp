@@ -35,6 +35,9 @@ GroupData* FindGroup(const GroupList& groups, int32_t groupNumber) {
 }
 
 std::string SourceFormatText(const FileData& file) {
+    if (file.Flac) {
+        return "FLAC " + FormatText(file.Format);
+    }
     switch (file.Format.Container) {
         case WavContainer::Rf64:
             return FormatText(file.Format) + " RF64 WAV";

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "files/FileIdentity.h"
+#include "files/FlacLevel.h"
 #include "files/WaveHeader.h"
 
 namespace tralux {
@@ -105,6 +106,11 @@ public:
     // The broadcast measures of the source and of the result, when metering was on.
     BroadcastLoudness SourceBroadcast;
     BroadcastLoudness ResultBroadcast;
+    // A native FLAC file: its passes decode it (and encode its result) instead of reading
+    // sample bytes, and Format is that of the WAV file holding the same samples.
+    bool Flac = false;
+    // The compression level its frames show (see GuessFlacLevel), once a scan has read them.
+    int FlacLevel = DefaultFlacLevel;
 
     uint32_t Channels() const { return Format.Channels; }
     uint32_t FrameBytes() const { return Format.BlockAlign(); }
@@ -116,7 +122,8 @@ public:
     }
 };
 
-// What the file holds, in words: "24-bit 48 kHz stereo WAV", "16-bit 44.1 kHz 6 ch RF64 WAV".
+// What the file holds, in words: "24-bit 48 kHz stereo WAV", "16-bit 44.1 kHz 6 ch RF64 WAV",
+// "FLAC 16-bit 44.1 kHz stereo".
 std::string SourceFormatText(const FileData& file);
 
 // One track group with usable members, built by every Prepare run.

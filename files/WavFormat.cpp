@@ -203,6 +203,11 @@ std::string OtherFileType(const unsigned char* head, size_t size) {
         if (Starts(head, size, 28, "OpusHead")) {
             return "an Ogg Opus file, not a WAV file";
         }
+        if (Starts(head, size, 28,
+                   "\x7F"
+                   "FLAC")) {
+            return "an Ogg FLAC file, which Tralux cannot read (only native FLAC files are taken)";
+        }
         if (Starts(head, size, 28, "\x01vorbis")) {
             return "an Ogg Vorbis file, not a WAV file";
         }

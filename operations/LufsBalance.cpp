@@ -73,8 +73,8 @@ bool Operations::LufsFormatsRefused() {
     }
     std::string others;
     for (const FileData* file : host_.Files()) {
-        if (!file->IsPlain16Bit()) {
-            others += "\r" + file->SourceFile + " (" + FormatText(file->Format) + ")";
+        if (!file->IsPlain16Bit() || file->Flac) {
+            others += "\r" + file->SourceFile + " (" + SourceFormatText(*file) + ")";
         }
     }
     if (others.empty()) {

@@ -123,6 +123,7 @@ void Operations::Prepare(const RunRequest& request) {
     if (!CheckOutputFiles(request)) {
         return;
     }
+    engine_.FlacLevelChoice = request.options.flaclevel;
     engine_.Running = true;
     ReadyToBalance = false;
     AttachMeter();
@@ -136,6 +137,7 @@ void Operations::Balance(const RunRequest& request) {
         return;
     }
     request_ = request;
+    engine_.FlacLevelChoice = request.options.flaclevel;
     // Balance rewrites result files: only those the last Prepare wrote.
     if (!ReadyToBalance) {
         host_.ShowError(messages::NotPrepared);
@@ -164,6 +166,7 @@ void Operations::PrepareAndBalance(const RunRequest& request) {
         return;
     }
     request_ = request;
+    engine_.FlacLevelChoice = request.options.flaclevel;
     // Refused before the Prepare phase, which would otherwise be spent for nothing.
     if (PresetMissing() || LufsFormatsRefused()) {
         return;

@@ -12,6 +12,10 @@ inline constexpr double MaxCompressionFactor = 4.0;
 inline constexpr int16_t LowestFinalLimit = 1024;
 inline constexpr int16_t HighestFinalLimit = 32767;
 
+// The FLAC compression levels a result can be encoded at, and the choice of each source's own.
+inline constexpr int32_t FlacLevelAsTheSource = -1;
+inline constexpr int32_t HighestFlacLevel = 8;
+
 // Whether text may be the part added to result names: a folder separator in it would send
 // results into another folder, and a part of full stops alone could name one.
 inline bool IsUsableNamePart(const std::string& text) {
@@ -61,6 +65,9 @@ struct Options {
     bool replaygaindeleted = false;
     // The true-peak ceiling (dBTP) every result balanced by LUFS stays under.
     double truepeaklimit = DefaultTruePeakLimit;
+    // The compression level of FLAC results, 0 to 8; AsTheSource: the level each source's
+    // frames show.
+    int32_t flaclevel = FlacLevelAsTheSource;
 };
 
 // Bounds of the main window and of the track grouping dialog, in screen pixels.

@@ -189,6 +189,11 @@ void ReadSettings(const ProfileFile& file, Options& options, WindowPlacement& pl
     options.truepeaklimit = std::isfinite(ceiling)
                                 ? std::clamp(ceiling, LowestTruePeakLimit, HighestTruePeakLimit)
                                 : defaults.truepeaklimit;
+    // A file written before FLAC results were made lacks the key: "as the source".
+    options.flaclevel = file.ReadInteger(s, "flaclevel", defaults.flaclevel);
+    if (options.flaclevel < FlacLevelAsTheSource || options.flaclevel > HighestFlacLevel) {
+        options.flaclevel = defaults.flaclevel;
+    }
 
     ReadPresets(file, options.replaygaindeleted, presets, state, decimalSeparator);
 
@@ -233,6 +238,10 @@ void WriteSettings(ProfileFile& file, const Options& options, const WindowPlacem
     // Only away from its default, so that a file written before it existed keeps its keys.
     if (options.truepeaklimit != DefaultTruePeakLimit) {
         file.WriteFloat(s, "truepeaklimit", options.truepeaklimit, decimalSeparator);
+    }
+    // Only away from "as the source", so that a file written before it existed keeps its keys.
+    if (options.flaclevel != FlacLevelAsTheSource) {
+        file.WriteInteger(s, "flaclevel", options.flaclevel);
     }
     WritePresets(file, options.replaygaindeleted, presets, state, decimalSeparator);
 

@@ -23,6 +23,7 @@
 #include <thread>
 #include <vector>
 
+#include "../files/FlacTestFiles.h"
 #include "ChildProcess.h"
 #include "FakeProgressSink.h"
 #include "FakeRunHost.h"
@@ -30,6 +31,8 @@
 #include "TempDir.h"
 #include "TestWav.h"
 #include "engine/AudioEngine.h"
+#include "files/FileAccess.h"
+#include "files/FlacReader.h"
 #include "files/WaveHeader.h"
 #include "operations/Operations.h"
 #include "units/Loudness.h"
@@ -439,6 +442,41 @@ TEST_F(CliTest, OptionsDefaultToTheSettingsFileWhichIsNeverWritten) {
     EXPECT_TRUE(fs::exists(root / "src" / "tone-b.wav"));
     const auto after = ReadFile(settings);
     EXPECT_EQ(std::string(after.begin(), after.end()), text);
+}
+
+// FLAC files go through the same commands: analysed, then balanced to FLAC results at the
+// level asked for.
+TEST_F(CliTest, FlacFilesAreAnalysedAndBalancedToFlacResults) {
+    fs::create_directories(root / "src");
+    FlacSpec spec;
+    spec.Frames = 20000;
+    MakeFlacFile((root / "src" / "a.flac").string(), spec);
+    spec.Scale = 0.25;
+    MakeFlacFile((root / "src" / "b.flac").string(), spec);
+
+    const ProcessResult analysed = Run({"analyse", "src/a.flac", "src/b.flac"});
+    EXPECT_EQ(analysed.status, 0) << analysed.err;
+    EXPECT_TRUE(Contains(analysed.out, "b.flac")) << analysed.out;
+
+    const ProcessResult balanced =
+        Run({"balance", "--flac-level", "0", "--yes", "src/a.flac", "src/b.flac"});
+    EXPECT_EQ(balanced.status, 0) << balanced.err;
+    for (const char* name : {"a_tralux.flac", "b_tralux.flac"}) {
+        std::vector<int32_t> decoded;
+        EXPECT_TRUE(DecodeWithLibFlac((root / "src" / name).string(), decoded)) << name;
+        EXPECT_EQ(decoded.size(), size_t(2 * spec.Frames)) << name;
+    }
+    // Level 0 stores no LPC subframes, which the level-5 source has.
+    for (const char* name : {"a.flac", "a_tralux.flac"}) {
+        const std::string path = (root / "src" / name).string();
+        const auto file = PosixFileAccess().OpenExisting(path);
+        ASSERT_TRUE(file) << path;
+        FlacReader reader(*file, path);
+        ASSERT_TRUE(reader.Open()) << reader.Error();
+        std::vector<int32_t> samples(size_t(2 * spec.Frames));
+        EXPECT_EQ(reader.Read(samples.data(), spec.Frames), size_t(spec.Frames));
+        EXPECT_EQ(reader.Traits().MaxLpcOrder == 0, std::string(name) == "a_tralux.flac") << name;
+    }
 }
 
 TEST_F(CliTest, AFolderToBeAskedForAtEveryRunNeedsATerminalOrOutputDir) {

@@ -28,6 +28,18 @@ TEST(CommandLine, UnsetOptionsLeaveTheSettingsFileInForce) {
     EXPECT_EQ(line.reference.choice, ReferenceChoice::Quietest);
 }
 
+TEST(CommandLine, FlacLevelIsALevelOfTheEncoderOrSource) {
+    EXPECT_EQ(ParseCommandLine({"balance", "--flac-level", "0", "a.flac"}).flacLevel, 0);
+    EXPECT_EQ(ParseCommandLine({"prepare", "--flac-level=8", "a.flac"}).flacLevel, 8);
+    EXPECT_EQ(ParseCommandLine({"balance", "--flac-level=source", "a.flac"}).flacLevel,
+              FlacLevelAsTheSource);
+    EXPECT_FALSE(ParseCommandLine({"balance", "a.flac"}).flacLevel);
+    EXPECT_THROW(ParseCommandLine({"balance", "--flac-level", "9", "a.flac"}), UsageError);
+    EXPECT_THROW(ParseCommandLine({"balance", "--flac-level", "best", "a.flac"}), UsageError);
+    // analyse writes nothing, so it has no level to take.
+    EXPECT_THROW(ParseCommandLine({"analyse", "--flac-level", "5", "a.flac"}), UsageError);
+}
+
 TEST(CommandLine, PresetNamesKeepTheirColonsAndBlanks) {
     const CommandLine line =
         ParseCommandLine({"balance", "--reference", "preset:Radio: loud ", "a.wav"});

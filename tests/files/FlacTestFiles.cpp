@@ -132,8 +132,9 @@ int32_t SampleAt(const FlacSpec& spec, uint64_t frame, uint32_t channel) {
     // Clicks ten times a second: a residual that changes within 64 samples.
     const double click = frame % (spec.Rate / 10) < 40 ? 0.3 * NoiseAt(frame + 3, channel) : 0.0;
     const double value =
-        0.85 * (swell * tone * (0.4 + 0.6 * beat) + 0.08 * beat * NoiseAt(frame, channel) +
-                0.01 * NoiseAt(frame + 7, channel) + click);
+        spec.Scale * 0.85 *
+        (swell * tone * (0.4 + 0.6 * beat) + 0.08 * beat * NoiseAt(frame, channel) +
+         0.01 * NoiseAt(frame + 7, channel) + click);
     return int32_t(std::clamp(std::lround(value * full), long(-full), long(full - 1)));
 }
 

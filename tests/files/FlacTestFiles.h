@@ -18,6 +18,9 @@ struct FlacSpec {
     uint64_t Frames = 44100;
     int Level = 5;
     bool Silent = false;
+    // The signal's level, the two full-scale samples aside: files of one album that differ in
+    // loudness.
+    double Scale = 1.0;
     // The blocks after STREAMINFO, in this order: VORBIS_COMMENT (with REPLAYGAIN_* fields in
     // both cases), SEEKTABLE (a point a second), PICTURE, APPLICATION, a block of the unknown
     // type 100, CUESHEET, PADDING.

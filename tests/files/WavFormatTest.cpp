@@ -289,6 +289,11 @@ std::vector<Refusal> Refusals() {
         {"MpegLayer2", Text("\xFF\xFD\x90\x64"), "an MPEG audio file, not a WAV file"},
         {"Ogg", Text("OggS\0\x02"), "an Ogg file, not a WAV file"},
         {"OggOpus", Text(ogg), "an Ogg Opus file, not a WAV file"},
+        {"OggFlac",
+         Text("OggS" + std::string(24, '\0') +
+              "\x7F"
+              "FLAC"),
+         "an Ogg FLAC file, which Tralux cannot read (only native FLAC files are taken)"},
         {"Aiff",
          Text("FORM\0\0\0\x40"
               "AIFFCOMM"),

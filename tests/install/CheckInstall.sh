@@ -34,8 +34,8 @@ QT_QPA_PLATFORM=offscreen "$prefix/bin/tralux" --check-help | grep -q "$prefix/s
 
 if command -v desktop-file-validate >/dev/null; then
   desktop-file-validate "$prefix/share/applications/$id.desktop" || fail "desktop entry"
-  grep -qx 'MimeType=audio/wav;audio/x-wav;' "$prefix/share/applications/$id.desktop" ||
-    fail "desktop entry lacks the WAV types"
+  grep -qx 'MimeType=audio/wav;audio/x-wav;audio/flac;audio/x-flac;' "$prefix/share/applications/$id.desktop" ||
+    fail "desktop entry lacks the WAV and FLAC types"
 else
   echo "desktop-file-validate not installed: desktop entry not validated"
 fi

@@ -290,7 +290,7 @@ TEST_F(LufsBalanceTest, OtherFormatsAreRefusedBeforeAnythingIsWritten) {
     ops.PrepareAndBalance(ByLufs(-23.0));
     ASSERT_EQ(host.Errors.size(), 1u);
     EXPECT_EQ(host.Errors.front(),
-              std::string(messages::LufsFormatsOnly) + "\r" + wide + " (24-bit 48 kHz stereo)");
+              std::string(messages::LufsFormatsOnly) + "\r" + wide + " (24-bit 48 kHz stereo WAV)");
     EXPECT_FALSE(std::filesystem::exists(host.List[0]->ResultFile));
     EXPECT_FALSE(std::filesystem::exists(host.List[1]->ResultFile));
     host.Errors.clear();

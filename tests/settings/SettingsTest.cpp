@@ -163,6 +163,14 @@ TEST(Settings, CompressionFactorsAreBroughtIntoTheDialogsRange) {
     }
 }
 
+TEST(Settings, FlacLevelIsAsTheSourceUnlessALevelTheEncoderHasIsStored) {
+    EXPECT_EQ(Loaded("[Options]\ngivehint=1\n").options.flaclevel, FlacLevelAsTheSource);
+    EXPECT_EQ(Loaded("[Options]\nflaclevel=0\n").options.flaclevel, 0);
+    EXPECT_EQ(Loaded("[Options]\nflaclevel=8\n").options.flaclevel, 8);
+    EXPECT_EQ(Loaded("[Options]\nflaclevel=9\n").options.flaclevel, FlacLevelAsTheSource);
+    EXPECT_EQ(Loaded("[Options]\nflaclevel=-2\n").options.flaclevel, FlacLevelAsTheSource);
+}
+
 TEST(Settings, OutputChoicesTheDialogCannotHoldFallBack) {
     EXPECT_EQ(Loaded("[Options]\nsamefolder=7\n").options.samefolder, 0);
     EXPECT_EQ(Loaded("[Options]\nsamefolder=-1\n").options.samefolder, 0);
@@ -320,6 +328,7 @@ Loaded Unusual() {
     o.maxcompfactor = 2.7;
     o.warncompfactor = 1.0 / 3.0 + 1.0;
     o.replaygaindeleted = true;
+    o.flaclevel = 7;
     loaded.presets.Clear();
     loaded.presets.Append(Preset("Zed", 1234.5678));
     loaded.presets.Append(Preset("Zed ", 10));
@@ -348,6 +357,7 @@ void ExpectSame(const Loaded& a, const Loaded& b) {
     EXPECT_DOUBLE_EQ(a.options.maxcompfactor, b.options.maxcompfactor);
     EXPECT_NEAR(a.options.warncompfactor, b.options.warncompfactor, 1e-14);
     EXPECT_EQ(a.options.replaygaindeleted, b.options.replaygaindeleted);
+    EXPECT_EQ(a.options.flaclevel, b.options.flaclevel);
     ASSERT_EQ(a.presets.Count(), b.presets.Count());
     for (int i = 0; i < a.presets.Count(); ++i) {
         EXPECT_EQ(a.presets[i].Name, b.presets[i].Name);

@@ -3,11 +3,13 @@
 #include "DialogFrame.h"
 #include "Prompts.h"
 #include "UpDown.h"
+#include "files/FlacLevel.h"
 #include "units/Loudness.h"
 #include "units/NumberText.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -209,6 +211,25 @@ void TAdvanced::BuildProcessingGroup() {
         spinner->setFixedHeight(maxcomp->sizeHint().height());
     }
 
+    flaclevelLabel =
+        Named(new QLabel(QStringLiteral("FLAC &Results at Level:"), GroupBox2), "flaclevelLabel");
+    flaclevel = Named(new QComboBox(GroupBox2), "flaclevel");
+    flaclevel->addItem(QStringLiteral("As the source"));
+    for (int level = 0; level <= HighestFlacLevel; ++level) {
+        const char* note = level == 0                  ? " (fastest)"
+                           : level == DefaultFlacLevel ? " (the flac tool's default)"
+                           : level == HighestFlacLevel ? " (smallest)"
+                                                       : "";
+        flaclevel->addItem(QString::number(level) + QString::fromUtf8(note));
+    }
+    for (QWidget* control :
+         {static_cast<QWidget*>(flaclevelLabel), static_cast<QWidget*>(flaclevel)}) {
+        SetHint(control,
+                "compression level of FLAC results; as the source: the level the "
+                "source's frames show");
+    }
+    flaclevelLabel->setBuddy(flaclevel);
+
     Label1->setBuddy(maxcomp);
     Label3->setBuddy(warncomp);
     for (QLineEdit* box : {maxcomp, warncomp, normlevel}) {
@@ -240,13 +261,15 @@ void TAdvanced::BuildProcessingGroup() {
     }
     processLayout->addWidget(ceilinglabel, 3, 0);
     processLayout->addWidget(truepeaklimit, 3, 1, 1, 2);
+    processLayout->addWidget(flaclevelLabel, 4, 0);
+    processLayout->addWidget(flaclevel, 4, 1, 1, 2);
     processLayout->setColumnStretch(0, 1);
 }
 
 void TAdvanced::BuildDisplayGroup() {
     GroupBox3 = Named(new QGroupBox(QStringLiteral("Display Options "), this), "GroupBox3");
     wavonly = Named(new QCheckBox(QStringLiteral("Show WAV files onl&y"), GroupBox3), "wavonly");
-    SetHint(wavonly, "if set, only WAV files will be shown in File Open dialogs");
+    SetHint(wavonly, "if set, only WAV and FLAC files will be shown in File Open dialogs");
     filenamesonly =
         Named(new QCheckBox(QStringLiteral("Show f&ilenames only"), GroupBox3), "filenamesonly");
     SetHint(filenamesonly,
@@ -282,6 +305,7 @@ void TAdvanced::LoadFromOptions() {
     clipatend->setChecked(options_.truncends);
     finalnormto->setChecked(options_.dofinalnorm);
     truepeaklimit->setValue(options_.truepeaklimit);
+    flaclevel->setCurrentIndex(options_.flaclevel - FlacLevelAsTheSource);
 }
 
 void TAdvanced::CopyToOptions() {
@@ -299,6 +323,7 @@ void TAdvanced::CopyToOptions() {
     options_.truncends = clipatend->isChecked();
     options_.dofinalnorm = finalnormto->isChecked();
     options_.truepeaklimit = truepeaklimit->value();
+    options_.flaclevel = flaclevel->currentIndex() + FlacLevelAsTheSource;
 }
 
 int TAdvanced::SelectedUnit() const {

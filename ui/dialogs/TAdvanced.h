@@ -8,6 +8,7 @@
 
 class QButtonGroup;
 class QCheckBox;
+class QComboBox;
 class QGroupBox;
 class QDoubleSpinBox;
 class QLabel;
@@ -70,6 +71,8 @@ public:
     // The true-peak ceiling of a balance by LUFS, in dBTP (never above 0).
     QLabel* ceilinglabel;
     QDoubleSpinBox* truepeaklimit;
+    QLabel* flaclevelLabel;
+    QComboBox* flaclevel;  // item 0: as the source; item n + 1: level n
     QGroupBox* GroupBox3;
     QCheckBox* wavonly;
     QCheckBox* filenamesonly;

@@ -239,8 +239,9 @@ void TBalanceVolumes::TellShorterThanHeader() {
 }
 
 void TBalanceVolumes::addfilesbtnClick() {
-    const QStringList filters = {QStringLiteral("WAV Files (*.wav *.wave *.rf64 *.bw64)"),
-                                 QStringLiteral("All Files (*)")};
+    const QStringList filters = {
+        QStringLiteral("WAV and FLAC Files (*.wav *.wave *.rf64 *.bw64 *.flac)"),
+        QStringLiteral("All Files (*)")};
     const QStringList chosen = prompts_.OpenFiles(this, QStringLiteral("Select Files"), filters,
                                                   options_.wavonly ? 0 : 1, addFilesFolder_);
     if (!chosen.isEmpty()) {

@@ -89,8 +89,8 @@ QStringList WithoutQtOptions(const QStringList& arguments) {
 QString WindowUsageText() {
     return QStringLiteral(
         "Usage: tralux [FILE...]\n"
-        "Balance the loudness of WAV files (any bit depth, rate and channels) in a window.\n"
-        "The FILEs are put on the list as if they had been dropped on the window.\n"
+        "Balance the loudness of WAV files (any bit depth, rate and channels) and FLAC files\n"
+        "in a window. The FILEs are put on the list as if they had been dropped on the window.\n"
         "\n"
         "  --check-help   start, press Help and exit: 0 when the help page can be shown\n"
         "  -h, --help     show this help and exit\n"

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QButtonGroup>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -252,10 +253,12 @@ void AdvancedTest::openingFillsAndOkCopiesBack() {
     options.loudnessunits = 1;
     options.dofinalnorm = true;
     options.truepeaklimit = -2.0;
+    options.flaclevel = 8;
     FakePrompts prompts;
     TAdvanced dialog(options, prompts);
     QCOMPARE(dialog.extension->text(), QStringLiteral("_old"));
     QCOMPARE(dialog.truepeaklimit->value(), -2.0);
+    QCOMPARE(dialog.flaclevel->currentText(), QStringLiteral("8 (smallest)"));
     QVERIFY(!dialog.addextension->isChecked());
     QVERIFY(dialog.overwritewarn->isChecked());
     QVERIFY(dialog.askfolder->isChecked());
@@ -283,9 +286,11 @@ void AdvancedTest::openingFillsAndOkCopiesBack() {
     dialog.truepeaklimit->setValue(0.5);
     QCOMPARE(dialog.truepeaklimit->value(), 0.0);
     dialog.truepeaklimit->setValue(-1.5);
+    dialog.flaclevel->setCurrentIndex(0);
     QTest::mouseClick(dialog.okbtn, Qt::LeftButton);
 
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(options.flaclevel, tralux::FlacLevelAsTheSource);
     QCOMPARE(options.nameext, std::string("_new"));
     QVERIFY(options.addoutputext);
     QVERIFY(!options.overwritewarn);

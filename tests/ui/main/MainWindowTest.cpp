@@ -19,6 +19,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "../../files/FlacTestFiles.h"
 #include "WindowFixture.h"
 #include "dialogs/DialogFrame.h"
 #include "dialogs/GridDrawing.h"
@@ -46,6 +47,7 @@ private slots:
     void enablementTable();
     void enablementWithOneFile();
     void addingAfterPrepareNeedsANewPrepare();
+    void droppedFlacFileBalancesToAFlacResult();
     void removeAllAfterPrepareLeavesBalanceOff();
     void emptyPresetListDisablesPresetControls();
     void addPresetNeedsANormalisedHighlightedFile();
@@ -383,6 +385,21 @@ void MainWindowTest::addingAfterPrepareNeedsANewPrepare() {
     QVERIFY(f.window->prepbalbtn->isEnabled());
 }
 
+void MainWindowTest::droppedFlacFileBalancesToAFlacResult() {
+    WindowFixture f;
+    tralux::test::FlacSpec spec;
+    const std::string flac = f.dir.File("song.flac");
+    tralux::test::MakeFlacFile(flac, spec);
+    f.Drop({QString::fromStdString(flac), f.Tone("b.wav", 4000)});
+    QCOMPARE(f.window->FileCount, 2);
+    QVERIFY(f.prompts.Texts(Kind::Error).isEmpty());
+    f.Click(f.window->prepbalbtn);
+    std::vector<int32_t> decoded;
+    QVERIFY(tralux::test::DecodeWithLibFlac(f.dir.File("song_tralux.flac"), decoded));
+    QCOMPARE(decoded.size(), size_t(2 * spec.Frames));
+    QVERIFY(decoded != tralux::test::SamplesOf(spec));
+}
+
 void MainWindowTest::removeAllAfterPrepareLeavesBalanceOff() {
     WindowFixture f;
     f.Drop({f.Tone("a.wav", 2000), f.Tone("b.wav", 4000)});
@@ -613,7 +630,7 @@ void MainWindowTest::addFilesDialog() {
     f.Click(f.window->addfilesbtn);
     QCOMPARE(f.prompts.Texts(Kind::OpenFiles), QStringList{"Select Files"});
     QCOMPARE(f.prompts.openFilters.size(), 2);
-    QVERIFY(f.prompts.openFilters[0].startsWith("WAV Files (*.wav"));
+    QCOMPARE(f.prompts.openFilters[0], QStringLiteral("WAV and FLAC Files (*.wav *.wave *.rf64 *.bw64 *.flac)"));
     QVERIFY(f.prompts.openFilters[1].startsWith("All Files ("));
     QCOMPARE(f.prompts.openSelectedFilter, filter);
     // In the order the dialog gives them.
