@@ -13,6 +13,10 @@
 //       10 files of 5 minutes (times scale) in 24-bit and in 8-bit 48 kHz stereo, Prepare &
 //       Balance with both references, and the peak memory of the process.
 //
+// Each case also runs with every result committed in line (its fsync and rename on the run's
+// own thread before the next file, as before they went to a thread of their own), alternated
+// with the usual run, so that the two compare under the same load.
+//
 // Files are music-like, their loudness spread over 5x.
 
 #include <fcntl.h>
@@ -67,6 +71,22 @@ public:
     void HideProgressLine() override {}
 };
 
+// The platform's files, with each result committed on the thread that wrote it.
+class InLineCommits : public FileAccess {
+public:
+    std::unique_ptr<PassFile> OpenExisting(const std::string& path) override {
+        return PosixFileAccess().OpenExisting(path);
+    }
+    std::unique_ptr<PassFile> Create(const std::string& path,
+                                     const OutputFolders* folders) override {
+        return PosixFileAccess().Create(path, folders);
+    }
+    std::unique_ptr<PassFile> CreateOver(const std::string& path,
+                                         const OutputFolders* folders) override {
+        return PosixFileAccess().CreateOver(path, folders);
+    }
+};
+
 // The yardstick: one read of every source in 1 MiB pieces into a temporary file beside its
 // result, flushed and renamed over the result.
 void Yardstick(const std::vector<std::string>& from, const std::vector<std::string>& to) {
@@ -114,6 +134,9 @@ struct BenchSet {
     AudioEngine Engine{Sink};
     BenchHost Host;
     Operations Ops{Engine, Host};
+    InLineCommits InLineFiles;
+    AudioEngine InLineEngine{Sink, SteadyClock(), InLineFiles};
+    Operations InLineOps{InLineEngine, Host};
     RunRequest Request;
 
     BenchSet(double minutes, int count, int bits = 16) {
@@ -152,20 +175,34 @@ struct BenchSet {
 
     // Times a case repeats times, the yardstick over from just before the run each time
     // (before prepare, which is not timed).
+    // run and prepare are given the Operations to use: the usual one, or the one that commits
+    // in line.
     void Time(const char* name, const std::vector<std::string>& from, int repeats,
-              const std::function<void()>& prepare, const std::function<void()>& run) {
-        std::vector<double> yardsticks, runs, loads;
+              const std::function<void(Operations&)>& prepare,
+              const std::function<void(Operations&)>& run) {
+        std::vector<double> yardsticks, runs, loads, inLineRuns, inLineLoads;
+        const auto timed = [&](Operations& ops, std::vector<double>& times,
+                               std::vector<double>& cpu) {
+            prepare(ops);
+            const double cpuBefore = CpuSeconds();
+            times.push_back(Seconds([&] { run(ops); }));
+            cpu.push_back((CpuSeconds() - cpuBefore) / times.back());
+        };
         for (int k = 0; k < repeats; ++k) {
             // The yardstick first: its renames must not come between a Prepare and a Balance.
             yardsticks.push_back(Seconds([&] { Yardstick(from, Results); }));
-            prepare();
-            const double cpuBefore = CpuSeconds();
-            runs.push_back(Seconds(run));
-            loads.push_back((CpuSeconds() - cpuBefore) / runs.back());
+            timed(Ops, runs, loads);
+            timed(InLineOps, inLineRuns, inLineLoads);
         }
-        const double median = Median(runs), yardstick = Median(yardsticks);
-        std::printf("  %-38s %7.2f s  yardstick %7.2f s  ratio %.2f  CPU/wall %.2f\n", name, median,
-                    yardstick, median / yardstick, Median(loads));
+        const double yardstick = Median(yardsticks);
+        const auto show = [&](const char* label, const std::vector<double>& times,
+                              const std::vector<double>& cpu) {
+            const double median = Median(times);
+            std::printf("  %-38s %-9s %7.2f s  yardstick %7.2f s  ratio %.2f  CPU/wall %.2f\n",
+                        name, label, median, yardstick, median / yardstick, Median(cpu));
+        };
+        show("", runs, loads);
+        show("in line", inLineRuns, inLineLoads);
         std::fflush(stdout);
     }
 
@@ -173,18 +210,18 @@ struct BenchSet {
         Time(
             choice == ReferenceChoice::Loudest ? "Prepare & Balance, loudest reference"
                                                : "Prepare & Balance, quietest reference",
-            Sources, repeats, [&] { Request.reference = choice; },
-            [&] { Ops.PrepareAndBalance(Request); });
+            Sources, repeats, [&](Operations&) { Request.reference = choice; },
+            [&](Operations& ops) { ops.PrepareAndBalance(Request); });
     }
 
     void BalanceAfterPrepare(int repeats) {
         Time(
             "Balance after Prepare, loudest", Results, repeats,
-            [&] {
+            [&](Operations& ops) {
                 Request.reference = ReferenceChoice::Loudest;
-                Ops.Prepare(Request);
+                ops.Prepare(Request);
             },
-            [&] { Ops.Balance(Request); });
+            [&](Operations& ops) { ops.Balance(Request); });
     }
 };
 

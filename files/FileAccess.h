@@ -53,6 +53,9 @@ public:
                                                  const OutputFolders* folders) {
         return Create(path, folders);
     }
+    // Whether the files it creates may be committed on another thread than the one that wrote
+    // them, with other files being opened, read and written meanwhile.
+    virtual bool CommitsOnAnyThread() const { return false; }
 };
 
 // The platform's files: exclusive advisory locks, never blocking on FIFOs or devices.

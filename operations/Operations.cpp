@@ -121,6 +121,7 @@ void Operations::Prepare(const RunRequest& request) {
         return;
     }
     engine_.Running = true;
+    engine_.CommitsInBackground = true;
     ReadyToBalance = false;
     BeginProgress(3.0);
     Guarded([this] { PrepareAll(); });
@@ -149,6 +150,7 @@ void Operations::Balance(const RunRequest& request) {
         return;
     }
     engine_.Running = true;
+    engine_.CommitsInBackground = true;
     BeginProgress(BalanceProgressFactor());
     Guarded([this] { BalanceAll(); });
     FinishOperation();
@@ -167,6 +169,7 @@ void Operations::PrepareAndBalance(const RunRequest& request) {
         return;
     }
     engine_.Running = true;
+    engine_.CommitsInBackground = true;
     ReadyToBalance = false;
     // Each source is read to measure it and read again for its one write.
     BeginProgress(BalanceProgressFactor());
@@ -313,6 +316,9 @@ void Operations::BeginProgress(double factor) {
 }
 
 void Operations::FinishOperation() {
+    // No run ends with a result still on its way to its name.
+    engine_.SettleResults();
+    engine_.CommitsInBackground = false;
     engine_.SettleReplacedFiles();
     engine_.Running = false;
     engine_.Outputs = nullptr;
@@ -406,6 +412,8 @@ void Operations::PrepareAll() {
         }
     }
 
+    // The normalised copies are whole before anything is told of them.
+    engine_.SettleResults();
     if (engine_.Running) {
         for (FileData* file : files) {
             if (file->Ignored || file->GroupNumber <= 0) {
@@ -529,13 +537,15 @@ void Operations::WriteNormalisedCopies() {
         if (file->Ignored) {
             continue;
         }
-        if (file->IsPlain16Bit()) {
-            WriteResult(*file, planner_.GainTable(plans_[i].NormalisingGain), "Normalising");
-        } else {
+        if (file->IsPlain16Bit() &&
+            WriteResult(*file, planner_.GainTable(plans_[i].NormalisingGain), "Normalising")) {
+            engine_.WhenResultNotKept([file] { file->Normalised = false; });
+        } else if (!file->IsPlain16Bit()) {
             engine_.NormaliseFile(*file, plans_[i].NormalisingGain);
         }
         engine_.Estimator.UpdateEstimate(0, true);
     }
+    engine_.SettleResults();
 }
 
 std::string Operations::WriteLabel(const std::vector<PlannedStep>& steps, bool normalises) {
@@ -727,20 +737,28 @@ void Operations::BalanceAll() {
             break;
         }
         const double loudnessBefore = file->Loudness;
+        const bool normalisedBefore = file->Normalised;
         const BalanceOutcome outcome = BalanceFile(i, *file, values);
         if (outcome == BalanceOutcome::Stopped) {
             break;
         }
-        if (outcome == BalanceOutcome::Failed) {
-            // Stopped or failed: the result is as it was, and so is what the grid shows.
+        // Stopped or failed: the result is as it was, and so is what the grid shows.
+        const auto setBack = [this, file, loudnessBefore, normalisedBefore] {
             file->Loudness = loudnessBefore;
+            file->Normalised = normalisedBefore;
             SourceLoudnessShown = true;
             ResultLoudnessShown = true;
             host_.LoudnessChanged();
+        };
+        if (outcome == BalanceOutcome::Failed) {
+            setBack();
+        } else if (outcome == BalanceOutcome::Written) {
+            engine_.WhenResultNotKept(setBack);
         }
         engine_.Estimator.UpdateEstimate(0, true);
     }
 
+    engine_.SettleResults();
     if (engine_.Running) {
         SourceLoudnessShown = true;
         ResultLoudnessShown = true;
@@ -767,7 +785,8 @@ auto Operations::PlanBalancing(size_t index, FileData& file, const Values& value
     }
     request.MaxAdjustSteps = MaxAdjustPasses;
     auto plan = planner_.Plan(values, request);
-    if (plan.ShortOfTarget()) {
+    // The file before is told of first, and a run it stopped tells nothing more.
+    if (plan.ShortOfTarget() && engine_.SettleResults()) {
         ++FilesShortOfTarget;
         const int32_t unit = options_.loudnessunits;
         host_.ShowWarning(messages::TargetNotReached(
