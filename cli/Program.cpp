@@ -387,6 +387,7 @@ std::optional<RunOutcome> RunOperations(const CommandLine& line, const FileList&
     const RunRequest& request = *asked;
 
     Operations operations(engine, host);
+    operations.FilesAtOnce = Operations::EveryCore();
     host.SetCancel([&operations] { operations.Cancel(); });
     RunOutcome outcome;
     bool& completed = outcome.completed;

@@ -176,7 +176,7 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
             lastCopyWhole_ = false;
         } else if (writes && whole && !InputAsExpected(file, source, destination)) {
             Running = false;
-        } else if (writes && whole && CommitsInBackground && files_.CommitsOnAnyThread()) {
+        } else if (writes && whole && CommitsInBackground && files_.SharedByThreads()) {
             committingDestination_ = destination;
             committingSource_ = FileNamePart(source);
             commits_.Start(std::move(output), rewrites ? std::move(input) : nullptr);

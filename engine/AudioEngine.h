@@ -129,6 +129,7 @@ public:
     double PassLoudness(const FileData& file) const;
 
     ProgressSink& Sink() { return sink_; }
+    FileAccess& Files() { return files_; }
 
     // The pieces of header and of what follows the data that a pass copies.
     alignas(64) std::array<int16_t, FramesPerBlock * 2> TransferBuffer{};

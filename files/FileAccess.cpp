@@ -192,7 +192,7 @@ public:
                                          const OutputFolders* folders) override {
         return Replacing(path, folders, false);
     }
-    bool CommitsOnAnyThread() const override { return true; }
+    bool SharedByThreads() const override { return true; }
 
 private:
     static std::unique_ptr<PassFile> Replacing(const std::string& path,

@@ -2,11 +2,14 @@
 
 #include "units/Loudness.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <set>
+#include <thread>
 #include <vector>
 
+#include "engine/ScanPool.h"
 #include "files/SameFile.h"
 #include "operations/ResultFolders.h"
 
@@ -334,19 +337,41 @@ void Operations::PrepareAll() {
     Groups.clear();
     engine_.Estimator.StartTiming();
 
+    // Prepare & Balance keeps what it can of each source's values for its plan.
+    const auto countsFor = [&](size_t i) {
+        if (planning_ && i < HistogramsKept && files[i]->IsPlain16Bit()) {
+            plans_[i].Histogram = std::make_unique<SampleHistogram>();
+        }
+        return planning_ ? plans_[i].Histogram.get() : nullptr;
+    };
+    const auto afterScan = [&](size_t i) {
+        FileData* file = files[i];
+        // Only a scan that ran to its end proves silence.
+        if (engine_.Running && file->Peak == 0) {
+            host_.ShowWarning("File \"" + file->SourceFile +
+                              "\" is completely silent and will be ignored");
+            file->Ignored = true;
+        }
+    };
+    const bool atOnce = ScansAtOnce(files);
+    if (atOnce) {
+        std::vector<ScanPool::Job> jobs;
+        for (size_t i = 0; i < files.size(); ++i) {
+            jobs.push_back({files[i], countsFor(i)});
+        }
+        ScanPool(engine_, FilesAtOnce).Run(jobs, afterScan);
+    }
     for (size_t i = 0; i < files.size(); ++i) {
         FileData* file = files[i];
-        if (engine_.Running) {
-            // Prepare & Balance keeps what it can of each source's values for its plan.
+        if (engine_.Running && !atOnce) {
             const bool gridFile = planning_ && !file->IsPlain16Bit();
-            if (planning_ && i < HistogramsKept && file->IsPlain16Bit()) {
-                plans_[i].Histogram = std::make_unique<SampleHistogram>();
-            } else if (gridFile && gridBytesHeld_ < GridBytesKept) {
+            SampleHistogram* const counts = countsFor(i);
+            if (gridFile && gridBytesHeld_ < GridBytesKept) {
                 plans_[i].Grid = std::make_unique<GridCounts>();
             }
             GridCounts* gridCounts =
                 gridFile ? (plans_[i].Grid ? plans_[i].Grid.get() : &recountedGrid_) : nullptr;
-            engine_.ScanFile(*file, planning_ ? plans_[i].Histogram.get() : nullptr, gridCounts);
+            engine_.ScanFile(*file, counts, gridCounts);
             // The normalising of a file in no group follows from its own peak: planned on the
             // counts in hand, which may not be kept, rather than on a count read again.
             if (gridFile && engine_.Running && file->Peak > 0 && file->GroupNumber <= 0) {
@@ -355,12 +380,7 @@ void Operations::PrepareAll() {
             if (planning_) {
                 KeepWithinBudget(plans_[i]);
             }
-            // Only a scan that ran to its end proves silence.
-            if (engine_.Running && file->Peak == 0) {
-                host_.ShowWarning("File \"" + file->SourceFile +
-                                  "\" is completely silent and will be ignored");
-                file->Ignored = true;
-            }
+            afterScan(i);
         }
         if (file->GroupNumber > 0 && !file->Ignored) {
             GroupData* group = FindGroup(Groups, file->GroupNumber);
@@ -435,6 +455,17 @@ void Operations::PrepareAll() {
         // Prepare & Balance has written nothing yet.
         ReadyToBalance = !planning_;
     }
+}
+
+int Operations::EveryCore() {
+    return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+bool Operations::ScansAtOnce(const std::vector<FileData*>& files) const {
+    // The counts kept of files of other grids depend on those of the files before them.
+    return FilesAtOnce > 1 && files.size() > 1 && engine_.Files().SharedByThreads() &&
+           (!planning_ || std::all_of(files.begin(), files.end(),
+                                      [](const FileData* file) { return file->IsPlain16Bit(); }));
 }
 
 void Operations::KeepWithinBudget(FilePlan& plan) {

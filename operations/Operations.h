@@ -97,6 +97,12 @@ public:
     // Prepare & Balance keeps at most this many sources' value histograms (256 KiB each)
     // from their scan to their write; the values of the others are counted again.
     size_t HistogramsKept = 256;
+    // How many sources a run scans at once, each on a thread of its own; 1: one after the
+    // other on the caller's thread (always so when the engine's file access is not to be shared
+    // by threads).
+    int FilesAtOnce = 1;
+    // The cores of this machine: FilesAtOnce for a run that uses every one.
+    static int EveryCore();
     // Of files of other integer grids, the counted keys are kept only while all kept take at
     // most this many bytes; the others are counted again.
     size_t GridBytesKept = size_t{96} << 20;
@@ -138,6 +144,8 @@ private:
                      const SampleHistogram* values = nullptr);
     bool WriteGridResult(FileData& file, const GridCounts& counts, const GridTable& table,
                          const std::string& label, bool countsAreInput);
+    // Whether the scans of files run at once (see FilesAtOnce).
+    bool ScansAtOnce(const std::vector<FileData*>& files) const;
     // Keeps the counts of a scanned file of another grid within GridBytesKept, or drops them.
     void KeepWithinBudget(FilePlan& plan);
     void WriteNormalisedCopies();

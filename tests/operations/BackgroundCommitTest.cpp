@@ -41,7 +41,7 @@ public:
                                          const OutputFolders* folders) override {
         return Watched(path, PosixFileAccess().CreateOver(path, folders));
     }
-    bool CommitsOnAnyThread() const override { return Background; }
+    bool SharedByThreads() const override { return Background; }
 
     // Whether path has been opened at least times times, waiting up to a few seconds for it.
     bool WaitForOpens(const std::string& path, int times) {
