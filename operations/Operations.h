@@ -19,8 +19,10 @@ namespace tralux {
 // The three runs over all listed files (Prepare, Balance, Prepare & Balance) and Cancel.
 // Owned by the main window (or the terminal program); each run takes what the user asked for
 // as a RunRequest when it starts, and reaches the user only through RunHost and the engine's
-// ProgressSink. Everything runs on the caller's one thread: a run returns when it has
-// completed, was cancelled or was stopped.
+// ProgressSink, on the caller's thread only: a run returns when it has completed, was
+// cancelled or was stopped. Helpers work beside it (scans of several files at once, each
+// result's fsync and rename while the next file is worked on), and every one of them has ended
+// when the run returns.
 class Operations {
 public:
     // A file is on target when its loudness lies within this ratio of the target.
