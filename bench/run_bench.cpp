@@ -25,6 +25,9 @@
 //                    [repeats, default 3]
 //       Prepare & Balance of FLAC files made by the flac tool at the level, results at the same
 //       level, against the flac tool decoding every source once and encoding every result once.
+// Each case also runs as before files were scanned at once and results committed on a thread
+// of their own: one file at a time, each result's fsync and rename on the run's thread before
+// the next file; alternated with the usual run, so that the two compare under the same load.
 //
 // Files are music-like, their loudness spread over 5x.
 
@@ -82,6 +85,22 @@ public:
     void HideProgressLine() override {}
 };
 
+// The platform's files, with each result committed on the thread that wrote it.
+class InLineCommits : public FileAccess {
+public:
+    std::unique_ptr<PassFile> OpenExisting(const std::string& path) override {
+        return PosixFileAccess().OpenExisting(path);
+    }
+    std::unique_ptr<PassFile> Create(const std::string& path,
+                                     const OutputFolders* folders) override {
+        return PosixFileAccess().Create(path, folders);
+    }
+    std::unique_ptr<PassFile> CreateOver(const std::string& path,
+                                         const OutputFolders* folders) override {
+        return PosixFileAccess().CreateOver(path, folders);
+    }
+};
+
 // The yardstick: one read of every source in 1 MiB pieces into a temporary file beside its
 // result, flushed and renamed over the result.
 void Yardstick(const std::vector<std::string>& from, const std::vector<std::string>& to) {
@@ -129,6 +148,9 @@ struct BenchSet {
     AudioEngine Engine{Sink};
     BenchHost Host;
     Operations Ops{Engine, Host};
+    InLineCommits InLineFiles;
+    AudioEngine InLineEngine{Sink, SteadyClock(), InLineFiles};
+    Operations InLineOps{InLineEngine, Host};
     RunRequest Request;
 
     BenchSet(double minutes, int count, int bits = 16) {
@@ -154,6 +176,7 @@ struct BenchSet {
             std::printf("%d files of %.2f minutes, %d-bit (%.1f MB of samples each)\n", count,
                         minutes, bits, frames * 2.0 * (bits / 8) / 1e6);
         }
+        Ops.FilesAtOnce = Operations::EveryCore();
         Options options;
         options.overwritewarn = false;
         options.maxcompfactor = 10.0;
@@ -169,20 +192,33 @@ struct BenchSet {
 
     // Times a case repeats times, the yardstick over from just before the run each time
     // (before prepare, which is not timed).
+    // run and prepare are given the Operations to use: the usual one, or the one as before.
     void Time(const char* name, const std::vector<std::string>& from, int repeats,
-              const std::function<void()>& prepare, const std::function<void()>& run) {
-        std::vector<double> yardsticks, runs, loads;
+              const std::function<void(Operations&)>& prepare,
+              const std::function<void(Operations&)>& run) {
+        std::vector<double> yardsticks, runs, loads, inLineRuns, inLineLoads;
+        const auto timed = [&](Operations& ops, std::vector<double>& times,
+                               std::vector<double>& cpu) {
+            prepare(ops);
+            const double cpuBefore = CpuSeconds();
+            times.push_back(Seconds([&] { run(ops); }));
+            cpu.push_back((CpuSeconds() - cpuBefore) / times.back());
+        };
         for (int k = 0; k < repeats; ++k) {
             // The yardstick first: its renames must not come between a Prepare and a Balance.
             yardsticks.push_back(Seconds([&] { Yardstick(from, Results); }));
-            prepare();
-            const double cpuBefore = CpuSeconds();
-            runs.push_back(Seconds(run));
-            loads.push_back((CpuSeconds() - cpuBefore) / runs.back());
+            timed(Ops, runs, loads);
+            timed(InLineOps, inLineRuns, inLineLoads);
         }
-        const double median = Median(runs), yardstick = Median(yardsticks);
-        std::printf("  %-38s %7.2f s  yardstick %7.2f s  ratio %.2f  CPU/wall %.2f\n", name, median,
-                    yardstick, median / yardstick, Median(loads));
+        const double yardstick = Median(yardsticks);
+        const auto show = [&](const char* label, const std::vector<double>& times,
+                              const std::vector<double>& cpu) {
+            const double median = Median(times);
+            std::printf("  %-38s %-9s %7.2f s  yardstick %7.2f s  ratio %.2f  CPU/wall %.2f\n",
+                        name, label, median, yardstick, median / yardstick, Median(cpu));
+        };
+        show("", runs, loads);
+        show("as before", inLineRuns, inLineLoads);
         std::fflush(stdout);
     }
 
@@ -190,8 +226,8 @@ struct BenchSet {
         Time(
             choice == ReferenceChoice::Loudest ? "Prepare & Balance, loudest reference"
                                                : "Prepare & Balance, quietest reference",
-            Sources, repeats, [&] { Request.reference = choice; },
-            [&] { Ops.PrepareAndBalance(Request); });
+            Sources, repeats, [&](Operations&) { Request.reference = choice; },
+            [&](Operations& ops) { ops.PrepareAndBalance(Request); });
     }
 
     // What showing the broadcast measures costs a Prepare & Balance: runs without and with
@@ -246,11 +282,11 @@ struct BenchSet {
     void BalanceAfterPrepare(int repeats) {
         Time(
             "Balance after Prepare, loudest", Results, repeats,
-            [&] {
+            [&](Operations& ops) {
                 Request.reference = ReferenceChoice::Loudest;
-                Ops.Prepare(Request);
+                ops.Prepare(Request);
             },
-            [&] { Ops.Balance(Request); });
+            [&](Operations& ops) { ops.Balance(Request); });
     }
 };
 

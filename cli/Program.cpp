@@ -465,6 +465,7 @@ std::optional<RunOutcome> RunOperations(const CommandLine& line, const FileList&
 
     Operations operations(engine, host);
     operations.MeasureBroadcast = line.broadcast || line.json;
+    operations.FilesAtOnce = Operations::EveryCore();
     host.SetCancel([&operations] { operations.Cancel(); });
     RunOutcome outcome;
     bool& completed = outcome.completed;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 
 #include "BlockTransforms.h"
 #include "files/ByteDigest.h"
@@ -119,6 +120,7 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
     if (!input) {
         const int error = errno;
         endPass();
+        SettleResults();  // a failure of the result before is told first, as it came first
         throw PassOpenError("Cannot open file " + source, error);
     }
     // Checked on the open file, not on the name: a link or another file put in place of the
@@ -139,6 +141,7 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
         if (!output) {
             const int error = errno;
             endPass();
+            SettleResults();
             throw PassOpenError("Cannot create file " + destination, error);
         }
         CreatedIdentity = output->Identity();
@@ -175,8 +178,17 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
         }
         // A new file takes its name only when it is whole, and only when what was read is what
         // its gain was chosen from; otherwise the name keeps what it held before the pass.
-        if (writes && whole && !InputAsExpected(file, source, destination)) {
+        // The result before this one must be whole first: a failure stops the run there, and
+        // this one is dropped as any write after it would be.
+        if (writes && whole && !SettleResults()) {
+            lastCopyWhole_ = false;
+        } else if (writes && whole && !InputAsExpected(file, source, destination)) {
             Running = false;
+        } else if (writes && whole && CommitsInBackground && files_.SharedByThreads()) {
+            committingDestination_ = destination;
+            committingSource_ = FileNamePart(source);
+            commits_.Start(std::move(output), rewrites ? std::move(input) : nullptr);
+            lastCopyWhole_ = true;
         } else {
             lastCopyWhole_ = writes && whole && output->Commit();
             if (lastCopyWhole_) {
@@ -451,7 +463,12 @@ bool AudioEngine::WriteThrough(FileData& file, const std::string& source,
     expectedInput_ = nullptr;
     mapOnly_ = false;
     observedSide_.reset();
-    // The new file now stands under the result's name.
+    // The new file now stands under the result's name (or will, once its commit is in).
+    if (lastCopyWhole_ && commits_.Pending()) {
+        committing_ = &file;
+        identityBeforeCommit_ = file.ResultIdentity;
+        undoCommit_ = nullptr;
+    }
     if (lastCopyWhole_) {
         file.ResultIdentity = CreatedIdentity;
     }
@@ -483,6 +500,34 @@ bool AudioEngine::WriteGridMapped(FileData& file, const std::string& source,
         Totals.GridSum = GridSumOfSquares(counts, table, SampleGrid(file.Format.Sample));
     }
     return whole;
+}
+
+bool AudioEngine::SettleResults() {
+    if (!commits_.Pending()) {
+        return true;
+    }
+    const ResultCommitter::Outcome outcome = commits_.Finish();
+    FileData* const file = std::exchange(committing_, nullptr);
+    const std::function<void()> undo = std::exchange(undoCommit_, nullptr);
+    if (outcome.Whole) {
+        releases_.Close(outcome.Replaced);
+        return true;
+    }
+    if (file != nullptr) {
+        file->ResultIdentity = identityBeforeCommit_;
+    }
+    ReportWriteFailure(committingDestination_, outcome.Refusal);
+    sink_.ResultNotKept(committingSource_);
+    if (undo) {
+        undo();
+    }
+    return false;
+}
+
+void AudioEngine::WhenResultNotKept(std::function<void()> undo) {
+    if (commits_.Pending()) {
+        undoCommit_ = std::move(undo);
+    }
 }
 
 double AudioEngine::PassLoudness(const FileData& file) const {
@@ -560,6 +605,12 @@ void AudioEngine::NormaliseFile(FileData& file, double gain) {
     // Only a result whole under its name is recorded; until then the name holds no result.
     if (!whole) {
         file.ResultIdentity = FileIdentity{};
+    } else {
+        WhenResultNotKept([&file] {
+            file.ResultIdentity = FileIdentity{};
+            file.LoudnessCutShort = true;
+            file.Normalised = false;
+        });
     }
     file.Loudness = PassLoudness(file);
     file.LoudnessCutShort = !Running;

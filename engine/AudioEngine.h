@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -17,6 +18,7 @@
 #include "files/BackgroundCloser.h"
 #include "files/ChunkStream.h"
 #include "files/FileAccess.h"
+#include "files/ResultCommitter.h"
 
 namespace tralux {
 
@@ -117,10 +119,25 @@ public:
     // it before it ends, so that its time covers it.
     void SettleReplacedFiles() { releases_.Wait(); }
 
+    // While set (and the file access allows it), a write whose data all went out and whose
+    // input was as expected counts as whole, and its result is made whole under its name on a
+    // thread of its own while the run goes on; the next write, or SettleResults, collects the
+    // outcome first. A run sets it for its length.
+    bool CommitsInBackground = false;
+    // Collects the outcome of the result being committed, if any: false when it could not be
+    // made whole. Then the failure is told as a write's would be, Running is cleared, the
+    // file's ResultIdentity is what it was before that write and the undo given for it runs.
+    // A run calls it before it tells anything that depends on that result, and before it ends.
+    bool SettleResults();
+    // What to set back, on the caller's thread, when the result of the last write (which
+    // returned true) turns out not to be made whole by SettleResults.
+    void WhenResultNotKept(std::function<void()> undo);
+
     // Root mean square of the last pass's samples over the file's frames; 0 with no frames.
     double PassLoudness(const FileData& file) const;
 
     ProgressSink& Sink() { return sink_; }
+    FileAccess& Files() { return files_; }
 
     // The pieces of header and of what follows the data that a pass copies.
     alignas(64) std::array<int16_t, FramesPerBlock * 2> TransferBuffer{};
@@ -193,6 +210,14 @@ private:
     StreamWorker streams_;
     // Frees the files results replace beside the passes that follow.
     BackgroundCloser releases_;
+    // Takes a written result's fsync and rename off the passes that follow; what the run
+    // needs to set back, or to tell, if that fails.
+    ResultCommitter commits_;
+    FileData* committing_ = nullptr;
+    FileIdentity identityBeforeCommit_;
+    std::string committingDestination_;
+    std::string committingSource_;
+    std::function<void()> undoCommit_;
     ValueTable scanValues_;              // what a scan makes of each value
     SampleHistogram* counts_ = nullptr;  // what a counting scan counts into
     // The same for files of other integer grids: the dense counter, where a counting scan

@@ -12,6 +12,9 @@ public:
     virtual void PassStarted(const std::string& label, const std::string& fileName) = 0;
     virtual void PassProgress(int percent) = 0;  // 0 to 100 within the current file
     virtual void PassEnded() = 0;
+    // The write of fileName's pass ran to its end, but its result could not be made whole under
+    // its name afterwards (told through ReportError): it is not among the results written.
+    virtual void ResultNotKept(const std::string& /*fileName*/) {}
     // A new time-remaining estimate: "0:05" for the title, "Time Remaining: 0:05" for the label.
     virtual void ShowEstimate(const std::string& shortText, const std::string& longText) = 0;
     // A new operation begins: take the previous estimate off the display.

@@ -192,6 +192,7 @@ public:
                                          const OutputFolders* folders) override {
         return Replacing(path, folders, false);
     }
+    bool SharedByThreads() const override { return true; }
 
 private:
     static std::unique_ptr<PassFile> Replacing(const std::string& path,

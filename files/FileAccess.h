@@ -53,6 +53,10 @@ public:
                                                  const OutputFolders* folders) {
         return Create(path, folders);
     }
+    // Whether several threads may use it and its files at once: files opened, read and written
+    // on workers of their own, a created file committed on another thread than the one that
+    // wrote it.
+    virtual bool SharedByThreads() const { return false; }
 };
 
 // The platform's files: exclusive advisory locks, never blocking on FIFOs or devices.

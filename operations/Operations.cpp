@@ -2,12 +2,15 @@
 
 #include "units/Loudness.h"
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <optional>
 #include <set>
+#include <thread>
 #include <vector>
 
+#include "engine/ScanPool.h"
 #include "files/SameFile.h"
 #include "operations/ResultFolders.h"
 
@@ -127,6 +130,9 @@ void Operations::Prepare(const RunRequest& request) {
     engine_.Running = true;
     ReadyToBalance = false;
     AttachMeter();
+    // A result's measures are taken as it is written: its commit stays on the run's thread,
+    // so that a result the meter measured is one that took its name.
+    engine_.CommitsInBackground = engine_.Observer == nullptr;
     BeginProgress(3.0);
     Guarded([this] { PrepareAll(); });
     FinishOperation();
@@ -156,6 +162,9 @@ void Operations::Balance(const RunRequest& request) {
     }
     engine_.Running = true;
     AttachMeter();
+    // A result's measures are taken as it is written: its commit stays on the run's thread,
+    // so that a result the meter measured is one that took its name.
+    engine_.CommitsInBackground = engine_.Observer == nullptr;
     BeginProgress(BalanceProgressFactor());
     Guarded([this] { BalanceAll(); });
     FinishOperation();
@@ -177,6 +186,9 @@ void Operations::PrepareAndBalance(const RunRequest& request) {
     engine_.Running = true;
     ReadyToBalance = false;
     AttachMeter();
+    // A result's measures are taken as it is written: its commit stays on the run's thread,
+    // so that a result the meter measured is one that took its name.
+    engine_.CommitsInBackground = engine_.Observer == nullptr;
     // Each source is read to measure it and read again for its one write.
     BeginProgress(BalanceProgressFactor());
     planning_ = true;
@@ -336,6 +348,9 @@ void Operations::CollectReadings() {
 }
 
 void Operations::FinishOperation() {
+    // No run ends with a result still on its way to its name.
+    engine_.SettleResults();
+    engine_.CommitsInBackground = false;
     // The measures of the last sweeps are still being taken beside them; wait for them.
     std::vector<BroadcastReading> readings;
     if (engine_.Observer != nullptr && meter_) {
@@ -362,21 +377,45 @@ void Operations::PrepareAll() {
     Groups.clear();
     engine_.Estimator.StartTiming();
 
+    // Prepare & Balance keeps what it can of each source's values for its plan.
+    const auto countsFor = [&](size_t i) {
+        if (planning_ && i < HistogramsKept && files[i]->IsPlain16Bit()) {
+            plans_[i].Histogram = std::make_unique<SampleHistogram>();
+        }
+        return planning_ ? plans_[i].Histogram.get() : nullptr;
+    };
+    const auto afterScan = [&](size_t i) {
+        FileData* file = files[i];
+        // Only a scan that ran to its end proves silence.
+        if (engine_.Running && file->Peak == 0) {
+            host_.ShowWarning("File \"" + file->SourceFile +
+                              "\" is completely silent and will be ignored");
+            file->Ignored = true;
+        }
+    };
+    const bool atOnce = ScansAtOnce(files);
+    if (atOnce) {
+        std::vector<ScanPool::Job> jobs;
+        for (size_t i = 0; i < files.size(); ++i) {
+            ForgetBroadcast(*files[i], SweepSide::Source);
+            ForgetBroadcast(*files[i], SweepSide::Result);
+            jobs.push_back({files[i], countsFor(i)});
+        }
+        ScanPool(engine_, FilesAtOnce).Run(jobs, afterScan);
+    }
     for (size_t i = 0; i < files.size(); ++i) {
         FileData* file = files[i];
-        if (engine_.Running) {
-            // Prepare & Balance keeps what it can of each source's values for its plan.
+        if (engine_.Running && !atOnce) {
             const bool gridFile = planning_ && !file->IsPlain16Bit();
-            if (planning_ && i < HistogramsKept && file->IsPlain16Bit()) {
-                plans_[i].Histogram = std::make_unique<SampleHistogram>();
-            } else if (gridFile && gridBytesHeld_ < GridBytesKept) {
+            SampleHistogram* const counts = countsFor(i);
+            if (gridFile && gridBytesHeld_ < GridBytesKept) {
                 plans_[i].Grid = std::make_unique<GridCounts>();
             }
             GridCounts* gridCounts =
                 gridFile ? (plans_[i].Grid ? plans_[i].Grid.get() : &recountedGrid_) : nullptr;
             ForgetBroadcast(*file, SweepSide::Source);
             ForgetBroadcast(*file, SweepSide::Result);
-            engine_.ScanFile(*file, planning_ ? plans_[i].Histogram.get() : nullptr, gridCounts);
+            engine_.ScanFile(*file, counts, gridCounts);
             // The normalising of a file in no group follows from its own peak: planned on the
             // counts in hand, which may not be kept, rather than on a count read again.
             if (gridFile && engine_.Running && file->Peak > 0 && file->GroupNumber <= 0) {
@@ -385,12 +424,7 @@ void Operations::PrepareAll() {
             if (planning_) {
                 KeepWithinBudget(plans_[i]);
             }
-            // Only a scan that ran to its end proves silence.
-            if (engine_.Running && file->Peak == 0) {
-                host_.ShowWarning("File \"" + file->SourceFile +
-                                  "\" is completely silent and will be ignored");
-                file->Ignored = true;
-            }
+            afterScan(i);
         }
         if (file->GroupNumber > 0 && !file->Ignored) {
             GroupData* group = FindGroup(Groups, file->GroupNumber);
@@ -442,6 +476,8 @@ void Operations::PrepareAll() {
         }
     }
 
+    // The normalised copies are whole before anything is told of them.
+    engine_.SettleResults();
     if (engine_.Running) {
         for (FileData* file : files) {
             if (file->Ignored || file->GroupNumber <= 0) {
@@ -463,6 +499,21 @@ void Operations::PrepareAll() {
         // Prepare & Balance has written nothing yet.
         ReadyToBalance = !planning_;
     }
+}
+
+int Operations::EveryCore() {
+    return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+bool Operations::ScansAtOnce(const std::vector<FileData*>& files) const {
+    // The counts kept of files of other grids depend on those of the files before them.
+    // A meter watches one sweep at a time, and FLAC sources go one at a time as well.
+    return FilesAtOnce > 1 && files.size() > 1 && engine_.Files().SharedByThreads() &&
+           engine_.Observer == nullptr &&
+           std::none_of(files.begin(), files.end(),
+                        [](const FileData* file) { return file->Flac; }) &&
+           (!planning_ || std::all_of(files.begin(), files.end(),
+                                      [](const FileData* file) { return file->IsPlain16Bit(); }));
 }
 
 void Operations::KeepWithinBudget(FilePlan& plan) {
@@ -566,13 +617,15 @@ void Operations::WriteNormalisedCopies() {
         if (file->Ignored) {
             continue;
         }
-        if (file->IsPlain16Bit()) {
-            WriteResult(*file, planner_.GainTable(plans_[i].NormalisingGain), "Normalising");
-        } else {
+        if (file->IsPlain16Bit() &&
+            WriteResult(*file, planner_.GainTable(plans_[i].NormalisingGain), "Normalising")) {
+            engine_.WhenResultNotKept([file] { file->Normalised = false; });
+        } else if (!file->IsPlain16Bit()) {
             engine_.NormaliseFile(*file, plans_[i].NormalisingGain);
         }
         engine_.Estimator.UpdateEstimate(0, true);
     }
+    engine_.SettleResults();
 }
 
 std::string Operations::WriteLabel(const std::vector<PlannedStep>& steps, bool normalises) {
@@ -769,20 +822,28 @@ void Operations::BalanceAll() {
             break;
         }
         const double loudnessBefore = file->Loudness;
+        const bool normalisedBefore = file->Normalised;
         const BalanceOutcome outcome = BalanceFile(i, *file, values);
         if (outcome == BalanceOutcome::Stopped) {
             break;
         }
-        if (outcome == BalanceOutcome::Failed) {
-            // Stopped or failed: the result is as it was, and so is what the grid shows.
+        // Stopped or failed: the result is as it was, and so is what the grid shows.
+        const auto setBack = [this, file, loudnessBefore, normalisedBefore] {
             file->Loudness = loudnessBefore;
+            file->Normalised = normalisedBefore;
             SourceLoudnessShown = true;
             ResultLoudnessShown = true;
             host_.LoudnessChanged();
+        };
+        if (outcome == BalanceOutcome::Failed) {
+            setBack();
+        } else if (outcome == BalanceOutcome::Written) {
+            engine_.WhenResultNotKept(setBack);
         }
         engine_.Estimator.UpdateEstimate(0, true);
     }
 
+    engine_.SettleResults();
     if (engine_.Running) {
         SourceLoudnessShown = true;
         ResultLoudnessShown = true;
@@ -809,7 +870,8 @@ auto Operations::PlanBalancing(size_t index, FileData& file, const Values& value
     }
     request.MaxAdjustSteps = MaxAdjustPasses;
     auto plan = planner_.Plan(values, request);
-    if (plan.ShortOfTarget()) {
+    // The file before is told of first, and a run it stopped tells nothing more.
+    if (plan.ShortOfTarget() && engine_.SettleResults()) {
         ++FilesShortOfTarget;
         const int32_t unit = options_.loudnessunits;
         host_.ShowWarning(messages::TargetNotReached(

@@ -20,8 +20,10 @@ namespace tralux {
 // The three runs over all listed files (Prepare, Balance, Prepare & Balance) and Cancel.
 // Owned by the main window (or the terminal program); each run takes what the user asked for
 // as a RunRequest when it starts, and reaches the user only through RunHost and the engine's
-// ProgressSink. Everything runs on the caller's one thread: a run returns when it has
-// completed, was cancelled or was stopped.
+// ProgressSink, on the caller's thread only: a run returns when it has completed, was
+// cancelled or was stopped. Helpers work beside it (scans of several files at once, each
+// result's fsync and rename while the next file is worked on), and every one of them has ended
+// when the run returns.
 class Operations {
 public:
     // A file is on target when its loudness lies within this ratio of the target.
@@ -108,6 +110,12 @@ public:
     // Prepare & Balance keeps at most this many sources' value histograms (256 KiB each)
     // from their scan to their write; the values of the others are counted again.
     size_t HistogramsKept = 256;
+    // How many sources a run scans at once, each on a thread of its own; 1: one after the
+    // other on the caller's thread (always so when the engine's file access is not to be shared
+    // by threads).
+    int FilesAtOnce = 1;
+    // The cores of this machine: FilesAtOnce for a run that uses every one.
+    static int EveryCore();
     // Of files of other integer grids, the counted keys are kept only while all kept take at
     // most this many bytes; the others are counted again.
     size_t GridBytesKept = size_t{64} << 20;
@@ -152,6 +160,8 @@ private:
                      const SampleHistogram* values = nullptr);
     bool WriteGridResult(FileData& file, const GridCounts& counts, const GridTable& table,
                          const std::string& label, bool countsAreInput);
+    // Whether the scans of files run at once (see FilesAtOnce).
+    bool ScansAtOnce(const std::vector<FileData*>& files) const;
     // Keeps the counts of a scanned file of another grid within GridBytesKept, or drops them.
     void KeepWithinBudget(FilePlan& plan);
     void WriteNormalisedCopies();

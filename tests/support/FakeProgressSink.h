@@ -31,6 +31,10 @@ public:
         Calls.push_back("PassEnded");
         ++Ended;
     }
+    void ResultNotKept(const std::string& fileName) override {
+        Calls.push_back("ResultNotKept " + fileName);
+        NotKept.push_back(fileName);
+    }
     void ShowEstimate(const std::string& shortText, const std::string& longText) override {
         Calls.push_back("ShowEstimate " + shortText);
         Estimates.push_back({shortText, longText});
@@ -67,6 +71,7 @@ public:
     std::vector<int> Progress;
     std::vector<Estimate> Estimates;
     std::vector<std::string> Errors;
+    std::vector<std::string> NotKept;
     int Ended = 0;
     int Hidden = 0;
     int Pumps = 0;

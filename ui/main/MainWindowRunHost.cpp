@@ -135,6 +135,14 @@ void MainWindowRunHost::PassEnded() {
     window_.gauge_filename->clear();
 }
 
+void MainWindowRunHost::ResultNotKept(const std::string& fileName) {
+    // Counted as written when its data went out; its name was never given to it.
+    const auto last = std::find(Written.rbegin(), Written.rend(), fileName);
+    if (last != Written.rend()) {
+        Written.erase(std::next(last).base());
+    }
+}
+
 void MainWindowRunHost::ShowEstimate(const std::string& shortText, const std::string& longText) {
     window_.SetApplicationTitle(shortText);
     QLabel* const estimate = window_.eta_value;

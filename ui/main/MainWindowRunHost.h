@@ -50,6 +50,7 @@ public:
     void PassStarted(const std::string& label, const std::string& fileName) override;
     void PassProgress(int percent) override;
     void PassEnded() override;
+    void ResultNotKept(const std::string& fileName) override;
     void ShowEstimate(const std::string& shortText, const std::string& longText) override;
     void HideEstimate() override;
     void PumpEvents() override;

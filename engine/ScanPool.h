@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <vector>
+
+#include "AudioEngine.h"
+#include "FileData.h"
+#include "SampleTable.h"
+
+namespace tralux {
+
+// Scans several sources at once, each worker with an engine and buffers of its own, while the
+// caller's thread keeps the progress line, the estimate and Cancel going through the caller's
+// engine and its sink (the only ones it touches). What the caller sees is what scanning the
+// files one after the other, in list order, would give: each file's record and any message
+// arrive in that order, and nothing of a file after the one where the run stopped.
+class ScanPool {
+public:
+    struct Job {
+        FileData* File = nullptr;
+        SampleHistogram* Counts = nullptr;  // as ScanFile's counts; null: measured only
+    };
+
+    // workers: how many files are scanned at once (2 or more to gain anything).
+    ScanPool(AudioEngine& engine, int workers);
+
+    // Scans every job's file (ScanFile), then calls scanned(i) on the caller's thread for each
+    // job in order, its record updated, as soon as it and every job before it have been
+    // scanned. Stops when the caller's engine stops running (Cancel, a failure told through the
+    // caller's sink): the file in hand then ends as its scan ended, and no later one is changed
+    // or reported. A file that cannot be opened throws PassOpenError here, in its turn.
+    void Run(const std::vector<Job>& jobs, const std::function<void(size_t)>& scanned);
+
+private:
+    AudioEngine& engine_;
+    int workers_;
+};
+
+}  // namespace tralux
