@@ -171,6 +171,9 @@ private:
     template <typename Body>
     void Guarded(Body body);
     bool PresetMissing();
+    // The listed files whose result is now one of the sources: a link made since Prepare.
+    // Balance rewrites results and would take that source's samples for a result.
+    static std::string ResultsThatAreSources(const std::vector<FileData*>& files);
     // Balancing by LUFS maps 16-bit samples only so far: a list holding other formats is
     // refused, with the files named, before anything is read or written.
     bool LufsFormatsRefused();
