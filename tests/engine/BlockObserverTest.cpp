@@ -66,7 +66,8 @@ TEST_F(BlockObserverTest, AScanShowsTheSourceAsReadAndAWriteTheResultAsWritten) 
     EXPECT_EQ(scan.Seen, source);  // -32768 as read, not folded
     EXPECT_TRUE(scan.Ended && scan.Whole);
 
-    const auto& write = observer.Sweeps[1];
+    // A copy: the measure below adds a sweep, which may move the others.
+    const auto write = observer.Sweeps[1];
     EXPECT_EQ(write.Side, SweepSide::Result);
     EXPECT_EQ(write.Seen, ReadSamples(file.ResultFile, file.HeaderSize, file.FrameCount));
     EXPECT_NE(write.Seen, source);
