@@ -448,11 +448,11 @@ TEST_F(CliTest, OptionsDefaultToTheSettingsFileWhichIsNeverWritten) {
 // level asked for.
 TEST_F(CliTest, FlacFilesAreAnalysedAndBalancedToFlacResults) {
     fs::create_directories(root / "src");
-    FlacSpec spec;
-    spec.Frames = 20000;
-    MakeFlacFile((root / "src" / "a.flac").string(), spec);
-    spec.Scale = 0.25;
-    MakeFlacFile((root / "src" / "b.flac").string(), spec);
+    FlacShape shape;
+    shape.Frames = 20000;
+    MakeFlacFile((root / "src" / "a.flac").string(), shape);
+    shape.Scale = 0.25;
+    MakeFlacFile((root / "src" / "b.flac").string(), shape);
 
     const ProcessResult analysed = Run({"analyse", "src/a.flac", "src/b.flac"});
     EXPECT_EQ(analysed.status, 0) << analysed.err;
@@ -464,7 +464,7 @@ TEST_F(CliTest, FlacFilesAreAnalysedAndBalancedToFlacResults) {
     for (const char* name : {"a_tralux.flac", "b_tralux.flac"}) {
         std::vector<int32_t> decoded;
         EXPECT_TRUE(DecodeWithLibFlac((root / "src" / name).string(), decoded)) << name;
-        EXPECT_EQ(decoded.size(), size_t(2 * spec.Frames)) << name;
+        EXPECT_EQ(decoded.size(), size_t(2 * shape.Frames)) << name;
     }
     // Level 0 stores no LPC subframes, which the level-5 source has.
     for (const char* name : {"a.flac", "a_tralux.flac"}) {
@@ -473,8 +473,8 @@ TEST_F(CliTest, FlacFilesAreAnalysedAndBalancedToFlacResults) {
         ASSERT_TRUE(file) << path;
         FlacReader reader(*file, path);
         ASSERT_TRUE(reader.Open()) << reader.Error();
-        std::vector<int32_t> samples(size_t(2 * spec.Frames));
-        EXPECT_EQ(reader.Read(samples.data(), spec.Frames), size_t(spec.Frames));
+        std::vector<int32_t> samples(size_t(2 * shape.Frames));
+        EXPECT_EQ(reader.Read(samples.data(), shape.Frames), size_t(shape.Frames));
         EXPECT_EQ(reader.Traits().MaxLpcOrder == 0, std::string(name) == "a_tralux.flac") << name;
     }
 }

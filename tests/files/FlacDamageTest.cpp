@@ -13,12 +13,12 @@
 namespace tralux {
 namespace {
 
-using test::FlacSpec;
+using test::FlacShape;
 
-FlacSpec ShortSpec() {
-    FlacSpec spec;
-    spec.Frames = 3 * 44100;
-    return spec;
+FlacShape ShortSpec() {
+    FlacShape shape;
+    shape.Frames = 3 * 44100;
+    return shape;
 }
 
 // Damaged and foreign files are refused, with the file's name in the reason, and the reader
@@ -165,11 +165,11 @@ TEST_F(FlacDamage, NotFlacAtAll) {
 // never grows by a megabyte while two minutes of stereo (42 MB as 32-bit samples) go by.
 TEST(FlacReader, DecodesALongFileInBoundedMemory) {
     test::TempDir dir;
-    FlacSpec spec;
-    spec.Frames = uint64_t{120} * 44100;
-    spec.Level = 0;
-    spec.AllBlocks = false;
-    test::MakeFlacFile(dir.File("long.flac"), spec);
+    FlacShape shape;
+    shape.Frames = uint64_t{120} * 44100;
+    shape.Level = 0;
+    shape.AllBlocks = false;
+    test::MakeFlacFile(dir.File("long.flac"), shape);
 
     std::unique_ptr<PassFile> file = PosixFileAccess().OpenExisting(dir.File("long.flac"));
     ASSERT_NE(file, nullptr);
@@ -193,7 +193,7 @@ TEST(FlacReader, DecodesALongFileInBoundedMemory) {
         }
     }
     EXPECT_TRUE(reader.Finished()) << reader.Error();
-    EXPECT_EQ(frames, spec.Frames);
+    EXPECT_EQ(frames, shape.Frames);
     EXPECT_NE(checksum, 0u);
     EXPECT_LT(most - start, size_t{1} << 20);
 }
@@ -216,27 +216,27 @@ public:
 // What would make a broken result stops the writer, and the caller then commits nothing.
 TEST(FlacWriter, RefusesWhatWouldMakeABrokenResult) {
     test::TempDir dir;
-    FlacSpec spec = ShortSpec();
-    spec.Frames = 10000;
-    test::MakeFlacFile(dir.File("source.flac"), spec);
+    FlacShape shape = ShortSpec();
+    shape.Frames = 10000;
+    test::MakeFlacFile(dir.File("source.flac"), shape);
     std::unique_ptr<PassFile> input = PosixFileAccess().OpenExisting(dir.File("source.flac"));
     FlacReader reader(*input, dir.File("source.flac"));
     ASSERT_TRUE(reader.Open());
     const std::string result = dir.File("result.flac");
-    std::vector<int32_t> samples = test::SamplesOf(spec);
+    std::vector<int32_t> samples = test::SamplesOf(shape);
     {
         std::unique_ptr<PassFile> output = PosixFileAccess().Create(result, nullptr);
-        FlacWriter writer(*output, result, reader.Stream(), spec.Frames, 5);
+        FlacWriter writer(*output, result, reader.Stream(), shape.Frames, 5);
         ASSERT_TRUE(writer.Start());
         samples[2 * 5000 + 1] = 32768;
-        EXPECT_FALSE(writer.Write(samples.data(), spec.Frames));
+        EXPECT_FALSE(writer.Write(samples.data(), shape.Frames));
         EXPECT_EQ(writer.Error(), result + " could not be written (a sample beyond 16 bits)");
         EXPECT_FALSE(writer.Finish());
         samples[2 * 5000 + 1] = 0;
     }
     {
         std::unique_ptr<PassFile> output = PosixFileAccess().Create(result, nullptr);
-        FlacWriter writer(*output, result, reader.Stream(), spec.Frames, 5);
+        FlacWriter writer(*output, result, reader.Stream(), shape.Frames, 5);
         ASSERT_TRUE(writer.Start());
         EXPECT_TRUE(writer.Write(samples.data(), 5000));
         EXPECT_FALSE(writer.Finish());
@@ -245,9 +245,9 @@ TEST(FlacWriter, RefusesWhatWouldMakeABrokenResult) {
     }
     EXPECT_EQ(dir.Names(), std::vector<std::string>{"source.flac"});
     FullFile full;
-    FlacWriter writer(full, result, reader.Stream(), spec.Frames, 5);
+    FlacWriter writer(full, result, reader.Stream(), shape.Frames, 5);
     const bool written =
-        writer.Start() && writer.Write(samples.data(), spec.Frames) && writer.Finish();
+        writer.Start() && writer.Write(samples.data(), shape.Frames) && writer.Finish();
     EXPECT_FALSE(written);
     EXPECT_TRUE(writer.OutputFailed());
     EXPECT_EQ(writer.Error(), result + " could not be written");

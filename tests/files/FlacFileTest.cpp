@@ -13,7 +13,7 @@
 namespace tralux {
 namespace {
 
-using test::FlacSpec;
+using test::FlacShape;
 using test::RawBlock;
 
 constexpr int SeekTableType = 3, VorbisCommentType = 4;
@@ -64,7 +64,7 @@ bool HaveFlacTool() {
     return std::system("command -v flac >/dev/null 2>&1") == 0;
 }
 
-class FlacRoundTrip : public testing::TestWithParam<FlacSpec> {
+class FlacRoundTrip : public testing::TestWithParam<FlacShape> {
 protected:
     test::TempDir dir_;
     std::string source_ = dir_.File("source.flac");
@@ -73,9 +73,9 @@ protected:
 
 // Every sample comes back as it went in, through the reader and then through the writer.
 TEST_P(FlacRoundTrip, SamplesComeBackAsTheyWentIn) {
-    const FlacSpec spec = GetParam();
-    test::MakeFlacFile(source_, spec);
-    const std::vector<int32_t> expected = test::SamplesOf(spec);
+    const FlacShape shape = GetParam();
+    test::MakeFlacFile(source_, shape);
+    const std::vector<int32_t> expected = test::SamplesOf(shape);
 
     const test::ReaderOutcome read = test::ReadThroughReader(source_, 777);
     ASSERT_TRUE(read.Finished) << read.Error;
@@ -159,20 +159,20 @@ TEST_P(FlacRoundTrip, ResultPassesTheFlacTool) {
     EXPECT_EQ(std::system(("flac -t -s '" + result_ + "'").c_str()), 0);
 }
 
-FlacSpec Spec(uint32_t channels, uint32_t bits, uint32_t rate, uint64_t frames) {
-    FlacSpec spec;
-    spec.Channels = channels;
-    spec.Bits = bits;
-    spec.Rate = rate;
-    spec.Frames = frames;
-    return spec;
+FlacShape Shape(uint32_t channels, uint32_t bits, uint32_t rate, uint64_t frames) {
+    FlacShape shape;
+    shape.Channels = channels;
+    shape.Bits = bits;
+    shape.Rate = rate;
+    shape.Frames = frames;
+    return shape;
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, FlacRoundTrip,
-                         testing::Values(Spec(2, 16, 44100, 100000), Spec(2, 24, 96000, 150000),
-                                         Spec(1, 8, 22050, 50000), Spec(1, 16, 48000, 70001),
-                                         Spec(2, 32, 48000, 60000), Spec(6, 20, 48000, 50000)),
-                         [](const testing::TestParamInfo<FlacSpec>& info) {
+                         testing::Values(Shape(2, 16, 44100, 100000), Shape(2, 24, 96000, 150000),
+                                         Shape(1, 8, 22050, 50000), Shape(1, 16, 48000, 70001),
+                                         Shape(2, 32, 48000, 60000), Shape(6, 20, 48000, 50000)),
+                         [](const testing::TestParamInfo<FlacShape>& info) {
                              return std::to_string(info.param.Bits) + "bit" +
                                     std::to_string(info.param.Channels) + "ch";
                          });
@@ -181,9 +181,9 @@ INSTANTIATE_TEST_SUITE_P(Formats, FlacRoundTrip,
 // added.
 TEST(FlacWriter, AddsNoBlockTheSourceLacks) {
     test::TempDir dir;
-    FlacSpec spec = Spec(2, 16, 44100, 30000);
-    spec.AllBlocks = false;
-    test::MakeFlacFile(dir.File("made.flac"), spec);
+    FlacShape shape = Shape(2, 16, 44100, 30000);
+    shape.AllBlocks = false;
+    test::MakeFlacFile(dir.File("made.flac"), shape);
     // libFLAC always writes a comment block; the source keeps only STREAMINFO.
     int64_t audio = 0;
     const std::vector<RawBlock> made = test::RawBlocksOf(dir.File("made.flac"), 0, &audio);
@@ -199,14 +199,14 @@ TEST(FlacWriter, AddsNoBlockTheSourceLacks) {
     EXPECT_TRUE(result[0].Last);
     std::vector<int32_t> decoded;
     EXPECT_TRUE(test::DecodeWithLibFlac(dir.File("result.flac"), decoded));
-    EXPECT_TRUE(decoded == test::SamplesOf(spec));
+    EXPECT_TRUE(decoded == test::SamplesOf(shape));
 }
 
 // An ID3v2 tag before "fLaC" is read past and kept in front of the result.
 TEST(FlacWriter, KeepsALeadingId3Tag) {
     test::TempDir dir;
-    const FlacSpec spec = Spec(2, 16, 44100, 20000);
-    test::MakeFlacFile(dir.File("plain.flac"), spec);
+    const FlacShape shape = Shape(2, 16, 44100, 20000);
+    test::MakeFlacFile(dir.File("plain.flac"), shape);
     std::vector<unsigned char> tagged = {'I', 'D', '3', 4, 0, 0, 0, 0, 0, 20};
     for (int i = 0; i < 20; ++i) {
         tagged.push_back(static_cast<unsigned char>('a' + i));
@@ -221,7 +221,7 @@ TEST(FlacWriter, KeepsALeadingId3Tag) {
     EXPECT_TRUE(std::equal(tagged.begin(), tagged.begin() + 34, result.begin()));
     std::vector<int32_t> decoded;
     EXPECT_TRUE(test::DecodeWithLibFlac(dir.File("result.flac"), decoded));
-    EXPECT_TRUE(decoded == test::SamplesOf(spec));
+    EXPECT_TRUE(decoded == test::SamplesOf(shape));
     EXPECT_EQ(test::RawBlocksOf(dir.File("result.flac"), 30).size(), 8u);
 }
 
@@ -231,20 +231,20 @@ TEST(FlacLevel, GuessesTheLevelOfLibFlacsPresets) {
     // 1 and 7 cannot be told from 2 and 8 (see GuessFlacLevel).
     const int stereo[9] = {0, 2, 2, 3, 4, 5, 6, 8, 8};
     for (int level = 0; level <= 8; ++level) {
-        FlacSpec spec = Spec(2, 16, 44100, 44100 * 8);
-        spec.Level = level;
-        spec.AllBlocks = false;
-        test::MakeFlacFile(dir.File("level.flac"), spec);
+        FlacShape shape = Shape(2, 16, 44100, 44100 * 8);
+        shape.Level = level;
+        shape.AllBlocks = false;
+        test::MakeFlacFile(dir.File("level.flac"), shape);
         const test::ReaderOutcome read = test::ReadThroughReader(dir.File("level.flac"), 4096);
         ASSERT_TRUE(read.Finished) << read.Error;
         EXPECT_EQ(GuessFlacLevel(read.Traits, 2), stereo[level]) << "level " << level;
     }
     // Mono streams show no channel decorrelation.
     for (const auto& [level, guess] : {std::pair{0, 0}, {2, 0}, {3, 3}, {5, 5}, {8, 8}}) {
-        FlacSpec spec = Spec(1, 24, 48000, 48000 * 8);
-        spec.Level = level;
-        spec.AllBlocks = false;
-        test::MakeFlacFile(dir.File("mono.flac"), spec);
+        FlacShape shape = Shape(1, 24, 48000, 48000 * 8);
+        shape.Level = level;
+        shape.AllBlocks = false;
+        test::MakeFlacFile(dir.File("mono.flac"), shape);
         const test::ReaderOutcome read = test::ReadThroughReader(dir.File("mono.flac"), 4096);
         ASSERT_TRUE(read.Finished) << read.Error;
         EXPECT_EQ(GuessFlacLevel(read.Traits, 1), guess) << "mono level " << level;
@@ -253,10 +253,10 @@ TEST(FlacLevel, GuessesTheLevelOfLibFlacsPresets) {
 
 TEST(FlacLevel, SilenceSaysNothingAndGivesTheDefault) {
     test::TempDir dir;
-    FlacSpec spec = Spec(2, 16, 44100, 44100);
-    spec.Silent = true;
-    spec.Level = 8;
-    test::MakeFlacFile(dir.File("silent.flac"), spec);
+    FlacShape shape = Shape(2, 16, 44100, 44100);
+    shape.Silent = true;
+    shape.Level = 8;
+    test::MakeFlacFile(dir.File("silent.flac"), shape);
     const test::ReaderOutcome read = test::ReadThroughReader(dir.File("silent.flac"));
     ASSERT_TRUE(read.Finished) << read.Error;
     EXPECT_EQ(GuessFlacLevel(read.Traits, 2), DefaultFlacLevel);

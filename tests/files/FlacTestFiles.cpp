@@ -84,10 +84,10 @@ FLAC__StreamMetadata* CueSheet(uint64_t frames) {
     return block;
 }
 
-FLAC__StreamMetadata* SeekTable(const FlacSpec& spec) {
+FLAC__StreamMetadata* SeekTable(const FlacShape& shape) {
     FLAC__StreamMetadata* block = FLAC__metadata_object_new(FLAC__METADATA_TYPE_SEEKTABLE);
-    FLAC__metadata_object_seektable_template_append_spaced_points_by_samples(block, spec.Rate,
-                                                                             spec.Frames);
+    FLAC__metadata_object_seektable_template_append_spaced_points_by_samples(block, shape.Rate,
+                                                                             shape.Frames);
     FLAC__metadata_object_seektable_template_append_placeholders(block, 2);
     FLAC__metadata_object_seektable_template_sort(block, true);
     return block;
@@ -111,18 +111,18 @@ void NoteError(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus, void*
 
 }  // namespace
 
-int32_t SampleAt(const FlacSpec& spec, uint64_t frame, uint32_t channel) {
-    if (spec.Silent) {
+int32_t SampleAt(const FlacShape& shape, uint64_t frame, uint32_t channel) {
+    if (shape.Silent) {
         return 0;
     }
-    const double full = std::ldexp(1.0, int(spec.Bits) - 1);
+    const double full = std::ldexp(1.0, int(shape.Bits) - 1);
     if (channel == 0 && frame == 1000) {
         return int32_t(-full);
     }
     if (channel == 0 && frame == 2000) {
         return int32_t(full - 1);
     }
-    const double t = double(frame) / spec.Rate;
+    const double t = double(frame) / shape.Rate;
     // Beats four times a second, decaying, over a slow swell: the residual's size changes within
     // a block, as in music.
     const double beat = std::exp(-12.0 * std::fmod(t, 0.25));
@@ -130,41 +130,41 @@ int32_t SampleAt(const FlacSpec& spec, uint64_t frame, uint32_t channel) {
     const double tone = 0.4 * std::sin(2 * M_PI * 220 * t + channel) +
                         0.25 * std::sin(2 * M_PI * 331 * t) + 0.1 * std::sin(2 * M_PI * 1250 * t);
     // Clicks ten times a second: a residual that changes within 64 samples.
-    const double click = frame % (spec.Rate / 10) < 40 ? 0.3 * NoiseAt(frame + 3, channel) : 0.0;
+    const double click = frame % (shape.Rate / 10) < 40 ? 0.3 * NoiseAt(frame + 3, channel) : 0.0;
     const double value =
-        spec.Scale * 0.85 *
+        shape.Scale * 0.85 *
         (swell * tone * (0.4 + 0.6 * beat) + 0.08 * beat * NoiseAt(frame, channel) +
          0.01 * NoiseAt(frame + 7, channel) + click);
     return int32_t(std::clamp(std::lround(value * full), long(-full), long(full - 1)));
 }
 
-std::vector<int32_t> SamplesOf(const FlacSpec& spec) {
+std::vector<int32_t> SamplesOf(const FlacShape& shape) {
     std::vector<int32_t> samples;
-    samples.reserve(spec.Frames * spec.Channels);
-    for (uint64_t frame = 0; frame < spec.Frames; ++frame) {
-        for (uint32_t channel = 0; channel < spec.Channels; ++channel) {
-            samples.push_back(SampleAt(spec, frame, channel));
+    samples.reserve(shape.Frames * shape.Channels);
+    for (uint64_t frame = 0; frame < shape.Frames; ++frame) {
+        for (uint32_t channel = 0; channel < shape.Channels; ++channel) {
+            samples.push_back(SampleAt(shape, frame, channel));
         }
     }
     return samples;
 }
 
-void MakeFlacFile(const std::string& path, const FlacSpec& spec) {
+void MakeFlacFile(const std::string& path, const FlacShape& shape) {
     FLAC__StreamEncoder* encoder = FLAC__stream_encoder_new();
-    FLAC__stream_encoder_set_channels(encoder, spec.Channels);
-    FLAC__stream_encoder_set_bits_per_sample(encoder, spec.Bits);
-    FLAC__stream_encoder_set_sample_rate(encoder, spec.Rate);
-    FLAC__stream_encoder_set_compression_level(encoder, uint32_t(spec.Level));
-    FLAC__stream_encoder_set_streamable_subset(encoder, spec.Bits <= 24);
-    FLAC__stream_encoder_set_total_samples_estimate(encoder, spec.Frames);
+    FLAC__stream_encoder_set_channels(encoder, shape.Channels);
+    FLAC__stream_encoder_set_bits_per_sample(encoder, shape.Bits);
+    FLAC__stream_encoder_set_sample_rate(encoder, shape.Rate);
+    FLAC__stream_encoder_set_compression_level(encoder, uint32_t(shape.Level));
+    FLAC__stream_encoder_set_streamable_subset(encoder, shape.Bits <= 24);
+    FLAC__stream_encoder_set_total_samples_estimate(encoder, shape.Frames);
     std::vector<FLAC__StreamMetadata*> blocks;
-    if (spec.AllBlocks) {
+    if (shape.AllBlocks) {
         blocks = {Comments(),
-                  SeekTable(spec),
+                  SeekTable(shape),
                   Picture(),
                   Application(),
                   Unknown(),
-                  CueSheet(spec.Frames),
+                  CueSheet(shape.Frames),
                   FLAC__metadata_object_new(FLAC__METADATA_TYPE_PADDING)};
         blocks.back()->length = 333;
         FLAC__stream_encoder_set_metadata(encoder, blocks.data(), uint32_t(blocks.size()));
@@ -176,12 +176,12 @@ void MakeFlacFile(const std::string& path, const FlacSpec& spec) {
             std::string(FLAC__StreamEncoderStateString[FLAC__stream_encoder_get_state(encoder)]));
     }
     std::vector<int32_t> piece;
-    for (uint64_t frame = 0; frame < spec.Frames;) {
+    for (uint64_t frame = 0; frame < shape.Frames;) {
         piece.clear();
-        const uint64_t end = std::min(spec.Frames, frame + 4096);
+        const uint64_t end = std::min(shape.Frames, frame + 4096);
         for (uint64_t f = frame; f < end; ++f) {
-            for (uint32_t c = 0; c < spec.Channels; ++c) {
-                piece.push_back(SampleAt(spec, f, c));
+            for (uint32_t c = 0; c < shape.Channels; ++c) {
+                piece.push_back(SampleAt(shape, f, c));
             }
         }
         FLAC__stream_encoder_process_interleaved(encoder, piece.data(), uint32_t(end - frame));

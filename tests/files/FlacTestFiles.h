@@ -11,7 +11,7 @@
 namespace tralux::test {
 
 // What a generated FLAC file holds.
-struct FlacSpec {
+struct FlacShape {
     uint32_t Channels = 2;
     uint32_t Bits = 16;
     uint32_t Rate = 44100;
@@ -28,18 +28,18 @@ struct FlacSpec {
 };
 
 // For the names of parameterised tests.
-inline void PrintTo(const FlacSpec& spec, std::ostream* out) {
-    *out << spec.Bits << "-bit " << spec.Channels << " ch " << spec.Rate << " Hz, " << spec.Frames
-         << " frames, level " << spec.Level;
+inline void PrintTo(const FlacShape& shape, std::ostream* out) {
+    *out << shape.Bits << "-bit " << shape.Channels << " ch " << shape.Rate << " Hz, "
+         << shape.Frames << " frames, level " << shape.Level;
 }
 
 // The sample of channel at frame: tones, noise and a slow swell, reaching both ends of the
 // bit depth once each so that the extremes are carried too.
-int32_t SampleAt(const FlacSpec& spec, uint64_t frame, uint32_t channel);
+int32_t SampleAt(const FlacShape& shape, uint64_t frame, uint32_t channel);
 // Every sample, interleaved.
-std::vector<int32_t> SamplesOf(const FlacSpec& spec);
-// Encodes a file of spec's samples and blocks with libFLAC, a piece at a time.
-void MakeFlacFile(const std::string& path, const FlacSpec& spec);
+std::vector<int32_t> SamplesOf(const FlacShape& shape);
+// Encodes a file of shape's samples and blocks with libFLAC, a piece at a time.
+void MakeFlacFile(const std::string& path, const FlacShape& shape);
 
 // A block as the file holds it, read by the test's own walk of the header.
 struct RawBlock {

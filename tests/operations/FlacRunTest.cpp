@@ -59,29 +59,29 @@ std::vector<int32_t> SamplesOfWav(const std::vector<uint8_t>& file, int64_t offs
     return samples;
 }
 
-AnyWavLayout WavLayoutOf(const FlacSpec& spec) {
+AnyWavLayout WavLayoutOf(const FlacShape& shape) {
     AnyWavLayout layout;
-    layout.channels = uint16_t(spec.Channels);
-    layout.sampleRate = spec.Rate;
-    layout.bitsPerSample = uint16_t((spec.Bits + 7) / 8 * 8);
-    if (spec.Bits % 8 != 0) {
+    layout.channels = uint16_t(shape.Channels);
+    layout.sampleRate = shape.Rate;
+    layout.bitsPerSample = uint16_t((shape.Bits + 7) / 8 * 8);
+    if (shape.Bits % 8 != 0) {
         layout.formatTag = 0xFFFE;
-        layout.validBits = uint16_t(spec.Bits);
+        layout.validBits = uint16_t(shape.Bits);
     }
     return layout;
 }
 
 class FlacRun : public RunFixture {
 protected:
-    FileData& AddFlac(const std::string& name, const FlacSpec& spec, int32_t group = 0) {
+    FileData& AddFlac(const std::string& name, const FlacShape& shape, int32_t group = 0) {
         const std::string path = dir.File(name);
-        MakeFlacFile(path, spec);
+        MakeFlacFile(path, shape);
         return AddTaken(path, group);
     }
 
-    FileData& AddTwinWav(const std::string& name, const FlacSpec& spec, int32_t group = 0) {
+    FileData& AddTwinWav(const std::string& name, const FlacShape& shape, int32_t group = 0) {
         const std::string path = dir.File(name);
-        WriteFile(path, MakeAnyWav(WavBytesOf(SamplesOf(spec), spec.Bits), WavLayoutOf(spec)));
+        WriteFile(path, MakeAnyWav(WavBytesOf(SamplesOf(shape), shape.Bits), WavLayoutOf(shape)));
         return AddTaken(path, group);
     }
 
@@ -117,7 +117,7 @@ protected:
     SameFileIndex listed{SameFileRule::Listing};
 };
 
-class FlacAlbum : public FlacRun, public ::testing::WithParamInterface<FlacSpec> {};
+class FlacAlbum : public FlacRun, public ::testing::WithParamInterface<FlacShape> {};
 
 // Three tracks, two of them grouped, as FLAC and as WAV files of the same samples: the FLAC
 // results decode to the WAV results' samples and keep every block but the three that
@@ -126,14 +126,14 @@ TEST_P(FlacAlbum, BalancesToTheWavPathsSamplesWithItsBlocksKept) {
     const double scales[] = {1.0, 0.3, 0.08};
     std::vector<FileData*> flacs;
     std::vector<FileData*> wavs;
-    std::vector<FlacSpec> specs;
+    std::vector<FlacShape> shapes;
     for (int i = 0; i < 3; ++i) {
-        FlacSpec spec = GetParam();
-        spec.Scale = scales[i];
-        specs.push_back(spec);
+        FlacShape shape = GetParam();
+        shape.Scale = scales[i];
+        shapes.push_back(shape);
         const std::string name = "t" + std::to_string(i);
-        flacs.push_back(&AddFlac(name + ".flac", spec, i < 2 ? 1 : 0));
-        wavs.push_back(&AddTwinWav(name + ".wav", spec, i < 2 ? 2 : 0));
+        flacs.push_back(&AddFlac(name + ".flac", shape, i < 2 ? 1 : 0));
+        wavs.push_back(&AddTwinWav(name + ".wav", shape, i < 2 ? 2 : 0));
     }
     EXPECT_TRUE(flacs[0]->Flac);
     EXPECT_EQ(flacs[0]->Format.Sample, wavs[0]->Format.Sample);
@@ -154,9 +154,9 @@ TEST_P(FlacAlbum, BalancesToTheWavPathsSamplesWithItsBlocksKept) {
                   "t" + std::to_string(i) + "_tralux.flac");
         std::vector<int32_t> decoded;
         ASSERT_TRUE(DecodeWithLibFlac(flacs[i]->ResultFile, decoded));
-        const std::vector<int32_t> expected = WavResult(*wavs[i], specs[i].Bits);
+        const std::vector<int32_t> expected = WavResult(*wavs[i], shapes[i].Bits);
         EXPECT_EQ(decoded, expected);
-        EXPECT_NE(decoded, SamplesOf(specs[i]));
+        EXPECT_NE(decoded, SamplesOf(shapes[i]));
         EXPECT_DOUBLE_EQ(flacs[i]->Loudness, wavs[i]->Loudness);
         EXPECT_DOUBLE_EQ(flacs[i]->ScanLoudness, wavs[i]->ScanLoudness);
 
@@ -178,13 +178,13 @@ TEST_P(FlacAlbum, BalancesToTheWavPathsSamplesWithItsBlocksKept) {
     }
 }
 
-FlacSpec AlbumSpec(uint32_t channels, uint32_t bits, uint32_t rate) {
-    FlacSpec spec;
-    spec.Channels = channels;
-    spec.Bits = bits;
-    spec.Rate = rate;
-    spec.Frames = 23000;  // blocks of 5000 stereo frames and a short last one
-    return spec;
+FlacShape AlbumSpec(uint32_t channels, uint32_t bits, uint32_t rate) {
+    FlacShape shape;
+    shape.Channels = channels;
+    shape.Bits = bits;
+    shape.Rate = rate;
+    shape.Frames = 23000;  // blocks of 5000 stereo frames and a short last one
+    return shape;
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, FlacAlbum,
@@ -193,8 +193,8 @@ INSTANTIATE_TEST_SUITE_P(Formats, FlacAlbum,
                                            AlbumSpec(1, 8, 8000), AlbumSpec(6, 24, 48000)));
 
 TEST_F(FlacRun, IntakeDescribesTheFileAndRefusesWhatItCannotTake) {
-    FlacSpec spec = AlbumSpec(2, 24, 96000);
-    const FileData& taken = AddFlac("a.flac", spec);
+    FlacShape shape = AlbumSpec(2, 24, 96000);
+    const FileData& taken = AddFlac("a.flac", shape);
     EXPECT_TRUE(taken.Flac);
     EXPECT_EQ(taken.FrameCount, 23000);
     EXPECT_EQ(taken.Format.Sample, (SampleFormat{SampleCoding::Integer, 3, 24}));
@@ -225,10 +225,10 @@ TEST_F(FlacRun, IntakeDescribesTheFileAndRefusesWhatItCannotTake) {
         << intake.refusal;
 
     // Samples wider than the runs take.
-    spec.Bits = 32;
-    spec.Frames = 3000;
+    shape.Bits = 32;
+    shape.Frames = 3000;
     const std::string wide = dir.File("wide.flac");
-    MakeFlacFile(wide, spec);
+    MakeFlacFile(wide, shape);
     intake = TakeIn(wide, listed, numbers);
     EXPECT_EQ(intake.outcome, Intake::Outcome::Refused);
     EXPECT_NE(intake.refusal.find("32-bit"), std::string::npos) << intake.refusal;
@@ -237,13 +237,13 @@ TEST_F(FlacRun, IntakeDescribesTheFileAndRefusesWhatItCannotTake) {
 // Damage the header does not show is met by the sweep: the run says so with the decoder's
 // message, and no result takes its name.
 TEST_F(FlacRun, DamagedStreamFailsTheRunWithoutAResult) {
-    const FlacSpec spec = AlbumSpec(2, 16, 44100);
+    const FlacShape shape = AlbumSpec(2, 16, 44100);
     // A byte of the frames changed, the frames cut in half, and a signature that no longer
     // matches frames that each decode well: the last is seen only at the end of the stream.
     for (const std::string damage : {"flipped", "cut", "signature"}) {
         SCOPED_TRACE(damage);
         const std::string path = dir.File(damage + ".flac");
-        MakeFlacFile(path, spec);
+        MakeFlacFile(path, shape);
         int64_t audio = 0;
         RawBlocksOf(path, 0, &audio);
         std::vector<unsigned char> bytes = FileBytes(path);
@@ -276,10 +276,10 @@ TEST_F(FlacRun, DamagedStreamFailsTheRunWithoutAResult) {
 // Cancel in the middle of the second file's write: the first result is whole, the second
 // never takes its name and nothing else is left.
 TEST_F(FlacRun, CancelLeavesOnlyWholeResults) {
-    FlacSpec spec = AlbumSpec(2, 16, 44100);
-    AddFlac("a.flac", spec);
-    spec.Scale = 0.2;
-    AddFlac("b.flac", spec);
+    FlacShape shape = AlbumSpec(2, 16, 44100);
+    AddFlac("a.flac", shape);
+    shape.Scale = 0.2;
+    AddFlac("b.flac", shape);
     host.Choice = ReferenceChoice::Preset;
     host.PresetLevel = 3000.0;
     host.AnswerYes = true;
@@ -294,7 +294,7 @@ TEST_F(FlacRun, CancelLeavesOnlyWholeResults) {
 
     std::vector<int32_t> decoded;
     EXPECT_TRUE(DecodeWithLibFlac(dir.File("a_tralux.flac"), decoded));
-    EXPECT_EQ(decoded.size(), size_t(2 * spec.Frames));
+    EXPECT_EQ(decoded.size(), size_t(2 * shape.Frames));
     EXPECT_FALSE(std::filesystem::exists(dir.File("b_tralux.flac")));
     EXPECT_EQ(Leftovers({"a.flac", "b.flac", "a_tralux.flac"}), std::vector<std::string>{});
 }
@@ -302,13 +302,13 @@ TEST_F(FlacRun, CancelLeavesOnlyWholeResults) {
 // A Balance after a Prepare rewrites each FLAC result from itself, and the level asked for
 // is the one the result is encoded at.
 TEST_F(FlacRun, BalanceAfterPrepareRewritesFlacResultsAtTheChosenLevel) {
-    FlacSpec spec = AlbumSpec(2, 16, 44100);
-    spec.Level = 8;
-    FileData& a = AddFlac("a.flac", spec);
-    spec.Scale = 0.3;
-    FileData& b = AddFlac("b.flac", spec);
+    FlacShape shape = AlbumSpec(2, 16, 44100);
+    shape.Level = 8;
+    FileData& a = AddFlac("a.flac", shape);
+    shape.Scale = 0.3;
+    FileData& b = AddFlac("b.flac", shape);
     FileData& wa = AddTwinWav("a.wav", AlbumSpec(2, 16, 44100));
-    FileData& wb = AddTwinWav("b.wav", spec);
+    FileData& wb = AddTwinWav("b.wav", shape);
     options.flaclevel = 0;
     ops.Prepare(Request());
     ASSERT_TRUE(sink.Errors.empty()) << sink.Errors.front();
@@ -326,8 +326,8 @@ TEST_F(FlacRun, BalanceAfterPrepareRewritesFlacResultsAtTheChosenLevel) {
     const auto result = PosixFileAccess().OpenExisting(a.ResultFile);
     FlacReader reader(*result, a.ResultFile);
     ASSERT_TRUE(reader.Open()) << reader.Error();
-    std::vector<int32_t> all(size_t(2 * spec.Frames) + 2);
-    reader.Read(all.data(), spec.Frames + 1);
+    std::vector<int32_t> all(size_t(2 * shape.Frames) + 2);
+    reader.Read(all.data(), shape.Frames + 1);
     EXPECT_TRUE(reader.Finished());
     EXPECT_EQ(reader.Traits().MaxLpcOrder, 0u);
     EXPECT_EQ(GuessFlacLevel(reader.Traits(), 2), 0);

@@ -387,17 +387,17 @@ void MainWindowTest::addingAfterPrepareNeedsANewPrepare() {
 
 void MainWindowTest::droppedFlacFileBalancesToAFlacResult() {
     WindowFixture f;
-    tralux::test::FlacSpec spec;
+    tralux::test::FlacShape shape;
     const std::string flac = f.dir.File("song.flac");
-    tralux::test::MakeFlacFile(flac, spec);
+    tralux::test::MakeFlacFile(flac, shape);
     f.Drop({QString::fromStdString(flac), f.Tone("b.wav", 4000)});
     QCOMPARE(f.window->FileCount, 2);
     QVERIFY(f.prompts.Texts(Kind::Error).isEmpty());
     f.Click(f.window->prepbalbtn);
     std::vector<int32_t> decoded;
     QVERIFY(tralux::test::DecodeWithLibFlac(f.dir.File("song_tralux.flac"), decoded));
-    QCOMPARE(decoded.size(), size_t(2 * spec.Frames));
-    QVERIFY(decoded != tralux::test::SamplesOf(spec));
+    QCOMPARE(decoded.size(), size_t(2 * shape.Frames));
+    QVERIFY(decoded != tralux::test::SamplesOf(shape));
 }
 
 void MainWindowTest::removeAllAfterPrepareLeavesBalanceOff() {
@@ -630,7 +630,8 @@ void MainWindowTest::addFilesDialog() {
     f.Click(f.window->addfilesbtn);
     QCOMPARE(f.prompts.Texts(Kind::OpenFiles), QStringList{"Select Files"});
     QCOMPARE(f.prompts.openFilters.size(), 2);
-    QCOMPARE(f.prompts.openFilters[0], QStringLiteral("WAV and FLAC Files (*.wav *.wave *.rf64 *.bw64 *.flac)"));
+    QCOMPARE(f.prompts.openFilters[0],
+             QStringLiteral("WAV and FLAC Files (*.wav *.wave *.rf64 *.bw64 *.flac)"));
     QVERIFY(f.prompts.openFilters[1].startsWith("All Files ("));
     QCOMPARE(f.prompts.openSelectedFilter, filter);
     // In the order the dialog gives them.
