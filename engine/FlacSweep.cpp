@@ -165,7 +165,7 @@ bool AudioEngine::SweepFlac(const FileData& file, const std::string& source,
         }
         return damaged();
     }
-    if (writes && !writer->Finish()) {
+    if (writes && !writer->Finish(reader.TrailingBytes())) {
         return writeFailed();
     }
     flacLevelSeen_ = GuessFlacLevel(reader.Traits(), info.Channels);

@@ -58,9 +58,17 @@ struct FlacReader::Callbacks {
                                               size_t* bytes, void* client) {
         auto* self = static_cast<FlacReader*>(client);
         *bytes = self->file_.Read(buffer, *bytes);
+        self->bytesRead_ += *bytes;
         self->atEnd_ = self->atEnd_ || *bytes == 0;
         return *bytes == 0 ? FLAC__STREAM_DECODER_READ_STATUS_END_OF_STREAM
                            : FLAC__STREAM_DECODER_READ_STATUS_CONTINUE;
+    }
+
+    // The file is read from its start in order, so what has been read is where the input stands.
+    static FLAC__StreamDecoderTellStatus Tell(const FLAC__StreamDecoder*, FLAC__uint64* offset,
+                                              void* client) {
+        *offset = static_cast<FlacReader*>(client)->bytesRead_;
+        return FLAC__STREAM_DECODER_TELL_STATUS_OK;
     }
 
     static FLAC__StreamDecoderWriteStatus Write(const FLAC__StreamDecoder*,
@@ -146,8 +154,10 @@ bool FlacReader::Open() {
     FLAC__stream_decoder_set_md5_checking(decoder_, true);
     // The header is kept as read above; the decoder needs none of it but STREAMINFO.
     FLAC__stream_decoder_set_metadata_ignore_all(decoder_);
-    if (FLAC__stream_decoder_init_stream(decoder_, &Callbacks::Read, nullptr, nullptr, nullptr,
-                                         nullptr, &Callbacks::Write, nullptr, &Callbacks::Error,
+    bytesRead_ = 0;
+    if (FLAC__stream_decoder_init_stream(decoder_, &Callbacks::Read, nullptr, &Callbacks::Tell,
+                                         nullptr, nullptr, &Callbacks::Write, nullptr,
+                                         &Callbacks::Error,
                                          this) != FLAC__STREAM_DECODER_INIT_STATUS_OK) {
         error_ = path_ + " could not be read (the FLAC decoder did not start)";
         return false;
@@ -169,6 +179,12 @@ bool FlacReader::DecodeNextFrame() {
         if (!FLAC__stream_decoder_process_single(decoder_)) {
             Damaged(FLAC__StreamDecoderStateString[FLAC__stream_decoder_get_state(decoder_)]);
         } else if (!frame_.empty()) {
+            uint64_t position = 0;
+            const uint64_t total = stream_.Info.TotalFrames;
+            if (total != 0 && framesDecoded_ == total &&
+                FLAC__stream_decoder_get_decode_position(decoder_, &position)) {
+                framesEnd_ = position;
+            }
             return true;
         }
     }
@@ -185,8 +201,38 @@ void FlacReader::End() {
         Damaged("more samples than its STREAMINFO block gives");
     } else if (!signatureMatches) {
         Damaged("its samples do not match the MD5 signature of its STREAMINFO block");
+    } else {
+        ReadTrailingBytes();
     }
     finished_ = !Failed();
+}
+
+bool FlacReader::ReadTrailingBytes() {
+    if (!framesEnd_ || *framesEnd_ >= bytesRead_) {
+        return true;
+    }
+    const uint64_t size = bytesRead_ - *framesEnd_;
+    if (size > MaxFlacTrailingBytes) {
+        Damaged(std::to_string(size) + " bytes follow its last frame");
+        return false;
+    }
+    trailing_.resize(size_t(size));
+    size_t got = 0;
+    if (file_.Seek(int64_t(*framesEnd_))) {
+        while (got < trailing_.size()) {
+            const size_t more = file_.Read(trailing_.data() + got, trailing_.size() - got);
+            if (more == 0) {
+                break;
+            }
+            got += more;
+        }
+    }
+    if (got != trailing_.size()) {
+        trailing_.clear();
+        error_ = path_ + " could not be read";
+        return false;
+    }
+    return true;
 }
 
 size_t FlacReader::Read(int32_t* interleaved, size_t frames) {

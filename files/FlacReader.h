@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,9 @@ namespace tralux {
 // of samples, whatever the file's length. Every check libFLAC makes is on, the MD5 signature
 // included; any damage ends the decoding with a message naming the file, so that no damaged
 // stream is ever taken as whole.
+// Bytes after the last frame that a result still carries; beyond this a file is refused.
+inline constexpr uint64_t MaxFlacTrailingBytes = uint64_t{16} << 20;
+
 class FlacReader {
 public:
     // file: opened read-only by the file access (FileAccess::OpenExisting) and kept open by the
@@ -45,6 +49,10 @@ public:
     uint64_t FramesRead() const { return framesRead_; }
     // What the frames decoded so far show of their encoder's settings (see GuessFlacLevel).
     const FlacEncodingTraits& Traits() const { return traits_; }
+    // The bytes after the last frame (an ID3v1 or APE tag some taggers append), as the file holds
+    // them; known once Finished(). A file with more of them than MaxFlacTrailingBytes is refused
+    // as damaged rather than written without them.
+    const std::vector<unsigned char>& TrailingBytes() const { return trailing_; }
 
 private:
     struct Callbacks;  // libFLAC's side
@@ -52,6 +60,7 @@ private:
     void End();
     void Damaged(const std::string& what);
     void CutShort();
+    bool ReadTrailingBytes();
 
     PassFile& file_;
     std::string path_;
@@ -62,7 +71,10 @@ private:
     uint64_t framesRead_ = 0;     // frames given to the caller
     uint64_t framesDecoded_ = 0;  // frames decoded, those in frame_ included
     FlacEncodingTraits traits_;
-    bool atEnd_ = false;  // the file has given its last byte
+    bool atEnd_ = false;      // the file has given its last byte
+    uint64_t bytesRead_ = 0;  // from the start of the file: where the decoder's input stands
+    std::optional<uint64_t> framesEnd_;  // the offset of the first byte after the last frame
+    std::vector<unsigned char> trailing_;
     bool finished_ = false;
     std::string error_;
 };

@@ -229,6 +229,7 @@ bool FlacWriter::Flush() {
         return false;
     }
     bufferStart_ += buffer_.size();
+    end_ = std::max(end_, bufferStart_);
     buffer_.clear();
     return true;
 }
@@ -280,7 +281,7 @@ bool FlacWriter::Write(const int32_t* interleaved, size_t frames) {
     return true;
 }
 
-bool FlacWriter::Finish() {
+bool FlacWriter::Finish(const std::vector<unsigned char>& trailing) {
     if (Failed() || encoder_ == nullptr) {
         return false;
     }
@@ -294,7 +295,13 @@ bool FlacWriter::Finish() {
         Fail(FLAC__StreamEncoderStateString[FLAC__stream_encoder_get_state(encoder_)]);
         return false;
     }
-    return Flush() && !Failed();
+    if (!Flush()) {
+        return false;
+    }
+    if (!trailing.empty() && !(SeekTo(end_) && Put(trailing.data(), trailing.size()) && Flush())) {
+        return false;
+    }
+    return !Failed();
 }
 
 }  // namespace tralux

@@ -37,9 +37,10 @@ public:
     // Encodes frames interleaved frames (Channels values a frame, each the signed integer of the
     // bit depth). A value outside the bit depth's range is refused, never written.
     bool Write(const int32_t* interleaved, size_t frames);
-    // Encodes what is left and completes STREAMINFO and the SEEKTABLE. False unless every frame
-    // promised was given and every byte written.
-    bool Finish();
+    // Encodes what is left, completes STREAMINFO and the SEEKTABLE and puts trailing (the
+    // source's bytes after its last frame, see FlacReader::TrailingBytes) after the last frame.
+    // False unless every frame promised was given and every byte written.
+    bool Finish(const std::vector<unsigned char>& trailing = {});
 
     bool Failed() const { return !error_.empty(); }
     // "PATH could not be written"; empty while all is well.
@@ -77,6 +78,7 @@ private:
     // bytes waiting.
     std::vector<unsigned char> buffer_;
     uint64_t bufferStart_ = 0;
+    uint64_t end_ = 0;  // the file's length so far
     bool outputFailed_ = false;
     std::string error_;
 };

@@ -225,6 +225,48 @@ TEST(FlacWriter, KeepsALeadingId3Tag) {
     EXPECT_EQ(test::RawBlocksOf(dir.File("result.flac"), 30).size(), 8u);
 }
 
+// Bytes after the last frame (an ID3v1 tag) are kept after the result's last frame; more of
+// them than a result carries make the file refused, never written without them.
+TEST(FlacWriter, KeepsTheBytesAfterTheLastFrame) {
+    test::TempDir dir;
+    const FlacShape shape = Shape(2, 16, 44100, 20000);
+    test::MakeFlacFile(dir.File("plain.flac"), shape);
+    const std::vector<unsigned char> plain = test::FileBytes(dir.File("plain.flac"));
+    std::vector<unsigned char> tag = {'T', 'A', 'G'};
+    for (int i = 3; i < 128; ++i) {
+        tag.push_back(static_cast<unsigned char>(i < 33 ? 'a' + i % 26 : 0));
+    }
+    std::vector<unsigned char> tagged = plain;
+    tagged.insert(tagged.end(), tag.begin(), tag.end());
+    test::WriteBytes(dir.File("tagged.flac"), tagged);
+
+    ASSERT_EQ(test::Rewrite(dir.File("tagged.flac"), dir.File("result.flac"), 8), "");
+    std::vector<unsigned char> result = test::FileBytes(dir.File("result.flac"));
+    ASSERT_GT(result.size(), tag.size());
+    EXPECT_TRUE(std::equal(tag.begin(), tag.end(), result.end() - ptrdiff_t(tag.size())));
+    const test::ReaderOutcome reread = test::ReadThroughReader(dir.File("result.flac"));
+    ASSERT_TRUE(reread.Finished) << reread.Error;
+    EXPECT_TRUE(reread.Samples == test::SamplesOf(shape));
+    // Without the tag the result is a plain FLAC file of the same samples.
+    result.resize(result.size() - tag.size());
+    test::WriteBytes(dir.File("untagged.flac"), result);
+    std::vector<int32_t> decoded;
+    EXPECT_TRUE(test::DecodeWithLibFlac(dir.File("untagged.flac"), decoded));
+    EXPECT_TRUE(decoded == test::SamplesOf(shape));
+
+    // A plain file's result ends with its last frame.
+    ASSERT_EQ(test::Rewrite(dir.File("plain.flac"), dir.File("plain-result.flac"), 8), "");
+    EXPECT_EQ(test::FileBytes(dir.File("plain-result.flac")), result);
+
+    std::vector<unsigned char> bulky = plain;
+    bulky.resize(plain.size() + MaxFlacTrailingBytes + 1, 'x');
+    test::WriteBytes(dir.File("bulky.flac"), bulky);
+    const test::ReaderOutcome refused = test::ReadThroughReader(dir.File("bulky.flac"), 4096);
+    EXPECT_FALSE(refused.Finished);
+    EXPECT_NE(refused.Error.find("bytes follow its last frame"), std::string::npos)
+        << refused.Error;
+}
+
 // Each compression level leaves its marks in the frames; the guess reads them back.
 TEST(FlacLevel, GuessesTheLevelOfLibFlacsPresets) {
     test::TempDir dir;

@@ -73,7 +73,7 @@ inline std::string Rewrite(const std::string& source, const std::string& result,
     if (reader.Failed()) {
         return reader.Error();
     }
-    if (!writer.Finish()) {
+    if (!writer.Finish(reader.TrailingBytes())) {
         return writer.Error();
     }
     return output->Commit() ? "" : "cannot commit " + result;

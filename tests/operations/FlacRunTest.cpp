@@ -273,6 +273,43 @@ TEST_F(FlacRun, DamagedStreamFailsTheRunWithoutAResult) {
               std::vector<std::string>{});
 }
 
+// An ID3v1 tag after the last frame stays after the result's last frame, through a Prepare and
+// the Balance that rewrites the result from itself.
+TEST_F(FlacRun, ATagAfterTheLastFrameIsKept) {
+    FlacShape shape = AlbumSpec(2, 16, 44100);
+    const std::string path = dir.File("tagged.flac");
+    MakeFlacFile(path, shape);
+    std::vector<unsigned char> bytes = FileBytes(path);
+    std::vector<unsigned char> tag(128, 0);
+    std::memcpy(tag.data(), "TAGA title", 10);
+    bytes.insert(bytes.end(), tag.begin(), tag.end());
+    WriteBytes(path, bytes);
+    FileData& flac = AddTaken(path, 0);
+    shape.Scale = 0.3;
+    FileData& quiet = AddFlac("quiet.flac", shape);
+    FileData& twin = AddTwinWav("twin.wav", AlbumSpec(2, 16, 44100));
+    host.Choice = ReferenceChoice::Quietest;
+
+    for (const bool balance : {false, true}) {
+        SCOPED_TRACE(balance ? "Balance" : "Prepare");
+        if (balance) {
+            ops.Balance(Request());
+        } else {
+            ops.Prepare(Request());
+        }
+        ASSERT_TRUE(sink.Errors.empty()) << sink.Errors.front();
+        std::vector<unsigned char> result = FileBytes(flac.ResultFile);
+        ASSERT_GT(result.size(), tag.size());
+        EXPECT_TRUE(std::equal(tag.begin(), tag.end(), result.end() - ptrdiff_t(tag.size())));
+        result.resize(result.size() - tag.size());
+        WriteBytes(dir.File("untagged.flac"), result);
+        std::vector<int32_t> decoded;
+        ASSERT_TRUE(DecodeWithLibFlac(dir.File("untagged.flac"), decoded));
+        EXPECT_EQ(decoded, WavResult(twin, 16));
+    }
+    EXPECT_NE(quiet.ResultFile, "");
+}
+
 // Cancel in the middle of the second file's write: the first result is whole, the second
 // never takes its name and nothing else is left.
 TEST_F(FlacRun, CancelLeavesOnlyWholeResults) {
