@@ -433,9 +433,10 @@ void AudioEngine::TransformGridBlock(const FileData& file, bool maps, unsigned c
     if (measureInput) {
         ScanGridBlock(grid, samples, count, InputTotals.GridPeak, InputTotals.GridSum);
     }
-    if (maps) {
-        unsigned __int128 unused = 0;
-        gridMap_.MapBlock(samples, count, mapOnly_ ? unused : Totals.GridSum);
+    if (maps && mapOnly_) {
+        gridMap_.MapOnly(samples, count);
+    } else if (maps) {
+        gridMap_.MapBlock(samples, count, Totals.GridSum);
     } else if (gridCounts_ != nullptr) {
         gridCounter_.Add(samples, count);
     } else {

@@ -1,7 +1,11 @@
 #include "GridValues.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cmath>
+#include <new>
+#include <type_traits>
 
 namespace tralux {
 namespace {
@@ -17,7 +21,71 @@ inline double AtMost(double value, double high) {
 // Samples between a look-up in a dense table and the fetch of its entry.
 constexpr size_t LookAhead = 24;
 
+// A stored sample of a container of Bytes bytes as its key, as SampleGrid::Read gives it; the
+// per-sample loops below are made for each width so that this inlines.
+template <int Bytes>
+inline int64_t KeyAt(const unsigned char* bytes) {
+    if constexpr (Bytes == 1) {
+        return int64_t{bytes[0]} - 128;
+    } else if constexpr (Bytes == 2) {
+        return int16_t(uint16_t(bytes[0] | bytes[1] << 8));
+    } else {
+        return int32_t(uint32_t{bytes[0]} << 8 | uint32_t{bytes[1]} << 16 |
+                       uint32_t{bytes[2]} << 24) >>
+               8;
+    }
+}
+
+template <int Bytes>
+inline void PutKey(int64_t key, unsigned char* bytes) {
+    if constexpr (Bytes == 1) {
+        bytes[0] = static_cast<unsigned char>(key + 128);
+    } else {
+        const auto bits = static_cast<uint64_t>(key);
+        for (int i = 0; i < Bytes; ++i) {
+            bytes[i] = static_cast<unsigned char>(bits >> (8 * i));
+        }
+    }
+}
+
+// Calls body with the container width as a constant.
+template <typename Body>
+inline void ForWidth(int bytes, Body&& body) {
+    switch (bytes) {
+        case 1:
+            body(std::integral_constant<int, 1>{});
+            break;
+        case 2:
+            body(std::integral_constant<int, 2>{});
+            break;
+        default:
+            body(std::integral_constant<int, 3>{});
+            break;
+    }
+}
+
 }  // namespace
+
+void* AllocateHugePages(size_t bytes) {
+    constexpr size_t HugePage = size_t{2} << 20;
+    if (bytes < HugePage) {
+        void* small = std::malloc(bytes == 0 ? 1 : bytes);
+        if (small == nullptr) {
+            throw std::bad_alloc();
+        }
+        return small;
+    }
+    const size_t rounded = (bytes + HugePage - 1) / HugePage * HugePage;
+    void* at = std::aligned_alloc(HugePage, rounded);
+    if (at == nullptr) {
+        throw std::bad_alloc();
+    }
+#ifdef MADV_HUGEPAGE
+    // Only advice: without huge pages the table works as well, if more slowly.
+    madvise(at, rounded, MADV_HUGEPAGE);
+#endif
+    return at;
+}
 
 bool GridFormat(const SampleFormat& format) {
     return format.Coding == SampleCoding::Integer && format.ContainerBytes >= 1 &&
@@ -140,20 +208,24 @@ void GridCounter::Start(const SampleFormat& format) {
 }
 
 void GridCounter::Add(const unsigned char* bytes, size_t count) {
-    const int step = grid_.Bytes();
     const int64_t offset = grid_.KeyOffset();
-    for (size_t i = 0; i < count; ++i, bytes += step) {
-        // The table is too large for the caches: the entry of a sample a little ahead is
-        // fetched while this one is counted.
-        if (i + LookAhead < count) {
-            __builtin_prefetch(
-                &dense_[static_cast<size_t>(grid_.Read(bytes + LookAhead * step) + offset)], 1);
+    uint32_t* const dense = dense_.data();
+    ForWidth(grid_.Bytes(), [&](auto width) {
+        constexpr int Step = decltype(width)::value;
+        const unsigned char* at = bytes;
+        for (size_t i = 0; i < count; ++i, at += Step) {
+            // The table is too large for the caches: the entry of a sample a little ahead is
+            // fetched while this one is counted.
+            if (i + LookAhead < count) {
+                __builtin_prefetch(
+                    &dense[static_cast<size_t>(KeyAt<Step>(at + LookAhead * Step) + offset)], 1);
+            }
+            const auto index = static_cast<size_t>(KeyAt<Step>(at) + offset);
+            if (++dense[index] == 0) {
+                ++wrapped_[index];
+            }
         }
-        const auto index = static_cast<size_t>(grid_.Read(bytes) + offset);
-        if (++dense_[index] == 0) {
-            ++wrapped_[index];
-        }
-    }
+    });
 }
 
 GridCounts GridCounter::Take() {
@@ -208,33 +280,54 @@ void GridMap::Build(const SampleFormat& format, const TransformStep& step) {
 }
 
 void GridMap::MapBlock(unsigned char* bytes, size_t count, unsigned __int128& sum) const {
-    const int step = grid_.Bytes();
-    const int64_t offset = grid_.KeyOffset();
     // A block's squares (at most 2^46 each) sum within 64 bits.
     uint64_t blockSum = 0;
-    for (size_t i = 0; i < count; ++i, bytes += step) {
-        if (i + LookAhead < count) {
-            __builtin_prefetch(
-                &dense_[static_cast<size_t>(grid_.Read(bytes + LookAhead * step) + offset)]);
-        }
-        const int64_t key =
-            static_cast<int32_t>(dense_[static_cast<size_t>(grid_.Read(bytes) + offset)]);
-        grid_.Write(key, bytes);
-        const auto folded = static_cast<uint64_t>(grid_.Folded(key));
-        blockSum += folded * folded;
-    }
+    Map<true>(bytes, count, blockSum);
     sum += blockSum;
+}
+
+void GridMap::MapOnly(unsigned char* bytes, size_t count) const {
+    uint64_t unused = 0;
+    Map<false>(bytes, count, unused);
+}
+
+template <bool Sum>
+void GridMap::Map(unsigned char* bytes, size_t count, uint64_t& sum) const {
+    const int64_t offset = grid_.KeyOffset();
+    const uint32_t* const dense = dense_.data();
+    ForWidth(grid_.Bytes(), [&](auto width) {
+        constexpr int Step = decltype(width)::value;
+        unsigned char* at = bytes;
+        for (size_t i = 0; i < count; ++i, at += Step) {
+            if (i + LookAhead < count) {
+                __builtin_prefetch(
+                    &dense[static_cast<size_t>(KeyAt<Step>(at + LookAhead * Step) + offset)]);
+            }
+            const int64_t key =
+                static_cast<int32_t>(dense[static_cast<size_t>(KeyAt<Step>(at) + offset)]);
+            PutKey<Step>(key, at);
+            if constexpr (Sum) {
+                const auto folded = static_cast<uint64_t>(grid_.Folded(key));
+                sum += folded * folded;
+            }
+        }
+    });
 }
 
 void ScanGridBlock(const SampleGrid& grid, const unsigned char* bytes, size_t count, int64_t& peak,
                    unsigned __int128& sum) {
-    const int step = grid.Bytes();
     uint64_t blockSum = 0;
-    for (size_t i = 0; i < count; ++i, bytes += step) {
-        const int64_t folded = grid.Folded(grid.Read(bytes));
-        peak = folded > peak ? folded : peak;
-        blockSum += static_cast<uint64_t>(folded * folded);
-    }
+    int64_t blockPeak = peak;
+    ForWidth(grid.Bytes(), [&](auto width) {
+        constexpr int Step = decltype(width)::value;
+        const unsigned char* at = bytes;
+        for (size_t i = 0; i < count; ++i, at += Step) {
+            const int64_t folded = grid.Folded(KeyAt<Step>(at));
+            blockPeak = folded > blockPeak ? folded : blockPeak;
+            blockSum += static_cast<uint64_t>(folded * folded);
+        }
+    });
+    peak = blockPeak;
     sum += blockSum;
 }
 

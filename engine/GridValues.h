@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <map>
 #include <vector>
 
@@ -77,9 +78,25 @@ unsigned __int128 GridSumOfSquares(const GridCounts& counts, const GridTable& ta
                                    const SampleGrid& grid);
 int64_t GridPeak(const GridCounts& counts, const GridTable& table, const SampleGrid& grid);
 
+// bytes of memory, in huge pages where the system gives them; freed with std::free.
+void* AllocateHugePages(size_t bytes);
+
+// Memory for tables too large for the caches, which are reached at random: asked for in huge
+// pages where the system gives them, so that each look-up does not also miss the TLB.
+template <typename T>
+struct HugePageAllocator {
+    using value_type = T;
+    HugePageAllocator() = default;
+    template <typename U>
+    HugePageAllocator(const HugePageAllocator<U>&) {}
+    T* allocate(size_t count) { return static_cast<T*>(AllocateHugePages(count * sizeof(T))); }
+    void deallocate(T* at, size_t) { std::free(at); }
+    bool operator==(const HugePageAllocator&) const { return true; }
+};
+
 // A dense table of every key of a grid, at most 2^24 entries of 32 bits (64 MB), made on first
 // use and kept: the counter and the map below take turns with one.
-using DenseKeys = std::vector<uint32_t>;
+using DenseKeys = std::vector<uint32_t, HugePageAllocator<uint32_t>>;
 
 // Counts the keys of blocks of samples into a dense table of every key, then gives them as
 // GridCounts.
@@ -107,8 +124,13 @@ public:
     void Build(const SampleFormat& format, const TransformStep& step);
     // Replaces each sample; adds the squares of the folded keys written to sum.
     void MapBlock(unsigned char* bytes, size_t count, unsigned __int128& sum) const;
+    // The same without the sum, for a write whose counts give it whole.
+    void MapOnly(unsigned char* bytes, size_t count) const;
 
 private:
+    template <bool Sum>
+    void Map(unsigned char* bytes, size_t count, uint64_t& sum) const;
+
     SampleGrid grid_{SampleFormat{}};
     DenseKeys& dense_;  // each key's new key, as its 32 bits
 };
