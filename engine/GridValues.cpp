@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <new>
 #include <type_traits>
 
@@ -202,14 +203,19 @@ int64_t GridPeak(const GridCounts& counts, const GridTable& table, const SampleG
 void GridCounter::Start(const SampleFormat& format) {
     format_ = format;
     grid_ = SampleGrid(format);
-    dense_.resize(grid_.KeyCount());
-    std::fill(dense_.begin(), dense_.end(), 0u);
+    auto& entries = dense_.Entries;
+    const bool zeroed = dense_.Zeroed;
+    entries.resize(grid_.KeyCount());
+    if (!zeroed) {
+        std::fill(entries.begin(), entries.end(), 0u);
+    }
+    dense_.Zeroed = false;
     wrapped_.clear();
 }
 
 void GridCounter::Add(const unsigned char* bytes, size_t count) {
     const int64_t offset = grid_.KeyOffset();
-    uint32_t* const dense = dense_.data();
+    uint32_t* const dense = dense_.Entries.data();
     ForWidth(grid_.Bytes(), [&](auto width) {
         constexpr int Step = decltype(width)::value;
         const unsigned char* at = bytes;
@@ -232,13 +238,38 @@ GridCounts GridCounter::Take() {
     GridCounts counts;
     counts.Format = format_;
     const int64_t offset = grid_.KeyOffset();
+    uint32_t* const dense = dense_.Entries.data();
     const size_t keys = grid_.KeyCount();
-    for (size_t i = 0; i < keys; ++i) {
-        if (dense_[i] != 0) {
-            counts.Keys.push_back(static_cast<int32_t>(static_cast<int64_t>(i) - offset));
-            counts.Counts.push_back(dense_[i]);
+    // Most of a large table is empty: eight entries are tried at once.
+    constexpr size_t Run = 8;
+    auto empty = [dense](size_t at) {
+        uint64_t words[Run / 2];
+        std::memcpy(words, dense + at, sizeof words);
+        return (words[0] | words[1] | words[2] | words[3]) == 0;
+    };
+    size_t present = 0;
+    for (size_t at = 0; at < keys; at += Run) {
+        if (at + Run > keys || !empty(at)) {
+            for (size_t i = at; i < std::min(at + Run, keys); ++i) {
+                present += dense[i] != 0 ? 1 : 0;
+            }
         }
     }
+    counts.Keys.reserve(present);
+    counts.Counts.reserve(present);
+    for (size_t at = 0; at < keys; at += Run) {
+        if (at + Run <= keys && empty(at)) {
+            continue;
+        }
+        for (size_t i = at; i < std::min(at + Run, keys); ++i) {
+            if (dense[i] != 0) {
+                counts.Keys.push_back(static_cast<int32_t>(static_cast<int64_t>(i) - offset));
+                counts.Counts.push_back(dense[i]);
+                dense[i] = 0;
+            }
+        }
+    }
+    dense_.Zeroed = true;
     // A count that wrapped past 2^32 (and perhaps to 0) gets its high part back.
     for (const auto& [index, high] : wrapped_) {
         const auto key = static_cast<int32_t>(static_cast<int64_t>(index) - offset);
@@ -250,8 +281,6 @@ GridCounts GridCounter::Take() {
         }
         counts.Counts[k] += high << 32;
     }
-    counts.Keys.shrink_to_fit();
-    counts.Counts.shrink_to_fit();
     wrapped_.clear();
     return counts;
 }
@@ -259,12 +288,14 @@ GridCounts GridCounter::Take() {
 void GridMap::Build(const GridCounts& counts, const GridTable& table) {
     grid_ = SampleGrid(counts.Format);
     const int64_t offset = grid_.KeyOffset();
-    dense_.resize(grid_.KeyCount());
-    for (size_t i = 0; i < dense_.size(); ++i) {
-        dense_[i] = static_cast<uint32_t>(static_cast<int64_t>(i) - offset);
+    auto& dense = dense_.Entries;
+    dense_.Zeroed = false;
+    dense.resize(grid_.KeyCount());
+    for (size_t i = 0; i < dense.size(); ++i) {
+        dense[i] = static_cast<uint32_t>(static_cast<int64_t>(i) - offset);
     }
     for (size_t i = 0; i < counts.Keys.size(); ++i) {
-        dense_[static_cast<size_t>(counts.Keys[i] + offset)] =
+        dense[static_cast<size_t>(counts.Keys[i] + offset)] =
             static_cast<uint32_t>(table.Mapped[i]);
     }
 }
@@ -272,10 +303,12 @@ void GridMap::Build(const GridCounts& counts, const GridTable& table) {
 void GridMap::Build(const SampleFormat& format, const TransformStep& step) {
     grid_ = SampleGrid(format);
     const int64_t offset = grid_.KeyOffset();
-    dense_.resize(grid_.KeyCount());
-    for (size_t i = 0; i < dense_.size(); ++i) {
+    auto& dense = dense_.Entries;
+    dense_.Zeroed = false;
+    dense.resize(grid_.KeyCount());
+    for (size_t i = 0; i < dense.size(); ++i) {
         const double value = grid_.ToScale(static_cast<int64_t>(i) - offset);
-        dense_[i] = static_cast<uint32_t>(grid_.FromScale(TransformScaleValue(step, value)));
+        dense[i] = static_cast<uint32_t>(grid_.FromScale(TransformScaleValue(step, value)));
     }
 }
 
@@ -294,7 +327,7 @@ void GridMap::MapOnly(unsigned char* bytes, size_t count) const {
 template <bool Sum>
 void GridMap::Map(unsigned char* bytes, size_t count, uint64_t& sum) const {
     const int64_t offset = grid_.KeyOffset();
-    const uint32_t* const dense = dense_.data();
+    const uint32_t* const dense = dense_.Entries.data();
     ForWidth(grid_.Bytes(), [&](auto width) {
         constexpr int Step = decltype(width)::value;
         unsigned char* at = bytes;

@@ -96,7 +96,12 @@ struct HugePageAllocator {
 
 // A dense table of every key of a grid, at most 2^24 entries of 32 bits (64 MB), made on first
 // use and kept: the counter and the map below take turns with one.
-using DenseKeys = std::vector<uint32_t, HugePageAllocator<uint32_t>>;
+struct DenseKeys {
+    std::vector<uint32_t, HugePageAllocator<uint32_t>> Entries;
+    // Every entry is 0: a count can start without clearing the table. A count's Take leaves it
+    // so; a map does not.
+    bool Zeroed = false;
+};
 
 // Counts the keys of blocks of samples into a dense table of every key, then gives them as
 // GridCounts.

@@ -154,6 +154,44 @@ TEST(GridValues, MostNegativeIsFullScaleAndMapsWriteTheTable) {
     EXPECT_EQ(grid.Read(bytes + 6), -3);
 }
 
+// One table serves count after count and the maps between them: each count holds only its own
+// samples, whether the table was left by a count, by a map or by a count never taken.
+TEST(GridValues, ATableTakesTurnsBetweenCountsAndMaps) {
+    const SampleGrid grid(I24);
+    DenseKeys dense;
+    GridCounter counter(dense);
+    auto countOf = [&](const std::vector<int32_t>& keys) {
+        std::vector<unsigned char> bytes(keys.size() * 3);
+        for (size_t i = 0; i < keys.size(); ++i) {
+            grid.Write(keys[i], bytes.data() + 3 * i);
+        }
+        counter.Start(I24);
+        counter.Add(bytes.data(), keys.size());
+        return counter.Take();
+    };
+    GridCounts first = countOf({5, -7, 5, 8388607});
+    EXPECT_EQ(first.Keys, (std::vector<int32_t>{-7, 5, 8388607}));
+    EXPECT_EQ(first.Counts, (std::vector<uint64_t>{1, 2, 1}));
+    const GridCounts second = countOf({9, 9, -8388608});
+    EXPECT_EQ(second.Keys, (std::vector<int32_t>{-8388608, 9}));
+    EXPECT_EQ(second.Counts, (std::vector<uint64_t>{1, 2}));
+
+    GridMap map(dense);
+    map.Build(second, IdentityTable(second));
+    EXPECT_EQ(countOf({3}).Keys, std::vector<int32_t>{3});
+
+    unsigned char bytes[3];
+    grid.Write(11, bytes);
+    counter.Start(I24);
+    counter.Add(bytes, 1);  // never taken
+    EXPECT_EQ(countOf({4, 4}).Counts, std::vector<uint64_t>{2});
+    // A smaller grid after a larger one.
+    counter.Start(U8);
+    const unsigned char eight[2] = {128, 130};
+    counter.Add(eight, 2);
+    EXPECT_EQ(counter.Take().Keys, (std::vector<int32_t>{0, 2}));
+}
+
 // Padding bits below the valid bits count as the fraction they are when read, and are
 // written as zeros.
 TEST(GridValues, PaddingBitsAreReadAsFractionsAndWrittenAsZeros) {
