@@ -19,7 +19,8 @@
 //       file of 60 minutes, every length times scale (0.1 for a quick look).
 //   tralux_run_bench --formats [scale, default 1] [repeats, default 3]
 //       10 files of 5 minutes (times scale) in 24-bit and in 8-bit 48 kHz stereo, Prepare &
-//       Balance with both references, and the peak memory of the process.
+//       Balance with both references, and the peak memory of one such run in a process of its
+//       own (this one holds two runs' tables: the usual one and the one as before).
 //
 //   tralux_run_bench --flac [minutes per file, default 5] [files, default 10] [level, default 5]
 //                    [repeats, default 3]
@@ -32,7 +33,9 @@
 // Files are music-like, their loudness spread over 5x.
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -40,6 +43,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -353,9 +357,61 @@ int FlacRuns(double minutes, int count, int level, int repeats) {
     return 0;
 }
 
+// Prepare & Balance (loudest reference) of the given files, alone in this process: what the
+// memory measure below runs. Prints the process's peak resident memory in kB.
+int OneRun(const std::vector<std::string>& sources) {
+    {
+        QuietSink sink;
+        AudioEngine engine{sink};
+        BenchHost host;
+        Operations ops{engine, host};
+        ops.FilesAtOnce = Operations::EveryCore();
+        UngroupedNumbers numbers;
+        for (const std::string& path : sources) {
+            host.List.push_back(std::make_unique<FileData>(path, ReadWaveHeader(path), numbers));
+        }
+        RunRequest request;
+        request.options.overwritewarn = false;
+        request.options.maxcompfactor = 10.0;
+        request.options.warncompfactor = 10.0;
+        request.reference = ReferenceChoice::Loudest;
+        ops.PrepareAndBalance(request);
+    }
+    // The high-water mark of this program's own memory: getrusage would also count what the
+    // process held before it became this program.
+    FILE* status = std::fopen("/proc/self/status", "r");
+    char line[256];
+    while (status != nullptr && std::fgets(line, sizeof line, status) != nullptr) {
+        if (std::strncmp(line, "VmHWM:", 6) == 0) {
+            std::printf("%ld\n", std::atol(line + 6));
+        }
+    }
+    return 0;
+}
+
+// The peak resident memory of one Prepare & Balance of sources, run by this program in a
+// process of its own, in MB.
+double PeakMemoryOfOneRun(const std::vector<std::string>& sources) {
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    std::string command = "'" + self + "' --one-run";
+    for (const std::string& source : sources) {
+        command += " '" + source + "'";  // generated names: no quote in them
+    }
+    FILE* child = ::popen(command.c_str(), "r");
+    long kilobytes = 0;
+    if (child == nullptr || std::fscanf(child, "%ld", &kilobytes) != 1 || ::pclose(child) != 0) {
+        std::fprintf(stderr, "the measured run failed\n");
+        std::exit(1);
+    }
+    return double(kilobytes) / 1024.0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string(argv[1]) == "--one-run") {
+        return OneRun(std::vector<std::string>(argv + 2, argv + argc));
+    }
     if (argc > 1 && std::string(argv[1]) == "--flac") {
         return FlacRuns(argc > 2 ? std::atof(argv[2]) : 5.0, argc > 3 ? std::atoi(argv[3]) : 10,
                         argc > 4 ? std::atoi(argv[4]) : 5,
@@ -368,10 +424,9 @@ int main(int argc, char** argv) {
             BenchSet set(5.0 * scale, 10, bits);
             set.PrepareAndBalance(ReferenceChoice::Loudest, repeats);
             set.PrepareAndBalance(ReferenceChoice::Quietest, repeats);
+            std::printf("  peak memory of one Prepare & Balance %.0f MB\n",
+                        PeakMemoryOfOneRun(set.Sources));
         }
-        rusage usage{};
-        ::getrusage(RUSAGE_SELF, &usage);
-        std::printf("peak memory %.0f MB\n", double(usage.ru_maxrss) / 1024.0);
         return 0;
     }
     if (argc > 1 && std::string(argv[1]) == "--sets") {
