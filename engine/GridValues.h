@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <span>
 #include <vector>
 
 #include "SampleTable.h"
@@ -105,6 +106,12 @@ public:
     void Build(const GridCounts& counts, const GridTable& table);
     // Every key of the format through one step.
     void Build(const SampleFormat& format, const TransformStep& step);
+    // Every key of the format through chain, stored on the grid after each step, as a table
+    // applies its steps one after the other.
+    void Build(const SampleFormat& format, std::span<const TransformStep> chain);
+    // Every key's entry through further steps: Build of a chain and Extend by more steps make
+    // the same map as Build of the two chains joined.
+    void Extend(std::span<const TransformStep> steps);
     // Replaces each sample; adds the squares of the folded keys written to sum.
     void MapBlock(unsigned char* bytes, size_t count, unsigned __int128& sum) const;
 

@@ -26,6 +26,21 @@ bool Balanceable(const FileData& file) {
     return !file.Ignored && file.Loudness > 0.0;
 }
 
+// How far (dB) below the ceiling a plan for file aims beyond the planner's own margin: storing
+// each sample on its grid moves it by up to half a step, twice over when a gain follows a
+// rounded normalising, and the rounding error's true peak may exceed its samples'. Two steps
+// at the ceiling cover it; on a 16-bit or finer grid that is within the planner's margin.
+double GridMarginDb(const FileData& file, double ceilingDb) {
+    const int bits = file.Format.Sample.ValidBits;
+    if (bits <= 0 || bits >= 32) {
+        return 0.0;
+    }
+    const double largest = static_cast<double>((int64_t{1} << (bits - 1)) - 1);
+    const double ceiling = std::pow(10.0, ceilingDb / 20.0);
+    const double steps = Decibels(1.0 + 2.0 / (largest * ceiling));
+    return std::max(0.0, steps - LufsTargetPlanner::CeilingMargin);
+}
+
 // A reading of measured after a gain of decibels.
 SegmentReading ScaledReading(const BroadcastLoudness& measured, double decibels) {
     SegmentReading reading;
@@ -49,6 +64,8 @@ struct Operations::LufsUnit {
     // The loudness gain alone reaches, its true peak just under the ceiling: what the
     // quietest, loudest and highlighted references compare.
     double Reachable = 0.0;
+    // The ceiling its plan aims under: the requested one, less the margin of its coarsest grid.
+    double Ceiling = 0.0;
 };
 
 namespace messages {
@@ -66,23 +83,6 @@ std::string NoIntegratedLoudness(const std::string& sourceFile) {
 }
 
 }  // namespace messages
-
-bool Operations::LufsFormatsRefused() {
-    if (request_.measure != BalanceMeasure::Lufs) {
-        return false;
-    }
-    std::string others;
-    for (const FileData* file : host_.Files()) {
-        if (!file->IsPlain16Bit() || file->Flac) {
-            others += "\r" + file->SourceFile + " (" + SourceFormatText(*file) + ")";
-        }
-    }
-    if (others.empty()) {
-        return false;
-    }
-    host_.ShowError(messages::LufsFormatsOnly + others);
-    return true;
-}
 
 bool Operations::MeterWhatIsWritten(const std::vector<FileData*>& files) {
     if (!planning_) {
@@ -106,6 +106,20 @@ bool Operations::MeterWhatIsWritten(const std::vector<FileData*>& files) {
     return true;
 }
 
+bool Operations::WriteChainResult(FileData& file, const std::vector<TransformStep>& chain,
+                                  const std::string& label, const SampleHistogram* values) {
+    const std::string& source = planning_ ? file.SourceFile : file.ResultFile;
+    const PassTotals expected = planning_ ? ScanTotalsOf(file) : counted_;
+    ForgetBroadcast(file, SweepSide::Result);
+    const bool whole =
+        engine_.WriteChain(file, source, file.ResultFile, chain, label, expected, values);
+    if (whole) {
+        file.Loudness = engine_.PassLoudness(file);
+        file.Normalised = true;
+    }
+    return whole;
+}
+
 std::vector<Operations::LufsUnit> Operations::LufsUnits(const std::vector<FileData*>& files) const {
     std::vector<LufsUnit> units;
     std::map<int32_t, size_t> groupUnits;
@@ -121,10 +135,13 @@ std::vector<Operations::LufsUnit> Operations::LufsUnits(const std::vector<FileDa
         }
         if (at == units.size()) {
             units.emplace_back();
+            units.back().Ceiling = options_.truepeaklimit;
         }
         const double lead = planning_ ? Decibels(plans_[i].NormalisingGain) : 0.0;
         units[at].Members.push_back(i);
         units[at].Readings.push_back(ScaledReading(measured, lead));
+        units[at].Ceiling = std::min(
+            units[at].Ceiling, options_.truepeaklimit - GridMarginDb(file, options_.truepeaklimit));
     }
     std::vector<LufsUnit> usable;
     for (LufsUnit& unit : units) {
@@ -133,7 +150,7 @@ std::vector<Operations::LufsUnit> Operations::LufsUnits(const std::vector<FileDa
             continue;  // told by BalanceAllByLufs
         }
         const double toCeiling =
-            options_.truepeaklimit - LufsTargetPlanner::CeilingMargin - unit.Base.TruePeakDb;
+            unit.Ceiling - LufsTargetPlanner::CeilingMargin - unit.Base.TruePeakDb;
         unit.Reachable = ReadingAfterGain(unit.Readings, toCeiling).Lufs.value_or(*unit.Base.Lufs);
         usable.push_back(std::move(unit));
     }
@@ -240,7 +257,7 @@ void Operations::BalanceLufsUnit(const LufsUnit& unit, const std::vector<FileDat
     LufsRequest request;
     request.Source = unit.Base;
     request.Target = *ReferenceLufs;
-    request.Ceiling = options_.truepeaklimit;
+    request.Ceiling = unit.Ceiling;
     request.Tolerance = PlanTolerance;
     const LufsPlan plan = LufsTargetPlanner(planner_).Plan(request, meter);
     PlanningReads += meter.FilesRead();
@@ -256,7 +273,7 @@ void Operations::BalanceLufsUnit(const LufsUnit& unit, const std::vector<FileDat
                 messages::LufsText(request.Target)));
         }
     }
-    const ValueTable table = meter.Table(plan.Chain());
+    const std::vector<TransformStep> chain = meter.Chain(plan.Chain());
     const std::string label = plan.Compressions > 0 ? "Compressing" : "Balancing";
     for (const size_t i : unit.Members) {
         FileData& file = *files[i];
@@ -274,7 +291,7 @@ void Operations::BalanceLufsUnit(const LufsUnit& unit, const std::vector<FileDat
         }
         const double loudnessBefore = file.Loudness;
         const SampleHistogram* values = planning_ ? plans_[i].Histogram.get() : &recounted_;
-        if (!WriteResult(file, table, label, values)) {
+        if (!WriteChainResult(file, chain, label, file.IsPlain16Bit() ? values : nullptr)) {
             file.Loudness = loudnessBefore;
         }
         engine_.Estimator.UpdateEstimate(0, true);
@@ -329,8 +346,9 @@ void Operations::BalanceAllByLufs() {
             return;
         }
         if (!files[i]->Ignored && !planned[i]) {
-            WriteResult(*files[i], planner_.GainTable(plans_[i].NormalisingGain), "Normalising",
-                        plans_[i].Histogram.get());
+            TransformStep normalising{BlockTransform::Gain};
+            normalising.Gain = plans_[i].NormalisingGain;
+            WriteChainResult(*files[i], {normalising}, "Normalising", plans_[i].Histogram.get());
             engine_.Estimator.UpdateEstimate(0, true);
         }
     }

@@ -38,9 +38,10 @@ LoudnessReading ReadingAfterGain(const std::vector<SegmentReading>& members, dou
     return reading;
 }
 
-bool MeterMapped(AudioEngine& engine, const ChainMember& member, const ValueTable& table,
-                 BroadcastMeter& meter, SegmentReading& reading) {
-    const bool whole = engine.MeasureMapped(*member.File, member.Path, table, meter);
+bool MeterMapped(AudioEngine& engine, const ChainMember& member,
+                 const std::vector<TransformStep>& chain, BroadcastMeter& meter,
+                 SegmentReading& reading) {
+    const bool whole = engine.MeasureChain(*member.File, member.Path, chain, meter);
     std::vector<BroadcastReading> readings = meter.Finish();
     if (!whole || readings.empty()) {
         return false;
@@ -61,15 +62,10 @@ MappedChainMeter::MappedChainMeter(AudioEngine& engine, BroadcastMeter& meter,
     }
 }
 
-ValueTable MappedChainMeter::Table(const std::vector<TransformStep>& steps) const {
-    ValueTable table;
-    for (const TransformStep& step : lead_) {
-        table.Apply(engine_.Transforms, step);
-    }
-    for (const TransformStep& step : steps) {
-        table.Apply(engine_.Transforms, step);
-    }
-    return table;
+std::vector<TransformStep> MappedChainMeter::Chain(const std::vector<TransformStep>& steps) const {
+    std::vector<TransformStep> chain = lead_;
+    chain.insert(chain.end(), steps.begin(), steps.end());
+    return chain;
 }
 
 LoudnessReading MappedChainMeter::Unchanged() const {
@@ -92,13 +88,13 @@ LoudnessReading MappedChainMeter::Read(const std::vector<TransformStep>& steps) 
     const std::vector<TransformStep> head(steps.begin(),
                                           steps.begin() + static_cast<std::ptrdiff_t>(headLength));
     if (!SameChain(head, readHead_)) {
-        const ValueTable table = Table(head);
+        const std::vector<TransformStep> chain = Chain(head);
         std::vector<SegmentReading> readings(members_.size());
         for (size_t i = 0; i < members_.size(); ++i) {
             engine_.Estimator.WorkRemaining += members_[i].File->FrameCount;
             ++filesRead_;
             if (!engine_.Running ||
-                !MeterMapped(engine_, members_[i], table, meter_, readings[i])) {
+                !MeterMapped(engine_, members_[i], chain, meter_, readings[i])) {
                 return LoudnessReading{};  // stopped: reads as silence, which ends the plan
             }
         }

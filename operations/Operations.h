@@ -174,9 +174,6 @@ private:
     // The listed files whose result is now one of the sources: a link made since Prepare.
     // Balance rewrites results and would take that source's samples for a result.
     static std::string ResultsThatAreSources(const std::vector<FileData*>& files);
-    // Balancing by LUFS maps 16-bit samples only so far: a list holding other formats is
-    // refused, with the files named, before anything is read or written.
-    bool LufsFormatsRefused();
     // Opens the folders of the files' results and keeps them open until FinishOperation; the
     // listed sources are noted, so that no result is renamed over one.
     void HoldOutputFolders(const std::vector<FileData*>& files);
@@ -212,6 +209,10 @@ private:
     std::optional<double> RequestedLufsReference(const std::vector<LufsUnit>& units);
     bool LufsCompressionConfirmed(const std::vector<LufsUnit>& units);
     void BalanceLufsUnit(const LufsUnit& unit, const std::vector<FileData*>& files);
+    // Writes the result once through chain, in the file's own format (values: the 16-bit
+    // counts of what is read, as for WriteResult); true when it is whole.
+    bool WriteChainResult(FileData& file, const std::vector<TransformStep>& chain,
+                          const std::string& label, const SampleHistogram* values);
     std::unique_ptr<BroadcastMeter> chainMeter_;  // the planning's reads
 
     AudioEngine& engine_;
@@ -254,9 +255,6 @@ inline constexpr const char* NoPreset =
 inline constexpr const char* PreviewTooLarge =
     "The files hold too many different sample values to be previewed:\rPrepare & Balance "
     "still plans and writes them";
-inline constexpr const char* LufsFormatsOnly =
-    "Balancing by LUFS takes 16-bit WAV files only in this version; choose RMS to balance "
-    "these files:\r";
 inline constexpr const char* NotPrepared =
     "The files have not been prepared since the last change:\rBalance operation abandoned";
 inline constexpr const char* MaxCompression =

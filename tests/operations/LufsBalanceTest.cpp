@@ -277,28 +277,6 @@ TEST_F(LufsBalanceTest, CancelDuringAMeasuringReadWritesNoResultForThatFile) {
     EXPECT_EQ(Passes("Compressing:"), 0);
 }
 
-// Balancing by LUFS maps only 16-bit samples so far: a list with a 24-bit file is refused,
-// the file named, before anything is written; by RMS the same list balances.
-TEST_F(LufsBalanceTest, OtherFormatsAreRefusedBeforeAnythingIsWritten) {
-    AddWav("loud.wav", Music(20000.0, 1));
-    AnyWavLayout layout;
-    layout.bitsPerSample = 24;
-    layout.sampleRate = 48000;
-    const std::string wide = dir.File("wide.wav");
-    WriteFile(wide, MakeAnyWav(FrameBytes(layout, 48000), layout));
-    AddPath(wide);
-    ops.PrepareAndBalance(ByLufs(-23.0));
-    ASSERT_EQ(host.Errors.size(), 1u);
-    EXPECT_EQ(host.Errors.front(),
-              std::string(messages::LufsFormatsOnly) + "\r" + wide + " (24-bit 48 kHz stereo WAV)");
-    EXPECT_FALSE(std::filesystem::exists(host.List[0]->ResultFile));
-    EXPECT_FALSE(std::filesystem::exists(host.List[1]->ResultFile));
-    host.Errors.clear();
-    ops.PrepareAndBalance(Request());
-    EXPECT_TRUE(host.Errors.empty());
-    EXPECT_TRUE(std::filesystem::exists(host.List[1]->ResultFile));
-}
-
 TEST_F(LufsBalanceTest, ByRmsTheLufsFieldsChangeNoByte) {
     AddMixedSet();
     ops.PrepareAndBalance(Request());
