@@ -66,6 +66,9 @@ struct Operations::LufsUnit {
     double Reachable = 0.0;
     // The ceiling its plan aims under: the requested one, less the margin of its coarsest grid.
     double Ceiling = 0.0;
+    // The gain every member's chain begins with when it is planned on the sources: the
+    // normalising, which the group's peak sets for all its members.
+    double LeadGain = 1.0;
 };
 
 namespace messages {
@@ -83,6 +86,34 @@ std::string NoIntegratedLoudness(const std::string& sourceFile) {
 }
 
 }  // namespace messages
+
+void Operations::TellLufsProblem(const char* message) {
+    if (lufsPreview_ != nullptr) {
+        lufsPreview_->Problem = message;
+    } else {
+        host_.ShowError(message);
+    }
+}
+
+void Operations::ShowLufsPlan(const LufsUnit& unit, const LufsPlan& plan, MappedChainMeter& meter) {
+    const std::vector<TransformStep> chain = meter.Chain(plan.Chain());
+    const std::vector<LoudnessReading> readings = meter.MemberReadings(plan.Chain());
+    for (size_t k = 0; k < unit.Members.size() && k < readings.size(); ++k) {
+        const size_t i = unit.Members[k];
+        const MeasuredFile& measured = (*lufsMeasured_)[i];
+        PreviewRow& row = lufsPreview_->Rows[i];
+        row.Planned = true;
+        row.Lufs = readings[k].Lufs;
+        row.TruePeakDb = readings[k].TruePeakDb;
+        row.Target = *ReferenceLufs;
+        row.TargetReached = !plan.ShortOfTarget();
+        row.Compression = plan.Compressions > 0 ? plan.CompressionNeeded : 1.0;
+        row.Loudness = PlannedLoudness(measured, chain, engine_.Transforms);
+        // The gain in the measure balanced by, as the run by RMS gives it in its own.
+        const std::optional<double> source = measured.File->SourceBroadcast.IntegratedLufs;
+        row.GainDb = source && row.Lufs ? *row.Lufs - *source : 0.0;
+    }
+}
 
 bool Operations::MeterWhatIsWritten(const std::vector<FileData*>& files) {
     if (!planning_) {
@@ -120,13 +151,25 @@ bool Operations::WriteChainResult(FileData& file, const std::vector<TransformSte
     return whole;
 }
 
-std::vector<Operations::LufsUnit> Operations::LufsUnits(const std::vector<FileData*>& files) const {
+std::vector<Operations::LufsSource> Operations::RunSources(
+    const std::vector<FileData*>& files) const {
+    std::vector<LufsSource> sources(files.size());
+    for (size_t i = 0; i < files.size(); ++i) {
+        sources[i].Usable = Balanceable(*files[i]);
+        sources[i].Measured = planning_ ? &files[i]->SourceBroadcast : &files[i]->ResultBroadcast;
+        sources[i].LeadGain = planning_ ? plans_[i].NormalisingGain : 1.0;
+    }
+    return sources;
+}
+
+std::vector<Operations::LufsUnit> Operations::LufsUnits(
+    const std::vector<FileData*>& files, const std::vector<LufsSource>& sources) const {
     std::vector<LufsUnit> units;
     std::map<int32_t, size_t> groupUnits;
     for (size_t i = 0; i < files.size(); ++i) {
         const FileData& file = *files[i];
-        const BroadcastLoudness& measured = planning_ ? file.SourceBroadcast : file.ResultBroadcast;
-        if (!Balanceable(file) || !measured.Measured) {
+        const BroadcastLoudness& measured = *sources[i].Measured;
+        if (!sources[i].Usable || !measured.Measured) {
             continue;
         }
         size_t at = units.size();
@@ -136,8 +179,9 @@ std::vector<Operations::LufsUnit> Operations::LufsUnits(const std::vector<FileDa
         if (at == units.size()) {
             units.emplace_back();
             units.back().Ceiling = options_.truepeaklimit;
+            units.back().LeadGain = sources[i].LeadGain;
         }
-        const double lead = planning_ ? Decibels(plans_[i].NormalisingGain) : 0.0;
+        const double lead = Decibels(sources[i].LeadGain);
         units[at].Members.push_back(i);
         units[at].Readings.push_back(ScaledReading(measured, lead));
         units[at].Ceiling = std::min(
@@ -165,7 +209,7 @@ std::optional<double> Operations::RequestedLufsReference(const std::vector<LufsU
     switch (request_.reference) {
         case ReferenceChoice::Highlighted: {
             if (request_.highlighted == nullptr) {
-                host_.ShowError(messages::NoHighlightedFile);
+                TellLufsProblem(messages::NoHighlightedFile);
                 return std::nullopt;
             }
             for (const LufsUnit& unit : units) {
@@ -175,7 +219,7 @@ std::optional<double> Operations::RequestedLufsReference(const std::vector<LufsU
                     }
                 }
             }
-            host_.ShowError(messages::SilentReference);
+            TellLufsProblem(messages::SilentReference);
             return std::nullopt;
         }
         case ReferenceChoice::Quietest:
@@ -193,7 +237,7 @@ std::optional<double> Operations::RequestedLufsReference(const std::vector<LufsU
         }
         case ReferenceChoice::Preset:
             if (!request_.presetLevel) {
-                host_.ShowError(messages::NoPreset);
+                TellLufsProblem(messages::NoPreset);
                 return std::nullopt;
             }
             return *request_.presetLevel;
@@ -226,6 +270,11 @@ bool Operations::LufsCompressionConfirmed(const std::vector<LufsUnit>& units) {
             warnCompList += listed(unit);
         }
     }
+    if (lufsPreview_ != nullptr) {
+        // A preview plans what the run does when every question is answered Yes.
+        lufsPreview_->ReferenceLowered = !maxCompList.empty();
+        return true;
+    }
     if (!maxCompList.empty()) {
         const Answer answer =
             Ask(messages::MaxCompression + maxCompList + messages::ProceedQuestion, true);
@@ -244,13 +293,12 @@ void Operations::BalanceLufsUnit(const LufsUnit& unit, const std::vector<FileDat
     for (size_t k = 0; k < unit.Members.size(); ++k) {
         FileData* file = files[unit.Members[k]];
         members.push_back(
-            {file, planning_ ? file->SourceFile : file->ResultFile, unit.Readings[k]});
+            {file, FromSources() ? file->SourceFile : file->ResultFile, unit.Readings[k]});
     }
-    // A group's members share their normalising gain: the group's peak sets it.
     std::vector<TransformStep> lead;
-    if (planning_) {
+    if (FromSources()) {
         TransformStep normalising{BlockTransform::Gain};
-        normalising.Gain = plans_[unit.Members.front()].NormalisingGain;
+        normalising.Gain = unit.LeadGain;
         lead.push_back(normalising);
     }
     MappedChainMeter meter(engine_, *chainMeter_, std::move(members), std::move(lead));
@@ -262,6 +310,10 @@ void Operations::BalanceLufsUnit(const LufsUnit& unit, const std::vector<FileDat
     const LufsPlan plan = LufsTargetPlanner(planner_).Plan(request, meter);
     PlanningReads += meter.FilesRead();
     if (!engine_.Running) {
+        return;
+    }
+    if (lufsPreview_ != nullptr) {
+        ShowLufsPlan(unit, plan, meter);
         return;
     }
     if (plan.ShortOfTarget()) {
@@ -312,7 +364,7 @@ void Operations::BalanceAllByLufs() {
     if (!MeterWhatIsWritten(files)) {
         return;
     }
-    const std::vector<LufsUnit> units = LufsUnits(files);
+    const std::vector<LufsUnit> units = LufsUnits(files, RunSources(files));
     std::vector<bool> planned(files.size(), false);
     for (const LufsUnit& unit : units) {
         for (const size_t i : unit.Members) {
@@ -358,6 +410,75 @@ void Operations::BalanceAllByLufs() {
         host_.LoudnessChanged();
         ReadyToBalance = false;
     }
+}
+
+std::optional<Preview> Operations::PreviewByLufs(const Measurements& measured,
+                                                 const RunRequest& request) {
+    const std::vector<FileData*> files = host_.Files();
+    if (engine_.Running || files.empty() || files.size() != measured.size()) {
+        return std::nullopt;
+    }
+    Preview preview;
+    preview.ByLufs = true;
+    preview.Rows.resize(measured.size());
+    std::vector<LufsSource> sources(measured.size());
+    const std::vector<double> gains = NormalisingGains(measured);
+    for (size_t i = 0; i < measured.size(); ++i) {
+        if (measured[i].File != files[i]) {
+            return std::nullopt;  // measured for another list
+        }
+        const bool usable = !measured[i].Ignored && measured[i].SourceLoudness > 0.0;
+        if (usable && (!measured[i].Values && !measured[i].GridValues)) {
+            preview.Problem = messages::PreviewTooLarge;
+            return preview;
+        }
+        if (usable && !files[i]->SourceBroadcast.Measured) {
+            preview.Problem = messages::PreviewNotMetered;
+            return preview;
+        }
+        sources[i] = {usable, &files[i]->SourceBroadcast, gains[i]};
+    }
+    request_ = request;
+    const std::optional<double> referenceBefore = ReferenceLufs;
+    engine_.Running = true;
+    // Only the plans' compress passes read the sources, each a "Measuring" pass.
+    engine_.Estimator.ResetEstimate(0.0);
+    std::vector<std::string> names;
+    for (const FileData* file : files) {
+        names.push_back(FileNamePart(file->SourceFile, Paths));
+    }
+    host_.ShowProgressLine(names);
+    engine_.Estimator.StartTiming();
+    lufsPreview_ = &preview;
+    lufsMeasured_ = &measured;
+    try {
+        const std::vector<LufsUnit> units = LufsUnits(files, sources);
+        ReferenceLufs = RequestedLufsReference(units);
+        if (ReferenceLufs && LufsCompressionConfirmed(units)) {
+            preview.Reference = *ReferenceLufs;
+            if (!chainMeter_) {
+                chainMeter_ = std::make_unique<BroadcastMeter>();
+            }
+            for (const LufsUnit& unit : units) {
+                if (!engine_.Running) {
+                    break;
+                }
+                BalanceLufsUnit(unit, files);
+            }
+        }
+    } catch (const PassOpenError& error) {
+        host_.ShowOpenError(error.what(), error.Reason());
+        Cancel();
+    }
+    lufsPreview_ = nullptr;
+    lufsMeasured_ = nullptr;
+    ReferenceLufs = referenceBefore;
+    const bool whole = engine_.Running;
+    FinishOperation();
+    if (!whole) {
+        return std::nullopt;
+    }
+    return preview;
 }
 
 }  // namespace tralux

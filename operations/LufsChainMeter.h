@@ -53,6 +53,9 @@ public:
     LoudnessReading Read(const std::vector<TransformStep>& steps) override;
     // Reading through no further step.
     LoudnessReading Unchanged() const;
+    // Each member's own reading after steps (Read, one member at a time): a group's members
+    // each as the chain leaves it.
+    std::vector<LoudnessReading> MemberReadings(const std::vector<TransformStep>& steps);
     // The chain a member's write goes through for steps: lead, then steps.
     std::vector<TransformStep> Chain(const std::vector<TransformStep>& steps) const;
     // Files read so far, for the progress estimate and the tests.

@@ -199,9 +199,21 @@ TEST_F(LufsFormatsTest, AMixedSetOfFormatsLandsOnTargetUnderTheCeilingEachInItsO
         AddWavOf("album.wav", Signal(44100, 2, 10.0, 0.15, false, 3), 16, 44100, 2, 1);
     ASSERT_TRUE(flac.Flac);
 
+    // Previewed first: the run then writes what the preview planned, in every format.
+    ops.MeasureBroadcast = true;
+    const std::optional<Measurements> measured = ops.Measure();
+    ASSERT_TRUE(measured);
+    const std::optional<Preview> preview = ops.PreviewByLufs(*measured, ByLufs(-18.0));
+    ASSERT_TRUE(preview && preview->Problem.empty());
+
     ops.PrepareAndBalance(ByLufs(-18.0));
     ASSERT_TRUE(host.Errors.empty()) << host.Errors.front();
     EXPECT_EQ(ops.FilesShortOfTarget, 0);
+    for (size_t i = 0; i < host.List.size(); ++i) {
+        ASSERT_TRUE(preview->Rows[i].Planned && preview->Rows[i].Lufs);
+        EXPECT_EQ(preview->Rows[i].Loudness, host.List[i]->Loudness) << i;
+        EXPECT_NEAR(*preview->Rows[i].Lufs, *host.List[i]->ResultBroadcast.IntegratedLufs, 0.02);
+    }
     EXPECT_GT(PassesOver("Compressing:", wide), 0);
     EXPECT_GT(PassesOver("Measuring:", wide), 0);
 
