@@ -386,6 +386,33 @@ TEST_F(CliJsonTest, ADryRunReportsThePlanWithNothingMeasuredOfResults) {
     }
 }
 
+TEST_F(CliJsonTest, ADryRunByLufsReportsWhatTheRunThenWrites) {
+    const std::vector<std::string> args = {"balance",      "--json",  "--yes",
+                                           "--output-dir", "out",     "--reference",
+                                           "lufs:-20",     "--group", "two.wav,three.wav",
+                                           "one.wav",      "two.wav", "three.wav"};
+    std::vector<std::string> dryArgs = args;
+    dryArgs.push_back("--dry-run");
+    const ProcessResult dry = Run(dryArgs);
+    ASSERT_EQ(dry.status, 0) << dry.err;
+    EXPECT_TRUE(fs::is_empty(root / "out"));
+    const Json planned = Parse(dry.out);
+    EXPECT_EQ(planned["measure"].text, "lufs");
+    const ProcessResult done = Run(args);
+    ASSERT_EQ(done.status, 0) << done.err;
+    const Json written = Parse(done.out);
+    for (size_t i = 0; i < 3; ++i) {
+        const Json& plan = planned["files"].items[i];
+        const Json& result = written["files"].items[i];
+        EXPECT_EQ(plan["result"].text, result["result"].text);
+        EXPECT_EQ(plan["result_rms"].number, result["result_rms"].number);
+        EXPECT_NEAR(plan["result_lufs"].number, result["result_lufs"].number, 0.02);
+        EXPECT_NEAR(plan["result_true_peak_dbtp"].number, result["result_true_peak_dbtp"].number,
+                    0.05);
+        EXPECT_TRUE(plan["result_lra"].IsNull());
+    }
+}
+
 TEST_F(CliJsonTest, TheBroadcastTableShowsLufsTruePeakRangeAndTheGroup) {
     const ProcessResult run = Run({"balance", "--broadcast", "--output-dir", "out", "--group",
                                    "two.wav,three.wav", "one.wav", "two.wav", "three.wav"});
@@ -451,10 +478,6 @@ TEST_F(CliJsonTest, TheMeasureOptionsAreCheckedAndJsonExcludesAnExportToStandard
     EXPECT_EQ(Run({"balance", "--measure", "lufs", "--reference", "level:3000", "one.wav"}).status,
               2);
     EXPECT_EQ(Run({"balance", "--reference", "lufs:3", "one.wav"}).status, 2);
-    const ProcessResult dry =
-        Run({"balance", "--dry-run", "--reference", "lufs:-16", "--output-dir", "out", "one.wav"});
-    EXPECT_EQ(dry.status, 1);
-    EXPECT_TRUE(fs::is_empty(root / "out"));
     EXPECT_EQ(Run({"analyse", "--json", "--csv", "-", "one.wav"}).status, 2);
     const cli::CommandLine line = cli::ParseCommandLine(
         {"balance", "--true-peak-limit", "-3,5", "--reference", "lufs:-23", "a"});
