@@ -351,7 +351,7 @@ int WriteExport(const std::string& path, const std::vector<FileData*>& files, in
                 TerminalHost& host) {
     std::vector<ExportRow> rows;
     for (const FileData* file : files) {
-        rows.push_back({file->SourceFile, file->ScanLoudness, file->ResultFile, file->Loudness});
+        rows.push_back(ExportRowOf(*file));
     }
     if (path == StandardOutputName) {
         // The file's text as it is, names raw; read on a terminal, names are shown escaped.

@@ -413,6 +413,50 @@ TEST_F(CliJsonTest, ADryRunByLufsReportsWhatTheRunThenWrites) {
     }
 }
 
+// The fields of one CSV line whose every field is quoted, line end dropped.
+std::vector<std::string> CsvFields(const std::string& line) {
+    std::vector<std::string> fields;
+    const std::string body = line.substr(1, line.size() - 3);  // the outer quotes and CR
+    for (size_t at = 0;;) {
+        const size_t next = body.find("\",\"", at);
+        fields.push_back(body.substr(at, next - at));
+        if (next == std::string::npos) {
+            return fields;
+        }
+        at = next + 3;
+    }
+}
+
+TEST_F(CliJsonTest, TheExportCarriesTheBroadcastMeasuresOfARunThatTookThem) {
+    const ProcessResult run = Run({"balance", "--json", "--yes", "--output-dir", "out", "--csv",
+                                   "lufs.csv", "--reference", "lufs:-20", "one.wav", "silent.wav"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Json report = Parse(run.out);
+    std::ifstream in(root / "lufs.csv");
+    std::string header, one, silent;
+    std::getline(in, header);
+    std::getline(in, one);
+    std::getline(in, silent);
+    EXPECT_EQ(header,
+              "Source File,Source Loudness,Result File,Result Loudness,Source LUFS,Source True "
+              "Peak dBTP,Source LRA LU,Result LUFS,Result True Peak dBTP,Result LRA LU\r");
+    const std::vector<std::string> fields = CsvFields(one);
+    ASSERT_EQ(fields.size(), 10u) << one;
+    const Json& measured = report["files"].items[0];
+    const char* keys[] = {"source_lufs", "source_true_peak_dbtp", "source_lra",
+                          "result_lufs", "result_true_peak_dbtp", "result_lra"};
+    for (size_t k = 0; k < 6; ++k) {
+        EXPECT_NEAR(std::stod(fields[4 + k]), measured[keys[k]].number, 0.05 + 1e-9) << keys[k];
+    }
+    EXPECT_NEAR(std::stod(fields[7]), -20.0, 0.15);
+    // A silent file has no measures to give.
+    const std::vector<std::string> none = CsvFields(silent);
+    ASSERT_EQ(none.size(), 10u) << silent;
+    for (size_t k = 4; k < 10; ++k) {
+        EXPECT_EQ(none[k], "") << k;
+    }
+}
+
 TEST_F(CliJsonTest, TheBroadcastTableShowsLufsTruePeakRangeAndTheGroup) {
     const ProcessResult run = Run({"balance", "--broadcast", "--output-dir", "out", "--group",
                                    "two.wav,three.wav", "one.wav", "two.wav", "three.wav"});

@@ -558,7 +558,7 @@ void TBalanceVolumes::SavetoFile1Click() {
     saveDataFolder_ = QFileInfo(path).absolutePath();
     std::vector<ExportRow> rows;
     for (const FileData* file : filegrid->Files()) {
-        rows.push_back({file->SourceFile, file->ScanLoudness, file->ResultFile, file->Loudness});
+        rows.push_back(ExportRowOf(*file));
     }
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     const std::optional<std::string> failure =
