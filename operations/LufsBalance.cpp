@@ -109,6 +109,14 @@ void Operations::ShowLufsPlan(const LufsUnit& unit, const LufsPlan& plan, Mapped
         row.TargetReached = !plan.ShortOfTarget();
         row.Compression = plan.Compressions > 0 ? plan.CompressionNeeded : 1.0;
         row.Loudness = PlannedLoudness(measured, chain, engine_.Transforms);
+        if (measured.Values) {
+            // What each 16-bit source value becomes, for the planned loudness curve.
+            auto table = std::make_shared<ValueTable>();
+            for (const TransformStep& step : chain) {
+                table->Apply(engine_.Transforms, step);
+            }
+            row.Table = std::move(table);
+        }
         // The gain in the measure balanced by, as the run by RMS gives it in its own.
         const std::optional<double> source = measured.File->SourceBroadcast.IntegratedLufs;
         row.GainDb = source && row.Lufs ? *row.Lufs - *source : 0.0;

@@ -374,8 +374,6 @@ void TBalanceVolumes::UpdateEnablement() {
     presetbtn->setEnabled(presetbox->count() > 0);
     presetbox->setEnabled(presetbtn->isEnabled());
     measurebox->setEnabled(!busy);
-    // A plan by LUFS measures its compress passes over the files: it has no preview.
-    Preview1->setEnabled(ChosenMeasure() == BalanceMeasure::Rms);
     ShowLoudnessCurves();
 }
 
@@ -446,13 +444,36 @@ void TBalanceVolumes::PreviewClick() {
     }
     RunOperation([this] {
         BeginTelling();
+        // A plan by LUFS starts from the sources' integrated loudness.
+        const bool metered = ops_->MeasureBroadcast;
+        ops_->MeasureBroadcast = metered || ChosenMeasure() == BalanceMeasure::Lufs;
         std::optional<Measurements> measured = ops_->Measure();
+        ops_->MeasureBroadcast = metered;
         if (measured) {
             measured_ = std::move(*measured);
             RePlan();
         }
         TellRunEnd(false);
     });
+}
+
+bool TBalanceVolumes::RePlanByLufs() {
+    if (engine_.Running) {
+        // Its measures are in hand: the plan is made again once they are done.
+        replanAfterRun_ = true;
+        return false;
+    }
+    std::optional<Preview> planned;
+    do {
+        replanAfterRun_ = false;
+        RunOperation([&] { planned = ops_->PreviewByLufs(*measured_, Request()); });
+    } while (replanAfterRun_ && planned && PreviewCurrent());
+    if (!planned || !PreviewCurrent()) {
+        ForgetPreview();  // cancelled, or the list changed meanwhile
+        return false;
+    }
+    preview_ = std::move(*planned);
+    return true;
 }
 
 void TBalanceVolumes::cancelbtnClick() {

@@ -218,6 +218,9 @@ private:
     void BeginTelling();
     // The plan of the measured files for what is chosen now; forgotten when the list changed.
     void RePlan();
+    // A plan by LUFS measures its compress passes over the sources: a short run of its own.
+    // False when none stands (stopped, or put off until the run in hand ends).
+    bool RePlanByLufs();
     void ForgetPreview();
     void ShowPlanTips();
     bool PreviewCurrent() const;
@@ -269,9 +272,10 @@ private:
     std::vector<std::string> refused_;            // refusals since the last box about them
     std::optional<Measurements> measured_;        // the last preview's measuring
     Preview preview_;                             // its plan for what is chosen now
-    bool intakeRunning_ = false;                  // OfferFiles is working through a list
-    bool intakeCancelled_ = false;                // Cancel was pressed during it
-    bool cancelPressed_ = false;                  // Cancel was pressed during the run
+    bool replanAfterRun_ = false;   // a choice changed while a plan by LUFS was being read
+    bool intakeRunning_ = false;    // OfferFiles is working through a list
+    bool intakeCancelled_ = false;  // Cancel was pressed during it
+    bool cancelPressed_ = false;    // Cancel was pressed during the run
     bool closeAfterRun_ = false;
     bool settingsSaved_ = false;
     bool hintShowing_ = false;
