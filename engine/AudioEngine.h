@@ -210,8 +210,9 @@ private:
                       const PassTotals& expectedInput, bool mapOnly);
     // Makes ready what chain makes of every sample value file's format can hold, each step
     // stored on the format's grid in turn: the table of a 16-bit file (returned), or the dense
-    // map of another integer grid (gridMap_; nullptr returned). The per-format seam of the
-    // chains: a holder of other samples takes one more case here.
+    // map of another integer grid (chainMap_, which the block loop then maps through; nullptr
+    // returned). The per-format seam of the chains: a holder of other samples takes one more
+    // case here, and its block mapping one more in TransformFileBlock.
     const ValueTable* LoadChain(const FileData& file, const std::vector<TransformStep>& chain);
     // Shows observer frames of a non-16-bit block as values on the -1..1 scale.
     void ShowDecoded(BlockObserver& observer, const FileData& file, const unsigned char* samples,
