@@ -245,14 +245,21 @@ TEST_F(LufsFormatsTest, AMixedSetOfFormatsLandsOnTargetUnderTheCeilingEachInItsO
                 LufsOf(flac, flac.SourceFile) - LufsOf(plain, plain.SourceFile), 0.1);
 }
 
-TEST_F(LufsFormatsTest, BalanceAfterPrepareRewritesResultsOfOtherGridsOnTarget) {
+TEST_F(LufsFormatsTest, BalanceAfterPrepareRewritesResultsOfOtherFormatsOnTarget) {
     FileData& wide = AddWavOf("wide.wav", Signal(48000, 2, 8.0, 0.08, true, 4), 24, 48000, 2);
     FileData& narrow = AddWavOf("narrow.wav", Signal(44100, 1, 8.0, 0.12, true, 5), 8, 44100, 1);
+    FlacShape shape;
+    shape.Frames = 8 * 44100;
+    shape.Scale = 0.3;
+    MakeFlacFile(dir.File("plain.flac"), shape);
+    FileData& flac = AddTaken(dir.File("plain.flac"));
     ops.Prepare(Request());  // by RMS, not metered
     ASSERT_TRUE(ops.ReadyToBalance);
     ops.Balance(ByLufs(-20.0));
     ASSERT_TRUE(host.Errors.empty()) << host.Errors.front();
-    for (const FileData* file : {&wide, &narrow}) {
+    std::vector<int32_t> decoded;
+    EXPECT_TRUE(DecodeWithLibFlac(flac.ResultFile, decoded));  // rewritten as FLAC, whole
+    for (const FileData* file : {&wide, &narrow, &flac}) {
         SCOPED_TRACE(file->SourceFile);
         EXPECT_NEAR(LufsOf(*file, file->ResultFile), -20.0, 0.1);
         EXPECT_LE(TruePeakOf(*file, file->ResultFile), Ceiling + 0.2);
