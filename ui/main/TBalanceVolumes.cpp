@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <algorithm>
 #include <exception>
 
 #include "FileGrid.h"
@@ -457,7 +458,28 @@ void TBalanceVolumes::PreviewClick() {
     });
 }
 
+std::vector<double> TBalanceVolumes::LufsPlanKey() const {
+    const RunRequest request = Request();
+    const std::vector<FileData*> files = filegrid->Files();
+    double highlighted = -1.0;
+    if (request.reference == ReferenceChoice::Highlighted) {
+        const auto at = std::find(files.begin(), files.end(), request.highlighted);
+        highlighted = static_cast<double>(at - files.begin());
+    }
+    std::vector<double> key = {
+        static_cast<double>(request.reference), highlighted,
+        request.presetLevel.value_or(1e300),    request.options.truepeaklimit,
+        request.options.maxcompfactor,          request.options.warncompfactor};
+    for (const FileData* file : files) {
+        key.push_back(file->GroupNumber);
+    }
+    return key;
+}
+
 bool TBalanceVolumes::RePlanByLufs() {
+    if (preview_.ByLufs && preview_.Problem.empty() && LufsPlanKey() == lufsPlanKey_) {
+        return true;  // the plan shown stands
+    }
     if (engine_.Running) {
         // Its measures are in hand: the plan is made again once they are done.
         replanAfterRun_ = true;
@@ -473,6 +495,7 @@ bool TBalanceVolumes::RePlanByLufs() {
         return false;
     }
     preview_ = std::move(*planned);
+    lufsPlanKey_ = LufsPlanKey();
     return true;
 }
 

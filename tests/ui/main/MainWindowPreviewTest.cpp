@@ -170,6 +170,12 @@ void MainWindowPreviewTest::aPreviewByLufsShowsWhatTheRunThenWrites() {
     const tralux::Preview plan = w.PlanShown();
     QCOMPARE(plan.Rows.size(), size_t{4});
     QVERIFY(plan.Rows[2].Compression > 1.0);
+    // Another highlighted file changes nothing the plan depends on: nothing is read again.
+    const qsizetype measuring = labels.count(QStringLiteral("Measuring:"));
+    w.filegrid->setCurrentCell(3, 0);
+    w.filegrid->setCurrentCell(1, 0);
+    QCOMPARE(labels.count(QStringLiteral("Measuring:")), measuring);
+    QVERIFY(w.PlanShown().ByLufs);
 
     for (int i = 0; i < 4; ++i) {
         f.prompts.replies.push_back(Reply::Yes);
