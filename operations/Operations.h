@@ -279,8 +279,8 @@ inline constexpr const char* PreviewTooLarge =
     "The files hold too many different sample values to be previewed:\rPrepare & Balance "
     "still plans and writes them";
 inline constexpr const char* PreviewNotMetered =
-    "The sources were measured without their integrated loudness:\rmeasure them again to "
-    "preview a balance by LUFS";
+    "The sources were measured without their integrated loudness:\rpreview again to plan a "
+    "balance by LUFS";
 inline constexpr const char* NotPrepared =
     "The files have not been prepared since the last change:\rBalance operation abandoned";
 inline constexpr const char* MaxCompression =
