@@ -104,6 +104,8 @@ std::string JsonReport(const std::vector<const FileData*>& files,
         const BroadcastLoudness& source = file.SourceBroadcast;
         const BroadcastLoudness& result = file.ResultBroadcast;
         const bool written = kind == ResultKind::Written && result.Measured;
+        // A dry run by LUFS plans the result's loudness and true peak.
+        const bool known = written || (kind == ResultKind::Planned && result.Measured);
         json += i == 0 ? "\n  {" : ",\n  {";
         json += "\"source\": " + JsonString(file.SourceFile);
         json += ", \"result\": " +
@@ -117,9 +119,8 @@ std::string JsonReport(const std::vector<const FileData*>& files,
             ", \"result_peak\": " + (written ? JsonNumber(result.SamplePeak) : std::string("null"));
         json += ", \"result_rms\": " +
                 (kind == ResultKind::None ? std::string("null") : JsonNumber(file.Loudness));
-        json += ", \"result_lufs\": " + (written ? Optional(result.IntegratedLufs) : "null");
-        json +=
-            ", \"result_true_peak_dbtp\": " + (written ? Optional(result.TruePeakDbtp) : "null");
+        json += ", \"result_lufs\": " + (known ? Optional(result.IntegratedLufs) : "null");
+        json += ", \"result_true_peak_dbtp\": " + (known ? Optional(result.TruePeakDbtp) : "null");
         json += ", \"result_lra\": " + (written ? Optional(result.RangeLu) : "null");
         json += "}";
     }

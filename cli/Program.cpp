@@ -351,7 +351,7 @@ int WriteExport(const std::string& path, const std::vector<FileData*>& files, in
                 TerminalHost& host) {
     std::vector<ExportRow> rows;
     for (const FileData* file : files) {
-        rows.push_back({file->SourceFile, file->ScanLoudness, file->ResultFile, file->Loudness});
+        rows.push_back(ExportRowOf(*file));
     }
     if (path == StandardOutputName) {
         // The file's text as it is, names raw; read on a terminal, names are shown escaped.
@@ -520,24 +520,27 @@ int DryRun(const CommandLine& line, const FileList& list, Settings& settings, Au
     if (!request || !NamePlannedResults(files, request->options, host)) {
         return ExitFailed;
     }
-    if (request->measure == BalanceMeasure::Lufs) {
-        // The plan by LUFS measures compress passes over the files themselves.
-        host.Message("Error", "--dry-run plans by RMS only; it cannot plan a balance by LUFS");
-        return ExitFailed;
-    }
+    const bool byLufs = request->measure == BalanceMeasure::Lufs;
     Operations operations(engine, host);
-    operations.MeasureBroadcast = line.broadcast || line.json;
+    // A plan by LUFS starts from the sources' integrated loudness.
+    operations.MeasureBroadcast = line.broadcast || line.json || byLufs;
     host.SetCancel([&operations] { operations.Cancel(); });
     const std::optional<Measurements> measured = operations.Measure();
+    // Its compress passes are measured over the sources themselves.
+    std::optional<Preview> planned;
+    if (measured) {
+        planned = byLufs ? operations.PreviewByLufs(*measured, *request)
+                         : operations.PlanFromMeasurements(*measured, *request);
+    }
     host.SetCancel({});
     if (InterruptRequested()) {
         host.Message("tralux-cli", "cancelled");
         return ExitFailed;
     }
-    if (!measured) {
+    if (!measured || !planned) {
         return ExitFailed;
     }
-    const Preview preview = operations.PlanFromMeasurements(*measured, *request);
+    const Preview& preview = *planned;
     if (!preview.Problem.empty()) {
         host.ShowError(preview.Problem);
         return ExitFailed;
@@ -550,16 +553,27 @@ int DryRun(const CommandLine& line, const FileList& list, Settings& settings, Au
             continue;
         }
         files[i]->Loudness = row.Loudness;
+        if (byLufs) {
+            // The planned measures, shown as the result's; a range is not planned.
+            BroadcastLoudness& result = files[i]->ResultBroadcast;
+            result = BroadcastLoudness{};
+            result.Measured = true;
+            result.IntegratedLufs = row.Lufs;
+            result.TruePeakDbtp = row.TruePeakDb;
+        }
         if (!row.TargetReached) {
             ++shortOfTarget;
-            host.ShowWarning(messages::TargetNotReached(files[i]->SourceFile,
-                                                        LoudnessText(row.Loudness, unit),
-                                                        LoudnessText(row.Target, unit)));
+            host.ShowWarning(messages::TargetNotReached(
+                files[i]->SourceFile,
+                byLufs ? (row.Lufs ? messages::LufsText(*row.Lufs) : "silence")
+                       : LoudnessText(row.Loudness, unit),
+                byLufs ? messages::LufsText(row.Target) : LoudnessText(row.Target, unit)));
         }
     }
     if (preview.ReferenceLowered) {
         host.Message("tralux-cli", "the reference would be lowered to " +
-                                       LoudnessText(preview.Reference, unit) +
+                                       (byLufs ? messages::LufsText(preview.Reference)
+                                               : LoudnessText(preview.Reference, unit)) +
                                        " so that no file needs more than the maximum compression");
     }
     host.Message("tralux-cli", "dry run: the results below are planned; no file was written");
@@ -577,7 +591,7 @@ int DryRun(const CommandLine& line, const FileList& list, Settings& settings, Au
             return ExitFailed;
         }
     } else {
-        PrintResults(files, unit, line.broadcast, true);
+        PrintResults(files, unit, line.broadcast, !byLufs);
     }
     return list.rejected == 0 && shortOfTarget == 0 ? ExitDone : ExitFailed;
 }

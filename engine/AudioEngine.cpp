@@ -74,6 +74,11 @@ void PutResultSizes(char* piece, int64_t pieceStart, size_t pieceSize, const Fil
     }
 }
 
+bool SameStep(const TransformStep& a, const TransformStep& b) {
+    return a.Transform == b.Transform && a.Gain == b.Gain && a.Threshold == b.Threshold &&
+           a.Ratio == b.Ratio && a.MakeUpGain == b.MakeUpGain;
+}
+
 }  // namespace
 
 PassTotals ScanTotalsOf(const FileData& file) {
@@ -377,7 +382,7 @@ void AudioEngine::TransformFileBlock(const FileData& file, const ValueTable* map
     const size_t frames = count / std::max<size_t>(file.Channels(), 1);
     // A read is shown as read (the scan folds -32768 in place), a write or a mapped read as
     // mapped.
-    const bool showsMapped = writes || mapping != nullptr;
+    const bool showsMapped = writes || mapping != nullptr || chainMapsGrid_;
     if (file.IsPlain16Bit()) {
         auto* samples = reinterpret_cast<int16_t*>(bytes);
         if (observer != nullptr && !showsMapped) {
@@ -391,7 +396,7 @@ void AudioEngine::TransformFileBlock(const FileData& file, const ValueTable* map
         if (observer != nullptr && !showsMapped) {
             ShowDecoded(*observer, file, bytes, frames);
         }
-        TransformGridBlock(file, writes, bytes, count, measuresInput);
+        TransformGridBlock(file, writes || chainMapsGrid_, bytes, count, measuresInput);
         if (observer != nullptr && showsMapped) {
             ShowDecoded(*observer, file, bytes, frames);
         }
@@ -433,10 +438,11 @@ void AudioEngine::TransformGridBlock(const FileData& file, bool maps, unsigned c
     if (measureInput) {
         ScanGridBlock(grid, samples, count, InputTotals.GridPeak, InputTotals.GridSum);
     }
+    const GridMap& map = chainMapsGrid_ ? chainMap_ : gridMap_;
     if (maps && mapOnly_) {
-        gridMap_.MapOnly(samples, count);
+        map.MapOnly(samples, count);
     } else if (maps) {
-        gridMap_.MapBlock(samples, count, Totals.GridSum);
+        map.MapBlock(samples, count, Totals.GridSum);
     } else if (gridCounts_ != nullptr) {
         gridCounter_.Add(samples, count);
     } else {
@@ -620,22 +626,72 @@ void AudioEngine::NormaliseFile(FileData& file, double gain) {
     }
 }
 
-bool AudioEngine::MeasureMapped(const FileData& file, const std::string& path,
-                                const ValueTable& table, BlockObserver& observer) {
+const ValueTable* AudioEngine::LoadChain(const FileData& file,
+                                         const std::vector<TransformStep>& chain) {
+    if (file.IsPlain16Bit()) {
+        chainTable_ = ValueTable();
+        for (const TransformStep& step : chain) {
+            chainTable_.Apply(Transforms, step);
+        }
+        return &chainTable_;
+    }
+    const SampleFormat& format = file.Format.Sample;
+    const bool extends =
+        chainFormat_ == format && chain.size() >= chainSteps_.size() &&
+        std::equal(chainSteps_.begin(), chainSteps_.end(), chain.begin(), SameStep);
+    const std::span<const TransformStep> steps(chain);
+    chainFormat_.reset();  // until the map is whole
+    if (extends) {
+        chainMap_.Extend(steps.subspan(chainSteps_.size()));
+    } else {
+        chainMap_.Build(format, steps);
+    }
+    chainFormat_ = format;
+    chainSteps_ = chain;
+    return nullptr;
+}
+
+bool AudioEngine::MeasureChain(const FileData& file, const std::string& path,
+                               const std::vector<TransformStep>& chain, BlockObserver& observer) {
+    const ValueTable* const table = LoadChain(file, chain);
     BlockObserver* const runObserver = Observer;
     Observer = &observer;
     Totals = PassTotals{};
     observedSide_ = SweepSide::Result;
-    try {
-        RunPass(file, path, std::string(), &table, "Measuring", 1.0);
-    } catch (...) {
+    chainMapsGrid_ = table == nullptr;
+    const auto restore = [&] {
         Observer = runObserver;
         observedSide_.reset();
+        chainMapsGrid_ = false;
+    };
+    try {
+        RunPass(file, path, std::string(), table, "Measuring", 1.0);
+    } catch (...) {
+        restore();
         throw;
     }
-    Observer = runObserver;
-    observedSide_.reset();
+    restore();
     return Running;
+}
+
+bool AudioEngine::WriteChain(FileData& file, const std::string& source,
+                             const std::string& destination,
+                             const std::vector<TransformStep>& chain, const std::string& label,
+                             const PassTotals& expectedInput, const SampleHistogram* inputValues) {
+    const ValueTable* const table = LoadChain(file, chain);
+    if (table != nullptr) {
+        return WriteMapped(file, source, destination, *table, label, expectedInput, inputValues);
+    }
+    chainMapsGrid_ = true;
+    try {
+        const bool whole =
+            WriteThrough(file, source, destination, nullptr, label, expectedInput, false);
+        chainMapsGrid_ = false;
+        return whole;
+    } catch (...) {
+        chainMapsGrid_ = false;
+        throw;
+    }
 }
 
 void AudioEngine::MeasureResult(FileData& file) {

@@ -90,11 +90,19 @@ public:
     // Measures ResultFile without changing it: Loudness, once the pass has run to its end.
     void MeasureResult(FileData& file);
 
-    // Reads path and shows observer (in place of Observer) its samples mapped through table,
-    // as a result's: what a write through table would write. Writes nothing (a pass labelled
-    // "Measuring"). True when every sample went by.
-    bool MeasureMapped(const FileData& file, const std::string& path, const ValueTable& table,
-                       BlockObserver& observer);
+    // A chain of steps applied to a file's samples: the one way in for a measure and for a
+    // write alike, in every format, so that what a meter reads through a chain is exactly what
+    // the write through it writes (see LoadChain).
+    // Reads path and shows observer (in place of Observer) its samples mapped through chain,
+    // as a result's. Writes nothing (a pass labelled "Measuring"). True when every sample went
+    // by.
+    bool MeasureChain(const FileData& file, const std::string& path,
+                      const std::vector<TransformStep>& chain, BlockObserver& observer);
+    // WriteMapped through chain, for a file of any format. inputValues (16-bit files only) as
+    // for WriteMapped.
+    bool WriteChain(FileData& file, const std::string& source, const std::string& destination,
+                    const std::vector<TransformStep>& chain, const std::string& label,
+                    const PassTotals& expectedInput, const SampleHistogram* inputValues = nullptr);
 
     // Writes destination anew as source mapped through table (a copying pass, weight 2):
     // every transform a file is to have, in one pass. The new file takes its name only when it
@@ -200,6 +208,12 @@ private:
     bool WriteThrough(FileData& file, const std::string& source, const std::string& destination,
                       const ValueTable* table, const std::string& label,
                       const PassTotals& expectedInput, bool mapOnly);
+    // Makes ready what chain makes of every sample value file's format can hold, each step
+    // stored on the format's grid in turn: the table of a 16-bit file (returned), or the dense
+    // map of another integer grid (chainMap_, which the block loop then maps through; nullptr
+    // returned). The per-format seam of the chains: a holder of other samples takes one more
+    // case here, and its block mapping one more in TransformFileBlock.
+    const ValueTable* LoadChain(const FileData& file, const std::vector<TransformStep>& chain);
     // Shows observer frames of a non-16-bit block as values on the -1..1 scale.
     void ShowDecoded(BlockObserver& observer, const FileData& file, const unsigned char* samples,
                      size_t frames);
@@ -229,7 +243,16 @@ private:
     // What a copying pass must read for its new file to take its name: the source's scan, or
     // the result's count before a Balance rewrites it.
     const PassTotals* expectedInput_ = nullptr;
-    bool mapOnly_ = false;         // the sum of squares written comes from the input's counts
+    bool mapOnly_ = false;  // the sum of squares written comes from the input's counts
+    // A chain as LoadChain made it: a 16-bit file's table, or another grid's dense map of
+    // its own (so that the counts and maps of the runs by RMS never reuse it), with the format
+    // and steps it was built for, which a longer chain that begins with them extends.
+    ValueTable chainTable_;
+    DenseKeys chainKeys_;
+    GridMap chainMap_{chainKeys_};
+    std::optional<SampleFormat> chainFormat_;
+    std::vector<TransformStep> chainSteps_;
+    bool chainMapsGrid_ = false;   // the pass maps grid samples through chainMap_
     bool lastCopyWhole_ = false;   // the last copying pass's file took its name
     std::vector<double> decoded_;  // a non-16-bit block as an observer is shown it
     // The side the pass under way shows Observer; none for a pass it is not shown.

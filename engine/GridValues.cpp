@@ -301,14 +301,40 @@ void GridMap::Build(const GridCounts& counts, const GridTable& table) {
 }
 
 void GridMap::Build(const SampleFormat& format, const TransformStep& step) {
+    Build(format, std::span<const TransformStep>(&step, 1));
+}
+
+namespace {
+
+// A key through each step in turn, stored on the grid after each.
+int64_t ThroughChain(const SampleGrid& grid, int64_t key, std::span<const TransformStep> chain) {
+    for (const TransformStep& step : chain) {
+        key = grid.FromScale(TransformScaleValue(step, grid.ToScale(key)));
+    }
+    return key;
+}
+
+}  // namespace
+
+void GridMap::Build(const SampleFormat& format, std::span<const TransformStep> chain) {
     grid_ = SampleGrid(format);
     const int64_t offset = grid_.KeyOffset();
     auto& dense = dense_.Entries;
     dense_.Zeroed = false;
     dense.resize(grid_.KeyCount());
     for (size_t i = 0; i < dense.size(); ++i) {
-        const double value = grid_.ToScale(static_cast<int64_t>(i) - offset);
-        dense[i] = static_cast<uint32_t>(grid_.FromScale(TransformScaleValue(step, value)));
+        dense[i] =
+            static_cast<uint32_t>(ThroughChain(grid_, static_cast<int64_t>(i) - offset, chain));
+    }
+}
+
+void GridMap::Extend(std::span<const TransformStep> steps) {
+    if (steps.empty()) {
+        return;
+    }
+    dense_.Zeroed = false;
+    for (uint32_t& entry : dense_.Entries) {
+        entry = static_cast<uint32_t>(ThroughChain(grid_, static_cast<int32_t>(entry), steps));
     }
 }
 

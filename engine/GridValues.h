@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <map>
+#include <span>
 #include <vector>
 
 #include "SampleTable.h"
@@ -127,6 +128,12 @@ public:
     void Build(const GridCounts& counts, const GridTable& table);
     // Every key of the format through one step.
     void Build(const SampleFormat& format, const TransformStep& step);
+    // Every key of the format through chain, stored on the grid after each step, as a table
+    // applies its steps one after the other.
+    void Build(const SampleFormat& format, std::span<const TransformStep> chain);
+    // Every key's entry through further steps: Build of a chain and Extend by more steps make
+    // the same map as Build of the two chains joined.
+    void Extend(std::span<const TransformStep> steps);
     // Replaces each sample; adds the squares of the folded keys written to sum.
     void MapBlock(unsigned char* bytes, size_t count, unsigned __int128& sum) const;
     // The same without the sum, for a write whose counts give it whole.

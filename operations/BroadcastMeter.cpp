@@ -364,4 +364,21 @@ void DeliverReadings(std::vector<BroadcastReading> readings, const std::vector<F
     }
 }
 
+namespace {
+
+ExportMeasures ExportMeasuresOf(const BroadcastLoudness& measures) {
+    return {measures.Measured, measures.IntegratedLufs, measures.TruePeakDbtp, measures.RangeLu};
+}
+
+}  // namespace
+
+ExportRow ExportRowOf(const FileData& file) {
+    return {file.SourceFile,
+            file.ScanLoudness,
+            file.ResultFile,
+            file.Loudness,
+            ExportMeasuresOf(file.SourceBroadcast),
+            ExportMeasuresOf(file.ResultBroadcast)};
+}
+
 }  // namespace tralux

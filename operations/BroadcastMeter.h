@@ -10,6 +10,7 @@
 
 #include "engine/BlockObserver.h"
 #include "engine/FileData.h"
+#include "units/ResultsExport.h"
 
 namespace tralux {
 
@@ -83,5 +84,9 @@ void DeliverReadings(std::vector<BroadcastReading> readings, const std::vector<F
 
 // Forgets a side's measures: the pass about to run makes them stale.
 void ForgetBroadcast(FileData& file, SweepSide side);
+
+// A listed file as the results export writes it, with the broadcast measures of each side that
+// has them.
+ExportRow ExportRowOf(const FileData& file);
 
 }  // namespace tralux

@@ -26,6 +26,21 @@ bool Balanceable(const FileData& file) {
     return !file.Ignored && file.Loudness > 0.0;
 }
 
+// How far (dB) below the ceiling a plan for file aims beyond the planner's own margin: storing
+// each sample on its grid moves it by up to half a step, twice over when a gain follows a
+// rounded normalising, and the rounding error's true peak may exceed its samples'. Two steps
+// at the ceiling cover it; on a 16-bit or finer grid that is within the planner's margin.
+double GridMarginDb(const FileData& file, double ceilingDb) {
+    const int bits = file.Format.Sample.ValidBits;
+    if (bits <= 0 || bits >= 32) {
+        return 0.0;
+    }
+    const double largest = static_cast<double>((int64_t{1} << (bits - 1)) - 1);
+    const double ceiling = std::pow(10.0, ceilingDb / 20.0);
+    const double steps = Decibels(1.0 + 2.0 / (largest * ceiling));
+    return std::max(0.0, steps - LufsTargetPlanner::CeilingMargin);
+}
+
 // A reading of measured after a gain of decibels.
 SegmentReading ScaledReading(const BroadcastLoudness& measured, double decibels) {
     SegmentReading reading;
@@ -49,6 +64,11 @@ struct Operations::LufsUnit {
     // The loudness gain alone reaches, its true peak just under the ceiling: what the
     // quietest, loudest and highlighted references compare.
     double Reachable = 0.0;
+    // The ceiling its plan aims under: the requested one, less the margin of its coarsest grid.
+    double Ceiling = 0.0;
+    // The gain every member's chain begins with when it is planned on the sources: the
+    // normalising, which the group's peak sets for all its members.
+    double LeadGain = 1.0;
 };
 
 namespace messages {
@@ -67,21 +87,40 @@ std::string NoIntegratedLoudness(const std::string& sourceFile) {
 
 }  // namespace messages
 
-bool Operations::LufsFormatsRefused() {
-    if (request_.measure != BalanceMeasure::Lufs) {
-        return false;
+void Operations::TellLufsProblem(const char* message) {
+    if (lufsPreview_ != nullptr) {
+        lufsPreview_->Problem = message;
+    } else {
+        host_.ShowError(message);
     }
-    std::string others;
-    for (const FileData* file : host_.Files()) {
-        if (!file->IsPlain16Bit() || file->Flac) {
-            others += "\r" + file->SourceFile + " (" + SourceFormatText(*file) + ")";
+}
+
+void Operations::ShowLufsPlan(const LufsUnit& unit, const LufsPlan& plan, MappedChainMeter& meter) {
+    const std::vector<TransformStep> chain = meter.Chain(plan.Chain());
+    const std::vector<LoudnessReading> readings = meter.MemberReadings(plan.Chain());
+    for (size_t k = 0; k < unit.Members.size() && k < readings.size(); ++k) {
+        const size_t i = unit.Members[k];
+        const MeasuredFile& measured = (*lufsMeasured_)[i];
+        PreviewRow& row = lufsPreview_->Rows[i];
+        row.Planned = true;
+        row.Lufs = readings[k].Lufs;
+        row.TruePeakDb = readings[k].TruePeakDb;
+        row.Target = *ReferenceLufs;
+        row.TargetReached = !plan.ShortOfTarget();
+        row.Compression = plan.Compressions > 0 ? plan.CompressionNeeded : 1.0;
+        row.Loudness = PlannedLoudness(measured, chain, engine_.Transforms);
+        if (measured.Values) {
+            // What each 16-bit source value becomes, for the planned loudness curve.
+            auto table = std::make_shared<ValueTable>();
+            for (const TransformStep& step : chain) {
+                table->Apply(engine_.Transforms, step);
+            }
+            row.Table = std::move(table);
         }
+        // The gain in the measure balanced by, as the run by RMS gives it in its own.
+        const std::optional<double> source = measured.File->SourceBroadcast.IntegratedLufs;
+        row.GainDb = source && row.Lufs ? *row.Lufs - *source : 0.0;
     }
-    if (others.empty()) {
-        return false;
-    }
-    host_.ShowError(messages::LufsFormatsOnly + others);
-    return true;
 }
 
 bool Operations::MeterWhatIsWritten(const std::vector<FileData*>& files) {
@@ -106,13 +145,39 @@ bool Operations::MeterWhatIsWritten(const std::vector<FileData*>& files) {
     return true;
 }
 
-std::vector<Operations::LufsUnit> Operations::LufsUnits(const std::vector<FileData*>& files) const {
+bool Operations::WriteChainResult(FileData& file, const std::vector<TransformStep>& chain,
+                                  const std::string& label, const SampleHistogram* values) {
+    const std::string& source = planning_ ? file.SourceFile : file.ResultFile;
+    const PassTotals expected = planning_ ? ScanTotalsOf(file) : counted_;
+    ForgetBroadcast(file, SweepSide::Result);
+    const bool whole =
+        engine_.WriteChain(file, source, file.ResultFile, chain, label, expected, values);
+    if (whole) {
+        file.Loudness = engine_.PassLoudness(file);
+        file.Normalised = true;
+    }
+    return whole;
+}
+
+std::vector<Operations::LufsSource> Operations::RunSources(
+    const std::vector<FileData*>& files) const {
+    std::vector<LufsSource> sources(files.size());
+    for (size_t i = 0; i < files.size(); ++i) {
+        sources[i].Usable = Balanceable(*files[i]);
+        sources[i].Measured = planning_ ? &files[i]->SourceBroadcast : &files[i]->ResultBroadcast;
+        sources[i].LeadGain = planning_ ? plans_[i].NormalisingGain : 1.0;
+    }
+    return sources;
+}
+
+std::vector<Operations::LufsUnit> Operations::LufsUnits(
+    const std::vector<FileData*>& files, const std::vector<LufsSource>& sources) const {
     std::vector<LufsUnit> units;
     std::map<int32_t, size_t> groupUnits;
     for (size_t i = 0; i < files.size(); ++i) {
         const FileData& file = *files[i];
-        const BroadcastLoudness& measured = planning_ ? file.SourceBroadcast : file.ResultBroadcast;
-        if (!Balanceable(file) || !measured.Measured) {
+        const BroadcastLoudness& measured = *sources[i].Measured;
+        if (!sources[i].Usable || !measured.Measured) {
             continue;
         }
         size_t at = units.size();
@@ -121,10 +186,14 @@ std::vector<Operations::LufsUnit> Operations::LufsUnits(const std::vector<FileDa
         }
         if (at == units.size()) {
             units.emplace_back();
+            units.back().Ceiling = options_.truepeaklimit;
+            units.back().LeadGain = sources[i].LeadGain;
         }
-        const double lead = planning_ ? Decibels(plans_[i].NormalisingGain) : 0.0;
+        const double lead = Decibels(sources[i].LeadGain);
         units[at].Members.push_back(i);
         units[at].Readings.push_back(ScaledReading(measured, lead));
+        units[at].Ceiling = std::min(
+            units[at].Ceiling, options_.truepeaklimit - GridMarginDb(file, options_.truepeaklimit));
     }
     std::vector<LufsUnit> usable;
     for (LufsUnit& unit : units) {
@@ -133,7 +202,7 @@ std::vector<Operations::LufsUnit> Operations::LufsUnits(const std::vector<FileDa
             continue;  // told by BalanceAllByLufs
         }
         const double toCeiling =
-            options_.truepeaklimit - LufsTargetPlanner::CeilingMargin - unit.Base.TruePeakDb;
+            unit.Ceiling - LufsTargetPlanner::CeilingMargin - unit.Base.TruePeakDb;
         unit.Reachable = ReadingAfterGain(unit.Readings, toCeiling).Lufs.value_or(*unit.Base.Lufs);
         usable.push_back(std::move(unit));
     }
@@ -148,7 +217,7 @@ std::optional<double> Operations::RequestedLufsReference(const std::vector<LufsU
     switch (request_.reference) {
         case ReferenceChoice::Highlighted: {
             if (request_.highlighted == nullptr) {
-                host_.ShowError(messages::NoHighlightedFile);
+                TellLufsProblem(messages::NoHighlightedFile);
                 return std::nullopt;
             }
             for (const LufsUnit& unit : units) {
@@ -158,7 +227,7 @@ std::optional<double> Operations::RequestedLufsReference(const std::vector<LufsU
                     }
                 }
             }
-            host_.ShowError(messages::SilentReference);
+            TellLufsProblem(messages::SilentReference);
             return std::nullopt;
         }
         case ReferenceChoice::Quietest:
@@ -176,7 +245,7 @@ std::optional<double> Operations::RequestedLufsReference(const std::vector<LufsU
         }
         case ReferenceChoice::Preset:
             if (!request_.presetLevel) {
-                host_.ShowError(messages::NoPreset);
+                TellLufsProblem(messages::NoPreset);
                 return std::nullopt;
             }
             return *request_.presetLevel;
@@ -209,6 +278,11 @@ bool Operations::LufsCompressionConfirmed(const std::vector<LufsUnit>& units) {
             warnCompList += listed(unit);
         }
     }
+    if (lufsPreview_ != nullptr) {
+        // A preview plans what the run does when every question is answered Yes.
+        lufsPreview_->ReferenceLowered = !maxCompList.empty();
+        return true;
+    }
     if (!maxCompList.empty()) {
         const Answer answer =
             Ask(messages::MaxCompression + maxCompList + messages::ProceedQuestion, true);
@@ -227,24 +301,27 @@ void Operations::BalanceLufsUnit(const LufsUnit& unit, const std::vector<FileDat
     for (size_t k = 0; k < unit.Members.size(); ++k) {
         FileData* file = files[unit.Members[k]];
         members.push_back(
-            {file, planning_ ? file->SourceFile : file->ResultFile, unit.Readings[k]});
+            {file, FromSources() ? file->SourceFile : file->ResultFile, unit.Readings[k]});
     }
-    // A group's members share their normalising gain: the group's peak sets it.
     std::vector<TransformStep> lead;
-    if (planning_) {
+    if (FromSources()) {
         TransformStep normalising{BlockTransform::Gain};
-        normalising.Gain = plans_[unit.Members.front()].NormalisingGain;
+        normalising.Gain = unit.LeadGain;
         lead.push_back(normalising);
     }
     MappedChainMeter meter(engine_, *chainMeter_, std::move(members), std::move(lead));
     LufsRequest request;
     request.Source = unit.Base;
     request.Target = *ReferenceLufs;
-    request.Ceiling = options_.truepeaklimit;
+    request.Ceiling = unit.Ceiling;
     request.Tolerance = PlanTolerance;
     const LufsPlan plan = LufsTargetPlanner(planner_).Plan(request, meter);
     PlanningReads += meter.FilesRead();
     if (!engine_.Running) {
+        return;
+    }
+    if (lufsPreview_ != nullptr) {
+        ShowLufsPlan(unit, plan, meter);
         return;
     }
     if (plan.ShortOfTarget()) {
@@ -256,7 +333,7 @@ void Operations::BalanceLufsUnit(const LufsUnit& unit, const std::vector<FileDat
                 messages::LufsText(request.Target)));
         }
     }
-    const ValueTable table = meter.Table(plan.Chain());
+    const std::vector<TransformStep> chain = meter.Chain(plan.Chain());
     const std::string label = plan.Compressions > 0 ? "Compressing" : "Balancing";
     for (const size_t i : unit.Members) {
         FileData& file = *files[i];
@@ -274,7 +351,7 @@ void Operations::BalanceLufsUnit(const LufsUnit& unit, const std::vector<FileDat
         }
         const double loudnessBefore = file.Loudness;
         const SampleHistogram* values = planning_ ? plans_[i].Histogram.get() : &recounted_;
-        if (!WriteResult(file, table, label, values)) {
+        if (!WriteChainResult(file, chain, label, file.IsPlain16Bit() ? values : nullptr)) {
             file.Loudness = loudnessBefore;
         }
         engine_.Estimator.UpdateEstimate(0, true);
@@ -295,7 +372,7 @@ void Operations::BalanceAllByLufs() {
     if (!MeterWhatIsWritten(files)) {
         return;
     }
-    const std::vector<LufsUnit> units = LufsUnits(files);
+    const std::vector<LufsUnit> units = LufsUnits(files, RunSources(files));
     std::vector<bool> planned(files.size(), false);
     for (const LufsUnit& unit : units) {
         for (const size_t i : unit.Members) {
@@ -329,8 +406,9 @@ void Operations::BalanceAllByLufs() {
             return;
         }
         if (!files[i]->Ignored && !planned[i]) {
-            WriteResult(*files[i], planner_.GainTable(plans_[i].NormalisingGain), "Normalising",
-                        plans_[i].Histogram.get());
+            TransformStep normalising{BlockTransform::Gain};
+            normalising.Gain = plans_[i].NormalisingGain;
+            WriteChainResult(*files[i], {normalising}, "Normalising", plans_[i].Histogram.get());
             engine_.Estimator.UpdateEstimate(0, true);
         }
     }
@@ -340,6 +418,75 @@ void Operations::BalanceAllByLufs() {
         host_.LoudnessChanged();
         ReadyToBalance = false;
     }
+}
+
+std::optional<Preview> Operations::PreviewByLufs(const Measurements& measured,
+                                                 const RunRequest& request) {
+    const std::vector<FileData*> files = host_.Files();
+    if (engine_.Running || files.empty() || files.size() != measured.size()) {
+        return std::nullopt;
+    }
+    Preview preview;
+    preview.ByLufs = true;
+    preview.Rows.resize(measured.size());
+    std::vector<LufsSource> sources(measured.size());
+    const std::vector<double> gains = NormalisingGains(measured);
+    for (size_t i = 0; i < measured.size(); ++i) {
+        if (measured[i].File != files[i]) {
+            return std::nullopt;  // measured for another list
+        }
+        const bool usable = !measured[i].Ignored && measured[i].SourceLoudness > 0.0;
+        if (usable && (!measured[i].Values && !measured[i].GridValues)) {
+            preview.Problem = messages::PreviewTooLarge;
+            return preview;
+        }
+        if (usable && !files[i]->SourceBroadcast.Measured) {
+            preview.Problem = messages::PreviewNotMetered;
+            return preview;
+        }
+        sources[i] = {usable, &files[i]->SourceBroadcast, gains[i]};
+    }
+    request_ = request;
+    const std::optional<double> referenceBefore = ReferenceLufs;
+    engine_.Running = true;
+    // Only the plans' compress passes read the sources, each a "Measuring" pass.
+    engine_.Estimator.ResetEstimate(0.0);
+    std::vector<std::string> names;
+    for (const FileData* file : files) {
+        names.push_back(FileNamePart(file->SourceFile, Paths));
+    }
+    host_.ShowProgressLine(names);
+    engine_.Estimator.StartTiming();
+    lufsPreview_ = &preview;
+    lufsMeasured_ = &measured;
+    try {
+        const std::vector<LufsUnit> units = LufsUnits(files, sources);
+        ReferenceLufs = RequestedLufsReference(units);
+        if (ReferenceLufs && LufsCompressionConfirmed(units)) {
+            preview.Reference = *ReferenceLufs;
+            if (!chainMeter_) {
+                chainMeter_ = std::make_unique<BroadcastMeter>();
+            }
+            for (const LufsUnit& unit : units) {
+                if (!engine_.Running) {
+                    break;
+                }
+                BalanceLufsUnit(unit, files);
+            }
+        }
+    } catch (const PassOpenError& error) {
+        host_.ShowOpenError(error.what(), error.Reason());
+        Cancel();
+    }
+    lufsPreview_ = nullptr;
+    lufsMeasured_ = nullptr;
+    ReferenceLufs = referenceBefore;
+    const bool whole = engine_.Running;
+    FinishOperation();
+    if (!whole) {
+        return std::nullopt;
+    }
+    return preview;
 }
 
 }  // namespace tralux

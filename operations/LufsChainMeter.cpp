@@ -17,6 +17,23 @@ bool SameChain(const std::vector<TransformStep>& a, const std::vector<TransformS
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), SameStep);
 }
 
+// The chain's steps up to its last one that is not a gain, and the gains after them in dB.
+size_t HeadLength(const std::vector<TransformStep>& steps) {
+    size_t length = steps.size();
+    while (length > 0 && steps[length - 1].Transform == BlockTransform::Gain) {
+        --length;
+    }
+    return length;
+}
+
+double TrailingGainDb(const std::vector<TransformStep>& steps) {
+    double decibels = 0.0;
+    for (size_t i = steps.size(); i > HeadLength(steps); --i) {
+        decibels += 20.0 * std::log10(steps[i - 1].Gain);
+    }
+    return decibels;
+}
+
 }  // namespace
 
 LoudnessReading ReadingAfterGain(const std::vector<SegmentReading>& members, double decibels) {
@@ -38,9 +55,10 @@ LoudnessReading ReadingAfterGain(const std::vector<SegmentReading>& members, dou
     return reading;
 }
 
-bool MeterMapped(AudioEngine& engine, const ChainMember& member, const ValueTable& table,
-                 BroadcastMeter& meter, SegmentReading& reading) {
-    const bool whole = engine.MeasureMapped(*member.File, member.Path, table, meter);
+bool MeterMapped(AudioEngine& engine, const ChainMember& member,
+                 const std::vector<TransformStep>& chain, BroadcastMeter& meter,
+                 SegmentReading& reading) {
+    const bool whole = engine.MeasureChain(*member.File, member.Path, chain, meter);
     std::vector<BroadcastReading> readings = meter.Finish();
     if (!whole || readings.empty()) {
         return false;
@@ -61,15 +79,10 @@ MappedChainMeter::MappedChainMeter(AudioEngine& engine, BroadcastMeter& meter,
     }
 }
 
-ValueTable MappedChainMeter::Table(const std::vector<TransformStep>& steps) const {
-    ValueTable table;
-    for (const TransformStep& step : lead_) {
-        table.Apply(engine_.Transforms, step);
-    }
-    for (const TransformStep& step : steps) {
-        table.Apply(engine_.Transforms, step);
-    }
-    return table;
+std::vector<TransformStep> MappedChainMeter::Chain(const std::vector<TransformStep>& steps) const {
+    std::vector<TransformStep> chain = lead_;
+    chain.insert(chain.end(), steps.begin(), steps.end());
+    return chain;
 }
 
 LoudnessReading MappedChainMeter::Unchanged() const {
@@ -80,25 +93,35 @@ LoudnessReading MappedChainMeter::Unchanged() const {
     return ReadingAfterGain(measured, 0.0);
 }
 
+std::vector<LoudnessReading> MappedChainMeter::MemberReadings(
+    const std::vector<TransformStep>& steps) {
+    std::vector<LoudnessReading> readings;
+    Read(steps);
+    if (!engine_.Running) {
+        return readings;  // stopped
+    }
+    const double trailingDb = TrailingGainDb(steps);
+    for (const SegmentReading& member : headReadings_) {
+        readings.push_back(ReadingAfterGain({member}, trailingDb));
+    }
+    return readings;
+}
+
 LoudnessReading MappedChainMeter::Read(const std::vector<TransformStep>& steps) {
     // The chain splits into a head that ends with its last pass that is not a gain, and the
     // gains after it, whose effect is computed.
-    size_t headLength = steps.size();
-    double trailingDb = 0.0;
-    while (headLength > 0 && steps[headLength - 1].Transform == BlockTransform::Gain) {
-        trailingDb += 20.0 * std::log10(steps[headLength - 1].Gain);
-        --headLength;
-    }
+    const size_t headLength = HeadLength(steps);
+    const double trailingDb = TrailingGainDb(steps);
     const std::vector<TransformStep> head(steps.begin(),
                                           steps.begin() + static_cast<std::ptrdiff_t>(headLength));
     if (!SameChain(head, readHead_)) {
-        const ValueTable table = Table(head);
+        const std::vector<TransformStep> chain = Chain(head);
         std::vector<SegmentReading> readings(members_.size());
         for (size_t i = 0; i < members_.size(); ++i) {
             engine_.Estimator.WorkRemaining += members_[i].File->FrameCount;
             ++filesRead_;
             if (!engine_.Running ||
-                !MeterMapped(engine_, members_[i], table, meter_, readings[i])) {
+                !MeterMapped(engine_, members_[i], chain, meter_, readings[i])) {
                 return LoudnessReading{};  // stopped: reads as silence, which ends the plan
             }
         }

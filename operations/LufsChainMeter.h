@@ -31,10 +31,12 @@ struct ChainMember {
 // the segment energies, not to the loudness: the absolute gate may keep other blocks.
 LoudnessReading ReadingAfterGain(const std::vector<SegmentReading>& members, double decibels);
 
-// Reads one member through table and meters what the write through table would write; false
-// when the read was stopped. The one place that maps a file's samples for the meter.
-bool MeterMapped(AudioEngine& engine, const ChainMember& member, const ValueTable& table,
-                 BroadcastMeter& meter, SegmentReading& reading);
+// Reads one member through chain and meters what the write through chain would write, in
+// the member's own format; false when the read was stopped. The one place that maps a file's
+// samples for the meter.
+bool MeterMapped(AudioEngine& engine, const ChainMember& member,
+                 const std::vector<TransformStep>& chain, BroadcastMeter& meter,
+                 SegmentReading& reading);
 
 // A ChainMeter over the files of one plan (a file, or a track group's members together). The
 // steps are applied after lead, the steps every write of theirs begins with (the normalising
@@ -51,8 +53,11 @@ public:
     LoudnessReading Read(const std::vector<TransformStep>& steps) override;
     // Reading through no further step.
     LoudnessReading Unchanged() const;
-    // The table a member's write goes through for steps: lead, then steps.
-    ValueTable Table(const std::vector<TransformStep>& steps) const;
+    // Each member's own reading after steps (Read, one member at a time): a group's members
+    // each as the chain leaves it.
+    std::vector<LoudnessReading> MemberReadings(const std::vector<TransformStep>& steps);
+    // The chain a member's write goes through for steps: lead, then steps.
+    std::vector<TransformStep> Chain(const std::vector<TransformStep>& steps) const;
     // Files read so far, for the progress estimate and the tests.
     int FilesRead() const { return filesRead_; }
 

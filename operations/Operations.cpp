@@ -115,7 +115,7 @@ void Operations::Balance(const RunRequest& request) {
         host_.ShowError(messages::SameFiles + same);
         return;
     }
-    if (PresetMissing() || LufsFormatsRefused()) {
+    if (PresetMissing()) {
         return;
     }
     HoldOutputFolders(host_.Files());
@@ -139,7 +139,7 @@ void Operations::PrepareAndBalance(const RunRequest& request) {
     request_ = request;
     engine_.FlacLevelChoice = request.options.flaclevel;
     // Refused before the Prepare phase, which would otherwise be spent for nothing.
-    if (PresetMissing() || LufsFormatsRefused()) {
+    if (PresetMissing()) {
         return;
     }
     if (!CheckOutputFiles(request)) {

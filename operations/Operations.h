@@ -8,6 +8,7 @@
 #include "engine/AudioEngine.h"
 #include "engine/FileData.h"
 #include "operations/BroadcastMeter.h"
+#include "operations/LufsChainMeter.h"
 #include "operations/OutputNaming.h"
 #include "operations/Preview.h"
 #include "operations/RunHost.h"
@@ -45,6 +46,11 @@ public:
     std::optional<Measurements> Measure();
     // What Prepare & Balance would now do with request, on the counts of the last Measure.
     Preview PlanFromMeasurements(const Measurements& measured, const RunRequest& request) const;
+    // The same for a request by LUFS, planned by the very code of the run (every question
+    // answered Yes) on the sources' broadcast readings, which Measure takes when
+    // MeasureBroadcast is set. A plan that compresses reads its sources to measure each pass
+    // (a run, with its progress line, that writes nothing); nullopt when cancelled or stopped.
+    std::optional<Preview> PreviewByLufs(const Measurements& measured, const RunRequest& request);
 
     // Names every file's ResultFile by the request's options and says whether a Prepare may
     // write them. A refusal (cancelled prompt, conflict, declined overwrite) leaves every
@@ -174,9 +180,6 @@ private:
     // The listed files whose result is now one of the sources: a link made since Prepare.
     // Balance rewrites results and would take that source's samples for a result.
     static std::string ResultsThatAreSources(const std::vector<FileData*>& files);
-    // Balancing by LUFS maps 16-bit samples only so far: a list holding other formats is
-    // refused, with the files named, before anything is read or written.
-    bool LufsFormatsRefused();
     // Opens the folders of the files' results and keeps them open until FinishOperation; the
     // listed sources are noted, so that no result is renamed over one.
     void HoldOutputFolders(const std::vector<FileData*>& files);
@@ -204,14 +207,35 @@ private:
 
     // Balancing by LUFS (LufsBalance.cpp): BalanceAll's work when the request asks for it.
     struct LufsUnit;
+    // What the planning knows of one listed file: whether it is balanced, the broadcast
+    // reading of what its write reads, as read, and the gain its chain begins with.
+    struct LufsSource {
+        bool Usable = false;
+        const BroadcastLoudness* Measured = nullptr;
+        double LeadGain = 1.0;
+    };
     void BalanceAllByLufs();
     // Every usable file's broadcast reading of what its write will read: the scans' in
     // Prepare & Balance; in Balance, results measured anew where none is kept.
     bool MeterWhatIsWritten(const std::vector<FileData*>& files);
-    std::vector<LufsUnit> LufsUnits(const std::vector<FileData*>& files) const;
+    std::vector<LufsSource> RunSources(const std::vector<FileData*>& files) const;
+    std::vector<LufsUnit> LufsUnits(const std::vector<FileData*>& files,
+                                    const std::vector<LufsSource>& sources) const;
+    // Plans are made on the sources (Prepare & Balance, a preview), with the normalising first.
+    bool FromSources() const { return planning_ || lufsPreview_ != nullptr; }
+    // A problem of the request: told, or in a preview, kept as its Problem.
+    void TellLufsProblem(const char* message);
+    // A preview's rows of the unit's members, from its plan.
+    void ShowLufsPlan(const LufsUnit& unit, const LufsPlan& plan, MappedChainMeter& meter);
+    Preview* lufsPreview_ = nullptr;  // while PreviewByLufs plans
+    const Measurements* lufsMeasured_ = nullptr;
     std::optional<double> RequestedLufsReference(const std::vector<LufsUnit>& units);
     bool LufsCompressionConfirmed(const std::vector<LufsUnit>& units);
     void BalanceLufsUnit(const LufsUnit& unit, const std::vector<FileData*>& files);
+    // Writes the result once through chain, in the file's own format (values: the 16-bit
+    // counts of what is read, as for WriteResult); true when it is whole.
+    bool WriteChainResult(FileData& file, const std::vector<TransformStep>& chain,
+                          const std::string& label, const SampleHistogram* values);
     std::unique_ptr<BroadcastMeter> chainMeter_;  // the planning's reads
 
     AudioEngine& engine_;
@@ -254,9 +278,9 @@ inline constexpr const char* NoPreset =
 inline constexpr const char* PreviewTooLarge =
     "The files hold too many different sample values to be previewed:\rPrepare & Balance "
     "still plans and writes them";
-inline constexpr const char* LufsFormatsOnly =
-    "Balancing by LUFS takes 16-bit WAV files only in this version; choose RMS to balance "
-    "these files:\r";
+inline constexpr const char* PreviewNotMetered =
+    "The sources were measured without their integrated loudness:\rpreview again to plan a "
+    "balance by LUFS";
 inline constexpr const char* NotPrepared =
     "The files have not been prepared since the last change:\rBalance operation abandoned";
 inline constexpr const char* MaxCompression =

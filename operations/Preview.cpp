@@ -24,22 +24,15 @@ std::vector<Normalised> NormaliseAll(const Measurements& measured, const Balance
     std::vector<Normalised> result(measured.size());
     const auto groupOf = [&](size_t i) { return measured[i].File->GroupNumber; };
     const auto usable = [&](size_t i) { return !measured[i].Ignored && measured[i].Peak > 0; };
+    const std::vector<double> gains = NormalisingGains(measured);
     for (size_t i = 0; i < measured.size(); ++i) {
         if (!usable(i)) {
             continue;
         }
-        double peak = measured[i].Peak;
-        if (groupOf(i) > 0) {
-            for (size_t j = 0; j < measured.size(); ++j) {
-                if (!measured[j].Ignored && groupOf(j) == groupOf(i) && measured[j].Peak > peak) {
-                    peak = measured[j].Peak;
-                }
-            }
-        }
         BalanceRequest request;
         request.Frames = measured[i].Frames;
         request.Channels = measured[i].Channels;
-        request.NormalisingGain = FullScale / peak;
+        request.NormalisingGain = gains[i];
         result[i].Gain = *request.NormalisingGain;
         result[i].Loudness = measured[i].Values
                                  ? planner.Plan(*measured[i].Values, request).Loudness
@@ -76,6 +69,52 @@ double TargetGain(const MeasuredFile& file, const Normalised& normalised, bool a
 }
 
 }  // namespace
+
+std::vector<double> NormalisingGains(const Measurements& measured) {
+    std::vector<double> gains(measured.size(), 1.0);
+    const auto groupOf = [&](size_t i) { return measured[i].File->GroupNumber; };
+    for (size_t i = 0; i < measured.size(); ++i) {
+        if (measured[i].Ignored || !(measured[i].Peak > 0)) {
+            continue;
+        }
+        double peak = measured[i].Peak;
+        if (groupOf(i) > 0) {
+            for (size_t j = 0; j < measured.size(); ++j) {
+                if (!measured[j].Ignored && groupOf(j) == groupOf(i) && measured[j].Peak > peak) {
+                    peak = measured[j].Peak;
+                }
+            }
+        }
+        gains[i] = FullScale / peak;
+    }
+    return gains;
+}
+
+double PlannedLoudness(const MeasuredFile& measured, const std::vector<TransformStep>& chain,
+                       const TransformSet& transforms) {
+    const double samples = static_cast<double>(measured.Frames * measured.Channels);
+    if (!(samples > 0.0)) {
+        return 0.0;
+    }
+    if (measured.Values) {
+        ValueTable table;
+        for (const TransformStep& step : chain) {
+            table.Apply(transforms, step);
+        }
+        return std::sqrt(static_cast<double>(MappedSumOfSquares(*measured.Values, table)) /
+                         samples);
+    }
+    if (!measured.GridValues) {
+        return 0.0;
+    }
+    const SampleGrid grid(measured.GridValues->Format);
+    GridTable table = IdentityTable(*measured.GridValues);
+    for (const TransformStep& step : chain) {
+        ApplyStep(grid, step, table);
+    }
+    return grid.Loudness(GridSumOfSquares(*measured.GridValues, table, grid),
+                         measured.Frames * measured.Channels);
+}
 
 Preview PlanPreview(const Measurements& measured, const RunRequest& request,
                     const BalancePlanner& planner, int maxAdjustSteps) {

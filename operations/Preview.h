@@ -5,7 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/BlockTransforms.h"
 #include "engine/FileData.h"
+#include "engine/GridValues.h"
 #include "engine/SampleTable.h"
 #include "operations/RunRequest.h"
 #include "plan/BalancePlanner.h"
@@ -35,7 +37,11 @@ struct PreviewRow {
     double GainDb = 0.0;         // result loudness over source loudness
     double Compression = 1.0;    // how far compression raises the loudness; 1 without it
     bool TargetReached = false;  // the planning ended on the target
-    double Target = 0.0;
+    double Target = 0.0;         // on the sample scale; in LUFS in a preview by LUFS
+    // A preview by LUFS: the result's planned integrated loudness (none when the gates keep
+    // nothing) and true peak (dBTP); GainDb is then in LU.
+    std::optional<double> Lufs;
+    double TruePeakDb = -200.0;
     // What each source sample value becomes: the source read through it is the result.
     // Null for a file of another grid.
     std::shared_ptr<const ValueTable> Table;
@@ -48,6 +54,7 @@ struct Preview {
     std::string Problem;
     double Reference = 0.0;  // after any lowering for the maximum compression
     bool ReferenceLowered = false;
+    bool ByLufs = false;  // planned by integrated loudness: Reference and targets in LUFS
 };
 
 // Plans every measured file for request exactly as Prepare & Balance plans it when every
@@ -56,5 +63,14 @@ struct Preview {
 // records' GroupNumber now, and request.highlighted is matched against MeasuredFile::File.
 Preview PlanPreview(const Measurements& measured, const RunRequest& request,
                     const BalancePlanner& planner, int maxAdjustSteps);
+
+// The root mean square (on the scale) of the measured file's kept values through chain: what
+// a write of its source through chain measures.
+double PlannedLoudness(const MeasuredFile& measured, const std::vector<TransformStep>& chain,
+                       const TransformSet& transforms);
+
+// The gain each measured file is normalised by in Prepare & Balance (its own peak, or its
+// group's, to full scale); 1 for a file that is silent or not usable.
+std::vector<double> NormalisingGains(const Measurements& measured);
 
 }  // namespace tralux

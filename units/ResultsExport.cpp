@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 
@@ -102,7 +103,28 @@ std::optional<std::string> ExportTargetProblem(const std::string& path) {
 std::string ResultsText(const std::vector<ExportRow>& rows, int32_t unit,
                         const std::string& decimalSeparator) {
     static const std::string Separator = "\",\"";
-    std::string text = "Source File,Source Loudness,Result File,Result Loudness\r\n";
+    // The broadcast columns come only with measures to fill them: an export by RMS alone is
+    // the file it always was.
+    const bool broadcast = std::any_of(rows.begin(), rows.end(), [](const ExportRow& row) {
+        return row.source.measured || row.result.measured;
+    });
+    std::string text = "Source File,Source Loudness,Result File,Result Loudness";
+    if (broadcast) {
+        text +=
+            ",Source LUFS,Source True Peak dBTP,Source LRA LU,Result LUFS,Result True Peak "
+            "dBTP,Result LRA LU";
+    }
+    text += "\r\n";
+    const auto measures = [&](const ExportMeasures& side) {
+        std::string fields;
+        for (const std::optional<double>& value : {side.lufs, side.truePeakDb, side.rangeLu}) {
+            fields += Separator;
+            if (side.measured && value) {
+                fields += FixedPointText(*value, decimalSeparator);
+            }
+        }
+        return fields;
+    };
     for (const ExportRow& row : rows) {
         text += '"';
         text += QuotedField(row.sourceFile);
@@ -112,6 +134,10 @@ std::string ResultsText(const std::vector<ExportRow>& rows, int32_t unit,
         text += QuotedField(row.resultFile);
         text += Separator;
         text += LoudnessText(row.loudness, unit, decimalSeparator);
+        if (broadcast) {
+            text += measures(row.source);
+            text += measures(row.result);
+        }
         text += "\"\r\n";
     }
     return text;

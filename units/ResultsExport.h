@@ -9,6 +9,16 @@
 
 namespace tralux {
 
+// The broadcast measures of one side of a file, when they were taken: integrated loudness
+// (LUFS), true peak (dBTP) and loudness range (LU), each empty when the meter gives none (a
+// silent file, a range of a file under 3 s).
+struct ExportMeasures {
+    bool measured = false;
+    std::optional<double> lufs;
+    std::optional<double> truePeakDb;
+    std::optional<double> rangeLu;
+};
+
 // One listed file as the export writes it. Paths are written in full; loudness values are
 // levels on the 16-bit sample scale, 0 when not yet measured.
 struct ExportRow {
@@ -16,12 +26,17 @@ struct ExportRow {
     double scanLoudness = 0.0;
     std::string resultFile;  // empty until the output check has named it
     double loudness = 0.0;
+    ExportMeasures source = {};
+    ExportMeasures result = {};
 };
 
 // The export's whole text: the header line "Source File,Source Loudness,Result File,Result
 // Loudness", then one line per row, every field in double quotes joined by "," with no blanks;
 // loudness values by LoudnessText in the given unit; a double quote inside a field is doubled,
-// as CSV readers expect. Every line ends in CR LF.
+// as CSV readers expect. Every line ends in CR LF. When any row has broadcast measures, every
+// line gains six fields after those four: "Source LUFS,Source True Peak dBTP,Source LRA LU,
+// Result LUFS,Result True Peak dBTP,Result LRA LU", each value with one decimal (FixedPointText),
+// empty when not measured or not given; without them the text is the four columns alone.
 std::string ResultsText(const std::vector<ExportRow>& rows, int32_t unit,
                         const std::string& decimalSeparator);
 std::string ResultsText(const std::vector<ExportRow>& rows, int32_t unit);

@@ -386,6 +386,77 @@ TEST_F(CliJsonTest, ADryRunReportsThePlanWithNothingMeasuredOfResults) {
     }
 }
 
+TEST_F(CliJsonTest, ADryRunByLufsReportsWhatTheRunThenWrites) {
+    const std::vector<std::string> args = {"balance",      "--json",  "--yes",
+                                           "--output-dir", "out",     "--reference",
+                                           "lufs:-20",     "--group", "two.wav,three.wav",
+                                           "one.wav",      "two.wav", "three.wav"};
+    std::vector<std::string> dryArgs = args;
+    dryArgs.push_back("--dry-run");
+    const ProcessResult dry = Run(dryArgs);
+    ASSERT_EQ(dry.status, 0) << dry.err;
+    EXPECT_TRUE(fs::is_empty(root / "out"));
+    const Json planned = Parse(dry.out);
+    EXPECT_EQ(planned["measure"].text, "lufs");
+    const ProcessResult done = Run(args);
+    ASSERT_EQ(done.status, 0) << done.err;
+    const Json written = Parse(done.out);
+    for (size_t i = 0; i < 3; ++i) {
+        const Json& plan = planned["files"].items[i];
+        const Json& result = written["files"].items[i];
+        EXPECT_EQ(plan["result"].text, result["result"].text);
+        EXPECT_EQ(plan["result_rms"].number, result["result_rms"].number);
+        EXPECT_NEAR(plan["result_lufs"].number, result["result_lufs"].number, 0.02);
+        EXPECT_NEAR(plan["result_true_peak_dbtp"].number, result["result_true_peak_dbtp"].number,
+                    0.05);
+        EXPECT_TRUE(plan["result_lra"].IsNull());
+    }
+}
+
+// The fields of one CSV line whose every field is quoted, line end dropped.
+std::vector<std::string> CsvFields(const std::string& line) {
+    std::vector<std::string> fields;
+    const std::string body = line.substr(1, line.size() - 3);  // the outer quotes and CR
+    for (size_t at = 0;;) {
+        const size_t next = body.find("\",\"", at);
+        fields.push_back(body.substr(at, next - at));
+        if (next == std::string::npos) {
+            return fields;
+        }
+        at = next + 3;
+    }
+}
+
+TEST_F(CliJsonTest, TheExportCarriesTheBroadcastMeasuresOfARunThatTookThem) {
+    const ProcessResult run = Run({"balance", "--json", "--yes", "--output-dir", "out", "--csv",
+                                   "lufs.csv", "--reference", "lufs:-20", "one.wav", "silent.wav"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Json report = Parse(run.out);
+    std::ifstream in(root / "lufs.csv");
+    std::string header, one, silent;
+    std::getline(in, header);
+    std::getline(in, one);
+    std::getline(in, silent);
+    EXPECT_EQ(header,
+              "Source File,Source Loudness,Result File,Result Loudness,Source LUFS,Source True "
+              "Peak dBTP,Source LRA LU,Result LUFS,Result True Peak dBTP,Result LRA LU\r");
+    const std::vector<std::string> fields = CsvFields(one);
+    ASSERT_EQ(fields.size(), 10u) << one;
+    const Json& measured = report["files"].items[0];
+    const char* keys[] = {"source_lufs", "source_true_peak_dbtp", "source_lra",
+                          "result_lufs", "result_true_peak_dbtp", "result_lra"};
+    for (size_t k = 0; k < 6; ++k) {
+        EXPECT_NEAR(std::stod(fields[4 + k]), measured[keys[k]].number, 0.05 + 1e-9) << keys[k];
+    }
+    EXPECT_NEAR(std::stod(fields[7]), -20.0, 0.15);
+    // A silent file has no measures to give.
+    const std::vector<std::string> none = CsvFields(silent);
+    ASSERT_EQ(none.size(), 10u) << silent;
+    for (size_t k = 4; k < 10; ++k) {
+        EXPECT_EQ(none[k], "") << k;
+    }
+}
+
 TEST_F(CliJsonTest, TheBroadcastTableShowsLufsTruePeakRangeAndTheGroup) {
     const ProcessResult run = Run({"balance", "--broadcast", "--output-dir", "out", "--group",
                                    "two.wav,three.wav", "one.wav", "two.wav", "three.wav"});
@@ -451,10 +522,6 @@ TEST_F(CliJsonTest, TheMeasureOptionsAreCheckedAndJsonExcludesAnExportToStandard
     EXPECT_EQ(Run({"balance", "--measure", "lufs", "--reference", "level:3000", "one.wav"}).status,
               2);
     EXPECT_EQ(Run({"balance", "--reference", "lufs:3", "one.wav"}).status, 2);
-    const ProcessResult dry =
-        Run({"balance", "--dry-run", "--reference", "lufs:-16", "--output-dir", "out", "one.wav"});
-    EXPECT_EQ(dry.status, 1);
-    EXPECT_TRUE(fs::is_empty(root / "out"));
     EXPECT_EQ(Run({"analyse", "--json", "--csv", "-", "one.wav"}).status, 2);
     const cli::CommandLine line = cli::ParseCommandLine(
         {"balance", "--true-peak-limit", "-3,5", "--reference", "lufs:-23", "a"});

@@ -5,6 +5,9 @@
 
 #include "EngineFixture.h"
 #include "engine/BlockObserver.h"
+#include "engine/GridValues.h"
+
+#include <map>
 
 namespace tralux::test {
 namespace {
@@ -121,7 +124,7 @@ TEST_F(BlockObserverTest, AMappedMeasureShowsItsObserverTheMappedSamplesAndWrite
     halve.Gain = 0.5;
     table.Apply(engine.Transforms, halve);
     const auto before = std::filesystem::last_write_time(file.SourceFile);
-    EXPECT_TRUE(engine.MeasureMapped(file, file.SourceFile, table, observer));
+    EXPECT_TRUE(engine.MeasureChain(file, file.SourceFile, {halve}, observer));
     EXPECT_EQ(engine.Observer, &runObserver);  // the run's observer is back, and saw nothing
     EXPECT_TRUE(runObserver.Sweeps.empty());
     ASSERT_EQ(observer.Sweeps.size(), 1u);
@@ -132,6 +135,77 @@ TEST_F(BlockObserverTest, AMappedMeasureShowsItsObserverTheMappedSamplesAndWrite
     EXPECT_EQ(std::filesystem::last_write_time(file.SourceFile), before);
     EXPECT_EQ(ReadSamples(file.SourceFile, file.HeaderSize, file.FrameCount), source);
     EXPECT_EQ(sink.Labels.back(), "Measuring:");
+}
+
+// Records the samples of sweeps of other grids, shown on the -1..1 scale.
+class ScaleObserver : public BlockObserver {
+public:
+    std::vector<std::vector<double>> Sweeps;
+    void SweepBegun(const FileData&, SweepSide, const SweepFormat&) override {
+        Sweeps.emplace_back();
+    }
+    void Frames(const int16_t*, size_t) override { ADD_FAILURE() << "a 24-bit sweep"; }
+    void Frames(const double* interleaved, size_t frames) override {
+        Sweeps.back().insert(Sweeps.back().end(), interleaved, interleaved + 2 * frames);
+    }
+    void SweepEnded(bool) override {}
+};
+
+// A chain measured on a 24-bit file is what the write through it writes, sample for sample,
+// and what the counts' tables of the runs by RMS make of each key; a chain that extends the
+// one measured before gives what the whole chain gives from scratch.
+TEST_F(BlockObserverTest, AChainMeasuredOnAnotherGridIsWhatItsWriteWrites) {
+    AnyWavLayout layout;
+    layout.bitsPerSample = 24;
+    const std::string path = dir.File("wide.wav");
+    WriteFile(path, MakeAnyWav(FrameBytes(layout, 12000), layout));
+    const WaveHeaderInfo info = ReadWaveHeader(path);
+    ASSERT_EQ(info.Result, WaveCheckResult::Valid);
+    FileData file(path, info, numbers);
+    file.ResultFile = dir.File("out-wide.wav");
+    GridCounts counts;
+    engine.ScanFile(file, nullptr, &counts);
+    ASSERT_TRUE(engine.Running);
+
+    TransformStep gain{BlockTransform::Gain};
+    gain.Gain = 1.9;
+    TransformStep compress{BlockTransform::Compress};
+    compress.Threshold = 3000.0;
+    compress.Ratio = 3.0;
+    compress.MakeUpGain = 2.1;
+    ScaleObserver measured;
+    ASSERT_TRUE(engine.MeasureChain(file, path, {gain}, measured));
+    ASSERT_TRUE(engine.MeasureChain(file, path, {gain, compress}, measured));
+    AudioEngine fresh{sink, [] { return 0.0; }};
+    fresh.Running = true;
+    ASSERT_TRUE(fresh.MeasureChain(file, path, {gain, compress}, measured));
+
+    ScaleObserver written;
+    engine.Observer = &written;
+    ASSERT_TRUE(engine.WriteChain(file, path, file.ResultFile, {gain, compress}, "Balancing",
+                                  ScanTotalsOf(file)));
+    ASSERT_EQ(measured.Sweeps.size(), 3u);
+    ASSERT_EQ(written.Sweeps.size(), 1u);
+    EXPECT_NE(measured.Sweeps[0], measured.Sweeps[1]);
+    EXPECT_EQ(measured.Sweeps[1], measured.Sweeps[2]);
+    EXPECT_EQ(measured.Sweeps[1], written.Sweeps[0]);
+
+    // Each written key is what the counts' table of the two steps says.
+    const SampleGrid grid(file.Format.Sample);
+    GridTable table = IdentityTable(counts);
+    ApplyStep(grid, gain, table);
+    ApplyStep(grid, compress, table);
+    std::map<int64_t, int64_t> becomes;
+    for (size_t i = 0; i < counts.Keys.size(); ++i) {
+        becomes[counts.Keys[i]] = table.Mapped[i];
+    }
+    const std::vector<uint8_t> source = ReadFile(path);
+    const std::vector<uint8_t> result = ReadFile(file.ResultFile);
+    ASSERT_EQ(source.size(), result.size());
+    for (int64_t i = 0; i < file.SampleCount(); ++i) {
+        const size_t at = size_t(file.HeaderSize + 3 * i);
+        ASSERT_EQ(grid.Read(result.data() + at), becomes.at(grid.Read(source.data() + at))) << i;
+    }
 }
 
 }  // namespace

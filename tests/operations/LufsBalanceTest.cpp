@@ -277,26 +277,54 @@ TEST_F(LufsBalanceTest, CancelDuringAMeasuringReadWritesNoResultForThatFile) {
     EXPECT_EQ(Passes("Compressing:"), 0);
 }
 
-// Balancing by LUFS maps only 16-bit samples so far: a list with a 24-bit file is refused,
-// the file named, before anything is written; by RMS the same list balances.
-TEST_F(LufsBalanceTest, OtherFormatsAreRefusedBeforeAnythingIsWritten) {
-    AddWav("loud.wav", Music(20000.0, 1));
-    AnyWavLayout layout;
-    layout.bitsPerSample = 24;
-    layout.sampleRate = 48000;
-    const std::string wide = dir.File("wide.wav");
-    WriteFile(wide, MakeAnyWav(FrameBytes(layout, 48000), layout));
-    AddPath(wide);
-    ops.PrepareAndBalance(ByLufs(-23.0));
-    ASSERT_EQ(host.Errors.size(), 1u);
-    EXPECT_EQ(host.Errors.front(),
-              std::string(messages::LufsFormatsOnly) + "\r" + wide + " (24-bit 48 kHz stereo WAV)");
-    EXPECT_FALSE(std::filesystem::exists(host.List[0]->ResultFile));
-    EXPECT_FALSE(std::filesystem::exists(host.List[1]->ResultFile));
-    host.Errors.clear();
-    ops.PrepareAndBalance(Request());
+// A preview by LUFS plans with the run's own code and request: what it shows is what Prepare &
+// Balance then writes, and it writes nothing, asks nothing and tells its problems as such.
+TEST_F(LufsBalanceTest, APreviewPlansWhatTheRunThenWrites) {
+    AddMixedSet();
+    std::optional<Measurements> measured = ops.Measure();
+    ASSERT_TRUE(measured);
+    std::optional<Preview> preview = ops.PreviewByLufs(*measured, ByLufs(-20.0));
+    ASSERT_TRUE(preview);
+    EXPECT_EQ(preview->Problem, messages::PreviewNotMetered);
+
+    ops.MeasureBroadcast = true;
+    measured = ops.Measure();
+    ASSERT_TRUE(measured);
+    RunRequest noPreset = ByLufs(std::nullopt);
+    noPreset.reference = ReferenceChoice::Preset;
+    preview = ops.PreviewByLufs(*measured, noPreset);
+    ASSERT_TRUE(preview);
+    EXPECT_EQ(preview->Problem, messages::NoPreset);
     EXPECT_TRUE(host.Errors.empty());
-    EXPECT_TRUE(std::filesystem::exists(host.List[1]->ResultFile));
+
+    preview = ops.PreviewByLufs(*measured, ByLufs(-20.0));
+    ASSERT_TRUE(preview);
+    ASSERT_TRUE(preview->Problem.empty()) << preview->Problem;
+    EXPECT_TRUE(preview->ByLufs);
+    EXPECT_TRUE(host.WarningQuestions.empty());
+    EXPECT_GT(PassesOver("Measuring:", *host.List[1]), 0);  // the quiet file's compress passes
+    for (const auto& file : host.List) {
+        EXPECT_FALSE(std::filesystem::exists(file->ResultFile)) << file->ResultFile;
+    }
+
+    ops.PrepareAndBalance(ByLufs(-20.0));
+    ASSERT_TRUE(host.Errors.empty());
+    EXPECT_EQ(preview->Reference, *ops.ReferenceLufs);
+    for (size_t i = 0; i < host.List.size(); ++i) {
+        SCOPED_TRACE(host.List[i]->SourceFile);
+        const PreviewRow& row = preview->Rows[i];
+        const BroadcastLoudness& written = host.List[i]->ResultBroadcast;
+        ASSERT_TRUE(row.Planned && row.Lufs && written.IntegratedLufs);
+        EXPECT_TRUE(row.TargetReached);
+        // The very chain the run wrote: the same samples, so the same root mean square.
+        EXPECT_EQ(row.Loudness, host.List[i]->Loudness);
+        EXPECT_NEAR(*row.Lufs, *written.IntegratedLufs, 0.02);
+        EXPECT_NEAR(*row.Lufs, ResultOf(i).Lufs, 0.1);
+        EXPECT_NEAR(row.TruePeakDb, *written.TruePeakDbtp, 0.05);
+        EXPECT_LE(row.TruePeakDb, Ceiling);
+    }
+    EXPECT_GT(preview->Rows[1].Compression, 1.0);
+    EXPECT_EQ(preview->Rows[0].Compression, 1.0);
 }
 
 TEST_F(LufsBalanceTest, ByRmsTheLufsFieldsChangeNoByte) {

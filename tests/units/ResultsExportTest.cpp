@@ -45,6 +45,28 @@ TEST(ResultsText, OneQuotedLinePerRowInTheChosenUnit) {
                   "\"/music/new.wav\",\"0\",\"\",\"0\"\r\n");
 }
 
+// The broadcast measures come as six more columns once any file has them; a side not measured,
+// or a value the meter gives none of, stays an empty field.
+TEST(ResultsText, BroadcastMeasuresAddTheirColumnsOnlyWhenTaken) {
+    ExportRow measured{"/m/a.wav", 2810, "/m/a_t.wav", 16384};
+    measured.source = {true, -23.04, -1.25, 7.0};
+    measured.result = {true, -16.0, -1.0, std::nullopt};
+    const ExportRow silent{"/m/s.wav", 0, "", 0, {true, std::nullopt, std::nullopt, std::nullopt}};
+    const ExportRow plain{"/m/p.wav", 2810, "/m/p_t.wav", 16384};
+    EXPECT_EQ(ResultsText({measured, silent, plain}, SampleUnit, ","),
+              "Source File,Source Loudness,Result File,Result Loudness,Source LUFS,Source True "
+              "Peak dBTP,Source LRA LU,Result LUFS,Result True Peak dBTP,Result LRA LU\r\n"
+              "\"/m/a.wav\",\"2810\",\"/m/a_t.wav\",\"16384\",\"-23,0\",\"-1,3\",\"7,0\","
+              "\"-16,0\",\"-1,0\",\"\"\r\n"
+              "\"/m/s.wav\",\"0\",\"\",\"0\",\"\",\"\",\"\",\"\",\"\",\"\"\r\n"
+              "\"/m/p.wav\",\"2810\",\"/m/p_t.wav\",\"16384\",\"\",\"\",\"\",\"\",\"\",\"\"\r\n");
+    // Measures held but not taken (measured false) add nothing: the export of old.
+    ExportRow unmeasured = plain;
+    unmeasured.result.lufs = -16.0;
+    EXPECT_EQ(ResultsText({unmeasured}, SampleUnit, "."),
+              std::string(Header) + "\"/m/p.wav\",\"2810\",\"/m/p_t.wav\",\"16384\"\r\n");
+}
+
 TEST(ResultsText, QuotesInsideAFieldAreDoubled) {
     const std::vector<ExportRow> rows = {{"/m/q\"uote.wav", 0, "/m/\"\"_t.wav", 0}};
     EXPECT_EQ(ResultsText(rows, SampleUnit, "."),

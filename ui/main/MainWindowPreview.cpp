@@ -27,12 +27,17 @@ bool TBalanceVolumes::PreviewCurrent() const {
 }
 
 void TBalanceVolumes::RePlan() {
-    // A plan by LUFS measures its compress passes over the files: it is not previewed.
-    if (!PreviewCurrent() || ChosenMeasure() == BalanceMeasure::Lufs) {
+    if (!PreviewCurrent()) {
         ForgetPreview();
         return;
     }
-    preview_ = ops_->PlanFromMeasurements(*measured_, Request());
+    if (ChosenMeasure() == BalanceMeasure::Lufs) {
+        if (!RePlanByLufs()) {
+            return;
+        }
+    } else {
+        preview_ = ops_->PlanFromMeasurements(*measured_, Request());
+    }
     filegrid->horizontalHeaderItem(FileGrid::ResultLoudnessColumn)
         ->setText(preview_.Problem.empty() ? QStringLiteral("Planned Loudness")
                                            : QStringLiteral("Result Loudness"));

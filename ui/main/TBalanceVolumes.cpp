@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <algorithm>
 #include <exception>
 
 #include "FileGrid.h"
@@ -374,8 +375,6 @@ void TBalanceVolumes::UpdateEnablement() {
     presetbtn->setEnabled(presetbox->count() > 0);
     presetbox->setEnabled(presetbtn->isEnabled());
     measurebox->setEnabled(!busy);
-    // A plan by LUFS measures its compress passes over the files: it has no preview.
-    Preview1->setEnabled(ChosenMeasure() == BalanceMeasure::Rms);
     ShowLoudnessCurves();
 }
 
@@ -446,13 +445,58 @@ void TBalanceVolumes::PreviewClick() {
     }
     RunOperation([this] {
         BeginTelling();
+        // A plan by LUFS starts from the sources' integrated loudness.
+        const bool metered = ops_->MeasureBroadcast;
+        ops_->MeasureBroadcast = metered || ChosenMeasure() == BalanceMeasure::Lufs;
         std::optional<Measurements> measured = ops_->Measure();
+        ops_->MeasureBroadcast = metered;
         if (measured) {
             measured_ = std::move(*measured);
             RePlan();
         }
         TellRunEnd(false);
     });
+}
+
+std::vector<double> TBalanceVolumes::LufsPlanKey() const {
+    const RunRequest request = Request();
+    const std::vector<FileData*> files = filegrid->Files();
+    double highlighted = -1.0;
+    if (request.reference == ReferenceChoice::Highlighted) {
+        const auto at = std::find(files.begin(), files.end(), request.highlighted);
+        highlighted = static_cast<double>(at - files.begin());
+    }
+    std::vector<double> key = {
+        static_cast<double>(request.reference), highlighted,
+        request.presetLevel.value_or(1e300),    request.options.truepeaklimit,
+        request.options.maxcompfactor,          request.options.warncompfactor};
+    for (const FileData* file : files) {
+        key.push_back(file->GroupNumber);
+    }
+    return key;
+}
+
+bool TBalanceVolumes::RePlanByLufs() {
+    if (preview_.ByLufs && preview_.Problem.empty() && LufsPlanKey() == lufsPlanKey_) {
+        return true;  // the plan shown stands
+    }
+    if (engine_.Running) {
+        // Its measures are in hand: the plan is made again once they are done.
+        replanAfterRun_ = true;
+        return false;
+    }
+    std::optional<Preview> planned;
+    do {
+        replanAfterRun_ = false;
+        RunOperation([&] { planned = ops_->PreviewByLufs(*measured_, Request()); });
+    } while (replanAfterRun_ && planned && PreviewCurrent());
+    if (!planned || !PreviewCurrent()) {
+        ForgetPreview();  // cancelled, or the list changed meanwhile
+        return false;
+    }
+    preview_ = std::move(*planned);
+    lufsPlanKey_ = LufsPlanKey();
+    return true;
 }
 
 void TBalanceVolumes::cancelbtnClick() {
@@ -558,7 +602,7 @@ void TBalanceVolumes::SavetoFile1Click() {
     saveDataFolder_ = QFileInfo(path).absolutePath();
     std::vector<ExportRow> rows;
     for (const FileData* file : filegrid->Files()) {
-        rows.push_back({file->SourceFile, file->ScanLoudness, file->ResultFile, file->Loudness});
+        rows.push_back(ExportRowOf(*file));
     }
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     const std::optional<std::string> failure =

@@ -218,6 +218,13 @@ private:
     void BeginTelling();
     // The plan of the measured files for what is chosen now; forgotten when the list changed.
     void RePlan();
+    // A plan by LUFS measures its compress passes over the sources: a short run of its own.
+    // False when none stands (stopped, or put off until the run in hand ends).
+    bool RePlanByLufs();
+    // What a plan by LUFS depends on besides the measured files: a choice that leaves it as it
+    // was (another highlighted file, when the reference is not the highlighted one) reads
+    // nothing again.
+    std::vector<double> LufsPlanKey() const;
     void ForgetPreview();
     void ShowPlanTips();
     bool PreviewCurrent() const;
@@ -269,9 +276,11 @@ private:
     std::vector<std::string> refused_;            // refusals since the last box about them
     std::optional<Measurements> measured_;        // the last preview's measuring
     Preview preview_;                             // its plan for what is chosen now
-    bool intakeRunning_ = false;                  // OfferFiles is working through a list
-    bool intakeCancelled_ = false;                // Cancel was pressed during it
-    bool cancelPressed_ = false;                  // Cancel was pressed during the run
+    bool replanAfterRun_ = false;      // a choice changed while a plan by LUFS was being read
+    std::vector<double> lufsPlanKey_;  // the LufsPlanKey of the plan shown
+    bool intakeRunning_ = false;       // OfferFiles is working through a list
+    bool intakeCancelled_ = false;     // Cancel was pressed during it
+    bool cancelPressed_ = false;       // Cancel was pressed during the run
     bool closeAfterRun_ = false;
     bool settingsSaved_ = false;
     bool hintShowing_ = false;

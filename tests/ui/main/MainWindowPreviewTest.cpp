@@ -1,10 +1,12 @@
 // The preview in the grid, and what the window tells after a No, a Cancel or a refused intake.
 
 #include <QAction>
+#include <QComboBox>
 #include <QHeaderView>
 #include <QPushButton>
 #include <QRadioButton>
 
+#include <cmath>
 #include <filesystem>
 #include <map>
 
@@ -82,6 +84,7 @@ class MainWindowPreviewTest : public QObject {
 
 private slots:
     void previewWritesNothingAndShowsWhatTheRunThenWrites();
+    void aPreviewByLufsShowsWhatTheRunThenWrites();
     void noToABalanceQuestionIsTold();
     void cancelTellsWhatWasKept();
     void oneBoxListsEveryRefusedFileWithItsReason();
@@ -138,6 +141,53 @@ void MainWindowPreviewTest::previewWritesNothingAndShowsWhatTheRunThenWrites() {
     QCOMPARE(ResultHeader(w), QStringLiteral("Result Loudness"));
     QVERIFY(w.PlanShown().Rows.empty());
     QVERIFY(w.filegrid->item(2, FileGrid::ResultLoudnessColumn)->toolTip().isEmpty());
+}
+
+void MainWindowPreviewTest::aPreviewByLufsShowsWhatTheRunThenWrites() {
+    WindowFixture f;
+    f.Drop(FourFiles(f));
+    auto& w = *f.window;
+    w.measurebox->setCurrentIndex(1);
+    emit w.measurebox->activated(1);
+    QCOMPARE(w.measurebox->currentText(), QStringLiteral("LUFS"));
+    QVERIFY(w.Preview1->isEnabled());
+    QStringList labels;
+    QObject::connect(&w, &TBalanceVolumes::passStarted,
+                     [&](const QString& label) { labels.push_back(label); });
+    const auto before = Stamps(f.dir.Path().string());
+
+    w.Preview1->trigger();
+    QVERIFY(Stamps(f.dir.Path().string()) == before);
+    QCOMPARE(ResultHeader(w), QStringLiteral("Planned Loudness"));
+    QVERIFY(w.PlanShown().ByLufs);
+    QCOMPARE(labels.count(QStringLiteral("Scanning:")), 4);
+
+    // Another reference is planned again: the spiked file is compressed, each pass measured.
+    QTest::mouseClick(w.loudestbtn, Qt::LeftButton);
+    QVERIFY(Stamps(f.dir.Path().string()) == before);
+    QCOMPARE(labels.count(QStringLiteral("Scanning:")), 4);
+    QVERIFY(labels.count(QStringLiteral("Measuring:")) > 0);
+    const tralux::Preview plan = w.PlanShown();
+    QCOMPARE(plan.Rows.size(), size_t{4});
+    QVERIFY(plan.Rows[2].Compression > 1.0);
+    // Another highlighted file changes nothing the plan depends on: nothing is read again.
+    const qsizetype measuring = labels.count(QStringLiteral("Measuring:"));
+    w.filegrid->setCurrentCell(3, 0);
+    w.filegrid->setCurrentCell(1, 0);
+    QCOMPARE(labels.count(QStringLiteral("Measuring:")), measuring);
+    QVERIFY(w.PlanShown().ByLufs);
+
+    for (int i = 0; i < 4; ++i) {
+        f.prompts.replies.push_back(Reply::Yes);
+    }
+    f.Click(w.prepbalbtn);
+    const std::vector<FileData*> files = w.filegrid->Files();
+    for (size_t i = 0; i < files.size(); ++i) {
+        QVERIFY(files[i]->Normalised);
+        QVERIFY(plan.Rows[i].Lufs && files[i]->ResultBroadcast.IntegratedLufs);
+        QCOMPARE(files[i]->Loudness, plan.Rows[i].Loudness);
+        QVERIFY(std::fabs(*plan.Rows[i].Lufs - *files[i]->ResultBroadcast.IntegratedLufs) < 0.02);
+    }
 }
 
 void MainWindowPreviewTest::noToABalanceQuestionIsTold() {

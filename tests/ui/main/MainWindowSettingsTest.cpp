@@ -228,7 +228,7 @@ void MainWindowSettingsTest::theMeasureChoiceShowsItsOwnPresetsAndLasts() {
     QCOMPARE(request.measure, tralux::BalanceMeasure::Lufs);
     QCOMPARE(request.reference, tralux::ReferenceChoice::Preset);
     QCOMPARE(request.presetLevel, std::optional<double>(-16.0));
-    QVERIFY(!f.window->Preview1->isEnabled());  // a plan by LUFS is not previewed
+    QVERIFY(f.window->Preview1->isEnabled());  // a plan by LUFS is previewed too
 
     f.Restart();
     QCOMPARE(f.window->measurebox->currentText(), QStringLiteral("LUFS"));
