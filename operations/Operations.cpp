@@ -393,7 +393,17 @@ void Operations::KeepWithinBudget(FilePlan& plan) {
     gridBytesHeld_ += bytes;
 }
 
-Operations::CountedValues Operations::SourceValues(size_t index, FileData& file) {
+Operations::FileWork Operations::OwnWork() {
+    return {engine_,
+            recounted_,
+            recountedGrid_,
+            counted_,
+            lastPlan_,
+            lastGridPlan_,
+            [](const std::function<void()>& told) { told(); }};
+}
+
+Operations::CountedValues Operations::SourceValues(FileWork& work, size_t index, FileData& file) {
     if (plans_[index].Histogram) {
         return {plans_[index].Histogram.get(), nullptr};
     }
@@ -401,23 +411,30 @@ Operations::CountedValues Operations::SourceValues(size_t index, FileData& file)
         return {nullptr, plans_[index].Grid.get()};
     }
     // Not kept: counted again, at the cost of one more read.
-    engine_.Estimator.WorkRemaining += file.FrameCount;
-    return CountValues(file, file.SourceFile);
+    work.Engine.Estimator.WorkRemaining += file.FrameCount;
+    return CountValues(work, file, file.SourceFile);
 }
 
 Operations::CountedValues Operations::CountValues(FileData& file, const std::string& path) {
+    FileWork work = OwnWork();
+    return CountValues(work, file, path);
+}
+
+Operations::CountedValues Operations::CountValues(FileWork& work, FileData& file,
+                                                  const std::string& path) {
     // Counted afresh.
     if (file.IsPlain16Bit()) {
-        counted_ = engine_.CountValues(file, path, recounted_);
-        return engine_.Running ? CountedValues{&recounted_, nullptr} : CountedValues{};
+        work.Counted = work.Engine.CountValues(file, path, work.Recounted);
+        return work.Engine.Running ? CountedValues{&work.Recounted, nullptr} : CountedValues{};
     }
-    counted_ = engine_.CountValues(file, path, recountedGrid_);
-    return engine_.Running ? CountedValues{nullptr, &recountedGrid_} : CountedValues{};
+    work.Counted = work.Engine.CountValues(file, path, work.RecountedGrid);
+    return work.Engine.Running ? CountedValues{nullptr, &work.RecountedGrid} : CountedValues{};
 }
 
 void Operations::PlanNormalising(size_t index, FileData& file, double gain) {
     plans_[index].NormalisingGain = gain;
-    const CountedValues values = SourceValues(index, file);
+    FileWork work = OwnWork();
+    const CountedValues values = SourceValues(work, index, file);
     if (!values.Counted()) {
         return;
     }
@@ -448,28 +465,35 @@ const SampleHistogram* Operations::CountsOfWhatIsWritten(size_t index,
 
 bool Operations::WriteResult(FileData& file, const ValueTable& table, const std::string& label,
                              const SampleHistogram* values) {
+    FileWork work = OwnWork();
+    return WriteResult(work, file, table, label, values);
+}
+
+bool Operations::WriteResult(FileWork& work, FileData& file, const ValueTable& table,
+                             const std::string& label, const SampleHistogram* values) {
     // What the file held when its values were counted: the source's scan, or the result's
     // count just before its plan.
     const std::string& source = planning_ ? file.SourceFile : file.ResultFile;
-    const PassTotals expected = planning_ ? ScanTotalsOf(file) : counted_;
+    const PassTotals expected = planning_ ? ScanTotalsOf(file) : work.Counted;
     ForgetBroadcast(file, SweepSide::Result);
     const bool whole =
-        engine_.WriteMapped(file, source, file.ResultFile, table, label, expected, values);
+        work.Engine.WriteMapped(file, source, file.ResultFile, table, label, expected, values);
     if (whole) {
-        file.Loudness = engine_.PassLoudness(file);
+        file.Loudness = work.Engine.PassLoudness(file);
         file.Normalised = true;
     }
     return whole;
 }
 
-bool Operations::WriteGridResult(FileData& file, const GridCounts& counts, const GridTable& table,
-                                 const std::string& label, bool countsAreInput) {
+bool Operations::WriteGridResult(FileWork& work, FileData& file, const GridCounts& counts,
+                                 const GridTable& table, const std::string& label,
+                                 bool countsAreInput) {
     const std::string& source = planning_ ? file.SourceFile : file.ResultFile;
-    const PassTotals expected = planning_ ? ScanTotalsOf(file) : counted_;
-    const bool whole = engine_.WriteGridMapped(file, source, file.ResultFile, counts, table, label,
-                                               expected, countsAreInput);
+    const PassTotals expected = planning_ ? ScanTotalsOf(file) : work.Counted;
+    const bool whole = work.Engine.WriteGridMapped(file, source, file.ResultFile, counts, table,
+                                                   label, expected, countsAreInput);
     if (whole) {
-        file.Loudness = engine_.PassLoudness(file);
+        file.Loudness = work.Engine.PassLoudness(file);
         file.Normalised = true;
     }
     return whole;
@@ -672,7 +696,14 @@ void Operations::BalanceAll() {
     engine_.Estimator.StartTiming();
     balancingBegun_ = true;
 
-    for (size_t i = 0; i < files.size(); ++i) {
+    const size_t balanceable = size_t(std::count_if(
+        files.begin(), files.end(), [](const FileData* file) { return Balanceable(*file); }));
+    FileWork work = OwnWork();
+    const bool atOnce = WritesAtOnce(balanceable);
+    if (atOnce) {
+        BalanceFilesAtOnce(files);
+    }
+    for (size_t i = 0; i < files.size() && !atOnce; ++i) {
         FileData* file = files[i];
         if (!engine_.Running) {
             break;
@@ -680,32 +711,13 @@ void Operations::BalanceAll() {
         if (!Balanceable(*file)) {
             continue;
         }
-        // Balance measures each result as it is now; Prepare & Balance plans on its sources.
-        const CountedValues values =
-            planning_ ? SourceValues(i, *file) : CountValues(*file, file->ResultFile);
-        if (!values.Counted()) {
-            break;
-        }
         const double loudnessBefore = file->Loudness;
         const bool normalisedBefore = file->Normalised;
-        const BalanceOutcome outcome = BalanceFile(i, *file, values);
+        const BalanceOutcome outcome = CountAndBalance(work, i, *file);
         if (outcome == BalanceOutcome::Stopped) {
             break;
         }
-        // Stopped or failed: the result is as it was, and so is what the grid shows.
-        const auto setBack = [this, file, loudnessBefore, normalisedBefore] {
-            file->Loudness = loudnessBefore;
-            file->Normalised = normalisedBefore;
-            SourceLoudnessShown = true;
-            ResultLoudnessShown = true;
-            host_.LoudnessChanged();
-        };
-        if (outcome == BalanceOutcome::Failed) {
-            setBack();
-        } else if (outcome == BalanceOutcome::Written) {
-            engine_.WhenResultNotKept(setBack);
-        }
-        engine_.Estimator.UpdateEstimate(0, true);
+        AfterBalancing(*file, outcome, loudnessBefore, normalisedBefore);
     }
 
     engine_.SettleResults();
@@ -717,8 +729,37 @@ void Operations::BalanceAll() {
     }
 }
 
+Operations::BalanceOutcome Operations::CountAndBalance(FileWork& work, size_t index,
+                                                       FileData& file) {
+    // Balance measures each result as it is now; Prepare & Balance plans on its sources.
+    const CountedValues values =
+        planning_ ? SourceValues(work, index, file) : CountValues(work, file, file.ResultFile);
+    if (!values.Counted()) {
+        return BalanceOutcome::Stopped;
+    }
+    return BalanceFile(work, index, file, values);
+}
+
+void Operations::AfterBalancing(FileData& file, BalanceOutcome outcome, double loudnessBefore,
+                                bool normalisedBefore) {
+    // Stopped or failed: the result is as it was, and so is what the grid shows.
+    const auto setBack = [this, record = &file, loudnessBefore, normalisedBefore] {
+        record->Loudness = loudnessBefore;
+        record->Normalised = normalisedBefore;
+        SourceLoudnessShown = true;
+        ResultLoudnessShown = true;
+        host_.LoudnessChanged();
+    };
+    if (outcome == BalanceOutcome::Failed) {
+        setBack();
+    } else if (outcome == BalanceOutcome::Written) {
+        engine_.WhenResultNotKept(setBack);
+    }
+    engine_.Estimator.UpdateEstimate(0, true);
+}
+
 template <typename Values>
-auto Operations::PlanBalancing(size_t index, FileData& file, const Values& values) {
+auto Operations::PlanBalancing(FileWork& work, size_t index, FileData& file, const Values& values) {
     const double target = TargetLoudness(file, ReferenceLoudness, AnchorAtLoudest);
     BalanceRequest request;
     request.Frames = file.FrameCount;
@@ -735,29 +776,35 @@ auto Operations::PlanBalancing(size_t index, FileData& file, const Values& value
     }
     request.MaxAdjustSteps = MaxAdjustPasses;
     auto plan = planner_.Plan(values, request);
-    // The file before is told of first, and a run it stopped tells nothing more.
-    if (plan.ShortOfTarget() && engine_.SettleResults()) {
-        ++FilesShortOfTarget;
-        const int32_t unit = options_.loudnessunits;
-        host_.ShowWarning(messages::TargetNotReached(
-            file.SourceFile, LevelText(plan.AdjustedLoudness, unit), LevelText(target, unit)));
+    if (plan.ShortOfTarget()) {
+        work.Tell([this, source = file.SourceFile, adjusted = plan.AdjustedLoudness, target] {
+            // The file before is told of first, and a run it stopped tells nothing more.
+            if (engine_.SettleResults()) {
+                ++FilesShortOfTarget;
+                const int32_t unit = options_.loudnessunits;
+                host_.ShowWarning(messages::TargetNotReached(source, LevelText(adjusted, unit),
+                                                             LevelText(target, unit)));
+            }
+        });
     }
     file.Loudness = plan.Loudness;
     return plan;
 }
 
-Operations::BalanceOutcome Operations::BalanceFile(size_t index, FileData& file,
+Operations::BalanceOutcome Operations::BalanceFile(FileWork& work, size_t index, FileData& file,
                                                    const CountedValues& values) {
     const auto after = [&](const auto& plan) {
-        SourceLoudnessShown = true;
-        ResultLoudnessShown = true;
-        host_.LoudnessChanged();
-        if (!engine_.Running) {
+        work.Tell([this] {
+            SourceLoudnessShown = true;
+            ResultLoudnessShown = true;
+            host_.LoudnessChanged();
+        });
+        if (!work.Engine.Running) {
             return BalanceOutcome::Stopped;
         }
         if (plan.Steps.empty() && !planning_) {
             // Already on target, and no limiting: the result stays as it is.
-            engine_.Estimator.WorkRemaining -= 2.0 * static_cast<double>(file.FrameCount);
+            work.Engine.Estimator.WorkRemaining -= 2.0 * static_cast<double>(file.FrameCount);
             return BalanceOutcome::Kept;
         }
         return BalanceOutcome::Written;
@@ -766,23 +813,24 @@ Operations::BalanceOutcome Operations::BalanceFile(size_t index, FileData& file,
         return whole ? BalanceOutcome::Written : BalanceOutcome::Failed;
     };
     if (values.Histogram != nullptr) {
-        lastPlan_ = PlanBalancing(index, file, *values.Histogram);
-        const BalanceOutcome outcome = after(lastPlan_);
+        work.Plan = PlanBalancing(work, index, file, *values.Histogram);
+        const BalanceOutcome outcome = after(work.Plan);
         if (outcome != BalanceOutcome::Written) {
             return outcome;
         }
-        return written(WriteResult(file, lastPlan_.Table, WriteLabel(lastPlan_.Steps, planning_),
+        return written(WriteResult(work, file, work.Plan.Table,
+                                   WriteLabel(work.Plan.Steps, planning_),
                                    CountsOfWhatIsWritten(index, values.Histogram)));
     }
-    lastGridPlan_ = PlanBalancing(index, file, *values.Grid);
-    const BalanceOutcome outcome = after(lastGridPlan_);
+    work.GridPlanned = PlanBalancing(work, index, file, *values.Grid);
+    const BalanceOutcome outcome = after(work.GridPlanned);
     if (outcome != BalanceOutcome::Written) {
         return outcome;
     }
     // Balance counted the result just before its write; a kept count is the scan's own.
     const bool countsAreInput = !planning_ || plans_[index].Grid != nullptr;
-    return written(WriteGridResult(file, *values.Grid, lastGridPlan_.Table,
-                                   WriteLabel(lastGridPlan_.Steps, planning_), countsAreInput));
+    return written(WriteGridResult(work, file, *values.Grid, work.GridPlanned.Table,
+                                   WriteLabel(work.GridPlanned.Steps, planning_), countsAreInput));
 }
 
 }  // namespace tralux
