@@ -1,8 +1,12 @@
-// The runs' planning and writing of several files at once, each on a worker of its own, with
-// what the user sees and every result the same as one file after the other.
+// The runs' work on several files at once, each on a worker of its own, with what the user sees
+// and every result the same as one file after the other; and the work on one file that a worker
+// or the run's own thread does.
 
+#include <algorithm>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "engine/FilePool.h"
@@ -10,11 +14,98 @@
 
 namespace tralux {
 
+int Operations::EveryCore() {
+    return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+bool Operations::ScansAtOnce(const std::vector<FileData*>& files) const {
+    // The counts kept of files of other grids depend on those of the files before them.
+    // A meter watches one sweep at a time, and FLAC sources go one at a time as well.
+    return FilesAtOnce > 1 && files.size() > 1 && engine_.Files().SharedByThreads() &&
+           engine_.Observer == nullptr &&
+           std::none_of(files.begin(), files.end(),
+                        [](const FileData* file) { return file->Flac; }) &&
+           (!planning_ || std::all_of(files.begin(), files.end(),
+                                      [](const FileData* file) { return file->IsPlain16Bit(); }));
+}
+
+Operations::FileWork Operations::OwnWork() {
+    return {engine_,
+            recounted_,
+            recountedGrid_,
+            counted_,
+            lastPlan_,
+            lastGridPlan_,
+            [](const std::function<void()>& told) { told(); }};
+}
+
+Operations::BalanceOutcome Operations::CountAndBalance(FileWork& work, size_t index,
+                                                       FileData& file) {
+    // Balance measures each result as it is now; Prepare & Balance plans on its sources.
+    const CountedValues values =
+        planning_ ? SourceValues(work, index, file) : CountValues(work, file, file.ResultFile);
+    if (!values.Counted()) {
+        return BalanceOutcome::Stopped;
+    }
+    return BalanceFile(work, index, file, values);
+}
+
+void Operations::AfterBalancing(FileData& file, BalanceOutcome outcome, double loudnessBefore,
+                                bool normalisedBefore) {
+    // Stopped or failed: the result is as it was, and so is what the grid shows.
+    const auto setBack = [this, record = &file, loudnessBefore, normalisedBefore] {
+        record->Loudness = loudnessBefore;
+        record->Normalised = normalisedBefore;
+        SourceLoudnessShown = true;
+        ResultLoudnessShown = true;
+        host_.LoudnessChanged();
+    };
+    if (outcome == BalanceOutcome::Failed) {
+        setBack();
+    } else if (outcome == BalanceOutcome::Written) {
+        engine_.WhenResultNotKept(setBack);
+    }
+    engine_.Estimator.UpdateEstimate(0, true);
+}
+
 bool Operations::WritesAtOnce(size_t workers) const {
     // A meter watches one sweep at a time; and only a run that commits its results beside its
     // work commits those the workers hand it.
     return FilesAtOnce > 1 && workers > 1 && engine_.Files().SharedByThreads() &&
            engine_.Observer == nullptr && engine_.CommitsInBackground;
+}
+
+bool Operations::NormaliseFilesAtOnce(const std::vector<FileData*>& files) {
+    std::vector<size_t> normalised;  // the files normalised, by position in the list
+    for (size_t i = 0; i < files.size(); ++i) {
+        if (!files[i]->Ignored && NormalisingGainOf(*files[i]) > 0.0) {
+            normalised.push_back(i);
+        }
+    }
+    if (!WritesAtOnce(normalised.size())) {
+        return false;
+    }
+    std::vector<std::optional<FileData>> copies(normalised.size());
+    FilePool pool(engine_, FilesAtOnce, size_t(FilesAtOnce));
+    pool.Run(
+        normalised.size(),
+        [&](FilePool::Worker& worker, size_t k) {
+            copies[k].emplace(*files[normalised[k]]);
+            worker.Engine().NormaliseFile(*copies[k], NormalisingGainOf(*copies[k]));
+        },
+        [&](size_t k, std::unique_ptr<AudioEngine::FinishedResult> result) {
+            FileData& file = *files[normalised[k]];
+            const bool committed = result && engine_.CommitFinished(std::move(result), file);
+            file = std::move(*copies[k]);
+            copies[k].reset();
+            if (committed) {
+                engine_.WhenResultNotKept([&file] { AudioEngine::ForgetNormalisedResult(file); });
+            } else {
+                // Not written whole, or written but dropped as the run stopped: no result.
+                AudioEngine::ForgetNormalisedResult(file);
+            }
+        });
+    return true;
 }
 
 void Operations::BalanceFilesAtOnce(const std::vector<FileData*>& files) {

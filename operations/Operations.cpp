@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <optional>
 #include <set>
-#include <thread>
 #include <vector>
 
 #include "engine/ScanPool.h"
@@ -303,6 +302,8 @@ void Operations::PrepareAll() {
         }
     }
 
+    // Prepare writes the normalised copies of several files at once where it may.
+    const bool normalisedAtOnce = engine_.Running && !planning_ && NormaliseFilesAtOnce(files);
     if (engine_.Running) {
         for (size_t i = 0; i < files.size(); ++i) {
             FileData* file = files[i];
@@ -314,11 +315,10 @@ void Operations::PrepareAll() {
             }
             GroupData* group =
                 file->GroupNumber > 0 ? FindGroup(Groups, file->GroupNumber) : nullptr;
-            const double peak = group != nullptr ? group->Peak : file->Peak;
-            if (peak <= 0) {
+            const double gain = NormalisingGainOf(*file);
+            if (!(gain > 0.0)) {
                 continue;  // not reached: a complete scan of a usable file found a peak
             }
-            const double gain = FullScale / peak;
             if (planning_) {
                 if (!plans_[i].NormalisingPlanned) {
                     PlanNormalising(i, *file, gain);
@@ -326,7 +326,7 @@ void Operations::PrepareAll() {
                 if (!engine_.Running) {
                     break;
                 }
-            } else {
+            } else if (!normalisedAtOnce) {
                 engine_.NormaliseFile(*file, gain);
             }
             if (group != nullptr) {
@@ -366,19 +366,10 @@ void Operations::PrepareAll() {
     }
 }
 
-int Operations::EveryCore() {
-    return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-}
-
-bool Operations::ScansAtOnce(const std::vector<FileData*>& files) const {
-    // The counts kept of files of other grids depend on those of the files before them.
-    // A meter watches one sweep at a time, and FLAC sources go one at a time as well.
-    return FilesAtOnce > 1 && files.size() > 1 && engine_.Files().SharedByThreads() &&
-           engine_.Observer == nullptr &&
-           std::none_of(files.begin(), files.end(),
-                        [](const FileData* file) { return file->Flac; }) &&
-           (!planning_ || std::all_of(files.begin(), files.end(),
-                                      [](const FileData* file) { return file->IsPlain16Bit(); }));
+double Operations::NormalisingGainOf(const FileData& file) const {
+    const GroupData* group = file.GroupNumber > 0 ? FindGroup(Groups, file.GroupNumber) : nullptr;
+    const double peak = group != nullptr ? group->Peak : file.Peak;
+    return peak > 0 ? FullScale / peak : 0.0;
 }
 
 void Operations::KeepWithinBudget(FilePlan& plan) {
@@ -391,16 +382,6 @@ void Operations::KeepWithinBudget(FilePlan& plan) {
         return;
     }
     gridBytesHeld_ += bytes;
-}
-
-Operations::FileWork Operations::OwnWork() {
-    return {engine_,
-            recounted_,
-            recountedGrid_,
-            counted_,
-            lastPlan_,
-            lastGridPlan_,
-            [](const std::function<void()>& told) { told(); }};
 }
 
 Operations::CountedValues Operations::SourceValues(FileWork& work, size_t index, FileData& file) {
@@ -727,35 +708,6 @@ void Operations::BalanceAll() {
         host_.LoudnessChanged();
         ReadyToBalance = false;
     }
-}
-
-Operations::BalanceOutcome Operations::CountAndBalance(FileWork& work, size_t index,
-                                                       FileData& file) {
-    // Balance measures each result as it is now; Prepare & Balance plans on its sources.
-    const CountedValues values =
-        planning_ ? SourceValues(work, index, file) : CountValues(work, file, file.ResultFile);
-    if (!values.Counted()) {
-        return BalanceOutcome::Stopped;
-    }
-    return BalanceFile(work, index, file, values);
-}
-
-void Operations::AfterBalancing(FileData& file, BalanceOutcome outcome, double loudnessBefore,
-                                bool normalisedBefore) {
-    // Stopped or failed: the result is as it was, and so is what the grid shows.
-    const auto setBack = [this, record = &file, loudnessBefore, normalisedBefore] {
-        record->Loudness = loudnessBefore;
-        record->Normalised = normalisedBefore;
-        SourceLoudnessShown = true;
-        ResultLoudnessShown = true;
-        host_.LoudnessChanged();
-    };
-    if (outcome == BalanceOutcome::Failed) {
-        setBack();
-    } else if (outcome == BalanceOutcome::Written) {
-        engine_.WhenResultNotKept(setBack);
-    }
-    engine_.Estimator.UpdateEstimate(0, true);
 }
 
 template <typename Values>

@@ -180,6 +180,11 @@ private:
                         bool normalisedBefore);
     // Balances several files at once, one per worker; the same as one after the other.
     void BalanceFilesAtOnce(const std::vector<FileData*>& files);
+    // The gain that brings a file's peak, or its group's, to full scale; 0 when it has none.
+    double NormalisingGainOf(const FileData& file) const;
+    // Prepare's normalised copies of several files at once, when WritesAtOnce allows it;
+    // false, nothing done, when not.
+    bool NormaliseFilesAtOnce(const std::vector<FileData*>& files);
     // Writes the result once through table; true when it is whole.
     // values when they are the counts of exactly what the write of file index will read.
     const SampleHistogram* CountsOfWhatIsWritten(size_t index, const SampleHistogram* values) const;
