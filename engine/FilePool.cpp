@@ -18,22 +18,26 @@
 namespace tralux {
 namespace {
 
-// What a worker's engine showed or told during a job, in order, for the caller to show.
+// What a worker's engine showed or told during a job, in order, for the caller to show: every
+// step of progress, so that the caller shows it (and lets the user act) where one file at a
+// time would.
 struct JobEvent {
-    enum class Kind { PassStarted, PassEnded, Error, Told };
+    enum class Kind { PassStarted, PassProgress, PassEnded, Error, Told };
     Kind What;
     std::string Text;  // the pass's label, or the error's message
     std::string FileName;
-    int Percent = 0;  // where an ended pass stopped
+    int Percent = 0;
     std::function<void()> Told;
+    // The job's work so far, as the worker's estimator counted it: done, and announced.
+    double Units = 0.0;
+    double Added = 0.0;
 };
 
 // One job as its worker did it, handed to the caller's thread.
 struct JobSlot {
     std::vector<JobEvent> Events;
-    int Percent = 0;     // progress of the pass under way
-    double Units = 0.0;  // work done, as the worker's estimator counted it
-    double Added = 0.0;  // work announced during the job
+    double Units = 0.0;  // the job's work at its end, as in JobEvent
+    double Added = 0.0;
     std::unique_ptr<AudioEngine::FinishedResult> Result;
     std::exception_ptr Failure;
     bool Stopped = false;  // the worker's engine was no longer running at the job's end
@@ -112,7 +116,8 @@ public:
         }
         {
             std::lock_guard<std::mutex> lock(shared_.Mutex);
-            TakeEstimate();
+            slot_->Units = engine_.Estimator.WorkDone;
+            slot_->Added = engine_.Estimator.WorkRemaining + engine_.Estimator.WorkDone;
             slot_->Result = engine_.TakeFinishedResult();
             slot_->Failure = failure;
             slot_->Stopped = !engine_.Running;
@@ -132,30 +137,14 @@ public:
     int Number() const override { return number_; }
 
     void PassStarted(const std::string& label, const std::string& fileName) override {
-        {
-            std::lock_guard<std::mutex> lock(shared_.Mutex);
-            slot_->Percent = 0;
-        }
         Add({JobEvent::Kind::PassStarted, label, fileName, 0, nullptr});
     }
     void PassProgress(int percent) override {
-        std::lock_guard<std::mutex> lock(shared_.Mutex);
-        slot_->Percent = percent;
+        Add({JobEvent::Kind::PassProgress, {}, {}, percent, nullptr});
     }
-    void PassEnded() override {
-        int percent = 0;
-        {
-            std::lock_guard<std::mutex> lock(shared_.Mutex);
-            percent = slot_->Percent;
-        }
-        Add({JobEvent::Kind::PassEnded, {}, {}, percent, nullptr});
-    }
+    void PassEnded() override { Add({JobEvent::Kind::PassEnded, {}, {}, 0, nullptr}); }
     void ShowEstimate(const std::string&, const std::string&) override {}
     void PumpEvents() override {
-        {
-            std::lock_guard<std::mutex> lock(shared_.Mutex);
-            TakeEstimate();
-        }
         if (index_ >= shared_.StopFrom.load(std::memory_order_relaxed)) {
             engine_.Running = false;
         }
@@ -166,16 +155,13 @@ public:
 
 private:
     void Add(JobEvent event) {
+        event.Units = engine_.Estimator.WorkDone;
+        event.Added = engine_.Estimator.WorkRemaining + engine_.Estimator.WorkDone;
         {
             std::lock_guard<std::mutex> lock(shared_.Mutex);
             slot_->Events.push_back(std::move(event));
         }
         shared_.Changed.notify_all();
-    }
-    // Under the mutex.
-    void TakeEstimate() {
-        slot_->Units = engine_.Estimator.WorkDone;
-        slot_->Added = engine_.Estimator.WorkRemaining + engine_.Estimator.WorkDone;
     }
 
     SharedJobs& shared_;
@@ -193,13 +179,95 @@ void WorkJobs(SharedJobs& shared, size_t count, const FilePool::Work& work,
     }
 }
 
-// How far the caller has shown a job.
-struct ShownJob {
-    size_t Events = 0;
-    int Percent = -1;
-    bool InPass = false;
-    double Units = 0.0;
-    double Added = 0.0;
+// Shows one job's events on the caller's sink as the job's own engine would have shown them.
+class JobReplay {
+public:
+    explicit JobReplay(AudioEngine& engine) : engine_(engine), sink_(engine.Sink()) {}
+
+    void Show(JobEvent& event) {
+        if (stopped_) {
+            ShowAfterStop(event);
+            return;
+        }
+        switch (event.What) {
+            case JobEvent::Kind::PassStarted:
+                sink_.PassStarted(event.Text, event.FileName);
+                sink_.PumpEvents();
+                inPass_ = true;
+                break;
+            case JobEvent::Kind::PassProgress:
+                sink_.PassProgress(event.Percent);
+                sink_.PumpEvents();
+                break;
+            case JobEvent::Kind::PassEnded:
+                EndPass();
+                break;
+            case JobEvent::Kind::Error:
+                sink_.ReportError(event.Text);
+                engine_.Running = false;
+                break;
+            case JobEvent::Kind::Told:
+                event.Told();
+                break;
+        }
+        last_ = event.What;
+        Estimate(event.Units, event.Added);
+        CheckStopped();
+    }
+    // The estimate counts the job's work as the worker did it.
+    void Estimate(double units, double added) {
+        engine_.Estimator.WorkRemaining += added - added_;
+        added_ = added;
+        if (units > units_) {
+            engine_.Estimator.UpdateEstimate(static_cast<int32_t>(units - units_), false);
+            units_ = units;
+        }
+    }
+    // While the caller waits for the worker, the user may still act.
+    void Wait() {
+        sink_.PumpEvents();
+        CheckStopped();
+    }
+    bool Stopped() const { return stopped_; }
+
+private:
+    void EndPass() {
+        sink_.PassEnded();
+        sink_.PumpEvents();
+        inPass_ = false;
+    }
+    void CheckStopped() {
+        if (stopped_ || engine_.Running) {
+            return;
+        }
+        stopped_ = true;
+        // One at a time, a pass stopped as it starts still runs its first block, and a pass
+        // stopped by a failure or in a block still ends.
+        progressOwed_ = inPass_ && last_ == JobEvent::Kind::PassStarted;
+        endOwed_ = inPass_ || last_ == JobEvent::Kind::Error;
+    }
+    // What the worker did past the point where the run stopped: only what one file at a time
+    // would still have shown of the pass under way.
+    void ShowAfterStop(const JobEvent& event) {
+        if (event.What == JobEvent::Kind::PassProgress && progressOwed_) {
+            sink_.PassProgress(event.Percent);
+            sink_.PumpEvents();
+            progressOwed_ = false;
+        } else if (event.What == JobEvent::Kind::PassEnded && endOwed_) {
+            EndPass();
+            progressOwed_ = endOwed_ = false;
+        }
+    }
+
+    AudioEngine& engine_;
+    ProgressSink& sink_;
+    bool inPass_ = false;
+    bool stopped_ = false;
+    bool progressOwed_ = false;
+    bool endOwed_ = false;
+    JobEvent::Kind last_ = JobEvent::Kind::PassEnded;
+    double units_ = 0.0;
+    double added_ = 0.0;
 };
 
 }  // namespace
@@ -240,7 +308,6 @@ void FilePool::Run(size_t count, const Work& work, const Done& done) {
         pthread_sigmask(SIG_SETMASK, &before, nullptr);
     }
 
-    ProgressSink& sink = engine_.Sink();
     for (size_t i = 0; i < count; ++i) {
         {
             std::lock_guard<std::mutex> lock(shared.Mutex);
@@ -248,73 +315,33 @@ void FilePool::Run(size_t count, const Work& work, const Done& done) {
         }
         shared.Advanced.notify_all();
         JobSlot& slot = *shared.Slots[i];
-        ShownJob shown;
-        for (;;) {
+        JobReplay replay(engine_);
+        size_t shownEvents = 0;
+        for (bool done = false; !done;) {
             std::vector<JobEvent> fresh;
-            int percent = 0;
-            bool done = false;
-            double units = 0.0, added = 0.0;
+            bool moved = false;
             {
                 std::unique_lock<std::mutex> lock(shared.Mutex);
-                shared.Changed.wait_for(lock, std::chrono::milliseconds(20), [&] {
-                    return slot.Done || slot.Events.size() > shown.Events;
+                moved = shared.Changed.wait_for(lock, std::chrono::milliseconds(20), [&] {
+                    return slot.Done || slot.Events.size() > shownEvents;
                 });
-                for (size_t e = shown.Events; e < slot.Events.size(); ++e) {
+                for (size_t e = shownEvents; e < slot.Events.size(); ++e) {
                     fresh.push_back(std::move(slot.Events[e]));
                 }
-                shown.Events = slot.Events.size();
-                percent = slot.Percent;
+                shownEvents = slot.Events.size();
                 done = slot.Done;
-                units = slot.Units;
-                added = slot.Added;
             }
-            // The estimate counts the job's work as the worker does it.
-            engine_.Estimator.WorkRemaining += added - shown.Added;
-            shown.Added = added;
-            if (units > shown.Units) {
-                engine_.Estimator.UpdateEstimate(static_cast<int32_t>(units - shown.Units), false);
-                shown.Units = units;
+            if (!moved) {
+                replay.Wait();
             }
             for (JobEvent& event : fresh) {
-                switch (event.What) {
-                    case JobEvent::Kind::PassStarted:
-                        sink.PassStarted(event.Text, event.FileName);
-                        sink.PumpEvents();
-                        shown.InPass = true;
-                        shown.Percent = -1;
-                        break;
-                    case JobEvent::Kind::PassEnded:
-                        if (event.Percent != shown.Percent) {
-                            sink.PassProgress(event.Percent);
-                        }
-                        sink.PassEnded();
-                        sink.PumpEvents();
-                        shown.InPass = false;
-                        break;
-                    case JobEvent::Kind::Error:
-                        sink.ReportError(event.Text);
-                        engine_.Running = false;
-                        break;
-                    case JobEvent::Kind::Told:
-                        if (engine_.Running) {
-                            event.Told();
-                        }
-                        break;
-                }
-            }
-            if (!engine_.Running) {
-                shared.StopFromJob(0);  // each worker stops after its current block
+                replay.Show(event);
             }
             if (done) {
-                break;
+                replay.Estimate(slot.Units, slot.Added);
             }
-            if (shown.InPass && percent != shown.Percent) {
-                sink.PassProgress(percent);
-                shown.Percent = percent;
-            }
-            sink.PumpEvents();
-            if (!engine_.Running) {
-                shared.StopFromJob(0);
+            if (replay.Stopped()) {
+                shared.StopFromJob(0);  // each worker stops after its current block
             }
         }
         if (slot.Failure) {

@@ -14,13 +14,13 @@ ScanPool::ScanPool(AudioEngine& engine, int workers)
 void ScanPool::Run(const std::vector<Job>& jobs, const std::function<void(size_t)>& scanned) {
     // Each worker scans a copy of its file's record, which takes the file's place in its turn.
     std::vector<std::optional<FileData>> copies(jobs.size());
-    // A scan done ahead holds nothing but its record: workers may run as far ahead as they go.
-    FilePool pool(engine_, workers_, jobs.size());
+    // A scan done ahead holds its record and its counts until its turn.
+    FilePool pool(engine_, workers_, 2 * size_t(workers_));
     pool.Run(
         jobs.size(),
         [&](FilePool::Worker& worker, size_t i) {
             copies[i].emplace(*jobs[i].File);
-            worker.Engine().ScanFile(*copies[i], jobs[i].Counts);
+            worker.Engine().ScanFile(*copies[i], jobs[i].Counts, jobs[i].Grid);
         },
         [&](size_t i, std::unique_ptr<AudioEngine::FinishedResult>) {
             *jobs[i].File = std::move(*copies[i]);

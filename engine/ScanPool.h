@@ -20,6 +20,7 @@ public:
     struct Job {
         FileData* File = nullptr;
         SampleHistogram* Counts = nullptr;  // as ScanFile's counts; null: measured only
+        GridCounts* Grid = nullptr;         // the same for a file of another integer grid
     };
 
     // workers: how many files are scanned at once (2 or more to gain anything).

@@ -19,14 +19,9 @@ int Operations::EveryCore() {
 }
 
 bool Operations::ScansAtOnce(const std::vector<FileData*>& files) const {
-    // The counts kept of files of other grids depend on those of the files before them.
-    // A meter watches one sweep at a time, and FLAC sources go one at a time as well.
+    // A meter watches one sweep at a time.
     return FilesAtOnce > 1 && files.size() > 1 && engine_.Files().SharedByThreads() &&
-           engine_.Observer == nullptr &&
-           std::none_of(files.begin(), files.end(),
-                        [](const FileData* file) { return file->Flac; }) &&
-           (!planning_ || std::all_of(files.begin(), files.end(),
-                                      [](const FileData* file) { return file->IsPlain16Bit(); }));
+           engine_.Observer == nullptr;
 }
 
 Operations::FileWork Operations::OwnWork() {

@@ -263,9 +263,26 @@ void Operations::PrepareAll() {
         for (size_t i = 0; i < files.size(); ++i) {
             ForgetBroadcast(*files[i], SweepSide::Source);
             ForgetBroadcast(*files[i], SweepSide::Result);
-            jobs.push_back({files[i], countsFor(i)});
+            // Counted whole, each into its own; kept or dropped within the budget in its turn.
+            if (planning_ && !files[i]->IsPlain16Bit()) {
+                plans_[i].Grid = std::make_unique<GridCounts>();
+            }
+            jobs.push_back({files[i], countsFor(i), planning_ ? plans_[i].Grid.get() : nullptr});
         }
-        ScanPool(engine_, FilesAtOnce).Run(jobs, afterScan);
+        ScanPool(engine_, FilesAtOnce).Run(jobs, [&](size_t i) {
+            FileData* file = files[i];
+            if (planning_ && plans_[i].Grid) {
+                if (engine_.Running && file->Peak > 0 && file->GroupNumber <= 0) {
+                    PlanNormalisingOn(i, *file, FullScale / file->Peak,
+                                      {nullptr, plans_[i].Grid.get()});
+                }
+                if (gridBytesHeld_ >= GridBytesKept) {
+                    plans_[i].Grid.reset();
+                }
+                KeepWithinBudget(plans_[i]);
+            }
+            afterScan(i);
+        });
     }
     for (size_t i = 0; i < files.size(); ++i) {
         FileData* file = files[i];

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,9 +27,13 @@ struct RunRecord {
     std::vector<double> Loudness;
     std::vector<bool> Normalised, IdentityKnown;
     std::vector<std::string> Warnings, Errors, Labels, FileNames;
+    // Every call of the sink (but PumpEvents, which a run at once also makes while it waits)
+    // and of the host, in order: passes, each step of progress, messages.
+    std::vector<std::string> SinkCalls, HostLog;
     int ShortOfTarget = 0;
     size_t Created = 0;           // results created
     size_t CreatedByWorkers = 0;  // of which on a thread other than the run's
+    size_t OpenedByWorkers = 0;   // files opened (to scan, count or write) the same way
 };
 
 class WritesAtOnce : public ::testing::Test {
@@ -44,6 +49,7 @@ protected:
     std::vector<std::string> sources;
     std::vector<int32_t> groups;
     size_t createdSeen = 0;  // the creates an earlier Record counted
+    size_t openedSeen = 0;
 
     WritesAtOnce() {
         files.Shared = true;
@@ -100,6 +106,8 @@ protected:
         sink.Labels.clear();
         sink.FileNames.clear();
         sink.Errors.clear();
+        sink.Calls.clear();
+        host.Log.clear();
     }
     void RemoveResults() {
         for (const auto& file : host.List) {
@@ -127,6 +135,13 @@ protected:
                           [](std::thread::id id) { return id != std::this_thread::get_id(); }));
         record.Created = files.CreatedBy.size() - createdSeen;
         createdSeen = files.CreatedBy.size();
+        record.OpenedByWorkers = size_t(
+            std::count_if(files.OpenedBy.begin() + openedSeen, files.OpenedBy.end(),
+                          [](std::thread::id id) { return id != std::this_thread::get_id(); }));
+        openedSeen = files.OpenedBy.size();
+        std::copy_if(sink.Calls.begin(), sink.Calls.end(), std::back_inserter(record.SinkCalls),
+                     [](const std::string& call) { return call != "PumpEvents"; });
+        record.HostLog = host.Log;
         return record;
     }
 
@@ -139,10 +154,28 @@ protected:
         return false;
     }
 
+    // Long lists, told from where they part.
+    static void ExpectSameCalls(const std::vector<std::string>& atOnce,
+                                const std::vector<std::string>& inTurn) {
+        const auto parted =
+            std::mismatch(atOnce.begin(), atOnce.end(), inTurn.begin(), inTurn.end());
+        const size_t at = size_t(parted.first - atOnce.begin());
+        const auto from = [at](const std::vector<std::string>& calls) {
+            std::string text;
+            for (size_t i = at; i < std::min(calls.size(), at + 6); ++i) {
+                text += calls[i] + "; ";
+            }
+            return text;
+        };
+        EXPECT_TRUE(atOnce == inTurn) << "from call " << at << ": at once " << from(atOnce)
+                                      << "\none at a time " << from(inTurn);
+    }
     static void ExpectSame(const RunRecord& atOnce, const RunRecord& inTurn) {
         EXPECT_EQ(atOnce.Warnings, inTurn.Warnings);
         EXPECT_EQ(atOnce.Errors, inTurn.Errors);
         EXPECT_EQ(atOnce.Labels, inTurn.Labels);
+        ExpectSameCalls(atOnce.SinkCalls, inTurn.SinkCalls);
+        ExpectSameCalls(atOnce.HostLog, inTurn.HostLog);
         EXPECT_EQ(atOnce.FileNames, inTurn.FileNames);
         EXPECT_EQ(atOnce.Loudness, inTurn.Loudness);
         EXPECT_EQ(atOnce.Normalised, inTurn.Normalised);
@@ -177,6 +210,8 @@ TEST_F(WritesAtOnce, PrepareAndBalanceGiveTheSameAsOneAtATime) {
 
     EXPECT_EQ(inTurn.CreatedByWorkers, 0u);
     EXPECT_EQ(atOnce.CreatedByWorkers, inTurn.Results.size());
+    // Each source scanned, and those past the first two counted again, on workers.
+    EXPECT_GE(atOnce.OpenedByWorkers, 2 * inTurn.Results.size() + 4);
     EXPECT_GT(inTurn.ShortOfTarget, 0);
     EXPECT_TRUE(inTurn.Errors.empty());
     for (size_t i = 0; i < inTurn.Results.size(); ++i) {
@@ -207,6 +242,7 @@ TEST_F(WritesAtOnce, PrepareThenBalanceGiveTheSameAsOneAtATime) {
 
     EXPECT_TRUE(inTurn[1].Errors.empty());
     EXPECT_EQ(atOnce[0].CreatedByWorkers, inTurn[0].Results.size());
+    EXPECT_GE(atOnce[0].OpenedByWorkers, 2 * inTurn[0].Results.size());
     EXPECT_GT(inTurn[1].Created, 0u);
     EXPECT_EQ(atOnce[1].CreatedByWorkers, inTurn[1].Created);
     ExpectSame(atOnce[0], inTurn[0]);

@@ -22,7 +22,10 @@ public:
     };
 
     std::unique_ptr<PassFile> OpenExisting(const std::string& path) override {
-        Record([&] { Opened.push_back(path); });
+        Record([&] {
+            Opened.push_back(path);
+            OpenedBy.push_back(std::this_thread::get_id());
+        });
         auto file = PosixFileAccess().OpenExisting(path);
         return file ? std::make_unique<File>(*this, path, std::move(file)) : nullptr;
     }
@@ -71,6 +74,7 @@ public:
     std::function<void(const std::string&)> BeforeCommit;
     int Commits = 0;
     std::vector<std::string> Opened;
+    std::vector<std::thread::id> OpenedBy;  // the thread that opened each
     std::vector<std::string> Created;
     std::vector<std::thread::id> CreatedBy;  // the thread that created each
     std::vector<WriteRecord> Writes;         // the writes that were attempted, in order
