@@ -1,8 +1,5 @@
 #include "FilePool.h"
 
-#include <pthread.h>
-#include <signal.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -11,9 +8,10 @@
 #include <exception>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
+
+#include "files/SerialWorker.h"
 
 namespace tralux {
 namespace {
@@ -74,32 +72,43 @@ struct EngineModel {
     int FlacLevelChoice;
 };
 
-// A worker: its engine's sink, which keeps what a job shows for the caller's thread and shows
-// nothing itself, and stops its engine once the caller says so.
-class WorkerSide final : public ProgressSink, public FilePool::Worker {
+}  // namespace
+
+// A worker: its engine, kept with its buffers for every run of the pool, and the engine's sink,
+// which keeps what a job shows for the caller's thread and shows nothing itself, and stops the
+// engine once the caller says so.
+class FilePool::Side final : public ProgressSink, public FilePool::Worker {
 public:
-    WorkerSide(SharedJobs& shared, const EngineModel& model, int number)
-        : shared_(shared), engine_(*this, SteadyClock(), *model.Files), number_(number) {
+    Side(FileAccess& files, int number) : engine_(*this, SteadyClock(), files), number_(number) {
+        engine_.HandsOffResults = true;
+    }
+
+    // Takes part in a run, its engine set up as the caller's.
+    // The worker's own thread, kept from run to run as its engine is (and, with it, what the
+    // allocator keeps for the thread). A Ctrl-C or a closing terminal never goes to it.
+    SerialWorker Thread;
+
+    void Join(SharedJobs& shared, const EngineModel& model) {
+        shared_ = &shared;
         engine_.Transforms = model.Transforms;
         engine_.Outputs = model.Outputs;
         engine_.FlacLevelChoice = model.FlacLevelChoice;
-        engine_.HandsOffResults = true;
     }
 
     // Takes the next job, waiting while it lies too far ahead; false when none is left.
     bool TakeJob(size_t count) {
-        std::unique_lock<std::mutex> lock(shared_.Mutex);
+        std::unique_lock<std::mutex> lock(shared_->Mutex);
         for (;;) {
-            const size_t next = shared_.Next;
-            if (next >= std::min(count, shared_.StopFrom.load())) {
+            const size_t next = shared_->Next;
+            if (next >= std::min(count, shared_->StopFrom.load())) {
                 return false;
             }
-            if (next <= shared_.Current + shared_.Ahead) {
-                index_ = shared_.Next++;
-                slot_ = shared_.Slots[index_].get();
+            if (next <= shared_->Current + shared_->Ahead) {
+                index_ = shared_->Next++;
+                slot_ = shared_->Slots[index_].get();
                 break;
             }
-            shared_.Advanced.wait_for(lock, std::chrono::milliseconds(50));
+            shared_->Advanced.wait_for(lock, std::chrono::milliseconds(50));
         }
         engine_.Running = true;
         engine_.Estimator.WorkDone = 0.0;
@@ -115,7 +124,7 @@ public:
             failure = std::current_exception();
         }
         {
-            std::lock_guard<std::mutex> lock(shared_.Mutex);
+            std::lock_guard<std::mutex> lock(shared_->Mutex);
             slot_->Units = engine_.Estimator.WorkDone;
             slot_->Added = engine_.Estimator.WorkRemaining + engine_.Estimator.WorkDone;
             slot_->Result = engine_.TakeFinishedResult();
@@ -123,10 +132,10 @@ public:
             slot_->Stopped = !engine_.Running;
             slot_->Done = true;
         }
-        shared_.Changed.notify_all();
+        shared_->Changed.notify_all();
         if (failure || !engine_.Running) {
             // The run ends at this job: a later one need not be begun.
-            shared_.StopFromJob(index_ + 1);
+            shared_->StopFromJob(index_ + 1);
         }
     }
 
@@ -145,7 +154,7 @@ public:
     void PassEnded() override { Add({JobEvent::Kind::PassEnded, {}, {}, 0, nullptr}); }
     void ShowEstimate(const std::string&, const std::string&) override {}
     void PumpEvents() override {
-        if (index_ >= shared_.StopFrom.load(std::memory_order_relaxed)) {
+        if (index_ >= shared_->StopFrom.load(std::memory_order_relaxed)) {
             engine_.Running = false;
         }
     }
@@ -158,22 +167,24 @@ private:
         event.Units = engine_.Estimator.WorkDone;
         event.Added = engine_.Estimator.WorkRemaining + engine_.Estimator.WorkDone;
         {
-            std::lock_guard<std::mutex> lock(shared_.Mutex);
+            std::lock_guard<std::mutex> lock(shared_->Mutex);
             slot_->Events.push_back(std::move(event));
         }
-        shared_.Changed.notify_all();
+        shared_->Changed.notify_all();
     }
 
-    SharedJobs& shared_;
+    SharedJobs* shared_ = nullptr;
     AudioEngine engine_;
     int number_;
     JobSlot* slot_ = nullptr;
     size_t index_ = 0;
 };
 
-void WorkJobs(SharedJobs& shared, size_t count, const FilePool::Work& work,
-              const EngineModel& model, int number) {
-    WorkerSide side(shared, model, number);
+namespace {
+
+void WorkJobs(FilePool::Side& side, SharedJobs& shared, size_t count, const FilePool::Work& work,
+              const EngineModel& model) {
+    side.Join(shared, model);
     while (side.TakeJob(count)) {
         side.RunJob(work);
     }
@@ -272,40 +283,43 @@ private:
 
 }  // namespace
 
-FilePool::FilePool(AudioEngine& engine, int workers, size_t ahead)
-    : engine_(engine), workers_(std::max(1, workers)), ahead_(std::max<size_t>(1, ahead)) {}
+FilePool::FilePool(AudioEngine& engine, int workers) : engine_(engine) {
+    for (int w = 0; w < std::max(1, workers); ++w) {
+        sides_.push_back(std::make_unique<Side>(engine.Files(), w));
+    }
+}
 
-void FilePool::Run(size_t count, const Work& work, const Done& done) {
+FilePool::~FilePool() = default;
+
+int FilePool::Workers() const {
+    return static_cast<int>(sides_.size());
+}
+
+void FilePool::Run(size_t count, size_t ahead, const Work& work, const Done& done) {
     SharedJobs shared;
-    shared.Ahead = ahead_;
+    shared.Ahead = std::max<size_t>(1, ahead);
     for (size_t i = 0; i < count; ++i) {
         shared.Slots.push_back(std::make_unique<JobSlot>());
     }
     const EngineModel model{&engine_.Files(), engine_.Transforms, engine_.Outputs,
                             engine_.FlacLevelChoice};
-    std::vector<std::thread> threads;
-    // Every worker is stopped and joined however the caller's part ends.
+    const size_t workers = std::min(sides_.size(), count);
+    // Every worker is stopped and done with this run however the caller's part ends.
     struct Joiner {
         SharedJobs& Shared;
-        std::vector<std::thread>& Threads;
+        std::vector<std::unique_ptr<Side>>& Sides;
+        size_t Workers;
         ~Joiner() {
             Shared.StopFromJob(0);
-            for (std::thread& thread : Threads) {
-                thread.join();
+            for (size_t w = 0; w < Workers; ++w) {
+                Sides[w]->Thread.Wait();
             }
         }
-    } joiner{shared, threads};
-    {
-        // A Ctrl-C or a closing terminal goes to the caller's thread, as with no worker.
-        sigset_t all, before;
-        sigfillset(&all);
-        pthread_sigmask(SIG_BLOCK, &all, &before);
-        const size_t workers = std::min<size_t>(size_t(workers_), count);
-        for (size_t w = 0; w < workers; ++w) {
-            threads.emplace_back(WorkJobs, std::ref(shared), count, std::cref(work),
-                                 std::cref(model), int(w));
-        }
-        pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    } joiner{shared, sides_, workers};
+    for (size_t w = 0; w < workers; ++w) {
+        Side& side = *sides_[w];
+        side.Thread.Post(
+            [&side, &shared, count, &work, &model] { WorkJobs(side, shared, count, work, model); });
     }
 
     for (size_t i = 0; i < count; ++i) {

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "AudioEngine.h"
 
@@ -38,21 +39,29 @@ public:
     // dropped and never takes its name).
     using Done = std::function<void(size_t job, std::unique_ptr<AudioEngine::FinishedResult>)>;
 
-    // workers: how many jobs run at once (2 or more to gain anything); ahead: how far past the
-    // job the caller is on a worker may begin one (what the jobs done but not yet told hold).
-    FilePool(AudioEngine& engine, int workers, size_t ahead);
+    // workers: how many jobs run at once (2 or more to gain anything), each worker with an
+    // engine made here and kept, buffers and all, for every run.
+    FilePool(AudioEngine& engine, int workers);
+    ~FilePool();
+    FilePool(const FilePool&) = delete;
+    FilePool& operator=(const FilePool&) = delete;
 
-    // Runs work for jobs 0 to count - 1 and calls done for each in order. Stops when the
+    int Workers() const;
+
+    // Runs work for jobs 0 to count - 1 and calls done for each in order; ahead: how far past
+    // the job the caller is on a worker may begin one (what jobs done but not yet told hold).
+    // Stops when the
     // caller's engine stops running (Cancel, a failure told, a told function that clears
     // Running): the job in hand ends as its work ended, and no later one is told or done. What a
     // job's work throws (a PassOpenError) is thrown here in its turn, once the result before it
     // is settled. Every worker has ended when this returns.
-    void Run(size_t count, const Work& work, const Done& done);
+    void Run(size_t count, size_t ahead, const Work& work, const Done& done);
+
+    class Side;  // a worker and its engine
 
 private:
     AudioEngine& engine_;
-    int workers_;
-    size_t ahead_;
+    std::vector<std::unique_ptr<Side>> sides_;
 };
 
 }  // namespace tralux

@@ -1,23 +1,16 @@
 #include "ScanPool.h"
 
-#include <algorithm>
 #include <optional>
 #include <vector>
 
-#include "FilePool.h"
-
 namespace tralux {
-
-ScanPool::ScanPool(AudioEngine& engine, int workers)
-    : engine_(engine), workers_(std::max(1, workers)) {}
 
 void ScanPool::Run(const std::vector<Job>& jobs, const std::function<void(size_t)>& scanned) {
     // Each worker scans a copy of its file's record, which takes the file's place in its turn.
     std::vector<std::optional<FileData>> copies(jobs.size());
     // A scan done ahead holds its record and its counts until its turn.
-    FilePool pool(engine_, workers_, 2 * size_t(workers_));
-    pool.Run(
-        jobs.size(),
+    pool_.Run(
+        jobs.size(), 2 * size_t(pool_.Workers()),
         [&](FilePool::Worker& worker, size_t i) {
             copies[i].emplace(*jobs[i].File);
             worker.Engine().ScanFile(*copies[i], jobs[i].Counts, jobs[i].Grid);

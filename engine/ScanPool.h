@@ -6,6 +6,7 @@
 
 #include "AudioEngine.h"
 #include "FileData.h"
+#include "FilePool.h"
 #include "SampleTable.h"
 
 namespace tralux {
@@ -23,8 +24,8 @@ public:
         GridCounts* Grid = nullptr;         // the same for a file of another integer grid
     };
 
-    // workers: how many files are scanned at once (2 or more to gain anything).
-    ScanPool(AudioEngine& engine, int workers);
+    // Scans through pool's workers.
+    explicit ScanPool(FilePool& pool) : pool_(pool) {}
 
     // Scans every job's file (ScanFile), then calls scanned(i) on the caller's thread for each
     // job in order, its record updated, as soon as it and every job before it have been
@@ -34,8 +35,7 @@ public:
     void Run(const std::vector<Job>& jobs, const std::function<void(size_t)>& scanned);
 
 private:
-    AudioEngine& engine_;
-    int workers_;
+    FilePool& pool_;
 };
 
 }  // namespace tralux

@@ -63,6 +63,13 @@ void Operations::AfterBalancing(FileData& file, BalanceOutcome outcome, double l
     engine_.Estimator.UpdateEstimate(0, true);
 }
 
+FilePool& Operations::Pool() {
+    if (!pool_ || pool_->Workers() != FilesAtOnce) {
+        pool_ = std::make_unique<FilePool>(engine_, FilesAtOnce);
+    }
+    return *pool_;
+}
+
 bool Operations::WritesAtOnce(size_t workers) const {
     // A meter watches one sweep at a time; and only a run that commits its results beside its
     // work commits those the workers hand it.
@@ -81,9 +88,8 @@ bool Operations::NormaliseFilesAtOnce(const std::vector<FileData*>& files) {
         return false;
     }
     std::vector<std::optional<FileData>> copies(normalised.size());
-    FilePool pool(engine_, FilesAtOnce, size_t(FilesAtOnce));
-    pool.Run(
-        normalised.size(),
+    Pool().Run(
+        normalised.size(), size_t(FilesAtOnce),
         [&](FilePool::Worker& worker, size_t k) {
             copies[k].emplace(*files[normalised[k]]);
             worker.Engine().NormaliseFile(*copies[k], NormalisingGainOf(*copies[k]));
@@ -126,9 +132,8 @@ void Operations::BalanceFilesAtOnce(const std::vector<FileData*>& files) {
     };
     std::vector<std::unique_ptr<Job>> jobs(balanced.size());
 
-    FilePool pool(engine_, FilesAtOnce, size_t(FilesAtOnce));
-    pool.Run(
-        balanced.size(),
+    Pool().Run(
+        balanced.size(), size_t(FilesAtOnce),
         [&](FilePool::Worker& worker, size_t k) {
             std::unique_ptr<Scratch>& mine = scratch[size_t(worker.Number())];
             if (!mine) {

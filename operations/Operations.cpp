@@ -269,7 +269,7 @@ void Operations::PrepareAll() {
             }
             jobs.push_back({files[i], countsFor(i), planning_ ? plans_[i].Grid.get() : nullptr});
         }
-        ScanPool(engine_, FilesAtOnce).Run(jobs, [&](size_t i) {
+        ScanPool(Pool()).Run(jobs, [&](size_t i) {
             FileData* file = files[i];
             if (planning_ && plans_[i].Grid) {
                 if (engine_.Running && file->Peak > 0 && file->GroupNumber <= 0) {

@@ -8,6 +8,7 @@
 
 #include "engine/AudioEngine.h"
 #include "engine/FileData.h"
+#include "engine/FilePool.h"
 #include "operations/BroadcastMeter.h"
 #include "operations/OutputNaming.h"
 #include "operations/Preview.h"
@@ -250,6 +251,10 @@ private:
     bool LufsCompressionConfirmed(const std::vector<LufsUnit>& units);
     void BalanceLufsUnit(const LufsUnit& unit, const std::vector<FileData*>& files);
     std::unique_ptr<BroadcastMeter> chainMeter_;  // the planning's reads
+    // The workers of runs that work on several files at once, kept from run to run while
+    // FilesAtOnce stays the same.
+    FilePool& Pool();
+    std::unique_ptr<FilePool> pool_;
 
     AudioEngine& engine_;
     RunHost& host_;
