@@ -1,24 +1,33 @@
 #include "ScanPool.h"
 
+#include <memory>
 #include <optional>
 #include <vector>
 
 namespace tralux {
 
-void ScanPool::Run(const std::vector<Job>& jobs, const std::function<void(size_t)>& scanned) {
+void ScanPool::Run(const std::vector<Job>& jobs,
+                   const std::function<void(size_t, const SampleHistogram*)>& scanned) {
     // Each worker scans a copy of its file's record, which takes the file's place in its turn.
     std::vector<std::optional<FileData>> copies(jobs.size());
+    std::vector<std::unique_ptr<SampleHistogram>> aside(jobs.size());
     // A scan done ahead holds its record and its counts until its turn.
     pool_.Run(
         jobs.size(), 2 * size_t(pool_.Workers()),
         [&](FilePool::Worker& worker, size_t i) {
             copies[i].emplace(*jobs[i].File);
-            worker.Engine().ScanFile(*copies[i], jobs[i].Counts, jobs[i].Grid);
+            SampleHistogram* counts = jobs[i].Counts;
+            if (counts == nullptr && jobs[i].CountAside) {
+                aside[i] = std::make_unique<SampleHistogram>();
+                counts = aside[i].get();
+            }
+            worker.Engine().ScanFile(*copies[i], counts, jobs[i].Grid);
         },
         [&](size_t i, std::unique_ptr<AudioEngine::FinishedResult>) {
             *jobs[i].File = std::move(*copies[i]);
             copies[i].reset();
-            scanned(i);
+            scanned(i, aside[i].get());
+            aside[i].reset();
         });
 }
 

@@ -22,17 +22,22 @@ public:
         FileData* File = nullptr;
         SampleHistogram* Counts = nullptr;  // as ScanFile's counts; null: measured only
         GridCounts* Grid = nullptr;         // the same for a file of another integer grid
+        // With no Counts: counted all the same into counts of the scan's own, which the caller
+        // is given with the record and which are dropped after.
+        bool CountAside = false;
     };
 
     // Scans through pool's workers.
     explicit ScanPool(FilePool& pool) : pool_(pool) {}
 
-    // Scans every job's file (ScanFile), then calls scanned(i) on the caller's thread for each
-    // job in order, its record updated, as soon as it and every job before it have been
+    // Scans every job's file (ScanFile), then calls scanned(i, counted aside or null) on the
+    // caller's thread for each job in order, its record updated, as soon as it and every job
+    // before it have been
     // scanned. Stops when the caller's engine stops running (Cancel, a failure told through the
     // caller's sink): the file in hand then ends as its scan ended, and no later one is changed
     // or reported. A file that cannot be opened throws PassOpenError here, in its turn.
-    void Run(const std::vector<Job>& jobs, const std::function<void(size_t)>& scanned);
+    void Run(const std::vector<Job>& jobs,
+             const std::function<void(size_t, const SampleHistogram*)>& scanned);
 
 private:
     FilePool& pool_;

@@ -13,6 +13,12 @@
 #include "operations/Operations.h"
 
 namespace tralux {
+namespace {
+
+// The full scale of a 16-bit sample as every gain of the runs uses it.
+constexpr double FullScale = 32767.0;
+
+}  // namespace
 
 int Operations::EveryCore() {
     return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
@@ -68,6 +74,30 @@ FilePool& Operations::Pool() {
         pool_ = std::make_unique<FilePool>(engine_, FilesAtOnce);
     }
     return *pool_;
+}
+
+Operations::CountedValues Operations::CountValues(FileData& file, const std::string& path) {
+    FileWork work = OwnWork();
+    return CountValues(work, file, path);
+}
+
+bool Operations::WriteResult(FileData& file, const ValueTable& table, const std::string& label,
+                             const SampleHistogram* values) {
+    FileWork work = OwnWork();
+    return WriteResult(work, file, table, label, values);
+}
+
+bool Operations::CountsAside(const FileData& file, const SampleHistogram* kept) const {
+    // The normalising of a 16-bit file in no group follows from its own peak: past the
+    // histograms kept, it is planned on counts taken by the scan and dropped after, rather than
+    // on a count read again.
+    return planning_ && kept == nullptr && file.IsPlain16Bit() && file.GroupNumber <= 0;
+}
+
+double Operations::NormalisingGainOf(const FileData& file) const {
+    const GroupData* group = file.GroupNumber > 0 ? FindGroup(Groups, file.GroupNumber) : nullptr;
+    const double peak = group != nullptr ? group->Peak : file.Peak;
+    return peak > 0 ? FullScale / peak : 0.0;
 }
 
 bool Operations::WritesAtOnce(size_t workers) const {

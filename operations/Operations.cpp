@@ -267,10 +267,15 @@ void Operations::PrepareAll() {
             if (planning_ && !files[i]->IsPlain16Bit()) {
                 plans_[i].Grid = std::make_unique<GridCounts>();
             }
-            jobs.push_back({files[i], countsFor(i), planning_ ? plans_[i].Grid.get() : nullptr});
+            SampleHistogram* const counts = countsFor(i);
+            jobs.push_back({files[i], counts, planning_ ? plans_[i].Grid.get() : nullptr,
+                            CountsAside(*files[i], counts)});
         }
-        ScanPool(Pool()).Run(jobs, [&](size_t i) {
+        ScanPool(Pool()).Run(jobs, [&](size_t i, const SampleHistogram* aside) {
             FileData* file = files[i];
+            if (aside != nullptr && engine_.Running && file->Peak > 0) {
+                PlanNormalisingOn(i, *file, FullScale / file->Peak, {aside, nullptr});
+            }
             if (planning_ && plans_[i].Grid) {
                 if (engine_.Running && file->Peak > 0 && file->GroupNumber <= 0) {
                     PlanNormalisingOn(i, *file, FullScale / file->Peak,
@@ -296,7 +301,11 @@ void Operations::PrepareAll() {
                 gridFile ? (plans_[i].Grid ? plans_[i].Grid.get() : &recountedGrid_) : nullptr;
             ForgetBroadcast(*file, SweepSide::Source);
             ForgetBroadcast(*file, SweepSide::Result);
-            engine_.ScanFile(*file, counts, gridCounts);
+            const bool aside = CountsAside(*file, counts);
+            engine_.ScanFile(*file, aside ? &recounted_ : counts, gridCounts);
+            if (aside && engine_.Running && file->Peak > 0) {
+                PlanNormalisingOn(i, *file, FullScale / file->Peak, {&recounted_, nullptr});
+            }
             // The normalising of a file in no group follows from its own peak: planned on the
             // counts in hand, which may not be kept, rather than on a count read again.
             if (gridFile && engine_.Running && file->Peak > 0 && file->GroupNumber <= 0) {
@@ -383,12 +392,6 @@ void Operations::PrepareAll() {
     }
 }
 
-double Operations::NormalisingGainOf(const FileData& file) const {
-    const GroupData* group = file.GroupNumber > 0 ? FindGroup(Groups, file.GroupNumber) : nullptr;
-    const double peak = group != nullptr ? group->Peak : file.Peak;
-    return peak > 0 ? FullScale / peak : 0.0;
-}
-
 void Operations::KeepWithinBudget(FilePlan& plan) {
     if (!plan.Grid) {
         return;
@@ -411,11 +414,6 @@ Operations::CountedValues Operations::SourceValues(FileWork& work, size_t index,
     // Not kept: counted again, at the cost of one more read.
     work.Engine.Estimator.WorkRemaining += file.FrameCount;
     return CountValues(work, file, file.SourceFile);
-}
-
-Operations::CountedValues Operations::CountValues(FileData& file, const std::string& path) {
-    FileWork work = OwnWork();
-    return CountValues(work, file, path);
 }
 
 Operations::CountedValues Operations::CountValues(FileWork& work, FileData& file,
@@ -459,12 +457,6 @@ const SampleHistogram* Operations::CountsOfWhatIsWritten(size_t index,
     // kept histogram is the scan's own. A recount of a source is not proven to be what its scan
     // read, so its write sums its own squares.
     return !planning_ || plans_[index].Histogram ? values : nullptr;
-}
-
-bool Operations::WriteResult(FileData& file, const ValueTable& table, const std::string& label,
-                             const SampleHistogram* values) {
-    FileWork work = OwnWork();
-    return WriteResult(work, file, table, label, values);
 }
 
 bool Operations::WriteResult(FileWork& work, FileData& file, const ValueTable& table,

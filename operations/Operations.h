@@ -181,6 +181,8 @@ private:
                         bool normalisedBefore);
     // Balances several files at once, one per worker; the same as one after the other.
     void BalanceFilesAtOnce(const std::vector<FileData*>& files);
+    // Whether a file's scan counts its values for its normalising only (none kept otherwise).
+    bool CountsAside(const FileData& file, const SampleHistogram* kept) const;
     // The gain that brings a file's peak, or its group's, to full scale; 0 when it has none.
     double NormalisingGainOf(const FileData& file) const;
     // Prepare's normalised copies of several files at once, when WritesAtOnce allows it;

@@ -322,5 +322,40 @@ TEST_F(WritesAtOnce, AFailedWriteInOneWorkerStopsTheRunAndIsTold) {
     EXPECT_FALSE(TemporaryFilesLeft());
 }
 
+// Past the histograms kept, a file in no group is counted as it is scanned for its normalising,
+// and read once more only to count it for its balancing, then for its write; a file in a group
+// needs its group's peak first, so it is counted again for its normalising too. The results
+// are those of a run that keeps every histogram.
+TEST_F(WritesAtOnce, FilesPastTheHistogramsKeptAreReadOnceLessWhenInNoGroup) {
+    MakePlainSources(4);
+    AddSource(WriteWav(dir.File("q.wav"), LevelSignal(5000)), 1);
+    AddSource(WriteWav(dir.File("r.wav"), PeakSignal(9000)), 1);
+    const auto run = [&](int atOnce, size_t kept) {
+        ListAfresh();
+        ops.FilesAtOnce = atOnce;
+        ops.HistogramsKept = kept;
+        const size_t openedBefore = files.Opened.size();
+        ops.PrepareAndBalance(host.Request(options));
+        std::vector<int> reads;
+        for (const std::string& source : sources) {
+            reads.push_back(int(
+                std::count(files.Opened.begin() + long(openedBefore), files.Opened.end(), source)));
+        }
+        RunRecord record = Record();
+        RemoveResults();
+        return std::make_pair(record, reads);
+    };
+    const auto all = run(1, 256);
+    const auto inTurn = run(1, 1);
+    const auto atOnce = run(2, 1);
+
+    EXPECT_EQ(all.second, (std::vector<int>{2, 2, 2, 2, 2, 2}));
+    EXPECT_EQ(inTurn.second, (std::vector<int>{2, 3, 3, 3, 4, 4}));
+    EXPECT_EQ(atOnce.second, inTurn.second);
+    EXPECT_EQ(inTurn.first.Results, all.first.Results);
+    EXPECT_EQ(inTurn.first.Loudness, all.first.Loudness);
+    ExpectSame(atOnce.first, inTurn.first);
+}
+
 }  // namespace
 }  // namespace tralux::test
