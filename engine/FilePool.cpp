@@ -84,10 +84,6 @@ public:
     }
 
     // Takes part in a run, its engine set up as the caller's.
-    // The worker's own thread, kept from run to run as its engine is (and, with it, what the
-    // allocator keeps for the thread). A Ctrl-C or a closing terminal never goes to it.
-    SerialWorker Thread;
-
     void Join(SharedJobs& shared, const EngineModel& model) {
         shared_ = &shared;
         engine_.Transforms = model.Transforms;
@@ -178,6 +174,12 @@ private:
     int number_;
     JobSlot* slot_ = nullptr;
     size_t index_ = 0;
+
+public:
+    // The worker's own thread, kept from run to run as its engine is (and, with it, what the
+    // allocator keeps for the thread), and let go of first. A Ctrl-C or a closing terminal never
+    // goes to it.
+    SerialWorker Thread;
 };
 
 namespace {
