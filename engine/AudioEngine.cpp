@@ -110,6 +110,7 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
     // exists is ever opened for writing.
     const bool rewrites = destination == source;
     lastCopyWhole_ = false;
+    finished_.reset();
     std::unique_ptr<PassFile> input;
     std::unique_ptr<PassFile> output;
     auto endPass = [&] {
@@ -189,6 +190,11 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
             lastCopyWhole_ = false;
         } else if (writes && whole && !InputAsExpected(file, source, destination)) {
             Running = false;
+        } else if (writes && whole && HandsOffResults) {
+            finished_ = std::make_unique<FinishedResult>(
+                FinishedResult{std::move(output), rewrites ? std::move(input) : nullptr,
+                               destination, FileNamePart(source)});
+            lastCopyWhole_ = true;
         } else if (writes && whole && CommitsInBackground && files_.SharedByThreads()) {
             committingDestination_ = destination;
             committingSource_ = FileNamePart(source);
@@ -537,6 +543,26 @@ void AudioEngine::WhenResultNotKept(std::function<void()> undo) {
     }
 }
 
+bool AudioEngine::CommitFinished(std::unique_ptr<FinishedResult> result, FileData& file) {
+    if (!SettleResults()) {
+        return false;
+    }
+    committingDestination_ = result->Destination;
+    committingSource_ = result->SourceName;
+    commits_.Start(std::move(result->Output), std::move(result->Held));
+    committing_ = &file;
+    identityBeforeCommit_ = file.ResultIdentity;
+    undoCommit_ = nullptr;
+    // Without the background, the run's thread waits for the commit here.
+    return CommitsInBackground || SettleResults();
+}
+
+void AudioEngine::ForgetNormalisedResult(FileData& file) {
+    file.ResultIdentity = FileIdentity{};
+    file.LoudnessCutShort = true;
+    file.Normalised = false;
+}
+
 double AudioEngine::PassLoudness(const FileData& file) const {
     if (file.FrameCount <= 0) {
         return 0.0;  // nothing measured: silent
@@ -613,11 +639,7 @@ void AudioEngine::NormaliseFile(FileData& file, double gain) {
     if (!whole) {
         file.ResultIdentity = FileIdentity{};
     } else {
-        WhenResultNotKept([&file] {
-            file.ResultIdentity = FileIdentity{};
-            file.LoudnessCutShort = true;
-            file.Normalised = false;
-        });
+        WhenResultNotKept([&file] { ForgetNormalisedResult(file); });
     }
     file.Loudness = PassLoudness(file);
     file.LoudnessCutShort = !Running;

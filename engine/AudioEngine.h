@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -141,6 +142,28 @@ public:
     // returned true) turns out not to be made whole by SettleResults.
     void WhenResultNotKept(std::function<void()> undo);
 
+    // A write's new file that ran whole and read what it was to read, not yet made whole under
+    // its name: the engine of a worker that writes beside others hands it to the run, which
+    // commits the results in list order (CommitFinished), so that a run stopped at one file
+    // changes no result after it.
+    struct FinishedResult {
+        std::unique_ptr<PassFile> Output;
+        std::unique_ptr<PassFile> Held;  // the source of a rewrite, open until the commit
+        std::string Destination;
+        std::string SourceName;  // without its folder
+    };
+    // While set, a whole write keeps its new file for TakeFinishedResult instead of committing
+    // it; the write still returns true and records the new file as file.ResultIdentity.
+    bool HandsOffResults = false;
+    std::unique_ptr<FinishedResult> TakeFinishedResult() { return std::move(finished_); }
+    // Commits result, written by another engine for file, as this engine's last write: once
+    // the result before it is settled (false, result dropped, when that one was not kept), in
+    // the background when CommitsInBackground. file.ResultIdentity is still the one before
+    // the write; SettleResults puts it back if the result is not kept.
+    bool CommitFinished(std::unique_ptr<FinishedResult> result, FileData& file);
+    // What a normalised copy that was not kept leaves of its file's record.
+    static void ForgetNormalisedResult(FileData& file);
+
     // Root mean square of the last pass's samples over the file's frames; 0 with no frames.
     double PassLoudness(const FileData& file) const;
 
@@ -232,8 +255,9 @@ private:
     std::string committingDestination_;
     std::string committingSource_;
     std::function<void()> undoCommit_;
-    ValueTable scanValues_;              // what a scan makes of each value
-    SampleHistogram* counts_ = nullptr;  // what a counting scan counts into
+    std::unique_ptr<FinishedResult> finished_;  // handed off by the last write
+    ValueTable scanValues_;                     // what a scan makes of each value
+    SampleHistogram* counts_ = nullptr;         // what a counting scan counts into
     // The same for files of other integer grids: the dense counter, where a counting scan
     // gives its counts, and the dense map a write goes through.
     DenseKeys denseKeys_;

@@ -6,6 +6,7 @@
 
 #include "AudioEngine.h"
 #include "FileData.h"
+#include "FilePool.h"
 #include "SampleTable.h"
 
 namespace tralux {
@@ -20,21 +21,26 @@ public:
     struct Job {
         FileData* File = nullptr;
         SampleHistogram* Counts = nullptr;  // as ScanFile's counts; null: measured only
+        GridCounts* Grid = nullptr;         // the same for a file of another integer grid
+        // With no Counts: counted all the same into counts of the scan's own, which the caller
+        // is given with the record and which are dropped after.
+        bool CountAside = false;
     };
 
-    // workers: how many files are scanned at once (2 or more to gain anything).
-    ScanPool(AudioEngine& engine, int workers);
+    // Scans through pool's workers.
+    explicit ScanPool(FilePool& pool) : pool_(pool) {}
 
-    // Scans every job's file (ScanFile), then calls scanned(i) on the caller's thread for each
-    // job in order, its record updated, as soon as it and every job before it have been
+    // Scans every job's file (ScanFile), then calls scanned(i, counted aside or null) on the
+    // caller's thread for each job in order, its record updated, as soon as it and every job
+    // before it have been
     // scanned. Stops when the caller's engine stops running (Cancel, a failure told through the
     // caller's sink): the file in hand then ends as its scan ended, and no later one is changed
     // or reported. A file that cannot be opened throws PassOpenError here, in its turn.
-    void Run(const std::vector<Job>& jobs, const std::function<void(size_t)>& scanned);
+    void Run(const std::vector<Job>& jobs,
+             const std::function<void(size_t, const SampleHistogram*)>& scanned);
 
 private:
-    AudioEngine& engine_;
-    int workers_;
+    FilePool& pool_;
 };
 
 }  // namespace tralux

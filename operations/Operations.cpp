@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <optional>
 #include <set>
-#include <thread>
 #include <vector>
 
 #include "engine/ScanPool.h"
@@ -264,9 +263,31 @@ void Operations::PrepareAll() {
         for (size_t i = 0; i < files.size(); ++i) {
             ForgetBroadcast(*files[i], SweepSide::Source);
             ForgetBroadcast(*files[i], SweepSide::Result);
-            jobs.push_back({files[i], countsFor(i)});
+            // Counted whole, each into its own; kept or dropped within the budget in its turn.
+            if (planning_ && !files[i]->IsPlain16Bit()) {
+                plans_[i].Grid = std::make_unique<GridCounts>();
+            }
+            SampleHistogram* const counts = countsFor(i);
+            jobs.push_back({files[i], counts, planning_ ? plans_[i].Grid.get() : nullptr,
+                            CountsAside(*files[i], counts)});
         }
-        ScanPool(engine_, FilesAtOnce).Run(jobs, afterScan);
+        ScanPool(Pool()).Run(jobs, [&](size_t i, const SampleHistogram* aside) {
+            FileData* file = files[i];
+            if (aside != nullptr && engine_.Running && file->Peak > 0) {
+                PlanNormalisingOn(i, *file, FullScale / file->Peak, {aside, nullptr});
+            }
+            if (planning_ && plans_[i].Grid) {
+                if (engine_.Running && file->Peak > 0 && file->GroupNumber <= 0) {
+                    PlanNormalisingOn(i, *file, FullScale / file->Peak,
+                                      {nullptr, plans_[i].Grid.get()});
+                }
+                if (gridBytesHeld_ >= GridBytesKept) {
+                    plans_[i].Grid.reset();
+                }
+                KeepWithinBudget(plans_[i]);
+            }
+            afterScan(i);
+        });
     }
     for (size_t i = 0; i < files.size(); ++i) {
         FileData* file = files[i];
@@ -280,7 +301,11 @@ void Operations::PrepareAll() {
                 gridFile ? (plans_[i].Grid ? plans_[i].Grid.get() : &recountedGrid_) : nullptr;
             ForgetBroadcast(*file, SweepSide::Source);
             ForgetBroadcast(*file, SweepSide::Result);
-            engine_.ScanFile(*file, counts, gridCounts);
+            const bool aside = CountsAside(*file, counts);
+            engine_.ScanFile(*file, aside ? &recounted_ : counts, gridCounts);
+            if (aside && engine_.Running && file->Peak > 0) {
+                PlanNormalisingOn(i, *file, FullScale / file->Peak, {&recounted_, nullptr});
+            }
             // The normalising of a file in no group follows from its own peak: planned on the
             // counts in hand, which may not be kept, rather than on a count read again.
             if (gridFile && engine_.Running && file->Peak > 0 && file->GroupNumber <= 0) {
@@ -303,6 +328,8 @@ void Operations::PrepareAll() {
         }
     }
 
+    // Prepare writes the normalised copies of several files at once where it may.
+    const bool normalisedAtOnce = engine_.Running && !planning_ && NormaliseFilesAtOnce(files);
     if (engine_.Running) {
         for (size_t i = 0; i < files.size(); ++i) {
             FileData* file = files[i];
@@ -314,11 +341,10 @@ void Operations::PrepareAll() {
             }
             GroupData* group =
                 file->GroupNumber > 0 ? FindGroup(Groups, file->GroupNumber) : nullptr;
-            const double peak = group != nullptr ? group->Peak : file->Peak;
-            if (peak <= 0) {
+            const double gain = NormalisingGainOf(*file);
+            if (!(gain > 0.0)) {
                 continue;  // not reached: a complete scan of a usable file found a peak
             }
-            const double gain = FullScale / peak;
             if (planning_) {
                 if (!plans_[i].NormalisingPlanned) {
                     PlanNormalising(i, *file, gain);
@@ -326,7 +352,7 @@ void Operations::PrepareAll() {
                 if (!engine_.Running) {
                     break;
                 }
-            } else {
+            } else if (!normalisedAtOnce) {
                 engine_.NormaliseFile(*file, gain);
             }
             if (group != nullptr) {
@@ -366,21 +392,6 @@ void Operations::PrepareAll() {
     }
 }
 
-int Operations::EveryCore() {
-    return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-}
-
-bool Operations::ScansAtOnce(const std::vector<FileData*>& files) const {
-    // The counts kept of files of other grids depend on those of the files before them.
-    // A meter watches one sweep at a time, and FLAC sources go one at a time as well.
-    return FilesAtOnce > 1 && files.size() > 1 && engine_.Files().SharedByThreads() &&
-           engine_.Observer == nullptr &&
-           std::none_of(files.begin(), files.end(),
-                        [](const FileData* file) { return file->Flac; }) &&
-           (!planning_ || std::all_of(files.begin(), files.end(),
-                                      [](const FileData* file) { return file->IsPlain16Bit(); }));
-}
-
 void Operations::KeepWithinBudget(FilePlan& plan) {
     if (!plan.Grid) {
         return;
@@ -393,7 +404,7 @@ void Operations::KeepWithinBudget(FilePlan& plan) {
     gridBytesHeld_ += bytes;
 }
 
-Operations::CountedValues Operations::SourceValues(size_t index, FileData& file) {
+Operations::CountedValues Operations::SourceValues(FileWork& work, size_t index, FileData& file) {
     if (plans_[index].Histogram) {
         return {plans_[index].Histogram.get(), nullptr};
     }
@@ -401,23 +412,25 @@ Operations::CountedValues Operations::SourceValues(size_t index, FileData& file)
         return {nullptr, plans_[index].Grid.get()};
     }
     // Not kept: counted again, at the cost of one more read.
-    engine_.Estimator.WorkRemaining += file.FrameCount;
-    return CountValues(file, file.SourceFile);
+    work.Engine.Estimator.WorkRemaining += file.FrameCount;
+    return CountValues(work, file, file.SourceFile);
 }
 
-Operations::CountedValues Operations::CountValues(FileData& file, const std::string& path) {
+Operations::CountedValues Operations::CountValues(FileWork& work, FileData& file,
+                                                  const std::string& path) {
     // Counted afresh.
     if (file.IsPlain16Bit()) {
-        counted_ = engine_.CountValues(file, path, recounted_);
-        return engine_.Running ? CountedValues{&recounted_, nullptr} : CountedValues{};
+        work.Counted = work.Engine.CountValues(file, path, work.Recounted);
+        return work.Engine.Running ? CountedValues{&work.Recounted, nullptr} : CountedValues{};
     }
-    counted_ = engine_.CountValues(file, path, recountedGrid_);
-    return engine_.Running ? CountedValues{nullptr, &recountedGrid_} : CountedValues{};
+    work.Counted = work.Engine.CountValues(file, path, work.RecountedGrid);
+    return work.Engine.Running ? CountedValues{nullptr, &work.RecountedGrid} : CountedValues{};
 }
 
 void Operations::PlanNormalising(size_t index, FileData& file, double gain) {
     plans_[index].NormalisingGain = gain;
-    const CountedValues values = SourceValues(index, file);
+    FileWork work = OwnWork();
+    const CountedValues values = SourceValues(work, index, file);
     if (!values.Counted()) {
         return;
     }
@@ -446,30 +459,31 @@ const SampleHistogram* Operations::CountsOfWhatIsWritten(size_t index,
     return !planning_ || plans_[index].Histogram ? values : nullptr;
 }
 
-bool Operations::WriteResult(FileData& file, const ValueTable& table, const std::string& label,
-                             const SampleHistogram* values) {
+bool Operations::WriteResult(FileWork& work, FileData& file, const ValueTable& table,
+                             const std::string& label, const SampleHistogram* values) {
     // What the file held when its values were counted: the source's scan, or the result's
     // count just before its plan.
     const std::string& source = planning_ ? file.SourceFile : file.ResultFile;
-    const PassTotals expected = planning_ ? ScanTotalsOf(file) : counted_;
+    const PassTotals expected = planning_ ? ScanTotalsOf(file) : work.Counted;
     ForgetBroadcast(file, SweepSide::Result);
     const bool whole =
-        engine_.WriteMapped(file, source, file.ResultFile, table, label, expected, values);
+        work.Engine.WriteMapped(file, source, file.ResultFile, table, label, expected, values);
     if (whole) {
-        file.Loudness = engine_.PassLoudness(file);
+        file.Loudness = work.Engine.PassLoudness(file);
         file.Normalised = true;
     }
     return whole;
 }
 
-bool Operations::WriteGridResult(FileData& file, const GridCounts& counts, const GridTable& table,
-                                 const std::string& label, bool countsAreInput) {
+bool Operations::WriteGridResult(FileWork& work, FileData& file, const GridCounts& counts,
+                                 const GridTable& table, const std::string& label,
+                                 bool countsAreInput) {
     const std::string& source = planning_ ? file.SourceFile : file.ResultFile;
-    const PassTotals expected = planning_ ? ScanTotalsOf(file) : counted_;
-    const bool whole = engine_.WriteGridMapped(file, source, file.ResultFile, counts, table, label,
-                                               expected, countsAreInput);
+    const PassTotals expected = planning_ ? ScanTotalsOf(file) : work.Counted;
+    const bool whole = work.Engine.WriteGridMapped(file, source, file.ResultFile, counts, table,
+                                                   label, expected, countsAreInput);
     if (whole) {
-        file.Loudness = engine_.PassLoudness(file);
+        file.Loudness = work.Engine.PassLoudness(file);
         file.Normalised = true;
     }
     return whole;
@@ -672,7 +686,14 @@ void Operations::BalanceAll() {
     engine_.Estimator.StartTiming();
     balancingBegun_ = true;
 
-    for (size_t i = 0; i < files.size(); ++i) {
+    const size_t balanceable = size_t(std::count_if(
+        files.begin(), files.end(), [](const FileData* file) { return Balanceable(*file); }));
+    FileWork work = OwnWork();
+    const bool atOnce = WritesAtOnce(balanceable);
+    if (atOnce) {
+        BalanceFilesAtOnce(files);
+    }
+    for (size_t i = 0; i < files.size() && !atOnce; ++i) {
         FileData* file = files[i];
         if (!engine_.Running) {
             break;
@@ -680,32 +701,13 @@ void Operations::BalanceAll() {
         if (!Balanceable(*file)) {
             continue;
         }
-        // Balance measures each result as it is now; Prepare & Balance plans on its sources.
-        const CountedValues values =
-            planning_ ? SourceValues(i, *file) : CountValues(*file, file->ResultFile);
-        if (!values.Counted()) {
-            break;
-        }
         const double loudnessBefore = file->Loudness;
         const bool normalisedBefore = file->Normalised;
-        const BalanceOutcome outcome = BalanceFile(i, *file, values);
+        const BalanceOutcome outcome = CountAndBalance(work, i, *file);
         if (outcome == BalanceOutcome::Stopped) {
             break;
         }
-        // Stopped or failed: the result is as it was, and so is what the grid shows.
-        const auto setBack = [this, file, loudnessBefore, normalisedBefore] {
-            file->Loudness = loudnessBefore;
-            file->Normalised = normalisedBefore;
-            SourceLoudnessShown = true;
-            ResultLoudnessShown = true;
-            host_.LoudnessChanged();
-        };
-        if (outcome == BalanceOutcome::Failed) {
-            setBack();
-        } else if (outcome == BalanceOutcome::Written) {
-            engine_.WhenResultNotKept(setBack);
-        }
-        engine_.Estimator.UpdateEstimate(0, true);
+        AfterBalancing(*file, outcome, loudnessBefore, normalisedBefore);
     }
 
     engine_.SettleResults();
@@ -718,7 +720,7 @@ void Operations::BalanceAll() {
 }
 
 template <typename Values>
-auto Operations::PlanBalancing(size_t index, FileData& file, const Values& values) {
+auto Operations::PlanBalancing(FileWork& work, size_t index, FileData& file, const Values& values) {
     const double target = TargetLoudness(file, ReferenceLoudness, AnchorAtLoudest);
     BalanceRequest request;
     request.Frames = file.FrameCount;
@@ -735,29 +737,35 @@ auto Operations::PlanBalancing(size_t index, FileData& file, const Values& value
     }
     request.MaxAdjustSteps = MaxAdjustPasses;
     auto plan = planner_.Plan(values, request);
-    // The file before is told of first, and a run it stopped tells nothing more.
-    if (plan.ShortOfTarget() && engine_.SettleResults()) {
-        ++FilesShortOfTarget;
-        const int32_t unit = options_.loudnessunits;
-        host_.ShowWarning(messages::TargetNotReached(
-            file.SourceFile, LevelText(plan.AdjustedLoudness, unit), LevelText(target, unit)));
+    if (plan.ShortOfTarget()) {
+        work.Tell([this, source = file.SourceFile, adjusted = plan.AdjustedLoudness, target] {
+            // The file before is told of first, and a run it stopped tells nothing more.
+            if (engine_.SettleResults()) {
+                ++FilesShortOfTarget;
+                const int32_t unit = options_.loudnessunits;
+                host_.ShowWarning(messages::TargetNotReached(source, LevelText(adjusted, unit),
+                                                             LevelText(target, unit)));
+            }
+        });
     }
     file.Loudness = plan.Loudness;
     return plan;
 }
 
-Operations::BalanceOutcome Operations::BalanceFile(size_t index, FileData& file,
+Operations::BalanceOutcome Operations::BalanceFile(FileWork& work, size_t index, FileData& file,
                                                    const CountedValues& values) {
     const auto after = [&](const auto& plan) {
-        SourceLoudnessShown = true;
-        ResultLoudnessShown = true;
-        host_.LoudnessChanged();
-        if (!engine_.Running) {
+        work.Tell([this] {
+            SourceLoudnessShown = true;
+            ResultLoudnessShown = true;
+            host_.LoudnessChanged();
+        });
+        if (!work.Engine.Running) {
             return BalanceOutcome::Stopped;
         }
         if (plan.Steps.empty() && !planning_) {
             // Already on target, and no limiting: the result stays as it is.
-            engine_.Estimator.WorkRemaining -= 2.0 * static_cast<double>(file.FrameCount);
+            work.Engine.Estimator.WorkRemaining -= 2.0 * static_cast<double>(file.FrameCount);
             return BalanceOutcome::Kept;
         }
         return BalanceOutcome::Written;
@@ -766,23 +774,24 @@ Operations::BalanceOutcome Operations::BalanceFile(size_t index, FileData& file,
         return whole ? BalanceOutcome::Written : BalanceOutcome::Failed;
     };
     if (values.Histogram != nullptr) {
-        lastPlan_ = PlanBalancing(index, file, *values.Histogram);
-        const BalanceOutcome outcome = after(lastPlan_);
+        work.Plan = PlanBalancing(work, index, file, *values.Histogram);
+        const BalanceOutcome outcome = after(work.Plan);
         if (outcome != BalanceOutcome::Written) {
             return outcome;
         }
-        return written(WriteResult(file, lastPlan_.Table, WriteLabel(lastPlan_.Steps, planning_),
+        return written(WriteResult(work, file, work.Plan.Table,
+                                   WriteLabel(work.Plan.Steps, planning_),
                                    CountsOfWhatIsWritten(index, values.Histogram)));
     }
-    lastGridPlan_ = PlanBalancing(index, file, *values.Grid);
-    const BalanceOutcome outcome = after(lastGridPlan_);
+    work.GridPlanned = PlanBalancing(work, index, file, *values.Grid);
+    const BalanceOutcome outcome = after(work.GridPlanned);
     if (outcome != BalanceOutcome::Written) {
         return outcome;
     }
     // Balance counted the result just before its write; a kept count is the scan's own.
     const bool countsAreInput = !planning_ || plans_[index].Grid != nullptr;
-    return written(WriteGridResult(file, *values.Grid, lastGridPlan_.Table,
-                                   WriteLabel(lastGridPlan_.Steps, planning_), countsAreInput));
+    return written(WriteGridResult(work, file, *values.Grid, work.GridPlanned.Table,
+                                   WriteLabel(work.GridPlanned.Steps, planning_), countsAreInput));
 }
 
 }  // namespace tralux

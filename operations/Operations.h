@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -7,6 +8,7 @@
 
 #include "engine/AudioEngine.h"
 #include "engine/FileData.h"
+#include "engine/FilePool.h"
 #include "operations/BroadcastMeter.h"
 #include "operations/LufsChainMeter.h"
 #include "operations/OutputNaming.h"
@@ -145,29 +147,67 @@ private:
         bool Counted() const { return Histogram != nullptr || Grid != nullptr; }
     };
 
+    // Where one file's planning and write are done: the run's own engine and scratch space on
+    // its own thread, or a worker's beside others. What it tells the user reaches the run's
+    // thread in the file's turn (at once on the run's own thread).
+    struct FileWork {
+        AudioEngine& Engine;
+        SampleHistogram& Recounted;
+        GridCounts& RecountedGrid;
+        PassTotals& Counted;  // the peak and sum of squares of the last CountValues read
+        BalancePlan& Plan;    // the plan made, of a 16-bit file or of another grid
+        GridPlan& GridPlanned;
+        std::function<void(std::function<void()>)> Tell;
+    };
+    // The run's own: its engine, recounted_, counted_, lastPlan_, told at once.
+    FileWork OwnWork();
+
     // The source's values: those kept, or recounted after one more read.
-    CountedValues SourceValues(size_t index, FileData& file);
+    CountedValues SourceValues(FileWork& work, size_t index, FileData& file);
     // Reads path to count its values into recounted_ (or recountedGrid_).
     CountedValues CountValues(FileData& file, const std::string& path);
+    CountedValues CountValues(FileWork& work, FileData& file, const std::string& path);
     // Plans the normalising by gain on the source's values: Loudness as it will be.
     void PlanNormalising(size_t index, FileData& file, double gain);
     void PlanNormalisingOn(size_t index, FileData& file, double gain, const CountedValues& values);
     // Plans the file's compress or reduce passes and its final limiting on its values (with
     // its normalising first in Prepare & Balance); tells a file left short of its target.
     template <typename Values>
-    auto PlanBalancing(size_t index, FileData& file, const Values& values);
+    auto PlanBalancing(FileWork& work, size_t index, FileData& file, const Values& values);
     // Plans and writes one file's balancing.
     enum class BalanceOutcome { Written, Kept, Failed, Stopped };
-    BalanceOutcome BalanceFile(size_t index, FileData& file, const CountedValues& values);
+    BalanceOutcome BalanceFile(FileWork& work, size_t index, FileData& file,
+                               const CountedValues& values);
+    // Counts the values a file's balancing is planned on (Balance: its result's as it is now;
+    // Prepare & Balance: its source's), then plans and writes it. Stopped when not counted.
+    BalanceOutcome CountAndBalance(FileWork& work, size_t index, FileData& file);
+    // The run's part once a file's balancing is done: a result that failed, or that is not
+    // kept once committed, sets back what the file and the grid showed before.
+    void AfterBalancing(FileData& file, BalanceOutcome outcome, double loudnessBefore,
+                        bool normalisedBefore);
+    // Balances several files at once, one per worker; the same as one after the other.
+    void BalanceFilesAtOnce(const std::vector<FileData*>& files);
+    // Whether a file's scan counts its values for its normalising only (none kept otherwise).
+    bool CountsAside(const FileData& file, const SampleHistogram* kept) const;
+    // The gain that brings a file's peak, or its group's, to full scale; 0 when it has none.
+    double NormalisingGainOf(const FileData& file) const;
+    // Prepare's normalised copies of several files at once, when WritesAtOnce allows it;
+    // false, nothing done, when not.
+    bool NormaliseFilesAtOnce(const std::vector<FileData*>& files);
     // Writes the result once through table; true when it is whole.
     // values when they are the counts of exactly what the write of file index will read.
     const SampleHistogram* CountsOfWhatIsWritten(size_t index, const SampleHistogram* values) const;
     bool WriteResult(FileData& file, const ValueTable& table, const std::string& label,
                      const SampleHistogram* values = nullptr);
-    bool WriteGridResult(FileData& file, const GridCounts& counts, const GridTable& table,
-                         const std::string& label, bool countsAreInput);
+    bool WriteResult(FileWork& work, FileData& file, const ValueTable& table,
+                     const std::string& label, const SampleHistogram* values);
+    bool WriteGridResult(FileWork& work, FileData& file, const GridCounts& counts,
+                         const GridTable& table, const std::string& label, bool countsAreInput);
     // Whether the scans of files run at once (see FilesAtOnce).
     bool ScansAtOnce(const std::vector<FileData*>& files) const;
+    // Whether files are planned and written at once (see FilesAtOnce): workers is how many
+    // of them a pool would work on.
+    bool WritesAtOnce(size_t workers) const;
     // Keeps the counts of a scanned file of another grid within GridBytesKept, or drops them.
     void KeepWithinBudget(FilePlan& plan);
     void WriteNormalisedCopies();
@@ -237,6 +277,10 @@ private:
     bool WriteChainResult(FileData& file, const std::vector<TransformStep>& chain,
                           const std::string& label, const SampleHistogram* values);
     std::unique_ptr<BroadcastMeter> chainMeter_;  // the planning's reads
+    // The workers of runs that work on several files at once, kept from run to run while
+    // FilesAtOnce stays the same.
+    FilePool& Pool();
+    std::unique_ptr<FilePool> pool_;
 
     AudioEngine& engine_;
     RunHost& host_;

@@ -77,6 +77,7 @@ TBalanceVolumes::TBalanceVolumes(const MainWindowSetup& setup, QWidget* parent)
     FileCount = 0;
     ungroupedNumbers_.NextUngroupedNumber = 0;
     ops_ = std::make_unique<Operations>(engine_, runHost_);
+    ops_->FilesAtOnce = Operations::EveryCore();
     decimalSeparator_ = Std(QLocale::system().decimalPoint());
     applicationTitle_ = AppTitle;
     setWindowTitle(MainCaption);

@@ -1,0 +1,361 @@
+// Files planned and written at once, one per worker: the run gives what working on them one
+// after the other gives (bytes, records, messages, passes), and stops as that would, with no
+// result after the file where it stopped.
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../files/FlacTestFiles.h"
+#include "FakeFileAccess.h"
+#include "RunFixture.h"
+#include "operations/Intake.h"
+
+namespace tralux::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// What a run left, to compare one at a time with at once.
+struct RunRecord {
+    std::vector<std::vector<uint8_t>> Results;  // empty: no result file
+    std::vector<double> Loudness;
+    std::vector<bool> Normalised, IdentityKnown;
+    std::vector<std::string> Warnings, Errors, Labels, FileNames;
+    // Every call of the sink (but PumpEvents, which a run at once also makes while it waits)
+    // and of the host, in order: passes, each step of progress, messages.
+    std::vector<std::string> SinkCalls, HostLog;
+    int ShortOfTarget = 0;
+    size_t Created = 0;           // results created
+    size_t CreatedByWorkers = 0;  // of which on a thread other than the run's
+    size_t OpenedByWorkers = 0;   // files opened (to scan, count or write) the same way
+};
+
+class WritesAtOnce : public ::testing::Test {
+protected:
+    TempDir dir;
+    FakeProgressSink sink;
+    FakeFileAccess files;
+    AudioEngine engine{sink, [] { return 0.0; }, files};
+    Options options;
+    FakeRunHost host;
+    Operations ops{engine, host};
+    UngroupedNumbers numbers;
+    std::vector<std::string> sources;
+    std::vector<int32_t> groups;
+    size_t createdSeen = 0;  // the creates an earlier Record counted
+    size_t openedSeen = 0;
+
+    WritesAtOnce() {
+        files.Shared = true;
+        options.maxcompfactor = 20.0;
+        options.warncompfactor = 20.0;
+    }
+
+    void AddSource(const std::string& path, int32_t group = 0) {
+        sources.push_back(path);
+        groups.push_back(group);
+    }
+    // 16-bit files (two of them a track group), a 24-bit file and a FLAC file.
+    void MakeMixedSources() {
+        AddSource(WriteWav(dir.File("a.wav"), LevelSignal(3000)));
+        AddSource(WriteWav(dir.File("b.wav"), Noise(TestFrames, 20000, 5)));
+        AddSource(WriteWav(dir.File("c.wav"), LevelSignal(9000)), 1);
+        AddSource(WriteWav(dir.File("d.wav"), PeakSignal(12000)), 1);
+        AnyWavLayout wide;
+        wide.bitsPerSample = 24;
+        wide.sampleRate = 48000;
+        const std::string deep = dir.File("e24.wav");
+        WriteFile(deep, MakeAnyWav(FrameBytes(wide, TestFrames), wide));
+        AddSource(deep);
+        FlacShape shape;
+        shape.Frames = 23000;
+        shape.Scale = 0.4;
+        const std::string flac = dir.File("f.flac");
+        MakeFlacFile(flac, shape);
+        AddSource(flac);
+        AddSource(WriteWav(dir.File("g.wav"), LevelSignal(6000)));
+    }
+    void MakePlainSources(int count) {
+        for (int i = 0; i < count; ++i) {
+            AddSource(WriteWav(dir.File("p" + std::to_string(i) + ".wav"),
+                               LevelSignal(2000.0 + 1500.0 * i)));
+        }
+    }
+
+    // The sources listed afresh, no result left from a run before.
+    void ListAfresh() {
+        host.List.clear();
+        SameFileIndex listed(SameFileRule::Listing);
+        for (size_t i = 0; i < sources.size(); ++i) {
+            Intake intake = TakeIn(sources[i], listed, numbers);
+            ASSERT_TRUE(intake.record) << intake.refusal;
+            FileData& file = host.Add(std::move(intake.record));
+            file.GroupNumber = groups[i];
+        }
+        ClearMessages();
+    }
+    void ClearMessages() {
+        host.Warnings.clear();
+        host.Errors.clear();
+        sink.Labels.clear();
+        sink.FileNames.clear();
+        sink.Errors.clear();
+        sink.Calls.clear();
+        host.Log.clear();
+    }
+    void RemoveResults() {
+        for (const auto& file : host.List) {
+            fs::remove(file->ResultFile);
+        }
+    }
+    FileData& File(size_t i) { return *host.List[i]; }
+
+    RunRecord Record() {
+        RunRecord record;
+        for (const auto& file : host.List) {
+            const bool written = fs::exists(file->ResultFile);
+            record.Results.push_back(written ? ReadFile(file->ResultFile) : std::vector<uint8_t>());
+            record.Loudness.push_back(file->Loudness);
+            record.Normalised.push_back(file->Normalised);
+            record.IdentityKnown.push_back(file->ResultIdentity.Known);
+        }
+        record.Warnings = host.Warnings;
+        record.Errors = sink.Errors;
+        record.Labels = sink.Labels;
+        record.FileNames = sink.FileNames;
+        record.ShortOfTarget = ops.FilesShortOfTarget;
+        record.CreatedByWorkers = size_t(
+            std::count_if(files.CreatedBy.begin() + createdSeen, files.CreatedBy.end(),
+                          [](std::thread::id id) { return id != std::this_thread::get_id(); }));
+        record.Created = files.CreatedBy.size() - createdSeen;
+        createdSeen = files.CreatedBy.size();
+        record.OpenedByWorkers = size_t(
+            std::count_if(files.OpenedBy.begin() + openedSeen, files.OpenedBy.end(),
+                          [](std::thread::id id) { return id != std::this_thread::get_id(); }));
+        openedSeen = files.OpenedBy.size();
+        std::copy_if(sink.Calls.begin(), sink.Calls.end(), std::back_inserter(record.SinkCalls),
+                     [](const std::string& call) { return call != "PumpEvents"; });
+        record.HostLog = host.Log;
+        return record;
+    }
+
+    bool TemporaryFilesLeft() const {
+        for (const auto& entry : fs::directory_iterator(dir.Path())) {
+            if (entry.path().filename().string().rfind(".tralux-", 0) == 0) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // Long lists, told from where they part.
+    static void ExpectSameCalls(const std::vector<std::string>& atOnce,
+                                const std::vector<std::string>& inTurn) {
+        const auto parted =
+            std::mismatch(atOnce.begin(), atOnce.end(), inTurn.begin(), inTurn.end());
+        const size_t at = size_t(parted.first - atOnce.begin());
+        const auto from = [at](const std::vector<std::string>& calls) {
+            std::string text;
+            for (size_t i = at; i < std::min(calls.size(), at + 6); ++i) {
+                text += calls[i] + "; ";
+            }
+            return text;
+        };
+        EXPECT_TRUE(atOnce == inTurn) << "from call " << at << ": at once " << from(atOnce)
+                                      << "\none at a time " << from(inTurn);
+    }
+    static void ExpectSame(const RunRecord& atOnce, const RunRecord& inTurn) {
+        EXPECT_EQ(atOnce.Warnings, inTurn.Warnings);
+        EXPECT_EQ(atOnce.Errors, inTurn.Errors);
+        EXPECT_EQ(atOnce.Labels, inTurn.Labels);
+        ExpectSameCalls(atOnce.SinkCalls, inTurn.SinkCalls);
+        ExpectSameCalls(atOnce.HostLog, inTurn.HostLog);
+        EXPECT_EQ(atOnce.FileNames, inTurn.FileNames);
+        EXPECT_EQ(atOnce.Loudness, inTurn.Loudness);
+        EXPECT_EQ(atOnce.Normalised, inTurn.Normalised);
+        EXPECT_EQ(atOnce.IdentityKnown, inTurn.IdentityKnown);
+        EXPECT_EQ(atOnce.ShortOfTarget, inTurn.ShortOfTarget);
+        ASSERT_EQ(atOnce.Results.size(), inTurn.Results.size());
+        for (size_t i = 0; i < inTurn.Results.size(); ++i) {
+            EXPECT_TRUE(atOnce.Results[i] == inTurn.Results[i]) << "file " << i;
+        }
+    }
+};
+
+// The quietest reference compresses every other file; one adjust step leaves some short of
+// their targets, each told in its turn. Past the first two files the sources' values are
+// counted again, by the workers.
+TEST_F(WritesAtOnce, PrepareAndBalanceGiveTheSameAsOneAtATime) {
+    MakeMixedSources();
+    ops.HistogramsKept = 2;
+    ops.MaxAdjustPasses = 1;
+    const auto run = [&](int atOnce) {
+        ListAfresh();
+        ops.FilesAtOnce = atOnce;
+        RunRequest request = host.Request(options);
+        request.reference = ReferenceChoice::Quietest;
+        ops.PrepareAndBalance(request);
+        RunRecord record = Record();
+        RemoveResults();
+        return record;
+    };
+    const RunRecord inTurn = run(1);
+    const RunRecord atOnce = run(3);
+
+    EXPECT_EQ(inTurn.CreatedByWorkers, 0u);
+    EXPECT_EQ(atOnce.CreatedByWorkers, inTurn.Results.size());
+    // Each source scanned, and those past the first two counted again, on workers.
+    EXPECT_GE(atOnce.OpenedByWorkers, 2 * inTurn.Results.size() + 4);
+    EXPECT_GT(inTurn.ShortOfTarget, 0);
+    EXPECT_TRUE(inTurn.Errors.empty());
+    for (size_t i = 0; i < inTurn.Results.size(); ++i) {
+        EXPECT_FALSE(inTurn.Results[i].empty()) << i;
+    }
+    ExpectSame(atOnce, inTurn);
+    EXPECT_FALSE(TemporaryFilesLeft());
+}
+
+// Prepare writes the normalised copies; Balance rewrites each through a new file.
+TEST_F(WritesAtOnce, PrepareThenBalanceGiveTheSameAsOneAtATime) {
+    MakeMixedSources();
+    const auto run = [&](int atOnce) {
+        ListAfresh();
+        ops.FilesAtOnce = atOnce;
+        RunRequest request = host.Request(options);
+        request.reference = ReferenceChoice::Loudest;
+        ops.Prepare(request);
+        std::vector<RunRecord> records{Record()};
+        ClearMessages();
+        ops.Balance(request);
+        records.push_back(Record());
+        RemoveResults();
+        return records;
+    };
+    const std::vector<RunRecord> inTurn = run(1);
+    const std::vector<RunRecord> atOnce = run(2);
+
+    EXPECT_TRUE(inTurn[1].Errors.empty());
+    EXPECT_EQ(atOnce[0].CreatedByWorkers, inTurn[0].Results.size());
+    EXPECT_GE(atOnce[0].OpenedByWorkers, 2 * inTurn[0].Results.size());
+    EXPECT_GT(inTurn[1].Created, 0u);
+    EXPECT_EQ(atOnce[1].CreatedByWorkers, inTurn[1].Created);
+    ExpectSame(atOnce[0], inTurn[0]);
+    ExpectSame(atOnce[1], inTurn[1]);
+    EXPECT_FALSE(TemporaryFilesLeft());
+}
+
+// Cancel while the second file's result is written: a worker may have written the third file's
+// whole by then, but it never takes its name; the first result stays whole.
+TEST_F(WritesAtOnce, CancelStopsEveryWorkerAndKeepsOnlyTheResultsBeforeIt) {
+    MakePlainSources(5);
+    const auto run = [&](int atOnce) {
+        ListAfresh();
+        ops.FilesAtOnce = atOnce;
+        bool cancelled = false;
+        const size_t createdBefore = files.CreatedCount();
+        sink.OnPump = [&] {
+            if (cancelled || sink.Labels.back() == "Scanning:" ||
+                sink.FileNames.back() != "p1.wav") {
+                return;
+            }
+            // Gives the worker on the third file the time to write it whole.
+            for (int k = 0; k < 100 && atOnce > 1 && files.CreatedCount() < createdBefore + 3;
+                 ++k) {
+                std::this_thread::sleep_for(10ms);
+            }
+            std::this_thread::sleep_for(atOnce > 1 ? 200ms : 0ms);
+            ops.Cancel();
+            cancelled = true;
+        };
+        ops.PrepareAndBalance(host.Request(options));
+        sink.OnPump = nullptr;
+        RunRecord record = Record();
+        RemoveResults();
+        return record;
+    };
+    const RunRecord inTurn = run(1);
+    const size_t createdInTurn = files.Created.size();
+    const RunRecord atOnce = run(2);
+
+    EXPECT_FALSE(ops.Running());
+    EXPECT_GE(files.Created.size() - createdInTurn, 3u);  // the third file's write was begun
+    ExpectSame(atOnce, inTurn);
+    EXPECT_FALSE(atOnce.Results[0].empty());
+    EXPECT_TRUE(atOnce.Normalised[0]);
+    for (size_t i = 1; i < atOnce.Results.size(); ++i) {
+        EXPECT_TRUE(atOnce.Results[i].empty()) << i;
+        EXPECT_FALSE(atOnce.Normalised[i]) << i;
+    }
+    EXPECT_FALSE(TemporaryFilesLeft());
+}
+
+// A write that fails in one worker stops the run there, told once, as one at a time would.
+TEST_F(WritesAtOnce, AFailedWriteInOneWorkerStopsTheRunAndIsTold) {
+    MakePlainSources(5);
+    const auto run = [&](int atOnce) {
+        ListAfresh();
+        files.FailWritesTo = dir.File("p2_tralux.wav");
+        ops.FilesAtOnce = atOnce;
+        ops.PrepareAndBalance(host.Request(options));
+        RunRecord record = Record();
+        RemoveResults();
+        return record;
+    };
+    const RunRecord inTurn = run(1);
+    const RunRecord atOnce = run(2);
+
+    EXPECT_FALSE(ops.Running());
+    ASSERT_EQ(atOnce.Errors.size(), 1u);
+    EXPECT_EQ(atOnce.Errors[0],
+              "Failed to write to output file \"" + File(2).ResultFile + "\" (disk full?)");
+    ExpectSame(atOnce, inTurn);
+    EXPECT_FALSE(atOnce.Results[1].empty());
+    for (size_t i = 2; i < atOnce.Results.size(); ++i) {
+        EXPECT_TRUE(atOnce.Results[i].empty()) << i;
+    }
+    EXPECT_FALSE(TemporaryFilesLeft());
+}
+
+// Past the histograms kept, a file in no group is counted as it is scanned for its normalising,
+// and read once more only to count it for its balancing, then for its write; a file in a group
+// needs its group's peak first, so it is counted again for its normalising too. The results
+// are those of a run that keeps every histogram.
+TEST_F(WritesAtOnce, FilesPastTheHistogramsKeptAreReadOnceLessWhenInNoGroup) {
+    MakePlainSources(4);
+    AddSource(WriteWav(dir.File("q.wav"), LevelSignal(5000)), 1);
+    AddSource(WriteWav(dir.File("r.wav"), PeakSignal(9000)), 1);
+    const auto run = [&](int atOnce, size_t kept) {
+        ListAfresh();
+        ops.FilesAtOnce = atOnce;
+        ops.HistogramsKept = kept;
+        const size_t openedBefore = files.Opened.size();
+        ops.PrepareAndBalance(host.Request(options));
+        std::vector<int> reads;
+        for (const std::string& source : sources) {
+            reads.push_back(int(
+                std::count(files.Opened.begin() + long(openedBefore), files.Opened.end(), source)));
+        }
+        RunRecord record = Record();
+        RemoveResults();
+        return std::make_pair(record, reads);
+    };
+    const auto all = run(1, 256);
+    const auto inTurn = run(1, 1);
+    const auto atOnce = run(2, 1);
+
+    EXPECT_EQ(all.second, (std::vector<int>{2, 2, 2, 2, 2, 2}));
+    EXPECT_EQ(inTurn.second, (std::vector<int>{2, 3, 3, 3, 4, 4}));
+    EXPECT_EQ(atOnce.second, inTurn.second);
+    EXPECT_EQ(inTurn.first.Results, all.first.Results);
+    EXPECT_EQ(inTurn.first.Loudness, all.first.Loudness);
+    ExpectSame(atOnce.first, inTurn.first);
+}
+
+}  // namespace
+}  // namespace tralux::test
