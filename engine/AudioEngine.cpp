@@ -74,6 +74,58 @@ void PutResultSizes(char* piece, int64_t pieceStart, size_t pieceSize, const Fil
     }
 }
 
+// A wide file's samples read again for a plan that could not keep its values: straight from
+// the file, a piece at a time, with the run's events between the pieces. A read that fails
+// stops the run, so that no plan made from part of the samples is written.
+class SampleReread : public SampleSweep {
+public:
+    SampleReread(AudioEngine& engine, const FileData& file, std::string path)
+        : engine_(engine),
+          path_(std::move(path)),
+          offset_(file.HeaderSize),
+          bytes_(file.FrameCount * file.FrameBytes()),
+          sampleBytes_(size_t(file.Format.Sample.ContainerBytes)) {}
+
+    bool Run(const std::function<void(const unsigned char*, size_t)>& take) const override {
+        const std::unique_ptr<PassFile> input = engine_.Files().OpenExisting(path_);
+        if (!input || !input->Seek(offset_)) {
+            return Failed();
+        }
+        std::vector<unsigned char> buffer(ChunkBytes / 8 * 8);
+        for (int64_t at = 0; at < bytes_;) {
+            if (!engine_.Running) {
+                return false;
+            }
+            const size_t want = size_t(std::min<int64_t>(int64_t(buffer.size()), bytes_ - at));
+            size_t got = 0;
+            for (size_t piece = 1; got < want && piece != 0; got += piece) {
+                piece = input->Read(buffer.data() + got, want - got);
+            }
+            if (got != want) {
+                return Failed();
+            }
+            take(buffer.data(), want / sampleBytes_);
+            at += int64_t(want);
+            engine_.Sink().PumpEvents();
+        }
+        return engine_.Running;
+    }
+
+private:
+    bool Failed() const {
+        engine_.Sink().ReportError("Failed to read from file \"" + path_ +
+                                   "\" (has it been changed since it was prepared?)");
+        engine_.Running = false;
+        return false;
+    }
+
+    AudioEngine& engine_;
+    std::string path_;
+    int64_t offset_;
+    int64_t bytes_;
+    size_t sampleBytes_;
+};
+
 }  // namespace
 
 PassTotals ScanTotalsOf(const FileData& file) {
@@ -147,11 +199,18 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
         CreatedIdentity = output->Identity();
     }
     InputTotals = PassTotals{};
+    wideTotals_ = WideMeasure{};
+    wideInput_ = WideMeasure{};
     // A counting scan takes its peak and sum of squares from the counts, once, at its end.
     const bool plain = file.IsPlain16Bit();
+    const bool wide = WideFormat(file.Format.Sample);
     const bool counting = !writes && (plain ? counts_ != nullptr : gridCounts_ != nullptr);
     if (counting && plain) {
         counts_->Clear();
+    } else if (counting && wide) {
+        // The dense table of a grid counted before is not needed beside a wide count.
+        denseKeys_ = DenseKeys();
+        wideCounter_.Start(file.Format.Sample, WideValuesKept);
     } else if (counting) {
         gridCounter_.Start(file.Format.Sample);
     }
@@ -166,9 +225,19 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
             file.Flac
                 ? SweepFlac(file, source, destination, *input, output.get(), mapping, label, weight)
                 : Sweep(file, source, destination, *input, output.get(), mapping, label, weight);
+        if (wide) {
+            TakeWideTotals();
+        }
         if (counting && plain) {
             Totals.Peak = MappedPeak(*counts_, scanValues_);
             Totals.SumOfSquares = MappedSumOfSquares(*counts_, scanValues_);
+        } else if (counting && wide) {
+            GridCounts counts;
+            counts.Format = file.Format.Sample;
+            if (!wideCounter_.Take(counts.Wide)) {
+                counts.Samples = std::make_shared<SampleReread>(*this, file, source);
+            }
+            *gridCounts_ = std::move(counts);
         } else if (counting) {
             *gridCounts_ = gridCounter_.Take();
             const SampleGrid grid(file.Format.Sample);
@@ -429,6 +498,10 @@ void AudioEngine::ShowDecoded(BlockObserver& observer, const FileData& file,
 
 void AudioEngine::TransformGridBlock(const FileData& file, bool maps, unsigned char* samples,
                                      size_t count, bool measureInput) {
+    if (WideFormat(file.Format.Sample)) {
+        TransformWideBlock(file, maps, samples, count, measureInput);
+        return;
+    }
     const SampleGrid grid(file.Format.Sample);
     if (measureInput) {
         ScanGridBlock(grid, samples, count, InputTotals.GridPeak, InputTotals.GridSum);
@@ -441,6 +514,36 @@ void AudioEngine::TransformGridBlock(const FileData& file, bool maps, unsigned c
     } else {
         ScanGridBlock(grid, samples, count, Totals.GridPeak, Totals.GridSum);
     }
+}
+
+void AudioEngine::TransformWideBlock(const FileData& file, bool maps, unsigned char* samples,
+                                     size_t count, bool measureInput) {
+    const WideGrid grid(file.Format.Sample);
+    if (measureInput) {
+        wideInput_.Add(grid, samples, count);
+    }
+    if (!maps) {
+        if (gridCounts_ != nullptr) {
+            wideCounter_.Add(samples, count);
+        }
+        wideTotals_.Add(grid, samples, count);
+        return;
+    }
+    // Each sample through the plan's steps, as the plan followed it: no table of every value
+    // fits these formats.
+    const int step = grid.Bytes();
+    for (size_t i = 0; i < count; ++i, samples += step) {
+        const uint64_t bits = grid.Through(wideSteps_, grid.Read(samples));
+        grid.Write(bits, samples);
+        wideTotals_.Add(grid.Measured(bits), 1);
+    }
+}
+
+void AudioEngine::TakeWideTotals() {
+    Totals.GridPeak = wideTotals_.PeakKey();
+    Totals.GridSum = wideTotals_.SumKey();
+    InputTotals.GridPeak = wideInput_.PeakKey();
+    InputTotals.GridSum = wideInput_.SumKey();
 }
 
 bool AudioEngine::WriteThrough(FileData& file, const std::string& source,
@@ -493,6 +596,11 @@ bool AudioEngine::WriteGridMapped(FileData& file, const std::string& source,
                                   const std::string& destination, const GridCounts& counts,
                                   const GridTable& table, const std::string& label,
                                   const PassTotals& expectedInput, bool countsAreInput) {
+    if (WideFormat(file.Format.Sample)) {
+        // Measured sample by sample as written.
+        wideSteps_ = table.Steps;
+        return WriteThrough(file, source, destination, nullptr, label, expectedInput, false);
+    }
     gridMap_.Build(counts, table);
     const bool whole =
         WriteThrough(file, source, destination, nullptr, label, expectedInput, countsAreInput);
@@ -535,7 +643,7 @@ double AudioEngine::PassLoudness(const FileData& file) const {
         return 0.0;  // nothing measured: silent
     }
     if (!file.IsPlain16Bit()) {
-        return SampleGrid(file.Format.Sample).Loudness(Totals.GridSum, file.SampleCount());
+        return GridLoudness(file.Format.Sample, Totals.GridSum, file.SampleCount());
     }
     return std::sqrt(static_cast<double>(Totals.SumOfSquares) /
                      static_cast<double>(file.SampleCount()));
@@ -567,7 +675,7 @@ void AudioEngine::ScanFile(FileData& file, SampleHistogram* counts, GridCounts* 
     const PassTotals scanned =
         ReadPass(file, file.SourceFile, "Scanning", counts, gridCounts, SweepSide::Source);
     file.Peak = file.IsPlain16Bit() ? static_cast<double>(scanned.Peak)
-                                    : SampleGrid(file.Format.Sample).Level(scanned.GridPeak);
+                                    : GridLevel(file.Format.Sample, scanned.GridPeak);
     file.ScanSumOfSquares = scanned.SumOfSquares;
     file.ScanGridPeak = scanned.GridPeak;
     file.ScanGridSum = scanned.GridSum;
@@ -598,7 +706,11 @@ void AudioEngine::NormaliseFile(FileData& file, double gain) {
         whole = WriteMapped(file, file.SourceFile, file.ResultFile, table, "Normalising",
                             ScanTotalsOf(file));
     } else {
-        gridMap_.Build(file.Format.Sample, step);
+        if (WideFormat(file.Format.Sample)) {
+            wideSteps_ = {step};
+        } else {
+            gridMap_.Build(file.Format.Sample, step);
+        }
         whole = WriteThrough(file, file.SourceFile, file.ResultFile, nullptr, "Normalising",
                              ScanTotalsOf(file), false);
     }

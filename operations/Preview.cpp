@@ -220,9 +220,11 @@ std::optional<Measurements> Operations::Measure() {
             ForgetBroadcast(*file, SweepSide::Result);
             engine_.ScanFile(*file, values.get(), gridValues.get());
             if (gridValues) {
-                gridBytes += gridValues->Keys.size() * (sizeof(int32_t) + sizeof(uint64_t));
-                if (gridBytes > PreviewGridBytes) {
-                    gridValues.reset();  // more than a preview may hold
+                gridBytes += gridValues->HeldBytes();
+                // More than a preview may hold; or values that would be read again for each
+                // pass, too slow to plan again at every change of the request.
+                if (gridBytes > PreviewGridBytes || gridValues->Samples) {
+                    gridValues.reset();
                 }
             }
             if (engine_.Running && file->Peak == 0) {

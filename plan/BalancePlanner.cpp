@@ -1,5 +1,6 @@
 #include "plan/BalancePlanner.h"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <unordered_map>
@@ -80,6 +81,131 @@ private:
     const GridCounts& values_;
     const SampleGrid grid_;
     const BalanceRequest& request_;
+};
+
+uint64_t FoldKey(uint64_t key, uint64_t bits) {
+    key = (key ^ static_cast<uint32_t>(bits)) * 1099511628211ull;
+    return (key ^ (bits >> 32)) * 1099511628211ull;
+}
+
+// The same for a wide format whose distinct values were kept: each step computed on the scale
+// and stored on the format's grid, value by value, the squares summed exactly.
+class WideHeldValues {
+public:
+    using Table = GridTable;
+
+    WideHeldValues(const GridCounts& values, const BalanceRequest& request)
+        : values_(values), grid_(values.Format), request_(request) {}
+
+    Table Start() const {
+        Table table;
+        table.WideMapped.reserve(values_.Wide.size());
+        for (const WideValue& value : values_.Wide) {
+            table.WideMapped.push_back(value.Bits);
+        }
+        return table;
+    }
+    void Apply(Table& table, const TransformStep& step) const {
+        const std::vector<TransformStep> steps = {step};
+        for (uint64_t& bits : table.WideMapped) {
+            bits = grid_.Through(steps, bits);
+        }
+        table.Steps.push_back(step);
+    }
+    double Loudness(const Table& table) const {
+        ExactSquares squares;
+        for (size_t i = 0; i < values_.Wide.size(); ++i) {
+            squares.Add(grid_.Measured(table.WideMapped[i]), values_.Wide[i].Count);
+        }
+        return grid_.Loudness(squares.Value(), request_.Frames * request_.Channels);
+    }
+    double Peak(const Table& table) const {
+        double peak = 0.0;
+        for (uint64_t bits : table.WideMapped) {
+            peak = std::max(peak, grid_.Measured(bits));
+        }
+        return grid_.Level(peak);
+    }
+    uint64_t StateKey(const Table& table) const {
+        uint64_t key = 14695981039346656037ull;
+        for (uint64_t bits : table.WideMapped) {
+            key = FoldKey(key, bits);
+        }
+        return key;
+    }
+    bool SameState(const Table& a, const Table& b) const { return a.WideMapped == b.WideMapped; }
+
+private:
+    const GridCounts& values_;
+    const WideGrid grid_;
+    const BalanceRequest& request_;
+};
+
+// A wide file with more distinct values than were kept: a state is the steps so far, and each
+// measure reads the samples again and takes them through every step. Exact, and the same
+// arithmetic as the kept values', in memory that does not grow with the file; a pass costs a
+// read. The loudness, peak and state key of the last steps measured are kept, as the planning
+// asks for all three after each pass. A read that fails measures silence, which ends the
+// planning; the run has been stopped by then.
+class WideReadValues {
+public:
+    using Table = GridTable;
+
+    WideReadValues(const GridCounts& values, const BalanceRequest& request)
+        : values_(values), grid_(values.Format), request_(request) {}
+
+    Table Start() const { return Table{}; }
+    void Apply(Table& table, const TransformStep& step) const { table.Steps.push_back(step); }
+    double Loudness(const Table& table) const { return Measure(table).Loudness; }
+    double Peak(const Table& table) const { return Measure(table).Peak; }
+    uint64_t StateKey(const Table& table) const { return Measure(table).Key; }
+    bool SameState(const Table& a, const Table& b) const {
+        bool same = true;
+        const bool read = values_.Samples->Run([&](const unsigned char* bytes, size_t count) {
+            for (size_t i = 0; i < count && same; ++i, bytes += grid_.Bytes()) {
+                const uint64_t bits = grid_.Read(bytes);
+                same = grid_.Through(a.Steps, bits) == grid_.Through(b.Steps, bits);
+            }
+        });
+        return read && same;
+    }
+
+private:
+    struct Measures {
+        std::vector<TransformStep> Steps;
+        double Loudness = 0.0;
+        double Peak = 0.0;
+        uint64_t Key = 0;
+    };
+
+    const Measures& Measure(const Table& table) const {
+        if (last_ && last_->Steps == table.Steps) {
+            return *last_;
+        }
+        WideMeasure measure;
+        uint64_t key = 14695981039346656037ull;
+        const bool read = values_.Samples->Run([&](const unsigned char* bytes, size_t count) {
+            for (size_t i = 0; i < count; ++i, bytes += grid_.Bytes()) {
+                const uint64_t bits = grid_.Through(table.Steps, grid_.Read(bytes));
+                measure.Add(grid_.Measured(bits), 1);
+                key = FoldKey(key, bits);
+            }
+        });
+        last_ = std::make_unique<Measures>();
+        last_->Steps = table.Steps;
+        if (read) {
+            last_->Loudness =
+                grid_.Loudness(measure.Squares.Value(), request_.Frames * request_.Channels);
+            last_->Peak = grid_.Level(measure.Peak);
+            last_->Key = key;
+        }
+        return *last_;
+    }
+
+    const GridCounts& values_;
+    const WideGrid grid_;
+    const BalanceRequest& request_;
+    mutable std::unique_ptr<Measures> last_;
 };
 
 // The states the compress and reduce passes have left the file in. A state is what the file's
@@ -167,6 +293,12 @@ BalancePlan BalancePlanner::Plan(const SampleHistogram& values,
 }
 
 GridPlan BalancePlanner::Plan(const GridCounts& values, const BalanceRequest& request) const {
+    if (values.Samples) {
+        return PlanOn(WideReadValues(values, request), request);
+    }
+    if (WideFormat(values.Format)) {
+        return PlanOn(WideHeldValues(values, request), request);
+    }
     return PlanOn(GridValues(values, request), request);
 }
 

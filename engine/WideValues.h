@@ -1,0 +1,120 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "SampleTable.h"
+#include "files/WavFormat.h"
+
+namespace tralux {
+
+// The formats too wide for a table of every value: 32-bit integers (any valid bits) and
+// 32 and 64-bit floats. Their samples are worked on as the container's stored bits.
+bool WideFormat(const SampleFormat& format);
+
+// An exact sum of squares of doubles: every square is added exactly into a fixed-point number
+// wide enough for any double's square times any count, so that the sum is the same whatever
+// the order or the chunks it was taken in, and it becomes a double once, correctly rounded.
+class ExactSquares {
+public:
+    // Adds value^2 x count.
+    void Add(double value, uint64_t count = 1);
+    void Add(const ExactSquares& other);
+    double Value() const;
+    bool operator==(const ExactSquares&) const = default;
+
+private:
+    // Bit i of the limbs counts 2^(i - Offset): the square of the smallest subnormal double
+    // (2^-2148) lies above bit 0, the largest square held to +120 dBFS times 2^64 samples below
+    // the top.
+    static constexpr int Offset = 2304;
+    static constexpr int Limbs = 40;
+    void AddAt(int bit, unsigned __int128 low, uint64_t high);
+    std::array<uint64_t, Limbs> limbs_{};
+};
+
+// A wide format's grid on the one scale, with the arithmetic of SampleFormats: an integer s
+// counts s x 32767 / (L x 2^pad), a float x counts x x 32767 (NaN as silence, an infinity as
+// full scale, held to +120 dBFS). A value on the scale is stored as the nearest integer,
+// halves to even, or as the nearest float held to -1.0 ... 1.0.
+class WideGrid {
+public:
+    explicit WideGrid(const SampleFormat& format);
+
+    uint64_t Read(const unsigned char* bytes) const;
+    void Write(uint64_t bits, unsigned char* bytes) const;
+    double ToScale(uint64_t bits) const;
+    uint64_t FromScale(double value) const;
+    // The magnitude a sample's square and peak are measured from, in the format's own unit
+    // (the integer, the most negative counted as full scale; the float as it counts).
+    double Measured(uint64_t bits) const;
+    // The scale value of a measured magnitude; the loudness of an exact sum of squares of them.
+    double Level(double magnitude) const { return magnitude * 32767.0 / divisor_; }
+    double Loudness(double sumOfSquares, int64_t samples) const;
+    // Stored bits through each step in turn, each stored on the grid.
+    uint64_t Through(const std::vector<TransformStep>& steps, uint64_t bits) const;
+    int Bytes() const { return bytes_; }
+
+private:
+    bool float_;
+    int bytes_;
+    int padding_ = 0;
+    double largest_ = 1.0;  // L for integers
+    double divisor_ = 1.0;  // L x 2^pad for integers, 1 for floats
+    double fullKey_ = 0.0;
+};
+
+// A wide file's measure: the peak magnitude and the exact sum of squares (see WideGrid).
+struct WideMeasure {
+    double Peak = 0.0;
+    ExactSquares Squares;
+    void Add(const WideGrid& grid, const unsigned char* bytes, size_t count);
+    void Add(double magnitude, uint64_t count) {
+        Peak = magnitude > Peak ? magnitude : Peak;
+        Squares.Add(magnitude, count);
+    }
+    // As the totals of a pass keep it: bit patterns, compared for equality.
+    int64_t PeakKey() const;
+    unsigned __int128 SumKey() const;
+};
+double WidePeakOfKey(int64_t key);
+double WideSumOfKey(unsigned __int128 key);
+
+// One distinct stored value of a wide file and how often it occurs.
+struct WideValue {
+    uint64_t Bits = 0;
+    uint64_t Count = 0;
+    bool operator==(const WideValue&) const = default;
+};
+
+// Reads a file's samples again, block by block: a plan whose file holds more distinct values
+// than may be kept follows its passes over the samples themselves.
+class SampleSweep {
+public:
+    virtual ~SampleSweep() = default;
+    // Gives every block of samples to take; false when the read failed or was stopped.
+    virtual bool Run(const std::function<void(const unsigned char*, size_t)>& take) const = 0;
+};
+
+// Counts a wide file's distinct values by sorting them a piece at a time and merging the
+// pieces, as long as they are at most budget values; past it, it counts no more.
+class WideCounter {
+public:
+    void Start(const SampleFormat& format, size_t budget);
+    void Add(const unsigned char* bytes, size_t count);
+    // The distinct values, ascending; false when there were more than the budget.
+    bool Take(std::vector<WideValue>& values);
+
+private:
+    void Flush();
+    WideGrid grid_{SampleFormat{SampleCoding::Float, 4, 32}};
+    size_t budget_ = 0;
+    bool over_ = false;
+    std::vector<uint64_t> pending_;
+    std::vector<WideValue> values_;
+};
+
+}  // namespace tralux
