@@ -397,8 +397,9 @@ std::string UsageText() {
 
 std::string HelpText() {
     return "Usage: tralux-cli COMMAND [OPTIONS] FILE...\n"
-           "Balance the loudness of WAV files (8, 16 and 24-bit integer PCM, any channels and\n"
-           "rate, RF64 and BW64 included) and FLAC files. Source files are never written:\n"
+           "Balance the loudness of WAV files (8, 16, 24 and 32-bit integer PCM, 32 and 64-bit\n"
+           "float, any channels and rate, RF64 and BW64 included) and FLAC files (8 to 24\n"
+           "bits). Source files are never written:\n"
            "results are new files in the source's format, with its chunks or tags, beside the\n"
            "sources or in another folder.\n"
            "\n"
