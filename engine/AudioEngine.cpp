@@ -235,7 +235,9 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
             GridCounts counts;
             counts.Format = file.Format.Sample;
             if (!wideCounter_.Take(counts.Wide)) {
-                counts.Samples = std::make_shared<SampleReread>(*this, file, source);
+                auto samples = std::make_shared<SampleReread>(*this, file, source);
+                samples->MayHold = WideValuesKept * 2 * sizeof(WideValue);
+                counts.Samples = std::move(samples);
             }
             *gridCounts_ = std::move(counts);
         } else if (counting) {

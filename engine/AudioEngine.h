@@ -168,8 +168,9 @@ public:
     int FlacLevelChoice = -1;
 
     // A count of a wide file (32-bit integers, floats) keeps at most this many distinct values
-    // (16 bytes each); the plan of a file that holds more reads its samples again for each
-    // pass it plans, within the same memory whatever the file's length.
+    // (16 bytes each). The plan of a file that holds more holds its samples instead, when they
+    // take at most twice the memory of those values, or else reads them again for each pass it
+    // plans: within the same memory whatever the file's length.
     size_t WideValuesKept = size_t{4} << 20;
 
 private:

@@ -97,6 +97,9 @@ public:
     virtual ~SampleSweep() = default;
     // Gives every block of samples to take; false when the read failed or was stopped.
     virtual bool Run(const std::function<void(const unsigned char*, size_t)>& take) const = 0;
+    // The bytes a plan may hold of the samples as its passes leave them, so that a pass need
+    // not read them all again.
+    size_t MayHold = 0;
 };
 
 // Counts a wide file's distinct values by sorting them a piece at a time and merging the

@@ -141,12 +141,13 @@ private:
     const BalanceRequest& request_;
 };
 
-// A wide file with more distinct values than were kept: a state is the steps so far, and each
-// measure reads the samples again and takes them through every step. Exact, and the same
-// arithmetic as the kept values', in memory that does not grow with the file; a pass costs a
-// read. The loudness, peak and state key of the last steps measured are kept, as the planning
-// asks for all three after each pass. A read that fails measures silence, which ends the
-// planning; the run has been stopped by then.
+// A wide file with more distinct values than were kept: a state is the steps so far. While the
+// samples fit in the memory the sweep allows, the planning holds them as the last measured
+// steps left them, and a pass is one step over them; otherwise each measure reads the samples
+// again and takes them through every step. Both are the kept values' arithmetic, exactly, in
+// memory that does not grow past a bound with the file. The loudness, peak and state key of
+// the last steps measured are kept, as the planning asks for all three after each pass. A
+// read that fails measures silence, which ends the planning; the run has been stopped by then.
 class WideReadValues {
 public:
     using Table = GridTable;
@@ -178,19 +179,54 @@ private:
         uint64_t Key = 0;
     };
 
+    // Whether the held samples are those of every step but the last of steps.
+    bool HeldBefore(const std::vector<TransformStep>& steps) const {
+        return held_ && steps.size() == heldSteps_.size() + 1 &&
+               std::equal(heldSteps_.begin(), heldSteps_.end(), steps.begin());
+    }
+
     const Measures& Measure(const Table& table) const {
         if (last_ && last_->Steps == table.Steps) {
             return *last_;
         }
         WideMeasure measure;
         uint64_t key = 14695981039346656037ull;
-        const bool read = values_.Samples->Run([&](const unsigned char* bytes, size_t count) {
-            for (size_t i = 0; i < count; ++i, bytes += grid_.Bytes()) {
-                const uint64_t bits = grid_.Through(table.Steps, grid_.Read(bytes));
-                measure.Add(grid_.Measured(bits), 1);
-                key = FoldKey(key, bits);
+        const auto take = [&](uint64_t bits) {
+            measure.Add(grid_.Measured(bits), 1);
+            key = FoldKey(key, bits);
+        };
+        const size_t width = size_t(grid_.Bytes());
+        const size_t bytes =
+            size_t(std::max<int64_t>(0, request_.Frames * request_.Channels)) * width;
+        bool read = true;
+        if (HeldBefore(table.Steps)) {
+            const std::vector<TransformStep> step = {table.Steps.back()};
+            for (size_t at = 0; at < held_->size(); at += width) {
+                const uint64_t bits = grid_.Through(step, grid_.Read(held_->data() + at));
+                grid_.Write(bits, held_->data() + at);
+                take(bits);
             }
-        });
+            heldSteps_ = table.Steps;
+        } else {
+            held_.reset();
+            auto held = std::make_unique<std::vector<unsigned char>>();
+            const bool holds = bytes <= values_.Samples->MayHold;
+            held->reserve(holds ? bytes : 0);
+            read = values_.Samples->Run([&](const unsigned char* samples, size_t count) {
+                for (size_t i = 0; i < count; ++i, samples += width) {
+                    const uint64_t bits = grid_.Through(table.Steps, grid_.Read(samples));
+                    if (holds) {
+                        held->resize(held->size() + width);
+                        grid_.Write(bits, held->data() + held->size() - width);
+                    }
+                    take(bits);
+                }
+            });
+            if (holds && read && held->size() == bytes) {
+                held_ = std::move(held);
+                heldSteps_ = table.Steps;
+            }
+        }
         last_ = std::make_unique<Measures>();
         last_->Steps = table.Steps;
         if (read) {
@@ -206,6 +242,8 @@ private:
     const WideGrid grid_;
     const BalanceRequest& request_;
     mutable std::unique_ptr<Measures> last_;
+    mutable std::unique_ptr<std::vector<unsigned char>> held_;  // in the format's own bytes
+    mutable std::vector<TransformStep> heldSteps_;
 };
 
 // The states the compress and reduce passes have left the file in. A state is what the file's

@@ -523,8 +523,9 @@ TEST_F(FormatsOracle, EachWideFormatGivesThePassByPassBytes) {
 // after Prepare (which counts the results).
 TEST_F(FormatsOracle, WideFilesPastTheirBudgetGiveTheSameBytes) {
     for (const bool separate : {false, true}) {
-        std::vector<std::vector<uint8_t>> results[2];
-        for (const size_t kept : {size_t{1} << 22, size_t{500}}) {
+        std::vector<std::vector<uint8_t>> results[3];
+        // All kept; too many to keep, but held by the plan; neither.
+        for (const size_t kept : {size_t{1} << 22, size_t{2000}, size_t{500}}) {
             SCOPED_TRACE(std::to_string(kept) + (separate ? " Prepare, then Balance" : ""));
             engine.WideValuesKept = kept;
             Add({"f32", Plain(3, 2, 48000, 32), F32, {}}, 51, 6000, 3000.0);
@@ -546,11 +547,15 @@ TEST_F(FormatsOracle, WideFilesPastTheirBudgetGiveTheSameBytes) {
             EXPECT_GT(expected.Compressions, 0);
             CompareResults(expected);
             for (const FileData* file : records) {
-                results[kept == 500].push_back(ReadFile(file->ResultFile));
+                results[kept == 2000  ? 1
+                        : kept == 500 ? 2
+                                      : 0]
+                    .push_back(ReadFile(file->ResultFile));
             }
             Clear();
         }
         EXPECT_EQ(results[0], results[1]);
+        EXPECT_EQ(results[0], results[2]);
     }
 }
 
