@@ -533,12 +533,7 @@ void AudioEngine::TransformWideBlock(const FileData& file, bool maps, unsigned c
     }
     // Each sample through the plan's steps, as the plan followed it: no table of every value
     // fits these formats.
-    const int step = grid.Bytes();
-    for (size_t i = 0; i < count; ++i, samples += step) {
-        const uint64_t bits = grid.Through(wideSteps_, grid.Read(samples));
-        grid.Write(bits, samples);
-        wideTotals_.Add(grid.Measured(bits), 1);
-    }
+    grid.MapSamples(wideSteps_, samples, count, wideTotals_);
 }
 
 void AudioEngine::TakeWideTotals() {

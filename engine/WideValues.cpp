@@ -133,6 +133,106 @@ double ExactSquares::Value() const {
     return std::ldexp(static_cast<double>(window), start - Offset);
 }
 
+void SquareSum::Add(double value, uint64_t count) {
+    if (count < (uint64_t{1} << 20)) {
+        const uint64_t bits = std::bit_cast<uint64_t>(value) & ~(uint64_t{1} << 63);
+        const auto exponent = size_t(bits >> 52);
+        const uint64_t mantissa =
+            exponent == 0 ? bits : (bits & ((uint64_t{1} << 52) - 1)) | uint64_t{1} << 52;
+        // Below 2^106 x 2^20: within 128 bits.
+        const unsigned __int128 square =
+            static_cast<unsigned __int128>(mantissa) * mantissa * count;
+        const size_t bin = exponent == 0 ? 1 : exponent;
+        low_[bin] += square;
+        wraps_[bin] += low_[bin] < square ? 1 : 0;
+        return;
+    }
+    large_.Add(value, count);
+}
+
+ExactSquares SquareSum::Total() const {
+    ExactSquares total = large_;
+    for (size_t bin = 1; bin < low_.size(); ++bin) {
+        if (low_[bin] != 0 || wraps_[bin] != 0) {
+            // The mantissa counts 2^(bin - 1075); its square twice that.
+            total.AddScaled(2 * (int(bin) - 1075), low_[bin], wraps_[bin]);
+        }
+    }
+    return total;
+}
+
+namespace {
+
+// The arithmetic of each wide format, inline, so that the loops over many values below are
+// compiled once for each format.
+struct IntegerKind {
+    double Largest, Divisor, Full;
+    int Padding;
+
+    static uint64_t Read(const unsigned char* bytes) {
+        uint32_t raw;
+        std::memcpy(&raw, bytes, 4);
+        return raw;
+    }
+    static void Write(uint64_t bits, unsigned char* bytes) {
+        const auto raw = static_cast<uint32_t>(bits);
+        std::memcpy(bytes, &raw, 4);
+    }
+    double ToScale(uint64_t bits) const {
+        return static_cast<double>(static_cast<int32_t>(bits)) * 32767.0 / Divisor;
+    }
+    uint64_t FromScale(double value) const {
+        const double grid = std::nearbyint(value * (Largest / 32767.0));
+        const double held = std::isnan(grid) ? 0.0 : std::clamp(grid, -Largest - 1.0, Largest);
+        const auto sample = static_cast<int64_t>(held) * (int64_t{1} << Padding);
+        return static_cast<uint32_t>(static_cast<int32_t>(sample));
+    }
+    double Measured(uint64_t bits) const {
+        return std::min(std::fabs(static_cast<double>(static_cast<int32_t>(bits))), Full);
+    }
+};
+
+template <typename Float, typename Raw>
+struct FloatKind {
+    static uint64_t Read(const unsigned char* bytes) {
+        Raw raw;
+        std::memcpy(&raw, bytes, sizeof raw);
+        return raw;
+    }
+    static void Write(uint64_t bits, unsigned char* bytes) {
+        const auto raw = static_cast<Raw>(bits);
+        std::memcpy(bytes, &raw, sizeof raw);
+    }
+    static double Value(uint64_t bits) {
+        return static_cast<double>(std::bit_cast<Float>(static_cast<Raw>(bits)));
+    }
+    double ToScale(uint64_t bits) const {
+        const double x = Value(bits);
+        if (std::isnan(x)) {
+            return 0.0;
+        }
+        if (std::isinf(x)) {
+            return std::copysign(32767.0, x);
+        }
+        return std::clamp(x, -FloatHeld, FloatHeld) * 32767.0;
+    }
+    uint64_t FromScale(double value) const {
+        const double x = std::clamp(std::isnan(value) ? 0.0 : value / 32767.0, -1.0, 1.0);
+        return std::bit_cast<Raw>(static_cast<Float>(x));
+    }
+    double Measured(uint64_t bits) const {
+        const double x = Value(bits);
+        if (std::isnan(x)) {
+            return 0.0;
+        }
+        return std::isinf(x) ? 1.0 : std::min(std::fabs(x), FloatHeld);
+    }
+};
+using Float32Kind = FloatKind<float, uint32_t>;
+using Float64Kind = FloatKind<double, uint64_t>;
+
+}  // namespace
+
 WideGrid::WideGrid(const SampleFormat& format)
     : float_(format.Coding == SampleCoding::Float), bytes_(format.ContainerBytes) {
     if (!float_) {
@@ -143,63 +243,32 @@ WideGrid::WideGrid(const SampleFormat& format)
     }
 }
 
-uint64_t WideGrid::Read(const unsigned char* bytes) const {
-    if (bytes_ == 8) {
-        uint64_t raw;
-        std::memcpy(&raw, bytes, 8);
-        return raw;
+template <typename Body>
+auto WideGrid::WithKind(Body body) const {
+    if (!float_) {
+        return body(IntegerKind{largest_, divisor_, fullKey_, padding_});
     }
-    uint32_t raw;
-    std::memcpy(&raw, bytes, 4);
-    return raw;
+    return bytes_ == 4 ? body(Float32Kind{}) : body(Float64Kind{});
+}
+
+uint64_t WideGrid::Read(const unsigned char* bytes) const {
+    return WithKind([&](const auto& kind) { return kind.Read(bytes); });
 }
 
 void WideGrid::Write(uint64_t bits, unsigned char* bytes) const {
-    if (bytes_ == 8) {
-        std::memcpy(bytes, &bits, 8);
-        return;
-    }
-    const auto raw = static_cast<uint32_t>(bits);
-    std::memcpy(bytes, &raw, 4);
+    WithKind([&](const auto& kind) { kind.Write(bits, bytes); });
 }
 
 double WideGrid::ToScale(uint64_t bits) const {
-    if (!float_) {
-        return static_cast<double>(static_cast<int32_t>(bits)) * 32767.0 / divisor_;
-    }
-    const double x = bytes_ == 4 ? static_cast<double>(std::bit_cast<float>(uint32_t(bits)))
-                                 : std::bit_cast<double>(bits);
-    if (std::isnan(x)) {
-        return 0.0;
-    }
-    if (std::isinf(x)) {
-        return std::copysign(32767.0, x);
-    }
-    return std::clamp(x, -FloatHeld, FloatHeld) * 32767.0;
+    return WithKind([&](const auto& kind) { return kind.ToScale(bits); });
 }
 
 uint64_t WideGrid::FromScale(double value) const {
-    if (!float_) {
-        const double grid = std::nearbyint(value * (largest_ / 32767.0));
-        const double held = std::isnan(grid) ? 0.0 : std::clamp(grid, -largest_ - 1.0, largest_);
-        const auto sample = static_cast<int64_t>(held) * (int64_t{1} << padding_);
-        return static_cast<uint32_t>(static_cast<int32_t>(sample));
-    }
-    const double x = std::clamp(std::isnan(value) ? 0.0 : value / 32767.0, -1.0, 1.0);
-    return bytes_ == 4 ? uint64_t{std::bit_cast<uint32_t>(static_cast<float>(x))}
-                       : std::bit_cast<uint64_t>(x);
+    return WithKind([&](const auto& kind) { return kind.FromScale(value); });
 }
 
 double WideGrid::Measured(uint64_t bits) const {
-    if (!float_) {
-        return std::min(std::fabs(static_cast<double>(static_cast<int32_t>(bits))), fullKey_);
-    }
-    const double x = bytes_ == 4 ? static_cast<double>(std::bit_cast<float>(uint32_t(bits)))
-                                 : std::bit_cast<double>(bits);
-    if (std::isnan(x)) {
-        return 0.0;
-    }
-    return std::isinf(x) ? 1.0 : std::min(std::fabs(x), FloatHeld);
+    return WithKind([&](const auto& kind) { return kind.Measured(bits); });
 }
 
 double WideGrid::Loudness(double sumOfSquares, int64_t samples) const {
@@ -210,17 +279,58 @@ double WideGrid::Loudness(double sumOfSquares, int64_t samples) const {
 }
 
 uint64_t WideGrid::Through(const std::vector<TransformStep>& steps, uint64_t bits) const {
-    for (const TransformStep& step : steps) {
-        bits = FromScale(TransformScaleValue(step, ToScale(bits)));
-    }
-    return bits;
+    return WithKind([&](const auto& kind) {
+        for (const TransformStep& step : steps) {
+            bits = kind.FromScale(TransformScaleValue(step, kind.ToScale(bits)));
+        }
+        return bits;
+    });
+}
+
+void WideGrid::Apply(const TransformStep& step, uint64_t* bits, size_t count) const {
+    WithKind([&](const auto& kind) {
+        for (size_t i = 0; i < count; ++i) {
+            bits[i] = kind.FromScale(TransformScaleValue(step, kind.ToScale(bits[i])));
+        }
+    });
+}
+
+void WideGrid::MapSamples(const std::vector<TransformStep>& steps, unsigned char* bytes,
+                          size_t count, WideMeasure& measure) const {
+    WithKind([&](const auto& kind) {
+        const size_t width = size_t(bytes_);
+        for (size_t i = 0; i < count; ++i, bytes += width) {
+            uint64_t bits = kind.Read(bytes);
+            for (const TransformStep& step : steps) {
+                bits = kind.FromScale(TransformScaleValue(step, kind.ToScale(bits)));
+            }
+            kind.Write(bits, bytes);
+            measure.Add(kind.Measured(bits));
+        }
+    });
+}
+
+void WideGrid::MeasureSamples(const unsigned char* bytes, size_t count,
+                              WideMeasure& measure) const {
+    WithKind([&](const auto& kind) {
+        const size_t width = size_t(bytes_);
+        for (size_t i = 0; i < count; ++i, bytes += width) {
+            measure.Add(kind.Measured(kind.Read(bytes)));
+        }
+    });
+}
+
+void WideGrid::MeasureValues(const uint64_t* bits, const WideValue* counts, size_t count,
+                             WideMeasure& measure) const {
+    WithKind([&](const auto& kind) {
+        for (size_t i = 0; i < count; ++i) {
+            measure.Add(kind.Measured(bits[i]), counts[i].Count);
+        }
+    });
 }
 
 void WideMeasure::Add(const WideGrid& grid, const unsigned char* bytes, size_t count) {
-    const int step = grid.Bytes();
-    for (size_t i = 0; i < count; ++i, bytes += step) {
-        Add(grid.Measured(grid.Read(bytes)), 1);
-    }
+    grid.MeasureSamples(bytes, count, *this);
 }
 
 int64_t WideMeasure::PeakKey() const {
@@ -228,7 +338,7 @@ int64_t WideMeasure::PeakKey() const {
 }
 
 unsigned __int128 WideMeasure::SumKey() const {
-    return std::bit_cast<uint64_t>(Squares.Value());
+    return std::bit_cast<uint64_t>(Squares.Total().Value());
 }
 
 double WidePeakOfKey(int64_t key) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -25,6 +26,10 @@ public:
     void Add(const ExactSquares& other);
     double Value() const;
     bool operator==(const ExactSquares&) const = default;
+    // Adds (high x 2^128 + low) x 2^power.
+    void AddScaled(int power, unsigned __int128 low, uint64_t high) {
+        AddAt(power + Offset, low, high);
+    }
 
 private:
     // Bit i of the limbs counts 2^(i - Offset): the square of the smallest subnormal double
@@ -35,6 +40,32 @@ private:
     void AddAt(int bit, unsigned __int128 low, uint64_t high);
     std::array<uint64_t, Limbs> limbs_{};
 };
+
+// The same sum, faster: the squared mantissas are summed in 128 bits by the double's exponent,
+// with a count of the times each sum wrapped, and the sums go into an ExactSquares at the end.
+class SquareSum {
+public:
+    void Add(double value) {
+        const uint64_t bits = std::bit_cast<uint64_t>(value) & ~(uint64_t{1} << 63);
+        const auto exponent = size_t(bits >> 52);
+        const uint64_t mantissa =
+            exponent == 0 ? bits : (bits & ((uint64_t{1} << 52) - 1)) | uint64_t{1} << 52;
+        const unsigned __int128 square = static_cast<unsigned __int128>(mantissa) * mantissa;
+        const size_t bin = exponent == 0 ? 1 : exponent;
+        low_[bin] += square;
+        wraps_[bin] += low_[bin] < square ? 1 : 0;
+    }
+    void Add(double value, uint64_t count);
+    ExactSquares Total() const;
+
+private:
+    std::array<unsigned __int128, 2048> low_{};
+    std::array<uint64_t, 2048> wraps_{};
+    ExactSquares large_;  // squares of large counts
+};
+
+struct WideMeasure;
+struct WideValue;
 
 // A wide format's grid on the one scale, with the arithmetic of SampleFormats: an integer s
 // counts s x 32767 / (L x 2^pad), a float x counts x x 32767 (NaN as silence, an infinity as
@@ -58,7 +89,21 @@ public:
     uint64_t Through(const std::vector<TransformStep>& steps, uint64_t bits) const;
     int Bytes() const { return bytes_; }
 
+    // The same over many values at once: count stored values through one step, in place;
+    // count samples in the format's bytes through every step, in place, measuring what they
+    // become; the measure of count samples, or of distinct values with their counts.
+    void Apply(const TransformStep& step, uint64_t* bits, size_t count) const;
+    void MapSamples(const std::vector<TransformStep>& steps, unsigned char* bytes, size_t count,
+                    WideMeasure& measure) const;
+    void MeasureSamples(const unsigned char* bytes, size_t count, WideMeasure& measure) const;
+    void MeasureValues(const uint64_t* bits, const WideValue* counts, size_t count,
+                       WideMeasure& measure) const;
+
 private:
+    // Runs body with the arithmetic of the grid's format (see WideValues.cpp).
+    template <typename Body>
+    auto WithKind(Body body) const;
+
     bool float_;
     int bytes_;
     int padding_ = 0;
@@ -70,8 +115,12 @@ private:
 // A wide file's measure: the peak magnitude and the exact sum of squares (see WideGrid).
 struct WideMeasure {
     double Peak = 0.0;
-    ExactSquares Squares;
+    SquareSum Squares;
     void Add(const WideGrid& grid, const unsigned char* bytes, size_t count);
+    void Add(double magnitude) {
+        Peak = magnitude > Peak ? magnitude : Peak;
+        Squares.Add(magnitude);
+    }
     void Add(double magnitude, uint64_t count) {
         Peak = magnitude > Peak ? magnitude : Peak;
         Squares.Add(magnitude, count);

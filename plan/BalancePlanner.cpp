@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <unordered_map>
 
@@ -106,26 +107,11 @@ public:
         return table;
     }
     void Apply(Table& table, const TransformStep& step) const {
-        const std::vector<TransformStep> steps = {step};
-        for (uint64_t& bits : table.WideMapped) {
-            bits = grid_.Through(steps, bits);
-        }
+        grid_.Apply(step, table.WideMapped.data(), table.WideMapped.size());
         table.Steps.push_back(step);
     }
-    double Loudness(const Table& table) const {
-        ExactSquares squares;
-        for (size_t i = 0; i < values_.Wide.size(); ++i) {
-            squares.Add(grid_.Measured(table.WideMapped[i]), values_.Wide[i].Count);
-        }
-        return grid_.Loudness(squares.Value(), request_.Frames * request_.Channels);
-    }
-    double Peak(const Table& table) const {
-        double peak = 0.0;
-        for (uint64_t bits : table.WideMapped) {
-            peak = std::max(peak, grid_.Measured(bits));
-        }
-        return grid_.Level(peak);
-    }
+    double Loudness(const Table& table) const { return Measure(table).Loudness; }
+    double Peak(const Table& table) const { return Measure(table).Peak; }
     uint64_t StateKey(const Table& table) const {
         uint64_t key = 14695981039346656037ull;
         for (uint64_t bits : table.WideMapped) {
@@ -136,9 +122,30 @@ public:
     bool SameState(const Table& a, const Table& b) const { return a.WideMapped == b.WideMapped; }
 
 private:
+    struct Measures {
+        std::vector<TransformStep> Steps;
+        double Loudness = 0.0;
+        double Peak = 0.0;
+    };
+    // The loudness and peak of the last steps measured: the planning asks for both.
+    const Measures& Measure(const Table& table) const {
+        if (!last_ || last_->Steps != table.Steps) {
+            WideMeasure measure;
+            grid_.MeasureValues(table.WideMapped.data(), values_.Wide.data(), values_.Wide.size(),
+                                measure);
+            last_ = std::make_unique<Measures>();
+            last_->Steps = table.Steps;
+            last_->Loudness = grid_.Loudness(measure.Squares.Total().Value(),
+                                             request_.Frames * request_.Channels);
+            last_->Peak = grid_.Level(measure.Peak);
+        }
+        return *last_;
+    }
+
     const GridCounts& values_;
     const WideGrid grid_;
     const BalanceRequest& request_;
+    mutable std::unique_ptr<Measures> last_;
 };
 
 // A wide file with more distinct values than were kept: a state is the steps so far. While the
@@ -191,36 +198,32 @@ private:
         }
         WideMeasure measure;
         uint64_t key = 14695981039346656037ull;
-        const auto take = [&](uint64_t bits) {
-            measure.Add(grid_.Measured(bits), 1);
-            key = FoldKey(key, bits);
-        };
         const size_t width = size_t(grid_.Bytes());
+        const auto foldKeys = [&](const unsigned char* bytes, size_t count) {
+            for (size_t i = 0; i < count; ++i, bytes += width) {
+                key = FoldKey(key, grid_.Read(bytes));
+            }
+        };
         const size_t bytes =
             size_t(std::max<int64_t>(0, request_.Frames * request_.Channels)) * width;
         bool read = true;
         if (HeldBefore(table.Steps)) {
-            const std::vector<TransformStep> step = {table.Steps.back()};
-            for (size_t at = 0; at < held_->size(); at += width) {
-                const uint64_t bits = grid_.Through(step, grid_.Read(held_->data() + at));
-                grid_.Write(bits, held_->data() + at);
-                take(bits);
-            }
+            grid_.MapSamples({table.Steps.back()}, held_->data(), held_->size() / width, measure);
+            foldKeys(held_->data(), held_->size() / width);
             heldSteps_ = table.Steps;
         } else {
             held_.reset();
             auto held = std::make_unique<std::vector<unsigned char>>();
             const bool holds = bytes <= values_.Samples->MayHold;
             held->reserve(holds ? bytes : 0);
+            std::vector<unsigned char> block;
             read = values_.Samples->Run([&](const unsigned char* samples, size_t count) {
-                for (size_t i = 0; i < count; ++i, samples += width) {
-                    const uint64_t bits = grid_.Through(table.Steps, grid_.Read(samples));
-                    if (holds) {
-                        held->resize(held->size() + width);
-                        grid_.Write(bits, held->data() + held->size() - width);
-                    }
-                    take(bits);
-                }
+                std::vector<unsigned char>& into = holds ? *held : block;
+                const size_t at = holds ? into.size() : 0;
+                into.resize(at + count * width);
+                std::memcpy(into.data() + at, samples, count * width);
+                grid_.MapSamples(table.Steps, into.data() + at, count, measure);
+                foldKeys(into.data() + at, count);
             });
             if (holds && read && held->size() == bytes) {
                 held_ = std::move(held);
@@ -230,8 +233,8 @@ private:
         last_ = std::make_unique<Measures>();
         last_->Steps = table.Steps;
         if (read) {
-            last_->Loudness =
-                grid_.Loudness(measure.Squares.Value(), request_.Frames * request_.Channels);
+            last_->Loudness = grid_.Loudness(measure.Squares.Total().Value(),
+                                             request_.Frames * request_.Channels);
             last_->Peak = grid_.Level(measure.Peak);
             last_->Key = key;
         }

@@ -145,6 +145,32 @@ TEST(WideValues, ExactSquaresAreExactAndIndependentOfOrder) {
     EXPECT_EQ(tiny.Value(), 3.0 * std::ldexp(1.0, -1000));
 }
 
+// The binned sum is the exact sum: squares of every size, subnormals, whole numbers of a
+// 32-bit grid, counts small and large, and bins that wrap past 128 bits.
+TEST(WideValues, SquareSumIsTheExactSum) {
+    std::mt19937_64 random(23);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0);
+    ExactSquares exact;
+    SquareSum binned;
+    const auto add = [&](double value, uint64_t count) {
+        exact.Add(value, count);
+        count == 1 ? binned.Add(value) : binned.Add(value, count);
+    };
+    for (int i = 0; i < 100000; ++i) {
+        add(unit(random), 1);
+        add(std::ldexp(unit(random), -1060), 1);           // subnormal
+        add(double(int32_t(random())), 1 + random() % 9);  // a 32-bit integer
+    }
+    add(1e6, uint64_t{1} << 40);
+    add(0.75, 12345678);
+    for (int i = 0; i < (1 << 23); ++i) {
+        binned.Add(0.9999999999999999);  // the largest mantissa: the bin wraps
+    }
+    exact.Add(0.9999999999999999, uint64_t{1} << 23);
+    EXPECT_TRUE(binned.Total() == exact);
+    EXPECT_EQ(binned.Total().Value(), exact.Value());
+}
+
 // The counter's distinct values and counts are those of a plain count, across the pieces it
 // sorts apart; past its budget it says so and keeps nothing.
 TEST(WideValues, CounterCountsAcrossPiecesAndStopsAtItsBudget) {
