@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <random>
 #include <set>
@@ -644,6 +645,53 @@ TEST_F(FormatsOracle, MixedSetWithWideFormatsAndAGroup) {
     // passes reach their targets.
     EXPECT_NEAR(records[1]->Loudness / records[3]->Loudness,
                 expected.Loudness[1] / expected.Loudness[3], 1e-12);
+}
+
+// The preview plans a float file whose values it keeps as the run then writes it; one with more
+// values than it keeps would be read again for each pass of each plan, so it is not planned.
+TEST_F(FormatsOracle, PreviewOfWideFormatsPlansWhatTheRunWritesOrSaysItCannot) {
+    Add({"pf", Plain(3, 2, 48000, 32), F32, {}}, 81, 6000, 9000.0);
+    Add({"pi", Plain(1, 1, 48000, 32), I32, {}}, 82, 6000, 3000.0);
+    host.Choice = ReferenceChoice::Quietest;
+    host.AnswerYes = true;
+    std::optional<Measurements> measured = ops.Measure();
+    ASSERT_TRUE(measured.has_value());
+    const Preview preview = ops.PlanFromMeasurements(*measured, Request());
+    ops.PrepareAndBalance(Request());
+    for (size_t i = 0; i < records.size(); ++i) {
+        ASSERT_TRUE(preview.Rows[i].Planned);
+        EXPECT_EQ(preview.Rows[i].Loudness, records[i]->Loudness);
+    }
+
+    engine.WideValuesKept = 100;
+    measured = ops.Measure();
+    ASSERT_TRUE(measured.has_value());
+    EXPECT_FALSE((*measured)[0].GridValues);
+    EXPECT_EQ(ops.PlanFromMeasurements(*measured, Request()).Problem, messages::PreviewTooLarge);
+}
+
+// A Cancel while a plan reads a file's samples again stops the run there: no result is
+// written, and the run ends.
+TEST_F(FormatsOracle, CancelWhileAPlanRereadsStopsTheRun) {
+    engine.WideValuesKept = 100;
+    Add({"cf", Plain(3, 2, 48000, 32), F32, {}}, 91, 6000, 9000.0);
+    host.Choice = ReferenceChoice::Preset;
+    host.PresetLevel = 12000.0;
+    host.AnswerYes = true;
+    int rereads = 0;
+    sink.OnPump = [&] {
+        // A pump right after another, once the scan has ended, is one of the plan's reads.
+        if (sink.Ended == 1 && sink.Calls[sink.Calls.size() - 2] == "PumpEvents" &&
+            ++rereads == 2) {
+            ops.Cancel();
+        }
+    };
+    ops.PrepareAndBalance(Request());
+    sink.OnPump = nullptr;
+    EXPECT_EQ(rereads, 2);
+    EXPECT_FALSE(engine.Running);
+    EXPECT_FALSE(std::filesystem::exists(records[0]->ResultFile));
+    EXPECT_EQ(sink.Ended, 1);  // the scan; no write began
 }
 
 }  // namespace
