@@ -533,7 +533,11 @@ void AudioEngine::TransformWideBlock(const FileData& file, bool maps, unsigned c
     }
     // Each sample through the plan's steps, as the plan followed it: no table of every value
     // fits these formats.
-    grid.MapSamples(wideSteps_, samples, count, wideTotals_);
+    if (wideMap_.Empty()) {
+        grid.MapSamples(wideSteps_, samples, count, wideTotals_);
+    } else {
+        grid.MapSamples(wideMap_, wideSteps_, samples, count, wideTotals_);
+    }
 }
 
 void AudioEngine::TakeWideTotals() {
@@ -594,9 +598,15 @@ bool AudioEngine::WriteGridMapped(FileData& file, const std::string& source,
                                   const GridTable& table, const std::string& label,
                                   const PassTotals& expectedInput, bool countsAreInput) {
     if (WideFormat(file.Format.Sample)) {
-        // Measured sample by sample as written.
+        // Measured sample by sample as written; each sample looked up in what the plan made of
+        // the values counted, when they were kept and are few enough to map at half the
+        // memory they took, or else taken through the plan's steps.
         wideSteps_ = table.Steps;
-        return WriteThrough(file, source, destination, nullptr, label, expectedInput, false);
+        wideMap_.Build(counts.Wide, table.WideMapped, WideValuesKept / 2);
+        const bool whole =
+            WriteThrough(file, source, destination, nullptr, label, expectedInput, false);
+        wideMap_.Clear();
+        return whole;
     }
     gridMap_.Build(counts, table);
     const bool whole =
@@ -705,6 +715,7 @@ void AudioEngine::NormaliseFile(FileData& file, double gain) {
     } else {
         if (WideFormat(file.Format.Sample)) {
             wideSteps_ = {step};
+            wideMap_.Clear();
         } else {
             gridMap_.Build(file.Format.Sample, step);
         }

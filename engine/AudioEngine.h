@@ -243,6 +243,7 @@ private:
     WideMeasure wideTotals_;
     WideMeasure wideInput_;
     std::vector<TransformStep> wideSteps_;
+    WideMap wideMap_;
     // What a copying pass must read for its new file to take its name: the source's scan, or
     // the result's count before a Balance rewrites it.
     const PassTotals* expectedInput_ = nullptr;

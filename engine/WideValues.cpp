@@ -310,6 +310,56 @@ void WideGrid::MapSamples(const std::vector<TransformStep>& steps, unsigned char
     });
 }
 
+void WideGrid::MapSamples(const WideMap& map, const std::vector<TransformStep>& steps,
+                          unsigned char* bytes, size_t count, WideMeasure& measure) const {
+    WithKind([&](const auto& kind) {
+        const size_t width = size_t(bytes_);
+        for (size_t i = 0; i < count; ++i, bytes += width) {
+            uint64_t bits = kind.Read(bytes);
+            if (!map.Find(bits, bits)) {
+                for (const TransformStep& step : steps) {
+                    bits = kind.FromScale(TransformScaleValue(step, kind.ToScale(bits)));
+                }
+            }
+            kind.Write(bits, bytes);
+            measure.Add(kind.Measured(bits));
+        }
+    });
+}
+
+void WideMap::Build(const std::vector<WideValue>& values, const std::vector<uint64_t>& mapped,
+                    size_t atMost) {
+    Clear();
+    if (values.empty() || values.size() > atMost || mapped.size() != values.size()) {
+        return;
+    }
+    int bits = 1;
+    while ((size_t{1} << bits) < 2 * values.size()) {
+        ++bits;
+    }
+    mask_ = (size_t{1} << bits) - 1;
+    shift_ = 64 - bits;
+    keys_.assign(mask_ + 1, Vacant);
+    mapped_.assign(mask_ + 1, 0);
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (values[i].Bits == Vacant) {
+            continue;
+        }
+        size_t at = Slot(values[i].Bits);
+        while (keys_[at] != Vacant) {
+            at = (at + 1) & mask_;
+        }
+        keys_[at] = values[i].Bits;
+        mapped_[at] = mapped[i];
+    }
+}
+
+void WideMap::Clear() {
+    keys_ = {};
+    mapped_ = {};
+    mask_ = 0;
+}
+
 void WideGrid::MeasureSamples(const unsigned char* bytes, size_t count,
                               WideMeasure& measure) const {
     WithKind([&](const auto& kind) {

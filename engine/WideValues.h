@@ -16,6 +16,13 @@ namespace tralux {
 // 32 and 64-bit floats. Their samples are worked on as the container's stored bits.
 bool WideFormat(const SampleFormat& format);
 
+// One distinct stored value of a wide file and how often it occurs.
+struct WideValue {
+    uint64_t Bits = 0;
+    uint64_t Count = 0;
+    bool operator==(const WideValue&) const = default;
+};
+
 // An exact sum of squares of doubles: every square is added exactly into a fixed-point number
 // wide enough for any double's square times any count, so that the sum is the same whatever
 // the order or the chunks it was taken in, and it becomes a double once, correctly rounded.
@@ -65,7 +72,7 @@ private:
 };
 
 struct WideMeasure;
-struct WideValue;
+class WideMap;
 
 // A wide format's grid on the one scale, with the arithmetic of SampleFormats: an integer s
 // counts s x 32767 / (L x 2^pad), a float x counts x x 32767 (NaN as silence, an infinity as
@@ -95,6 +102,9 @@ public:
     void Apply(const TransformStep& step, uint64_t* bits, size_t count) const;
     void MapSamples(const std::vector<TransformStep>& steps, unsigned char* bytes, size_t count,
                     WideMeasure& measure) const;
+    // The same, each sample looked up in map first.
+    void MapSamples(const WideMap& map, const std::vector<TransformStep>& steps,
+                    unsigned char* bytes, size_t count, WideMeasure& measure) const;
     void MeasureSamples(const unsigned char* bytes, size_t count, WideMeasure& measure) const;
     void MeasureValues(const uint64_t* bits, const WideValue* counts, size_t count,
                        WideMeasure& measure) const;
@@ -132,11 +142,39 @@ struct WideMeasure {
 double WidePeakOfKey(int64_t key);
 double WideSumOfKey(unsigned __int128 key);
 
-// One distinct stored value of a wide file and how often it occurs.
-struct WideValue {
-    uint64_t Bits = 0;
-    uint64_t Count = 0;
-    bool operator==(const WideValue&) const = default;
+// What each distinct value of a plan becomes, looked up by its stored bits, so that a write
+// need not take each sample through every step: an open-addressed table at most half full.
+class WideMap {
+public:
+    // Maps values[i] to mapped[i]; none when there are more values than atMost.
+    void Build(const std::vector<WideValue>& values, const std::vector<uint64_t>& mapped,
+               size_t atMost);
+    void Clear();
+    bool Empty() const { return keys_.empty(); }
+    // What bits becomes; false when it is not in the table.
+    bool Find(uint64_t bits, uint64_t& mapped) const {
+        for (size_t at = Slot(bits);; at = (at + 1) & mask_) {
+            if (keys_[at] == bits && bits != Vacant) {
+                mapped = mapped_[at];
+                return true;
+            }
+            if (keys_[at] == Vacant) {
+                return false;
+            }
+        }
+    }
+
+private:
+    // Marks a vacant slot; a value with these bits (a NaN of a 64-bit float) is never stored,
+    // and is taken through the steps instead.
+    static constexpr uint64_t Vacant = ~uint64_t{0};
+    size_t Slot(uint64_t bits) const {
+        return size_t((bits * 0x9E3779B97F4A7C15ull) >> shift_) & mask_;
+    }
+    std::vector<uint64_t> keys_;
+    std::vector<uint64_t> mapped_;
+    size_t mask_ = 0;
+    int shift_ = 0;
 };
 
 // Reads a file's samples again, block by block: a plan whose file holds more distinct values

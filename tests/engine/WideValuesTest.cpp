@@ -223,5 +223,32 @@ TEST(WideValues, StepsStoreOnTheGrid) {
     EXPECT_EQ(floats.Through({loud}, nan), std::bit_cast<uint32_t>(0.0f));
 }
 
+// The write's table gives each counted value what the plan made of it, tells a value it does
+// not hold, and keeps out the one pattern it uses to mark a vacant slot.
+TEST(WideValues, MapFindsEveryCountedValue) {
+    std::vector<WideValue> values;
+    std::vector<uint64_t> mapped;
+    std::mt19937_64 random(31);
+    for (int i = 0; i < 5000; ++i) {
+        values.push_back({random(), 1});
+        mapped.push_back(random());
+    }
+    values.push_back({~uint64_t{0}, 3});  // a 64-bit NaN with every bit set
+    mapped.push_back(7);
+    WideMap map;
+    map.Build(values, mapped, values.size() - 1);
+    EXPECT_TRUE(map.Empty());  // more than it may hold
+    map.Build(values, mapped, values.size());
+    ASSERT_FALSE(map.Empty());
+    for (size_t i = 0; i + 1 < values.size(); ++i) {
+        uint64_t found = 0;
+        ASSERT_TRUE(map.Find(values[i].Bits, found));
+        ASSERT_EQ(found, mapped[i]);
+    }
+    uint64_t found = 0;
+    EXPECT_FALSE(map.Find(~uint64_t{0}, found));
+    EXPECT_FALSE(map.Find(values[0].Bits ^ 1, found));
+}
+
 }  // namespace
 }  // namespace tralux
