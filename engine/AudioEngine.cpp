@@ -599,10 +599,10 @@ bool AudioEngine::WriteGridMapped(FileData& file, const std::string& source,
                                   const PassTotals& expectedInput, bool countsAreInput) {
     if (WideFormat(file.Format.Sample)) {
         // Measured sample by sample as written; each sample looked up in what the plan made of
-        // the values counted, when they were kept and are few enough to map at half the
+        // the values counted, when they were kept and are few enough to map in half the
         // memory they took, or else taken through the plan's steps.
         wideSteps_ = table.Steps;
-        wideMap_.Build(counts.Wide, table.WideMapped, WideValuesKept / 2);
+        wideMap_.Build(counts.Wide, table.WideMapped, WideValuesKept / 4);
         const bool whole =
             WriteThrough(file, source, destination, nullptr, label, expectedInput, false);
         wideMap_.Clear();
