@@ -23,9 +23,10 @@ struct WideValue {
     bool operator==(const WideValue&) const = default;
 };
 
-// An exact sum of squares of doubles: every square is added exactly into a fixed-point number
-// wide enough for any double's square times any count, so that the sum is the same whatever
-// the order or the chunks it was taken in, and it becomes a double once, correctly rounded.
+// An exact sum of squares of doubles of at most a million (every sample counts no more): each
+// square is added exactly into a fixed-point number wide enough for any such square times any
+// count, so that the sum is the same whatever the order or the chunks it was taken in, and it
+// becomes a double once, correctly rounded.
 class ExactSquares {
 public:
     // Adds value^2 x count.
