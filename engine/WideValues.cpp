@@ -355,8 +355,9 @@ void WideMap::Build(const std::vector<WideValue>& values, const std::vector<uint
 }
 
 void WideMap::Clear() {
-    keys_ = {};
-    mapped_ = {};
+    // Assigning {} would keep the memory: these let it go.
+    std::vector<uint64_t>().swap(keys_);
+    std::vector<uint64_t>().swap(mapped_);
     mask_ = 0;
 }
 
@@ -405,7 +406,10 @@ void WideCounter::Start(const SampleFormat& format, size_t budget) {
     over_ = false;
     pending_.clear();
     pending_.reserve(PieceValues);
-    values_.clear();
+    // Room for every value the budget allows and one more piece, asked for once: a vector that
+    // grew by doubling past the budget would take twice the memory (untouched room takes none).
+    std::vector<WideValue>().swap(values_);
+    values_.reserve(budget + PieceValues);
 }
 
 void WideCounter::Add(const unsigned char* bytes, size_t count) {
@@ -425,7 +429,7 @@ void WideCounter::Flush() {
     }
     std::vector<uint64_t> scratch;
     SortBits(pending_, scratch, grid_.Bytes());
-    scratch = {};
+    std::vector<uint64_t>().swap(scratch);
     const auto middle = static_cast<std::ptrdiff_t>(values_.size());
     for (size_t i = 0; i < pending_.size();) {
         size_t end = i + 1;
@@ -450,19 +454,19 @@ void WideCounter::Flush() {
     values_.resize(kept);
     if (values_.size() > budget_) {
         over_ = true;
-        values_ = {};
+        std::vector<WideValue>().swap(values_);
     }
 }
 
 bool WideCounter::Take(std::vector<WideValue>& values) {
     Flush();
-    pending_ = {};
+    std::vector<uint64_t>().swap(pending_);
     if (over_) {
         values.clear();
         return false;
     }
-    values = std::move(values_);
-    values_ = {};
+    values.assign(values_.begin(), values_.end());  // without the room kept for more
+    std::vector<WideValue>().swap(values_);
     return true;
 }
 
