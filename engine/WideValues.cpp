@@ -4,6 +4,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "GridValues.h"
 
@@ -25,18 +26,26 @@ uint64_t High(unsigned __int128 value) {
 }
 
 // Sorts by the stored bits, a byte at a time from the lowest (a radix sort): only the bytes
-// the container has are sorted on.
+// the container has are sorted on, and the counts of every byte are taken in one read.
 void SortBits(std::vector<uint64_t>& values, std::vector<uint64_t>& scratch, int bytes) {
     scratch.resize(values.size());
+    std::vector<std::array<size_t, 256>> starts(size_t(bytes), std::array<size_t, 256>{});
+    for (uint64_t value : values) {
+        for (int pass = 0; pass < bytes; ++pass) {
+            ++starts[size_t(pass)][(value >> (8 * pass)) & 0xFF];
+        }
+    }
     for (int pass = 0; pass < bytes; ++pass) {
+        std::array<size_t, 256>& start = starts[size_t(pass)];
+        // A byte that every value shares moves nothing.
+        if (std::find(start.begin(), start.end(), values.size()) != start.end()) {
+            continue;
+        }
+        size_t at = 0;
+        for (size_t& count : start) {
+            at += std::exchange(count, at);
+        }
         const int shift = 8 * pass;
-        std::array<size_t, 257> start{};
-        for (uint64_t value : values) {
-            ++start[((value >> shift) & 0xFF) + 1];
-        }
-        for (size_t i = 1; i < start.size(); ++i) {
-            start[i] += start[i - 1];
-        }
         for (uint64_t value : values) {
             scratch[start[(value >> shift) & 0xFF]++] = value;
         }
