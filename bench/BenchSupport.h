@@ -3,11 +3,13 @@
 // What both benchmark programs need: a sink that shows nothing, a stopwatch and the generated
 // music-like files they time the passes on.
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <random>
 #include <string>
@@ -47,7 +49,7 @@ inline void Put32(std::vector<uint8_t>& out, uint32_t v) {
 // the compression knee acts on part of the samples). bits 8 or 24 give the same signal on
 // that grid, at 48 kHz.
 inline void MakeMusicFile(const std::string& path, int32_t frames, double level, uint32_t seed,
-                          int bits = 16) {
+                          int bits = 16, bool floats = false) {
     const uint32_t bytes = uint32_t(bits / 8);
     const uint32_t rate = bits == 16 ? 44100 : 48000;
     std::vector<uint8_t> header;
@@ -60,7 +62,7 @@ inline void MakeMusicFile(const std::string& path, int32_t frames, double level,
     Put32(header, 36 + uint32_t(frames) * 2 * bytes);
     text("WAVEfmt ");
     Put32(header, 16);
-    Put32(header, 1 | (2 << 16));
+    Put32(header, (floats ? 3 : 1) | (2 << 16));
     Put32(header, rate);
     Put32(header, rate * 2 * bytes);
     Put32(header, 2 * bytes | uint32_t(bits) << 16);
@@ -97,6 +99,21 @@ inline void MakeMusicFile(const std::string& path, int32_t frames, double level,
         for (size_t i = 0; i < n; ++i) {
             if (bits == 8) {
                 wide.push_back(uint8_t(128 + block[i] / 256));
+                continue;
+            }
+            if (bits == 32) {
+                // Floats and 32-bit integers have fine detail in every sample: nearly every
+                // one is a value of its own.
+                uint32_t u;
+                if (floats) {
+                    const auto x = float((block[i] + noise(random) * 0.5) / 32768.0);
+                    std::memcpy(&u, &x, 4);
+                } else {
+                    const int64_t v = int64_t{block[i]} * 65536 + int64_t(random() % 65536);
+                    u = static_cast<uint32_t>(std::min<int64_t>(v, INT32_MAX));
+                }
+                wide.insert(wide.end(),
+                            {uint8_t(u), uint8_t(u >> 8), uint8_t(u >> 16), uint8_t(u >> 24)});
                 continue;
             }
             const int32_t v = int32_t{block[i]} * 256 + int32_t(random() % 256);

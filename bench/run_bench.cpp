@@ -17,10 +17,11 @@
 //   tralux_run_bench --sets [scale, default 1] [repeats, default 3]
 //       the standard sets: 10 files of 5 minutes (both references), 100 files of 30 s and one
 //       file of 60 minutes, every length times scale (0.1 for a quick look).
-//   tralux_run_bench --formats [scale, default 1] [repeats, default 3]
-//       10 files of 5 minutes (times scale) in 24-bit and in 8-bit 48 kHz stereo, Prepare &
-//       Balance with both references, and the peak memory of one such run in a process of its
-//       own (this one holds two runs' tables: the usual one and the one as before).
+//   tralux_run_bench --formats [scale, default 1] [repeats, default 3] [wide]
+//       10 files of 5 minutes (times scale) in 24-bit, 8-bit, 32-bit and 32-bit float 48 kHz
+//       stereo (with "wide", the last two only), Prepare & Balance with both references, and
+//       the peak memory of one such run in a process of its own (this one holds two runs'
+//       tables: the usual one and the one as before).
 //
 //   tralux_run_bench --flac [minutes per file, default 5] [files, default 10] [level, default 5]
 //                    [repeats, default 3]
@@ -157,7 +158,7 @@ struct BenchSet {
     Operations InLineOps{InLineEngine, Host};
     RunRequest Request;
 
-    BenchSet(double minutes, int count, int bits = 16) {
+    BenchSet(double minutes, int count, int bits = 16, bool floats = false) {
         std::string pattern =
             (std::filesystem::temp_directory_path() / "tralux-run-bench-XXXXXX").string();
         if (!mkdtemp(pattern.data())) {
@@ -171,14 +172,14 @@ struct BenchSet {
             const double level = 6000.0 * (1.0 + 4.0 * i / std::max(1, count - 1));
             Sources.push_back(Folder + "/song" + std::to_string(i) + ".wav");
             Results.push_back(Folder + "/song" + std::to_string(i) + "_tralux.wav");
-            MakeMusicFile(Sources.back(), frames, level, uint32_t(i + 1), bits);
+            MakeMusicFile(Sources.back(), frames, level, uint32_t(i + 1), bits, floats);
         }
         // The generated files are on disk before anything is timed: their write-back must not
         // fall inside a measurement.
         ::sync();
         if (count > 0) {
-            std::printf("%d files of %.2f minutes, %d-bit (%.1f MB of samples each)\n", count,
-                        minutes, bits, frames * 2.0 * (bits / 8) / 1e6);
+            std::printf("%d files of %.2f minutes, %d-bit%s (%.1f MB of samples each)\n", count,
+                        minutes, bits, floats ? " float" : "", frames * 2.0 * (bits / 8) / 1e6);
         }
         Ops.FilesAtOnce = Operations::EveryCore();
         Options options;
@@ -420,8 +421,13 @@ int main(int argc, char** argv) {
     if (argc > 1 && std::string(argv[1]) == "--formats") {
         const double scale = argc > 2 ? std::atof(argv[2]) : 1.0;
         const int repeats = argc > 3 ? std::max(1, std::atoi(argv[3])) : 3;
-        for (const int bits : {24, 8}) {
-            BenchSet set(5.0 * scale, 10, bits);
+        const bool wideOnly = argc > 4 && std::string(argv[4]) == "wide";
+        for (const auto& [bits, floats] : {std::pair{24, false}, std::pair{8, false},
+                                           std::pair{32, false}, std::pair{32, true}}) {
+            if (wideOnly && bits != 32) {
+                continue;
+            }
+            BenchSet set(5.0 * scale, 10, bits, floats);
             set.PrepareAndBalance(ReferenceChoice::Loudest, repeats);
             set.PrepareAndBalance(ReferenceChoice::Quietest, repeats);
             std::printf("  peak memory of one Prepare & Balance %.0f MB\n",

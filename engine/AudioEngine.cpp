@@ -79,6 +79,58 @@ bool SameStep(const TransformStep& a, const TransformStep& b) {
            a.Ratio == b.Ratio && a.MakeUpGain == b.MakeUpGain;
 }
 
+// A wide file's samples read again for a plan that could not keep its values: straight from
+// the file, a piece at a time, with the run's events between the pieces. A read that fails
+// stops the run, so that no plan made from part of the samples is written.
+class SampleReread : public SampleSweep {
+public:
+    SampleReread(AudioEngine& engine, const FileData& file, std::string path)
+        : engine_(engine),
+          path_(std::move(path)),
+          offset_(file.HeaderSize),
+          bytes_(file.FrameCount * file.FrameBytes()),
+          sampleBytes_(size_t(file.Format.Sample.ContainerBytes)) {}
+
+    bool Run(const std::function<void(const unsigned char*, size_t)>& take) const override {
+        const std::unique_ptr<PassFile> input = engine_.Files().OpenExisting(path_);
+        if (!input || !input->Seek(offset_)) {
+            return Failed();
+        }
+        std::vector<unsigned char> buffer(ChunkBytes / 8 * 8);
+        for (int64_t at = 0; at < bytes_;) {
+            if (!engine_.Running) {
+                return false;
+            }
+            const size_t want = size_t(std::min<int64_t>(int64_t(buffer.size()), bytes_ - at));
+            size_t got = 0;
+            for (size_t piece = 1; got < want && piece != 0; got += piece) {
+                piece = input->Read(buffer.data() + got, want - got);
+            }
+            if (got != want) {
+                return Failed();
+            }
+            take(buffer.data(), want / sampleBytes_);
+            at += int64_t(want);
+            engine_.Sink().PumpEvents();
+        }
+        return engine_.Running;
+    }
+
+private:
+    bool Failed() const {
+        engine_.Sink().ReportError("Failed to read from file \"" + path_ +
+                                   "\" (has it been changed since it was prepared?)");
+        engine_.Running = false;
+        return false;
+    }
+
+    AudioEngine& engine_;
+    std::string path_;
+    int64_t offset_;
+    int64_t bytes_;
+    size_t sampleBytes_;
+};
+
 }  // namespace
 
 PassTotals ScanTotalsOf(const FileData& file) {
@@ -153,11 +205,18 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
         CreatedIdentity = output->Identity();
     }
     InputTotals = PassTotals{};
+    wideTotals_ = WideMeasure{};
+    wideInput_ = WideMeasure{};
     // A counting scan takes its peak and sum of squares from the counts, once, at its end.
     const bool plain = file.IsPlain16Bit();
+    const bool wide = WideFormat(file.Format.Sample);
     const bool counting = !writes && (plain ? counts_ != nullptr : gridCounts_ != nullptr);
     if (counting && plain) {
         counts_->Clear();
+    } else if (counting && wide) {
+        // The dense table of a grid counted before is not needed beside a wide count.
+        denseKeys_ = DenseKeys();
+        wideCounter_.Start(file.Format.Sample, WideValuesKept);
     } else if (counting) {
         gridCounter_.Start(file.Format.Sample);
     }
@@ -172,9 +231,21 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
             file.Flac
                 ? SweepFlac(file, source, destination, *input, output.get(), mapping, label, weight)
                 : Sweep(file, source, destination, *input, output.get(), mapping, label, weight);
+        if (wide) {
+            TakeWideTotals();
+        }
         if (counting && plain) {
             Totals.Peak = MappedPeak(*counts_, scanValues_);
             Totals.SumOfSquares = MappedSumOfSquares(*counts_, scanValues_);
+        } else if (counting && wide) {
+            GridCounts counts;
+            counts.Format = file.Format.Sample;
+            if (!wideCounter_.Take(counts.Wide)) {
+                auto samples = std::make_shared<SampleReread>(*this, file, source);
+                samples->MayHold = WideValuesKept * 2 * sizeof(WideValue);
+                counts.Samples = std::move(samples);
+            }
+            *gridCounts_ = std::move(counts);
         } else if (counting) {
             *gridCounts_ = gridCounter_.Take();
             const SampleGrid grid(file.Format.Sample);
@@ -440,6 +511,10 @@ void AudioEngine::ShowDecoded(BlockObserver& observer, const FileData& file,
 
 void AudioEngine::TransformGridBlock(const FileData& file, bool maps, unsigned char* samples,
                                      size_t count, bool measureInput) {
+    if (WideFormat(file.Format.Sample)) {
+        TransformWideBlock(file, maps, samples, count, measureInput);
+        return;
+    }
     const SampleGrid grid(file.Format.Sample);
     if (measureInput) {
         ScanGridBlock(grid, samples, count, InputTotals.GridPeak, InputTotals.GridSum);
@@ -454,6 +529,35 @@ void AudioEngine::TransformGridBlock(const FileData& file, bool maps, unsigned c
     } else {
         ScanGridBlock(grid, samples, count, Totals.GridPeak, Totals.GridSum);
     }
+}
+
+void AudioEngine::TransformWideBlock(const FileData& file, bool maps, unsigned char* samples,
+                                     size_t count, bool measureInput) {
+    const WideGrid grid(file.Format.Sample);
+    if (measureInput) {
+        wideInput_.Add(grid, samples, count);
+    }
+    if (!maps) {
+        if (gridCounts_ != nullptr) {
+            wideCounter_.Add(samples, count);
+        }
+        wideTotals_.Add(grid, samples, count);
+        return;
+    }
+    // Each sample through the plan's steps, as the plan followed it: no table of every value
+    // fits these formats.
+    if (wideMap_.Empty()) {
+        grid.MapSamples(wideSteps_, samples, count, wideTotals_);
+    } else {
+        grid.MapSamples(wideMap_, wideSteps_, samples, count, wideTotals_);
+    }
+}
+
+void AudioEngine::TakeWideTotals() {
+    Totals.GridPeak = wideTotals_.PeakKey();
+    Totals.GridSum = wideTotals_.SumKey();
+    InputTotals.GridPeak = wideInput_.PeakKey();
+    InputTotals.GridSum = wideInput_.SumKey();
 }
 
 bool AudioEngine::WriteThrough(FileData& file, const std::string& source,
@@ -506,6 +610,17 @@ bool AudioEngine::WriteGridMapped(FileData& file, const std::string& source,
                                   const std::string& destination, const GridCounts& counts,
                                   const GridTable& table, const std::string& label,
                                   const PassTotals& expectedInput, bool countsAreInput) {
+    if (WideFormat(file.Format.Sample)) {
+        // Measured sample by sample as written; each sample looked up in what the plan made of
+        // the values counted, when they were kept and are few enough to map in half the
+        // memory they took, or else taken through the plan's steps.
+        wideSteps_ = table.Steps;
+        wideMap_.Build(counts.Wide, table.WideMapped, WideValuesKept / 4);
+        const bool whole =
+            WriteThrough(file, source, destination, nullptr, label, expectedInput, false);
+        wideMap_.Clear();
+        return whole;
+    }
     gridMap_.Build(counts, table);
     const bool whole =
         WriteThrough(file, source, destination, nullptr, label, expectedInput, countsAreInput);
@@ -568,7 +683,7 @@ double AudioEngine::PassLoudness(const FileData& file) const {
         return 0.0;  // nothing measured: silent
     }
     if (!file.IsPlain16Bit()) {
-        return SampleGrid(file.Format.Sample).Loudness(Totals.GridSum, file.SampleCount());
+        return GridLoudness(file.Format.Sample, Totals.GridSum, file.SampleCount());
     }
     return std::sqrt(static_cast<double>(Totals.SumOfSquares) /
                      static_cast<double>(file.SampleCount()));
@@ -600,7 +715,7 @@ void AudioEngine::ScanFile(FileData& file, SampleHistogram* counts, GridCounts* 
     const PassTotals scanned =
         ReadPass(file, file.SourceFile, "Scanning", counts, gridCounts, SweepSide::Source);
     file.Peak = file.IsPlain16Bit() ? static_cast<double>(scanned.Peak)
-                                    : SampleGrid(file.Format.Sample).Level(scanned.GridPeak);
+                                    : GridLevel(file.Format.Sample, scanned.GridPeak);
     file.ScanSumOfSquares = scanned.SumOfSquares;
     file.ScanGridPeak = scanned.GridPeak;
     file.ScanGridSum = scanned.GridSum;
@@ -631,7 +746,12 @@ void AudioEngine::NormaliseFile(FileData& file, double gain) {
         whole = WriteMapped(file, file.SourceFile, file.ResultFile, table, "Normalising",
                             ScanTotalsOf(file));
     } else {
-        gridMap_.Build(file.Format.Sample, step);
+        if (WideFormat(file.Format.Sample)) {
+            wideSteps_ = {step};
+            wideMap_.Clear();
+        } else {
+            gridMap_.Build(file.Format.Sample, step);
+        }
         whole = WriteThrough(file, file.SourceFile, file.ResultFile, nullptr, "Normalising",
                              ScanTotalsOf(file), false);
     }
@@ -658,6 +778,12 @@ const ValueTable* AudioEngine::LoadChain(const FileData& file,
         return &chainTable_;
     }
     const SampleFormat& format = file.Format.Sample;
+    if (WideFormat(format)) {
+        // No table of every value fits these formats: each sample goes through the chain.
+        wideSteps_ = chain;
+        wideMap_.Clear();
+        return nullptr;
+    }
     const bool extends =
         chainFormat_ == format && chain.size() >= chainSteps_.size() &&
         std::equal(chainSteps_.begin(), chainSteps_.end(), chain.begin(), SameStep);

@@ -198,6 +198,12 @@ public:
     // show (FileData::FlacLevel).
     int FlacLevelChoice = -1;
 
+    // A count of a wide file (32-bit integers, floats) keeps at most this many distinct values
+    // (16 bytes each). The plan of a file that holds more holds its samples instead, when they
+    // take at most twice the memory of those values, or else reads them again for each pass it
+    // plans: within the same memory whatever the file's length.
+    size_t WideValuesKept = size_t{4} << 20;
+
 private:
     // The header copy, the block loop and the tail of a pass whose files are open. output is
     // null for a read-only pass. True when every block and the tail went through.
@@ -217,6 +223,10 @@ private:
                         bool measureInput);
     void TransformGridBlock(const FileData& file, bool maps, unsigned char* samples, size_t count,
                             bool measureInput);
+    void TransformWideBlock(const FileData& file, bool maps, unsigned char* samples, size_t count,
+                            bool measureInput);
+    // A wide pass's measures into the totals, once the pass has read every block.
+    void TakeWideTotals();
     // Whether a copying pass read what expectedInput_ says (always, when it is not set); tells
     // the sink when not.
     bool InputAsExpected(const FileData& file, const std::string& source,
@@ -264,6 +274,14 @@ private:
     GridCounter gridCounter_{denseKeys_};
     GridCounts* gridCounts_ = nullptr;
     GridMap gridMap_{denseKeys_};
+    // The same for wide files: the counter, the running measures of a pass (what it read or
+    // wrote, and what it read when that is checked), and the steps a write maps each sample
+    // through.
+    WideCounter wideCounter_;
+    WideMeasure wideTotals_;
+    WideMeasure wideInput_;
+    std::vector<TransformStep> wideSteps_;
+    WideMap wideMap_;
     // What a copying pass must read for its new file to take its name: the source's scan, or
     // the result's count before a Balance rewrites it.
     const PassTotals* expectedInput_ = nullptr;

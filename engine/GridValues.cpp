@@ -168,11 +168,34 @@ uint64_t GridCounts::SampleCount() const {
     for (uint64_t count : Counts) {
         total += count;
     }
+    for (const WideValue& value : Wide) {
+        total += value.Count;
+    }
     return total;
 }
 
+size_t GridCounts::HeldBytes() const {
+    return Keys.size() * (sizeof(int32_t) + sizeof(uint64_t)) + Wide.size() * sizeof(WideValue);
+}
+
+double GridLevel(const SampleFormat& format, int64_t peakKey) {
+    if (WideFormat(format)) {
+        return WideGrid(format).Level(WidePeakOfKey(peakKey));
+    }
+    return SampleGrid(format).Level(peakKey);
+}
+
+double GridLoudness(const SampleFormat& format, unsigned __int128 sumKey, int64_t samples) {
+    if (WideFormat(format)) {
+        return WideGrid(format).Loudness(WideSumOfKey(sumKey), samples);
+    }
+    return SampleGrid(format).Loudness(sumKey, samples);
+}
+
 GridTable IdentityTable(const GridCounts& counts) {
-    return GridTable{counts.Keys};
+    GridTable table;
+    table.Mapped = counts.Keys;
+    return table;
 }
 
 void ApplyStep(const SampleGrid& grid, const TransformStep& step, GridTable& table) {

@@ -4,10 +4,12 @@
 #include <cstdint>
 #include <cstdlib>
 #include <map>
+#include <memory>
 #include <span>
 #include <vector>
 
 #include "SampleTable.h"
+#include "WideValues.h"
 #include "files/WavFormat.h"
 
 namespace tralux {
@@ -63,12 +65,22 @@ struct GridCounts {
     SampleFormat Format;
     std::vector<int32_t> Keys;
     std::vector<uint64_t> Counts;
+    // A wide format's distinct stored values, ascending (see WideValues.h); or, when the file
+    // held more than could be kept, none, and Samples reads them again for each pass planned.
+    std::vector<WideValue> Wide;
+    std::shared_ptr<const SampleSweep> Samples;
     uint64_t SampleCount() const;
+    // The memory the counts take.
+    size_t HeldBytes() const;
 };
 
-// What each counted key becomes: Keys[i] of the counts maps to Mapped[i].
+// What each counted key becomes: Keys[i] of the counts maps to Mapped[i]. For a wide format,
+// WideMapped[i] is what Wide[i] becomes (none when the values are read again), and Steps the
+// steps that make it, by which a write maps each sample.
 struct GridTable {
     std::vector<int32_t> Mapped;
+    std::vector<uint64_t> WideMapped;
+    std::vector<TransformStep> Steps;
     bool operator==(const GridTable&) const = default;
 };
 
@@ -94,6 +106,10 @@ struct HugePageAllocator {
     void deallocate(T* at, size_t) { std::free(at); }
     bool operator==(const HugePageAllocator&) const { return true; }
 };
+// The scale value of a pass's peak key and the loudness of its sum key (see PassTotals), for
+// any format but plain 16-bit.
+double GridLevel(const SampleFormat& format, int64_t peakKey);
+double GridLoudness(const SampleFormat& format, unsigned __int128 sumKey, int64_t samples);
 
 // A dense table of every key of a grid, at most 2^24 entries of 32 bits (64 MB), made on first
 // use and kept: the counter and the map below take turns with one.

@@ -20,6 +20,7 @@ struct TransformStep {
     double Threshold = 0.0;
     double Ratio = 1.0;
     double MakeUpGain = 1.0;
+    bool operator==(const TransformStep&) const = default;
 };
 
 // The settings a compress or reduce pass takes from its table row.

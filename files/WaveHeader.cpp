@@ -240,13 +240,16 @@ WaveCheckResult Check(HeaderReader& reader, int64_t fileSize, WaveHeaderInfo& in
 
 }  // namespace
 
-const char* const FormatsTakenText = "8, 16 and 24-bit integer WAV files";
+const char* const FormatsTakenText = "integer WAV files of 2 to 32 valid bits and float WAV files";
 
 bool RunsTake(const WavFormat& format) {
-    // Integers of up to three bytes: a table of every stored value stays within 2^24 entries.
+    // Every integer of at least two valid bits (one bit has no value but full scale) and both
+    // float widths.
     const SampleFormat& sample = format.Sample;
-    return sample.Coding == SampleCoding::Integer && sample.ContainerBytes <= 3 &&
-           sample.ValidBits >= 2;
+    if (sample.Coding == SampleCoding::Float) {
+        return sample.ContainerBytes == 4 || sample.ContainerBytes == 8;
+    }
+    return sample.ContainerBytes <= 4 && sample.ValidBits >= 2;
 }
 
 WaveHeaderInfo CheckWaveHeader(const HeaderReadAt& readAt, int64_t fileSize,

@@ -41,6 +41,7 @@
 #include "engine/AudioEngine.h"
 #include "engine/FileData.h"
 #include "engine/ProgressSink.h"
+#include "engine/WideValues.h"
 #include "files/FileAccess.h"
 #include "files/SampleFormats.h"
 #include "files/WaveHeader.h"
@@ -386,8 +387,7 @@ void ExpectDescriptionSound(const WaveHeaderInfo& info, int64_t length) {
                data.FrameCount * frameBytes + data.TailBytes == data.HeldBytes,
            "the data is whole frames of the block size and a tail");
     if (info.Result == WaveCheckResult::Valid) {
-        Expect(integer && sample.ContainerBytes <= 3 && sample.ValidBits >= 2,
-               "only integer files of up to three bytes a sample are taken");
+        Expect(!integer || sample.ValidBits >= 2, "an integer of one valid bit is not taken");
         Expect(info.HeaderSize == data.Offset && uint64_t(info.FrameCount) == data.FrameCount &&
                    uint32_t(info.TailBytes) == data.TailBytes &&
                    info.ShorterThanHeader == data.ShorterThanHeader,
@@ -424,7 +424,20 @@ void ExpectSamplesRoundTrip(const WavDescription& file, const uint8_t* data, siz
             if ((stored & padMask) == 0) {
                 Expect(written == stored, "an integer sample encodes back to its bytes");
             }
-        } else if (width == 4) {
+        }
+        if (WideFormat(sample) && RunsTake(file.Format)) {
+            // A step past full scale stores a value no louder than full scale, whatever the
+            // stored bits were (NaN, infinities and overs included).
+            const WideGrid grid(sample);
+            TransformStep louder{BlockTransform::Gain};
+            louder.Gain = 4.0;
+            unsigned char put[8];
+            grid.Write(grid.Through({louder}, grid.Read(bytes)), put);
+            const double after = DecodeSample(sample, put);
+            Expect(std::isfinite(after) && PeakOf(sample, after) <= FullScale,
+                   "a step stores a value within full scale");
+        }
+        if (!integer && width == 4) {
             float x;
             std::memcpy(&x, bytes, 4);
             // Infinities and overs come back as full scale, NaN as silence.

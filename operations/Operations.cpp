@@ -396,7 +396,7 @@ void Operations::KeepWithinBudget(FilePlan& plan) {
     if (!plan.Grid) {
         return;
     }
-    const size_t bytes = plan.Grid->Keys.size() * (sizeof(int32_t) + sizeof(uint64_t));
+    const size_t bytes = plan.Grid->HeldBytes();
     if (gridBytesHeld_ + bytes > GridBytesKept) {
         plan.Grid.reset();
         return;

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "engine/WideValues.h"
 #include "operations/Operations.h"
 
 namespace tralux {
@@ -106,6 +107,22 @@ double PlannedLoudness(const MeasuredFile& measured, const std::vector<Transform
     }
     if (!measured.GridValues) {
         return 0.0;
+    }
+    const GridCounts& counts = *measured.GridValues;
+    if (WideFormat(counts.Format)) {
+        // Each kept value through the chain, measured as the write measures what it writes.
+        const WideGrid wide(counts.Format);
+        std::vector<uint64_t> mapped;
+        mapped.reserve(counts.Wide.size());
+        for (const WideValue& value : counts.Wide) {
+            mapped.push_back(value.Bits);
+        }
+        for (const TransformStep& step : chain) {
+            wide.Apply(step, mapped.data(), mapped.size());
+        }
+        WideMeasure measure;
+        wide.MeasureValues(mapped.data(), counts.Wide.data(), counts.Wide.size(), measure);
+        return wide.Loudness(measure.Squares.Total().Value(), measured.Frames * measured.Channels);
     }
     const SampleGrid grid(measured.GridValues->Format);
     GridTable table = IdentityTable(*measured.GridValues);
@@ -259,9 +276,11 @@ std::optional<Measurements> Operations::Measure() {
             ForgetBroadcast(*file, SweepSide::Result);
             engine_.ScanFile(*file, values.get(), gridValues.get());
             if (gridValues) {
-                gridBytes += gridValues->Keys.size() * (sizeof(int32_t) + sizeof(uint64_t));
-                if (gridBytes > PreviewGridBytes) {
-                    gridValues.reset();  // more than a preview may hold
+                gridBytes += gridValues->HeldBytes();
+                // More than a preview may hold; or values that would be read again for each
+                // pass, too slow to plan again at every change of the request.
+                if (gridBytes > PreviewGridBytes || gridValues->Samples) {
+                    gridValues.reset();
                 }
             }
             if (engine_.Running && file->Peak == 0) {

@@ -1,6 +1,8 @@
 #include "plan/BalancePlanner.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <unordered_map>
 
@@ -80,6 +82,171 @@ private:
     const GridCounts& values_;
     const SampleGrid grid_;
     const BalanceRequest& request_;
+};
+
+uint64_t FoldKey(uint64_t key, uint64_t bits) {
+    key = (key ^ static_cast<uint32_t>(bits)) * 1099511628211ull;
+    return (key ^ (bits >> 32)) * 1099511628211ull;
+}
+
+// The same for a wide format whose distinct values were kept: each step computed on the scale
+// and stored on the format's grid, value by value, the squares summed exactly.
+class WideHeldValues {
+public:
+    using Table = GridTable;
+
+    WideHeldValues(const GridCounts& values, const BalanceRequest& request)
+        : values_(values), grid_(values.Format), request_(request) {}
+
+    Table Start() const {
+        Table table;
+        table.WideMapped.reserve(values_.Wide.size());
+        for (const WideValue& value : values_.Wide) {
+            table.WideMapped.push_back(value.Bits);
+        }
+        return table;
+    }
+    void Apply(Table& table, const TransformStep& step) const {
+        grid_.Apply(step, table.WideMapped.data(), table.WideMapped.size());
+        table.Steps.push_back(step);
+    }
+    double Loudness(const Table& table) const { return Measure(table).Loudness; }
+    double Peak(const Table& table) const { return Measure(table).Peak; }
+    uint64_t StateKey(const Table& table) const {
+        uint64_t key = 14695981039346656037ull;
+        for (uint64_t bits : table.WideMapped) {
+            key = FoldKey(key, bits);
+        }
+        return key;
+    }
+    bool SameState(const Table& a, const Table& b) const { return a.WideMapped == b.WideMapped; }
+
+private:
+    struct Measures {
+        std::vector<TransformStep> Steps;
+        double Loudness = 0.0;
+        double Peak = 0.0;
+    };
+    // The loudness and peak of the last steps measured: the planning asks for both.
+    const Measures& Measure(const Table& table) const {
+        if (!last_ || last_->Steps != table.Steps) {
+            WideMeasure measure;
+            grid_.MeasureValues(table.WideMapped.data(), values_.Wide.data(), values_.Wide.size(),
+                                measure);
+            last_ = std::make_unique<Measures>();
+            last_->Steps = table.Steps;
+            last_->Loudness = grid_.Loudness(measure.Squares.Total().Value(),
+                                             request_.Frames * request_.Channels);
+            last_->Peak = grid_.Level(measure.Peak);
+        }
+        return *last_;
+    }
+
+    const GridCounts& values_;
+    const WideGrid grid_;
+    const BalanceRequest& request_;
+    mutable std::unique_ptr<Measures> last_;
+};
+
+// A wide file with more distinct values than were kept: a state is the steps so far. While the
+// samples fit in the memory the sweep allows, the planning holds them as the last measured
+// steps left them, and a pass is one step over them; otherwise each measure reads the samples
+// again and takes them through every step. Both are the kept values' arithmetic, exactly, in
+// memory that does not grow past a bound with the file. The loudness, peak and state key of
+// the last steps measured are kept, as the planning asks for all three after each pass. A
+// read that fails measures silence, which ends the planning; the run has been stopped by then.
+class WideReadValues {
+public:
+    using Table = GridTable;
+
+    WideReadValues(const GridCounts& values, const BalanceRequest& request)
+        : values_(values), grid_(values.Format), request_(request) {}
+
+    Table Start() const { return Table{}; }
+    void Apply(Table& table, const TransformStep& step) const { table.Steps.push_back(step); }
+    double Loudness(const Table& table) const { return Measure(table).Loudness; }
+    double Peak(const Table& table) const { return Measure(table).Peak; }
+    uint64_t StateKey(const Table& table) const { return Measure(table).Key; }
+    bool SameState(const Table& a, const Table& b) const {
+        bool same = true;
+        const bool read = values_.Samples->Run([&](const unsigned char* bytes, size_t count) {
+            for (size_t i = 0; i < count && same; ++i, bytes += grid_.Bytes()) {
+                const uint64_t bits = grid_.Read(bytes);
+                same = grid_.Through(a.Steps, bits) == grid_.Through(b.Steps, bits);
+            }
+        });
+        return read && same;
+    }
+
+private:
+    struct Measures {
+        std::vector<TransformStep> Steps;
+        double Loudness = 0.0;
+        double Peak = 0.0;
+        uint64_t Key = 0;
+    };
+
+    // Whether the held samples are those of every step but the last of steps.
+    bool HeldBefore(const std::vector<TransformStep>& steps) const {
+        return held_ && steps.size() == heldSteps_.size() + 1 &&
+               std::equal(heldSteps_.begin(), heldSteps_.end(), steps.begin());
+    }
+
+    const Measures& Measure(const Table& table) const {
+        if (last_ && last_->Steps == table.Steps) {
+            return *last_;
+        }
+        WideMeasure measure;
+        uint64_t key = 14695981039346656037ull;
+        const size_t width = size_t(grid_.Bytes());
+        const auto foldKeys = [&](const unsigned char* bytes, size_t count) {
+            for (size_t i = 0; i < count; ++i, bytes += width) {
+                key = FoldKey(key, grid_.Read(bytes));
+            }
+        };
+        const size_t bytes =
+            size_t(std::max<int64_t>(0, request_.Frames * request_.Channels)) * width;
+        bool read = true;
+        if (HeldBefore(table.Steps)) {
+            grid_.MapSamples({table.Steps.back()}, held_->data(), held_->size() / width, measure);
+            foldKeys(held_->data(), held_->size() / width);
+            heldSteps_ = table.Steps;
+        } else {
+            held_.reset();
+            auto held = std::make_unique<std::vector<unsigned char>>();
+            const bool holds = bytes <= values_.Samples->MayHold;
+            held->reserve(holds ? bytes : 0);
+            std::vector<unsigned char> block;
+            read = values_.Samples->Run([&](const unsigned char* samples, size_t count) {
+                std::vector<unsigned char>& into = holds ? *held : block;
+                const size_t at = holds ? into.size() : 0;
+                into.resize(at + count * width);
+                std::memcpy(into.data() + at, samples, count * width);
+                grid_.MapSamples(table.Steps, into.data() + at, count, measure);
+                foldKeys(into.data() + at, count);
+            });
+            if (holds && read && held->size() == bytes) {
+                held_ = std::move(held);
+                heldSteps_ = table.Steps;
+            }
+        }
+        last_ = std::make_unique<Measures>();
+        last_->Steps = table.Steps;
+        if (read) {
+            last_->Loudness = grid_.Loudness(measure.Squares.Total().Value(),
+                                             request_.Frames * request_.Channels);
+            last_->Peak = grid_.Level(measure.Peak);
+            last_->Key = key;
+        }
+        return *last_;
+    }
+
+    const GridCounts& values_;
+    const WideGrid grid_;
+    const BalanceRequest& request_;
+    mutable std::unique_ptr<Measures> last_;
+    mutable std::unique_ptr<std::vector<unsigned char>> held_;  // in the format's own bytes
+    mutable std::vector<TransformStep> heldSteps_;
 };
 
 // The states the compress and reduce passes have left the file in. A state is what the file's
@@ -167,6 +334,12 @@ BalancePlan BalancePlanner::Plan(const SampleHistogram& values,
 }
 
 GridPlan BalancePlanner::Plan(const GridCounts& values, const BalanceRequest& request) const {
+    if (values.Samples) {
+        return PlanOn(WideReadValues(values, request), request);
+    }
+    if (WideFormat(values.Format)) {
+        return PlanOn(WideHeldValues(values, request), request);
+    }
     return PlanOn(GridValues(values, request), request);
 }
 

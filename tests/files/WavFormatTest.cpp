@@ -72,7 +72,9 @@ constexpr SampleFormat F64{SampleCoding::Float, 8, 64};
 
 // The sample formats the runs take.
 bool Taken(const SampleFormat& sample) {
-    return sample.Coding == SampleCoding::Integer && sample.ContainerBytes <= 3;
+    return sample.Coding == SampleCoding::Integer
+               ? sample.ContainerBytes <= 4
+               : sample.ContainerBytes == 4 || sample.ContainerBytes == 8;
 }
 
 std::vector<Variant> Variants() {
@@ -176,19 +178,22 @@ TEST_P(Readable, IsDescribedAsWritten) {
 INSTANTIATE_TEST_SUITE_P(Variants, Readable, testing::ValuesIn(Variants()),
                          [](const auto& info) { return info.param.Name; });
 
-TEST(WavFormat, RefusalSentencesNameTheFormatAndContainer) {
-    const auto message = [](const AnyWavLayout& layout) {
-        return Message(test::MakeAnyWav(test::FrameBytes(layout, 2), layout));
+// The formats the runs once refused by name are taken: 32-bit integers, both float widths,
+// in RIFF and RF64; what is still refused says what the file is.
+TEST(WavFormat, WideFormatsAreTakenAndRefusalsNameTheFormat) {
+    const auto check = [](const AnyWavLayout& layout) {
+        const std::vector<uint8_t> bytes = test::MakeAnyWav(test::FrameBytes(layout, 2), layout);
+        const WaveHeaderInfo info = Judge(bytes);
+        EXPECT_EQ(info.Result, WaveCheckResult::Valid) << FormatText(info.File.Format);
+        return RefusedFileMessage(info, "x.wav");
     };
-    EXPECT_EQ(message(Layout(1, 6, 48000, 32)),
-              "\"x.wav\" is a 32-bit 48 kHz 6 ch WAV file; this version of Tralux balances only "
-              "8, 16 and 24-bit integer WAV files");
-    EXPECT_EQ(message(Layout(3, 1, 8000, 32)),
-              "\"x.wav\" is a 32-bit float 8 kHz mono WAV file; this version of Tralux balances "
-              "only 8, 16 and 24-bit integer WAV files");
-    EXPECT_EQ(message(In("RF64", Layout(1, 2, 44100, 32))),
-              "\"x.wav\" is an RF64 WAV file (32-bit 44.1 kHz stereo); this version of Tralux "
-              "balances only 8, 16 and 24-bit integer WAV files");
+    EXPECT_EQ(check(Layout(1, 6, 48000, 32)), "");
+    EXPECT_EQ(check(Layout(3, 1, 8000, 32)), "");
+    EXPECT_EQ(check(Layout(3, 2, 96000, 64)), "");
+    EXPECT_EQ(check(In("RF64", Layout(1, 2, 44100, 32))), "");
+    const AnyWavLayout adpcm = Layout(2, 1, 8000, 4);
+    EXPECT_EQ(Message(test::MakeAnyWav(std::vector<uint8_t>(8, 0), adpcm)),
+              "\"x.wav\" is a WAV file in ADPCM (format 2), which Tralux cannot read");
 }
 
 // Bytes past the last whole frame, and a data chunk longer than the file, in a 24-bit file.
@@ -235,7 +240,8 @@ TEST(WavFormat, Rf64SizesPastFourGigabytes) {
     EXPECT_EQ(info.File.Data.HeldBytes, dataBytes);
     EXPECT_EQ(info.File.Data.FrameCount, (dataBytes - 3) / 8);
     EXPECT_EQ(info.File.Data.TailBytes, 3u);
-    EXPECT_EQ(info.Result, WaveCheckResult::NotSupported);
+    EXPECT_EQ(info.Result, WaveCheckResult::Valid);
+    EXPECT_EQ(info.FrameCount, int64_t((dataBytes - 3) / 8));
 }
 
 // Today's files were taken whatever their block size said; they still are.

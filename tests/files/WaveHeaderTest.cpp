@@ -170,7 +170,7 @@ std::vector<Malformed> MalformedFiles() {
         {"FormatSizePastEnd", Patched(Canonical(), 16, 0xFFFFFFFF)},
         {"FormatShorterThan16", Patched(Canonical(), 16, 14)},
         {"FormatSizeZero", Patched(Canonical(), 16, 0)},
-        {"Bits32", WithLayout([](WavLayout& l) { l.bitsPerSample = 32; })},
+        {"Bits20", WithLayout([](WavLayout& l) { l.bitsPerSample = 20; })},
         {"Float", WithLayout([](WavLayout& l) { l.formatTag = 3; })},
         {"Extensible", WithLayout([](WavLayout& l) {
              l.formatTag = 65534;

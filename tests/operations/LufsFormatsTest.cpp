@@ -13,6 +13,7 @@
 
 #include "../files/FlacTestFiles.h"
 #include "RunFixture.h"
+#include "files/SampleFormats.h"
 #include "operations/Intake.h"
 
 namespace tralux::test {
@@ -89,6 +90,14 @@ std::vector<double> Decoded(const FileData& file, const std::string& path) {
     }
     const std::vector<uint8_t> bytes = ReadFile(path);
     const int container = file.Format.Sample.ContainerBytes;
+    if (container == 4 || file.Format.Sample.Coding != SampleCoding::Integer) {
+        for (int64_t i = 0; i < file.SampleCount(); ++i) {
+            samples.push_back(
+                DecodeSample(file.Format.Sample, bytes.data() + file.HeaderSize + i * container) /
+                32767.0);
+        }
+        return samples;
+    }
     for (int64_t i = 0; i < file.SampleCount(); ++i) {
         const uint8_t* at = bytes.data() + file.HeaderSize + i * container;
         int32_t key = 0;
@@ -243,6 +252,58 @@ TEST_F(LufsFormatsTest, AMixedSetOfFormatsLandsOnTargetUnderTheCeilingEachInItsO
     EXPECT_NEAR(GroupLufsOf(flac, plain), -18.0, 0.1);
     EXPECT_NEAR(LufsOf(flac, flac.ResultFile) - LufsOf(plain, plain.ResultFile),
                 LufsOf(flac, flac.SourceFile) - LufsOf(plain, plain.SourceFile), 0.1);
+}
+
+// 32-bit integer and float files go through the chain sample by sample: previewed, balanced
+// on target under the ceiling, a group kept, each result in its source's format.
+TEST_F(LufsFormatsTest, ThirtyTwoBitAndFloatFilesLandOnTargetUnderTheCeiling) {
+    auto addWide = [&](const std::string& name, const std::vector<double>& samples,
+                       SampleFormat format, uint32_t rate, uint32_t channels, int32_t group) {
+        AnyWavLayout layout;
+        layout.formatTag = format.Coding == SampleCoding::Integer ? 1 : 3;
+        layout.bitsPerSample = static_cast<uint16_t>(8 * format.ContainerBytes);
+        layout.sampleRate = rate;
+        layout.channels = static_cast<uint16_t>(channels);
+        std::vector<uint8_t> bytes(samples.size() * size_t(format.ContainerBytes));
+        for (size_t i = 0; i < samples.size(); ++i) {
+            EncodeSample(format, samples[i] * 32767.0, bytes.data() + i * format.ContainerBytes);
+        }
+        WriteFile(dir.File(name), MakeAnyWav(bytes, layout));
+        return std::ref(AddTaken(dir.File(name), group));
+    };
+    FileData& dynamic = addWide("dynamic.wav", Signal(48000, 2, 8.0, 0.08, true, 7),
+                                {SampleCoding::Float, 4, 32}, 48000, 2, 0);
+    FileData& integer = addWide("integer.wav", Signal(44100, 1, 8.0, 0.5, false, 8),
+                                {SampleCoding::Integer, 4, 32}, 44100, 1, 1);
+    FileData& doubled = addWide("double.wav", Signal(44100, 2, 8.0, 0.1, false, 9),
+                                {SampleCoding::Float, 8, 64}, 44100, 2, 1);
+
+    ops.MeasureBroadcast = true;
+    const std::optional<Measurements> measured = ops.Measure();
+    ASSERT_TRUE(measured);
+    const std::optional<Preview> preview = ops.PreviewByLufs(*measured, ByLufs(-18.0));
+    ASSERT_TRUE(preview && preview->Problem.empty());
+
+    ops.PrepareAndBalance(ByLufs(-18.0));
+    ASSERT_TRUE(host.Errors.empty()) << host.Errors.front();
+    EXPECT_EQ(ops.FilesShortOfTarget, 0);
+    EXPECT_GT(PassesOver("Compressing:", dynamic), 0);
+    for (size_t i = 0; i < host.List.size(); ++i) {
+        SCOPED_TRACE(host.List[i]->SourceFile);
+        ASSERT_TRUE(preview->Rows[i].Planned && preview->Rows[i].Lufs);
+        EXPECT_EQ(preview->Rows[i].Loudness, host.List[i]->Loudness);
+        EXPECT_NEAR(*preview->Rows[i].Lufs, *host.List[i]->ResultBroadcast.IntegratedLufs, 0.02);
+        const FileData& file = *host.List[i];
+        EXPECT_LE(TruePeakOf(file, file.ResultFile), Ceiling + 0.2);
+        EXPECT_LE(*file.ResultBroadcast.TruePeakDbtp, Ceiling);
+        const WaveHeaderInfo info = ReadWaveHeader(file.ResultFile);
+        ASSERT_EQ(info.Result, WaveCheckResult::Valid);
+        EXPECT_EQ(info.File.Format.Sample, file.Format.Sample);
+    }
+    EXPECT_NEAR(LufsOf(dynamic, dynamic.ResultFile), -18.0, 0.1);
+    EXPECT_NEAR(GroupLufsOf(integer, doubled), -18.0, 0.1);
+    EXPECT_NEAR(LufsOf(integer, integer.ResultFile) - LufsOf(doubled, doubled.ResultFile),
+                LufsOf(integer, integer.SourceFile) - LufsOf(doubled, doubled.SourceFile), 0.1);
 }
 
 TEST_F(LufsFormatsTest, BalanceAfterPrepareRewritesResultsOfOtherFormatsOnTarget) {

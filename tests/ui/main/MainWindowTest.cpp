@@ -534,12 +534,11 @@ void MainWindowTest::cancelStopsALongHeaderWalk() {
 void MainWindowTest::dropWithOneUnsupportedFile() {
     WindowFixture f;
     const QString first = f.Tone("first.wav", 3000);
-    tralux::test::WavLayout float48;  // a format the runs do not take
-    float48.sampleRate = 48000;
-    float48.formatTag = 3;
-    float48.bitsPerSample = 32;
+    tralux::test::WavLayout adpcm48;  // a format the runs do not take
+    adpcm48.sampleRate = 48000;
+    adpcm48.formatTag = 2;
     const QString second = QString::fromStdString(
-        tralux::test::WriteWav(f.dir.File("second.wav"), tralux::test::Sine(4800, 3000), float48));
+        tralux::test::WriteWav(f.dir.File("second.wav"), tralux::test::Sine(4800, 3000), adpcm48));
     const QString third = f.Tone("third.wav", 3000);
     f.Drop({first, second, third});
     QCOMPARE(f.window->FileCount, 2);
@@ -549,8 +548,7 @@ void MainWindowTest::dropWithOneUnsupportedFile() {
     QCOMPARE(f.prompts.calls[0].kind, Kind::Error);
     QCOMPARE(f.prompts.calls[0].text,
              '"' + second +
-                 QStringLiteral("\" is a 32-bit float 48 kHz stereo WAV file; this version of "
-                                "Tralux balances only 8, 16 and 24-bit integer WAV files"));
+                 QStringLiteral("\" is a WAV file in ADPCM (format 2), which Tralux cannot read"));
 }
 
 // The name may be cut to fit its cell; its tooltip gives the whole path and what the file holds.

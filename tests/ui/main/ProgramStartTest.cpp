@@ -154,12 +154,11 @@ void ProgramStartTest::commandLineFilesArriveAsADropDoes() {
     WindowFixture dropped;
     WindowFixture opened;
     const QString first = dropped.Tone("first.wav", 3000);
-    tralux::test::WavLayout float48;  // a format the runs do not take
-    float48.sampleRate = 48000;
-    float48.formatTag = 3;
-    float48.bitsPerSample = 32;
+    tralux::test::WavLayout adpcm48;  // a format the runs do not take
+    adpcm48.sampleRate = 48000;
+    adpcm48.formatTag = 2;
     const QString second = QString::fromStdString(tralux::test::WriteWav(
-        dropped.dir.File("second.wav"), tralux::test::Sine(4800, 3000), float48));
+        dropped.dir.File("second.wav"), tralux::test::Sine(4800, 3000), adpcm48));
     const QString third = dropped.Tone("third.wav", 3000);
     dropped.Drop({first, second, third, first});
 

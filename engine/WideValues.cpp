@@ -1,0 +1,482 @@
+#include "WideValues.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <utility>
+
+#include "GridValues.h"
+
+namespace tralux {
+namespace {
+
+// The largest float sample taken as it is, a million times full scale (+120 dBFS), as
+// SampleFormats holds it.
+constexpr double FloatHeld = 1e6;
+
+// Values sorted at once before they are merged into those counted so far.
+constexpr size_t PieceValues = size_t{1} << 20;
+
+uint64_t Low(unsigned __int128 value) {
+    return static_cast<uint64_t>(value);
+}
+uint64_t High(unsigned __int128 value) {
+    return static_cast<uint64_t>(value >> 64);
+}
+
+// Sorts by the stored bits, a byte at a time from the lowest (a radix sort): only the bytes
+// the container has are sorted on, and the counts of every byte are taken in one read.
+void SortBits(std::vector<uint64_t>& values, std::vector<uint64_t>& scratch, int bytes) {
+    scratch.resize(values.size());
+    std::vector<std::array<size_t, 256>> starts(size_t(bytes), std::array<size_t, 256>{});
+    for (uint64_t value : values) {
+        for (int pass = 0; pass < bytes; ++pass) {
+            ++starts[size_t(pass)][(value >> (8 * pass)) & 0xFF];
+        }
+    }
+    for (int pass = 0; pass < bytes; ++pass) {
+        std::array<size_t, 256>& start = starts[size_t(pass)];
+        // A byte that every value shares moves nothing.
+        if (std::find(start.begin(), start.end(), values.size()) != start.end()) {
+            continue;
+        }
+        size_t at = 0;
+        for (size_t& count : start) {
+            at += std::exchange(count, at);
+        }
+        const int shift = 8 * pass;
+        for (uint64_t value : values) {
+            scratch[start[(value >> shift) & 0xFF]++] = value;
+        }
+        values.swap(scratch);
+    }
+}
+
+}  // namespace
+
+bool WideFormat(const SampleFormat& format) {
+    if (format.Coding == SampleCoding::Float) {
+        return format.ContainerBytes == 4 || format.ContainerBytes == 8;
+    }
+    return format.ContainerBytes == 4 && format.ValidBits >= 2 && format.ValidBits <= 32;
+}
+
+void ExactSquares::Add(double value, uint64_t count) {
+    value = std::fabs(value);
+    if (!(value > 0.0) || count == 0 || std::isinf(value)) {
+        return;
+    }
+    int exponent = 0;
+    const double fraction = std::frexp(value, &exponent);
+    // value = mantissa x 2^(exponent - 53), the mantissa a whole number below 2^53.
+    const auto mantissa = static_cast<uint64_t>(std::ldexp(fraction, 53));
+    const unsigned __int128 square = static_cast<unsigned __int128>(mantissa) * mantissa;
+    const unsigned __int128 low = static_cast<unsigned __int128>(Low(square)) * count;
+    const unsigned __int128 high = static_cast<unsigned __int128>(High(square)) * count;
+    // square x count = high x 2^64 + low, in three words.
+    const unsigned __int128 middle = static_cast<unsigned __int128>(High(low)) + Low(high);
+    const unsigned __int128 bottom = (middle << 64) | Low(low);
+    AddAt(2 * (exponent - 53) + Offset, bottom, High(high) + High(middle));
+}
+
+void ExactSquares::AddAt(int bit, unsigned __int128 low, uint64_t high) {
+    std::array<uint64_t, 4> words = {Low(low), High(low), high, 0};
+    const int shift = bit % 64;
+    if (shift != 0) {
+        for (int i = 3; i > 0; --i) {
+            words[size_t(i)] = words[size_t(i)] << shift | words[size_t(i) - 1] >> (64 - shift);
+        }
+        words[0] <<= shift;
+    }
+    uint64_t carry = 0;
+    size_t at = size_t(bit / 64);
+    for (size_t i = 0; i < words.size() || carry != 0; ++i, ++at) {
+        if (at >= limbs_.size()) {
+            return;  // beyond any sum of squares a file can have
+        }
+        const unsigned __int128 sum =
+            static_cast<unsigned __int128>(limbs_[at]) + (i < words.size() ? words[i] : 0) + carry;
+        limbs_[at] = Low(sum);
+        carry = High(sum);
+    }
+}
+
+void ExactSquares::Add(const ExactSquares& other) {
+    uint64_t carry = 0;
+    for (size_t i = 0; i < limbs_.size(); ++i) {
+        const unsigned __int128 sum =
+            static_cast<unsigned __int128>(limbs_[i]) + other.limbs_[i] + carry;
+        limbs_[i] = Low(sum);
+        carry = High(sum);
+    }
+}
+
+double ExactSquares::Value() const {
+    int top = Limbs - 1;
+    while (top >= 0 && limbs_[size_t(top)] == 0) {
+        --top;
+    }
+    if (top < 0) {
+        return 0.0;
+    }
+    const int highest = 64 * top + 63 - std::countl_zero(limbs_[size_t(top)]);
+    // The 128 bits from the highest down, with any bit below them kept as the lowest one: the
+    // conversion of 128 bits to a double rounds to nearest, so this rounds the whole sum once.
+    // (A sum below 2^-1022, of samples all below -3000 dB, may be rounded twice.)
+    const int start = std::max(0, highest - 127);
+    const size_t limb = size_t(start / 64);
+    const int shift = start % 64;
+    auto word = [&](size_t i) { return i < limbs_.size() ? limbs_[i] : uint64_t{0}; };
+    unsigned __int128 window = static_cast<unsigned __int128>(word(limb + 1)) << 64 | word(limb);
+    if (shift != 0) {
+        window = window >> shift | static_cast<unsigned __int128>(word(limb + 2)) << (128 - shift);
+    }
+    bool sticky = shift != 0 && (word(limb) & ((uint64_t{1} << shift) - 1)) != 0;
+    for (size_t i = 0; i < limb && !sticky; ++i) {
+        sticky = limbs_[i] != 0;
+    }
+    if (sticky) {
+        window |= 1;
+    }
+    return std::ldexp(static_cast<double>(window), start - Offset);
+}
+
+void SquareSum::Add(double value, uint64_t count) {
+    if (count < (uint64_t{1} << 20)) {
+        const uint64_t bits = std::bit_cast<uint64_t>(value) & ~(uint64_t{1} << 63);
+        const auto exponent = size_t(bits >> 52);
+        const uint64_t mantissa =
+            exponent == 0 ? bits : (bits & ((uint64_t{1} << 52) - 1)) | uint64_t{1} << 52;
+        // Below 2^106 x 2^20: within 128 bits.
+        const unsigned __int128 square =
+            static_cast<unsigned __int128>(mantissa) * mantissa * count;
+        const size_t bin = exponent == 0 ? 1 : exponent;
+        low_[bin] += square;
+        wraps_[bin] += low_[bin] < square ? 1 : 0;
+        return;
+    }
+    large_.Add(value, count);
+}
+
+ExactSquares SquareSum::Total() const {
+    ExactSquares total = large_;
+    for (size_t bin = 1; bin < low_.size(); ++bin) {
+        if (low_[bin] != 0 || wraps_[bin] != 0) {
+            // The mantissa counts 2^(bin - 1075); its square twice that.
+            total.AddScaled(2 * (int(bin) - 1075), low_[bin], wraps_[bin]);
+        }
+    }
+    return total;
+}
+
+namespace {
+
+// The arithmetic of each wide format, inline, so that the loops over many values below are
+// compiled once for each format.
+struct IntegerKind {
+    double Largest, Divisor, Full;
+    int Padding;
+
+    static uint64_t Read(const unsigned char* bytes) {
+        uint32_t raw;
+        std::memcpy(&raw, bytes, 4);
+        return raw;
+    }
+    static void Write(uint64_t bits, unsigned char* bytes) {
+        const auto raw = static_cast<uint32_t>(bits);
+        std::memcpy(bytes, &raw, 4);
+    }
+    double ToScale(uint64_t bits) const {
+        return static_cast<double>(static_cast<int32_t>(bits)) * 32767.0 / Divisor;
+    }
+    uint64_t FromScale(double value) const {
+        const double grid = std::nearbyint(value * (Largest / 32767.0));
+        const double held = std::isnan(grid) ? 0.0 : std::clamp(grid, -Largest - 1.0, Largest);
+        const auto sample = static_cast<int64_t>(held) * (int64_t{1} << Padding);
+        return static_cast<uint32_t>(static_cast<int32_t>(sample));
+    }
+    double Measured(uint64_t bits) const {
+        return std::min(std::fabs(static_cast<double>(static_cast<int32_t>(bits))), Full);
+    }
+};
+
+template <typename Float, typename Raw>
+struct FloatKind {
+    static uint64_t Read(const unsigned char* bytes) {
+        Raw raw;
+        std::memcpy(&raw, bytes, sizeof raw);
+        return raw;
+    }
+    static void Write(uint64_t bits, unsigned char* bytes) {
+        const auto raw = static_cast<Raw>(bits);
+        std::memcpy(bytes, &raw, sizeof raw);
+    }
+    static double Value(uint64_t bits) {
+        return static_cast<double>(std::bit_cast<Float>(static_cast<Raw>(bits)));
+    }
+    double ToScale(uint64_t bits) const {
+        const double x = Value(bits);
+        if (std::isnan(x)) {
+            return 0.0;
+        }
+        if (std::isinf(x)) {
+            return std::copysign(32767.0, x);
+        }
+        return std::clamp(x, -FloatHeld, FloatHeld) * 32767.0;
+    }
+    uint64_t FromScale(double value) const {
+        const double x = std::clamp(std::isnan(value) ? 0.0 : value / 32767.0, -1.0, 1.0);
+        return std::bit_cast<Raw>(static_cast<Float>(x));
+    }
+    double Measured(uint64_t bits) const {
+        const double x = Value(bits);
+        if (std::isnan(x)) {
+            return 0.0;
+        }
+        return std::isinf(x) ? 1.0 : std::min(std::fabs(x), FloatHeld);
+    }
+};
+using Float32Kind = FloatKind<float, uint32_t>;
+using Float64Kind = FloatKind<double, uint64_t>;
+
+}  // namespace
+
+WideGrid::WideGrid(const SampleFormat& format)
+    : float_(format.Coding == SampleCoding::Float), bytes_(format.ContainerBytes) {
+    if (!float_) {
+        padding_ = format.ContainerBytes * 8 - format.ValidBits;
+        largest_ = static_cast<double>((int64_t{1} << (format.ValidBits - 1)) - 1);
+        divisor_ = largest_ * static_cast<double>(int64_t{1} << padding_);
+        fullKey_ = divisor_;
+    }
+}
+
+template <typename Body>
+auto WideGrid::WithKind(Body body) const {
+    if (!float_) {
+        return body(IntegerKind{largest_, divisor_, fullKey_, padding_});
+    }
+    return bytes_ == 4 ? body(Float32Kind{}) : body(Float64Kind{});
+}
+
+uint64_t WideGrid::Read(const unsigned char* bytes) const {
+    return WithKind([&](const auto& kind) { return kind.Read(bytes); });
+}
+
+void WideGrid::Write(uint64_t bits, unsigned char* bytes) const {
+    WithKind([&](const auto& kind) { kind.Write(bits, bytes); });
+}
+
+double WideGrid::ToScale(uint64_t bits) const {
+    return WithKind([&](const auto& kind) { return kind.ToScale(bits); });
+}
+
+uint64_t WideGrid::FromScale(double value) const {
+    return WithKind([&](const auto& kind) { return kind.FromScale(value); });
+}
+
+double WideGrid::Measured(uint64_t bits) const {
+    return WithKind([&](const auto& kind) { return kind.Measured(bits); });
+}
+
+double WideGrid::Loudness(double sumOfSquares, int64_t samples) const {
+    if (samples <= 0) {
+        return 0.0;
+    }
+    return std::sqrt(sumOfSquares / static_cast<double>(samples)) * (32767.0 / divisor_);
+}
+
+uint64_t WideGrid::Through(const std::vector<TransformStep>& steps, uint64_t bits) const {
+    return WithKind([&](const auto& kind) {
+        for (const TransformStep& step : steps) {
+            bits = kind.FromScale(TransformScaleValue(step, kind.ToScale(bits)));
+        }
+        return bits;
+    });
+}
+
+void WideGrid::Apply(const TransformStep& step, uint64_t* bits, size_t count) const {
+    WithKind([&](const auto& kind) {
+        for (size_t i = 0; i < count; ++i) {
+            bits[i] = kind.FromScale(TransformScaleValue(step, kind.ToScale(bits[i])));
+        }
+    });
+}
+
+void WideGrid::MapSamples(const std::vector<TransformStep>& steps, unsigned char* bytes,
+                          size_t count, WideMeasure& measure) const {
+    WithKind([&](const auto& kind) {
+        const size_t width = size_t(bytes_);
+        for (size_t i = 0; i < count; ++i, bytes += width) {
+            uint64_t bits = kind.Read(bytes);
+            for (const TransformStep& step : steps) {
+                bits = kind.FromScale(TransformScaleValue(step, kind.ToScale(bits)));
+            }
+            kind.Write(bits, bytes);
+            measure.Add(kind.Measured(bits));
+        }
+    });
+}
+
+void WideGrid::MapSamples(const WideMap& map, const std::vector<TransformStep>& steps,
+                          unsigned char* bytes, size_t count, WideMeasure& measure) const {
+    WithKind([&](const auto& kind) {
+        const size_t width = size_t(bytes_);
+        for (size_t i = 0; i < count; ++i, bytes += width) {
+            uint64_t bits = kind.Read(bytes);
+            if (!map.Find(bits, bits)) {
+                for (const TransformStep& step : steps) {
+                    bits = kind.FromScale(TransformScaleValue(step, kind.ToScale(bits)));
+                }
+            }
+            kind.Write(bits, bytes);
+            measure.Add(kind.Measured(bits));
+        }
+    });
+}
+
+void WideMap::Build(const std::vector<WideValue>& values, const std::vector<uint64_t>& mapped,
+                    size_t atMost) {
+    Clear();
+    if (values.empty() || values.size() > atMost || mapped.size() != values.size()) {
+        return;
+    }
+    int bits = 1;
+    while ((size_t{1} << bits) < 2 * values.size()) {
+        ++bits;
+    }
+    mask_ = (size_t{1} << bits) - 1;
+    shift_ = 64 - bits;
+    keys_.assign(mask_ + 1, Vacant);
+    mapped_.assign(mask_ + 1, 0);
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (values[i].Bits == Vacant) {
+            continue;
+        }
+        size_t at = Slot(values[i].Bits);
+        while (keys_[at] != Vacant) {
+            at = (at + 1) & mask_;
+        }
+        keys_[at] = values[i].Bits;
+        mapped_[at] = mapped[i];
+    }
+}
+
+void WideMap::Clear() {
+    // Assigning {} would keep the memory: these let it go.
+    std::vector<uint64_t>().swap(keys_);
+    std::vector<uint64_t>().swap(mapped_);
+    mask_ = 0;
+}
+
+void WideGrid::MeasureSamples(const unsigned char* bytes, size_t count,
+                              WideMeasure& measure) const {
+    WithKind([&](const auto& kind) {
+        const size_t width = size_t(bytes_);
+        for (size_t i = 0; i < count; ++i, bytes += width) {
+            measure.Add(kind.Measured(kind.Read(bytes)));
+        }
+    });
+}
+
+void WideGrid::MeasureValues(const uint64_t* bits, const WideValue* counts, size_t count,
+                             WideMeasure& measure) const {
+    WithKind([&](const auto& kind) {
+        for (size_t i = 0; i < count; ++i) {
+            measure.Add(kind.Measured(bits[i]), counts[i].Count);
+        }
+    });
+}
+
+void WideMeasure::Add(const WideGrid& grid, const unsigned char* bytes, size_t count) {
+    grid.MeasureSamples(bytes, count, *this);
+}
+
+int64_t WideMeasure::PeakKey() const {
+    return std::bit_cast<int64_t>(Peak);
+}
+
+unsigned __int128 WideMeasure::SumKey() const {
+    return std::bit_cast<uint64_t>(Squares.Total().Value());
+}
+
+double WidePeakOfKey(int64_t key) {
+    return std::bit_cast<double>(key);
+}
+
+double WideSumOfKey(unsigned __int128 key) {
+    return std::bit_cast<double>(static_cast<uint64_t>(key));
+}
+
+void WideCounter::Start(const SampleFormat& format, size_t budget) {
+    grid_ = WideGrid(format);
+    budget_ = budget;
+    over_ = false;
+    pending_.clear();
+    pending_.reserve(PieceValues);
+    // Room for every value the budget allows and one more piece, asked for once: a vector that
+    // grew by doubling past the budget would take twice the memory (untouched room takes none).
+    std::vector<WideValue>().swap(values_);
+    values_.reserve(budget + PieceValues);
+}
+
+void WideCounter::Add(const unsigned char* bytes, size_t count) {
+    const int step = grid_.Bytes();
+    for (size_t i = 0; i < count && !over_; ++i, bytes += step) {
+        pending_.push_back(grid_.Read(bytes));
+        if (pending_.size() == PieceValues) {
+            Flush();
+        }
+    }
+}
+
+void WideCounter::Flush() {
+    if (over_ || pending_.empty()) {
+        pending_.clear();
+        return;
+    }
+    std::vector<uint64_t> scratch;
+    SortBits(pending_, scratch, grid_.Bytes());
+    std::vector<uint64_t>().swap(scratch);
+    const auto middle = static_cast<std::ptrdiff_t>(values_.size());
+    for (size_t i = 0; i < pending_.size();) {
+        size_t end = i + 1;
+        while (end < pending_.size() && pending_[end] == pending_[i]) {
+            ++end;
+        }
+        values_.push_back({pending_[i], end - i});
+        i = end;
+    }
+    pending_.clear();
+    const auto byBits = [](const WideValue& a, const WideValue& b) { return a.Bits < b.Bits; };
+    std::inplace_merge(values_.begin(), values_.begin() + middle, values_.end(), byBits);
+    // Equal values of the two runs now lie side by side: one entry each.
+    size_t kept = 0;
+    for (size_t i = 0; i < values_.size(); ++i) {
+        if (kept > 0 && values_[kept - 1].Bits == values_[i].Bits) {
+            values_[kept - 1].Count += values_[i].Count;
+        } else {
+            values_[kept++] = values_[i];
+        }
+    }
+    values_.resize(kept);
+    if (values_.size() > budget_) {
+        over_ = true;
+        std::vector<WideValue>().swap(values_);
+    }
+}
+
+bool WideCounter::Take(std::vector<WideValue>& values) {
+    Flush();
+    std::vector<uint64_t>().swap(pending_);
+    if (over_) {
+        values.clear();
+        return false;
+    }
+    values.assign(values_.begin(), values_.end());  // without the room kept for more
+    std::vector<WideValue>().swap(values_);
+    return true;
+}
+
+}  // namespace tralux

@@ -1,0 +1,211 @@
+#pragma once
+
+#include <array>
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "SampleTable.h"
+#include "files/WavFormat.h"
+
+namespace tralux {
+
+// The formats too wide for a table of every value: 32-bit integers (any valid bits) and
+// 32 and 64-bit floats. Their samples are worked on as the container's stored bits.
+bool WideFormat(const SampleFormat& format);
+
+// One distinct stored value of a wide file and how often it occurs.
+struct WideValue {
+    uint64_t Bits = 0;
+    uint64_t Count = 0;
+    bool operator==(const WideValue&) const = default;
+};
+
+// An exact sum of squares of doubles of at most a million (every sample counts no more): each
+// square is added exactly into a fixed-point number wide enough for any such square times any
+// count, so that the sum is the same whatever the order or the chunks it was taken in, and it
+// becomes a double once, correctly rounded.
+class ExactSquares {
+public:
+    // Adds value^2 x count.
+    void Add(double value, uint64_t count = 1);
+    void Add(const ExactSquares& other);
+    double Value() const;
+    bool operator==(const ExactSquares&) const = default;
+    // Adds (high x 2^128 + low) x 2^power.
+    void AddScaled(int power, unsigned __int128 low, uint64_t high) {
+        AddAt(power + Offset, low, high);
+    }
+
+private:
+    // Bit i of the limbs counts 2^(i - Offset): the square of the smallest subnormal double
+    // (2^-2148) lies above bit 0, the largest square held to +120 dBFS times 2^64 samples below
+    // the top.
+    static constexpr int Offset = 2304;
+    static constexpr int Limbs = 40;
+    void AddAt(int bit, unsigned __int128 low, uint64_t high);
+    std::array<uint64_t, Limbs> limbs_{};
+};
+
+// The same sum, faster: the squared mantissas are summed in 128 bits by the double's exponent,
+// with a count of the times each sum wrapped, and the sums go into an ExactSquares at the end.
+class SquareSum {
+public:
+    void Add(double value) {
+        const uint64_t bits = std::bit_cast<uint64_t>(value) & ~(uint64_t{1} << 63);
+        const auto exponent = size_t(bits >> 52);
+        const uint64_t mantissa =
+            exponent == 0 ? bits : (bits & ((uint64_t{1} << 52) - 1)) | uint64_t{1} << 52;
+        const unsigned __int128 square = static_cast<unsigned __int128>(mantissa) * mantissa;
+        const size_t bin = exponent == 0 ? 1 : exponent;
+        low_[bin] += square;
+        wraps_[bin] += low_[bin] < square ? 1 : 0;
+    }
+    void Add(double value, uint64_t count);
+    ExactSquares Total() const;
+
+private:
+    std::array<unsigned __int128, 2048> low_{};
+    std::array<uint64_t, 2048> wraps_{};
+    ExactSquares large_;  // squares of large counts
+};
+
+struct WideMeasure;
+class WideMap;
+
+// A wide format's grid on the one scale, with the arithmetic of SampleFormats: an integer s
+// counts s x 32767 / (L x 2^pad), a float x counts x x 32767 (NaN as silence, an infinity as
+// full scale, held to +120 dBFS). A value on the scale is stored as the nearest integer,
+// halves to even, or as the nearest float held to -1.0 ... 1.0.
+class WideGrid {
+public:
+    explicit WideGrid(const SampleFormat& format);
+
+    uint64_t Read(const unsigned char* bytes) const;
+    void Write(uint64_t bits, unsigned char* bytes) const;
+    double ToScale(uint64_t bits) const;
+    uint64_t FromScale(double value) const;
+    // The magnitude a sample's square and peak are measured from, in the format's own unit
+    // (the integer, the most negative counted as full scale; the float as it counts).
+    double Measured(uint64_t bits) const;
+    // The scale value of a measured magnitude; the loudness of an exact sum of squares of them.
+    double Level(double magnitude) const { return magnitude * 32767.0 / divisor_; }
+    double Loudness(double sumOfSquares, int64_t samples) const;
+    // Stored bits through each step in turn, each stored on the grid.
+    uint64_t Through(const std::vector<TransformStep>& steps, uint64_t bits) const;
+    int Bytes() const { return bytes_; }
+
+    // The same over many values at once: count stored values through one step, in place;
+    // count samples in the format's bytes through every step, in place, measuring what they
+    // become; the measure of count samples, or of distinct values with their counts.
+    void Apply(const TransformStep& step, uint64_t* bits, size_t count) const;
+    void MapSamples(const std::vector<TransformStep>& steps, unsigned char* bytes, size_t count,
+                    WideMeasure& measure) const;
+    // The same, each sample looked up in map first.
+    void MapSamples(const WideMap& map, const std::vector<TransformStep>& steps,
+                    unsigned char* bytes, size_t count, WideMeasure& measure) const;
+    void MeasureSamples(const unsigned char* bytes, size_t count, WideMeasure& measure) const;
+    void MeasureValues(const uint64_t* bits, const WideValue* counts, size_t count,
+                       WideMeasure& measure) const;
+
+private:
+    // Runs body with the arithmetic of the grid's format (see WideValues.cpp).
+    template <typename Body>
+    auto WithKind(Body body) const;
+
+    bool float_;
+    int bytes_;
+    int padding_ = 0;
+    double largest_ = 1.0;  // L for integers
+    double divisor_ = 1.0;  // L x 2^pad for integers, 1 for floats
+    double fullKey_ = 0.0;
+};
+
+// A wide file's measure: the peak magnitude and the exact sum of squares (see WideGrid).
+struct WideMeasure {
+    double Peak = 0.0;
+    SquareSum Squares;
+    void Add(const WideGrid& grid, const unsigned char* bytes, size_t count);
+    void Add(double magnitude) {
+        Peak = magnitude > Peak ? magnitude : Peak;
+        Squares.Add(magnitude);
+    }
+    void Add(double magnitude, uint64_t count) {
+        Peak = magnitude > Peak ? magnitude : Peak;
+        Squares.Add(magnitude, count);
+    }
+    // As the totals of a pass keep it: bit patterns, compared for equality.
+    int64_t PeakKey() const;
+    unsigned __int128 SumKey() const;
+};
+double WidePeakOfKey(int64_t key);
+double WideSumOfKey(unsigned __int128 key);
+
+// What each distinct value of a plan becomes, looked up by its stored bits, so that a write
+// need not take each sample through every step: an open-addressed table at most half full.
+class WideMap {
+public:
+    // Maps values[i] to mapped[i]; none when there are more values than atMost.
+    void Build(const std::vector<WideValue>& values, const std::vector<uint64_t>& mapped,
+               size_t atMost);
+    void Clear();
+    bool Empty() const { return keys_.empty(); }
+    // What bits becomes; false when it is not in the table.
+    bool Find(uint64_t bits, uint64_t& mapped) const {
+        for (size_t at = Slot(bits);; at = (at + 1) & mask_) {
+            if (keys_[at] == bits && bits != Vacant) {
+                mapped = mapped_[at];
+                return true;
+            }
+            if (keys_[at] == Vacant) {
+                return false;
+            }
+        }
+    }
+
+private:
+    // Marks a vacant slot; a value with these bits (a NaN of a 64-bit float) is never stored,
+    // and is taken through the steps instead.
+    static constexpr uint64_t Vacant = ~uint64_t{0};
+    size_t Slot(uint64_t bits) const {
+        return size_t((bits * 0x9E3779B97F4A7C15ull) >> shift_) & mask_;
+    }
+    std::vector<uint64_t> keys_;
+    std::vector<uint64_t> mapped_;
+    size_t mask_ = 0;
+    int shift_ = 0;
+};
+
+// Reads a file's samples again, block by block: a plan whose file holds more distinct values
+// than may be kept follows its passes over the samples themselves.
+class SampleSweep {
+public:
+    virtual ~SampleSweep() = default;
+    // Gives every block of samples to take; false when the read failed or was stopped.
+    virtual bool Run(const std::function<void(const unsigned char*, size_t)>& take) const = 0;
+    // The bytes a plan may hold of the samples as its passes leave them, so that a pass need
+    // not read them all again.
+    size_t MayHold = 0;
+};
+
+// Counts a wide file's distinct values by sorting them a piece at a time and merging the
+// pieces, as long as they are at most budget values; past it, it counts no more.
+class WideCounter {
+public:
+    void Start(const SampleFormat& format, size_t budget);
+    void Add(const unsigned char* bytes, size_t count);
+    // The distinct values, ascending; false when there were more than the budget.
+    bool Take(std::vector<WideValue>& values);
+
+private:
+    void Flush();
+    WideGrid grid_{SampleFormat{SampleCoding::Float, 4, 32}};
+    size_t budget_ = 0;
+    bool over_ = false;
+    std::vector<uint64_t> pending_;
+    std::vector<WideValue> values_;
+};
+
+}  // namespace tralux
