@@ -399,7 +399,7 @@ std::string HelpText() {
     return "Usage: tralux-cli COMMAND [OPTIONS] FILE...\n"
            "Balance the loudness of WAV files (8, 16, 24 and 32-bit integer PCM, 32 and\n"
            "64-bit float, any channels and rate, RF64 and BW64 included) and FLAC files\n"
-           "(8 to 24 bits). Source files are never written: results are new files in the\n"
+           "(8 to 32 bits). Source files are never written: results are new files in the\n"
            "source's format, with its chunks or tags, beside the sources or in another\n"
            "folder.\n"
            "\n"

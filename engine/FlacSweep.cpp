@@ -52,8 +52,15 @@ void ToContainer(const SampleFormat& format, const int32_t* samples, size_t coun
         }
         return;
     }
-    const SampleGrid grid(format);
     const int pad = PaddingOf(format);
+    if (format.ContainerBytes == 4) {
+        for (size_t i = 0; i < count; ++i) {
+            const uint32_t stored = static_cast<uint32_t>(samples[i]) << pad;
+            std::memcpy(bytes + 4 * i, &stored, 4);  // little-endian, as the WAV file holds it
+        }
+        return;
+    }
+    const SampleGrid grid(format);
     for (size_t i = 0; i < count; ++i) {
         grid.Write(int64_t{samples[i]} * (int64_t{1} << pad), bytes + i * size_t(grid.Bytes()));
     }
@@ -68,8 +75,16 @@ void FromContainer(const SampleFormat& format, const unsigned char* bytes, size_
         }
         return;
     }
-    const SampleGrid grid(format);
     const int pad = PaddingOf(format);
+    if (format.ContainerBytes == 4) {
+        for (size_t i = 0; i < count; ++i) {
+            int32_t stored = 0;
+            std::memcpy(&stored, bytes + 4 * i, 4);
+            samples[i] = stored >> pad;  // results are stored with their padding bits zero
+        }
+        return;
+    }
+    const SampleGrid grid(format);
     for (size_t i = 0; i < count; ++i) {
         // Keys are stored with their padding bits zero; the shift drops nothing.
         samples[i] = static_cast<int32_t>(grid.Read(bytes + i * size_t(grid.Bytes())) >> pad);

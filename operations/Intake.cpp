@@ -72,11 +72,10 @@ Intake TakeInFlac(const std::string& path, UngroupedNumbers& numbers) {
                                  int(info.BitsPerSample)};
     format.Channels = info.Channels;
     format.SampleRate = info.SampleRate;
-    // 32-bit FLAC is new in libFLAC 1.4 and rare; its files stay refused for now.
-    if (info.BitsPerSample > 24 || !RunsTake(format)) {
+    if (!RunsTake(format)) {
         intake.refusal = quoted + " is " + WithArticle(FormatText(format)) +
                          " FLAC file; this version of Tralux balances only FLAC files of 8 to "
-                         "24 bits";
+                         "32 bits";
         return intake;
     }
     // A stream written without its length (from a pipe) cannot be checked to its end.
