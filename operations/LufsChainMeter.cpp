@@ -8,15 +8,6 @@
 namespace tralux {
 namespace {
 
-bool SameStep(const TransformStep& a, const TransformStep& b) {
-    return a.Transform == b.Transform && a.Gain == b.Gain && a.Threshold == b.Threshold &&
-           a.Ratio == b.Ratio && a.MakeUpGain == b.MakeUpGain;
-}
-
-bool SameChain(const std::vector<TransformStep>& a, const std::vector<TransformStep>& b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), SameStep);
-}
-
 // The chain's steps up to its last one that is not a gain, and the gains after them in dB.
 size_t HeadLength(const std::vector<TransformStep>& steps) {
     size_t length = steps.size();
@@ -114,7 +105,7 @@ LoudnessReading MappedChainMeter::Read(const std::vector<TransformStep>& steps) 
     const double trailingDb = TrailingGainDb(steps);
     const std::vector<TransformStep> head(steps.begin(),
                                           steps.begin() + static_cast<std::ptrdiff_t>(headLength));
-    if (!SameChain(head, readHead_)) {
+    if (head != readHead_) {
         const std::vector<TransformStep> chain = Chain(head);
         std::vector<SegmentReading> readings(members_.size());
         for (size_t i = 0; i < members_.size(); ++i) {
