@@ -69,7 +69,7 @@ TEST(WideValues, GridsDecodeAndEncodeAsTheSampleFormatsDo) {
         const auto width = size_t(format.ContainerBytes);
         std::mt19937 random(4);
         std::uniform_real_distribution<double> value(-40000.0, 40000.0);
-        const double largest = double((int64_t{1} << (format.ValidBits - 1)) - 1);
+        const double largest = std::ldexp(1.0, format.ValidBits - 1) - 1.0;
         for (size_t i = 0; i < 6000; ++i) {
             const unsigned char* at = bytes.data() + i * width;
             const double decoded = DecodeSample(format, at);
