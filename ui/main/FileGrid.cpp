@@ -34,8 +34,8 @@ public:
         const bool measured =
             shown && shown() && drawing.text && FileGrid::Measured(*file, index.column());
         std::optional<FileGrid::PlannedCell> planned;
-        if (!measured && !source && drawing.planned && drawing.text) {
-            planned = drawing.planned(*file);
+        if (!measured && !source && drawing.text) {
+            planned = grid_->PlannedResult(*file);
         }
         if (!measured && !planned) {
             return;
@@ -85,9 +85,20 @@ public:
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
         QStyledItemDelegate::initStyleOption(option, index);
         const FileData* file = grid_->Record(index.row());
-        option->text = file != nullptr
-                           ? FileGrid::BroadcastText(*file, index.column(), grid_->DecimalSeparator)
-                           : QString();
+        if (file == nullptr) {
+            option->text = QString();
+            return;
+        }
+        if (index.column() == FileGrid::ResultBroadcastColumn) {
+            // A preview by LUFS plans what this column will say once the result is written.
+            const std::optional<FileGrid::PlannedCell> planned = grid_->PlannedResult(*file);
+            if (planned && !planned->broadcast.isEmpty()) {
+                option->text = planned->broadcast;
+                option->font.setItalic(true);
+                return;
+            }
+        }
+        option->text = FileGrid::BroadcastText(*file, index.column(), grid_->DecimalSeparator);
     }
 
 private:
@@ -231,6 +242,14 @@ bool FileGrid::Measured(const FileData& file, int column) {
     return file.Normalised;
 }
 
+std::optional<FileGrid::PlannedCell> FileGrid::PlannedResult(const FileData& file) const {
+    if (!drawing_.planned ||
+        (drawing_.resultShown && drawing_.resultShown() && Measured(file, ResultLoudnessColumn))) {
+        return std::nullopt;
+    }
+    return drawing_.planned(file);
+}
+
 QString FileGrid::BroadcastText(const FileData& file, int column, const QString& decimal) {
     const bool source = column == SourceBroadcastColumn;
     if (!source && column != ResultBroadcastColumn) {
@@ -248,6 +267,13 @@ QString FileGrid::BroadcastText(const FileData& file, int column, const QString&
                 QLatin1Char(')');
     }
     return text;
+}
+
+QString FileGrid::PlannedBroadcastText(const std::optional<double>& lufs,
+                                       const std::optional<double>& truePeakDbtp,
+                                       const QString& decimal) {
+    return Measure(lufs, "LUFS", decimal) + QStringLiteral(", ") +
+           Measure(truePeakDbtp, "dBTP", decimal) + QStringLiteral(" (planned)");
 }
 
 void FileGrid::ShowBroadcastColumns(bool shown) {

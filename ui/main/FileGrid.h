@@ -58,6 +58,9 @@ public:
     struct PlannedCell {
         double level = 0.0;
         QString note;
+        // A preview by LUFS: the planned integrated loudness and true peak, shown in italics in
+        // the result's broadcast column; empty otherwise.
+        QString broadcast;
     };
     // Drawing of the two loudness columns, supplied by the window.
     struct LoudnessDrawing {
@@ -70,6 +73,9 @@ public:
     };
     void SetLoudnessDrawing(LoudnessDrawing drawing) { drawing_ = std::move(drawing); }
     const LoudnessDrawing& Drawing() const { return drawing_; }
+    // What the result columns show of a file as planned: none once its written result is
+    // shown, or when nothing is planned for it.
+    std::optional<PlannedCell> PlannedResult(const FileData& file) const;
 
     // The largest ScanLoudness or Loudness of all listed files; 0 for none.
     double LoudnessScale = 0.0;
@@ -81,6 +87,10 @@ public:
     // track group's loudness after it; "-" for a value the file has not (silence, or too short
     // for a loudness range); empty until it has been measured. decimal: the separator.
     static QString BroadcastText(const FileData& file, int column, const QString& decimal);
+    // The same of a result as a preview by LUFS plans it: "-16.0 LUFS, -1.2 dBTP (planned)".
+    static QString PlannedBroadcastText(const std::optional<double>& lufs,
+                                        const std::optional<double>& truePeakDbtp,
+                                        const QString& decimal);
     // Shows or hides the broadcast columns.
     void ShowBroadcastColumns(bool shown);
     bool BroadcastColumnsShown() const { return !isColumnHidden(SourceBroadcastColumn); }

@@ -77,7 +77,10 @@ void TBalanceVolumes::ShowLoudnessCurves() {
         curves.ResultName = QStringLiteral("Planned");
     }
     if (planned != nullptr) {
-        curves.Target = planned->Target;
+        // A target in LUFS has no place on this plot's scale of sample levels.
+        if (!preview_.ByLufs) {
+            curves.Target = planned->Target;
+        }
     } else if (curves.ResultName == QStringLiteral("Result") && !ops_->ReadyToBalance &&
                ops_->ReferenceLoudness > 0.0) {
         // Written by the last Balance (a Prepare since would leave the run ready to balance).

@@ -76,11 +76,16 @@ void TBalanceVolumes::ShowPlanTips() {
             filegrid->SetCellText(row, FileGrid::ResultLoudnessColumn, QString());
             item = filegrid->item(row, FileGrid::ResultLoudnessColumn);
         }
-        item->setToolTip(
-            cell ? QStringLiteral("Planned: ") +
-                       Qt8(LoudnessText(cell->level, options_.loudnessunits, decimalSeparator_)) +
-                       cell->note
-                 : QString());
+        QString tip;
+        if (cell) {
+            tip = QStringLiteral("Planned: ") +
+                  Qt8(LoudnessText(cell->level, options_.loudnessunits, decimalSeparator_)) +
+                  cell->note;
+            if (!cell->broadcast.isEmpty()) {
+                tip += QStringLiteral("\n") + cell->broadcast;
+            }
+        }
+        item->setToolTip(tip);
     }
 }
 
@@ -105,7 +110,14 @@ std::optional<FileGrid::PlannedCell> TBalanceVolumes::PlannedCell(const FileData
         if (!row.TargetReached) {
             note += QStringLiteral(", short of target");
         }
-        return FileGrid::PlannedCell{row.Loudness, note};
+        QString broadcast;
+        if (preview_.ByLufs) {
+            // A silent result has no true peak: the planner says so with its floor.
+            const std::optional<double> truePeak =
+                row.TruePeakDb > -200.0 ? std::optional<double>(row.TruePeakDb) : std::nullopt;
+            broadcast = FileGrid::PlannedBroadcastText(row.Lufs, truePeak, Qt8(decimalSeparator_));
+        }
+        return FileGrid::PlannedCell{row.Loudness, note, broadcast};
     }
     return std::nullopt;
 }

@@ -170,6 +170,20 @@ void MainWindowPreviewTest::aPreviewByLufsShowsWhatTheRunThenWrites() {
     const tralux::Preview plan = w.PlanShown();
     QCOMPARE(plan.Rows.size(), size_t{4});
     QVERIFY(plan.Rows[2].Compression > 1.0);
+    // The result's broadcast column says the planned loudness and true peak, marked as planned.
+    for (int row = 0; row < 4; ++row) {
+        const auto planned = w.filegrid->PlannedResult(*w.filegrid->Record(row));
+        QVERIFY(planned && plan.Rows[size_t(row)].Lufs);
+        const QString lufs = QString::number(*plan.Rows[size_t(row)].Lufs, 'f', 1);
+        QVERIFY2(planned->broadcast.startsWith(lufs + QStringLiteral(" LUFS, ")) &&
+                     planned->broadcast.endsWith(QStringLiteral(" dBTP (planned)")),
+                 qPrintable(planned->broadcast));
+        QVERIFY(plan.Rows[size_t(row)].TruePeakDb <= -1.0);
+    }
+    // The plot draws the planned levels, but no target line: a target in LUFS is not a level.
+    f.ClickRow(2);
+    QCOMPARE(Plotted(w).ResultName, QStringLiteral("Planned"));
+    QVERIFY(!Plotted(w).Target);
     // Another highlighted file changes nothing the plan depends on: nothing is read again.
     const qsizetype measuring = labels.count(QStringLiteral("Measuring:"));
     w.filegrid->setCurrentCell(3, 0);
@@ -187,6 +201,8 @@ void MainWindowPreviewTest::aPreviewByLufsShowsWhatTheRunThenWrites() {
         QVERIFY(plan.Rows[i].Lufs && files[i]->ResultBroadcast.IntegratedLufs);
         QCOMPARE(files[i]->Loudness, plan.Rows[i].Loudness);
         QVERIFY(std::fabs(*plan.Rows[i].Lufs - *files[i]->ResultBroadcast.IntegratedLufs) < 0.02);
+        // Written: the columns show the result as measured, no longer the plan.
+        QVERIFY(!w.filegrid->PlannedResult(*files[i]));
     }
 }
 

@@ -1,12 +1,15 @@
 // Not a test: starts the window with generated files, runs Prepare & Balance and saves
 // screenshots before, during and after the run, for looking at the program as a user would.
 // Usage: tralux_window_tour <folder for the PNG files>
+#include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QListWidget>
 #include <QPixmap>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QThread>
 #include <QUrl>
@@ -85,6 +88,21 @@ int main(int argc, char* argv[]) {
     window.filegrid->setCurrentCell(2, 0);
     QApplication::processEvents();
     Shot(window, out + "/tour-1d-loudness-plot.png");
+    // The same by LUFS, with the broadcast columns: the result's planned LUFS and true peak.
+    window.ShowBroadcast1->trigger();
+    window.measurebox->setCurrentIndex(1);
+    emit window.measurebox->activated(1);
+    window.Preview1->trigger();
+    QApplication::processEvents();
+    window.resize(1600, window.height());
+    window.filegrid->setColumnWidth(FileGrid::ResultColumn, 60);
+    window.filegrid->horizontalScrollBar()->setValue(
+        window.filegrid->horizontalScrollBar()->maximum());
+    QApplication::processEvents();
+    Shot(window, out + "/tour-1e-preview-lufs.png");
+    window.ShowBroadcast1->trigger();
+    window.measurebox->setCurrentIndex(0);
+    emit window.measurebox->activated(0);
     window.filegrid->setCurrentCell(0, 0);
     window.quietestbtn->click();
 
