@@ -382,6 +382,7 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
         ChunkStream::Chunk* chunk = nullptr;
         size_t chunkAt = 0;      // where the next block starts in chunk
         size_t countedHere = 0;  // the bytes of chunk this thread counts
+        countedAside_ = false;   // whatever a pass that threw left
         for (int64_t i = 1; i <= blocks; ++i) {
             const int32_t frames =
                 i == blocks && file.LastBlockFrames != 0 ? file.LastBlockFrames : file.BlockFrames;
