@@ -9,7 +9,12 @@ namespace tralux {
 
 void SplitCounter::Begin() {
     Wait();
-    counts_.Clear();
+    counts_ = std::make_unique<SampleHistogram>();
+}
+
+void SplitCounter::End() {
+    Wait();
+    counts_.reset();
 }
 
 size_t SplitCounter::CountSecondHalf(const char* chunk, size_t size, size_t blockBytes) {
@@ -18,14 +23,14 @@ size_t SplitCounter::CountSecondHalf(const char* chunk, size_t size, size_t bloc
     const auto* samples = reinterpret_cast<const int16_t*>(chunk + from);
     const size_t count = (size - from) / sizeof(int16_t);
     if (count > 0) {
-        thread_.Post([this, samples, count] { counts_.Add(samples, count); });
+        thread_.Post([counts = counts_.get(), samples, count] { counts->Add(samples, count); });
     }
     return from;
 }
 
 void SplitCounter::AddTo(SampleHistogram& counts) const {
     for (size_t i = 0; i < counts.Counts.size(); ++i) {
-        counts.Counts[i] += counts_.Counts[i];
+        counts.Counts[i] += counts_->Counts[i];
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "SampleTable.h"
 #include "files/SerialWorker.h"
@@ -21,6 +22,8 @@ public:
 
     // A scan's count begins: nothing counted aside yet.
     void Begin();
+    // The scan's count is over: its counts go, so that they hold no memory between scans.
+    void End();
     // Counts the second half of a chunk of size bytes (blocks of blockBytes, the last one
     // perhaps shorter) on the thread, from a block's start; returns the offset where that part
     // begins. The chunk's bytes must stay as they are until Wait().
@@ -31,7 +34,7 @@ public:
     void AddTo(SampleHistogram& counts) const;
 
 private:
-    SampleHistogram counts_;
+    std::unique_ptr<SampleHistogram> counts_;
     SerialWorker thread_;
 };
 
@@ -48,7 +51,7 @@ public:
     }
     ~SplitCountScope() {
         if (counter_ != nullptr) {
-            counter_->Wait();
+            counter_->End();
         }
     }
     SplitCountScope(const SplitCountScope&) = delete;
