@@ -251,7 +251,10 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
         // A new file takes its name only when it is whole, and only when what was read is what
         // its gain was chosen from; otherwise the name keeps what it held before the pass.
         // The result before this one must be whole first: a failure stops the run there, and
-        // this one is dropped as any write after it would be.
+        // this one is dropped as any write after it would be. Its bytes start for the disk now.
+        if (writes && whole) {
+            output->StartFlush();
+        }
         if (writes && whole && !SettleResults()) {
             lastCopyWhole_ = false;
         } else if (writes && whole && !InputAsExpected(file, source, destination)) {
@@ -370,11 +373,16 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
     bool allBlocks = true;
     if (blocks > 0) {
         // The data moves in chunks on a thread of its own; the work, the progress and the
-        // events still go block by block.
+        // events still go block by block. A write's digest is taken here, beside the mapping,
+        // as that thread both reads and writes.
         ChunkStream stream(input, file.HeaderSize, file.FrameCount * frameBytes, output, streams_,
-                           &digest, FileChunkBytes(file));
+                           writes ? nullptr : &digest, FileChunkBytes(file));
+        SplitCountScope split(SplitCounterFor(file, mapping, writes),
+                              size_t(file.BlockFrames) * size_t(frameBytes));
         ChunkStream::Chunk* chunk = nullptr;
-        size_t chunkAt = 0;  // where the next block starts in chunk
+        size_t chunkAt = 0;      // where the next block starts in chunk
+        size_t countedHere = 0;  // the bytes of chunk this thread counts
+        countedAside_ = false;   // whatever a pass that threw left
         for (int64_t i = 1; i <= blocks; ++i) {
             const int32_t frames =
                 i == blocks && file.LastBlockFrames != 0 ? file.LastBlockFrames : file.BlockFrames;
@@ -386,6 +394,10 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
                     failed();  // an earlier chunk could not be written
                     return false;
                 }
+                if (writes) {
+                    digest.Add(chunk->Data, chunk->Got);
+                }
+                countedHere = split.Take(chunk->Data, chunk->Size);
             }
             // A result being rewritten was written whole; if it is shorter now, someone
             // changed it since, and filling it up would only damage it more.
@@ -398,11 +410,14 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
             sink_.PassProgress(int(i * 100 / file.BlockCount));
             sink_.PumpEvents();
             const size_t count = size_t(frames) * file.Channels();
+            countedAside_ = chunkAt >= countedHere;
             TransformFileBlock(file, mapping, writes,
                                reinterpret_cast<unsigned char*>(chunk->Data + chunkAt), count,
                                measuresInput);
+            countedAside_ = false;
             chunkAt += bytes;
             if (chunkAt == chunk->Size) {
+                split.Release();
                 stream.Put(chunk);
                 chunk = nullptr;
             }
@@ -412,6 +427,7 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
                 break;
             }
         }
+        split.Finish(allBlocks ? counts_ : nullptr);
         // A copy that stops early is dropped whole, so what is still queued need not go out.
         if (allBlocks && writes && !stream.Finish()) {
             failed();
@@ -487,7 +503,9 @@ void AudioEngine::TransformBlock(const ValueTable* mapping, int16_t* samples, si
     } else if (mapping != nullptr) {
         Totals.SumOfSquares += mapping->MapSamples(samples, count);
     } else if (counts_ != nullptr) {
-        counts_->Add(samples, count);
+        if (!countedAside_) {
+            counts_->Add(samples, count);
+        }
     } else {
         Totals.SumOfSquares += Transforms.Scan(samples, count, Totals.Peak);
     }

@@ -15,6 +15,7 @@
 #include "GridValues.h"
 #include "ProgressSink.h"
 #include "SampleTable.h"
+#include "SplitCounter.h"
 #include "TimeEstimator.h"
 #include "files/BackgroundCloser.h"
 #include "files/ChunkStream.h"
@@ -191,6 +192,10 @@ public:
     // The per-sample code the scans and tables use: the widest this processor runs. All sets
     // give identical results; a benchmark may put the plain one in to compare.
     TransformSet Transforms = WidestTransformSet();
+    // A 16-bit count of at least this many bytes of samples shares each chunk with a second
+    // thread (SplitCounter), so that one long file uses two cores; an engine that works beside
+    // others counts alone (the largest size).
+    size_t SplitCountFrom = size_t{8} << 20;
 
     TimeEstimator Estimator;
 
@@ -216,6 +221,9 @@ private:
     bool SweepFlac(const FileData& file, const std::string& source, const std::string& destination,
                    PassFile& input, PassFile* output, const ValueTable* mapping,
                    const std::string& label, double weight);
+    // The second counter of a long 16-bit count (see SplitCountFrom); null when the pass
+    // counts alone. Defined in SplitCounter.cpp.
+    SplitCounter* SplitCounterFor(const FileData& file, const ValueTable* mapping, bool writes);
     // Runs the per-sample work of one block held in the bytes of file's format.
     void TransformFileBlock(const FileData& file, const ValueTable* mapping, bool writes,
                             unsigned char* bytes, size_t count, bool measuresInput);
@@ -265,9 +273,11 @@ private:
     std::string committingDestination_;
     std::string committingSource_;
     std::function<void()> undoCommit_;
-    std::unique_ptr<FinishedResult> finished_;  // handed off by the last write
-    ValueTable scanValues_;                     // what a scan makes of each value
-    SampleHistogram* counts_ = nullptr;         // what a counting scan counts into
+    std::unique_ptr<FinishedResult> finished_;    // handed off by the last write
+    ValueTable scanValues_;                       // what a scan makes of each value
+    SampleHistogram* counts_ = nullptr;           // what a counting scan counts into
+    std::unique_ptr<SplitCounter> splitCounter_;  // made for the first long count
+    bool countedAside_ = false;                   // the block in hand is SplitCounter's
     // The same for files of other integer grids: the dense counter, where a counting scan
     // gives its counts, and the dense map a write goes through.
     DenseKeys denseKeys_;

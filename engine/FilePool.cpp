@@ -81,6 +81,7 @@ class FilePool::Side final : public ProgressSink, public FilePool::Worker {
 public:
     Side(FileAccess& files, int number) : engine_(*this, SteadyClock(), files), number_(number) {
         engine_.HandsOffResults = true;
+        engine_.SplitCountFrom = SIZE_MAX;  // the other workers have the other cores
     }
 
     // Takes part in a run, its engine set up as the caller's.
@@ -162,11 +163,16 @@ private:
     void Add(JobEvent event) {
         event.Units = engine_.Estimator.WorkDone;
         event.Added = engine_.Estimator.WorkRemaining + engine_.Estimator.WorkDone;
+        // Progress within a pass waits for the caller's next look (within its wait's timeout),
+        // rather than waking it for every block.
+        const bool wakes = event.What != JobEvent::Kind::PassProgress;
         {
             std::lock_guard<std::mutex> lock(shared_->Mutex);
             slot_->Events.push_back(std::move(event));
         }
-        shared_->Changed.notify_all();
+        if (wakes) {
+            shared_->Changed.notify_all();
+        }
     }
 
     SharedJobs* shared_ = nullptr;

@@ -1,6 +1,9 @@
 #include "SampleTable.h"
 
+#include <sys/mman.h>
+
 #include <cmath>
+#include <new>
 
 namespace tralux {
 
@@ -71,6 +74,19 @@ void ValueTable::MapOnly(int16_t* samples, size_t count) const {
     for (size_t i = 0; i < count; ++i) {
         samples[i] = Values[ValueIndex(samples[i])];
     }
+}
+
+void* OwnPages::operator new(size_t size) {
+    void* const pages =
+        ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (pages == MAP_FAILED) {
+        throw std::bad_alloc();
+    }
+    return pages;
+}
+
+void OwnPages::operator delete(void* object, size_t size) {
+    ::munmap(object, size);
 }
 
 void SampleHistogram::Add(const int16_t* samples, size_t count) {

@@ -41,7 +41,16 @@ inline size_t ValueIndex(int16_t value) {
     return static_cast<size_t>(static_cast<int32_t>(value) + 32768);
 }
 
-class ValueTable {
+// A base for objects of a hundred kilobytes and more that runs make and drop file after file:
+// each one made alone takes pages of its own, given back whole when it goes. From the
+// allocator, which grows the size it serves itself after the first such object is freed,
+// they would leave megabytes behind on every thread that made them.
+struct OwnPages {
+    static void* operator new(size_t size);
+    static void operator delete(void* object, size_t size);
+};
+
+class ValueTable : public OwnPages {
 public:
     ValueTable();  // the identity: every value maps to itself
     // Runs the step over every value. Values is written only here and by the constructor.
@@ -67,7 +76,7 @@ private:
 
 // How often each sample value occurs in a file's data. 32-bit counts: a data chunk holds
 // fewer than 2^31 samples.
-class SampleHistogram {
+class SampleHistogram : public OwnPages {
 public:
     void Clear() { Counts.fill(0); }
     void Add(const int16_t* samples, size_t count);

@@ -152,6 +152,7 @@ public:
                ::lseek(file_.Descriptor(), static_cast<off_t>(offset), SEEK_SET) == offset;
     }
     bool Commit() override { return file_.Commit(); }
+    void StartFlush() override { file_.StartFlush(); }
     CommitRefusal Refusal() const override { return file_.Refusal(); }
     int TakeReplaced() override {
         // The lock goes now, as it would with the file; the storage with the descriptor taken.

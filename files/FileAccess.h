@@ -24,6 +24,9 @@ public:
     // A created file: makes it whole under its name (see FileAccess::Create); false if it
     // could not. Files opened as they exist have nothing to do.
     virtual bool Commit() { return true; }
+    // A created file written to its end: starts what is not yet on its way to the medium,
+    // so that the flush of Commit(), made later, waits for little. A hint only.
+    virtual void StartFlush() {}
     // Why the last Commit() refused, when it was not a failure of the system.
     virtual CommitRefusal Refusal() const { return CommitRefusal::None; }
     // After a Commit() that replaced a file: a descriptor holding the replaced file, for the

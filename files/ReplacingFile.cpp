@@ -159,6 +159,15 @@ bool ReplacingFile::Write(const void* data, size_t size) {
     return true;
 }
 
+void ReplacingFile::StartFlush() {
+#ifdef __linux__
+    if (Ready() && written_ > flushStarted_) {
+        ::sync_file_range(fd_, flushStarted_, 0, SYNC_FILE_RANGE_WRITE);
+        flushStarted_ = written_;
+    }
+#endif
+}
+
 bool ReplacingFile::Commit() {
     if (!Ready()) {
         return false;

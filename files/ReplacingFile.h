@@ -51,6 +51,10 @@ public:
     // Appends size bytes; false unless the file system took all of them. A failure sticks:
     // every later Write and Commit fails too.
     bool Write(const void* data, size_t size);
+    // Once the last Write: starts every byte not yet on its way to the medium there, without
+    // waiting, so that Commit() made a while later finds little left to flush. A hint: a
+    // failure shows at Commit().
+    void StartFlush();
     // Flushes to the medium, closes and renames over the target. False on any failure, the
     // target then untouched.
     bool Commit();

@@ -147,14 +147,14 @@ void Operations::BalanceFilesAtOnce(const std::vector<FileData*>& files) {
         }
     }
     // A worker's counts, kept from one of its files to the next.
-    struct Scratch {
+    struct Scratch : OwnPages {
         SampleHistogram Recounted;
         GridCounts RecountedGrid;
         PassTotals Counted;
     };
     std::vector<std::unique_ptr<Scratch>> scratch(static_cast<size_t>(FilesAtOnce));
     // One file's work, kept from its worker to its turn: its record as the worker left it.
-    struct Job {
+    struct Job : OwnPages {
         std::optional<FileData> File;
         BalancePlan Plan;
         GridPlan GridPlanned;

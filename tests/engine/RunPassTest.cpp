@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 
@@ -293,6 +294,34 @@ TEST_F(RunPass, LongCopyMovesItsDataInChunksOfFiftyBlocksInOrder) {
     EXPECT_EQ(test::ReadSamples(file.ResultFile, 44, frames), expected);
     EXPECT_EQ(engine.Totals.SumOfSquares,
               scalar::GainSamples(Samples(samples).data(), samples.size(), 0.7));
+}
+
+// A long count shares each chunk with a second thread: the counts, the peak and sum of squares
+// taken from them and the digest are those of one thread counting alone, whatever the chunk and
+// block the data ends in, and a count stopped in its second chunk still ends.
+TEST_F(RunPass, LongCountSharedWithASecondThreadCountsWhatOneThreadCounts) {
+    Samples samples = test::Noise(130 * 5000 + 1234, 32767, 12);
+    samples[3] = -32768;  // counted as read
+    samples[70000] = samples[70001] = 5;
+    FileData file = Add("long.wav", samples);
+    SampleHistogram alone;
+    engine.SplitCountFrom = SIZE_MAX;
+    const PassTotals aloneTotals = engine.CountValues(file, file.SourceFile, alone);
+    SampleHistogram shared;
+    engine.SplitCountFrom = 0;
+    const PassTotals sharedTotals = engine.CountValues(file, file.SourceFile, shared);
+
+    EXPECT_EQ(shared.Counts, alone.Counts);
+    EXPECT_EQ(shared.SampleCount(), samples.size());
+    EXPECT_EQ(sharedTotals.Peak, aloneTotals.Peak);
+    EXPECT_EQ(sharedTotals.SumOfSquares, aloneTotals.SumOfSquares);
+    EXPECT_EQ(sharedTotals.Digest, aloneTotals.Digest);
+
+    sink.Progress.clear();
+    sink.AtBlock(60, [this] { engine.Running = false; });
+    engine.CountValues(file, file.SourceFile, shared);
+    EXPECT_FALSE(engine.Running);
+    EXPECT_EQ(sink.Ended, 3);
 }
 
 TEST_F(RunPass, LongCopyStoppedInItsSecondChunkLeavesTheNameAsItWas) {

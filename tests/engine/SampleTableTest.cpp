@@ -1,4 +1,10 @@
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -121,6 +127,28 @@ TEST(SampleHistogram, LargestDataChunkSumsWithoutOverflow) {
     const auto expected = static_cast<unsigned __int128>(samples) * 32767u * 32767u;
     EXPECT_EQ(static_cast<unsigned __int128>(MappedSumOfSquares(histogram, identity)), expected);
     EXPECT_EQ(MappedPeak(histogram, identity), 32767);
+}
+
+// Made alone, a histogram or a table is on pages of its own, counted from zero, and those
+// pages are given back when it goes, so that no allocator keeps them for the run.
+TEST(SampleHistogram, MadeAloneItTakesPagesOfItsOwnAndGivesThemBack) {
+    const auto pageSize = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+    auto histogram = std::make_unique<SampleHistogram>();
+    auto table = std::make_unique<ValueTable>();
+    // Kept as a number only: the test looks at the range, never at the object.
+    volatile uintptr_t histogramAt = reinterpret_cast<uintptr_t>(histogram.get());
+    const size_t histogramBytes = sizeof(SampleHistogram);
+    EXPECT_EQ(histogramAt % pageSize, 0u);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(table.get()) % pageSize, 0u);
+    EXPECT_EQ(histogram->SampleCount(), 0u);
+    EXPECT_EQ((*table)[-32768], -32768);
+    EXPECT_EQ((*table)[32767], 32767);
+
+    histogram.reset();
+    // The range is no longer mapped at all.
+    errno = 0;
+    EXPECT_NE(::msync(reinterpret_cast<void*>(histogramAt), histogramBytes, MS_ASYNC), 0);
+    EXPECT_EQ(errno, ENOMEM);
 }
 
 TEST(SampleHistogram, PeakOfOnlyTheValuesThatOccur) {

@@ -53,6 +53,13 @@ public:
     // Runs on the committing thread before the commit of the result at path; false fails it.
     std::function<bool(const std::string&)> BeforeCommit;
 
+    // "flush " or "commit " and the result's path, for each of those asked of a created file,
+    // in order.
+    std::vector<std::string> Steps() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return steps_;
+    }
+
 private:
     class File : public PassFile {
     public:
@@ -61,7 +68,12 @@ private:
         size_t Read(void* buffer, size_t size) override { return real_->Read(buffer, size); }
         bool Write(const void* buffer, size_t size) override { return real_->Write(buffer, size); }
         bool Seek(int64_t offset) override { return real_->Seek(offset); }
+        void StartFlush() override {
+            owner_.Note("flush " + path_);
+            real_->StartFlush();
+        }
         bool Commit() override {
+            owner_.Note("commit " + path_);
             if (owner_.BeforeCommit && !owner_.BeforeCommit(path_)) {
                 return false;
             }
@@ -81,9 +93,15 @@ private:
         return real ? std::make_unique<File>(*this, path, std::move(real)) : nullptr;
     }
 
+    void Note(const std::string& step) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        steps_.push_back(step);
+    }
+
     std::mutex mutex_;
     std::condition_variable changed_;
     std::map<std::string, int> opens_;
+    std::vector<std::string> steps_;
 };
 
 class BackgroundCommit : public ::testing::Test {
@@ -175,6 +193,25 @@ TEST_F(BackgroundCommit, AFailedCommitIsToldLeavesTheOldResultAndStopsTheRun) {
     EXPECT_TRUE(File(1).ResultIdentity == identityBefore);
     EXPECT_FALSE(fs::exists(File(2).ResultFile));
     EXPECT_FALSE(TemporaryFilesLeft());
+}
+
+// A whole result starts on its way to the disk as soon as it is written, so that its commit,
+// behind the one before it, waits for little; a write that Cancel cuts short starts nothing.
+TEST_F(BackgroundCommit, AWholeResultStartsItsFlushBeforeItsCommitAndACutShortOneNone) {
+    AddThree();
+    sink.OnPump = [&] {
+        if (sink.FileNames.back() == "B.wav" && sink.Labels.back() != "Scanning:") {
+            ops.Cancel();
+        }
+    };
+
+    ops.PrepareAndBalance(host.Request(options));
+
+    const std::vector<std::string> expected{"flush " + File(0).ResultFile,
+                                            "commit " + File(0).ResultFile};
+    EXPECT_EQ(files.Steps(), expected);
+    EXPECT_TRUE(File(0).ResultIdentity.Known);
+    EXPECT_FALSE(fs::exists(File(1).ResultFile));
 }
 
 // Cancel during the next write: the result being committed is kept whole, that one is not.
