@@ -51,12 +51,20 @@ private:
     double samplePeak_ = 0.0;
 };
 
+// A meter that hands over the readings of the sweeps it watched.
+class ReadingObserver : public BlockObserver {
+public:
+    // Waits until every sweep ended so far is measured and hands over their readings, in the
+    // order the sweeps ran; a sweep that did not end whole has none.
+    virtual std::vector<BroadcastReading> Finish() = 0;
+};
+
 // Meters the sweeps it watches (integrated loudness and loudness range on one thread, true
 // peak and sample peak on another), so that the metering overlaps the reads and writes, and
 // itself, instead of following them. The blocks are copied into reused batches of about a
 // megabyte that both threads read; the sweep waits only when every batch is still being
 // measured. The threads start with the first sweep.
-class BroadcastMeter final : public BlockObserver {
+class BroadcastMeter final : public ReadingObserver {
 public:
     BroadcastMeter();
     ~BroadcastMeter() override;
@@ -68,9 +76,7 @@ public:
     void Frames(const double* interleaved, size_t frames) override;
     void SweepEnded(bool whole) override;
 
-    // Waits until every sweep ended so far is measured and hands over their readings, in the
-    // order the sweeps ran; a sweep that did not end whole has none.
-    std::vector<BroadcastReading> Finish();
+    std::vector<BroadcastReading> Finish() override;
     // Takes readings of sweeps that others watched (meters of files worked on at once), as if
     // those sweeps had ended now.
     void Add(std::vector<BroadcastReading> readings);

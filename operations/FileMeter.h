@@ -12,15 +12,14 @@ namespace tralux {
 // same measures a BroadcastMeter takes of the same samples: for a run that works on several
 // files at once, each file with a meter of its own, so that the measuring spreads over the
 // cores with the files. Holds no meter between sweeps, only the readings.
-class FileMeter final : public BlockObserver {
+class FileMeter final : public ReadingObserver {
 public:
     void SweepBegun(const FileData& file, SweepSide side, const SweepFormat& format) override;
     void Frames(const int16_t* interleaved, size_t frames) override;
     void Frames(const double* interleaved, size_t frames) override;
     void SweepEnded(bool whole) override;
 
-    // The readings of the sweeps that ended whole, in the order they ran, taken from the meter.
-    std::vector<BroadcastReading> Finish();
+    std::vector<BroadcastReading> Finish() override;
 
 private:
     friend class FileMeters;
