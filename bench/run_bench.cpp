@@ -270,16 +270,20 @@ struct BenchSet {
         byLufs.measure = BalanceMeasure::Lufs;
         byLufs.lufsTarget = lufsTarget;
         byLufs.options.truepeaklimit = -1.0;
-        std::vector<double> rms, lufs;
+        std::vector<double> rms, lufs, rmsCpu, lufsCpu;
         for (int k = 0; k < repeats; ++k) {
+            double cpuBefore = CpuSeconds();
             rms.push_back(Seconds([&] { Ops.PrepareAndBalance(byRms); }));
+            rmsCpu.push_back(CpuSeconds() - cpuBefore);
+            cpuBefore = CpuSeconds();
             lufs.push_back(Seconds([&] { Ops.PrepareAndBalance(byLufs); }));
+            lufsCpu.push_back(CpuSeconds() - cpuBefore);
         }
         const double without = Median(rms), with = Median(lufs);
         std::printf(
-            "  %-34s RMS %7.2f s  LUFS %7.2f s  ratio %.2f  (planning reads %d, target "
-            "%.2f LUFS)\n",
-            name, without, with, with / without, Ops.PlanningReads,
+            "  %-34s RMS %7.2f s (CPU %.2f s)  LUFS %7.2f s (CPU %.2f s)  ratio %.2f  (planning "
+            "reads %d, target %.2f LUFS)\n",
+            name, without, Median(rmsCpu), with, Median(lufsCpu), with / without, Ops.PlanningReads,
             Ops.ReferenceLufs.value_or(0.0));
         std::fflush(stdout);
     }
