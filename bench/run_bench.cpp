@@ -13,7 +13,8 @@
 //   tralux_run_bench --lufs [minutes per file, default 5] [files, default 10] [repeats]
 //       Prepare & Balance by RMS and by LUFS under a -1 dBTP ceiling, by turns, with the
 //       quietest and the loudest file as reference and (by LUFS) a target of -16 LUFS against
-//       the loudest by RMS; the ratio of their medians and the reads the LUFS plans took.
+//       the loudest by RMS; the ratio of their medians, each run's processor time and the reads
+//       the LUFS plans took.
 //   tralux_run_bench --sets [scale, default 1] [repeats, default 3]
 //       the standard sets: 10 files of 5 minutes (both references), 100 files of 30 s and one
 //       file of 60 minutes, every length times scale (0.1 for a quick look).

@@ -96,17 +96,17 @@ protected:
         AddSource(WriteWav(dir.File("g.wav"), LevelSignal(6000)));
     }
     // Half a second of noise each (long enough for the loudness gates), two of them a track group,
-    // and a short 24-bit file.
+    // and a short 8-bit file (metered on its decoded samples).
     void MakeMeteredSources() {
         AddSource(WriteWav(dir.File("m0.wav"), Noise(22050, 3000, 1)));
         AddSource(WriteWav(dir.File("m1.wav"), Noise(22050, 20000, 2)));
         AddSource(WriteWav(dir.File("m2.wav"), Noise(22050, 9000, 3)), 1);
         AddSource(WriteWav(dir.File("m3.wav"), Noise(22050, 12000, 4)), 1);
-        AnyWavLayout wide;
-        wide.bitsPerSample = 24;
-        const std::string deep = dir.File("m24.wav");
-        WriteFile(deep, MakeAnyWav(FrameBytes(wide, TestFrames), wide));
-        AddSource(deep);
+        AnyWavLayout narrow;
+        narrow.bitsPerSample = 8;
+        const std::string coarse = dir.File("m8.wav");
+        WriteFile(coarse, MakeAnyWav(FrameBytes(narrow, TestFrames), narrow));
+        AddSource(coarse);
     }
     void MakePlainSources(int count) {
         for (int i = 0; i < count; ++i) {
@@ -419,8 +419,10 @@ TEST_F(WritesAtOnce, MeteredRunsGiveTheSameMeasuresAsOneAtATime) {
         RemoveResults();
         return records;
     };
-    const std::pair<BalanceMeasure, bool> runs[] = {
-        {BalanceMeasure::Rms, false}, {BalanceMeasure::Rms, true}, {BalanceMeasure::Lufs, false}};
+    const std::pair<BalanceMeasure, bool> runs[] = {{BalanceMeasure::Rms, false},
+                                                    {BalanceMeasure::Rms, true},
+                                                    {BalanceMeasure::Lufs, false},
+                                                    {BalanceMeasure::Lufs, true}};
     for (const auto& [measure, prepareFirst] : runs) {
         SCOPED_TRACE(std::string(measure == BalanceMeasure::Rms ? "rms" : "lufs") +
                      (prepareFirst ? ", Prepare then Balance" : ", Prepare & Balance"));
@@ -429,7 +431,7 @@ TEST_F(WritesAtOnce, MeteredRunsGiveTheSameMeasuresAsOneAtATime) {
         const RunRecord& first = atOnce.front();
         // Every source scanned on a worker; by RMS, every result written on one too; by LUFS,
         // those of the files alone that have a loudness (the group's on the run's thread, the
-        // 24-bit file's, too short for the gates, normalised there).
+        // 8-bit file's, too short for the gates, normalised there).
         EXPECT_GE(first.OpenedByWorkers, sources.size());
         const RunRecord& written = atOnce.back();
         EXPECT_GT(written.Created, 2u);
