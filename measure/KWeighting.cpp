@@ -126,6 +126,78 @@ TRALUX_TARGET void Run(const ChannelPair* input, size_t count, const KWeighting&
     sumOfSquares = Pair(sum);
 }
 
+TRALUX_TARGET inline __m256d Join(__m128d low, __m128d high) {
+    return _mm256_insertf128_pd(_mm256_castpd128_pd256(low), high, 1);
+}
+
+// Frames the high-pass runs behind the shelf in RunPacked: enough that the shelf's output,
+// passed across the vector, never holds up the recursions.
+constexpr size_t kLag = 8;
+
+// The two stages in one vector, the shelf in the low lanes on frame i and the high-pass in the
+// high lanes on frame i - kLag, which the shelf's output reaches through a ring of kLag frames.
+// The first frames' shelf and the last frames' high-pass run on their own, so that a call
+// leaves nothing half done. Every lane computes what Run computes, in the same order (the
+// high-pass's outer taps are 1, whose products are exact).
+TRALUX_TARGET void RunPacked(const ChannelPair* input, size_t count, const KWeighting& weighting,
+                             KWeightingState& state, ChannelPair& sumOfSquares) {
+    if (count < 2 * kLag) {
+        Run(input, count, weighting, state, sumOfSquares);
+        return;
+    }
+    const Biquad& s = weighting.Shelf;
+    const Biquad& h = weighting.HighPass;
+    __m128d ring[kLag];
+    __m128d s1 = Load(state.Shelf[0]), s2 = Load(state.Shelf[1]);
+    {
+        const __m128d negA1 = _mm_set1_pd(-s.A1), negA2 = _mm_set1_pd(-s.A2);
+        const __m128d b0 = _mm_set1_pd(s.B0), b1 = _mm_set1_pd(s.B1), b2 = _mm_set1_pd(s.B2);
+        for (size_t i = 0; i < kLag; ++i) {
+            const __m128d s0 = _mm_fmadd_pd(negA1, s1, _mm_fmadd_pd(negA2, s2, Load(input[i])));
+            ring[i] = _mm_fmadd_pd(b2, s2, _mm_fmadd_pd(b1, s1, _mm_mul_pd(b0, s0)));
+            s2 = s1;
+            s1 = s0;
+        }
+    }
+    const __m256d negA1 = _mm256_setr_pd(-s.A1, -s.A1, -h.A1, -h.A1);
+    const __m256d negA2 = _mm256_setr_pd(-s.A2, -s.A2, -h.A2, -h.A2);
+    const __m256d b0 = _mm256_setr_pd(s.B0, s.B0, h.B0, h.B0);
+    const __m256d b1 = _mm256_setr_pd(s.B1, s.B1, h.B1, h.B1);
+    const __m256d b2 = _mm256_setr_pd(s.B2, s.B2, h.B2, h.B2);
+    __m256d v1 = Join(s1, Load(state.HighPass[0]));
+    __m256d v2 = Join(s2, Load(state.HighPass[1]));
+    __m256d sum = Join(_mm_setzero_pd(), Load(sumOfSquares));
+    for (size_t i = kLag; i < count; ++i) {
+        __m128d& slot = ring[i % kLag];
+        const __m256d both = Join(Load(input[i]), slot);
+        const __m256d v0 = _mm256_fmadd_pd(negA1, v1, _mm256_fmadd_pd(negA2, v2, both));
+        const __m256d stage =
+            _mm256_fmadd_pd(b2, v2, _mm256_fmadd_pd(b1, v1, _mm256_mul_pd(b0, v0)));
+        v2 = v1;
+        v1 = v0;
+        sum = _mm256_fmadd_pd(stage, stage, sum);  // the low lanes' sum is never read
+        slot = _mm256_castpd256_pd128(stage);
+    }
+    // The last frames' high-pass.
+    const __m128d hNegA1 = _mm_set1_pd(-h.A1), hNegA2 = _mm_set1_pd(-h.A2);
+    const __m128d hB1 = _mm_set1_pd(h.B1);
+    __m128d h1 = _mm256_extractf128_pd(v1, 1), h2 = _mm256_extractf128_pd(v2, 1);
+    __m128d total = _mm256_extractf128_pd(sum, 1);
+    for (size_t i = count; i < count + kLag; ++i) {
+        const __m128d h0 = _mm_fmadd_pd(hNegA1, h1, _mm_fmadd_pd(hNegA2, h2, ring[i % kLag]));
+        const __m128d weighted = _mm_add_pd(_mm_fmadd_pd(hB1, h1, h0), h2);
+        h2 = h1;
+        h1 = h0;
+        total = _mm_fmadd_pd(weighted, weighted, total);
+    }
+    state.Shelf[0] = Pair(_mm256_castpd256_pd128(v1));
+    state.Shelf[1] = Pair(_mm256_castpd256_pd128(v2));
+    state.HighPass[0] = Pair(h1);
+    state.HighPass[1] = Pair(h2);
+    sumOfSquares = Pair(total);
+    _mm256_zeroupper();
+}
+
 #undef TRALUX_TARGET
 
 }  // namespace avxfma
@@ -136,6 +208,7 @@ std::vector<WeightingKernel> FindRunnableKernels() {
 #ifdef TRALUX_X86
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx") && __builtin_cpu_supports("fma")) {
+        kernels.push_back({"avxfmapacked", avxfma::RunPacked});
         kernels.push_back({"avxfma", avxfma::Run});
     }
 #endif

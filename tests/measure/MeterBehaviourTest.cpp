@@ -253,8 +253,8 @@ TEST_P(WeightingKernelTest, MatchesTheWrittenOutStagesAndThePortableKernel) {
                 expected[lane] += weighted * weighted;
             }
         }
-        // Whole, and in calls of 1, 2 and 4095 frames (the vector kernel's ends).
-        for (size_t piece : {input.size(), size_t{1}, size_t{2}, size_t{4095}}) {
+        // Whole, and in calls of 1, 2, 17 and 4095 frames (the packed kernel runs from 16 on).
+        for (size_t piece : {input.size(), size_t{1}, size_t{2}, size_t{17}, size_t{4095}}) {
             KWeightingState state, portableState;
             ChannelPair sum{}, portableSum{};
             for (size_t at = 0; at < input.size(); at += piece) {
