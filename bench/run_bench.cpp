@@ -13,7 +13,8 @@
 //   tralux_run_bench --lufs [minutes per file, default 5] [files, default 10] [repeats]
 //       Prepare & Balance by RMS and by LUFS under a -1 dBTP ceiling, by turns, with the
 //       quietest and the loudest file as reference and (by LUFS) a target of -16 LUFS against
-//       the loudest by RMS; the ratio of their medians and the reads the LUFS plans took.
+//       the loudest by RMS; the ratio of their medians, each run's processor time and the reads
+//       the LUFS plans took.
 //   tralux_run_bench --sets [scale, default 1] [repeats, default 3]
 //       the standard sets: 10 files of 5 minutes (both references), 100 files of 30 s and one
 //       file of 60 minutes, every length times scale (0.1 for a quick look).
@@ -270,16 +271,20 @@ struct BenchSet {
         byLufs.measure = BalanceMeasure::Lufs;
         byLufs.lufsTarget = lufsTarget;
         byLufs.options.truepeaklimit = -1.0;
-        std::vector<double> rms, lufs;
+        std::vector<double> rms, lufs, rmsCpu, lufsCpu;
         for (int k = 0; k < repeats; ++k) {
+            double cpuBefore = CpuSeconds();
             rms.push_back(Seconds([&] { Ops.PrepareAndBalance(byRms); }));
+            rmsCpu.push_back(CpuSeconds() - cpuBefore);
+            cpuBefore = CpuSeconds();
             lufs.push_back(Seconds([&] { Ops.PrepareAndBalance(byLufs); }));
+            lufsCpu.push_back(CpuSeconds() - cpuBefore);
         }
         const double without = Median(rms), with = Median(lufs);
         std::printf(
-            "  %-34s RMS %7.2f s  LUFS %7.2f s  ratio %.2f  (planning reads %d, target "
-            "%.2f LUFS)\n",
-            name, without, with, with / without, Ops.PlanningReads,
+            "  %-34s RMS %7.2f s (CPU %.2f s)  LUFS %7.2f s (CPU %.2f s)  ratio %.2f  (planning "
+            "reads %d, target %.2f LUFS)\n",
+            name, without, Median(rmsCpu), with, Median(lufsCpu), with / without, Ops.PlanningReads,
             Ops.ReferenceLufs.value_or(0.0));
         std::fflush(stdout);
     }

@@ -21,7 +21,15 @@ void ScanPool::Run(const std::vector<Job>& jobs,
                 aside[i] = std::make_unique<SampleHistogram>();
                 counts = aside[i].get();
             }
-            worker.Engine().ScanFile(*copies[i], counts, jobs[i].Grid);
+            AudioEngine& engine = worker.Engine();
+            engine.Observer = jobs[i].Observer;
+            try {
+                engine.ScanFile(*copies[i], counts, jobs[i].Grid);
+            } catch (...) {
+                engine.Observer = nullptr;
+                throw;
+            }
+            engine.Observer = nullptr;
         },
         [&](size_t i, std::unique_ptr<AudioEngine::FinishedResult>) {
             *jobs[i].File = std::move(*copies[i]);

@@ -25,6 +25,9 @@ public:
         // With no Counts: counted all the same into counts of the scan's own, which the caller
         // is given with the record and which are dropped after.
         bool CountAside = false;
+        // Shown the scan's samples on the worker's thread (a meter of the job's own); none: the
+        // scan is shown to no one.
+        BlockObserver* Observer = nullptr;
     };
 
     // Scans through pool's workers.

@@ -2,6 +2,11 @@
 
 #include <cmath>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define TRALUX_X86 1
+#endif
+
 namespace tralux {
 namespace {
 
@@ -32,10 +37,6 @@ Biquad DesignHighPass(double sampleRate) {
     return {1.0, -2.0, 1.0, 2.0 * (k * k - 1.0) / a0, (1.0 - k / kHighPassQ + k * k) / a0};
 }
 
-inline ChannelPair Splat(double value) {
-    return ChannelPair{value, value};
-}
-
 inline ChannelPair ZeroIfNegligible(ChannelPair v) {
     for (int lane = 0; lane < 2; ++lane) {
         if (std::fabs(v[lane]) < 1e-100) {
@@ -45,39 +46,191 @@ inline ChannelPair ZeroIfNegligible(ChannelPair v) {
     return v;
 }
 
+namespace portable {
+
+// One stage for one lane: the recursion, then the numerator, every product fused with its sum.
+inline double Stage(const Biquad& q, double in, double& v1, double& v2) {
+    const double v0 = std::fma(-q.A1, v1, std::fma(-q.A2, v2, in));
+    const double out = std::fma(q.B2, v2, std::fma(q.B1, v1, q.B0 * v0));
+    v2 = v1;
+    v1 = v0;
+    return out;
+}
+
+void Run(const ChannelPair* input, size_t count, const KWeighting& weighting,
+         KWeightingState& state, ChannelPair& sumOfSquares) {
+    for (int lane = 0; lane < 2; ++lane) {
+        double s1 = state.Shelf[0][lane], s2 = state.Shelf[1][lane];
+        double h1 = state.HighPass[0][lane], h2 = state.HighPass[1][lane];
+        double sum = sumOfSquares[lane];
+        for (size_t i = 0; i < count; ++i) {
+            const double shelved = Stage(weighting.Shelf, input[i][lane], s1, s2);
+            const double weighted = Stage(weighting.HighPass, shelved, h1, h2);
+            sum = std::fma(weighted, weighted, sum);
+        }
+        state.Shelf[0][lane] = s1;
+        state.Shelf[1][lane] = s2;
+        state.HighPass[0][lane] = h1;
+        state.HighPass[1][lane] = h2;
+        sumOfSquares[lane] = sum;
+    }
+}
+
+}  // namespace portable
+
+#ifdef TRALUX_X86
+namespace avxfma {
+
+#define TRALUX_TARGET __attribute__((target("avx,fma")))
+
+TRALUX_TARGET inline __m128d Load(const ChannelPair& pair) {
+    return _mm_loadu_pd(reinterpret_cast<const double*>(&pair));
+}
+
+TRALUX_TARGET inline ChannelPair Pair(__m128d v) {
+    ChannelPair pair;
+    _mm_storeu_pd(reinterpret_cast<double*>(&pair), v);
+    return pair;
+}
+
+// Both channels of the pair side by side, each lane computing what portable::Stage computes, in
+// the same order; the high-pass's numerator 1, -2, 1 needs no product for its outer taps. Each
+// recursion waits on one fused multiply-add a frame, and the two stages on each other only
+// forward, so a frame takes a few cycles.
+TRALUX_TARGET void Run(const ChannelPair* input, size_t count, const KWeighting& weighting,
+                       KWeightingState& state, ChannelPair& sumOfSquares) {
+    const Biquad& s = weighting.Shelf;
+    const Biquad& h = weighting.HighPass;
+    const __m128d sNegA1 = _mm_set1_pd(-s.A1), sNegA2 = _mm_set1_pd(-s.A2);
+    const __m128d sB0 = _mm_set1_pd(s.B0), sB1 = _mm_set1_pd(s.B1), sB2 = _mm_set1_pd(s.B2);
+    const __m128d hNegA1 = _mm_set1_pd(-h.A1), hNegA2 = _mm_set1_pd(-h.A2);
+    const __m128d hB1 = _mm_set1_pd(h.B1);
+    __m128d s1 = Load(state.Shelf[0]), s2 = Load(state.Shelf[1]);
+    __m128d h1 = Load(state.HighPass[0]), h2 = Load(state.HighPass[1]);
+    __m128d sum = Load(sumOfSquares);
+    for (size_t i = 0; i < count; ++i) {
+        const __m128d s0 = _mm_fmadd_pd(sNegA1, s1, _mm_fmadd_pd(sNegA2, s2, Load(input[i])));
+        const __m128d shelved = _mm_fmadd_pd(sB2, s2, _mm_fmadd_pd(sB1, s1, _mm_mul_pd(sB0, s0)));
+        s2 = s1;
+        s1 = s0;
+        const __m128d h0 = _mm_fmadd_pd(hNegA1, h1, _mm_fmadd_pd(hNegA2, h2, shelved));
+        const __m128d weighted = _mm_add_pd(_mm_fmadd_pd(hB1, h1, h0), h2);
+        h2 = h1;
+        h1 = h0;
+        sum = _mm_fmadd_pd(weighted, weighted, sum);
+    }
+    state.Shelf[0] = Pair(s1);
+    state.Shelf[1] = Pair(s2);
+    state.HighPass[0] = Pair(h1);
+    state.HighPass[1] = Pair(h2);
+    sumOfSquares = Pair(sum);
+}
+
+TRALUX_TARGET inline __m256d Join(__m128d low, __m128d high) {
+    return _mm256_insertf128_pd(_mm256_castpd128_pd256(low), high, 1);
+}
+
+// Frames the high-pass runs behind the shelf in RunPacked: enough that the shelf's output,
+// passed across the vector, never holds up the recursions.
+constexpr size_t kLag = 8;
+
+// The two stages in one vector, the shelf in the low lanes on frame i and the high-pass in the
+// high lanes on frame i - kLag, which the shelf's output reaches through a ring of kLag frames.
+// The first frames' shelf and the last frames' high-pass run on their own, so that a call
+// leaves nothing half done. Every lane computes what Run computes, in the same order (the
+// high-pass's outer taps are 1, whose products are exact).
+TRALUX_TARGET void RunPacked(const ChannelPair* input, size_t count, const KWeighting& weighting,
+                             KWeightingState& state, ChannelPair& sumOfSquares) {
+    if (count < 2 * kLag) {
+        Run(input, count, weighting, state, sumOfSquares);
+        return;
+    }
+    const Biquad& s = weighting.Shelf;
+    const Biquad& h = weighting.HighPass;
+    __m128d ring[kLag];
+    __m128d s1 = Load(state.Shelf[0]), s2 = Load(state.Shelf[1]);
+    {
+        const __m128d negA1 = _mm_set1_pd(-s.A1), negA2 = _mm_set1_pd(-s.A2);
+        const __m128d b0 = _mm_set1_pd(s.B0), b1 = _mm_set1_pd(s.B1), b2 = _mm_set1_pd(s.B2);
+        for (size_t i = 0; i < kLag; ++i) {
+            const __m128d s0 = _mm_fmadd_pd(negA1, s1, _mm_fmadd_pd(negA2, s2, Load(input[i])));
+            ring[i] = _mm_fmadd_pd(b2, s2, _mm_fmadd_pd(b1, s1, _mm_mul_pd(b0, s0)));
+            s2 = s1;
+            s1 = s0;
+        }
+    }
+    const __m256d negA1 = _mm256_setr_pd(-s.A1, -s.A1, -h.A1, -h.A1);
+    const __m256d negA2 = _mm256_setr_pd(-s.A2, -s.A2, -h.A2, -h.A2);
+    const __m256d b0 = _mm256_setr_pd(s.B0, s.B0, h.B0, h.B0);
+    const __m256d b1 = _mm256_setr_pd(s.B1, s.B1, h.B1, h.B1);
+    const __m256d b2 = _mm256_setr_pd(s.B2, s.B2, h.B2, h.B2);
+    __m256d v1 = Join(s1, Load(state.HighPass[0]));
+    __m256d v2 = Join(s2, Load(state.HighPass[1]));
+    __m256d sum = Join(_mm_setzero_pd(), Load(sumOfSquares));
+    for (size_t i = kLag; i < count; ++i) {
+        __m128d& slot = ring[i % kLag];
+        const __m256d both = Join(Load(input[i]), slot);
+        const __m256d v0 = _mm256_fmadd_pd(negA1, v1, _mm256_fmadd_pd(negA2, v2, both));
+        const __m256d stage =
+            _mm256_fmadd_pd(b2, v2, _mm256_fmadd_pd(b1, v1, _mm256_mul_pd(b0, v0)));
+        v2 = v1;
+        v1 = v0;
+        sum = _mm256_fmadd_pd(stage, stage, sum);  // the low lanes' sum is never read
+        slot = _mm256_castpd256_pd128(stage);
+    }
+    // The last frames' high-pass.
+    const __m128d hNegA1 = _mm_set1_pd(-h.A1), hNegA2 = _mm_set1_pd(-h.A2);
+    const __m128d hB1 = _mm_set1_pd(h.B1);
+    __m128d h1 = _mm256_extractf128_pd(v1, 1), h2 = _mm256_extractf128_pd(v2, 1);
+    __m128d total = _mm256_extractf128_pd(sum, 1);
+    for (size_t i = count; i < count + kLag; ++i) {
+        const __m128d h0 = _mm_fmadd_pd(hNegA1, h1, _mm_fmadd_pd(hNegA2, h2, ring[i % kLag]));
+        const __m128d weighted = _mm_add_pd(_mm_fmadd_pd(hB1, h1, h0), h2);
+        h2 = h1;
+        h1 = h0;
+        total = _mm_fmadd_pd(weighted, weighted, total);
+    }
+    state.Shelf[0] = Pair(_mm256_castpd256_pd128(v1));
+    state.Shelf[1] = Pair(_mm256_castpd256_pd128(v2));
+    state.HighPass[0] = Pair(h1);
+    state.HighPass[1] = Pair(h2);
+    sumOfSquares = Pair(total);
+    _mm256_zeroupper();
+}
+
+#undef TRALUX_TARGET
+
+}  // namespace avxfma
+#endif
+
+std::vector<WeightingKernel> FindRunnableKernels() {
+    std::vector<WeightingKernel> kernels;
+#ifdef TRALUX_X86
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx") && __builtin_cpu_supports("fma")) {
+        kernels.push_back({"avxfmapacked", avxfma::RunPacked});
+        kernels.push_back({"avxfma", avxfma::Run});
+    }
+#endif
+    kernels.push_back({"portable", portable::Run});
+    return kernels;
+}
+
 }  // namespace
 
 KWeighting DesignKWeighting(double sampleRate) {
     return {DesignShelf(sampleRate), DesignHighPass(sampleRate)};
 }
 
-// The state lives in locals for the whole run. Each recursion's older term is subtracted
-// first, so that only one multiply and one subtraction wait for the previous sample.
+const std::vector<WeightingKernel>& RunnableWeightingKernels() {
+    static const std::vector<WeightingKernel> kernels = FindRunnableKernels();
+    return kernels;
+}
+
 void WeightAndSquare(const ChannelPair* input, size_t count, const KWeighting& weighting,
                      KWeightingState& state, ChannelPair& sumOfSquares) {
-    const Biquad& s = weighting.Shelf;
-    const ChannelPair sb0 = Splat(s.B0), sb1 = Splat(s.B1), sb2 = Splat(s.B2);
-    const ChannelPair sa1 = Splat(s.A1), sa2 = Splat(s.A2);
-    const ChannelPair ha1 = Splat(weighting.HighPass.A1), ha2 = Splat(weighting.HighPass.A2);
-    ChannelPair s1 = state.Shelf[0], s2 = state.Shelf[1];
-    ChannelPair h1 = state.HighPass[0], h2 = state.HighPass[1];
-    ChannelPair sum = sumOfSquares;
-    for (size_t i = 0; i < count; ++i) {
-        const ChannelPair s0 = (input[i] - sa2 * s2) - sa1 * s1;
-        const ChannelPair shelved = sb0 * s0 + sb1 * s1 + sb2 * s2;
-        s2 = s1;
-        s1 = s0;
-        const ChannelPair h0 = (shelved - ha2 * h2) - ha1 * h1;
-        const ChannelPair weighted = (h0 + h2) - (h1 + h1);
-        h2 = h1;
-        h1 = h0;
-        sum += weighted * weighted;
-    }
-    state.Shelf[0] = s1;
-    state.Shelf[1] = s2;
-    state.HighPass[0] = h1;
-    state.HighPass[1] = h2;
-    sumOfSquares = sum;
+    static const auto run = RunnableWeightingKernels().front().Run;
+    run(input, count, weighting, state, sumOfSquares);
 }
 
 void ClearNegligibleState(KWeightingState& state) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <vector>
 
 namespace tralux {
 
@@ -33,8 +34,21 @@ struct KWeightingState {
 
 // Weights count frames of a channel pair and adds the squares of the weighted samples to
 // sumOfSquares one after the other, so that any split of a run into calls gives the same sums.
+// Every product that feeds a sum is fused with it (one rounding), so that a processor with
+// fused multiply-add waits on one instruction a frame in each recursion, and one without gives
+// the same sums bit for bit through std::fma.
 void WeightAndSquare(const ChannelPair* input, size_t count, const KWeighting& weighting,
                      KWeightingState& state, ChannelPair& sumOfSquares);
+
+// One implementation of WeightAndSquare for one instruction set; all give identical sums.
+struct WeightingKernel {
+    const char* Name;  // "avxfma" or "portable"
+    void (*Run)(const ChannelPair* input, size_t count, const KWeighting& weighting,
+                KWeightingState& state, ChannelPair& sumOfSquares);
+};
+
+// Every kernel this processor runs, the fastest first; the portable one is always last.
+const std::vector<WeightingKernel>& RunnableWeightingKernels();
 
 // Sets to zero the state values far below any audible level (1e-100), so that the decay after
 // a sound stops never leaves the filter computing in slow subnormal numbers.

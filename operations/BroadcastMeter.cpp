@@ -85,7 +85,71 @@ struct BroadcastMeter::Batch {
     }
 };
 
-// One of the two threads, with the meter of the sweep it is on.
+SweepMeasures::SweepMeasures() = default;
+SweepMeasures::~SweepMeasures() = default;
+
+void SweepMeasures::Begin(const SweepFormat& format, bool loudness, bool peaks) {
+    samplePeak_ = 0.0;
+    loudness_.reset();
+    truePeak_.reset();
+    usable_ = LoudnessMeter::Supports(format.Channels, format.SampleRate);
+    channels_ = format.Channels;
+    if (usable_ && peaks) {
+        truePeak_ = std::make_unique<TruePeakMeter>(format.Channels, format.SampleRate);
+    }
+    if (usable_ && loudness) {
+        loudness_ = std::make_unique<LoudnessMeter>(
+            MeterSetup{format.Channels, format.SampleRate, {}, false});
+    }
+}
+
+namespace {
+
+template <typename Sample>
+void AddTo(const Sample* samples, size_t frames, int channels, LoudnessMeter* loudness,
+           TruePeakMeter* truePeak, double& samplePeak) {
+    if (frames == 0) {
+        return;
+    }
+    if (truePeak != nullptr) {
+        samplePeak = std::max(samplePeak, PeakOf(samples, frames * size_t(channels)));
+        truePeak->AddFrames(samples, frames);
+    }
+    if (loudness != nullptr) {
+        loudness->AddFrames(samples, frames);
+    }
+}
+
+}  // namespace
+
+void SweepMeasures::Add(const int16_t* interleaved, size_t frames) {
+    if (usable_) {
+        AddTo(interleaved, frames, channels_, loudness_.get(), truePeak_.get(), samplePeak_);
+    }
+}
+
+void SweepMeasures::Add(const double* interleaved, size_t frames) {
+    if (usable_) {
+        AddTo(interleaved, frames, channels_, loudness_.get(), truePeak_.get(), samplePeak_);
+    }
+}
+
+void SweepMeasures::TakeInto(BroadcastLoudness& measures) {
+    if (truePeak_) {
+        measures.TruePeakDbtp = truePeak_->TruePeak();
+        measures.SamplePeak = samplePeak_;
+    }
+    if (loudness_) {
+        measures.IntegratedLufs = loudness_->IntegratedLoudness();
+        measures.RangeLu = loudness_->LoudnessRange();
+        measures.SegmentEnergies = loudness_->SegmentEnergies();
+        measures.SegmentFrames = loudness_->SegmentFrames();
+    }
+    loudness_.reset();
+    truePeak_.reset();
+}
+
+// One of the two threads, with the measures of the sweep it is on.
 struct BroadcastMeter::Worker {
     bool peaks = false;  // takes the true and sample peaks; else the loudness
     std::deque<Batch*> queue;
@@ -95,37 +159,20 @@ struct BroadcastMeter::Worker {
     const FileData* file = nullptr;
     SweepSide side = SweepSide::Source;
     bool usable = false;
-    std::unique_ptr<LoudnessMeter> loudness;
-    std::unique_ptr<TruePeakMeter> truePeak;
-    double samplePeak = 0.0;
+    SweepMeasures measures;
 
     void Begin(const Batch& batch) {
         sweep = batch.sweep;
         file = batch.file;
         side = batch.side;
-        samplePeak = 0.0;
-        loudness.reset();
-        truePeak.reset();
-        const SweepFormat& format = batch.format;
-        usable = LoudnessMeter::Supports(format.Channels, format.SampleRate);
-        if (usable && peaks) {
-            truePeak = std::make_unique<TruePeakMeter>(format.Channels, format.SampleRate);
-        } else if (usable) {
-            loudness = std::make_unique<LoudnessMeter>(
-                MeterSetup{format.Channels, format.SampleRate, {}, false});
-        }
+        measures.Begin(batch.format, !peaks, peaks);
+        usable = measures.Usable();
     }
 
     template <typename Sample>
     void Add(const std::vector<Sample>& samples, size_t frames) {
-        if (samples.empty() || !usable) {
-            return;
-        }
-        if (peaks) {
-            samplePeak = std::max(samplePeak, PeakOf(samples.data(), samples.size()));
-            truePeak->AddFrames(samples.data(), frames);
-        } else {
-            loudness->AddFrames(samples.data(), frames);
+        if (!samples.empty()) {
+            measures.Add(samples.data(), frames);
         }
     }
 };
@@ -252,6 +299,13 @@ std::vector<BroadcastReading> BroadcastMeter::Finish() {
     return std::exchange(readings_, {});
 }
 
+void BroadcastMeter::Add(std::vector<BroadcastReading> readings) {
+    std::lock_guard lock(mutex_);
+    for (BroadcastReading& reading : readings) {
+        readings_.push_back(std::move(reading));
+    }
+}
+
 void BroadcastMeter::Loop(Worker& worker) {
     std::unique_lock lock(mutex_);
     while (true) {
@@ -284,17 +338,11 @@ void BroadcastMeter::Loop(Worker& worker) {
     }
 }
 
-void BroadcastMeter::Complete(const Worker& worker, bool usable) {
+void BroadcastMeter::Complete(Worker& worker, bool usable) {
     // The worker's own part is taken outside the lock; only the merge is under it.
     BroadcastLoudness part;
-    if (usable && worker.peaks) {
-        part.TruePeakDbtp = worker.truePeak->TruePeak();
-        part.SamplePeak = worker.samplePeak;
-    } else if (usable) {
-        part.IntegratedLufs = worker.loudness->IntegratedLoudness();
-        part.RangeLu = worker.loudness->LoudnessRange();
-        part.SegmentEnergies = worker.loudness->SegmentEnergies();
-        part.SegmentFrames = worker.loudness->SegmentFrames();
+    if (usable) {
+        worker.measures.TakeInto(part);
     }
     std::lock_guard lock(mutex_);
     Partial& partial = partials_[worker.sweep];

@@ -14,6 +14,9 @@
 
 namespace tralux {
 
+class LoudnessMeter;
+class TruePeakMeter;
+
 // The broadcast measures of one side of a file, taken by a BroadcastMeter.
 struct BroadcastReading {
     const FileData* File = nullptr;
@@ -21,12 +24,47 @@ struct BroadcastReading {
     BroadcastLoudness Loudness;
 };
 
+// The measures of one sweep in the making, fed its samples in order on one thread: integrated
+// loudness and loudness range, or true and sample peaks, or both. However the samples come in
+// pieces, the same samples give the same measures.
+class SweepMeasures {
+public:
+    SweepMeasures();
+    ~SweepMeasures();
+    SweepMeasures(const SweepMeasures&) = delete;
+    SweepMeasures& operator=(const SweepMeasures&) = delete;
+
+    // Starts over for a sweep of format; nothing is measured in a format the meters refuse.
+    void Begin(const SweepFormat& format, bool loudness, bool peaks);
+    void Add(const int16_t* interleaved, size_t frames);
+    void Add(const double* interleaved, size_t frames);
+    // Whether the sweep's format is one the meters take.
+    bool Usable() const { return usable_; }
+    // Puts what was measured (loudness, peaks or both) into measures and lets go of the meters.
+    void TakeInto(BroadcastLoudness& measures);
+
+private:
+    bool usable_ = false;
+    int channels_ = 2;
+    std::unique_ptr<LoudnessMeter> loudness_;
+    std::unique_ptr<TruePeakMeter> truePeak_;
+    double samplePeak_ = 0.0;
+};
+
+// A meter that hands over the readings of the sweeps it watched.
+class ReadingObserver : public BlockObserver {
+public:
+    // Waits until every sweep ended so far is measured and hands over their readings, in the
+    // order the sweeps ran; a sweep that did not end whole has none.
+    virtual std::vector<BroadcastReading> Finish() = 0;
+};
+
 // Meters the sweeps it watches (integrated loudness and loudness range on one thread, true
 // peak and sample peak on another), so that the metering overlaps the reads and writes, and
 // itself, instead of following them. The blocks are copied into reused batches of about a
 // megabyte that both threads read; the sweep waits only when every batch is still being
 // measured. The threads start with the first sweep.
-class BroadcastMeter final : public BlockObserver {
+class BroadcastMeter final : public ReadingObserver {
 public:
     BroadcastMeter();
     ~BroadcastMeter() override;
@@ -38,9 +76,10 @@ public:
     void Frames(const double* interleaved, size_t frames) override;
     void SweepEnded(bool whole) override;
 
-    // Waits until every sweep ended so far is measured and hands over their readings, in the
-    // order the sweeps ran; a sweep that did not end whole has none.
-    std::vector<BroadcastReading> Finish();
+    std::vector<BroadcastReading> Finish() override;
+    // Takes readings of sweeps that others watched (meters of files worked on at once), as if
+    // those sweeps had ended now.
+    void Add(std::vector<BroadcastReading> readings);
 
 private:
     struct Batch;
@@ -62,7 +101,7 @@ private:
     void Loop(Worker& worker);
     // Adds the worker's part of the sweep it ends to its reading, which is kept once every
     // part is in; usable: the sweep went by whole, in a format the meters take.
-    void Complete(const Worker& worker, bool usable);
+    void Complete(Worker& worker, bool usable);
     bool Idle() const;
 
     std::mutex mutex_;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/FilePool.h"
+#include "operations/FileMeter.h"
 #include "operations/Operations.h"
 
 namespace tralux {
@@ -25,9 +26,9 @@ int Operations::EveryCore() {
 }
 
 bool Operations::ScansAtOnce(const std::vector<FileData*>& files) const {
-    // A meter watches one sweep at a time.
+    // A metered scan takes a meter of its own on its worker.
     return FilesAtOnce > 1 && files.size() > 1 && engine_.Files().SharedByThreads() &&
-           engine_.Observer == nullptr;
+           (engine_.Observer == nullptr || engine_.Observer == meter_.get());
 }
 
 Operations::FileWork Operations::OwnWork() {
@@ -101,10 +102,11 @@ double Operations::NormalisingGainOf(const FileData& file) const {
 }
 
 bool Operations::WritesAtOnce(size_t workers) const {
-    // A meter watches one sweep at a time; and only a run that commits its results beside its
-    // work commits those the workers hand it.
+    // Only a run that commits its results beside its work commits those the workers hand it;
+    // a metered run, each file's work with a meter of its own, commits each on its turn.
     return FilesAtOnce > 1 && workers > 1 && engine_.Files().SharedByThreads() &&
-           engine_.Observer == nullptr && engine_.CommitsInBackground;
+           (engine_.Observer == nullptr ? engine_.CommitsInBackground
+                                        : engine_.Observer == meter_.get());
 }
 
 bool Operations::NormaliseFilesAtOnce(const std::vector<FileData*>& files) {
@@ -118,10 +120,12 @@ bool Operations::NormaliseFilesAtOnce(const std::vector<FileData*>& files) {
         return false;
     }
     std::vector<std::optional<FileData>> copies(normalised.size());
+    FileMeters meters(normalised.size(), engine_.Observer != nullptr);
     Pool().Run(
         normalised.size(), size_t(FilesAtOnce),
         [&](FilePool::Worker& worker, size_t k) {
             copies[k].emplace(*files[normalised[k]]);
+            const ObservedBy observed(worker.Engine(), meters.For(k));
             worker.Engine().NormaliseFile(*copies[k], NormalisingGainOf(*copies[k]));
         },
         [&](size_t k, std::unique_ptr<AudioEngine::FinishedResult> result) {
@@ -129,6 +133,7 @@ bool Operations::NormaliseFilesAtOnce(const std::vector<FileData*>& files) {
             const bool committed = result && engine_.CommitFinished(std::move(result), file);
             file = std::move(*copies[k]);
             copies[k].reset();
+            meters.Deliver(k, file, meter_.get(), committed || !result);
             if (committed) {
                 engine_.WhenResultNotKept([&file] { AudioEngine::ForgetNormalisedResult(file); });
             } else {
@@ -161,6 +166,7 @@ void Operations::BalanceFilesAtOnce(const std::vector<FileData*>& files) {
         BalanceOutcome Outcome = BalanceOutcome::Stopped;
     };
     std::vector<std::unique_ptr<Job>> jobs(balanced.size());
+    FileMeters meters(balanced.size(), engine_.Observer != nullptr);
 
     Pool().Run(
         balanced.size(), size_t(FilesAtOnce),
@@ -178,6 +184,7 @@ void Operations::BalanceFilesAtOnce(const std::vector<FileData*>& files) {
                           job->Plan,
                           job->GridPlanned,
                           [&worker](std::function<void()> told) { worker.Tell(std::move(told)); }};
+            const ObservedBy observed(worker.Engine(), meters.For(k));
             job->Outcome = CountAndBalance(work, balanced[k], *job->File);
             jobs[k] = std::move(job);
         },
@@ -191,6 +198,7 @@ void Operations::BalanceFilesAtOnce(const std::vector<FileData*>& files) {
             const double loudnessBefore = file.Loudness;
             const bool normalisedBefore = file.Normalised;
             const FileIdentity identityBefore = file.ResultIdentity;
+            const bool handedOff = result != nullptr;
             // A result written but not committed (the run stopped, or the result before it was
             // not kept) is dropped, as a write cut short is.
             if (outcome == BalanceOutcome::Written &&
@@ -198,6 +206,7 @@ void Operations::BalanceFilesAtOnce(const std::vector<FileData*>& files) {
                 outcome = BalanceOutcome::Failed;
             }
             file = std::move(*job->File);
+            meters.Deliver(k, file, meter_.get(), outcome != BalanceOutcome::Failed || !handedOff);
             if (outcome == BalanceOutcome::Failed) {
                 file.ResultIdentity = identityBefore;
             }

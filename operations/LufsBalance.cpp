@@ -8,6 +8,7 @@
 #include <map>
 
 #include "operations/LufsChainMeter.h"
+#include "operations/LufsUnit.h"
 #include "operations/Operations.h"
 #include "plan/LufsTargetPlanner.h"
 
@@ -55,21 +56,6 @@ SegmentReading ScaledReading(const BroadcastLoudness& measured, double decibels)
 }
 
 }  // namespace
-
-// A file, or a track group's members, balanced as one.
-struct Operations::LufsUnit {
-    std::vector<size_t> Members;           // positions in the list
-    std::vector<SegmentReading> Readings;  // of what each member's write reads
-    LoudnessReading Base;                  // the members together, as they are read
-    // The loudness gain alone reaches, its true peak just under the ceiling: what the
-    // quietest, loudest and highlighted references compare.
-    double Reachable = 0.0;
-    // The ceiling its plan aims under: the requested one, less the margin of its coarsest grid.
-    double Ceiling = 0.0;
-    // The gain every member's chain begins with when it is planned on the sources: the
-    // normalising, which the group's peak sets for all its members.
-    double LeadGain = 1.0;
-};
 
 namespace messages {
 
@@ -147,13 +133,20 @@ bool Operations::MeterWhatIsWritten(const std::vector<FileData*>& files) {
 
 bool Operations::WriteChainResult(FileData& file, const std::vector<TransformStep>& chain,
                                   const std::string& label, const SampleHistogram* values) {
+    FileWork work = OwnWork();
+    return WriteChainResult(work, file, chain, label, values);
+}
+
+bool Operations::WriteChainResult(FileWork& work, FileData& file,
+                                  const std::vector<TransformStep>& chain, const std::string& label,
+                                  const SampleHistogram* values) {
     const std::string& source = planning_ ? file.SourceFile : file.ResultFile;
-    const PassTotals expected = planning_ ? ScanTotalsOf(file) : counted_;
+    const PassTotals expected = planning_ ? ScanTotalsOf(file) : work.Counted;
     ForgetBroadcast(file, SweepSide::Result);
     const bool whole =
-        engine_.WriteChain(file, source, file.ResultFile, chain, label, expected, values);
+        work.Engine.WriteChain(file, source, file.ResultFile, chain, label, expected, values);
     if (whole) {
-        file.Loudness = engine_.PassLoudness(file);
+        file.Loudness = work.Engine.PassLoudness(file);
         file.Normalised = true;
     }
     return whole;
@@ -296,7 +289,12 @@ bool Operations::LufsCompressionConfirmed(const std::vector<LufsUnit>& units) {
     return engine_.Running;
 }
 
-void Operations::BalanceLufsUnit(const LufsUnit& unit, const std::vector<FileData*>& files) {
+int Operations::BalanceLufsUnit(FileWork& work, ReadingObserver& chainMeter, const LufsUnit& unit,
+                                const std::vector<FileData*>& files) {
+    AudioEngine& engine = work.Engine;
+    // The run's own work tells at once; a worker's is told with its record, in its turn.
+    const bool own = &engine == &engine_;
+    int writes = 0;
     std::vector<ChainMember> members;
     for (size_t k = 0; k < unit.Members.size(); ++k) {
         FileData* file = files[unit.Members[k]];
@@ -309,56 +307,63 @@ void Operations::BalanceLufsUnit(const LufsUnit& unit, const std::vector<FileDat
         normalising.Gain = unit.LeadGain;
         lead.push_back(normalising);
     }
-    MappedChainMeter meter(engine_, *chainMeter_, std::move(members), std::move(lead));
+    MappedChainMeter meter(engine, chainMeter, std::move(members), std::move(lead));
     LufsRequest request;
     request.Source = unit.Base;
     request.Target = *ReferenceLufs;
     request.Ceiling = unit.Ceiling;
     request.Tolerance = PlanTolerance;
     const LufsPlan plan = LufsTargetPlanner(planner_).Plan(request, meter);
-    PlanningReads += meter.FilesRead();
-    if (!engine_.Running) {
-        return;
+    work.Tell([this, reads = meter.FilesRead()] { PlanningReads += reads; });
+    if (!engine.Running) {
+        return writes;
     }
     if (lufsPreview_ != nullptr) {
         ShowLufsPlan(unit, plan, meter);
-        return;
+        return writes;
     }
     if (plan.ShortOfTarget()) {
         for (const size_t i : unit.Members) {
-            ++FilesShortOfTarget;
-            host_.ShowWarning(messages::TargetNotReached(
+            std::string warning = messages::TargetNotReached(
                 files[i]->SourceFile,
                 plan.Result.Lufs ? messages::LufsText(*plan.Result.Lufs) : "silence",
-                messages::LufsText(request.Target)));
+                messages::LufsText(request.Target));
+            work.Tell([this, warning = std::move(warning)] {
+                ++FilesShortOfTarget;
+                host_.ShowWarning(warning);
+            });
         }
     }
     const std::vector<TransformStep> chain = meter.Chain(plan.Chain());
     const std::string label = plan.Compressions > 0 ? "Compressing" : "Balancing";
     for (const size_t i : unit.Members) {
         FileData& file = *files[i];
-        if (!engine_.Running) {
-            return;
+        if (!engine.Running) {
+            return writes;
         }
         if (!planning_ && plan.Steps.empty()) {
             // Already on target: the result stays as it is.
-            engine_.Estimator.WorkRemaining -= 2.0 * file.FrameCount;
+            engine.Estimator.WorkRemaining -= 2.0 * file.FrameCount;
             continue;
         }
         // Balance counts the result's values just before its write, which checks them.
-        if (!planning_ && !CountValues(file, file.ResultFile).Counted()) {
-            return;
+        if (!planning_ && !CountValues(work, file, file.ResultFile).Counted()) {
+            return writes;
         }
+        ++writes;
         const double loudnessBefore = file.Loudness;
-        const SampleHistogram* values = planning_ ? plans_[i].Histogram.get() : &recounted_;
-        if (!WriteChainResult(file, chain, label, file.IsPlain16Bit() ? values : nullptr)) {
+        const SampleHistogram* values = planning_ ? plans_[i].Histogram.get() : &work.Recounted;
+        if (!WriteChainResult(work, file, chain, label, file.IsPlain16Bit() ? values : nullptr)) {
             file.Loudness = loudnessBefore;
         }
-        engine_.Estimator.UpdateEstimate(0, true);
-        SourceLoudnessShown = true;
-        ResultLoudnessShown = true;
-        host_.LoudnessChanged();
+        if (own) {
+            engine_.Estimator.UpdateEstimate(0, true);
+            SourceLoudnessShown = true;
+            ResultLoudnessShown = true;
+            host_.LoudnessChanged();
+        }
     }
+    return writes;
 }
 
 void Operations::BalanceAllByLufs() {
@@ -393,11 +398,14 @@ void Operations::BalanceAllByLufs() {
     if (!chainMeter_) {
         chainMeter_ = std::make_unique<BroadcastMeter>();
     }
-    for (const LufsUnit& unit : units) {
-        if (!engine_.Running) {
-            return;
+    if (!BalanceLufsUnitsAtOnce(units, files)) {
+        FileWork work = OwnWork();
+        for (const LufsUnit& unit : units) {
+            if (!engine_.Running) {
+                return;
+            }
+            BalanceLufsUnit(work, *chainMeter_, unit, files);
         }
-        BalanceLufsUnit(unit, files);
     }
     // Prepare & Balance leaves every usable file a result: those it cannot balance by LUFS
     // keep their normalised copies.
@@ -471,7 +479,8 @@ std::optional<Preview> Operations::PreviewByLufs(const Measurements& measured,
                 if (!engine_.Running) {
                     break;
                 }
-                BalanceLufsUnit(unit, files);
+                FileWork work = OwnWork();
+                BalanceLufsUnit(work, *chainMeter_, unit, files);
             }
         }
     } catch (const PassOpenError& error) {

@@ -47,7 +47,7 @@ LoudnessReading ReadingAfterGain(const std::vector<SegmentReading>& members, dou
 }
 
 bool MeterMapped(AudioEngine& engine, const ChainMember& member,
-                 const std::vector<TransformStep>& chain, BroadcastMeter& meter,
+                 const std::vector<TransformStep>& chain, ReadingObserver& meter,
                  SegmentReading& reading) {
     const bool whole = engine.MeasureChain(*member.File, member.Path, chain, meter);
     std::vector<BroadcastReading> readings = meter.Finish();
@@ -61,7 +61,7 @@ bool MeterMapped(AudioEngine& engine, const ChainMember& member,
     return true;
 }
 
-MappedChainMeter::MappedChainMeter(AudioEngine& engine, BroadcastMeter& meter,
+MappedChainMeter::MappedChainMeter(AudioEngine& engine, ReadingObserver& meter,
                                    std::vector<ChainMember> members,
                                    std::vector<TransformStep> lead)
     : engine_(engine), meter_(meter), members_(std::move(members)), lead_(std::move(lead)) {

@@ -35,7 +35,7 @@ LoudnessReading ReadingAfterGain(const std::vector<SegmentReading>& members, dou
 // the member's own format; false when the read was stopped. The one place that maps a file's
 // samples for the meter.
 bool MeterMapped(AudioEngine& engine, const ChainMember& member,
-                 const std::vector<TransformStep>& chain, BroadcastMeter& meter,
+                 const std::vector<TransformStep>& chain, ReadingObserver& meter,
                  SegmentReading& reading);
 
 // A ChainMeter over the files of one plan (a file, or a track group's members together). The
@@ -47,7 +47,7 @@ bool MeterMapped(AudioEngine& engine, const ChainMember& member,
 // silence, which ends the planning.
 class MappedChainMeter final : public ChainMeter {
 public:
-    MappedChainMeter(AudioEngine& engine, BroadcastMeter& meter, std::vector<ChainMember> members,
+    MappedChainMeter(AudioEngine& engine, ReadingObserver& meter, std::vector<ChainMember> members,
                      std::vector<TransformStep> lead);
 
     LoudnessReading Read(const std::vector<TransformStep>& steps) override;
@@ -63,7 +63,7 @@ public:
 
 private:
     AudioEngine& engine_;
-    BroadcastMeter& meter_;
+    ReadingObserver& meter_;
     std::vector<ChainMember> members_;
     std::vector<TransformStep> lead_;
     // The last chain read, up to its last pass that is not a gain, and what it read.

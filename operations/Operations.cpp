@@ -11,6 +11,7 @@
 
 #include "engine/ScanPool.h"
 #include "files/SameFile.h"
+#include "operations/FileMeter.h"
 #include "operations/ResultFolders.h"
 
 namespace tralux {
@@ -260,6 +261,7 @@ void Operations::PrepareAll() {
     const bool atOnce = ScansAtOnce(files);
     if (atOnce) {
         std::vector<ScanPool::Job> jobs;
+        FileMeters meters(files.size(), engine_.Observer != nullptr);
         for (size_t i = 0; i < files.size(); ++i) {
             ForgetBroadcast(*files[i], SweepSide::Source);
             ForgetBroadcast(*files[i], SweepSide::Result);
@@ -269,10 +271,11 @@ void Operations::PrepareAll() {
             }
             SampleHistogram* const counts = countsFor(i);
             jobs.push_back({files[i], counts, planning_ ? plans_[i].Grid.get() : nullptr,
-                            CountsAside(*files[i], counts)});
+                            CountsAside(*files[i], counts), meters.For(i)});
         }
         ScanPool(Pool()).Run(jobs, [&](size_t i, const SampleHistogram* aside) {
             FileData* file = files[i];
+            meters.Deliver(i, *file, meter_.get());
             if (aside != nullptr && engine_.Running && file->Peak > 0) {
                 PlanNormalisingOn(i, *file, FullScale / file->Peak, {aside, nullptr});
             }

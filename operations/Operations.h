@@ -271,10 +271,21 @@ private:
     const Measurements* lufsMeasured_ = nullptr;
     std::optional<double> RequestedLufsReference(const std::vector<LufsUnit>& units);
     bool LufsCompressionConfirmed(const std::vector<LufsUnit>& units);
-    void BalanceLufsUnit(const LufsUnit& unit, const std::vector<FileData*>& files);
+    // Plans the unit through chainMeter on work's engine and writes its members' results;
+    // files: the records of the list's positions (a worker's copies of its own). Returns the
+    // writes it began.
+    int BalanceLufsUnit(FileWork& work, ReadingObserver& chainMeter, const LufsUnit& unit,
+                        const std::vector<FileData*>& files);
+    // The units of files alone planned and written several at once, each on a pool worker
+    // with meters of its own, a group's on the run's thread in its turn; false when the run
+    // may not work on several files at once.
+    bool BalanceLufsUnitsAtOnce(const std::vector<LufsUnit>& units,
+                                const std::vector<FileData*>& files);
     // Writes the result once through chain, in the file's own format (values: the 16-bit
     // counts of what is read, as for WriteResult); true when it is whole.
     bool WriteChainResult(FileData& file, const std::vector<TransformStep>& chain,
+                          const std::string& label, const SampleHistogram* values);
+    bool WriteChainResult(FileWork& work, FileData& file, const std::vector<TransformStep>& chain,
                           const std::string& label, const SampleHistogram* values);
     std::unique_ptr<BroadcastMeter> chainMeter_;  // the planning's reads
     // The workers of runs that work on several files at once, kept from run to run while

@@ -9,12 +9,17 @@
 #include <gtest/gtest.h>
 
 #include "Signals.h"
+#include "measure/KWeighting.h"
 #include "measure/LoudnessMeter.h"
 #include "measure/TruePeak.h"
 
 namespace tralux {
 
 void PrintTo(const PeakKernel& kernel, std::ostream* os) {
+    *os << kernel.Name;
+}
+
+void PrintTo(const WeightingKernel& kernel, std::ostream* os) {
     *os << kernel.Name;
 }
 
@@ -209,6 +214,64 @@ TEST_P(PeakKernelTest, MatchesTheWrittenOutInterpolation) {
         EXPECT_EQ(peak, RunnablePeakKernels().back().Scan(
                             samples.data() + history, samples.size() - history, interpolator, 0.0f))
             << rate;
+    }
+}
+
+// Every K-weighting kernel against the two stages written out in long double, and bit for bit
+// against the portable kernel however the run is split into calls: the vector kernels carry a
+// stage a frame behind the other within a call, which must leave nothing between calls.
+class WeightingKernelTest : public testing::TestWithParam<WeightingKernel> {};
+
+INSTANTIATE_TEST_SUITE_P(Kernels, WeightingKernelTest,
+                         testing::ValuesIn(RunnableWeightingKernels()),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+TEST_P(WeightingKernelTest, MatchesTheWrittenOutStagesAndThePortableKernel) {
+    std::mt19937 random(5);
+    std::uniform_real_distribution<double> noise(-1.0, 1.0);
+    std::vector<ChannelPair> input(20000);
+    for (size_t i = 0; i < input.size(); ++i) {
+        const double level = (i / 2000) % 2 == 0 ? 0.8 : 0.01;
+        input[i] = ChannelPair{level * noise(random), 0.5 * level * noise(random)};
+    }
+    for (int rate : {44100, 48000}) {
+        const KWeighting weighting = DesignKWeighting(rate);
+        long double expected[2] = {0.0L, 0.0L};
+        for (int lane = 0; lane < 2; ++lane) {
+            long double s1 = 0, s2 = 0, h1 = 0, h2 = 0;
+            for (const ChannelPair& pair : input) {
+                const Biquad& s = weighting.Shelf;
+                const Biquad& h = weighting.HighPass;
+                const long double s0 = pair[lane] - s.A1 * s1 - s.A2 * s2;
+                const long double shelved = s.B0 * s0 + s.B1 * s1 + s.B2 * s2;
+                s2 = s1;
+                s1 = s0;
+                const long double h0 = shelved - h.A1 * h1 - h.A2 * h2;
+                const long double weighted = h.B0 * h0 + h.B1 * h1 + h.B2 * h2;
+                h2 = h1;
+                h1 = h0;
+                expected[lane] += weighted * weighted;
+            }
+        }
+        // Whole, and in calls of 1, 2, 17 and 4095 frames (the packed kernel runs from 16 on).
+        for (size_t piece : {input.size(), size_t{1}, size_t{2}, size_t{17}, size_t{4095}}) {
+            KWeightingState state, portableState;
+            ChannelPair sum{}, portableSum{};
+            for (size_t at = 0; at < input.size(); at += piece) {
+                const size_t count = std::min(piece, input.size() - at);
+                GetParam().Run(&input[at], count, weighting, state, sum);
+            }
+            RunnableWeightingKernels().back().Run(input.data(), input.size(), weighting,
+                                                  portableState, portableSum);
+            for (int lane = 0; lane < 2; ++lane) {
+                EXPECT_NEAR(sum[lane], static_cast<double>(expected[lane]),
+                            1e-12 * static_cast<double>(expected[lane]))
+                    << rate << " " << piece;
+                EXPECT_EQ(sum[lane], portableSum[lane]) << rate << " " << piece;
+                EXPECT_EQ(state.Shelf[1][lane], portableState.Shelf[1][lane]);
+                EXPECT_EQ(state.HighPass[0][lane], portableState.HighPass[0][lane]);
+            }
+        }
     }
 }
 

@@ -31,10 +31,24 @@ struct RunRecord {
     // and of the host, in order: passes, each step of progress, messages.
     std::vector<std::string> SinkCalls, HostLog;
     int ShortOfTarget = 0;
+    int PlanningReads = 0;
     size_t Created = 0;           // results created
     size_t CreatedByWorkers = 0;  // of which on a thread other than the run's
     size_t OpenedByWorkers = 0;   // files opened (to scan, count or write) the same way
+    std::vector<BroadcastLoudness> SourceMeasures, ResultMeasures;
 };
+
+void ExpectSameMeasures(const BroadcastLoudness& a, const BroadcastLoudness& b,
+                        const std::string& what) {
+    EXPECT_EQ(a.Measured, b.Measured) << what;
+    EXPECT_EQ(a.IntegratedLufs, b.IntegratedLufs) << what;
+    EXPECT_EQ(a.TruePeakDbtp, b.TruePeakDbtp) << what;
+    EXPECT_EQ(a.RangeLu, b.RangeLu) << what;
+    EXPECT_EQ(a.SamplePeak, b.SamplePeak) << what;
+    EXPECT_EQ(a.GroupLufs, b.GroupLufs) << what;
+    EXPECT_EQ(a.SegmentEnergies, b.SegmentEnergies) << what;
+    EXPECT_EQ(a.SegmentFrames, b.SegmentFrames) << what;
+}
 
 class WritesAtOnce : public ::testing::Test {
 protected:
@@ -81,6 +95,19 @@ protected:
         AddSource(flac);
         AddSource(WriteWav(dir.File("g.wav"), LevelSignal(6000)));
     }
+    // Half a second of noise each (long enough for the loudness gates), two of them a track group,
+    // and a short 8-bit file (metered on its decoded samples).
+    void MakeMeteredSources() {
+        AddSource(WriteWav(dir.File("m0.wav"), Noise(22050, 3000, 1)));
+        AddSource(WriteWav(dir.File("m1.wav"), Noise(22050, 20000, 2)));
+        AddSource(WriteWav(dir.File("m2.wav"), Noise(22050, 9000, 3)), 1);
+        AddSource(WriteWav(dir.File("m3.wav"), Noise(22050, 12000, 4)), 1);
+        AnyWavLayout narrow;
+        narrow.bitsPerSample = 8;
+        const std::string coarse = dir.File("m8.wav");
+        WriteFile(coarse, MakeAnyWav(FrameBytes(narrow, TestFrames), narrow));
+        AddSource(coarse);
+    }
     void MakePlainSources(int count) {
         for (int i = 0; i < count; ++i) {
             AddSource(WriteWav(dir.File("p" + std::to_string(i) + ".wav"),
@@ -124,12 +151,15 @@ protected:
             record.Loudness.push_back(file->Loudness);
             record.Normalised.push_back(file->Normalised);
             record.IdentityKnown.push_back(file->ResultIdentity.Known);
+            record.SourceMeasures.push_back(file->SourceBroadcast);
+            record.ResultMeasures.push_back(file->ResultBroadcast);
         }
         record.Warnings = host.Warnings;
         record.Errors = sink.Errors;
         record.Labels = sink.Labels;
         record.FileNames = sink.FileNames;
         record.ShortOfTarget = ops.FilesShortOfTarget;
+        record.PlanningReads = ops.PlanningReads;
         record.CreatedByWorkers = size_t(
             std::count_if(files.CreatedBy.begin() + createdSeen, files.CreatedBy.end(),
                           [](std::thread::id id) { return id != std::this_thread::get_id(); }));
@@ -181,9 +211,14 @@ protected:
         EXPECT_EQ(atOnce.Normalised, inTurn.Normalised);
         EXPECT_EQ(atOnce.IdentityKnown, inTurn.IdentityKnown);
         EXPECT_EQ(atOnce.ShortOfTarget, inTurn.ShortOfTarget);
+        EXPECT_EQ(atOnce.PlanningReads, inTurn.PlanningReads);
         ASSERT_EQ(atOnce.Results.size(), inTurn.Results.size());
         for (size_t i = 0; i < inTurn.Results.size(); ++i) {
             EXPECT_TRUE(atOnce.Results[i] == inTurn.Results[i]) << "file " << i;
+            ExpectSameMeasures(atOnce.SourceMeasures[i], inTurn.SourceMeasures[i],
+                               "source " + std::to_string(i));
+            ExpectSameMeasures(atOnce.ResultMeasures[i], inTurn.ResultMeasures[i],
+                               "result " + std::to_string(i));
         }
     }
 };
@@ -355,6 +390,90 @@ TEST_F(WritesAtOnce, FilesPastTheHistogramsKeptAreReadOnceLessWhenInNoGroup) {
     EXPECT_EQ(inTurn.first.Results, all.first.Results);
     EXPECT_EQ(inTurn.first.Loudness, all.first.Loudness);
     ExpectSame(atOnce.first, inTurn.first);
+}
+
+// Metered runs (the broadcast measures shown, or balancing by LUFS) scan, plan and write at once
+// too, each file with meters of its own: every measure, the group's loudness over its members'
+// blocks included, is the one a run one file at a time takes, bit for bit.
+TEST_F(WritesAtOnce, MeteredRunsGiveTheSameMeasuresAsOneAtATime) {
+    MakeMeteredSources();
+    const auto run = [&](int atOnce, BalanceMeasure measure, bool prepareFirst) {
+        ListAfresh();
+        ops.FilesAtOnce = atOnce;
+        ops.MeasureBroadcast = true;
+        RunRequest request = host.Request(options);
+        // By LUFS the loudest reference: the quieter files are compressed, each pass read.
+        request.reference =
+            measure == BalanceMeasure::Lufs ? ReferenceChoice::Loudest : ReferenceChoice::Quietest;
+        request.measure = measure;
+        std::vector<RunRecord> records;
+        if (prepareFirst) {
+            ops.Prepare(request);
+            records.push_back(Record());
+            ClearMessages();
+            ops.Balance(request);
+        } else {
+            ops.PrepareAndBalance(request);
+        }
+        records.push_back(Record());
+        RemoveResults();
+        return records;
+    };
+    const std::pair<BalanceMeasure, bool> runs[] = {{BalanceMeasure::Rms, false},
+                                                    {BalanceMeasure::Rms, true},
+                                                    {BalanceMeasure::Lufs, false},
+                                                    {BalanceMeasure::Lufs, true}};
+    for (const auto& [measure, prepareFirst] : runs) {
+        SCOPED_TRACE(std::string(measure == BalanceMeasure::Rms ? "rms" : "lufs") +
+                     (prepareFirst ? ", Prepare then Balance" : ", Prepare & Balance"));
+        const std::vector<RunRecord> inTurn = run(1, measure, prepareFirst);
+        const std::vector<RunRecord> atOnce = run(2, measure, prepareFirst);
+        const RunRecord& first = atOnce.front();
+        // Every source scanned on a worker; by RMS, every result written on one too; by LUFS,
+        // those of the files alone that have a loudness (the group's on the run's thread, the
+        // 8-bit file's, too short for the gates, normalised there).
+        EXPECT_GE(first.OpenedByWorkers, sources.size());
+        const RunRecord& written = atOnce.back();
+        EXPECT_GT(written.Created, 2u);
+        EXPECT_EQ(written.CreatedByWorkers, measure == BalanceMeasure::Rms ? written.Created : 2u);
+        const RunRecord& last = inTurn.back();
+        EXPECT_EQ(last.PlanningReads > 0, measure == BalanceMeasure::Lufs);
+        EXPECT_TRUE(last.Errors.empty());
+        for (size_t i = 0; i < sources.size(); ++i) {
+            EXPECT_TRUE(last.SourceMeasures[i].Measured) << i;
+            EXPECT_TRUE(last.ResultMeasures[i].Measured) << i;
+        }
+        EXPECT_TRUE(last.ResultMeasures[2].GroupLufs.has_value());
+        EXPECT_TRUE(last.SourceMeasures[0].IntegratedLufs.has_value());
+        for (size_t k = 0; k < inTurn.size(); ++k) {
+            ExpectSame(atOnce[k], inTurn[k]);
+        }
+    }
+    ops.MeasureBroadcast = false;
+}
+
+// A metered write that fails in one worker leaves no measure of the result it did not make,
+// as one at a time.
+TEST_F(WritesAtOnce, AFailedMeteredWriteLeavesTheMeasuresOfOneAtATime) {
+    MakeMeteredSources();
+    const auto run = [&](int atOnce) {
+        ListAfresh();
+        files.FailWritesTo = dir.File("m1_tralux.wav");
+        ops.FilesAtOnce = atOnce;
+        ops.MeasureBroadcast = true;
+        ops.PrepareAndBalance(host.Request(options));
+        RunRecord record = Record();
+        RemoveResults();
+        return record;
+    };
+    const RunRecord inTurn = run(1);
+    const RunRecord atOnce = run(2);
+    ops.MeasureBroadcast = false;
+
+    ASSERT_EQ(atOnce.Errors.size(), 1u);
+    EXPECT_TRUE(inTurn.ResultMeasures[0].Measured);
+    EXPECT_FALSE(inTurn.ResultMeasures[1].Measured);
+    ExpectSame(atOnce, inTurn);
 }
 
 }  // namespace
