@@ -149,6 +149,12 @@ AudioEngine::AudioEngine(ProgressSink& sink, Clock clock, FileAccess& files)
     scanValues_.Apply(Transforms, TransformStep{BlockTransform::Scan});
 }
 
+void AudioEngine::ShareDenseKeys(const AudioEngine& other) {
+    dense_.Share(other.dense_);
+    gridCounter_.Use(dense_.Keys());
+    gridMap_.Use(dense_.Keys());
+}
+
 void AudioEngine::RunPass(const FileData& file, const std::string& source,
                           const std::string& destination, const ValueTable* mapping,
                           const std::string& label, double weight) {
@@ -161,6 +167,7 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
     std::unique_ptr<PassFile> input;
     std::unique_ptr<PassFile> output;
     auto endPass = [&] {
+        dense_.Give();
         input.reset();
         output.reset();
         sink_.PassEnded();
@@ -206,13 +213,20 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
     const bool plain = file.IsPlain16Bit();
     const bool wide = WideFormat(file.Format.Sample);
     const bool counting = !writes && (plain ? counts_ != nullptr : gridCounts_ != nullptr);
+    if (counting && !plain) {
+        // The counts counted into before go first: never two of them at once.
+        *gridCounts_ = GridCounts{};
+    }
     if (counting && plain) {
         counts_->Clear();
     } else if (counting && wide) {
         // The dense table of a grid counted before is not needed beside a wide count.
-        denseKeys_ = DenseKeys();
+        dense_.Take();
+        dense_.Keys() = DenseKeys();
+        dense_.Give();
         wideCounter_.Start(file.Format.Sample, WideValuesKept);
     } else if (counting) {
+        dense_.Take();
         gridCounter_.Start(file.Format.Sample);
     }
 
@@ -248,6 +262,7 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
             Totals.GridPeak = GridPeak(*gridCounts_, identity, grid);
             Totals.GridSum = GridSumOfSquares(*gridCounts_, identity, grid);
         }
+        dense_.Give();  // every block went through it
         // A new file takes its name only when it is whole, and only when what was read is what
         // its gain was chosen from; otherwise the name keeps what it held before the pass.
         // The result before this one must be whole first: a failure stops the run there, and
@@ -616,6 +631,7 @@ bool AudioEngine::WriteGridMapped(FileData& file, const std::string& source,
         wideMap_.Clear();
         return whole;
     }
+    dense_.Take();  // until the write's pass ends
     gridMap_.Build(counts, table);
     const bool whole =
         WriteThrough(file, source, destination, nullptr, label, expectedInput, countsAreInput);
@@ -745,6 +761,7 @@ void AudioEngine::NormaliseFile(FileData& file, double gain) {
             wideSteps_ = {step};
             wideMap_.Clear();
         } else {
+            dense_.Take();  // until the write's pass ends
             gridMap_.Build(file.Format.Sample, step);
         }
         whole = WriteThrough(file, file.SourceFile, file.ResultFile, nullptr, "Normalising",

@@ -1,5 +1,6 @@
 #include "GridValues.h"
 
+#include <malloc.h>
 #include <sys/mman.h>
 
 #include <algorithm>
@@ -86,6 +87,25 @@ void* AllocateHugePages(size_t bytes) {
     madvise(at, rounded, MADV_HUGEPAGE);
 #endif
     return at;
+}
+
+namespace {
+
+// Blocks of a megabyte and more (the counts and tables of a file of another grid) are mapped
+// from the system and given back to it when freed. Left to itself the allocator raises that
+// threshold to the largest block freed, and then keeps the freed counts of every file a
+// worker's thread has held in its arena: a run's memory would grow with its workers.
+void GiveLargeBlocksBack() {
+#ifdef M_MMAP_THRESHOLD
+    static std::once_flag once;
+    std::call_once(once, [] { mallopt(M_MMAP_THRESHOLD, 1 << 20); });
+#endif
+}
+
+}  // namespace
+
+DenseLease::DenseLease() : shared_(std::make_shared<Shared>()) {
+    GiveLargeBlocksBack();
 }
 
 bool GridFormat(const SampleFormat& format) {
@@ -226,19 +246,19 @@ int64_t GridPeak(const GridCounts& counts, const GridTable& table, const SampleG
 void GridCounter::Start(const SampleFormat& format) {
     format_ = format;
     grid_ = SampleGrid(format);
-    auto& entries = dense_.Entries;
-    const bool zeroed = dense_.Zeroed;
+    auto& entries = dense_->Entries;
+    const bool zeroed = dense_->Zeroed;
     entries.resize(grid_.KeyCount());
     if (!zeroed) {
         std::fill(entries.begin(), entries.end(), 0u);
     }
-    dense_.Zeroed = false;
+    dense_->Zeroed = false;
     wrapped_.clear();
 }
 
 void GridCounter::Add(const unsigned char* bytes, size_t count) {
     const int64_t offset = grid_.KeyOffset();
-    uint32_t* const dense = dense_.Entries.data();
+    uint32_t* const dense = dense_->Entries.data();
     ForWidth(grid_.Bytes(), [&](auto width) {
         constexpr int Step = decltype(width)::value;
         const unsigned char* at = bytes;
@@ -261,7 +281,7 @@ GridCounts GridCounter::Take() {
     GridCounts counts;
     counts.Format = format_;
     const int64_t offset = grid_.KeyOffset();
-    uint32_t* const dense = dense_.Entries.data();
+    uint32_t* const dense = dense_->Entries.data();
     const size_t keys = grid_.KeyCount();
     // Most of a large table is empty: eight entries are tried at once.
     constexpr size_t Run = 8;
@@ -292,7 +312,7 @@ GridCounts GridCounter::Take() {
             }
         }
     }
-    dense_.Zeroed = true;
+    dense_->Zeroed = true;
     // A count that wrapped past 2^32 (and perhaps to 0) gets its high part back.
     for (const auto& [index, high] : wrapped_) {
         const auto key = static_cast<int32_t>(static_cast<int64_t>(index) - offset);
@@ -311,8 +331,8 @@ GridCounts GridCounter::Take() {
 void GridMap::Build(const GridCounts& counts, const GridTable& table) {
     grid_ = SampleGrid(counts.Format);
     const int64_t offset = grid_.KeyOffset();
-    auto& dense = dense_.Entries;
-    dense_.Zeroed = false;
+    auto& dense = dense_->Entries;
+    dense_->Zeroed = false;
     dense.resize(grid_.KeyCount());
     for (size_t i = 0; i < dense.size(); ++i) {
         dense[i] = static_cast<uint32_t>(static_cast<int64_t>(i) - offset);
@@ -342,8 +362,8 @@ int64_t ThroughChain(const SampleGrid& grid, int64_t key, std::span<const Transf
 void GridMap::Build(const SampleFormat& format, std::span<const TransformStep> chain) {
     grid_ = SampleGrid(format);
     const int64_t offset = grid_.KeyOffset();
-    auto& dense = dense_.Entries;
-    dense_.Zeroed = false;
+    auto& dense = dense_->Entries;
+    dense_->Zeroed = false;
     dense.resize(grid_.KeyCount());
     for (size_t i = 0; i < dense.size(); ++i) {
         dense[i] =
@@ -355,8 +375,8 @@ void GridMap::Extend(std::span<const TransformStep> steps) {
     if (steps.empty()) {
         return;
     }
-    dense_.Zeroed = false;
-    for (uint32_t& entry : dense_.Entries) {
+    dense_->Zeroed = false;
+    for (uint32_t& entry : dense_->Entries) {
         entry = static_cast<uint32_t>(ThroughChain(grid_, static_cast<int32_t>(entry), steps));
     }
 }
@@ -376,7 +396,7 @@ void GridMap::MapOnly(unsigned char* bytes, size_t count) const {
 template <bool Sum>
 void GridMap::Map(unsigned char* bytes, size_t count, uint64_t& sum) const {
     const int64_t offset = grid_.KeyOffset();
-    const uint32_t* const dense = dense_.Entries.data();
+    const uint32_t* const dense = dense_->Entries.data();
     ForWidth(grid_.Bytes(), [&](auto width) {
         constexpr int Step = decltype(width)::value;
         unsigned char* at = bytes;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <vector>
 
@@ -120,11 +121,51 @@ struct DenseKeys {
     bool Zeroed = false;
 };
 
+// A dense table that the engines working on files at once take in turns, so that the memory
+// of a run does not grow with the number of its workers: one count or one map holds it, for the
+// blocks of its pass only, and never while it waits for anything else, so that no engine
+// waits for it for longer than a pass.
+class DenseLease {
+public:
+    DenseLease();
+    ~DenseLease() { Give(); }
+    DenseLease(const DenseLease&) = delete;
+    DenseLease& operator=(const DenseLease&) = delete;
+
+    // Takes other's table in place of this one's; only while neither is held.
+    void Share(const DenseLease& other) { shared_ = other.shared_; }
+    // Waits until no other lease of the table holds it, then holds it; nothing while held.
+    void Take() {
+        if (!lock_.owns_lock()) {
+            lock_ = std::unique_lock<std::mutex>(shared_->Lease);
+        }
+    }
+    // Lets the table go, if held.
+    void Give() {
+        if (lock_.owns_lock()) {
+            lock_.unlock();
+        }
+    }
+    bool Held() const { return lock_.owns_lock(); }
+    // The table; to be used only while held.
+    DenseKeys& Keys() const { return shared_->Keys; }
+
+private:
+    struct Shared {
+        DenseKeys Keys;
+        std::mutex Lease;
+    };
+    std::shared_ptr<Shared> shared_;
+    std::unique_lock<std::mutex> lock_;
+};
+
 // Counts the keys of blocks of samples into a dense table of every key, then gives them as
 // GridCounts.
 class GridCounter {
 public:
-    explicit GridCounter(DenseKeys& dense) : dense_(dense) {}
+    explicit GridCounter(DenseKeys& dense) : dense_(&dense) {}
+    // Counts into dense from the next Start on.
+    void Use(DenseKeys& dense) { dense_ = &dense; }
     void Start(const SampleFormat& format);
     void Add(const unsigned char* bytes, size_t count);
     GridCounts Take();  // the counts, ascending; the counter is cleared
@@ -132,7 +173,7 @@ public:
 private:
     SampleFormat format_;
     SampleGrid grid_{SampleFormat{}};
-    DenseKeys& dense_;
+    DenseKeys* dense_;
     std::map<size_t, uint64_t> wrapped_;  // counts past 2^32, in units of 2^32
 };
 
@@ -140,7 +181,9 @@ private:
 // the counts do not hold stay as they are.
 class GridMap {
 public:
-    explicit GridMap(DenseKeys& dense) : dense_(dense) {}
+    explicit GridMap(DenseKeys& dense) : dense_(&dense) {}
+    // Maps through dense from the next Build on.
+    void Use(DenseKeys& dense) { dense_ = &dense; }
     void Build(const GridCounts& counts, const GridTable& table);
     // Every key of the format through one step.
     void Build(const SampleFormat& format, const TransformStep& step);
@@ -160,7 +203,7 @@ private:
     void Map(unsigned char* bytes, size_t count, uint64_t& sum) const;
 
     SampleGrid grid_{SampleFormat{}};
-    DenseKeys& dense_;  // each key's new key, as its 32 bits
+    DenseKeys* dense_;  // each key's new key, as its 32 bits
 };
 
 // The folded peak key and the sum of squared folded keys of count samples, added to peak

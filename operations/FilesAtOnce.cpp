@@ -179,6 +179,11 @@ void Operations::BalanceFilesAtOnce(const std::vector<FileData*>& files) {
                           job->GridPlanned,
                           [&worker](std::function<void()> told) { worker.Tell(std::move(told)); }};
             job->Outcome = CountAndBalance(work, balanced[k], *job->File);
+            // The counts kept for the file have served: they need not stay beside the counts
+            // of the files after it.
+            if (planning_) {
+                plans_[balanced[k]].Grid.reset();
+            }
             jobs[k] = std::move(job);
         },
         [&](size_t k, std::unique_ptr<AudioEngine::FinishedResult> result) {
