@@ -149,12 +149,6 @@ AudioEngine::AudioEngine(ProgressSink& sink, Clock clock, FileAccess& files)
     scanValues_.Apply(Transforms, TransformStep{BlockTransform::Scan});
 }
 
-void AudioEngine::ShareDenseKeys(const AudioEngine& other) {
-    dense_.Share(other.dense_);
-    gridCounter_.Use(dense_.Keys());
-    gridMap_.Use(dense_.Keys());
-}
-
 void AudioEngine::RunPass(const FileData& file, const std::string& source,
                           const std::string& destination, const ValueTable* mapping,
                           const std::string& label, double weight) {
@@ -221,9 +215,7 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
         counts_->Clear();
     } else if (counting && wide) {
         // The dense table of a grid counted before is not needed beside a wide count.
-        dense_.Take();
-        dense_.Keys() = DenseKeys();
-        dense_.Give();
+        dense_.Free();
         wideCounter_.Start(file.Format.Sample, WideValuesKept);
     } else if (counting) {
         dense_.Take();
@@ -549,14 +541,17 @@ void AudioEngine::TransformWideBlock(const FileData& file, bool maps, unsigned c
     }
     if (!maps) {
         if (gridCounts_ != nullptr) {
-            wideCounter_.Add(samples, count);
+            wideCounter_.Add(samples, count, wideTotals_);
+        } else {
+            wideTotals_.Add(grid, samples, count);
         }
-        wideTotals_.Add(grid, samples, count);
         return;
     }
     // Each sample through the plan's steps, as the plan followed it: no table of every value
     // fits these formats.
-    if (wideMap_.Empty()) {
+    if (mapOnly_) {
+        grid.MapSamplesOnly(wideMap_, wideSteps_, samples, count);
+    } else if (wideMap_.Empty()) {
         grid.MapSamples(wideSteps_, samples, count, wideTotals_);
     } else {
         grid.MapSamples(wideMap_, wideSteps_, samples, count, wideTotals_);
@@ -626,9 +621,18 @@ bool AudioEngine::WriteGridMapped(FileData& file, const std::string& source,
         // memory they took, or else taken through the plan's steps.
         wideSteps_ = table.Steps;
         wideMap_.Build(counts.Wide, table.WideMapped, WideValuesKept / 4);
+        // The kept values of exactly what the write reads give what it writes, as for the
+        // other grids.
+        const bool fromValues = countsAreInput && counts.Samples == nullptr &&
+                                table.WideMapped.size() == counts.Wide.size();
         const bool whole =
-            WriteThrough(file, source, destination, nullptr, label, expectedInput, false);
+            WriteThrough(file, source, destination, nullptr, label, expectedInput, fromValues);
         wideMap_.Clear();
+        if (fromValues && whole) {
+            const WideMeasure written = MeasureMapped(file.Format.Sample, counts, table);
+            Totals.GridPeak = written.PeakKey();
+            Totals.GridSum = written.SumKey();
+        }
         return whole;
     }
     dense_.Take();  // until the write's pass ends

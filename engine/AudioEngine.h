@@ -167,7 +167,11 @@ public:
     // Counts and maps the keys of other integer grids through other's dense table, taken in
     // turns with it, instead of a table of its own: the engines of the workers beside a run
     // share the run's one table. Only between passes.
-    void ShareDenseKeys(const AudioEngine& other);
+    void ShareDenseKeys(const AudioEngine& other) {
+        dense_.Share(other.dense_);
+        gridCounter_.Use(dense_.Keys());
+        gridMap_.Use(dense_.Keys());
+    }
     // The table this engine counts and maps those keys through.
     const DenseKeys& DenseTable() const { return dense_.Keys(); }
 

@@ -20,6 +20,16 @@ inline double AtMost(double value, double high) {
     return value < high ? value : high;
 }
 
+// std::nearbyint in the default rounding mode (halves to even), without a call: a magnitude
+// below 2^52 plus 2^52 has no fraction left, and the addition rounds it so.
+inline double RoundHalfEven(double value) {
+    const double magnitude = std::fabs(value);
+    if (!(magnitude < 0x1p52)) {
+        return std::nearbyint(value);  // a whole number already, an infinity or a NaN
+    }
+    return std::copysign((magnitude + 0x1p52) - 0x1p52, value);
+}
+
 // Samples between a look-up in a dense table and the fetch of its entry.
 constexpr size_t LookAhead = 24;
 
@@ -123,7 +133,7 @@ SampleGrid::SampleGrid(const SampleFormat& format)
 
 int64_t SampleGrid::FromScale(double value) const {
     // As SampleFormats' encoding: the factor first, then one rounding to the grid.
-    const double grid = std::nearbyint(value * (largest_ / 32767.0));
+    const double grid = RoundHalfEven(value * (largest_ / 32767.0));
     const double held = std::isnan(grid) ? 0.0 : AtMost(AtLeast(grid, -largest_ - 1.0), largest_);
     return static_cast<int64_t>(held) * (int64_t{1} << padding_);
 }
@@ -161,26 +171,8 @@ void SampleGrid::Write(int64_t key, unsigned char* bytes) const {
 }
 
 double TransformScaleValue(const TransformStep& step, double s) {
-    switch (step.Transform) {
-        case BlockTransform::Gain:
-            return AtMost(AtLeast(s * step.Gain, -32767.0), 32767.0);
-        case BlockTransform::Compress: {
-            double a = std::fabs(s);
-            if (a > step.Threshold) {
-                a = step.Threshold + (a - step.Threshold) / step.Ratio;
-            }
-            const double r = AtMost(a * step.MakeUpGain, 32767.0);
-            return s < 0 ? -r : r;
-        }
-        case BlockTransform::Reduce: {
-            const double r = AtMost(std::fabs(s) * step.Gain, 32767.0);
-            return s < 0 ? -r : r;
-        }
-        case BlockTransform::Scan:
-        case BlockTransform::Map:
-            break;
-    }
-    return s;
+    return WithTransformKind(
+        step, [&](auto kind) { return TransformScaleValueAs<decltype(kind)::value>(step, s); });
 }
 
 uint64_t GridCounts::SampleCount() const {
@@ -196,6 +188,14 @@ uint64_t GridCounts::SampleCount() const {
 
 size_t GridCounts::HeldBytes() const {
     return Keys.size() * (sizeof(int32_t) + sizeof(uint64_t)) + Wide.size() * sizeof(WideValue);
+}
+
+WideMeasure MeasureMapped(const SampleFormat& format, const GridCounts& counts,
+                          const GridTable& table) {
+    WideMeasure measure;
+    WideGrid(format).MeasureValues(table.WideMapped.data(), counts.Wide.data(),
+                                   std::min(counts.Wide.size(), table.WideMapped.size()), measure);
+    return measure;
 }
 
 double GridLevel(const SampleFormat& format, int64_t peakKey) {
@@ -218,10 +218,62 @@ GridTable IdentityTable(const GridCounts& counts) {
     return table;
 }
 
-void ApplyStep(const SampleGrid& grid, const TransformStep& step, GridTable& table) {
-    for (int32_t& key : table.Mapped) {
-        key = static_cast<int32_t>(grid.FromScale(TransformScaleValue(step, grid.ToScale(key))));
+namespace {
+
+// Every mapped key through a transform of kind Kind (none for Map), stored on the grid; with
+// Measures, what they become measured as they are made. Compiled for each kind, so that the
+// per-key work is the arithmetic alone.
+template <BlockTransform Kind, bool Measures>
+void MapKeys(const SampleGrid& grid, const TransformStep& step, const uint64_t* counts,
+             int32_t* mapped, size_t count, GridMeasure& measure) {
+    unsigned __int128 sum = 0;
+    int64_t peak = measure.Peak;
+    uint64_t stateKey = measure.StateKey;
+    for (size_t i = 0; i < count; ++i) {
+        int64_t key = mapped[i];
+        if constexpr (Kind != BlockTransform::Map) {
+            key = grid.FromScale(TransformScaleValueAs<Kind>(step, grid.ToScale(key)));
+            mapped[i] = static_cast<int32_t>(key);
+        }
+        if constexpr (Measures) {
+            const auto folded = static_cast<uint64_t>(grid.Folded(key));
+            sum += static_cast<unsigned __int128>(folded * folded) * counts[i];
+            peak = static_cast<int64_t>(folded) > peak ? static_cast<int64_t>(folded) : peak;
+            stateKey = (stateKey ^ static_cast<uint32_t>(key)) * 1099511628211ull;
+        }
     }
+    measure.Sum += sum;
+    measure.Peak = peak;
+    measure.StateKey = stateKey;
+}
+
+}  // namespace
+
+void ApplyStep(const SampleGrid& grid, const TransformStep& step, GridTable& table) {
+    GridMeasure unused;
+    WithTransformKind(step, [&](auto kind) {
+        MapKeys<decltype(kind)::value, false>(grid, step, nullptr, table.Mapped.data(),
+                                              table.Mapped.size(), unused);
+    });
+}
+
+GridMeasure ApplyStepMeasured(const SampleGrid& grid, const TransformStep& step,
+                              const GridCounts& counts, GridTable& table) {
+    GridMeasure measure;
+    WithTransformKind(step, [&](auto kind) {
+        MapKeys<decltype(kind)::value, true>(grid, step, counts.Counts.data(), table.Mapped.data(),
+                                             table.Mapped.size(), measure);
+    });
+    return measure;
+}
+
+GridMeasure MeasureTable(const SampleGrid& grid, const GridCounts& counts, const GridTable& table) {
+    GridMeasure measure;
+    // Nothing is written through the pointer without a transform.
+    MapKeys<BlockTransform::Map, true>(grid, TransformStep{}, counts.Counts.data(),
+                                       const_cast<int32_t*>(table.Mapped.data()),
+                                       table.Mapped.size(), measure);
+    return measure;
 }
 
 unsigned __int128 GridSumOfSquares(const GridCounts& counts, const GridTable& table,
@@ -254,11 +306,13 @@ void GridCounter::Start(const SampleFormat& format) {
     }
     dense_->Zeroed = false;
     wrapped_.clear();
+    added_ = 0;
 }
 
 void GridCounter::Add(const unsigned char* bytes, size_t count) {
     const int64_t offset = grid_.KeyOffset();
     uint32_t* const dense = dense_->Entries.data();
+    added_ += count;
     ForWidth(grid_.Bytes(), [&](auto width) {
         constexpr int Step = decltype(width)::value;
         const unsigned char* at = bytes;
@@ -290,16 +344,11 @@ GridCounts GridCounter::Take() {
         std::memcpy(words, dense + at, sizeof words);
         return (words[0] | words[1] | words[2] | words[3]) == 0;
     };
-    size_t present = 0;
-    for (size_t at = 0; at < keys; at += Run) {
-        if (at + Run > keys || !empty(at)) {
-            for (size_t i = at; i < std::min(at + Run, keys); ++i) {
-                present += dense[i] != 0 ? 1 : 0;
-            }
-        }
-    }
-    counts.Keys.reserve(present);
-    counts.Counts.reserve(present);
+    // Room for as many keys as there can be, in one read of the table: the room no key takes
+    // is never touched, and takes no memory.
+    const size_t most = static_cast<size_t>(std::min<uint64_t>(added_, keys));
+    counts.Keys.reserve(most);
+    counts.Counts.reserve(most);
     for (size_t at = 0; at < keys; at += Run) {
         if (at + Run <= keys && empty(at)) {
             continue;
@@ -325,6 +374,7 @@ GridCounts GridCounter::Take() {
         counts.Counts[k] += high << 32;
     }
     wrapped_.clear();
+    added_ = 0;
     return counts;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -7,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <span>
+#include <type_traits>
 #include <vector>
 
 #include "SampleTable.h"
@@ -61,6 +63,46 @@ private:
 // leave the value as it is.
 double TransformScaleValue(const TransformStep& step, double value);
 
+// The same for one kind of transform, inline, for the loops over many values that are
+// compiled for each kind. Comparisons are written so that a NaN falls to the bound, as in the
+// int16 code.
+template <BlockTransform Kind>
+inline double TransformScaleValueAs(const TransformStep& step, double s) {
+    const auto atMost = [](double value, double high) { return value < high ? value : high; };
+    if constexpr (Kind == BlockTransform::Gain) {
+        const double low = s * step.Gain;
+        return atMost(low > -32767.0 ? low : -32767.0, 32767.0);
+    } else if constexpr (Kind == BlockTransform::Compress) {
+        double a = std::fabs(s);
+        if (a > step.Threshold) {
+            a = step.Threshold + (a - step.Threshold) / step.Ratio;
+        }
+        const double r = atMost(a * step.MakeUpGain, 32767.0);
+        return s < 0 ? -r : r;
+    } else if constexpr (Kind == BlockTransform::Reduce) {
+        const double r = atMost(std::fabs(s) * step.Gain, 32767.0);
+        return s < 0 ? -r : r;
+    } else {
+        return s;
+    }
+}
+
+// Calls body with the step's kind of transform as a constant (Scan and Map as Map).
+template <typename Body>
+inline decltype(auto) WithTransformKind(const TransformStep& step, Body&& body) {
+    using K = BlockTransform;
+    switch (step.Transform) {
+        case K::Gain:
+            return body(std::integral_constant<K, K::Gain>{});
+        case K::Compress:
+            return body(std::integral_constant<K, K::Compress>{});
+        case K::Reduce:
+            return body(std::integral_constant<K, K::Reduce>{});
+        default:
+            return body(std::integral_constant<K, K::Map>{});
+    }
+}
+
 // The distinct keys a file holds, ascending, with how often each occurs.
 struct GridCounts {
     SampleFormat Format;
@@ -91,6 +133,25 @@ void ApplyStep(const SampleGrid& grid, const TransformStep& step, GridTable& tab
 unsigned __int128 GridSumOfSquares(const GridCounts& counts, const GridTable& table,
                                    const SampleGrid& grid);
 int64_t GridPeak(const GridCounts& counts, const GridTable& table, const SampleGrid& grid);
+
+// What a table makes of the counted keys, measured in one pass: the exact sum of the squared
+// folded keys times their counts, the folded peak key, and a key of the mapped values in order
+// (equal mappings give equal keys).
+struct GridMeasure {
+    unsigned __int128 Sum = 0;
+    int64_t Peak = 0;
+    uint64_t StateKey = 14695981039346656037ull;
+};
+// ApplyStep, measuring what it makes in the same pass: what ApplyStep, GridSumOfSquares and
+// GridPeak give.
+GridMeasure ApplyStepMeasured(const SampleGrid& grid, const TransformStep& step,
+                              const GridCounts& counts, GridTable& table);
+GridMeasure MeasureTable(const SampleGrid& grid, const GridCounts& counts, const GridTable& table);
+
+// The measure of a wide format's kept values with their counts as table maps them: what a
+// write through table of exactly the samples counted measures.
+WideMeasure MeasureMapped(const SampleFormat& format, const GridCounts& counts,
+                          const GridTable& table);
 
 // bytes of memory, in huge pages where the system gives them; freed with std::free.
 void* AllocateHugePages(size_t bytes);
@@ -147,6 +208,15 @@ public:
         }
     }
     bool Held() const { return lock_.owns_lock(); }
+    // Lets the table's memory go, taking the table for it as Take does.
+    void Free() {
+        const bool held = Held();
+        Take();
+        Keys() = DenseKeys();
+        if (!held) {
+            Give();
+        }
+    }
     // The table; to be used only while held.
     DenseKeys& Keys() const { return shared_->Keys; }
 
@@ -175,6 +245,7 @@ private:
     SampleGrid grid_{SampleFormat{}};
     DenseKeys* dense_;
     std::map<size_t, uint64_t> wrapped_;  // counts past 2^32, in units of 2^32
+    uint64_t added_ = 0;                  // samples counted
 };
 
 // A dense table of every key to what it becomes, for writing a file through a plan: keys

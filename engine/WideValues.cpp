@@ -321,17 +321,42 @@ void WideGrid::MapSamples(const std::vector<TransformStep>& steps, unsigned char
 
 void WideGrid::MapSamples(const WideMap& map, const std::vector<TransformStep>& steps,
                           unsigned char* bytes, size_t count, WideMeasure& measure) const {
+    MapThrough<true>(map, steps, bytes, count, &measure);
+}
+
+void WideGrid::MapSamplesOnly(const WideMap& map, const std::vector<TransformStep>& steps,
+                              unsigned char* bytes, size_t count) const {
+    MapThrough<false>(map, steps, bytes, count, nullptr);
+}
+
+template <bool Measures>
+void WideGrid::MapThrough(const WideMap& map, const std::vector<TransformStep>& steps,
+                          unsigned char* bytes, size_t count, WideMeasure* measure) const {
     WithKind([&](const auto& kind) {
         const size_t width = size_t(bytes_);
+        const bool looksUp = !map.Empty();
         for (size_t i = 0; i < count; ++i, bytes += width) {
             uint64_t bits = kind.Read(bytes);
-            if (!map.Find(bits, bits)) {
+            if (!(looksUp && map.Find(bits, bits))) {
                 for (const TransformStep& step : steps) {
                     bits = kind.FromScale(TransformScaleValue(step, kind.ToScale(bits)));
                 }
             }
             kind.Write(bits, bytes);
-            measure.Add(kind.Measured(bits));
+            if constexpr (Measures) {
+                measure->Add(kind.Measured(bits));
+            }
+        }
+    });
+}
+
+void WideGrid::ReadMeasured(const unsigned char* bytes, size_t count, uint64_t* bits,
+                            WideMeasure& measure) const {
+    WithKind([&](const auto& kind) {
+        const size_t width = size_t(bytes_);
+        for (size_t i = 0; i < count; ++i, bytes += width) {
+            bits[i] = kind.Read(bytes);
+            measure.Add(kind.Measured(bits[i]));
         }
     });
 }
@@ -429,6 +454,23 @@ void WideCounter::Add(const unsigned char* bytes, size_t count) {
             Flush();
         }
     }
+}
+
+void WideCounter::Add(const unsigned char* bytes, size_t count, WideMeasure& measure) {
+    const auto step = size_t(grid_.Bytes());
+    while (count > 0 && !over_) {
+        const size_t at = pending_.size();
+        const size_t taken = std::min(count, PieceValues - at);
+        pending_.resize(at + taken);
+        grid_.ReadMeasured(bytes, taken, pending_.data() + at, measure);
+        bytes += taken * step;
+        count -= taken;
+        if (pending_.size() == PieceValues) {
+            Flush();
+        }
+    }
+    // Past the budget the samples are measured only.
+    grid_.MeasureSamples(bytes, count, measure);
 }
 
 void WideCounter::Flush() {

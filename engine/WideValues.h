@@ -106,7 +106,13 @@ public:
     // The same, each sample looked up in map first.
     void MapSamples(const WideMap& map, const std::vector<TransformStep>& steps,
                     unsigned char* bytes, size_t count, WideMeasure& measure) const;
+    // The same without measuring what they become, for a write whose kept values give it.
+    void MapSamplesOnly(const WideMap& map, const std::vector<TransformStep>& steps,
+                        unsigned char* bytes, size_t count) const;
     void MeasureSamples(const unsigned char* bytes, size_t count, WideMeasure& measure) const;
+    // Reads count samples' stored bits into bits and measures them, in one walk.
+    void ReadMeasured(const unsigned char* bytes, size_t count, uint64_t* bits,
+                      WideMeasure& measure) const;
     void MeasureValues(const uint64_t* bits, const WideValue* counts, size_t count,
                        WideMeasure& measure) const;
 
@@ -114,6 +120,9 @@ private:
     // Runs body with the arithmetic of the grid's format (see WideValues.cpp).
     template <typename Body>
     auto WithKind(Body body) const;
+    template <bool Measures>
+    void MapThrough(const WideMap& map, const std::vector<TransformStep>& steps,
+                    unsigned char* bytes, size_t count, WideMeasure* measure) const;
 
     bool float_;
     int bytes_;
@@ -196,6 +205,8 @@ class WideCounter {
 public:
     void Start(const SampleFormat& format, size_t budget);
     void Add(const unsigned char* bytes, size_t count);
+    // The same, measuring the samples into measure as they are counted (and past the budget).
+    void Add(const unsigned char* bytes, size_t count, WideMeasure& measure);
     // The distinct values, ascending; false when there were more than the budget.
     bool Take(std::vector<WideValue>& values);
 

@@ -62,26 +62,44 @@ public:
         : values_(values), grid_(values.Format), request_(request) {}
 
     Table Start() const { return IdentityTable(values_); }
-    void Apply(Table& table, const TransformStep& step) const { ApplyStep(grid_, step, table); }
+    // Each step is measured as it is applied, in the same pass: the planning asks for the
+    // loudness, the peak and the state key of the table it last applied a step to.
+    void Apply(Table& table, const TransformStep& step) const {
+        const GridMeasure measure = ApplyStepMeasured(grid_, step, values_, table);
+        last_ = {&table, table.Mapped.data(), table.Mapped.size(), measure};
+    }
     double Loudness(const Table& table) const {
-        return request_.Frames <= 0 ? 0.0
-                                    : grid_.Loudness(GridSumOfSquares(values_, table, grid_),
-                                                     request_.Frames * request_.Channels);
+        return request_.Frames <= 0
+                   ? 0.0
+                   : grid_.Loudness(Measure(table).Sum, request_.Frames * request_.Channels);
     }
-    double Peak(const Table& table) const { return grid_.Level(GridPeak(values_, table, grid_)); }
-    uint64_t StateKey(const Table& table) const {
-        uint64_t key = 14695981039346656037ull;
-        for (int32_t mapped : table.Mapped) {
-            key = (key ^ static_cast<uint32_t>(mapped)) * 1099511628211ull;
-        }
-        return key;
+    double Peak(const Table& table) const { return grid_.Level(Measure(table).Peak); }
+    uint64_t StateKey(const Table& table) const { return Measure(table).StateKey; }
+    bool SameState(const Table& a, const Table& b) const {
+        last_ = {};  // the tables replayed to compare may take the measured one's place
+        return a == b;
     }
-    bool SameState(const Table& a, const Table& b) const { return a == b; }
 
 private:
+    struct Measured {
+        const Table* Of = nullptr;
+        const int32_t* Mapped = nullptr;
+        size_t Keys = 0;
+        GridMeasure Measures;
+    };
+    const GridMeasure& Measure(const Table& table) const {
+        if (last_.Of != &table || last_.Mapped != table.Mapped.data() ||
+            last_.Keys != table.Mapped.size()) {
+            last_ = {&table, table.Mapped.data(), table.Mapped.size(),
+                     MeasureTable(grid_, values_, table)};
+        }
+        return last_.Measures;
+    }
+
     const GridCounts& values_;
     const SampleGrid grid_;
     const BalanceRequest& request_;
+    mutable Measured last_;
 };
 
 uint64_t FoldKey(uint64_t key, uint64_t bits) {
