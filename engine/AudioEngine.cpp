@@ -249,10 +249,9 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
             *gridCounts_ = std::move(counts);
         } else if (counting) {
             *gridCounts_ = gridCounter_.Take();
-            const SampleGrid grid(file.Format.Sample);
-            const GridTable identity = IdentityTable(*gridCounts_);
-            Totals.GridPeak = GridPeak(*gridCounts_, identity, grid);
-            Totals.GridSum = GridSumOfSquares(*gridCounts_, identity, grid);
+            const GridMeasure counted = MeasureCounts(SampleGrid(file.Format.Sample), *gridCounts_);
+            Totals.GridPeak = counted.Peak;
+            Totals.GridSum = counted.Sum;
         }
         dense_.Give();  // every block went through it
         // A new file takes its name only when it is whole, and only when what was read is what

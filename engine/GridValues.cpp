@@ -12,24 +12,6 @@
 namespace tralux {
 namespace {
 
-// Comparisons written so that a NaN falls to the bound, as in the int16 code.
-inline double AtLeast(double value, double low) {
-    return value > low ? value : low;
-}
-inline double AtMost(double value, double high) {
-    return value < high ? value : high;
-}
-
-// std::nearbyint in the default rounding mode (halves to even), without a call: a magnitude
-// below 2^52 plus 2^52 has no fraction left, and the addition rounds it so.
-inline double RoundHalfEven(double value) {
-    const double magnitude = std::fabs(value);
-    if (!(magnitude < 0x1p52)) {
-        return std::nearbyint(value);  // a whole number already, an infinity or a NaN
-    }
-    return std::copysign((magnitude + 0x1p52) - 0x1p52, value);
-}
-
 // Samples between a look-up in a dense table and the fetch of its entry.
 constexpr size_t LookAhead = 24;
 
@@ -130,13 +112,6 @@ SampleGrid::SampleGrid(const SampleFormat& format)
       largest_(static_cast<double>((int64_t{1} << (format.ValidBits - 1)) - 1)),
       divisor_(largest_ * static_cast<double>(int64_t{1} << padding_)),
       fullKey_(((int64_t{1} << (format.ValidBits - 1)) - 1) << padding_) {}
-
-int64_t SampleGrid::FromScale(double value) const {
-    // As SampleFormats' encoding: the factor first, then one rounding to the grid.
-    const double grid = RoundHalfEven(value * (largest_ / 32767.0));
-    const double held = std::isnan(grid) ? 0.0 : AtMost(AtLeast(grid, -largest_ - 1.0), largest_);
-    return static_cast<int64_t>(held) * (int64_t{1} << padding_);
-}
 
 double SampleGrid::Loudness(unsigned __int128 sumOfSquares, int64_t samples) const {
     if (samples <= 0) {
@@ -273,6 +248,14 @@ GridMeasure MeasureTable(const SampleGrid& grid, const GridCounts& counts, const
     MapKeys<BlockTransform::Map, true>(grid, TransformStep{}, counts.Counts.data(),
                                        const_cast<int32_t*>(table.Mapped.data()),
                                        table.Mapped.size(), measure);
+    return measure;
+}
+
+GridMeasure MeasureCounts(const SampleGrid& grid, const GridCounts& counts) {
+    GridMeasure measure;
+    MapKeys<BlockTransform::Map, true>(grid, TransformStep{}, counts.Counts.data(),
+                                       const_cast<int32_t*>(counts.Keys.data()), counts.Keys.size(),
+                                       measure);
     return measure;
 }
 

@@ -23,6 +23,16 @@ namespace tralux {
 // every key stays within 2^24 entries.
 bool GridFormat(const SampleFormat& format);
 
+// std::nearbyint in the default rounding mode (halves to even), without a call: a magnitude
+// below 2^52 plus 2^52 has no fraction left, and the addition rounds it so.
+inline double RoundHalfEven(double value) {
+    const double magnitude = std::fabs(value);
+    if (!(magnitude < 0x1p52)) {
+        return std::nearbyint(value);  // a whole number already, an infinity or a NaN
+    }
+    return std::copysign((magnitude + 0x1p52) - 0x1p52, value);
+}
+
 // A format's grid on the one scale: a key k counts k x 32767 / (L x 2^pad), L = 2^(b-1) - 1
 // for b valid bits; a value on the scale is stored as the nearest grid value, halves to even.
 // For 16 bits both are exact and the arithmetic is that of the int16 code.
@@ -31,8 +41,16 @@ public:
     explicit SampleGrid(const SampleFormat& format);
 
     double ToScale(int64_t key) const { return static_cast<double>(key) * 32767.0 / divisor_; }
-    // The nearest grid value, held to the format's range, as a key (padding bits zero).
-    int64_t FromScale(double value) const;
+    // The nearest grid value, held to the format's range, as a key (padding bits zero). As
+    // SampleFormats' encoding: the factor first, then one rounding to the grid; a NaN falls
+    // to 0.
+    int64_t FromScale(double value) const {
+        const double grid = RoundHalfEven(value * (largest_ / 32767.0));
+        const double low = -largest_ - 1.0;
+        const double atLeast = grid > low ? grid : low;
+        const double held = std::isnan(grid) ? 0.0 : atLeast < largest_ ? atLeast : largest_;
+        return static_cast<int64_t>(held) * (int64_t{1} << padding_);
+    }
     // A key's magnitude with the most negative values counted as full scale.
     int64_t Folded(int64_t key) const {
         const int64_t magnitude = key < 0 ? -key : key;
@@ -147,6 +165,8 @@ struct GridMeasure {
 GridMeasure ApplyStepMeasured(const SampleGrid& grid, const TransformStep& step,
                               const GridCounts& counts, GridTable& table);
 GridMeasure MeasureTable(const SampleGrid& grid, const GridCounts& counts, const GridTable& table);
+// The measure of the counts as counted.
+GridMeasure MeasureCounts(const SampleGrid& grid, const GridCounts& counts);
 
 // The measure of a wide format's kept values with their counts as table maps them: what a
 // write through table of exactly the samples counted measures.
