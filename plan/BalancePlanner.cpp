@@ -102,11 +102,6 @@ private:
     mutable Measured last_;
 };
 
-uint64_t FoldKey(uint64_t key, uint64_t bits) {
-    key = (key ^ static_cast<uint32_t>(bits)) * 1099511628211ull;
-    return (key ^ (bits >> 32)) * 1099511628211ull;
-}
-
 // The same for a wide format whose distinct values were kept: each step computed on the scale
 // and stored on the format's grid, value by value, the squares summed exactly.
 class WideHeldValues {
@@ -133,7 +128,7 @@ public:
     uint64_t StateKey(const Table& table) const {
         uint64_t key = 14695981039346656037ull;
         for (uint64_t bits : table.WideMapped) {
-            key = FoldKey(key, bits);
+            key = FoldStateKey(key, bits);
         }
         return key;
     }
@@ -217,17 +212,12 @@ private:
         WideMeasure measure;
         uint64_t key = 14695981039346656037ull;
         const size_t width = size_t(grid_.Bytes());
-        const auto foldKeys = [&](const unsigned char* bytes, size_t count) {
-            for (size_t i = 0; i < count; ++i, bytes += width) {
-                key = FoldKey(key, grid_.Read(bytes));
-            }
-        };
         const size_t bytes =
             size_t(std::max<int64_t>(0, request_.Frames * request_.Channels)) * width;
         bool read = true;
         if (HeldBefore(table.Steps)) {
-            grid_.MapSamples({table.Steps.back()}, held_->data(), held_->size() / width, measure);
-            foldKeys(held_->data(), held_->size() / width);
+            grid_.MapSamples({table.Steps.back()}, held_->data(), held_->size() / width, measure,
+                             &key);
             heldSteps_ = table.Steps;
         } else {
             held_.reset();
@@ -240,8 +230,7 @@ private:
                 const size_t at = holds ? into.size() : 0;
                 into.resize(at + count * width);
                 std::memcpy(into.data() + at, samples, count * width);
-                grid_.MapSamples(table.Steps, into.data() + at, count, measure);
-                foldKeys(into.data() + at, count);
+                grid_.MapSamples(table.Steps, into.data() + at, count, measure, &key);
             });
             if (holds && read && held->size() == bytes) {
                 held_ = std::move(held);
