@@ -18,9 +18,10 @@
 //   tralux_run_bench --sets [scale, default 1] [repeats, default 3]
 //       the standard sets: 10 files of 5 minutes (both references), 100 files of 30 s and one
 //       file of 60 minutes, every length times scale (0.1 for a quick look).
-//   tralux_run_bench --formats [scale, default 1] [repeats, default 3] [wide]
+//   tralux_run_bench --formats [scale, default 1] [repeats, default 3] [wide|24|8|32|float]
 //       10 files of 5 minutes (times scale) in 24-bit, 8-bit, 32-bit and 32-bit float 48 kHz
-//       stereo (with "wide", the last two only), Prepare & Balance with both references, and
+//       stereo (with "wide", the last two only; with one of the others, that one only),
+//       Prepare & Balance with both references, and
 //       the peak memory of one such run in a process of its own (this one holds two runs'
 //       tables: the usual one and the one as before).
 //
@@ -426,10 +427,12 @@ int main(int argc, char** argv) {
     if (argc > 1 && std::string(argv[1]) == "--formats") {
         const double scale = argc > 2 ? std::atof(argv[2]) : 1.0;
         const int repeats = argc > 3 ? std::max(1, std::atoi(argv[3])) : 3;
-        const bool wideOnly = argc > 4 && std::string(argv[4]) == "wide";
+        const std::string only = argc > 4 ? argv[4] : "";
         for (const auto& [bits, floats] : {std::pair{24, false}, std::pair{8, false},
                                            std::pair{32, false}, std::pair{32, true}}) {
-            if (wideOnly && bits != 32) {
+            const std::string name = floats ? "float" : std::to_string(bits);
+            if ((only == "wide" && bits != 32) ||
+                (!only.empty() && only != "wide" && only != name)) {
                 continue;
             }
             BenchSet set(5.0 * scale, 10, bits, floats);

@@ -161,6 +161,7 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
     std::unique_ptr<PassFile> input;
     std::unique_ptr<PassFile> output;
     auto endPass = [&] {
+        dense_.Give();
         input.reset();
         output.reset();
         sink_.PassEnded();
@@ -206,13 +207,18 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
     const bool plain = file.IsPlain16Bit();
     const bool wide = WideFormat(file.Format.Sample);
     const bool counting = !writes && (plain ? counts_ != nullptr : gridCounts_ != nullptr);
+    if (counting && !plain) {
+        // The counts counted into before go first: never two of them at once.
+        *gridCounts_ = GridCounts{};
+    }
     if (counting && plain) {
         counts_->Clear();
     } else if (counting && wide) {
         // The dense table of a grid counted before is not needed beside a wide count.
-        denseKeys_ = DenseKeys();
+        dense_.Free();
         wideCounter_.Start(file.Format.Sample, WideValuesKept);
     } else if (counting) {
+        dense_.Take();
         gridCounter_.Start(file.Format.Sample);
     }
 
@@ -243,11 +249,11 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
             *gridCounts_ = std::move(counts);
         } else if (counting) {
             *gridCounts_ = gridCounter_.Take();
-            const SampleGrid grid(file.Format.Sample);
-            const GridTable identity = IdentityTable(*gridCounts_);
-            Totals.GridPeak = GridPeak(*gridCounts_, identity, grid);
-            Totals.GridSum = GridSumOfSquares(*gridCounts_, identity, grid);
+            const GridMeasure counted = MeasureCounts(SampleGrid(file.Format.Sample), *gridCounts_);
+            Totals.GridPeak = counted.Peak;
+            Totals.GridSum = counted.Sum;
         }
+        dense_.Give();  // every block went through it
         // A new file takes its name only when it is whole, and only when what was read is what
         // its gain was chosen from; otherwise the name keeps what it held before the pass.
         // The result before this one must be whole first: a failure stops the run there, and
@@ -552,14 +558,17 @@ void AudioEngine::TransformWideBlock(const FileData& file, bool maps, unsigned c
     }
     if (!maps) {
         if (gridCounts_ != nullptr) {
-            wideCounter_.Add(samples, count);
+            wideCounter_.Add(samples, count, wideTotals_);
+        } else {
+            wideTotals_.Add(grid, samples, count);
         }
-        wideTotals_.Add(grid, samples, count);
         return;
     }
     // Each sample through the plan's steps, as the plan followed it: no table of every value
     // fits these formats.
-    if (wideMap_.Empty()) {
+    if (mapOnly_) {
+        grid.MapSamplesOnly(wideMap_, wideSteps_, samples, count);
+    } else if (wideMap_.Empty()) {
         grid.MapSamples(wideSteps_, samples, count, wideTotals_);
     } else {
         grid.MapSamples(wideMap_, wideSteps_, samples, count, wideTotals_);
@@ -629,11 +638,21 @@ bool AudioEngine::WriteGridMapped(FileData& file, const std::string& source,
         // memory they took, or else taken through the plan's steps.
         wideSteps_ = table.Steps;
         wideMap_.Build(counts.Wide, table.WideMapped, WideValuesKept / 4);
+        // The kept values of exactly what the write reads give what it writes, as for the
+        // other grids.
+        const bool fromValues = countsAreInput && counts.Samples == nullptr &&
+                                table.WideMapped.size() == counts.Wide.size();
         const bool whole =
-            WriteThrough(file, source, destination, nullptr, label, expectedInput, false);
+            WriteThrough(file, source, destination, nullptr, label, expectedInput, fromValues);
         wideMap_.Clear();
+        if (fromValues && whole) {
+            const WideMeasure written = MeasureMapped(file.Format.Sample, counts, table);
+            Totals.GridPeak = written.PeakKey();
+            Totals.GridSum = written.SumKey();
+        }
         return whole;
     }
+    dense_.Take();  // until the write's pass ends
     gridMap_.Build(counts, table);
     const bool whole =
         WriteThrough(file, source, destination, nullptr, label, expectedInput, countsAreInput);
@@ -763,6 +782,7 @@ void AudioEngine::NormaliseFile(FileData& file, double gain) {
             wideSteps_ = {step};
             wideMap_.Clear();
         } else {
+            dense_.Take();  // until the write's pass ends
             gridMap_.Build(file.Format.Sample, step);
         }
         whole = WriteThrough(file, file.SourceFile, file.ResultFile, nullptr, "Normalising",

@@ -165,6 +165,17 @@ public:
     // What a normalised copy that was not kept leaves of its file's record.
     static void ForgetNormalisedResult(FileData& file);
 
+    // Counts and maps the keys of other integer grids through other's dense table, taken in
+    // turns with it, instead of a table of its own: the engines of the workers beside a run
+    // share the run's one table. Only between passes.
+    void ShareDenseKeys(const AudioEngine& other) {
+        dense_.Share(other.dense_);
+        gridCounter_.Use(dense_.Keys());
+        gridMap_.Use(dense_.Keys());
+    }
+    // The table this engine counts and maps those keys through.
+    const DenseKeys& DenseTable() const { return dense_.Keys(); }
+
     // Root mean square of the last pass's samples over the file's frames; 0 with no frames.
     double PassLoudness(const FileData& file) const;
 
@@ -280,10 +291,10 @@ private:
     bool countedAside_ = false;                   // the block in hand is SplitCounter's
     // The same for files of other integer grids: the dense counter, where a counting scan
     // gives its counts, and the dense map a write goes through.
-    DenseKeys denseKeys_;
-    GridCounter gridCounter_{denseKeys_};
+    DenseLease dense_;
+    GridCounter gridCounter_{dense_.Keys()};
     GridCounts* gridCounts_ = nullptr;
-    GridMap gridMap_{denseKeys_};
+    GridMap gridMap_{dense_.Keys()};
     // The same for wide files: the counter, the running measures of a pass (what it read or
     // wrote, and what it read when that is checked), and the steps a write maps each sample
     // through.

@@ -66,6 +66,7 @@ struct SharedJobs {
 
 // What a worker's engine is set up with: the caller's, taken on the caller's thread.
 struct EngineModel {
+    const AudioEngine* Caller;  // whose dense table every worker takes in turns
     FileAccess* Files;
     TransformSet Transforms;
     const OutputFolders* Outputs;
@@ -90,6 +91,7 @@ public:
         engine_.Transforms = model.Transforms;
         engine_.Outputs = model.Outputs;
         engine_.FlacLevelChoice = model.FlacLevelChoice;
+        engine_.ShareDenseKeys(*model.Caller);
     }
 
     // Takes the next job, waiting while it lies too far ahead; false when none is left.
@@ -309,7 +311,7 @@ void FilePool::Run(size_t count, size_t ahead, const Work& work, const Done& don
     for (size_t i = 0; i < count; ++i) {
         shared.Slots.push_back(std::make_unique<JobSlot>());
     }
-    const EngineModel model{&engine_.Files(), engine_.Transforms, engine_.Outputs,
+    const EngineModel model{&engine_, &engine_.Files(), engine_.Transforms, engine_.Outputs,
                             engine_.FlacLevelChoice};
     const size_t workers = std::min(sides_.size(), count);
     // Every worker is stopped and done with this run however the caller's part ends.

@@ -1,5 +1,6 @@
 #include "GridValues.h"
 
+#include <malloc.h>
 #include <sys/mman.h>
 
 #include <algorithm>
@@ -10,14 +11,6 @@
 
 namespace tralux {
 namespace {
-
-// Comparisons written so that a NaN falls to the bound, as in the int16 code.
-inline double AtLeast(double value, double low) {
-    return value > low ? value : low;
-}
-inline double AtMost(double value, double high) {
-    return value < high ? value : high;
-}
 
 // Samples between a look-up in a dense table and the fetch of its entry.
 constexpr size_t LookAhead = 24;
@@ -88,6 +81,25 @@ void* AllocateHugePages(size_t bytes) {
     return at;
 }
 
+namespace {
+
+// Blocks of a megabyte and more (the counts and tables of a file of another grid) are mapped
+// from the system and given back to it when freed. Left to itself the allocator raises that
+// threshold to the largest block freed, and then keeps the freed counts of every file a
+// worker's thread has held in its arena: a run's memory would grow with its workers.
+void GiveLargeBlocksBack() {
+#ifdef M_MMAP_THRESHOLD
+    static std::once_flag once;
+    std::call_once(once, [] { mallopt(M_MMAP_THRESHOLD, 1 << 20); });
+#endif
+}
+
+}  // namespace
+
+DenseLease::DenseLease() : shared_(std::make_shared<Shared>()) {
+    GiveLargeBlocksBack();
+}
+
 bool GridFormat(const SampleFormat& format) {
     return format.Coding == SampleCoding::Integer && format.ContainerBytes >= 1 &&
            format.ContainerBytes <= 3 && format.ValidBits >= 2 &&
@@ -100,13 +112,6 @@ SampleGrid::SampleGrid(const SampleFormat& format)
       largest_(static_cast<double>((int64_t{1} << (format.ValidBits - 1)) - 1)),
       divisor_(largest_ * static_cast<double>(int64_t{1} << padding_)),
       fullKey_(((int64_t{1} << (format.ValidBits - 1)) - 1) << padding_) {}
-
-int64_t SampleGrid::FromScale(double value) const {
-    // As SampleFormats' encoding: the factor first, then one rounding to the grid.
-    const double grid = std::nearbyint(value * (largest_ / 32767.0));
-    const double held = std::isnan(grid) ? 0.0 : AtMost(AtLeast(grid, -largest_ - 1.0), largest_);
-    return static_cast<int64_t>(held) * (int64_t{1} << padding_);
-}
 
 double SampleGrid::Loudness(unsigned __int128 sumOfSquares, int64_t samples) const {
     if (samples <= 0) {
@@ -141,26 +146,8 @@ void SampleGrid::Write(int64_t key, unsigned char* bytes) const {
 }
 
 double TransformScaleValue(const TransformStep& step, double s) {
-    switch (step.Transform) {
-        case BlockTransform::Gain:
-            return AtMost(AtLeast(s * step.Gain, -32767.0), 32767.0);
-        case BlockTransform::Compress: {
-            double a = std::fabs(s);
-            if (a > step.Threshold) {
-                a = step.Threshold + (a - step.Threshold) / step.Ratio;
-            }
-            const double r = AtMost(a * step.MakeUpGain, 32767.0);
-            return s < 0 ? -r : r;
-        }
-        case BlockTransform::Reduce: {
-            const double r = AtMost(std::fabs(s) * step.Gain, 32767.0);
-            return s < 0 ? -r : r;
-        }
-        case BlockTransform::Scan:
-        case BlockTransform::Map:
-            break;
-    }
-    return s;
+    return WithTransformKind(
+        step, [&](auto kind) { return TransformScaleValueAs<decltype(kind)::value>(step, s); });
 }
 
 uint64_t GridCounts::SampleCount() const {
@@ -176,6 +163,14 @@ uint64_t GridCounts::SampleCount() const {
 
 size_t GridCounts::HeldBytes() const {
     return Keys.size() * (sizeof(int32_t) + sizeof(uint64_t)) + Wide.size() * sizeof(WideValue);
+}
+
+WideMeasure MeasureMapped(const SampleFormat& format, const GridCounts& counts,
+                          const GridTable& table) {
+    WideMeasure measure;
+    WideGrid(format).MeasureValues(table.WideMapped.data(), counts.Wide.data(),
+                                   std::min(counts.Wide.size(), table.WideMapped.size()), measure);
+    return measure;
 }
 
 double GridLevel(const SampleFormat& format, int64_t peakKey) {
@@ -198,10 +193,70 @@ GridTable IdentityTable(const GridCounts& counts) {
     return table;
 }
 
-void ApplyStep(const SampleGrid& grid, const TransformStep& step, GridTable& table) {
-    for (int32_t& key : table.Mapped) {
-        key = static_cast<int32_t>(grid.FromScale(TransformScaleValue(step, grid.ToScale(key))));
+namespace {
+
+// Every mapped key through a transform of kind Kind (none for Map), stored on the grid; with
+// Measures, what they become measured as they are made. Compiled for each kind, so that the
+// per-key work is the arithmetic alone.
+template <BlockTransform Kind, bool Measures>
+void MapKeys(const SampleGrid& grid, const TransformStep& step, const uint64_t* counts,
+             int32_t* mapped, size_t count, GridMeasure& measure) {
+    unsigned __int128 sum = 0;
+    int64_t peak = measure.Peak;
+    uint64_t stateKey = measure.StateKey;
+    for (size_t i = 0; i < count; ++i) {
+        int64_t key = mapped[i];
+        if constexpr (Kind != BlockTransform::Map) {
+            key = grid.FromScale(TransformScaleValueAs<Kind>(step, grid.ToScale(key)));
+            mapped[i] = static_cast<int32_t>(key);
+        }
+        if constexpr (Measures) {
+            const auto folded = static_cast<uint64_t>(grid.Folded(key));
+            sum += static_cast<unsigned __int128>(folded * folded) * counts[i];
+            peak = static_cast<int64_t>(folded) > peak ? static_cast<int64_t>(folded) : peak;
+            stateKey = (stateKey ^ static_cast<uint32_t>(key)) * 1099511628211ull;
+        }
     }
+    measure.Sum += sum;
+    measure.Peak = peak;
+    measure.StateKey = stateKey;
+}
+
+}  // namespace
+
+void ApplyStep(const SampleGrid& grid, const TransformStep& step, GridTable& table) {
+    GridMeasure unused;
+    WithTransformKind(step, [&](auto kind) {
+        MapKeys<decltype(kind)::value, false>(grid, step, nullptr, table.Mapped.data(),
+                                              table.Mapped.size(), unused);
+    });
+}
+
+GridMeasure ApplyStepMeasured(const SampleGrid& grid, const TransformStep& step,
+                              const GridCounts& counts, GridTable& table) {
+    GridMeasure measure;
+    WithTransformKind(step, [&](auto kind) {
+        MapKeys<decltype(kind)::value, true>(grid, step, counts.Counts.data(), table.Mapped.data(),
+                                             table.Mapped.size(), measure);
+    });
+    return measure;
+}
+
+GridMeasure MeasureTable(const SampleGrid& grid, const GridCounts& counts, const GridTable& table) {
+    GridMeasure measure;
+    // Nothing is written through the pointer without a transform.
+    MapKeys<BlockTransform::Map, true>(grid, TransformStep{}, counts.Counts.data(),
+                                       const_cast<int32_t*>(table.Mapped.data()),
+                                       table.Mapped.size(), measure);
+    return measure;
+}
+
+GridMeasure MeasureCounts(const SampleGrid& grid, const GridCounts& counts) {
+    GridMeasure measure;
+    MapKeys<BlockTransform::Map, true>(grid, TransformStep{}, counts.Counts.data(),
+                                       const_cast<int32_t*>(counts.Keys.data()), counts.Keys.size(),
+                                       measure);
+    return measure;
 }
 
 unsigned __int128 GridSumOfSquares(const GridCounts& counts, const GridTable& table,
@@ -226,19 +281,21 @@ int64_t GridPeak(const GridCounts& counts, const GridTable& table, const SampleG
 void GridCounter::Start(const SampleFormat& format) {
     format_ = format;
     grid_ = SampleGrid(format);
-    auto& entries = dense_.Entries;
-    const bool zeroed = dense_.Zeroed;
+    auto& entries = dense_->Entries;
+    const bool zeroed = dense_->Zeroed;
     entries.resize(grid_.KeyCount());
     if (!zeroed) {
         std::fill(entries.begin(), entries.end(), 0u);
     }
-    dense_.Zeroed = false;
+    dense_->Zeroed = false;
     wrapped_.clear();
+    added_ = 0;
 }
 
 void GridCounter::Add(const unsigned char* bytes, size_t count) {
     const int64_t offset = grid_.KeyOffset();
-    uint32_t* const dense = dense_.Entries.data();
+    uint32_t* const dense = dense_->Entries.data();
+    added_ += count;
     ForWidth(grid_.Bytes(), [&](auto width) {
         constexpr int Step = decltype(width)::value;
         const unsigned char* at = bytes;
@@ -261,7 +318,7 @@ GridCounts GridCounter::Take() {
     GridCounts counts;
     counts.Format = format_;
     const int64_t offset = grid_.KeyOffset();
-    uint32_t* const dense = dense_.Entries.data();
+    uint32_t* const dense = dense_->Entries.data();
     const size_t keys = grid_.KeyCount();
     // Most of a large table is empty: eight entries are tried at once.
     constexpr size_t Run = 8;
@@ -270,16 +327,11 @@ GridCounts GridCounter::Take() {
         std::memcpy(words, dense + at, sizeof words);
         return (words[0] | words[1] | words[2] | words[3]) == 0;
     };
-    size_t present = 0;
-    for (size_t at = 0; at < keys; at += Run) {
-        if (at + Run > keys || !empty(at)) {
-            for (size_t i = at; i < std::min(at + Run, keys); ++i) {
-                present += dense[i] != 0 ? 1 : 0;
-            }
-        }
-    }
-    counts.Keys.reserve(present);
-    counts.Counts.reserve(present);
+    // Room for as many keys as there can be, in one read of the table: the room no key takes
+    // is never touched, and takes no memory.
+    const size_t most = static_cast<size_t>(std::min<uint64_t>(added_, keys));
+    counts.Keys.reserve(most);
+    counts.Counts.reserve(most);
     for (size_t at = 0; at < keys; at += Run) {
         if (at + Run <= keys && empty(at)) {
             continue;
@@ -292,7 +344,7 @@ GridCounts GridCounter::Take() {
             }
         }
     }
-    dense_.Zeroed = true;
+    dense_->Zeroed = true;
     // A count that wrapped past 2^32 (and perhaps to 0) gets its high part back.
     for (const auto& [index, high] : wrapped_) {
         const auto key = static_cast<int32_t>(static_cast<int64_t>(index) - offset);
@@ -305,14 +357,15 @@ GridCounts GridCounter::Take() {
         counts.Counts[k] += high << 32;
     }
     wrapped_.clear();
+    added_ = 0;
     return counts;
 }
 
 void GridMap::Build(const GridCounts& counts, const GridTable& table) {
     grid_ = SampleGrid(counts.Format);
     const int64_t offset = grid_.KeyOffset();
-    auto& dense = dense_.Entries;
-    dense_.Zeroed = false;
+    auto& dense = dense_->Entries;
+    dense_->Zeroed = false;
     dense.resize(grid_.KeyCount());
     for (size_t i = 0; i < dense.size(); ++i) {
         dense[i] = static_cast<uint32_t>(static_cast<int64_t>(i) - offset);
@@ -342,8 +395,8 @@ int64_t ThroughChain(const SampleGrid& grid, int64_t key, std::span<const Transf
 void GridMap::Build(const SampleFormat& format, std::span<const TransformStep> chain) {
     grid_ = SampleGrid(format);
     const int64_t offset = grid_.KeyOffset();
-    auto& dense = dense_.Entries;
-    dense_.Zeroed = false;
+    auto& dense = dense_->Entries;
+    dense_->Zeroed = false;
     dense.resize(grid_.KeyCount());
     for (size_t i = 0; i < dense.size(); ++i) {
         dense[i] =
@@ -355,8 +408,8 @@ void GridMap::Extend(std::span<const TransformStep> steps) {
     if (steps.empty()) {
         return;
     }
-    dense_.Zeroed = false;
-    for (uint32_t& entry : dense_.Entries) {
+    dense_->Zeroed = false;
+    for (uint32_t& entry : dense_->Entries) {
         entry = static_cast<uint32_t>(ThroughChain(grid_, static_cast<int32_t>(entry), steps));
     }
 }
@@ -376,7 +429,7 @@ void GridMap::MapOnly(unsigned char* bytes, size_t count) const {
 template <bool Sum>
 void GridMap::Map(unsigned char* bytes, size_t count, uint64_t& sum) const {
     const int64_t offset = grid_.KeyOffset();
-    const uint32_t* const dense = dense_.Entries.data();
+    const uint32_t* const dense = dense_->Entries.data();
     ForWidth(grid_.Bytes(), [&](auto width) {
         constexpr int Step = decltype(width)::value;
         unsigned char* at = bytes;

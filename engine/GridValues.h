@@ -1,11 +1,14 @@
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <span>
+#include <type_traits>
 #include <vector>
 
 #include "SampleTable.h"
@@ -20,6 +23,16 @@ namespace tralux {
 // every key stays within 2^24 entries.
 bool GridFormat(const SampleFormat& format);
 
+// std::nearbyint in the default rounding mode (halves to even), without a call: a magnitude
+// below 2^52 plus 2^52 has no fraction left, and the addition rounds it so.
+inline double RoundHalfEven(double value) {
+    const double magnitude = std::fabs(value);
+    if (!(magnitude < 0x1p52)) {
+        return std::nearbyint(value);  // a whole number already, an infinity or a NaN
+    }
+    return std::copysign((magnitude + 0x1p52) - 0x1p52, value);
+}
+
 // A format's grid on the one scale: a key k counts k x 32767 / (L x 2^pad), L = 2^(b-1) - 1
 // for b valid bits; a value on the scale is stored as the nearest grid value, halves to even.
 // For 16 bits both are exact and the arithmetic is that of the int16 code.
@@ -28,8 +41,16 @@ public:
     explicit SampleGrid(const SampleFormat& format);
 
     double ToScale(int64_t key) const { return static_cast<double>(key) * 32767.0 / divisor_; }
-    // The nearest grid value, held to the format's range, as a key (padding bits zero).
-    int64_t FromScale(double value) const;
+    // The nearest grid value, held to the format's range, as a key (padding bits zero). As
+    // SampleFormats' encoding: the factor first, then one rounding to the grid; a NaN falls
+    // to 0.
+    int64_t FromScale(double value) const {
+        const double grid = RoundHalfEven(value * (largest_ / 32767.0));
+        const double low = -largest_ - 1.0;
+        const double atLeast = grid > low ? grid : low;
+        const double held = std::isnan(grid) ? 0.0 : atLeast < largest_ ? atLeast : largest_;
+        return static_cast<int64_t>(held) * (int64_t{1} << padding_);
+    }
     // A key's magnitude with the most negative values counted as full scale.
     int64_t Folded(int64_t key) const {
         const int64_t magnitude = key < 0 ? -key : key;
@@ -59,6 +80,46 @@ private:
 // arithmetic of the int16 code (see BlockTransforms.cpp) without its rounding. Scan and Map
 // leave the value as it is.
 double TransformScaleValue(const TransformStep& step, double value);
+
+// The same for one kind of transform, inline, for the loops over many values that are
+// compiled for each kind. Comparisons are written so that a NaN falls to the bound, as in the
+// int16 code.
+template <BlockTransform Kind>
+inline double TransformScaleValueAs(const TransformStep& step, double s) {
+    const auto atMost = [](double value, double high) { return value < high ? value : high; };
+    if constexpr (Kind == BlockTransform::Gain) {
+        const double low = s * step.Gain;
+        return atMost(low > -32767.0 ? low : -32767.0, 32767.0);
+    } else if constexpr (Kind == BlockTransform::Compress) {
+        double a = std::fabs(s);
+        if (a > step.Threshold) {
+            a = step.Threshold + (a - step.Threshold) / step.Ratio;
+        }
+        const double r = atMost(a * step.MakeUpGain, 32767.0);
+        return s < 0 ? -r : r;
+    } else if constexpr (Kind == BlockTransform::Reduce) {
+        const double r = atMost(std::fabs(s) * step.Gain, 32767.0);
+        return s < 0 ? -r : r;
+    } else {
+        return s;
+    }
+}
+
+// Calls body with the step's kind of transform as a constant (Scan and Map as Map).
+template <typename Body>
+inline decltype(auto) WithTransformKind(const TransformStep& step, Body&& body) {
+    using K = BlockTransform;
+    switch (step.Transform) {
+        case K::Gain:
+            return body(std::integral_constant<K, K::Gain>{});
+        case K::Compress:
+            return body(std::integral_constant<K, K::Compress>{});
+        case K::Reduce:
+            return body(std::integral_constant<K, K::Reduce>{});
+        default:
+            return body(std::integral_constant<K, K::Map>{});
+    }
+}
 
 // The distinct keys a file holds, ascending, with how often each occurs.
 struct GridCounts {
@@ -91,6 +152,27 @@ unsigned __int128 GridSumOfSquares(const GridCounts& counts, const GridTable& ta
                                    const SampleGrid& grid);
 int64_t GridPeak(const GridCounts& counts, const GridTable& table, const SampleGrid& grid);
 
+// What a table makes of the counted keys, measured in one pass: the exact sum of the squared
+// folded keys times their counts, the folded peak key, and a key of the mapped values in order
+// (equal mappings give equal keys).
+struct GridMeasure {
+    unsigned __int128 Sum = 0;
+    int64_t Peak = 0;
+    uint64_t StateKey = 14695981039346656037ull;
+};
+// ApplyStep, measuring what it makes in the same pass: what ApplyStep, GridSumOfSquares and
+// GridPeak give.
+GridMeasure ApplyStepMeasured(const SampleGrid& grid, const TransformStep& step,
+                              const GridCounts& counts, GridTable& table);
+GridMeasure MeasureTable(const SampleGrid& grid, const GridCounts& counts, const GridTable& table);
+// The measure of the counts as counted.
+GridMeasure MeasureCounts(const SampleGrid& grid, const GridCounts& counts);
+
+// The measure of a wide format's kept values with their counts as table maps them: what a
+// write through table of exactly the samples counted measures.
+WideMeasure MeasureMapped(const SampleFormat& format, const GridCounts& counts,
+                          const GridTable& table);
+
 // bytes of memory, in huge pages where the system gives them; freed with std::free.
 void* AllocateHugePages(size_t bytes);
 
@@ -120,11 +202,60 @@ struct DenseKeys {
     bool Zeroed = false;
 };
 
+// A dense table that the engines working on files at once take in turns, so that the memory
+// of a run does not grow with the number of its workers: one count or one map holds it, for the
+// blocks of its pass only, and never while it waits for anything else, so that no engine
+// waits for it for longer than a pass.
+class DenseLease {
+public:
+    DenseLease();
+    ~DenseLease() { Give(); }
+    DenseLease(const DenseLease&) = delete;
+    DenseLease& operator=(const DenseLease&) = delete;
+
+    // Takes other's table in place of this one's; only while neither is held.
+    void Share(const DenseLease& other) { shared_ = other.shared_; }
+    // Waits until no other lease of the table holds it, then holds it; nothing while held.
+    void Take() {
+        if (!lock_.owns_lock()) {
+            lock_ = std::unique_lock<std::mutex>(shared_->Lease);
+        }
+    }
+    // Lets the table go, if held.
+    void Give() {
+        if (lock_.owns_lock()) {
+            lock_.unlock();
+        }
+    }
+    bool Held() const { return lock_.owns_lock(); }
+    // Lets the table's memory go, taking the table for it as Take does.
+    void Free() {
+        const bool held = Held();
+        Take();
+        Keys() = DenseKeys();
+        if (!held) {
+            Give();
+        }
+    }
+    // The table; to be used only while held.
+    DenseKeys& Keys() const { return shared_->Keys; }
+
+private:
+    struct Shared {
+        DenseKeys Keys;
+        std::mutex Lease;
+    };
+    std::shared_ptr<Shared> shared_;
+    std::unique_lock<std::mutex> lock_;
+};
+
 // Counts the keys of blocks of samples into a dense table of every key, then gives them as
 // GridCounts.
 class GridCounter {
 public:
-    explicit GridCounter(DenseKeys& dense) : dense_(dense) {}
+    explicit GridCounter(DenseKeys& dense) : dense_(&dense) {}
+    // Counts into dense from the next Start on.
+    void Use(DenseKeys& dense) { dense_ = &dense; }
     void Start(const SampleFormat& format);
     void Add(const unsigned char* bytes, size_t count);
     GridCounts Take();  // the counts, ascending; the counter is cleared
@@ -132,15 +263,18 @@ public:
 private:
     SampleFormat format_;
     SampleGrid grid_{SampleFormat{}};
-    DenseKeys& dense_;
+    DenseKeys* dense_;
     std::map<size_t, uint64_t> wrapped_;  // counts past 2^32, in units of 2^32
+    uint64_t added_ = 0;                  // samples counted
 };
 
 // A dense table of every key to what it becomes, for writing a file through a plan: keys
 // the counts do not hold stay as they are.
 class GridMap {
 public:
-    explicit GridMap(DenseKeys& dense) : dense_(dense) {}
+    explicit GridMap(DenseKeys& dense) : dense_(&dense) {}
+    // Maps through dense from the next Build on.
+    void Use(DenseKeys& dense) { dense_ = &dense; }
     void Build(const GridCounts& counts, const GridTable& table);
     // Every key of the format through one step.
     void Build(const SampleFormat& format, const TransformStep& step);
@@ -160,7 +294,7 @@ private:
     void Map(unsigned char* bytes, size_t count, uint64_t& sum) const;
 
     SampleGrid grid_{SampleFormat{}};
-    DenseKeys& dense_;  // each key's new key, as its 32 bits
+    DenseKeys* dense_;  // each key's new key, as its 32 bits
 };
 
 // The folded peak key and the sum of squared folded keys of count samples, added to peak

@@ -191,7 +191,7 @@ struct IntegerKind {
         return static_cast<double>(static_cast<int32_t>(bits)) * 32767.0 / Divisor;
     }
     uint64_t FromScale(double value) const {
-        const double grid = std::nearbyint(value * (Largest / 32767.0));
+        const double grid = RoundHalfEven(value * (Largest / 32767.0));
         const double held = std::isnan(grid) ? 0.0 : std::clamp(grid, -Largest - 1.0, Largest);
         const auto sample = static_cast<int64_t>(held) * (int64_t{1} << Padding);
         return static_cast<uint32_t>(static_cast<int32_t>(sample));
@@ -298,40 +298,91 @@ uint64_t WideGrid::Through(const std::vector<TransformStep>& steps, uint64_t bit
 
 void WideGrid::Apply(const TransformStep& step, uint64_t* bits, size_t count) const {
     WithKind([&](const auto& kind) {
-        for (size_t i = 0; i < count; ++i) {
-            bits[i] = kind.FromScale(TransformScaleValue(step, kind.ToScale(bits[i])));
-        }
+        WithTransformKind(step, [&](auto transform) {
+            constexpr BlockTransform Kind = decltype(transform)::value;
+            for (size_t i = 0; i < count; ++i) {
+                bits[i] = kind.FromScale(TransformScaleValueAs<Kind>(step, kind.ToScale(bits[i])));
+            }
+        });
     });
 }
 
 void WideGrid::MapSamples(const std::vector<TransformStep>& steps, unsigned char* bytes,
-                          size_t count, WideMeasure& measure) const {
+                          size_t count, WideMeasure& measure, uint64_t* stateKey) const {
     WithKind([&](const auto& kind) {
         const size_t width = size_t(bytes_);
-        for (size_t i = 0; i < count; ++i, bytes += width) {
-            uint64_t bits = kind.Read(bytes);
-            for (const TransformStep& step : steps) {
-                bits = kind.FromScale(TransformScaleValue(step, kind.ToScale(bits)));
+        uint64_t key = stateKey != nullptr ? *stateKey : 0;
+        const auto walk = [&](const auto& through) {
+            for (size_t i = 0; i < count; ++i, bytes += width) {
+                const uint64_t bits = through(kind.Read(bytes));
+                kind.Write(bits, bytes);
+                measure.Add(kind.Measured(bits));
+                if (stateKey != nullptr) {
+                    key = FoldStateKey(key, bits);
+                }
             }
-            kind.Write(bits, bytes);
-            measure.Add(kind.Measured(bits));
+        };
+        if (steps.size() == 1) {
+            // One step, as a plan that holds its samples takes them: compiled for its kind.
+            const TransformStep& step = steps.front();
+            WithTransformKind(step, [&](auto transform) {
+                constexpr BlockTransform Kind = decltype(transform)::value;
+                walk([&](uint64_t bits) {
+                    return kind.FromScale(TransformScaleValueAs<Kind>(step, kind.ToScale(bits)));
+                });
+            });
+        } else {
+            walk([&](uint64_t bits) {
+                for (const TransformStep& step : steps) {
+                    bits = kind.FromScale(TransformScaleValue(step, kind.ToScale(bits)));
+                }
+                return bits;
+            });
+        }
+        if (stateKey != nullptr) {
+            *stateKey = key;
         }
     });
 }
 
 void WideGrid::MapSamples(const WideMap& map, const std::vector<TransformStep>& steps,
                           unsigned char* bytes, size_t count, WideMeasure& measure) const {
+    MapThrough<true>(map, steps, bytes, count, &measure);
+}
+
+void WideGrid::MapSamplesOnly(const WideMap& map, const std::vector<TransformStep>& steps,
+                              unsigned char* bytes, size_t count) const {
+    MapThrough<false>(map, steps, bytes, count, nullptr);
+}
+
+template <bool Measures>
+void WideGrid::MapThrough(const WideMap& map, const std::vector<TransformStep>& steps,
+                          unsigned char* bytes, size_t count, WideMeasure* measure) const {
     WithKind([&](const auto& kind) {
         const size_t width = size_t(bytes_);
+        const bool looksUp = !map.Empty();
         for (size_t i = 0; i < count; ++i, bytes += width) {
             uint64_t bits = kind.Read(bytes);
-            if (!map.Find(bits, bits)) {
+            if (!(looksUp && map.Find(bits, bits))) {
                 for (const TransformStep& step : steps) {
                     bits = kind.FromScale(TransformScaleValue(step, kind.ToScale(bits)));
                 }
             }
             kind.Write(bits, bytes);
-            measure.Add(kind.Measured(bits));
+            if constexpr (Measures) {
+                measure->Add(kind.Measured(bits));
+            }
+        }
+    });
+}
+
+void WideGrid::ReadMeasured(const unsigned char* bytes, size_t count, uint64_t* bits,
+                            WideMeasure& measure) const {
+    WithKind([&](const auto& kind) {
+        const size_t width = size_t(bytes_);
+        for (size_t i = 0; i < count; ++i, bytes += width) {
+            bits[i] = kind.Read(bytes);
+            measure.Add(kind.Measured(bits[i]));
         }
     });
 }
@@ -431,14 +482,29 @@ void WideCounter::Add(const unsigned char* bytes, size_t count) {
     }
 }
 
+void WideCounter::Add(const unsigned char* bytes, size_t count, WideMeasure& measure) {
+    const auto step = size_t(grid_.Bytes());
+    while (count > 0 && !over_) {
+        const size_t at = pending_.size();
+        const size_t taken = std::min(count, PieceValues - at);
+        pending_.resize(at + taken);
+        grid_.ReadMeasured(bytes, taken, pending_.data() + at, measure);
+        bytes += taken * step;
+        count -= taken;
+        if (pending_.size() == PieceValues) {
+            Flush();
+        }
+    }
+    // Past the budget the samples are measured only.
+    grid_.MeasureSamples(bytes, count, measure);
+}
+
 void WideCounter::Flush() {
     if (over_ || pending_.empty()) {
         pending_.clear();
         return;
     }
-    std::vector<uint64_t> scratch;
-    SortBits(pending_, scratch, grid_.Bytes());
-    std::vector<uint64_t>().swap(scratch);
+    SortBits(pending_, scratch_, grid_.Bytes());
     const auto middle = static_cast<std::ptrdiff_t>(values_.size());
     for (size_t i = 0; i < pending_.size();) {
         size_t end = i + 1;
@@ -470,6 +536,7 @@ void WideCounter::Flush() {
 bool WideCounter::Take(std::vector<WideValue>& values) {
     Flush();
     std::vector<uint64_t>().swap(pending_);
+    std::vector<uint64_t>().swap(scratch_);
     if (over_) {
         values.clear();
         return false;

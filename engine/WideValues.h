@@ -75,6 +75,12 @@ private:
 struct WideMeasure;
 class WideMap;
 
+// A key of stored values in order, each folded in by its bits: equal values give equal keys.
+inline uint64_t FoldStateKey(uint64_t key, uint64_t bits) {
+    key = (key ^ static_cast<uint32_t>(bits)) * 1099511628211ull;
+    return (key ^ (bits >> 32)) * 1099511628211ull;
+}
+
 // A wide format's grid on the one scale, with the arithmetic of SampleFormats: an integer s
 // counts s x 32767 / (L x 2^pad), a float x counts x x 32767 (NaN as silence, an infinity as
 // full scale, held to +120 dBFS). A value on the scale is stored as the nearest integer,
@@ -101,12 +107,19 @@ public:
     // count samples in the format's bytes through every step, in place, measuring what they
     // become; the measure of count samples, or of distinct values with their counts.
     void Apply(const TransformStep& step, uint64_t* bits, size_t count) const;
+    // With stateKey, each value written is folded into it (FoldStateKey), in order.
     void MapSamples(const std::vector<TransformStep>& steps, unsigned char* bytes, size_t count,
-                    WideMeasure& measure) const;
+                    WideMeasure& measure, uint64_t* stateKey = nullptr) const;
     // The same, each sample looked up in map first.
     void MapSamples(const WideMap& map, const std::vector<TransformStep>& steps,
                     unsigned char* bytes, size_t count, WideMeasure& measure) const;
+    // The same without measuring what they become, for a write whose kept values give it.
+    void MapSamplesOnly(const WideMap& map, const std::vector<TransformStep>& steps,
+                        unsigned char* bytes, size_t count) const;
     void MeasureSamples(const unsigned char* bytes, size_t count, WideMeasure& measure) const;
+    // Reads count samples' stored bits into bits and measures them, in one walk.
+    void ReadMeasured(const unsigned char* bytes, size_t count, uint64_t* bits,
+                      WideMeasure& measure) const;
     void MeasureValues(const uint64_t* bits, const WideValue* counts, size_t count,
                        WideMeasure& measure) const;
 
@@ -114,6 +127,9 @@ private:
     // Runs body with the arithmetic of the grid's format (see WideValues.cpp).
     template <typename Body>
     auto WithKind(Body body) const;
+    template <bool Measures>
+    void MapThrough(const WideMap& map, const std::vector<TransformStep>& steps,
+                    unsigned char* bytes, size_t count, WideMeasure* measure) const;
 
     bool float_;
     int bytes_;
@@ -196,6 +212,8 @@ class WideCounter {
 public:
     void Start(const SampleFormat& format, size_t budget);
     void Add(const unsigned char* bytes, size_t count);
+    // The same, measuring the samples into measure as they are counted (and past the budget).
+    void Add(const unsigned char* bytes, size_t count, WideMeasure& measure);
     // The distinct values, ascending; false when there were more than the budget.
     bool Take(std::vector<WideValue>& values);
 
@@ -205,6 +223,7 @@ private:
     size_t budget_ = 0;
     bool over_ = false;
     std::vector<uint64_t> pending_;
+    std::vector<uint64_t> scratch_;  // the sort's, kept from piece to piece of a count
     std::vector<WideValue> values_;
 };
 

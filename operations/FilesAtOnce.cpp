@@ -186,6 +186,11 @@ void Operations::BalanceFilesAtOnce(const std::vector<FileData*>& files) {
                           [&worker](std::function<void()> told) { worker.Tell(std::move(told)); }};
             const ObservedBy observed(worker.Engine(), meters.For(k));
             job->Outcome = CountAndBalance(work, balanced[k], *job->File);
+            // The counts kept for the file have served: they need not stay beside the counts
+            // of the files after it.
+            if (planning_) {
+                plans_[balanced[k]].Grid.reset();
+            }
             jobs[k] = std::move(job);
         },
         [&](size_t k, std::unique_ptr<AudioEngine::FinishedResult> result) {

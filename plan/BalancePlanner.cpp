@@ -62,32 +62,45 @@ public:
         : values_(values), grid_(values.Format), request_(request) {}
 
     Table Start() const { return IdentityTable(values_); }
-    void Apply(Table& table, const TransformStep& step) const { ApplyStep(grid_, step, table); }
+    // Each step is measured as it is applied, in the same pass: the planning asks for the
+    // loudness, the peak and the state key of the table it last applied a step to.
+    void Apply(Table& table, const TransformStep& step) const {
+        const GridMeasure measure = ApplyStepMeasured(grid_, step, values_, table);
+        last_ = {&table, table.Mapped.data(), table.Mapped.size(), measure};
+    }
     double Loudness(const Table& table) const {
-        return request_.Frames <= 0 ? 0.0
-                                    : grid_.Loudness(GridSumOfSquares(values_, table, grid_),
-                                                     request_.Frames * request_.Channels);
+        return request_.Frames <= 0
+                   ? 0.0
+                   : grid_.Loudness(Measure(table).Sum, request_.Frames * request_.Channels);
     }
-    double Peak(const Table& table) const { return grid_.Level(GridPeak(values_, table, grid_)); }
-    uint64_t StateKey(const Table& table) const {
-        uint64_t key = 14695981039346656037ull;
-        for (int32_t mapped : table.Mapped) {
-            key = (key ^ static_cast<uint32_t>(mapped)) * 1099511628211ull;
-        }
-        return key;
+    double Peak(const Table& table) const { return grid_.Level(Measure(table).Peak); }
+    uint64_t StateKey(const Table& table) const { return Measure(table).StateKey; }
+    bool SameState(const Table& a, const Table& b) const {
+        last_ = {};  // the tables replayed to compare may take the measured one's place
+        return a == b;
     }
-    bool SameState(const Table& a, const Table& b) const { return a == b; }
 
 private:
+    struct Measured {
+        const Table* Of = nullptr;
+        const int32_t* Mapped = nullptr;
+        size_t Keys = 0;
+        GridMeasure Measures;
+    };
+    const GridMeasure& Measure(const Table& table) const {
+        if (last_.Of != &table || last_.Mapped != table.Mapped.data() ||
+            last_.Keys != table.Mapped.size()) {
+            last_ = {&table, table.Mapped.data(), table.Mapped.size(),
+                     MeasureTable(grid_, values_, table)};
+        }
+        return last_.Measures;
+    }
+
     const GridCounts& values_;
     const SampleGrid grid_;
     const BalanceRequest& request_;
+    mutable Measured last_;
 };
-
-uint64_t FoldKey(uint64_t key, uint64_t bits) {
-    key = (key ^ static_cast<uint32_t>(bits)) * 1099511628211ull;
-    return (key ^ (bits >> 32)) * 1099511628211ull;
-}
 
 // The same for a wide format whose distinct values were kept: each step computed on the scale
 // and stored on the format's grid, value by value, the squares summed exactly.
@@ -115,7 +128,7 @@ public:
     uint64_t StateKey(const Table& table) const {
         uint64_t key = 14695981039346656037ull;
         for (uint64_t bits : table.WideMapped) {
-            key = FoldKey(key, bits);
+            key = FoldStateKey(key, bits);
         }
         return key;
     }
@@ -199,17 +212,12 @@ private:
         WideMeasure measure;
         uint64_t key = 14695981039346656037ull;
         const size_t width = size_t(grid_.Bytes());
-        const auto foldKeys = [&](const unsigned char* bytes, size_t count) {
-            for (size_t i = 0; i < count; ++i, bytes += width) {
-                key = FoldKey(key, grid_.Read(bytes));
-            }
-        };
         const size_t bytes =
             size_t(std::max<int64_t>(0, request_.Frames * request_.Channels)) * width;
         bool read = true;
         if (HeldBefore(table.Steps)) {
-            grid_.MapSamples({table.Steps.back()}, held_->data(), held_->size() / width, measure);
-            foldKeys(held_->data(), held_->size() / width);
+            grid_.MapSamples({table.Steps.back()}, held_->data(), held_->size() / width, measure,
+                             &key);
             heldSteps_ = table.Steps;
         } else {
             held_.reset();
@@ -222,8 +230,7 @@ private:
                 const size_t at = holds ? into.size() : 0;
                 into.resize(at + count * width);
                 std::memcpy(into.data() + at, samples, count * width);
-                grid_.MapSamples(table.Steps, into.data() + at, count, measure);
-                foldKeys(into.data() + at, count);
+                grid_.MapSamples(table.Steps, into.data() + at, count, measure, &key);
             });
             if (holds && read && held->size() == bytes) {
                 held_ = std::move(held);
