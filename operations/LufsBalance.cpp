@@ -140,16 +140,11 @@ bool Operations::WriteChainResult(FileData& file, const std::vector<TransformSte
 bool Operations::WriteChainResult(FileWork& work, FileData& file,
                                   const std::vector<TransformStep>& chain, const std::string& label,
                                   const SampleHistogram* values) {
-    const std::string& source = planning_ ? file.SourceFile : file.ResultFile;
-    const PassTotals expected = planning_ ? ScanTotalsOf(file) : work.Counted;
-    ForgetBroadcast(file, SweepSide::Result);
-    const bool whole =
-        work.Engine.WriteChain(file, source, file.ResultFile, chain, label, expected, values);
-    if (whole) {
-        file.Loudness = work.Engine.PassLoudness(file);
-        file.Normalised = true;
-    }
-    return whole;
+    return WriteResultThrough(
+        work, file,
+        [&](AudioEngine& engine, const std::string& source, const PassTotals& expected) {
+            return engine.WriteChain(file, source, file.ResultFile, chain, label, expected, values);
+        });
 }
 
 std::vector<Operations::LufsSource> Operations::RunSources(

@@ -462,36 +462,6 @@ const SampleHistogram* Operations::CountsOfWhatIsWritten(size_t index,
     return !planning_ || plans_[index].Histogram ? values : nullptr;
 }
 
-bool Operations::WriteResult(FileWork& work, FileData& file, const ValueTable& table,
-                             const std::string& label, const SampleHistogram* values) {
-    // What the file held when its values were counted: the source's scan, or the result's
-    // count just before its plan.
-    const std::string& source = planning_ ? file.SourceFile : file.ResultFile;
-    const PassTotals expected = planning_ ? ScanTotalsOf(file) : work.Counted;
-    ForgetBroadcast(file, SweepSide::Result);
-    const bool whole =
-        work.Engine.WriteMapped(file, source, file.ResultFile, table, label, expected, values);
-    if (whole) {
-        file.Loudness = work.Engine.PassLoudness(file);
-        file.Normalised = true;
-    }
-    return whole;
-}
-
-bool Operations::WriteGridResult(FileWork& work, FileData& file, const GridCounts& counts,
-                                 const GridTable& table, const std::string& label,
-                                 bool countsAreInput) {
-    const std::string& source = planning_ ? file.SourceFile : file.ResultFile;
-    const PassTotals expected = planning_ ? ScanTotalsOf(file) : work.Counted;
-    const bool whole = work.Engine.WriteGridMapped(file, source, file.ResultFile, counts, table,
-                                                   label, expected, countsAreInput);
-    if (whole) {
-        file.Loudness = work.Engine.PassLoudness(file);
-        file.Normalised = true;
-    }
-    return whole;
-}
-
 void Operations::WriteNormalisedCopies() {
     const std::vector<FileData*> files = host_.Files();
     for (size_t i = 0; i < files.size() && engine_.Running; ++i) {

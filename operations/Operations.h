@@ -203,6 +203,12 @@ private:
                      const std::string& label, const SampleHistogram* values);
     bool WriteGridResult(FileWork& work, FileData& file, const GridCounts& counts,
                          const GridTable& table, const std::string& label, bool countsAreInput);
+    // The engine's write of one kind of result, from source, checked against expected.
+    using ResultWrite = std::function<bool(AudioEngine& engine, const std::string& source,
+                                           const PassTotals& expected)>;
+    // What every write of a result keeps: the file it reads and what that held when counted,
+    // and, once the result is whole, its loudness; true when it is whole.
+    bool WriteResultThrough(FileWork& work, FileData& file, const ResultWrite& write);
     // Whether the scans of files run at once (see FilesAtOnce).
     bool ScansAtOnce(const std::vector<FileData*>& files) const;
     // Whether files are planned and written at once (see FilesAtOnce): workers is how many

@@ -224,6 +224,16 @@ TEST_F(BroadcastMeasureTest, MeteringLeavesEveryResultByteForByteAsItIs) {
 
 TEST_F(BroadcastMeasureTest, ARunWithoutMeteringForgetsWhatItsPassesMakeStale) {
     AddSet();
+    // And a 24-bit file, whose results are written through the other grids' own write.
+    const Samples music = MusicLike(3000.0, 4);
+    const std::vector<double> values(music.begin(), music.end());
+    std::vector<uint8_t> bytes(values.size() * 3);
+    EncodeSamples({SampleCoding::Integer, 3, 24}, values.data(), values.size(), bytes.data());
+    AnyWavLayout layout;
+    layout.bitsPerSample = 24;
+    const std::string wide = dir.File("d.wav");
+    WriteFile(wide, MakeAnyWav(bytes, layout));
+    AddPath(wide);
     ops.MeasureBroadcast = true;
     ops.Prepare(Request());
     const auto prepared = ResultBytes();
