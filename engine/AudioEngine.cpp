@@ -615,7 +615,7 @@ bool AudioEngine::WriteGridMapped(FileData& file, const std::string& source,
     const bool whole =
         WriteThrough(file, source, destination, nullptr, label, expectedInput, countsAreInput);
     if (countsAreInput && whole) {
-        Totals.GridSum = GridSumOfSquares(counts, table, SampleGrid(file.Format.Sample));
+        Totals.GridSum = MeasureTable(SampleGrid(file.Format.Sample), counts, table).Sum;
     }
     return whole;
 }

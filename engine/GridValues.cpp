@@ -259,25 +259,6 @@ GridMeasure MeasureCounts(const SampleGrid& grid, const GridCounts& counts) {
     return measure;
 }
 
-unsigned __int128 GridSumOfSquares(const GridCounts& counts, const GridTable& table,
-                                   const SampleGrid& grid) {
-    unsigned __int128 sum = 0;
-    for (size_t i = 0; i < counts.Counts.size(); ++i) {
-        const auto folded = static_cast<uint64_t>(grid.Folded(table.Mapped[i]));
-        sum += static_cast<unsigned __int128>(folded * folded) * counts.Counts[i];
-    }
-    return sum;
-}
-
-int64_t GridPeak(const GridCounts& counts, const GridTable& table, const SampleGrid& grid) {
-    int64_t peak = 0;
-    for (size_t i = 0; i < counts.Counts.size(); ++i) {
-        const int64_t folded = grid.Folded(table.Mapped[i]);
-        peak = folded > peak ? folded : peak;
-    }
-    return peak;
-}
-
 void GridCounter::Start(const SampleFormat& format) {
     format_ = format;
     grid_ = SampleGrid(format);

@@ -147,10 +147,6 @@ struct GridTable {
 
 GridTable IdentityTable(const GridCounts& counts);
 void ApplyStep(const SampleGrid& grid, const TransformStep& step, GridTable& table);
-// The exact sum of the squared keys (folded) and the folded peak key after the table.
-unsigned __int128 GridSumOfSquares(const GridCounts& counts, const GridTable& table,
-                                   const SampleGrid& grid);
-int64_t GridPeak(const GridCounts& counts, const GridTable& table, const SampleGrid& grid);
 
 // What a table makes of the counted keys, measured in one pass: the exact sum of the squared
 // folded keys times their counts, the folded peak key, and a key of the mapped values in order
@@ -160,8 +156,8 @@ struct GridMeasure {
     int64_t Peak = 0;
     uint64_t StateKey = 14695981039346656037ull;
 };
-// ApplyStep, measuring what it makes in the same pass: what ApplyStep, GridSumOfSquares and
-// GridPeak give.
+// ApplyStep, measuring what it makes in the same pass: what ApplyStep and then MeasureTable
+// give.
 GridMeasure ApplyStepMeasured(const SampleGrid& grid, const TransformStep& step,
                               const GridCounts& counts, GridTable& table);
 GridMeasure MeasureTable(const SampleGrid& grid, const GridCounts& counts, const GridTable& table);

@@ -129,7 +129,7 @@ double PlannedLoudness(const MeasuredFile& measured, const std::vector<Transform
     for (const TransformStep& step : chain) {
         ApplyStep(grid, step, table);
     }
-    return grid.Loudness(GridSumOfSquares(*measured.GridValues, table, grid),
+    return grid.Loudness(MeasureTable(grid, *measured.GridValues, table).Sum,
                          measured.Frames * measured.Channels);
 }
 

@@ -70,11 +70,12 @@ TEST(GridValues, SixteenBitGridIsTheInt16Arithmetic) {
             ASSERT_EQ(keys.Mapped[i], table[static_cast<int16_t>(counts.Keys[i])])
                 << counts.Keys[i];
         }
-        const unsigned __int128 sum = GridSumOfSquares(counts, keys, grid);
+        const GridMeasure measured = MeasureTable(grid, counts, keys);
+        const unsigned __int128 sum = measured.Sum;
         EXPECT_EQ(static_cast<int64_t>(sum), MappedSumOfSquares(histogram, table));
         EXPECT_EQ(grid.Loudness(sum, 40000),
                   std::sqrt(static_cast<double>(MappedSumOfSquares(histogram, table)) / 40000.0));
-        EXPECT_EQ(grid.Level(GridPeak(counts, keys, grid)), MappedPeak(histogram, table));
+        EXPECT_EQ(grid.Level(measured.Peak), MappedPeak(histogram, table));
     }
 }
 
@@ -140,7 +141,7 @@ TEST(GridValues, MostNegativeIsFullScaleAndMapsWriteTheTable) {
     EXPECT_EQ(grid.Read(bytes), -4194304);
     EXPECT_EQ(grid.Read(bytes + 3), 4194304);
     EXPECT_EQ(grid.Read(bytes + 6), -3);
-    EXPECT_TRUE(written == GridSumOfSquares(counts, table, grid));
+    EXPECT_TRUE(written == MeasureTable(grid, counts, table).Sum);
 
     // A map of one step over every key gives what the table gives for the keys counted.
     GridMap stepMap(dense);
