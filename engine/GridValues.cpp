@@ -150,10 +150,23 @@ double TransformScaleValue(const TransformStep& step, double s) {
         step, [&](auto kind) { return TransformScaleValueAs<decltype(kind)::value>(step, s); });
 }
 
+uint64_t GridCounts::CountOf(size_t index) const {
+    uint64_t count = Counts[index];
+    for (const CountAbove& above : Above) {
+        if (above.Index == index) {
+            count += above.High << 32;
+        }
+    }
+    return count;
+}
+
 uint64_t GridCounts::SampleCount() const {
     uint64_t total = 0;
-    for (uint64_t count : Counts) {
+    for (uint32_t count : Counts) {
         total += count;
+    }
+    for (const CountAbove& above : Above) {
+        total += above.High << 32;
     }
     for (const WideValue& value : Wide) {
         total += value.Count;
@@ -162,7 +175,8 @@ uint64_t GridCounts::SampleCount() const {
 }
 
 size_t GridCounts::HeldBytes() const {
-    return Keys.size() * (sizeof(int32_t) + sizeof(uint64_t)) + Wide.size() * sizeof(WideValue);
+    return Keys.size() * (sizeof(int32_t) + sizeof(uint32_t)) + Above.size() * sizeof(CountAbove) +
+           Wide.size() * sizeof(WideValue);
 }
 
 WideMeasure MeasureMapped(const SampleFormat& format, const GridCounts& counts,
@@ -199,8 +213,9 @@ namespace {
 // Measures, what they become measured as they are made. Compiled for each kind, so that the
 // per-key work is the arithmetic alone.
 template <BlockTransform Kind, bool Measures>
-void MapKeys(const SampleGrid& grid, const TransformStep& step, const uint64_t* counts,
-             int32_t* mapped, size_t count, GridMeasure& measure) {
+void MapKeys(const SampleGrid& grid, const TransformStep& step, const uint32_t* counts,
+             std::span<const CountAbove> above, int32_t* mapped, size_t count,
+             GridMeasure& measure) {
     unsigned __int128 sum = 0;
     int64_t peak = measure.Peak;
     uint64_t stateKey = measure.StateKey;
@@ -217,6 +232,12 @@ void MapKeys(const SampleGrid& grid, const TransformStep& step, const uint64_t* 
             stateKey = (stateKey ^ static_cast<uint32_t>(key)) * 1099511628211ull;
         }
     }
+    if constexpr (Measures) {
+        for (const CountAbove& part : above) {
+            const auto folded = static_cast<uint64_t>(grid.Folded(mapped[part.Index]));
+            sum += (static_cast<unsigned __int128>(folded * folded) * part.High) << 32;
+        }
+    }
     measure.Sum += sum;
     measure.Peak = peak;
     measure.StateKey = stateKey;
@@ -227,7 +248,7 @@ void MapKeys(const SampleGrid& grid, const TransformStep& step, const uint64_t* 
 void ApplyStep(const SampleGrid& grid, const TransformStep& step, GridTable& table) {
     GridMeasure unused;
     WithTransformKind(step, [&](auto kind) {
-        MapKeys<decltype(kind)::value, false>(grid, step, nullptr, table.Mapped.data(),
+        MapKeys<decltype(kind)::value, false>(grid, step, nullptr, {}, table.Mapped.data(),
                                               table.Mapped.size(), unused);
     });
 }
@@ -236,8 +257,8 @@ GridMeasure ApplyStepMeasured(const SampleGrid& grid, const TransformStep& step,
                               const GridCounts& counts, GridTable& table) {
     GridMeasure measure;
     WithTransformKind(step, [&](auto kind) {
-        MapKeys<decltype(kind)::value, true>(grid, step, counts.Counts.data(), table.Mapped.data(),
-                                             table.Mapped.size(), measure);
+        MapKeys<decltype(kind)::value, true>(grid, step, counts.Counts.data(), counts.Above,
+                                             table.Mapped.data(), table.Mapped.size(), measure);
     });
     return measure;
 }
@@ -245,7 +266,7 @@ GridMeasure ApplyStepMeasured(const SampleGrid& grid, const TransformStep& step,
 GridMeasure MeasureTable(const SampleGrid& grid, const GridCounts& counts, const GridTable& table) {
     GridMeasure measure;
     // Nothing is written through the pointer without a transform.
-    MapKeys<BlockTransform::Map, true>(grid, TransformStep{}, counts.Counts.data(),
+    MapKeys<BlockTransform::Map, true>(grid, TransformStep{}, counts.Counts.data(), counts.Above,
                                        const_cast<int32_t*>(table.Mapped.data()),
                                        table.Mapped.size(), measure);
     return measure;
@@ -253,7 +274,7 @@ GridMeasure MeasureTable(const SampleGrid& grid, const GridCounts& counts, const
 
 GridMeasure MeasureCounts(const SampleGrid& grid, const GridCounts& counts) {
     GridMeasure measure;
-    MapKeys<BlockTransform::Map, true>(grid, TransformStep{}, counts.Counts.data(),
+    MapKeys<BlockTransform::Map, true>(grid, TransformStep{}, counts.Counts.data(), counts.Above,
                                        const_cast<int32_t*>(counts.Keys.data()), counts.Keys.size(),
                                        measure);
     return measure;
@@ -335,7 +356,8 @@ GridCounts GridCounter::Take() {
             counts.Keys.insert(at, key);
             counts.Counts.insert(counts.Counts.begin() + static_cast<std::ptrdiff_t>(k), 0);
         }
-        counts.Counts[k] += high << 32;
+        // Ascending: a key inserted here moves only the keys above it, not yet placed.
+        counts.Above.push_back({k, high});
     }
     wrapped_.clear();
     added_ = 0;

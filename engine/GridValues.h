@@ -121,11 +121,22 @@ inline decltype(auto) WithTransformKind(const TransformStep& step, Body&& body) 
     }
 }
 
-// The distinct keys a file holds, ascending, with how often each occurs.
+// A count of one key past 2^32: Counts[Index] holds its low 32 bits, High the rest.
+struct CountAbove {
+    size_t Index = 0;
+    uint64_t High = 0;
+    bool operator==(const CountAbove&) const = default;
+};
+
+// The distinct keys a file holds, ascending, with how often each occurs. A count takes 32 bits,
+// as only a file of more than 2^32 samples can need more: a long, noisy 24-bit file holds
+// millions of keys, and the counts are most of what its planning holds in memory.
 struct GridCounts {
     SampleFormat Format;
     std::vector<int32_t> Keys;
-    std::vector<uint64_t> Counts;
+    std::vector<uint32_t> Counts;   // the low 32 bits of each key's count
+    std::vector<CountAbove> Above;  // the counts past 2^32, by ascending Index
+    uint64_t CountOf(size_t index) const;
     // A wide format's distinct stored values, ascending (see WideValues.h); or, when the file
     // held more than could be kept, none, and Samples reads them again for each pass planned.
     std::vector<WideValue> Wide;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <unordered_map>
 
 namespace tralux {
@@ -260,14 +261,18 @@ private:
 // values have become: the loudness follows from it, and so does the next pass. (Whether a
 // reduction came first matters only below the target, where the planning of a file that has
 // only been reduced ends.) So a state that comes back proves a cycle. Only keys are kept; a
-// key met again is confirmed by replaying the steps that first led to it.
+// key met again is confirmed by replaying the steps that first led to it, from the state
+// before the first pass made again (a copy of it would be one more table as large as a 24-bit
+// file's keys, held for the whole planning).
 template <typename Values>
 class StatesSeen {
 public:
     using Table = typename Values::Table;
 
-    StatesSeen(const Values& values, const Table& start)
-        : values_(values), start_(std::make_unique<Table>(start)) {
+    // start: the state before the first pass, which is Start() and then normalising, if any.
+    StatesSeen(const Values& values, const Table& start,
+               const std::optional<TransformStep>& normalising)
+        : values_(values), normalising_(normalising) {
         Repeats(start, {});
     }
 
@@ -276,7 +281,10 @@ public:
         const uint64_t key = values_.StateKey(table);
         const auto [first, last] = firstSteps_.equal_range(key);
         for (auto at = first; at != last; ++at) {
-            auto earlier = std::make_unique<Table>(*start_);
+            auto earlier = std::make_unique<Table>(values_.Start());
+            if (normalising_) {
+                values_.Apply(*earlier, *normalising_);
+            }
             for (size_t k = 0; k < at->second; ++k) {
                 values_.Apply(*earlier, steps[k].Step);
             }
@@ -290,7 +298,7 @@ public:
 
 private:
     const Values& values_;
-    std::unique_ptr<const Table> start_;                    // the state before the first pass
+    std::optional<TransformStep> normalising_;
     std::unordered_multimap<uint64_t, size_t> firstSteps_;  // key -> steps that led to it
 };
 
@@ -388,7 +396,11 @@ void BalancePlanner::PlanAdjusting(const Values& values, const BalanceRequest& r
         return;
     }
     plan.Ending = PlanEnding::OnTarget;
-    StatesSeen<Values> seen(values, plan.Table);
+    std::optional<TransformStep> normalising;
+    if (plan.Normalising) {
+        normalising = plan.Normalising->Step;
+    }
+    StatesSeen<Values> seen(values, plan.Table, normalising);
     while (!OnTarget(plan.Loudness, target, plan.Compressions, plan.Reductions)) {
         // A silent file cannot be brought to any loudness; the ratio would be undefined.
         if (!(plan.Loudness > 0.0)) {

@@ -172,10 +172,10 @@ TEST(GridValues, ATableTakesTurnsBetweenCountsAndMaps) {
     };
     GridCounts first = countOf({5, -7, 5, 8388607});
     EXPECT_EQ(first.Keys, (std::vector<int32_t>{-7, 5, 8388607}));
-    EXPECT_EQ(first.Counts, (std::vector<uint64_t>{1, 2, 1}));
+    EXPECT_EQ(first.Counts, (std::vector<uint32_t>{1, 2, 1}));
     const GridCounts second = countOf({9, 9, -8388608});
     EXPECT_EQ(second.Keys, (std::vector<int32_t>{-8388608, 9}));
-    EXPECT_EQ(second.Counts, (std::vector<uint64_t>{1, 2}));
+    EXPECT_EQ(second.Counts, (std::vector<uint32_t>{1, 2}));
 
     GridMap map(dense);
     map.Build(second, IdentityTable(second));
@@ -185,12 +185,59 @@ TEST(GridValues, ATableTakesTurnsBetweenCountsAndMaps) {
     grid.Write(11, bytes);
     counter.Start(I24);
     counter.Add(bytes, 1);  // never taken
-    EXPECT_EQ(countOf({4, 4}).Counts, std::vector<uint64_t>{2});
+    EXPECT_EQ(countOf({4, 4}).Counts, std::vector<uint32_t>{2});
     // A smaller grid after a larger one.
     counter.Start(U8);
     const unsigned char eight[2] = {128, 130};
     counter.Add(eight, 2);
     EXPECT_EQ(counter.Take().Keys, (std::vector<int32_t>{0, 2}));
+}
+
+// A key counted past 2^32 times keeps its count whole, also when its low 32 bits come back to
+// 0, and its measure counts every sample of it.
+TEST(GridValues, CountsPast32BitsStayWhole) {
+    const SampleGrid grid(I24);
+    DenseKeys dense;
+    GridCounter counter(dense);
+    counter.Start(I24);
+    const int64_t offset = grid.KeyOffset();
+    // As if 2^32 - 2 fives and 2^32 - 1 minus sevens had been counted already.
+    dense.Entries[static_cast<size_t>(5 + offset)] = 0xFFFFFFFEu;
+    dense.Entries[static_cast<size_t>(-7 + offset)] = 0xFFFFFFFFu;
+    const std::vector<int32_t> keys{5, 9, 5, -7, 9, 5};
+    std::vector<unsigned char> bytes(keys.size() * 3);
+    for (size_t i = 0; i < keys.size(); ++i) {
+        grid.Write(keys[i], bytes.data() + 3 * i);
+    }
+    counter.Add(bytes.data(), keys.size());
+    const GridCounts counts = counter.Take();
+
+    constexpr uint64_t Wrap = uint64_t{1} << 32;
+    EXPECT_EQ(counts.Keys, (std::vector<int32_t>{-7, 5, 9}));
+    EXPECT_EQ(counts.CountOf(0), Wrap);
+    EXPECT_EQ(counts.CountOf(1), Wrap + 1);
+    EXPECT_EQ(counts.CountOf(2), 2u);
+    EXPECT_EQ(counts.SampleCount(), 2 * Wrap + 3);
+    const GridMeasure measured = MeasureCounts(grid, counts);
+    const unsigned __int128 expected = static_cast<unsigned __int128>(49) * Wrap +
+                                       static_cast<unsigned __int128>(25) * (Wrap + 1) + 81 * 2;
+    EXPECT_TRUE(measured.Sum == expected);
+    EXPECT_EQ(measured.Peak, 9);
+
+    // A step that maps the keys measures the wrapped counts at their new keys.
+    GridTable table = IdentityTable(counts);
+    TransformStep halve;
+    halve.Transform = BlockTransform::Reduce;
+    halve.Gain = 0.5;
+    const GridMeasure stepped = ApplyStepMeasured(grid, halve, counts, table);
+    unsigned __int128 sum = 0;
+    for (size_t i = 0; i < counts.Keys.size(); ++i) {
+        const auto folded = static_cast<uint64_t>(grid.Folded(table.Mapped[i]));
+        sum += static_cast<unsigned __int128>(folded * folded) * counts.CountOf(i);
+    }
+    EXPECT_TRUE(stepped.Sum == sum);
+    EXPECT_TRUE(stepped.Sum == MeasureTable(grid, counts, table).Sum);
+    EXPECT_NE(table.Mapped, counts.Keys);
 }
 
 // Padding bits below the valid bits count as the fraction they are when read, and are

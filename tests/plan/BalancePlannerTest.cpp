@@ -9,6 +9,7 @@
 
 #include "TestWav.h"
 #include "engine/BlockTransforms.h"
+#include "engine/GridValues.h"
 #include "plan/BalancePlanner.h"
 
 namespace tralux {
@@ -184,6 +185,27 @@ INSTANTIATE_TEST_SUITE_P(
         EndingCase{"BoundReached", test::Noise(3000, 6000, 4), 3464.0, 12000.0, 2,
                    PlanEnding::Bound, -1, -2}),
     [](const testing::TestParamInfo<EndingCase>& info) { return std::string(info.param.Name); });
+
+// A state that comes back after normalising is known as such: the steps that first led to it
+// are replayed from the normalised values, not from the values as counted.
+TEST_F(Planner, AGridStateThatComesBackAfterNormalisingEndsThePlanning) {
+    GridCounts counts;
+    counts.Format = SampleFormat{SampleCoding::Integer, 3, 24};
+    counts.Keys = {-4, 4};
+    counts.Counts = {50, 50};
+    BalanceRequest request;
+    request.Frames = 50;
+    request.NormalisingGain = 0.5;  // 4 becomes 2
+    const SampleGrid grid(counts.Format);
+    // Just below the normalised loudness: the smallest reduction rounds 2 back to 2.
+    request.Target = grid.ToScale(2) * 0.95;
+    request.MaxAdjustSteps = 50;
+    const GridPlan plan = planner.Plan(counts, request);
+
+    EXPECT_EQ(plan.Ending, PlanEnding::Stalled);
+    EXPECT_EQ(plan.Reductions, 1);
+    EXPECT_EQ(plan.Table.Mapped, (std::vector<int32_t>{-2, 2}));
+}
 
 // Prepare & Balance plans from the source's values: its normalising first, apart from the
 // steps; the final limiting last, after the loudness the passes reached.
