@@ -1,5 +1,6 @@
 #include "ScanPool.h"
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -11,9 +12,13 @@ void ScanPool::Run(const std::vector<Job>& jobs,
     // Each worker scans a copy of its file's record, which takes the file's place in its turn.
     std::vector<std::optional<FileData>> copies(jobs.size());
     std::vector<std::unique_ptr<SampleHistogram>> aside(jobs.size());
-    // A scan done ahead holds its record and its counts until its turn.
+    // A scan done ahead holds its record and its counts until its turn. The keys of a 24-bit
+    // file can take a hundred megabytes and more: of such files, no scan runs more than one
+    // file ahead.
+    const bool keysCounted =
+        std::any_of(jobs.begin(), jobs.end(), [](const Job& job) { return job.Grid != nullptr; });
     pool_.Run(
-        jobs.size(), 2 * size_t(pool_.Workers()),
+        jobs.size(), keysCounted ? 1 : 2 * size_t(pool_.Workers()),
         [&](FilePool::Worker& worker, size_t i) {
             copies[i].emplace(*jobs[i].File);
             SampleHistogram* counts = jobs[i].Counts;

@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <shared_mutex>
 #include <thread>
 #include <vector>
 
@@ -49,7 +51,15 @@ Operations::BalanceOutcome Operations::CountAndBalance(FileWork& work, size_t in
     if (!values.Counted()) {
         return BalanceOutcome::Stopped;
     }
-    return BalanceFile(work, index, file, values);
+    const BalanceOutcome outcome = BalanceFile(work, index, file, values);
+    // A 24-bit file's keys and their table can take hundreds of megabytes: they have served
+    // once the file is written, and the next file, or the files waiting for their turn, must
+    // not hold them beside its own.
+    if (values.Grid != nullptr) {
+        work.RecountedGrid = GridCounts();
+        work.GridPlanned.Table = GridTable();
+    }
+    return outcome;
 }
 
 void Operations::AfterBalancing(FileData& file, BalanceOutcome outcome, double loudnessBefore,
@@ -167,6 +177,15 @@ void Operations::BalanceFilesAtOnce(const std::vector<FileData*>& files) {
     };
     std::vector<std::unique_ptr<Job>> jobs(balanced.size());
     FileMeters meters(balanced.size(), engine_.Observer != nullptr);
+    // Files of other grids are balanced side by side, those with many keys alone. A worker
+    // takes its turn at the start of a file, holding nothing else, and gives it back at its
+    // end: the workers beside it end their files without waiting for it.
+    std::shared_mutex gridTurns;
+    const auto gridKeysHeld = [&](size_t k) {
+        // Its keys, their counts and the table the planning makes of them.
+        return planning_ ? plans_[balanced[k]].GridKeys * (2 * sizeof(int32_t) + sizeof(uint32_t))
+                         : 0;
+    };
 
     Pool().Run(
         balanced.size(), size_t(FilesAtOnce),
@@ -174,6 +193,15 @@ void Operations::BalanceFilesAtOnce(const std::vector<FileData*>& files) {
             std::unique_ptr<Scratch>& mine = scratch[size_t(worker.Number())];
             if (!mine) {
                 mine = std::make_unique<Scratch>();
+            }
+            std::shared_lock<std::shared_mutex> beside;
+            std::unique_lock<std::shared_mutex> alone;
+            if (!files[balanced[k]]->IsPlain16Bit()) {
+                if (gridKeysHeld(k) > GridBytesBeside) {
+                    alone = std::unique_lock<std::shared_mutex>(gridTurns);
+                } else {
+                    beside = std::shared_lock<std::shared_mutex>(gridTurns);
+                }
             }
             auto job = std::make_unique<Job>();
             job->File.emplace(*files[balanced[k]]);

@@ -280,6 +280,7 @@ void Operations::PrepareAll() {
                 PlanNormalisingOn(i, *file, FullScale / file->Peak, {aside, nullptr});
             }
             if (planning_ && plans_[i].Grid) {
+                plans_[i].GridKeys = plans_[i].Grid->Keys.size();
                 if (engine_.Running && file->Peak > 0 && file->GroupNumber <= 0) {
                     PlanNormalisingOn(i, *file, FullScale / file->Peak,
                                       {nullptr, plans_[i].Grid.get()});
@@ -313,6 +314,12 @@ void Operations::PrepareAll() {
             // counts in hand, which may not be kept, rather than on a count read again.
             if (gridFile && engine_.Running && file->Peak > 0 && file->GroupNumber <= 0) {
                 PlanNormalisingOn(i, *file, FullScale / file->Peak, {nullptr, gridCounts});
+            }
+            if (gridFile) {
+                plans_[i].GridKeys = gridCounts->Keys.size();
+            }
+            if (gridCounts == &recountedGrid_) {
+                recountedGrid_ = GridCounts();  // not kept: not held beside the next file's
             }
             if (planning_) {
                 KeepWithinBudget(plans_[i]);

@@ -130,6 +130,10 @@ public:
     // The measuring run of a preview keeps the counted keys of such files up to this many
     // bytes in all; past it the preview says it cannot plan them.
     size_t PreviewGridBytes = size_t{128} << 20;
+    // A file of another grid whose keys and their table take more than this is balanced alone,
+    // with no other such file beside it, so that two long, noisy 24-bit files do not hold
+    // their keys at once.
+    size_t GridBytesBeside = size_t{48} << 20;
 
 private:
     // What Prepare & Balance keeps of one listed file between its scan and its write.
@@ -138,6 +142,7 @@ private:
         bool NormalisingPlanned = false;
         std::unique_ptr<SampleHistogram> Histogram;  // null: not kept
         std::unique_ptr<GridCounts> Grid;            // the same for other grids
+        size_t GridKeys = 0;  // the distinct keys the scan counted, kept or not
     };
     // A file's counted values: the histogram of a 16-bit file or the keys of another grid;
     // neither when the read that counts them was stopped.

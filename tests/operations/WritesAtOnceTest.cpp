@@ -242,11 +242,15 @@ TEST_F(WritesAtOnce, PrepareAndBalanceGiveTheSameAsOneAtATime) {
     };
     const RunRecord inTurn = run(1);
     const RunRecord atOnce = run(3);
+    // Every file of another grid balanced alone, beside no other such file.
+    ops.GridBytesBeside = 0;
+    const RunRecord gridAlone = run(3);
 
     EXPECT_EQ(inTurn.CreatedByWorkers, 0u);
     EXPECT_EQ(atOnce.CreatedByWorkers, inTurn.Results.size());
     // Each source scanned, and those past the first two counted again, on workers.
     EXPECT_GE(atOnce.OpenedByWorkers, 2 * inTurn.Results.size() + 4);
+    ExpectSame(gridAlone, inTurn);
     EXPECT_GT(inTurn.ShortOfTarget, 0);
     EXPECT_TRUE(inTurn.Errors.empty());
     for (size_t i = 0; i < inTurn.Results.size(); ++i) {
