@@ -175,7 +175,8 @@ uint64_t GridCounts::SampleCount() const {
 }
 
 size_t GridCounts::HeldBytes() const {
-    return Keys.size() * (sizeof(int32_t) + sizeof(uint32_t)) + Above.size() * sizeof(CountAbove) +
+    return Keys.size() * sizeof(int32_t) + Present.size() * sizeof(uint64_t) +
+           Counts.size() * sizeof(uint32_t) + Above.size() * sizeof(CountAbove) +
            Wide.size() * sizeof(WideValue);
 }
 
@@ -203,7 +204,12 @@ double GridLoudness(const SampleFormat& format, unsigned __int128 sumKey, int64_
 
 GridTable IdentityTable(const GridCounts& counts) {
     GridTable table;
-    table.Mapped = counts.Keys;
+    if (counts.Present.empty()) {
+        table.Mapped = counts.Keys;
+        return table;
+    }
+    table.Mapped.resize(counts.KeyCount());
+    counts.ForEachKey([&](size_t i, int32_t key) { table.Mapped[i] = key; });
     return table;
 }
 
@@ -274,6 +280,27 @@ GridMeasure MeasureTable(const SampleGrid& grid, const GridCounts& counts, const
 
 GridMeasure MeasureCounts(const SampleGrid& grid, const GridCounts& counts) {
     GridMeasure measure;
+    if (!counts.Present.empty()) {
+        // As MapKeys measures keys as they are, without a list of them.
+        unsigned __int128 sum = 0;
+        counts.ForEachKey([&](size_t i, int32_t key) {
+            const auto folded = static_cast<uint64_t>(grid.Folded(key));
+            sum += static_cast<unsigned __int128>(folded * folded) * counts.Counts[i];
+            measure.Peak = std::max(measure.Peak, static_cast<int64_t>(folded));
+            measure.StateKey = (measure.StateKey ^ static_cast<uint32_t>(key)) * 1099511628211ull;
+        });
+        size_t next = 0;
+        counts.ForEachKey([&](size_t i, int32_t key) {
+            if (next < counts.Above.size() && counts.Above[next].Index == i) {
+                const auto folded = static_cast<uint64_t>(grid.Folded(key));
+                sum += (static_cast<unsigned __int128>(folded * folded) * counts.Above[next].High)
+                       << 32;
+                ++next;
+            }
+        });
+        measure.Sum = sum;
+        return measure;
+    }
     MapKeys<BlockTransform::Map, true>(grid, TransformStep{}, counts.Counts.data(), counts.Above,
                                        const_cast<int32_t*>(counts.Keys.data()), counts.Keys.size(),
                                        measure);
@@ -319,7 +346,6 @@ void GridCounter::Add(const unsigned char* bytes, size_t count) {
 GridCounts GridCounter::Take() {
     GridCounts counts;
     counts.Format = format_;
-    const int64_t offset = grid_.KeyOffset();
     uint32_t* const dense = dense_->Entries.data();
     const size_t keys = grid_.KeyCount();
     // Most of a large table is empty: eight entries are tried at once.
@@ -329,18 +355,19 @@ GridCounts GridCounter::Take() {
         std::memcpy(words, dense + at, sizeof words);
         return (words[0] | words[1] | words[2] | words[3]) == 0;
     };
-    // Room for as many keys as there can be, in one read of the table: the room no key takes
-    // is never touched, and takes no memory.
-    const size_t most = static_cast<size_t>(std::min<uint64_t>(added_, keys));
-    counts.Keys.reserve(most);
-    counts.Counts.reserve(most);
+    // The keys are marked first, and listed after only if they are few: a list of many would
+    // be held beside the counts for as long as the file is planned. Room for as many counts as
+    // there can be, in one read of the table: the room no key takes is never touched, and
+    // takes no memory.
+    counts.Present.assign((keys + 63) / 64, 0);
+    counts.Counts.reserve(static_cast<size_t>(std::min<uint64_t>(added_, keys)));
     for (size_t at = 0; at < keys; at += Run) {
         if (at + Run <= keys && empty(at)) {
             continue;
         }
         for (size_t i = at; i < std::min(at + Run, keys); ++i) {
             if (dense[i] != 0) {
-                counts.Keys.push_back(static_cast<int32_t>(static_cast<int64_t>(i) - offset));
+                counts.Present[i / 64] |= uint64_t{1} << (i % 64);
                 counts.Counts.push_back(dense[i]);
                 dense[i] = 0;
             }
@@ -349,18 +376,26 @@ GridCounts GridCounter::Take() {
     dense_->Zeroed = true;
     // A count that wrapped past 2^32 (and perhaps to 0) gets its high part back.
     for (const auto& [index, high] : wrapped_) {
-        const auto key = static_cast<int32_t>(static_cast<int64_t>(index) - offset);
-        const auto at = std::lower_bound(counts.Keys.begin(), counts.Keys.end(), key);
-        const auto k = static_cast<size_t>(at - counts.Keys.begin());
-        if (at == counts.Keys.end() || *at != key) {
-            counts.Keys.insert(at, key);
-            counts.Counts.insert(counts.Counts.begin() + static_cast<std::ptrdiff_t>(k), 0);
+        const uint64_t bit = uint64_t{1} << (index % 64);
+        size_t rank = 0;  // the keys below this one
+        for (size_t word = 0; word < index / 64; ++word) {
+            rank += static_cast<size_t>(__builtin_popcountll(counts.Present[word]));
+        }
+        rank += static_cast<size_t>(__builtin_popcountll(counts.Present[index / 64] & (bit - 1)));
+        if ((counts.Present[index / 64] & bit) == 0) {
+            counts.Present[index / 64] |= bit;
+            counts.Counts.insert(counts.Counts.begin() + static_cast<std::ptrdiff_t>(rank), 0);
         }
         // Ascending: a key inserted here moves only the keys above it, not yet placed.
-        counts.Above.push_back({k, high});
+        counts.Above.push_back({rank, high});
     }
     wrapped_.clear();
     added_ = 0;
+    if (counts.KeyCount() <= KeysListedUpTo) {
+        counts.Keys.reserve(counts.KeyCount());
+        counts.ForEachKey([&](size_t, int32_t key) { counts.Keys.push_back(key); });
+        counts.Present = {};
+    }
     return counts;
 }
 
@@ -373,10 +408,9 @@ void GridMap::Build(const GridCounts& counts, const GridTable& table) {
     for (size_t i = 0; i < dense.size(); ++i) {
         dense[i] = static_cast<uint32_t>(static_cast<int64_t>(i) - offset);
     }
-    for (size_t i = 0; i < counts.Keys.size(); ++i) {
-        dense[static_cast<size_t>(counts.Keys[i] + offset)] =
-            static_cast<uint32_t>(table.Mapped[i]);
-    }
+    counts.ForEachKey([&](size_t i, int32_t key) {
+        dense[static_cast<size_t>(key + offset)] = static_cast<uint32_t>(table.Mapped[i]);
+    });
 }
 
 void GridMap::Build(const SampleFormat& format, const TransformStep& step) {

@@ -133,10 +133,35 @@ struct CountAbove {
 // millions of keys, and the counts are most of what its planning holds in memory.
 struct GridCounts {
     SampleFormat Format;
+    // The keys, listed when they are few. When they are many, Keys is empty and Present has a
+    // bit for each key of the grid (from the lowest, bit k of word w for key 64w + k - the
+    // grid's KeyOffset()): 2 MB for 24 bits, where a list of millions of keys takes tens of
+    // megabytes.
     std::vector<int32_t> Keys;
+    std::vector<uint64_t> Present;
     std::vector<uint32_t> Counts;   // the low 32 bits of each key's count
     std::vector<CountAbove> Above;  // the counts past 2^32, by ascending Index
     uint64_t CountOf(size_t index) const;
+    // The distinct keys counted.
+    size_t KeyCount() const { return Counts.size(); }
+    // Calls body(index, key) for each key, ascending.
+    template <typename Body>
+    void ForEachKey(Body&& body) const {
+        if (Present.empty()) {
+            for (size_t i = 0; i < Keys.size(); ++i) {
+                body(i, Keys[i]);
+            }
+            return;
+        }
+        const int64_t offset = int64_t{1} << (8 * Format.ContainerBytes - 1);
+        size_t index = 0;
+        for (size_t word = 0; word < Present.size(); ++word) {
+            for (uint64_t bits = Present[word]; bits != 0; bits &= bits - 1) {
+                const auto bit = static_cast<int64_t>(__builtin_ctzll(bits));
+                body(index++, static_cast<int32_t>(static_cast<int64_t>(64 * word) + bit - offset));
+            }
+        }
+    }
     // A wide format's distinct stored values, ascending (see WideValues.h); or, when the file
     // held more than could be kept, none, and Samples reads them again for each pass planned.
     std::vector<WideValue> Wide;
@@ -266,6 +291,9 @@ public:
     void Start(const SampleFormat& format);
     void Add(const unsigned char* bytes, size_t count);
     GridCounts Take();  // the counts, ascending; the counter is cleared
+
+    // Up to this many keys, Take lists them; past it, it marks them in GridCounts::Present.
+    size_t KeysListedUpTo = size_t{1} << 21;
 
 private:
     SampleFormat format_;

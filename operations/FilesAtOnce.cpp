@@ -181,10 +181,19 @@ void Operations::BalanceFilesAtOnce(const std::vector<FileData*>& files) {
     // takes its turn at the start of a file, holding nothing else, and gives it back at its
     // end: the workers beside it end their files without waiting for it.
     std::shared_mutex gridTurns;
-    const auto gridKeysHeld = [&](size_t k) {
+    const auto gridKeysHeld = [&](size_t k) -> size_t {
+        const FileData& file = *files[balanced[k]];
+        if (!GridFormat(file.Format.Sample)) {
+            return 0;
+        }
+        // The keys its scan counted; a result not counted yet holds at most one key for each
+        // sample, and each key of the grid at most once.
+        const auto samples = static_cast<uint64_t>(std::max<int64_t>(0, file.SampleCount()));
+        const size_t keys = planning_ ? plans_[balanced[k]].GridKeys
+                                      : static_cast<size_t>(std::min<uint64_t>(
+                                            samples, SampleGrid(file.Format.Sample).KeyCount()));
         // Its keys, their counts and the table the planning makes of them.
-        return planning_ ? plans_[balanced[k]].GridKeys * (2 * sizeof(int32_t) + sizeof(uint32_t))
-                         : 0;
+        return keys * (2 * sizeof(int32_t) + sizeof(uint32_t));
     };
 
     Pool().Run(

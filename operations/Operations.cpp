@@ -280,7 +280,7 @@ void Operations::PrepareAll() {
                 PlanNormalisingOn(i, *file, FullScale / file->Peak, {aside, nullptr});
             }
             if (planning_ && plans_[i].Grid) {
-                plans_[i].GridKeys = plans_[i].Grid->Keys.size();
+                plans_[i].GridKeys = plans_[i].Grid->KeyCount();
                 if (engine_.Running && file->Peak > 0 && file->GroupNumber <= 0) {
                     PlanNormalisingOn(i, *file, FullScale / file->Peak,
                                       {nullptr, plans_[i].Grid.get()});
@@ -316,7 +316,7 @@ void Operations::PrepareAll() {
                 PlanNormalisingOn(i, *file, FullScale / file->Peak, {nullptr, gridCounts});
             }
             if (gridFile) {
-                plans_[i].GridKeys = gridCounts->Keys.size();
+                plans_[i].GridKeys = gridCounts->KeyCount();
             }
             if (gridCounts == &recountedGrid_) {
                 recountedGrid_ = GridCounts();  // not kept: not held beside the next file's

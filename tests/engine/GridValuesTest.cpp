@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <map>
 #include <random>
@@ -193,51 +195,125 @@ TEST(GridValues, ATableTakesTurnsBetweenCountsAndMaps) {
     EXPECT_EQ(counter.Take().Keys, (std::vector<int32_t>{0, 2}));
 }
 
+// The keys of a count listed, as a count of few keys gives them.
+std::vector<int32_t> KeysOf(const GridCounts& counts) {
+    std::vector<int32_t> keys;
+    counts.ForEachKey([&](size_t i, int32_t key) {
+        EXPECT_EQ(i, keys.size());
+        keys.push_back(key);
+    });
+    return keys;
+}
+
 // A key counted past 2^32 times keeps its count whole, also when its low 32 bits come back to
-// 0, and its measure counts every sample of it.
+// 0, and its measure counts every sample of it; with its keys listed and with them marked.
 TEST(GridValues, CountsPast32BitsStayWhole) {
+    for (const size_t listedUpTo : {size_t{100}, size_t{0}}) {
+        SCOPED_TRACE(listedUpTo);
+        const SampleGrid grid(I24);
+        DenseKeys dense;
+        GridCounter counter(dense);
+        counter.KeysListedUpTo = listedUpTo;
+        counter.Start(I24);
+        const int64_t offset = grid.KeyOffset();
+        // As if 2^32 - 2 fives and 2^32 - 1 minus sevens had been counted already.
+        dense.Entries[static_cast<size_t>(5 + offset)] = 0xFFFFFFFEu;
+        dense.Entries[static_cast<size_t>(-7 + offset)] = 0xFFFFFFFFu;
+        const std::vector<int32_t> keys{5, 9, 5, -7, 9, 5};
+        std::vector<unsigned char> bytes(keys.size() * 3);
+        for (size_t i = 0; i < keys.size(); ++i) {
+            grid.Write(keys[i], bytes.data() + 3 * i);
+        }
+        counter.Add(bytes.data(), keys.size());
+        const GridCounts counts = counter.Take();
+
+        constexpr uint64_t Wrap = uint64_t{1} << 32;
+        EXPECT_EQ(counts.Keys.empty(), listedUpTo == 0);
+        EXPECT_EQ(KeysOf(counts), (std::vector<int32_t>{-7, 5, 9}));
+        EXPECT_EQ(counts.CountOf(0), Wrap);
+        EXPECT_EQ(counts.CountOf(1), Wrap + 1);
+        EXPECT_EQ(counts.CountOf(2), 2u);
+        EXPECT_EQ(counts.SampleCount(), 2 * Wrap + 3);
+        const GridMeasure measured = MeasureCounts(grid, counts);
+        const unsigned __int128 expected = static_cast<unsigned __int128>(49) * Wrap +
+                                           static_cast<unsigned __int128>(25) * (Wrap + 1) + 81 * 2;
+        EXPECT_TRUE(measured.Sum == expected);
+        EXPECT_EQ(measured.Peak, 9);
+
+        // A step that maps the keys measures the wrapped counts at their new keys.
+        GridTable table = IdentityTable(counts);
+        EXPECT_EQ(table.Mapped, KeysOf(counts));
+        TransformStep halve;
+        halve.Transform = BlockTransform::Reduce;
+        halve.Gain = 0.5;
+        const GridMeasure stepped = ApplyStepMeasured(grid, halve, counts, table);
+        unsigned __int128 sum = 0;
+        for (size_t i = 0; i < counts.KeyCount(); ++i) {
+            const auto folded = static_cast<uint64_t>(grid.Folded(table.Mapped[i]));
+            sum += static_cast<unsigned __int128>(folded * folded) * counts.CountOf(i);
+        }
+        EXPECT_TRUE(stepped.Sum == sum);
+        EXPECT_TRUE(stepped.Sum == MeasureTable(grid, counts, table).Sum);
+        EXPECT_NE(table.Mapped, KeysOf(counts));
+    }
+}
+
+// Counts of many keys mark them rather than list them, in far less memory, and everything
+// made of the counts is what the list makes: the measure, the tables of steps, and the map a
+// write goes through.
+TEST(GridValues, KeysMarkedServeAsKeysListed) {
     const SampleGrid grid(I24);
+    std::mt19937 random(11);
+    std::normal_distribution<double> level(0.0, 900000.0);
+    std::vector<unsigned char> bytes(3 * 400000);
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        const double key = std::clamp(std::round(level(random)), -8388608.0, 8388607.0);
+        grid.Write(static_cast<int64_t>(key), bytes.data() + i);
+    }
+    bytes[0] = 0x00, bytes[1] = 0x00, bytes[2] = 0x80;  // the most negative key
     DenseKeys dense;
     GridCounter counter(dense);
-    counter.Start(I24);
-    const int64_t offset = grid.KeyOffset();
-    // As if 2^32 - 2 fives and 2^32 - 1 minus sevens had been counted already.
-    dense.Entries[static_cast<size_t>(5 + offset)] = 0xFFFFFFFEu;
-    dense.Entries[static_cast<size_t>(-7 + offset)] = 0xFFFFFFFFu;
-    const std::vector<int32_t> keys{5, 9, 5, -7, 9, 5};
-    std::vector<unsigned char> bytes(keys.size() * 3);
-    for (size_t i = 0; i < keys.size(); ++i) {
-        grid.Write(keys[i], bytes.data() + 3 * i);
-    }
-    counter.Add(bytes.data(), keys.size());
-    const GridCounts counts = counter.Take();
+    const auto countOf = [&](size_t listedUpTo) {
+        counter.KeysListedUpTo = listedUpTo;
+        counter.Start(I24);
+        counter.Add(bytes.data(), bytes.size() / 3);
+        return counter.Take();
+    };
+    const GridCounts listed = countOf(size_t{1} << 21);
+    const GridCounts marked = countOf(0);
+    ASSERT_GT(listed.KeyCount(), 200000u);
+    EXPECT_TRUE(marked.Keys.empty());
+    EXPECT_EQ(KeysOf(marked), listed.Keys);
+    EXPECT_EQ(marked.Counts, listed.Counts);
+    EXPECT_EQ(marked.SampleCount(), bytes.size() / 3);
+    // Four bytes a key listed against one bit for each key of the grid.
+    EXPECT_EQ(listed.HeldBytes() - marked.HeldBytes(), 4 * listed.KeyCount() - grid.KeyCount() / 8);
 
-    constexpr uint64_t Wrap = uint64_t{1} << 32;
-    EXPECT_EQ(counts.Keys, (std::vector<int32_t>{-7, 5, 9}));
-    EXPECT_EQ(counts.CountOf(0), Wrap);
-    EXPECT_EQ(counts.CountOf(1), Wrap + 1);
-    EXPECT_EQ(counts.CountOf(2), 2u);
-    EXPECT_EQ(counts.SampleCount(), 2 * Wrap + 3);
-    const GridMeasure measured = MeasureCounts(grid, counts);
-    const unsigned __int128 expected = static_cast<unsigned __int128>(49) * Wrap +
-                                       static_cast<unsigned __int128>(25) * (Wrap + 1) + 81 * 2;
-    EXPECT_TRUE(measured.Sum == expected);
-    EXPECT_EQ(measured.Peak, 9);
+    const GridMeasure measuredListed = MeasureCounts(grid, listed);
+    const GridMeasure measuredMarked = MeasureCounts(grid, marked);
+    EXPECT_TRUE(measuredMarked.Sum == measuredListed.Sum);
+    EXPECT_EQ(measuredMarked.Peak, measuredListed.Peak);
+    EXPECT_EQ(measuredMarked.StateKey, measuredListed.StateKey);
 
-    // A step that maps the keys measures the wrapped counts at their new keys.
-    GridTable table = IdentityTable(counts);
-    TransformStep halve;
-    halve.Transform = BlockTransform::Reduce;
-    halve.Gain = 0.5;
-    const GridMeasure stepped = ApplyStepMeasured(grid, halve, counts, table);
-    unsigned __int128 sum = 0;
-    for (size_t i = 0; i < counts.Keys.size(); ++i) {
-        const auto folded = static_cast<uint64_t>(grid.Folded(table.Mapped[i]));
-        sum += static_cast<unsigned __int128>(folded * folded) * counts.CountOf(i);
+    GridTable tableListed = IdentityTable(listed);
+    GridTable tableMarked = IdentityTable(marked);
+    for (const TransformStep& step : SomeSteps()) {
+        const GridMeasure a = ApplyStepMeasured(grid, step, listed, tableListed);
+        const GridMeasure b = ApplyStepMeasured(grid, step, marked, tableMarked);
+        EXPECT_TRUE(a.Sum == b.Sum);
+        EXPECT_EQ(a.StateKey, b.StateKey);
     }
-    EXPECT_TRUE(stepped.Sum == sum);
-    EXPECT_TRUE(stepped.Sum == MeasureTable(grid, counts, table).Sum);
-    EXPECT_NE(table.Mapped, counts.Keys);
+    EXPECT_EQ(tableMarked, tableListed);
+
+    std::vector<unsigned char> throughListed = bytes;
+    std::vector<unsigned char> throughMarked = bytes;
+    GridMap map(dense);
+    map.Build(listed, tableListed);
+    map.MapOnly(throughListed.data(), throughListed.size() / 3);
+    map.Build(marked, tableMarked);
+    map.MapOnly(throughMarked.data(), throughMarked.size() / 3);
+    EXPECT_TRUE(throughMarked == throughListed);
+    EXPECT_FALSE(throughMarked == bytes);
 }
 
 // Padding bits below the valid bits count as the fraction they are when read, and are
