@@ -95,6 +95,54 @@ void SampleHistogram::Add(const int16_t* samples, size_t count) {
     }
 }
 
+namespace {
+
+void PutGroups(uint32_t value, std::vector<uint8_t>& bytes) {
+    while (value >= 0x80) {
+        bytes.push_back(static_cast<uint8_t>(value | 0x80));
+        value >>= 7;
+    }
+    bytes.push_back(static_cast<uint8_t>(value));
+}
+
+uint32_t TakeGroups(const uint8_t*& at) {
+    uint32_t value = 0;
+    for (int shift = 0;; shift += 7) {
+        const uint8_t byte = *at++;
+        value |= static_cast<uint32_t>(byte & 0x7F) << shift;
+        if ((byte & 0x80) == 0) {
+            return value;
+        }
+    }
+}
+
+}  // namespace
+
+PackedHistogram::PackedHistogram(const SampleHistogram& histogram) {
+    uint32_t zeros = 0;
+    for (const uint32_t count : histogram.Counts) {
+        if (count == 0) {
+            ++zeros;
+            continue;
+        }
+        PutGroups(zeros, bytes_);
+        PutGroups(count, bytes_);
+        zeros = 0;
+    }
+    bytes_.shrink_to_fit();
+}
+
+void PackedHistogram::Unpack(SampleHistogram& histogram) const {
+    histogram.Clear();
+    const uint8_t* at = bytes_.data();
+    const uint8_t* const end = at + bytes_.size();
+    size_t value = 0;
+    while (at < end) {
+        value += TakeGroups(at);
+        histogram.Counts[value++] = TakeGroups(at);
+    }
+}
+
 uint64_t SampleHistogram::SampleCount() const {
     uint64_t total = 0;
     for (uint32_t count : Counts) {

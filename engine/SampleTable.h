@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "BlockTransforms.h"
 #include "FactorTables.h"
@@ -83,6 +84,22 @@ public:
     uint64_t SampleCount() const;
 
     std::array<uint32_t, SampleValueCount> Counts{};
+};
+
+// A histogram kept from a file's scan to its write in a few bytes a value present: each
+// non-zero count as the number of counts of 0 before it and the count, both in seven-bit
+// groups. A file uses a fraction of the 65536 values, most of them rarely, so that it takes
+// some tens of kilobytes where the histogram takes 256.
+class PackedHistogram {
+public:
+    PackedHistogram() = default;
+    explicit PackedHistogram(const SampleHistogram& histogram);
+    // The counts packed, exactly, into histogram.
+    void Unpack(SampleHistogram& histogram) const;
+    size_t HeldBytes() const { return bytes_.size(); }
+
+private:
+    std::vector<uint8_t> bytes_;
 };
 
 // The exact sum of squares and the peak of the samples counted by histogram after mapping

@@ -98,11 +98,10 @@ bool Operations::WriteResult(FileData& file, const ValueTable& table, const std:
     return WriteResult(work, file, table, label, values);
 }
 
-bool Operations::CountsAside(const FileData& file, const SampleHistogram* kept) const {
-    // The normalising of a 16-bit file in no group follows from its own peak: past the
-    // histograms kept, it is planned on counts taken by the scan and dropped after, rather than
-    // on a count read again.
-    return planning_ && kept == nullptr && file.IsPlain16Bit() && file.GroupNumber <= 0;
+bool Operations::CountsAside(const FileData& file) const {
+    // Prepare & Balance plans each 16-bit file on the counts its scan takes: kept packed while
+    // they fit, rather than counted again by one more read.
+    return planning_ && file.IsPlain16Bit();
 }
 
 double Operations::NormalisingGainOf(const FileData& file) const {
@@ -227,6 +226,7 @@ void Operations::BalanceFilesAtOnce(const std::vector<FileData*>& files) {
             // of the files after it.
             if (planning_) {
                 plans_[balanced[k]].Grid.reset();
+                plans_[balanced[k]].Histogram.reset();
             }
             jobs[k] = std::move(job);
         },

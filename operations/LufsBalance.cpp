@@ -347,7 +347,7 @@ int Operations::BalanceLufsUnit(FileWork& work, ReadingObserver& chainMeter, con
         }
         ++writes;
         const double loudnessBefore = file.Loudness;
-        const SampleHistogram* values = planning_ ? plans_[i].Histogram.get() : &work.Recounted;
+        const SampleHistogram* values = planning_ ? KeptValues(work.Recounted, i) : &work.Recounted;
         if (!WriteChainResult(work, file, chain, label, file.IsPlain16Bit() ? values : nullptr)) {
             file.Loudness = loudnessBefore;
         }
@@ -411,7 +411,7 @@ void Operations::BalanceAllByLufs() {
         if (!files[i]->Ignored && !planned[i]) {
             TransformStep normalising{BlockTransform::Gain};
             normalising.Gain = plans_[i].NormalisingGain;
-            WriteChainResult(*files[i], {normalising}, "Normalising", plans_[i].Histogram.get());
+            WriteChainResult(*files[i], {normalising}, "Normalising", KeptValues(recounted_, i));
             engine_.Estimator.UpdateEstimate(0, true);
         }
     }

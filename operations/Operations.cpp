@@ -156,6 +156,7 @@ void Operations::PrepareAndBalance(const RunRequest& request) {
     planning_ = true;
     plans_.clear();
     gridBytesHeld_ = 0;
+    histogramBytesHeld_ = 0;
     plans_.resize(host_.Files().size());
     Guarded([this] {
         PrepareAll();
@@ -175,6 +176,7 @@ void Operations::PrepareAndBalance(const RunRequest& request) {
     planning_ = false;
     plans_.clear();
     gridBytesHeld_ = 0;
+    histogramBytesHeld_ = 0;
     FinishOperation();
 }
 
@@ -242,13 +244,6 @@ void Operations::PrepareAll() {
     Groups.clear();
     engine_.Estimator.StartTiming();
 
-    // Prepare & Balance keeps what it can of each source's values for its plan.
-    const auto countsFor = [&](size_t i) {
-        if (planning_ && i < HistogramsKept && files[i]->IsPlain16Bit()) {
-            plans_[i].Histogram = std::make_unique<SampleHistogram>();
-        }
-        return planning_ ? plans_[i].Histogram.get() : nullptr;
-    };
     const auto afterScan = [&](size_t i) {
         FileData* file = files[i];
         // Only a scan that ran to its end proves silence.
@@ -269,15 +264,14 @@ void Operations::PrepareAll() {
             if (planning_ && !files[i]->IsPlain16Bit()) {
                 plans_[i].Grid = std::make_unique<GridCounts>();
             }
-            SampleHistogram* const counts = countsFor(i);
-            jobs.push_back({files[i], counts, planning_ ? plans_[i].Grid.get() : nullptr,
-                            CountsAside(*files[i], counts), meters.For(i)});
+            jobs.push_back({files[i], nullptr, planning_ ? plans_[i].Grid.get() : nullptr,
+                            CountsAside(*files[i]), meters.For(i)});
         }
         ScanPool(Pool()).Run(jobs, [&](size_t i, const SampleHistogram* aside) {
             FileData* file = files[i];
             meters.Deliver(i, *file, meter_.get());
-            if (aside != nullptr && engine_.Running && file->Peak > 0) {
-                PlanNormalisingOn(i, *file, FullScale / file->Peak, {aside, nullptr});
+            if (aside != nullptr) {
+                KeepCounted(i, *file, *aside);
             }
             if (planning_ && plans_[i].Grid) {
                 plans_[i].GridKeys = plans_[i].Grid->KeyCount();
@@ -297,7 +291,6 @@ void Operations::PrepareAll() {
         FileData* file = files[i];
         if (engine_.Running && !atOnce) {
             const bool gridFile = planning_ && !file->IsPlain16Bit();
-            SampleHistogram* const counts = countsFor(i);
             if (gridFile && gridBytesHeld_ < GridBytesKept) {
                 plans_[i].Grid = std::make_unique<GridCounts>();
             }
@@ -305,10 +298,10 @@ void Operations::PrepareAll() {
                 gridFile ? (plans_[i].Grid ? plans_[i].Grid.get() : &recountedGrid_) : nullptr;
             ForgetBroadcast(*file, SweepSide::Source);
             ForgetBroadcast(*file, SweepSide::Result);
-            const bool aside = CountsAside(*file, counts);
-            engine_.ScanFile(*file, aside ? &recounted_ : counts, gridCounts);
-            if (aside && engine_.Running && file->Peak > 0) {
-                PlanNormalisingOn(i, *file, FullScale / file->Peak, {&recounted_, nullptr});
+            const bool aside = CountsAside(*file);
+            engine_.ScanFile(*file, aside ? &recounted_ : nullptr, gridCounts);
+            if (aside) {
+                KeepCounted(i, *file, recounted_);
             }
             // The normalising of a file in no group follows from its own peak: planned on the
             // counts in hand, which may not be kept, rather than on a count read again.
@@ -402,6 +395,30 @@ void Operations::PrepareAll() {
     }
 }
 
+void Operations::KeepCounted(size_t index, FileData& file, const SampleHistogram& counted) {
+    // A file in no group is normalised by its own peak: planned now. A file in a group waits
+    // for its group's peak, and plans on these counts again then.
+    if (engine_.Running && file.Peak > 0 && file.GroupNumber <= 0) {
+        PlanNormalisingOn(index, file, FullScale / file.Peak, {&counted, nullptr});
+    }
+    if (!engine_.Running || index >= HistogramsKept) {
+        return;  // a count cut short is not kept
+    }
+    PackedHistogram packed(counted);
+    if (histogramBytesHeld_ + packed.HeldBytes() <= HistogramBytesKept) {
+        histogramBytesHeld_ += packed.HeldBytes();
+        plans_[index].Histogram = std::move(packed);
+    }
+}
+
+const SampleHistogram* Operations::KeptValues(SampleHistogram& into, size_t index) const {
+    if (!plans_[index].Histogram) {
+        return nullptr;
+    }
+    plans_[index].Histogram->Unpack(into);
+    return &into;
+}
+
 void Operations::KeepWithinBudget(FilePlan& plan) {
     if (!plan.Grid) {
         return;
@@ -416,7 +433,8 @@ void Operations::KeepWithinBudget(FilePlan& plan) {
 
 Operations::CountedValues Operations::SourceValues(FileWork& work, size_t index, FileData& file) {
     if (plans_[index].Histogram) {
-        return {plans_[index].Histogram.get(), nullptr};
+        plans_[index].Histogram->Unpack(work.Recounted);
+        return {&work.Recounted, nullptr};
     }
     if (plans_[index].Grid) {
         return {nullptr, plans_[index].Grid.get()};
@@ -466,7 +484,7 @@ const SampleHistogram* Operations::CountsOfWhatIsWritten(size_t index,
     // Balance counted the result just before its write, with the totals the write checks; a
     // kept histogram is the scan's own. A recount of a source is not proven to be what its scan
     // read, so its write sums its own squares.
-    return !planning_ || plans_[index].Histogram ? values : nullptr;
+    return !planning_ || plans_[index].Histogram.has_value() ? values : nullptr;
 }
 
 void Operations::WriteNormalisedCopies() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -115,9 +116,11 @@ public:
     // How result paths are built; the native rules unless a caller needs others.
     PathStyle Paths = NativePathStyle;
 
-    // Prepare & Balance keeps at most this many sources' value histograms (256 KiB each)
-    // from their scan to their write; the values of the others are counted again.
-    size_t HistogramsKept = 256;
+    // Prepare & Balance keeps the value histograms of 16-bit sources from their scan to their
+    // write, packed (some tens of KiB each), for at most this many sources and within this
+    // many bytes in all; the values of the others are counted again.
+    size_t HistogramsKept = std::numeric_limits<size_t>::max();
+    size_t HistogramBytesKept = size_t{64} << 20;
     // How many sources a run scans at once, each on a thread of its own; 1: one after the
     // other on the caller's thread (always so when the engine's file access is not to be shared
     // by threads).
@@ -140,8 +143,8 @@ private:
     struct FilePlan {
         double NormalisingGain = 1.0;
         bool NormalisingPlanned = false;
-        std::unique_ptr<SampleHistogram> Histogram;  // null: not kept
-        std::unique_ptr<GridCounts> Grid;            // the same for other grids
+        std::optional<PackedHistogram> Histogram;  // none: not kept
+        std::unique_ptr<GridCounts> Grid;          // the same for other grids
         size_t GridKeys = 0;  // the distinct keys the scan counted, kept or not
     };
     // A file's counted values: the histogram of a 16-bit file or the keys of another grid;
@@ -192,8 +195,13 @@ private:
                         bool normalisedBefore);
     // Balances several files at once, one per worker; the same as one after the other.
     void BalanceFilesAtOnce(const std::vector<FileData*>& files);
-    // Whether a file's scan counts its values for its normalising only (none kept otherwise).
-    bool CountsAside(const FileData& file, const SampleHistogram* kept) const;
+    // Whether a file's scan counts its values aside, for its normalising and to keep.
+    bool CountsAside(const FileData& file) const;
+    // What a scan's counts serve in its turn: the normalising of a file in no group, and the
+    // file's plan later, if they may be kept.
+    void KeepCounted(size_t index, FileData& file, const SampleHistogram& counted);
+    // The kept counts of file index unpacked into into; null when none were kept.
+    const SampleHistogram* KeptValues(SampleHistogram& into, size_t index) const;
     // The gain that brings a file's peak, or its group's, to full scale; 0 when it has none.
     double NormalisingGainOf(const FileData& file) const;
     // Prepare's normalised copies of several files at once, when WritesAtOnce allows it;
@@ -312,6 +320,7 @@ private:
     BalancePlan lastPlan_;
     GridPlan lastGridPlan_;
     size_t gridBytesHeld_ = 0;
+    size_t histogramBytesHeld_ = 0;
     OutputFolders outputs_;  // held from the output check to the end of the run
     // What the run in progress (or the last one) was asked to do.
     RunRequest request_;

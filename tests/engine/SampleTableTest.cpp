@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <random>
@@ -196,4 +197,44 @@ TEST_F(CountingScan, ScanCountsTheValuesAsReadAndAgreesWithItsTotals) {
 
 }  // namespace
 }  // namespace test
+}  // namespace tralux
+
+namespace tralux {
+namespace {
+
+// A packed histogram gives back every count exactly, whatever the counts: none, each value
+// once, the largest counts, the values at both ends, and a file's noise, which packs small.
+TEST(PackedHistogram, GivesBackEveryCountExactly) {
+    std::vector<std::unique_ptr<SampleHistogram>> cases;
+    cases.push_back(std::make_unique<SampleHistogram>());  // empty
+    auto every = std::make_unique<SampleHistogram>();
+    every->Counts.fill(1);
+    cases.push_back(std::move(every));
+    auto ends = std::make_unique<SampleHistogram>();
+    ends->Counts.front() = 0xFFFFFFFFu;
+    ends->Counts[128] = 0x80;
+    ends->Counts.back() = 0x10000000u;
+    cases.push_back(std::move(ends));
+    auto noise = std::make_unique<SampleHistogram>();
+    std::mt19937 random(3);
+    std::normal_distribution<double> level(0.0, 3000.0);
+    std::vector<int16_t> samples(2'000'000);
+    for (int16_t& sample : samples) {
+        sample = static_cast<int16_t>(std::clamp(std::round(level(random)), -32768.0, 32767.0));
+    }
+    noise->Add(samples.data(), samples.size());
+    cases.push_back(std::move(noise));
+
+    for (const auto& histogram : cases) {
+        const PackedHistogram packed(*histogram);
+        auto back = std::make_unique<SampleHistogram>();
+        back->Counts.fill(7);  // whatever it held before
+        packed.Unpack(*back);
+        EXPECT_TRUE(back->Counts == histogram->Counts);
+    }
+    EXPECT_EQ(PackedHistogram(*cases[0]).HeldBytes(), 0u);
+    EXPECT_LT(PackedHistogram(*cases[3]).HeldBytes(), sizeof(SampleHistogram) / 4);
+}
+
+}  // namespace
 }  // namespace tralux

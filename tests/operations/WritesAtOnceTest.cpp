@@ -396,6 +396,50 @@ TEST_F(WritesAtOnce, FilesPastTheHistogramsKeptAreReadOnceLessWhenInNoGroup) {
     ExpectSame(atOnce.first, inTurn.first);
 }
 
+// However many files a run takes, each 16-bit source is read for its scan and for its write
+// only: its counts are kept, packed, from the one to the other, in a group or not. A run that
+// keeps none reads them again and gives the same results.
+TEST_F(WritesAtOnce, PastTwoHundredAndFiftySixFilesEachSourceIsReadTwice) {
+    for (int i = 0; i < 300; ++i) {
+        AddSource(WriteWav(dir.File("n" + std::to_string(i) + ".wav"),
+                           Noise(600, 2000 + 90 * i, uint32_t(i))),
+                  i % 5 == 0 ? 1 + (i / 5) % 3 : 0);
+    }
+    const size_t keptByDefault = ops.HistogramsKept;
+    const size_t bytesByDefault = ops.HistogramBytesKept;
+    const auto run = [&](int atOnce, size_t kept, size_t bytes) {
+        ListAfresh();
+        ops.FilesAtOnce = atOnce;
+        ops.HistogramsKept = kept;
+        ops.HistogramBytesKept = bytes;
+        const size_t openedBefore = files.Opened.size();
+        ops.PrepareAndBalance(host.Request(options));
+        std::vector<int> reads;
+        for (const std::string& source : sources) {
+            reads.push_back(int(
+                std::count(files.Opened.begin() + long(openedBefore), files.Opened.end(), source)));
+        }
+        RunRecord record = Record();
+        RemoveResults();
+        return std::make_pair(record, reads);
+    };
+    const auto inTurn = run(1, keptByDefault, bytesByDefault);
+    const auto atOnce = run(2, keptByDefault, bytesByDefault);
+    const auto noneKept = run(1, 0, bytesByDefault);
+    const auto noRoom = run(2, keptByDefault, 1);
+
+    EXPECT_EQ(inTurn.second, std::vector<int>(sources.size(), 2));
+    EXPECT_EQ(atOnce.second, inTurn.second);
+    EXPECT_EQ(noneKept.second[1], 3);  // in no group: counted again for its balancing
+    EXPECT_EQ(noneKept.second[0], 4);  // in a group: for its normalising too
+    EXPECT_EQ(noRoom.second, noneKept.second);
+    ExpectSame(noRoom.first, noneKept.first);
+    EXPECT_TRUE(inTurn.first.Errors.empty());
+    EXPECT_EQ(inTurn.first.Results, noneKept.first.Results);
+    EXPECT_EQ(inTurn.first.Loudness, noneKept.first.Loudness);
+    ExpectSame(atOnce.first, inTurn.first);
+}
+
 // Metered runs (the broadcast measures shown, or balancing by LUFS) scan, plan and write at once
 // too, each file with meters of its own: every measure, the group's loudness over its members'
 // blocks included, is the one a run one file at a time takes, bit for bit.
