@@ -278,33 +278,57 @@ GridMeasure MeasureTable(const SampleGrid& grid, const GridCounts& counts, const
     return measure;
 }
 
-GridMeasure MeasureCounts(const SampleGrid& grid, const GridCounts& counts) {
+namespace {
+
+// What MapKeys measures of the counted keys through one step, without a table to hold what
+// they become: each key is mapped as it is measured.
+template <BlockTransform Kind>
+GridMeasure MeasureKeysThrough(const SampleGrid& grid, const TransformStep& step,
+                               const GridCounts& counts) {
+    const auto through = [&](int32_t key) -> int64_t {
+        if constexpr (Kind == BlockTransform::Map) {
+            return key;
+        } else {
+            return grid.FromScale(TransformScaleValueAs<Kind>(step, grid.ToScale(key)));
+        }
+    };
     GridMeasure measure;
-    if (!counts.Present.empty()) {
-        // As MapKeys measures keys as they are, without a list of them.
-        unsigned __int128 sum = 0;
-        counts.ForEachKey([&](size_t i, int32_t key) {
-            const auto folded = static_cast<uint64_t>(grid.Folded(key));
-            sum += static_cast<unsigned __int128>(folded * folded) * counts.Counts[i];
-            measure.Peak = std::max(measure.Peak, static_cast<int64_t>(folded));
-            measure.StateKey = (measure.StateKey ^ static_cast<uint32_t>(key)) * 1099511628211ull;
-        });
-        size_t next = 0;
-        counts.ForEachKey([&](size_t i, int32_t key) {
-            if (next < counts.Above.size() && counts.Above[next].Index == i) {
-                const auto folded = static_cast<uint64_t>(grid.Folded(key));
-                sum += (static_cast<unsigned __int128>(folded * folded) * counts.Above[next].High)
-                       << 32;
-                ++next;
-            }
-        });
-        measure.Sum = sum;
-        return measure;
-    }
-    MapKeys<BlockTransform::Map, true>(grid, TransformStep{}, counts.Counts.data(), counts.Above,
-                                       const_cast<int32_t*>(counts.Keys.data()), counts.Keys.size(),
-                                       measure);
+    unsigned __int128 sum = 0;
+    int64_t peak = 0;
+    uint64_t stateKey = measure.StateKey;
+    counts.ForEachKey([&](size_t i, int32_t counted) {
+        const int64_t key = through(counted);
+        const auto folded = static_cast<uint64_t>(grid.Folded(key));
+        sum += static_cast<unsigned __int128>(folded * folded) * counts.Counts[i];
+        peak = static_cast<int64_t>(folded) > peak ? static_cast<int64_t>(folded) : peak;
+        stateKey = (stateKey ^ static_cast<uint32_t>(key)) * 1099511628211ull;
+    });
+    size_t next = 0;
+    counts.ForEachKey([&](size_t i, int32_t counted) {
+        if (next < counts.Above.size() && counts.Above[next].Index == i) {
+            const auto folded = static_cast<uint64_t>(grid.Folded(through(counted)));
+            sum += (static_cast<unsigned __int128>(folded * folded) * counts.Above[next].High)
+                   << 32;
+            ++next;
+        }
+    });
+    measure.Sum = sum;
+    measure.Peak = peak;
+    measure.StateKey = stateKey;
     return measure;
+}
+
+}  // namespace
+
+GridMeasure MeasureStep(const SampleGrid& grid, const TransformStep& step,
+                        const GridCounts& counts) {
+    return WithTransformKind(step, [&](auto kind) {
+        return MeasureKeysThrough<decltype(kind)::value>(grid, step, counts);
+    });
+}
+
+GridMeasure MeasureCounts(const SampleGrid& grid, const GridCounts& counts) {
+    return MeasureKeysThrough<BlockTransform::Map>(grid, TransformStep{}, counts);
 }
 
 void GridCounter::Start(const SampleFormat& format) {

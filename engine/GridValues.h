@@ -199,6 +199,10 @@ GridMeasure ApplyStepMeasured(const SampleGrid& grid, const TransformStep& step,
 GridMeasure MeasureTable(const SampleGrid& grid, const GridCounts& counts, const GridTable& table);
 // The measure of the counts as counted.
 GridMeasure MeasureCounts(const SampleGrid& grid, const GridCounts& counts);
+// What ApplyStepMeasured gives of the counts through one step from the identity table, without
+// a table: for a measure of one step, such as a normalising, of millions of keys.
+GridMeasure MeasureStep(const SampleGrid& grid, const TransformStep& step,
+                        const GridCounts& counts);
 
 // The measure of a wide format's kept values with their counts as table maps them: what a
 // write through table of exactly the samples counted measures.

@@ -473,8 +473,9 @@ void Operations::PlanNormalisingOn(size_t index, FileData& file, double gain,
     request.Frames = file.FrameCount;
     request.Channels = file.Channels();
     request.NormalisingGain = gain;
-    file.Loudness = values.Histogram != nullptr ? planner_.Plan(*values.Histogram, request).Loudness
-                                                : planner_.Plan(*values.Grid, request).Loudness;
+    file.Loudness = values.Histogram != nullptr
+                        ? planner_.Plan(*values.Histogram, request).Loudness
+                        : planner_.NormalisedLoudness(*values.Grid, request);
     file.LoudnessCutShort = false;
     file.Normalised = false;  // until its result is written
 }

@@ -358,6 +358,23 @@ GridPlan BalancePlanner::Plan(const GridCounts& values, const BalanceRequest& re
     return PlanOn(GridValues(values, request), request);
 }
 
+double BalancePlanner::NormalisedLoudness(const GridCounts& values,
+                                          const BalanceRequest& request) const {
+    BalanceRequest normalising;
+    normalising.Frames = request.Frames;
+    normalising.Channels = request.Channels;
+    normalising.NormalisingGain = request.NormalisingGain;
+    if (values.Samples || WideFormat(values.Format) || !request.NormalisingGain) {
+        return Plan(values, normalising).Loudness;
+    }
+    TransformStep step{BlockTransform::Gain};
+    step.Gain = *request.NormalisingGain;
+    const SampleGrid grid(values.Format);
+    return request.Frames <= 0 ? 0.0
+                               : grid.Loudness(MeasureStep(grid, step, values).Sum,
+                                               request.Frames * request.Channels);
+}
+
 template <typename Values>
 BasicBalancePlan<typename Values::Table> BalancePlanner::PlanOn(
     const Values& values, const BalanceRequest& request) const {

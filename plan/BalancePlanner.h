@@ -79,6 +79,9 @@ public:
     // The same on the counted keys of another integer grid: the very planning, each step
     // carried to the format's own grid.
     GridPlan Plan(const GridCounts& values, const BalanceRequest& request) const;
+    // The loudness after the request's normalising gain alone (its target and final gain are
+    // not looked at): what Plan gives for it, without a table as large as the keys.
+    double NormalisedLoudness(const GridCounts& values, const BalanceRequest& request) const;
 
     // The step a compress or reduce pass takes for a file of this loudness toward target.
     TransformStep AdjustStep(double loudness, double target) const;

@@ -207,6 +207,35 @@ TEST_F(Planner, AGridStateThatComesBackAfterNormalisingEndsThePlanning) {
     EXPECT_EQ(plan.Table.Mapped, (std::vector<int32_t>{-2, 2}));
 }
 
+// The loudness after normalising alone is what the plan of the normalising gives, for keys
+// listed or marked, for gains that round halves and that clip.
+TEST_F(Planner, NormalisedLoudnessIsThatOfTheNormalisingPlan) {
+    const SampleFormat i24{SampleCoding::Integer, 3, 24};
+    const SampleGrid grid(i24);
+    std::vector<unsigned char> bytes(3 * 50000);
+    uint32_t state = 12345;
+    for (size_t i = 0; i < bytes.size(); i += 3) {
+        state = state * 1664525u + 1013904223u;
+        grid.Write(static_cast<int32_t>(state) >> 9, bytes.data() + i);  // keys across the grid
+    }
+    for (const size_t listedUpTo : {size_t{1} << 21, size_t{0}}) {
+        DenseKeys dense;
+        GridCounter counter(dense);
+        counter.KeysListedUpTo = listedUpTo;
+        counter.Start(i24);
+        counter.Add(bytes.data(), bytes.size() / 3);
+        const GridCounts counts = counter.Take();
+        for (const double gain : {1.0, 0.5, 1.7320508, 3.0}) {
+            BalanceRequest request;
+            request.Frames = 25000;
+            request.NormalisingGain = gain;
+            EXPECT_EQ(planner.NormalisedLoudness(counts, request),
+                      planner.Plan(counts, request).Loudness)
+                << gain << " listed up to " << listedUpTo;
+        }
+    }
+}
+
 // Prepare & Balance plans from the source's values: its normalising first, apart from the
 // steps; the final limiting last, after the loudness the passes reached.
 TEST_F(Planner, NormalisingFirstFinalLimitingLast) {
