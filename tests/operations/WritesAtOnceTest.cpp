@@ -8,6 +8,7 @@
 #include <iterator>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "../files/FlacTestFiles.h"
@@ -173,6 +174,24 @@ protected:
                      [](const std::string& call) { return call != "PumpEvents"; });
         record.HostLog = host.Log;
         return record;
+    }
+
+    // A Prepare & Balance of the sources listed afresh, with how often each source was opened.
+    std::pair<RunRecord, std::vector<int>> RunCountingReads(int atOnce, size_t kept, size_t bytes) {
+        ListAfresh();
+        ops.FilesAtOnce = atOnce;
+        ops.HistogramsKept = kept;
+        ops.HistogramBytesKept = bytes;
+        const size_t openedBefore = files.Opened.size();
+        ops.PrepareAndBalance(host.Request(options));
+        std::vector<int> reads;
+        for (const std::string& source : sources) {
+            reads.push_back(int(
+                std::count(files.Opened.begin() + long(openedBefore), files.Opened.end(), source)));
+        }
+        RunRecord record = Record();
+        RemoveResults();
+        return {record, reads};
     }
 
     bool TemporaryFilesLeft() const {
@@ -370,19 +389,7 @@ TEST_F(WritesAtOnce, FilesPastTheHistogramsKeptAreReadOnceLessWhenInNoGroup) {
     AddSource(WriteWav(dir.File("q.wav"), LevelSignal(5000)), 1);
     AddSource(WriteWav(dir.File("r.wav"), PeakSignal(9000)), 1);
     const auto run = [&](int atOnce, size_t kept) {
-        ListAfresh();
-        ops.FilesAtOnce = atOnce;
-        ops.HistogramsKept = kept;
-        const size_t openedBefore = files.Opened.size();
-        ops.PrepareAndBalance(host.Request(options));
-        std::vector<int> reads;
-        for (const std::string& source : sources) {
-            reads.push_back(int(
-                std::count(files.Opened.begin() + long(openedBefore), files.Opened.end(), source)));
-        }
-        RunRecord record = Record();
-        RemoveResults();
-        return std::make_pair(record, reads);
+        return RunCountingReads(atOnce, kept, ops.HistogramBytesKept);
     };
     const auto all = run(1, 256);
     const auto inTurn = run(1, 1);
@@ -408,20 +415,7 @@ TEST_F(WritesAtOnce, PastTwoHundredAndFiftySixFilesEachSourceIsReadTwice) {
     const size_t keptByDefault = ops.HistogramsKept;
     const size_t bytesByDefault = ops.HistogramBytesKept;
     const auto run = [&](int atOnce, size_t kept, size_t bytes) {
-        ListAfresh();
-        ops.FilesAtOnce = atOnce;
-        ops.HistogramsKept = kept;
-        ops.HistogramBytesKept = bytes;
-        const size_t openedBefore = files.Opened.size();
-        ops.PrepareAndBalance(host.Request(options));
-        std::vector<int> reads;
-        for (const std::string& source : sources) {
-            reads.push_back(int(
-                std::count(files.Opened.begin() + long(openedBefore), files.Opened.end(), source)));
-        }
-        RunRecord record = Record();
-        RemoveResults();
-        return std::make_pair(record, reads);
+        return RunCountingReads(atOnce, kept, bytes);
     };
     const auto inTurn = run(1, keptByDefault, bytesByDefault);
     const auto atOnce = run(2, keptByDefault, bytesByDefault);
