@@ -98,12 +98,6 @@ bool Operations::WriteResult(FileData& file, const ValueTable& table, const std:
     return WriteResult(work, file, table, label, values);
 }
 
-bool Operations::CountsAside(const FileData& file) const {
-    // Prepare & Balance plans each 16-bit file on the counts its scan takes: kept packed while
-    // they fit, rather than counted again by one more read.
-    return planning_ && file.IsPlain16Bit();
-}
-
 double Operations::NormalisingGainOf(const FileData& file) const {
     const GroupData* group = file.GroupNumber > 0 ? FindGroup(Groups, file.GroupNumber) : nullptr;
     const double peak = group != nullptr ? group->Peak : file.Peak;
