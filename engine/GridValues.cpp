@@ -150,16 +150,6 @@ double TransformScaleValue(const TransformStep& step, double s) {
         step, [&](auto kind) { return TransformScaleValueAs<decltype(kind)::value>(step, s); });
 }
 
-uint64_t GridCounts::CountOf(size_t index) const {
-    uint64_t count = Counts[index];
-    for (const CountAbove& above : Above) {
-        if (above.Index == index) {
-            count += above.High << 32;
-        }
-    }
-    return count;
-}
-
 uint64_t GridCounts::SampleCount() const {
     uint64_t total = 0;
     for (uint32_t count : Counts) {

@@ -141,7 +141,6 @@ struct GridCounts {
     std::vector<uint64_t> Present;
     std::vector<uint32_t> Counts;   // the low 32 bits of each key's count
     std::vector<CountAbove> Above;  // the counts past 2^32, by ascending Index
-    uint64_t CountOf(size_t index) const;
     // The distinct keys counted.
     size_t KeyCount() const { return Counts.size(); }
     // Calls body(index, key) for each key, ascending.

@@ -176,6 +176,17 @@ protected:
         return record;
     }
 
+    // A Prepare & Balance of the sources listed afresh whose write of failing fails.
+    RunRecord RunWithAFailedWrite(int atOnce, const std::string& failing) {
+        ListAfresh();
+        files.FailWritesTo = dir.File(failing);
+        ops.FilesAtOnce = atOnce;
+        ops.PrepareAndBalance(host.Request(options));
+        RunRecord record = Record();
+        RemoveResults();
+        return record;
+    }
+
     // A Prepare & Balance of the sources listed afresh, with how often each source was opened.
     std::pair<RunRecord, std::vector<int>> RunCountingReads(int atOnce, size_t kept, size_t bytes) {
         ListAfresh();
@@ -356,17 +367,8 @@ TEST_F(WritesAtOnce, CancelStopsEveryWorkerAndKeepsOnlyTheResultsBeforeIt) {
 // A write that fails in one worker stops the run there, told once, as one at a time would.
 TEST_F(WritesAtOnce, AFailedWriteInOneWorkerStopsTheRunAndIsTold) {
     MakePlainSources(5);
-    const auto run = [&](int atOnce) {
-        ListAfresh();
-        files.FailWritesTo = dir.File("p2_tralux.wav");
-        ops.FilesAtOnce = atOnce;
-        ops.PrepareAndBalance(host.Request(options));
-        RunRecord record = Record();
-        RemoveResults();
-        return record;
-    };
-    const RunRecord inTurn = run(1);
-    const RunRecord atOnce = run(2);
+    const RunRecord inTurn = RunWithAFailedWrite(1, "p2_tralux.wav");
+    const RunRecord atOnce = RunWithAFailedWrite(2, "p2_tralux.wav");
 
     EXPECT_FALSE(ops.Running());
     ASSERT_EQ(atOnce.Errors.size(), 1u);
@@ -492,18 +494,9 @@ TEST_F(WritesAtOnce, MeteredRunsGiveTheSameMeasuresAsOneAtATime) {
 // as one at a time.
 TEST_F(WritesAtOnce, AFailedMeteredWriteLeavesTheMeasuresOfOneAtATime) {
     MakeMeteredSources();
-    const auto run = [&](int atOnce) {
-        ListAfresh();
-        files.FailWritesTo = dir.File("m1_tralux.wav");
-        ops.FilesAtOnce = atOnce;
-        ops.MeasureBroadcast = true;
-        ops.PrepareAndBalance(host.Request(options));
-        RunRecord record = Record();
-        RemoveResults();
-        return record;
-    };
-    const RunRecord inTurn = run(1);
-    const RunRecord atOnce = run(2);
+    ops.MeasureBroadcast = true;
+    const RunRecord inTurn = RunWithAFailedWrite(1, "m1_tralux.wav");
+    const RunRecord atOnce = RunWithAFailedWrite(2, "m1_tralux.wav");
     ops.MeasureBroadcast = false;
 
     ASSERT_EQ(atOnce.Errors.size(), 1u);
