@@ -340,7 +340,7 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
         // events still go block by block. A write's digest is taken here, beside the mapping,
         // as that thread both reads and writes.
         ChunkStream stream(input, file.HeaderSize, file.FrameCount * frameBytes, output, streams_,
-                           writes ? nullptr : &digest, FileChunkBytes(file));
+                           writes || metersOnly_ ? nullptr : &digest, FileChunkBytes(file));
         SplitCountScope split(SplitCounterFor(file, mapping, writes),
                               size_t(file.BlockFrames) * size_t(frameBytes));
         ChunkStream::Chunk* chunk = nullptr;
