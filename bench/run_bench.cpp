@@ -17,7 +17,8 @@
 //       the LUFS plans took.
 //   tralux_run_bench --sets [scale, default 1] [repeats, default 3]
 //       the standard sets: 10 files of 5 minutes (both references), 100 files of 30 s and one
-//       file of 60 minutes, every length times scale (0.1 for a quick look).
+//       file of 60 minutes, every length times scale (0.1 for a quick look), and the peak
+//       memory of one run of each set in a process of its own.
 //   tralux_run_bench --formats [scale, default 1] [repeats, default 3] [wide|24|8|32|float]
 //       10 files of 5 minutes (times scale) in 24-bit, 8-bit, 32-bit and 32-bit float 48 kHz
 //       stereo (with "wide", the last two only; with one of the others, that one only),
@@ -413,6 +414,11 @@ double PeakMemoryOfOneRun(const std::vector<std::string>& sources) {
     return double(kilobytes) / 1024.0;
 }
 
+void ShowPeakMemoryOfOneRun(const std::vector<std::string>& sources) {
+    std::printf("  peak memory of one Prepare & Balance %.1f MB\n", PeakMemoryOfOneRun(sources));
+    std::fflush(stdout);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -438,8 +444,7 @@ int main(int argc, char** argv) {
             BenchSet set(5.0 * scale, 10, bits, floats);
             set.PrepareAndBalance(ReferenceChoice::Loudest, repeats);
             set.PrepareAndBalance(ReferenceChoice::Quietest, repeats);
-            std::printf("  peak memory of one Prepare & Balance %.0f MB\n",
-                        PeakMemoryOfOneRun(set.Sources));
+            ShowPeakMemoryOfOneRun(set.Sources);
         }
         return 0;
     }
@@ -450,14 +455,17 @@ int main(int argc, char** argv) {
             BenchSet set(5.0 * scale, 10);
             set.PrepareAndBalance(ReferenceChoice::Loudest, repeats);
             set.PrepareAndBalance(ReferenceChoice::Quietest, repeats);
+            ShowPeakMemoryOfOneRun(set.Sources);
         }
         {
             BenchSet set(0.5 * scale, 100);
             set.PrepareAndBalance(ReferenceChoice::Loudest, repeats);
+            ShowPeakMemoryOfOneRun(set.Sources);
         }
         {
             BenchSet set(60.0 * scale, 1);
             set.PrepareAndBalance(ReferenceChoice::Loudest, repeats);
+            ShowPeakMemoryOfOneRun(set.Sources);
         }
         return 0;
     }
