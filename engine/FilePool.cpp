@@ -29,6 +29,9 @@ struct JobEvent {
     // The job's work so far, as the worker's estimator counted it: done, and announced.
     double Units = 0.0;
     double Added = 0.0;
+    // Steps of progress after this one at the same percent, shown as many times: a pass's
+    // steps take a few events however many blocks it has.
+    int64_t Repeats = 0;
 };
 
 // One job as its worker did it, handed to the caller's thread.
@@ -170,7 +173,16 @@ private:
         const bool wakes = event.What != JobEvent::Kind::PassProgress;
         {
             std::lock_guard<std::mutex> lock(shared_->Mutex);
-            slot_->Events.push_back(std::move(event));
+            std::vector<JobEvent>& events = slot_->Events;
+            if (!wakes && !events.empty() && events.back().What == event.What &&
+                events.back().Percent == event.Percent) {
+                JobEvent& last = events.back();
+                ++last.Repeats;
+                last.Units = event.Units;
+                last.Added = event.Added;
+            } else {
+                events.push_back(std::move(event));
+            }
         }
         if (wakes) {
             shared_->Changed.notify_all();
@@ -217,8 +229,15 @@ public:
                 inPass_ = true;
                 break;
             case JobEvent::Kind::PassProgress:
-                sink_.PassProgress(event.Percent);
-                sink_.PumpEvents();
+                for (int64_t step = 0; step <= event.Repeats; ++step) {
+                    sink_.PassProgress(event.Percent);
+                    sink_.PumpEvents();
+                    last_ = event.What;
+                    CheckStopped();
+                    if (stopped_) {
+                        break;  // the steps left would show nothing after the stop
+                    }
+                }
                 break;
             case JobEvent::Kind::PassEnded:
                 EndPass();
@@ -340,19 +359,15 @@ void FilePool::Run(size_t count, size_t ahead, const Work& work, const Done& don
         shared.Advanced.notify_all();
         JobSlot& slot = *shared.Slots[i];
         JobReplay replay(engine_);
-        size_t shownEvents = 0;
         for (bool done = false; !done;) {
+            // Taken whole, so that what a job keeps is only what it did since the last look.
             std::vector<JobEvent> fresh;
             bool moved = false;
             {
                 std::unique_lock<std::mutex> lock(shared.Mutex);
-                moved = shared.Changed.wait_for(lock, std::chrono::milliseconds(20), [&] {
-                    return slot.Done || slot.Events.size() > shownEvents;
-                });
-                for (size_t e = shownEvents; e < slot.Events.size(); ++e) {
-                    fresh.push_back(std::move(slot.Events[e]));
-                }
-                shownEvents = slot.Events.size();
+                moved = shared.Changed.wait_for(lock, std::chrono::milliseconds(20),
+                                                [&] { return slot.Done || !slot.Events.empty(); });
+                fresh.swap(slot.Events);
                 done = slot.Done;
             }
             if (!moved) {
