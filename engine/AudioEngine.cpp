@@ -338,9 +338,11 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
     if (blocks > 0) {
         // The data moves in chunks on a thread of its own; the work, the progress and the
         // events still go block by block. A write's digest is taken here, beside the mapping,
-        // as that thread both reads and writes.
+        // as that thread both reads and writes; a pass that only maps without writing feeds a
+        // meter (MeasureChain), whose digest nothing reads.
+        const bool digests = !writes && !mapOnly_;
         ChunkStream stream(input, file.HeaderSize, file.FrameCount * frameBytes, output, streams_,
-                           writes || metersOnly_ ? nullptr : &digest, FileChunkBytes(file));
+                           digests ? &digest : nullptr, FileChunkBytes(file));
         SplitCountScope split(SplitCounterFor(file, mapping, writes),
                               size_t(file.BlockFrames) * size_t(frameBytes));
         ChunkStream::Chunk* chunk = nullptr;

@@ -306,9 +306,9 @@ private:
     // What a copying pass must read for its new file to take its name: the source's scan, or
     // the result's count before a Balance rewrites it.
     const PassTotals* expectedInput_ = nullptr;
-    bool mapOnly_ = false;  // the sum of squares written comes from the input's counts
-    // A pass for a meter alone (MeasureChain): its digest, like its totals, is never read.
-    bool metersOnly_ = false;
+    // The pass maps without totals of its own: a write's sum of squares comes from the input's
+    // counts; a pass for a meter (MeasureChain) needs neither totals nor a digest.
+    bool mapOnly_ = false;
     // A chain as LoadChain made it: a 16-bit file's table, or another grid's dense map of
     // its own (so that the counts and maps of the runs by RMS never reuse it), with the format
     // and steps it was built for, which a longer chain that begins with them extends.

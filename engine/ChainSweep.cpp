@@ -50,13 +50,11 @@ bool AudioEngine::MeasureChain(const FileData& file, const std::string& path,
     chainMapsGrid_ = table == nullptr;
     // The meter is all this pass is for: no totals of the mapped samples, no digest.
     mapOnly_ = true;
-    metersOnly_ = true;
     const auto restore = [&] {
         Observer = runObserver;
         observedSide_.reset();
         chainMapsGrid_ = false;
         mapOnly_ = false;
-        metersOnly_ = false;
     };
     try {
         RunPass(file, path, std::string(), table, "Measuring", 1.0);

@@ -51,9 +51,8 @@ void Operations::KeepWithinBudget(FilePlan& plan) {
 }
 
 Operations::CountedValues Operations::SourceValues(FileWork& work, size_t index, FileData& file) {
-    if (plans_[index].Histogram) {
-        plans_[index].Histogram->Unpack(work.Recounted);
-        return {&work.Recounted, nullptr};
+    if (const SampleHistogram* kept = KeptValues(work.Recounted, index)) {
+        return {kept, nullptr};
     }
     if (plans_[index].Grid) {
         return {nullptr, plans_[index].Grid.get()};
