@@ -26,6 +26,10 @@
 //       the peak memory of one such run in a process of its own (this one holds two runs'
 //       tables: the usual one and the one as before).
 //
+//   tralux_run_bench --make folder minutes [files, default 10] [16|24|8|32|float]
+//       only makes the files of such a set in folder (which must exist), for a profile of
+//       --one-run over them: a Prepare & Balance, loudest reference, showing its peak memory.
+//
 //   tralux_run_bench --flac [minutes per file, default 5] [files, default 10] [level, default 5]
 //                    [repeats, default 3]
 //       Prepare & Balance of FLAC files made by the flac tool at the level, results at the same
@@ -422,6 +426,20 @@ void ShowPeakMemoryOfOneRun(const std::vector<std::string>& sources) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 3 && std::string(argv[1]) == "--make") {
+        const double minutes = std::atof(argv[3]);
+        const int count = argc > 4 ? std::atoi(argv[4]) : 10;
+        const std::string format = argc > 5 ? argv[5] : "16";
+        const bool floats = format == "float";
+        const int bits = floats ? 32 : std::atoi(format.c_str());
+        const auto frames = static_cast<int32_t>(minutes * 60 * (bits == 16 ? 44100 : 48000));
+        for (int i = 0; i < count; ++i) {
+            const double level = 6000.0 * (1.0 + 4.0 * i / std::max(1, count - 1));
+            MakeMusicFile(std::string(argv[2]) + "/song" + std::to_string(i) + ".wav", frames,
+                          level, uint32_t(i + 1), bits, floats);
+        }
+        return 0;
+    }
     if (argc > 1 && std::string(argv[1]) == "--one-run") {
         return OneRun(std::vector<std::string>(argv + 2, argv + argc));
     }

@@ -152,11 +152,11 @@ double TransformScaleValue(const TransformStep& step, double s) {
 
 uint64_t GridCounts::SampleCount() const {
     uint64_t total = 0;
-    for (uint32_t count : Counts) {
+    for (uint8_t count : Counts) {
         total += count;
     }
     for (const CountAbove& above : Above) {
-        total += above.High << 32;
+        total += above.High << CountAbove::Shift;
     }
     for (const WideValue& value : Wide) {
         total += value.Count;
@@ -166,7 +166,7 @@ uint64_t GridCounts::SampleCount() const {
 
 size_t GridCounts::HeldBytes() const {
     return Keys.size() * sizeof(int32_t) + Present.size() * sizeof(uint64_t) +
-           Counts.size() * sizeof(uint32_t) + Above.size() * sizeof(CountAbove) +
+           Counts.size() * sizeof(uint8_t) + Above.size() * sizeof(CountAbove) +
            Wide.size() * sizeof(WideValue);
 }
 
@@ -209,7 +209,7 @@ namespace {
 // Measures, what they become measured as they are made. Compiled for each kind, so that the
 // per-key work is the arithmetic alone.
 template <BlockTransform Kind, bool Measures>
-void MapKeys(const SampleGrid& grid, const TransformStep& step, const uint32_t* counts,
+void MapKeys(const SampleGrid& grid, const TransformStep& step, const uint8_t* counts,
              std::span<const CountAbove> above, int32_t* mapped, size_t count,
              GridMeasure& measure) {
     unsigned __int128 sum = 0;
@@ -231,7 +231,8 @@ void MapKeys(const SampleGrid& grid, const TransformStep& step, const uint32_t* 
     if constexpr (Measures) {
         for (const CountAbove& part : above) {
             const auto folded = static_cast<uint64_t>(grid.Folded(mapped[part.Index]));
-            sum += (static_cast<unsigned __int128>(folded * folded) * part.High) << 32;
+            sum += (static_cast<unsigned __int128>(folded * folded) * part.High)
+                   << CountAbove::Shift;
         }
     }
     measure.Sum += sum;
@@ -286,21 +287,18 @@ GridMeasure MeasureKeysThrough(const SampleGrid& grid, const TransformStep& step
     unsigned __int128 sum = 0;
     int64_t peak = 0;
     uint64_t stateKey = measure.StateKey;
+    size_t next = 0;
     counts.ForEachKey([&](size_t i, int32_t counted) {
         const int64_t key = through(counted);
         const auto folded = static_cast<uint64_t>(grid.Folded(key));
-        sum += static_cast<unsigned __int128>(folded * folded) * counts.Counts[i];
-        peak = static_cast<int64_t>(folded) > peak ? static_cast<int64_t>(folded) : peak;
-        stateKey = (stateKey ^ static_cast<uint32_t>(key)) * 1099511628211ull;
-    });
-    size_t next = 0;
-    counts.ForEachKey([&](size_t i, int32_t counted) {
+        const auto square = static_cast<unsigned __int128>(folded * folded);
+        sum += square * counts.Counts[i];
         if (next < counts.Above.size() && counts.Above[next].Index == i) {
-            const auto folded = static_cast<uint64_t>(grid.Folded(through(counted)));
-            sum += (static_cast<unsigned __int128>(folded * folded) * counts.Above[next].High)
-                   << 32;
+            sum += (square * counts.Above[next].High) << CountAbove::Shift;
             ++next;
         }
+        peak = static_cast<int64_t>(folded) > peak ? static_cast<int64_t>(folded) : peak;
+        stateKey = (stateKey ^ static_cast<uint32_t>(key)) * 1099511628211ull;
     });
     measure.Sum = sum;
     measure.Peak = peak;
@@ -382,7 +380,10 @@ GridCounts GridCounter::Take() {
         for (size_t i = at; i < std::min(at + Run, keys); ++i) {
             if (dense[i] != 0) {
                 counts.Present[i / 64] |= uint64_t{1} << (i % 64);
-                counts.Counts.push_back(dense[i]);
+                if (dense[i] >> CountAbove::Shift != 0) {
+                    counts.Above.push_back({counts.Counts.size(), dense[i] >> CountAbove::Shift});
+                }
+                counts.Counts.push_back(static_cast<uint8_t>(dense[i]));
                 dense[i] = 0;
             }
         }
@@ -396,12 +397,24 @@ GridCounts GridCounter::Take() {
             rank += static_cast<size_t>(__builtin_popcountll(counts.Present[word]));
         }
         rank += static_cast<size_t>(__builtin_popcountll(counts.Present[index / 64] & (bit - 1)));
+        auto above =
+            std::lower_bound(counts.Above.begin(), counts.Above.end(), rank,
+                             [](const CountAbove& part, size_t at) { return part.Index < at; });
         if ((counts.Present[index / 64] & bit) == 0) {
+            // A count of exactly a multiple of 2^32: the key was not marked, and the keys
+            // above it move up by one.
             counts.Present[index / 64] |= bit;
             counts.Counts.insert(counts.Counts.begin() + static_cast<std::ptrdiff_t>(rank), 0);
+            for (auto later = above; later != counts.Above.end(); ++later) {
+                ++later->Index;
+            }
         }
-        // Ascending: a key inserted here moves only the keys above it, not yet placed.
-        counts.Above.push_back({rank, high});
+        const uint64_t wraps = high << (32 - CountAbove::Shift);
+        if (above != counts.Above.end() && above->Index == rank) {
+            above->High += wraps;
+        } else {
+            counts.Above.insert(above, {rank, wraps});
+        }
     }
     wrapped_.clear();
     added_ = 0;

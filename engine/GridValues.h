@@ -121,16 +121,18 @@ inline decltype(auto) WithTransformKind(const TransformStep& step, Body&& body) 
     }
 }
 
-// A count of one key past 2^32: Counts[Index] holds its low 32 bits, High the rest.
+// A count of one key past 255: Counts[Index] holds its low 8 bits, High the rest.
 struct CountAbove {
+    static constexpr int Shift = 8;
     size_t Index = 0;
     uint64_t High = 0;
     bool operator==(const CountAbove&) const = default;
 };
 
-// The distinct keys a file holds, ascending, with how often each occurs. A count takes 32 bits,
-// as only a file of more than 2^32 samples can need more: a long, noisy 24-bit file holds
-// millions of keys, and the counts are most of what its planning holds in memory.
+// The distinct keys a file holds, ascending, with how often each occurs. A count takes a byte,
+// and the few that need more keep the rest beside: a noisy 24-bit file holds millions of keys,
+// most of them a few times, and the counts are most of what its planning holds in memory
+// (a byte each lets four times as many files keep theirs, rather than count them again).
 struct GridCounts {
     SampleFormat Format;
     // The keys, listed when they are few. When they are many, Keys is empty and Present has a
@@ -139,8 +141,8 @@ struct GridCounts {
     // megabytes.
     std::vector<int32_t> Keys;
     std::vector<uint64_t> Present;
-    std::vector<uint32_t> Counts;   // the low 32 bits of each key's count
-    std::vector<CountAbove> Above;  // the counts past 2^32, by ascending Index
+    std::vector<uint8_t> Counts;    // the low 8 bits of each key's count
+    std::vector<CountAbove> Above;  // the counts past 255, by ascending Index
     // The distinct keys counted.
     size_t KeyCount() const { return Counts.size(); }
     // Calls body(index, key) for each key, ascending.

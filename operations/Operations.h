@@ -129,7 +129,7 @@ public:
     static int EveryCore();
     // Of files of other integer grids, the counted keys are kept only while all kept take at
     // most this many bytes; the others are counted again.
-    size_t GridBytesKept = size_t{64} << 20;
+    size_t GridBytesKept = size_t{96} << 20;
     // The measuring run of a preview keeps the counted keys of such files up to this many
     // bytes in all; past it the preview says it cannot plan them.
     size_t PreviewGridBytes = size_t{128} << 20;

@@ -174,10 +174,10 @@ TEST(GridValues, ATableTakesTurnsBetweenCountsAndMaps) {
     };
     GridCounts first = countOf({5, -7, 5, 8388607});
     EXPECT_EQ(first.Keys, (std::vector<int32_t>{-7, 5, 8388607}));
-    EXPECT_EQ(first.Counts, (std::vector<uint32_t>{1, 2, 1}));
+    EXPECT_EQ(first.Counts, (std::vector<uint8_t>{1, 2, 1}));
     const GridCounts second = countOf({9, 9, -8388608});
     EXPECT_EQ(second.Keys, (std::vector<int32_t>{-8388608, 9}));
-    EXPECT_EQ(second.Counts, (std::vector<uint32_t>{1, 2}));
+    EXPECT_EQ(second.Counts, (std::vector<uint8_t>{1, 2}));
 
     GridMap map(dense);
     map.Build(second, IdentityTable(second));
@@ -187,7 +187,7 @@ TEST(GridValues, ATableTakesTurnsBetweenCountsAndMaps) {
     grid.Write(11, bytes);
     counter.Start(I24);
     counter.Add(bytes, 1);  // never taken
-    EXPECT_EQ(countOf({4, 4}).Counts, std::vector<uint32_t>{2});
+    EXPECT_EQ(countOf({4, 4}).Counts, std::vector<uint8_t>{2});
     // A smaller grid after a larger one.
     counter.Start(U8);
     const unsigned char eight[2] = {128, 130};
@@ -195,11 +195,11 @@ TEST(GridValues, ATableTakesTurnsBetweenCountsAndMaps) {
     EXPECT_EQ(counter.Take().Keys, (std::vector<int32_t>{0, 2}));
 }
 
-// A key's whole count: its low 32 bits and any part past them.
+// A key's whole count: its low 8 bits and any part past them.
 uint64_t CountOf(const GridCounts& counts, size_t index) {
     uint64_t count = counts.Counts[index];
     for (const CountAbove& above : counts.Above) {
-        count += above.Index == index ? above.High << 32 : 0;
+        count += above.Index == index ? above.High << CountAbove::Shift : 0;
     }
     return count;
 }
@@ -225,10 +225,16 @@ TEST(GridValues, CountsPast32BitsStayWhole) {
         counter.KeysListedUpTo = listedUpTo;
         counter.Start(I24);
         const int64_t offset = grid.KeyOffset();
-        // As if 2^32 - 2 fives and 2^32 - 1 minus sevens had been counted already.
+        // As if 2^32 - 2 fives, 2^32 - 1 minus sevens and 2^32 - 1 twelves had been counted
+        // already; the twelves come back past a byte, the threes and fours reach one.
         dense.Entries[static_cast<size_t>(5 + offset)] = 0xFFFFFFFEu;
         dense.Entries[static_cast<size_t>(-7 + offset)] = 0xFFFFFFFFu;
-        const std::vector<int32_t> keys{5, 9, 5, -7, 9, 5};
+        dense.Entries[static_cast<size_t>(12 + offset)] = 0xFFFFFFFFu;
+        std::vector<int32_t> keys{5, 9, 5, -7, 9, 5};
+        keys.insert(keys.end(), 301, 12);
+        keys.insert(keys.end(), 255, 3);
+        keys.insert(keys.end(), 256, 4);
+        keys.insert(keys.end(), 513, -2);
         std::vector<unsigned char> bytes(keys.size() * 3);
         for (size_t i = 0; i < keys.size(); ++i) {
             grid.Write(keys[i], bytes.data() + 3 * i);
@@ -238,16 +244,19 @@ TEST(GridValues, CountsPast32BitsStayWhole) {
 
         constexpr uint64_t Wrap = uint64_t{1} << 32;
         EXPECT_EQ(counts.Keys.empty(), listedUpTo == 0);
-        EXPECT_EQ(KeysOf(counts), (std::vector<int32_t>{-7, 5, 9}));
-        EXPECT_EQ(CountOf(counts, 0), Wrap);
-        EXPECT_EQ(CountOf(counts, 1), Wrap + 1);
-        EXPECT_EQ(CountOf(counts, 2), 2u);
-        EXPECT_EQ(counts.SampleCount(), 2 * Wrap + 3);
+        EXPECT_EQ(KeysOf(counts), (std::vector<int32_t>{-7, -2, 3, 4, 5, 9, 12}));
+        const std::vector<uint64_t> whole{Wrap, 513, 255, 256, Wrap + 1, 2, Wrap + 300};
+        unsigned __int128 expected = 0;
+        for (size_t i = 0; i < whole.size(); ++i) {
+            EXPECT_EQ(CountOf(counts, i), whole[i]) << i;
+            const int64_t key = KeysOf(counts)[i];
+            expected += static_cast<unsigned __int128>(key * key) * whole[i];
+        }
+        EXPECT_EQ(counts.SampleCount(), 3 * Wrap + 1327);
         const GridMeasure measured = MeasureCounts(grid, counts);
-        const unsigned __int128 expected = static_cast<unsigned __int128>(49) * Wrap +
-                                           static_cast<unsigned __int128>(25) * (Wrap + 1) + 81 * 2;
         EXPECT_TRUE(measured.Sum == expected);
-        EXPECT_EQ(measured.Peak, 9);
+        EXPECT_EQ(measured.Peak, 12);
+        EXPECT_TRUE(MeasureTable(grid, counts, IdentityTable(counts)).Sum == expected);
 
         // A step that maps the keys measures the wrapped counts at their new keys.
         GridTable table = IdentityTable(counts);
