@@ -323,19 +323,48 @@ void GridCounter::Start(const SampleFormat& format) {
     format_ = format;
     grid_ = SampleGrid(format);
     auto& entries = dense_->Entries;
-    const bool zeroed = dense_->Zeroed;
-    entries.resize(grid_.KeyCount());
-    if (!zeroed) {
-        std::fill(entries.begin(), entries.end(), 0u);
+    const size_t keys = grid_.KeyCount();
+    // Made as large as a map of the same grid needs: grown later, it would be copied.
+    if (entries.size() < keys) {
+        entries.resize(keys);
     }
-    dense_->Zeroed = false;
+    if (dense_->ZeroBytes < keys) {
+        std::memset(entries.data(), 0, keys);
+    }
+    zeroAfterTake_ = std::max(dense_->ZeroBytes, keys);
+    dense_->ZeroBytes = 0;  // until a Take clears what the count used
+    pages_.clear();
+    pages_.resize((keys >> PageBits) + 1);
     wrapped_.clear();
     added_ = 0;
 }
 
+void GridCounter::Wrapped(size_t index) {
+    auto& page = pages_[index >> PageBits];
+    if (!page) {
+        page = std::make_unique<uint32_t[]>(size_t{1} << PageBits);  // zeroed
+    }
+    if (++page[index & ((size_t{1} << PageBits) - 1)] == 0) {
+        ++wrapped_[index];
+    }
+}
+
+uint64_t GridCounter::WrapsOf(size_t index) const {
+    const auto& page = pages_[index >> PageBits];
+    if (!page) {
+        return 0;
+    }
+    uint64_t wraps = page[index & ((size_t{1} << PageBits) - 1)];
+    if (!wrapped_.empty()) {
+        const auto more = wrapped_.find(index);
+        wraps += more == wrapped_.end() ? 0 : more->second << 32;
+    }
+    return wraps;
+}
+
 void GridCounter::Add(const unsigned char* bytes, size_t count) {
     const int64_t offset = grid_.KeyOffset();
-    uint32_t* const dense = dense_->Entries.data();
+    auto* const dense = reinterpret_cast<uint8_t*>(dense_->Entries.data());
     added_ += count;
     ForWidth(grid_.Bytes(), [&](auto width) {
         constexpr int Step = decltype(width)::value;
@@ -349,7 +378,7 @@ void GridCounter::Add(const unsigned char* bytes, size_t count) {
             }
             const auto index = static_cast<size_t>(KeyAt<Step>(at) + offset);
             if (++dense[index] == 0) {
-                ++wrapped_[index];
+                Wrapped(index);
             }
         }
     });
@@ -358,12 +387,16 @@ void GridCounter::Add(const unsigned char* bytes, size_t count) {
 GridCounts GridCounter::Take() {
     GridCounts counts;
     counts.Format = format_;
-    uint32_t* const dense = dense_->Entries.data();
+    auto* const dense = reinterpret_cast<uint8_t*>(dense_->Entries.data());
     const size_t keys = grid_.KeyCount();
-    // Most of a large table is empty: eight entries are tried at once.
-    constexpr size_t Run = 8;
-    auto empty = [dense](size_t at) {
-        uint64_t words[Run / 2];
+    // Most of a large table is empty: 32 entries are tried at once, where no count of them
+    // passed a byte (and came back to 0).
+    constexpr size_t Run = 32;
+    auto empty = [&](size_t at) {
+        if (pages_[at >> PageBits]) {
+            return false;
+        }
+        uint64_t words[Run / 8];
         std::memcpy(words, dense + at, sizeof words);
         return (words[0] | words[1] | words[2] | words[3]) == 0;
     };
@@ -378,44 +411,19 @@ GridCounts GridCounter::Take() {
             continue;
         }
         for (size_t i = at; i < std::min(at + Run, keys); ++i) {
-            if (dense[i] != 0) {
+            const uint64_t wraps = WrapsOf(i);
+            if (dense[i] != 0 || wraps != 0) {
                 counts.Present[i / 64] |= uint64_t{1} << (i % 64);
-                if (dense[i] >> CountAbove::Shift != 0) {
-                    counts.Above.push_back({counts.Counts.size(), dense[i] >> CountAbove::Shift});
+                if (wraps != 0) {
+                    counts.Above.push_back({counts.Counts.size(), wraps});
                 }
-                counts.Counts.push_back(static_cast<uint8_t>(dense[i]));
+                counts.Counts.push_back(dense[i]);
                 dense[i] = 0;
             }
         }
     }
-    dense_->Zeroed = true;
-    // A count that wrapped past 2^32 (and perhaps to 0) gets its high part back.
-    for (const auto& [index, high] : wrapped_) {
-        const uint64_t bit = uint64_t{1} << (index % 64);
-        size_t rank = 0;  // the keys below this one
-        for (size_t word = 0; word < index / 64; ++word) {
-            rank += static_cast<size_t>(__builtin_popcountll(counts.Present[word]));
-        }
-        rank += static_cast<size_t>(__builtin_popcountll(counts.Present[index / 64] & (bit - 1)));
-        auto above =
-            std::lower_bound(counts.Above.begin(), counts.Above.end(), rank,
-                             [](const CountAbove& part, size_t at) { return part.Index < at; });
-        if ((counts.Present[index / 64] & bit) == 0) {
-            // A count of exactly a multiple of 2^32: the key was not marked, and the keys
-            // above it move up by one.
-            counts.Present[index / 64] |= bit;
-            counts.Counts.insert(counts.Counts.begin() + static_cast<std::ptrdiff_t>(rank), 0);
-            for (auto later = above; later != counts.Above.end(); ++later) {
-                ++later->Index;
-            }
-        }
-        const uint64_t wraps = high << (32 - CountAbove::Shift);
-        if (above != counts.Above.end() && above->Index == rank) {
-            above->High += wraps;
-        } else {
-            counts.Above.insert(above, {rank, wraps});
-        }
-    }
+    dense_->ZeroBytes = zeroAfterTake_;
+    pages_.clear();
     wrapped_.clear();
     added_ = 0;
     if (counts.KeyCount() <= KeysListedUpTo) {
@@ -430,7 +438,7 @@ void GridMap::Build(const GridCounts& counts, const GridTable& table) {
     grid_ = SampleGrid(counts.Format);
     const int64_t offset = grid_.KeyOffset();
     auto& dense = dense_->Entries;
-    dense_->Zeroed = false;
+    dense_->ZeroBytes = 0;
     dense.resize(grid_.KeyCount());
     for (size_t i = 0; i < dense.size(); ++i) {
         dense[i] = static_cast<uint32_t>(static_cast<int64_t>(i) - offset);
@@ -460,7 +468,7 @@ void GridMap::Build(const SampleFormat& format, std::span<const TransformStep> c
     grid_ = SampleGrid(format);
     const int64_t offset = grid_.KeyOffset();
     auto& dense = dense_->Entries;
-    dense_->Zeroed = false;
+    dense_->ZeroBytes = 0;
     dense.resize(grid_.KeyCount());
     for (size_t i = 0; i < dense.size(); ++i) {
         dense[i] =
@@ -472,7 +480,7 @@ void GridMap::Extend(std::span<const TransformStep> steps) {
     if (steps.empty()) {
         return;
     }
-    dense_->Zeroed = false;
+    dense_->ZeroBytes = 0;
     for (uint32_t& entry : dense_->Entries) {
         entry = static_cast<uint32_t>(ThroughChain(grid_, static_cast<int32_t>(entry), steps));
     }

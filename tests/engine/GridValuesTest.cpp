@@ -214,9 +214,9 @@ std::vector<int32_t> KeysOf(const GridCounts& counts) {
     return keys;
 }
 
-// A key counted past 2^32 times keeps its count whole, also when its low 32 bits come back to
-// 0, and its measure counts every sample of it; with its keys listed and with them marked.
-TEST(GridValues, CountsPast32BitsStayWhole) {
+// A key counted past a byte keeps its count whole, also when its low byte comes back to 0,
+// and its measure counts every sample of it; with its keys listed and with them marked.
+TEST(GridValues, CountsPastAByteStayWhole) {
     for (const size_t listedUpTo : {size_t{100}, size_t{0}}) {
         SCOPED_TRACE(listedUpTo);
         const SampleGrid grid(I24);
@@ -224,17 +224,18 @@ TEST(GridValues, CountsPast32BitsStayWhole) {
         GridCounter counter(dense);
         counter.KeysListedUpTo = listedUpTo;
         counter.Start(I24);
-        const int64_t offset = grid.KeyOffset();
-        // As if 2^32 - 2 fives, 2^32 - 1 minus sevens and 2^32 - 1 twelves had been counted
-        // already; the twelves come back past a byte, the threes and fours reach one.
-        dense.Entries[static_cast<size_t>(5 + offset)] = 0xFFFFFFFEu;
-        dense.Entries[static_cast<size_t>(-7 + offset)] = 0xFFFFFFFFu;
-        dense.Entries[static_cast<size_t>(12 + offset)] = 0xFFFFFFFFu;
-        std::vector<int32_t> keys{5, 9, 5, -7, 9, 5};
-        keys.insert(keys.end(), 301, 12);
-        keys.insert(keys.end(), 255, 3);
-        keys.insert(keys.end(), 256, 4);
-        keys.insert(keys.end(), 513, -2);
+        const std::vector<std::pair<int32_t, uint64_t>> whole{{-7, 65536}, {-2, 513},     {3, 255},
+                                                              {4, 256},    {5, 70000},    {9, 2},
+                                                              {12, 301},   {5000000, 300}};
+        // Interleaved, as samples come.
+        std::vector<int32_t> keys;
+        for (uint64_t round = 0; round < 70000; ++round) {
+            for (const auto& [key, count] : whole) {
+                if (round < count) {
+                    keys.push_back(key);
+                }
+            }
+        }
         std::vector<unsigned char> bytes(keys.size() * 3);
         for (size_t i = 0; i < keys.size(); ++i) {
             grid.Write(keys[i], bytes.data() + 3 * i);
@@ -242,20 +243,23 @@ TEST(GridValues, CountsPast32BitsStayWhole) {
         counter.Add(bytes.data(), keys.size());
         const GridCounts counts = counter.Take();
 
-        constexpr uint64_t Wrap = uint64_t{1} << 32;
         EXPECT_EQ(counts.Keys.empty(), listedUpTo == 0);
-        EXPECT_EQ(KeysOf(counts), (std::vector<int32_t>{-7, -2, 3, 4, 5, 9, 12}));
-        const std::vector<uint64_t> whole{Wrap, 513, 255, 256, Wrap + 1, 2, Wrap + 300};
+        std::vector<int32_t> keysCounted;
         unsigned __int128 expected = 0;
+        uint64_t samples = 0;
         for (size_t i = 0; i < whole.size(); ++i) {
-            EXPECT_EQ(CountOf(counts, i), whole[i]) << i;
-            const int64_t key = KeysOf(counts)[i];
-            expected += static_cast<unsigned __int128>(key * key) * whole[i];
+            const auto [key, count] = whole[i];
+            keysCounted.push_back(key);
+            EXPECT_EQ(CountOf(counts, i), count) << key;
+            const int64_t wide = key;
+            expected += static_cast<unsigned __int128>(wide * wide) * count;
+            samples += count;
         }
-        EXPECT_EQ(counts.SampleCount(), 3 * Wrap + 1327);
+        EXPECT_EQ(KeysOf(counts), keysCounted);
+        EXPECT_EQ(counts.SampleCount(), samples);
         const GridMeasure measured = MeasureCounts(grid, counts);
         EXPECT_TRUE(measured.Sum == expected);
-        EXPECT_EQ(measured.Peak, 12);
+        EXPECT_EQ(measured.Peak, 5000000);
         EXPECT_TRUE(MeasureTable(grid, counts, IdentityTable(counts)).Sum == expected);
 
         // A step that maps the keys measures the wrapped counts at their new keys.
