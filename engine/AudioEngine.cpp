@@ -612,8 +612,13 @@ bool AudioEngine::WriteGridMapped(FileData& file, const std::string& source,
         }
         return whole;
     }
-    dense_.Take();  // until the write's pass ends
-    gridMap_.Build(counts, table);
+    if (countsAreInput && table.Steps.size() <= GridMap::StepsMappedAtMost) {
+        // Every key the write reads was counted: the steps make of each what the table does.
+        gridMap_.UseSteps(file.Format.Sample, table.Steps);
+    } else {
+        dense_.Take();  // until the write's pass ends
+        gridMap_.Build(counts, table);
+    }
     const bool whole =
         WriteThrough(file, source, destination, nullptr, label, expectedInput, countsAreInput);
     if (countsAreInput && whole) {

@@ -14,6 +14,8 @@ namespace {
 
 // Samples between a look-up in a dense table and the fetch of its entry.
 constexpr size_t LookAhead = 24;
+// Keys taken through a step at once before they are measured.
+constexpr size_t KeysAtOnce = 4096;
 
 // A stored sample of a container of Bytes bytes as its key, as SampleGrid::Read gives it; the
 // per-sample loops below are made for each width so that this inlines.
@@ -215,17 +217,20 @@ void MapKeys(const SampleGrid& grid, const TransformStep& step, const uint8_t* c
     unsigned __int128 sum = 0;
     int64_t peak = measure.Peak;
     uint64_t stateKey = measure.StateKey;
-    for (size_t i = 0; i < count; ++i) {
-        int64_t key = mapped[i];
+    // A piece at a time: stepped, then measured while it is still in the cache.
+    for (size_t start = 0; start < count; start += KeysAtOnce) {
+        const size_t end = std::min(count, start + KeysAtOnce);
         if constexpr (Kind != BlockTransform::Map) {
-            key = grid.FromScale(TransformScaleValueAs<Kind>(step, grid.ToScale(key)));
-            mapped[i] = static_cast<int32_t>(key);
+            StepKeys(grid, step, mapped + start, end - start);
         }
         if constexpr (Measures) {
-            const auto folded = static_cast<uint64_t>(grid.Folded(key));
-            sum += static_cast<unsigned __int128>(folded * folded) * counts[i];
-            peak = static_cast<int64_t>(folded) > peak ? static_cast<int64_t>(folded) : peak;
-            stateKey = (stateKey ^ static_cast<uint32_t>(key)) * 1099511628211ull;
+            for (size_t i = start; i < end; ++i) {
+                const int64_t key = mapped[i];
+                const auto folded = static_cast<uint64_t>(grid.Folded(key));
+                sum += static_cast<unsigned __int128>(folded * folded) * counts[i];
+                peak = static_cast<int64_t>(folded) > peak ? static_cast<int64_t>(folded) : peak;
+                stateKey = (stateKey ^ static_cast<uint32_t>(key)) * 1099511628211ull;
+            }
         }
     }
     if constexpr (Measures) {
@@ -242,12 +247,26 @@ void MapKeys(const SampleGrid& grid, const TransformStep& step, const uint8_t* c
 
 }  // namespace
 
+namespace {
+
+// A table keeps the steps that change its keys, by which a write may map each sample instead.
+void KeepStep(const TransformStep& step, GridTable& table) {
+    WithTransformKind(step, [&](auto kind) {
+        if constexpr (decltype(kind)::value != BlockTransform::Map) {
+            table.Steps.push_back(step);
+        }
+    });
+}
+
+}  // namespace
+
 void ApplyStep(const SampleGrid& grid, const TransformStep& step, GridTable& table) {
     GridMeasure unused;
     WithTransformKind(step, [&](auto kind) {
         MapKeys<decltype(kind)::value, false>(grid, step, nullptr, {}, table.Mapped.data(),
                                               table.Mapped.size(), unused);
     });
+    KeepStep(step, table);
 }
 
 GridMeasure ApplyStepMeasured(const SampleGrid& grid, const TransformStep& step,
@@ -257,6 +276,7 @@ GridMeasure ApplyStepMeasured(const SampleGrid& grid, const TransformStep& step,
         MapKeys<decltype(kind)::value, true>(grid, step, counts.Counts.data(), counts.Above,
                                              table.Mapped.data(), table.Mapped.size(), measure);
     });
+    KeepStep(step, table);
     return measure;
 }
 
@@ -276,30 +296,40 @@ namespace {
 template <BlockTransform Kind>
 GridMeasure MeasureKeysThrough(const SampleGrid& grid, const TransformStep& step,
                                const GridCounts& counts) {
-    const auto through = [&](int32_t key) -> int64_t {
-        if constexpr (Kind == BlockTransform::Map) {
-            return key;
-        } else {
-            return grid.FromScale(TransformScaleValueAs<Kind>(step, grid.ToScale(key)));
-        }
-    };
     GridMeasure measure;
     unsigned __int128 sum = 0;
     int64_t peak = 0;
     uint64_t stateKey = measure.StateKey;
     size_t next = 0;
-    counts.ForEachKey([&](size_t i, int32_t counted) {
-        const int64_t key = through(counted);
-        const auto folded = static_cast<uint64_t>(grid.Folded(key));
-        const auto square = static_cast<unsigned __int128>(folded * folded);
-        sum += square * counts.Counts[i];
-        if (next < counts.Above.size() && counts.Above[next].Index == i) {
-            sum += (square * counts.Above[next].High) << CountAbove::Shift;
-            ++next;
+    // The keys a piece at a time, as MapKeys takes them.
+    std::vector<int32_t> piece;
+    piece.reserve(KeysAtOnce);
+    size_t first = 0;
+    const auto measurePiece = [&] {
+        StepKeys(grid, step, piece.data(), piece.size());
+        for (size_t j = 0; j < piece.size(); ++j) {
+            const size_t i = first + j;
+            const int64_t key = piece[j];
+            const auto folded = static_cast<uint64_t>(grid.Folded(key));
+            const auto square = static_cast<unsigned __int128>(folded * folded);
+            sum += square * counts.Counts[i];
+            if (next < counts.Above.size() && counts.Above[next].Index == i) {
+                sum += (square * counts.Above[next].High) << CountAbove::Shift;
+                ++next;
+            }
+            peak = static_cast<int64_t>(folded) > peak ? static_cast<int64_t>(folded) : peak;
+            stateKey = (stateKey ^ static_cast<uint32_t>(key)) * 1099511628211ull;
         }
-        peak = static_cast<int64_t>(folded) > peak ? static_cast<int64_t>(folded) : peak;
-        stateKey = (stateKey ^ static_cast<uint32_t>(key)) * 1099511628211ull;
+        first += piece.size();
+        piece.clear();
+    };
+    counts.ForEachKey([&](size_t, int32_t counted) {
+        piece.push_back(counted);
+        if (piece.size() == KeysAtOnce) {
+            measurePiece();
+        }
     });
+    measurePiece();
     measure.Sum = sum;
     measure.Peak = peak;
     measure.StateKey = stateKey;
@@ -436,6 +466,7 @@ GridCounts GridCounter::Take() {
 
 void GridMap::Build(const GridCounts& counts, const GridTable& table) {
     grid_ = SampleGrid(counts.Format);
+    bySteps_ = false;
     const int64_t offset = grid_.KeyOffset();
     auto& dense = dense_->Entries;
     dense_->ZeroBytes = 0;
@@ -466,6 +497,7 @@ int64_t ThroughChain(const SampleGrid& grid, int64_t key, std::span<const Transf
 
 void GridMap::Build(const SampleFormat& format, std::span<const TransformStep> chain) {
     grid_ = SampleGrid(format);
+    bySteps_ = false;
     const int64_t offset = grid_.KeyOffset();
     auto& dense = dense_->Entries;
     dense_->ZeroBytes = 0;
@@ -498,8 +530,44 @@ void GridMap::MapOnly(unsigned char* bytes, size_t count) const {
     Map<false>(bytes, count, unused);
 }
 
+void GridMap::UseSteps(const SampleFormat& format, std::span<const TransformStep> chain) {
+    grid_ = SampleGrid(format);
+    steps_.assign(chain.begin(), chain.end());
+    bySteps_ = true;
+}
+
+template <bool Sum>
+void GridMap::MapBySteps(unsigned char* bytes, size_t count, uint64_t& sum) const {
+    // A piece at a time through each step in turn, as ThroughChain takes each key.
+    int32_t keys[KeysAtOnce];
+    ForWidth(grid_.Bytes(), [&](auto width) {
+        constexpr int Step = decltype(width)::value;
+        for (size_t start = 0; start < count; start += KeysAtOnce) {
+            const size_t n = std::min(KeysAtOnce, count - start);
+            unsigned char* const at = bytes + start * Step;
+            for (size_t i = 0; i < n; ++i) {
+                keys[i] = static_cast<int32_t>(KeyAt<Step>(at + i * Step));
+            }
+            for (const TransformStep& step : steps_) {
+                StepKeys(grid_, step, keys, n);
+            }
+            for (size_t i = 0; i < n; ++i) {
+                PutKey<Step>(keys[i], at + i * Step);
+                if constexpr (Sum) {
+                    const auto folded = static_cast<uint64_t>(grid_.Folded(keys[i]));
+                    sum += folded * folded;
+                }
+            }
+        }
+    });
+}
+
 template <bool Sum>
 void GridMap::Map(unsigned char* bytes, size_t count, uint64_t& sum) const {
+    if (bySteps_) {
+        MapBySteps<Sum>(bytes, count, sum);
+        return;
+    }
     const int64_t offset = grid_.KeyOffset();
     const uint32_t* const dense = dense_->Entries.data();
     ForWidth(grid_.Bytes(), [&](auto width) {

@@ -64,6 +64,9 @@ public:
     int64_t Read(const unsigned char* bytes) const;
     void Write(int64_t key, unsigned char* bytes) const;
     int Bytes() const { return bytes_; }
+    double Largest() const { return largest_; }
+    double Divisor() const { return divisor_; }
+    int Padding() const { return padding_; }
     // Keys run from -KeyOffset() to KeyOffset() - 1.
     int64_t KeyOffset() const { return int64_t{1} << (8 * bytes_ - 1); }
     size_t KeyCount() const { return size_t{1} << (8 * bytes_); }
@@ -121,6 +124,13 @@ inline decltype(auto) WithTransformKind(const TransformStep& step, Body&& body) 
     }
 }
 
+// Each of count keys through one step, stored on the grid, in place: what
+// grid.FromScale(TransformScaleValue(step, grid.ToScale(key))) makes of each, four at a time
+// where the processor can (vector false: one at a time, to compare with). Scan and Map leave
+// them as they are.
+void StepKeys(const SampleGrid& grid, const TransformStep& step, int32_t* keys, size_t count,
+              bool vector = true);
+
 // A count of one key past 255: Counts[Index] holds its low 8 bits, High the rest.
 struct CountAbove {
     static constexpr int Shift = 8;
@@ -173,8 +183,8 @@ struct GridCounts {
 };
 
 // What each counted key becomes: Keys[i] of the counts maps to Mapped[i]. For a wide format,
-// WideMapped[i] is what Wide[i] becomes (none when the values are read again), and Steps the
-// steps that make it, by which a write maps each sample.
+// WideMapped[i] is what Wide[i] becomes (none when the values are read again). Steps are the
+// steps that make it (those that change values), by which a write may map each sample.
 struct GridTable {
     std::vector<int32_t> Mapped;
     std::vector<uint64_t> WideMapped;
@@ -336,6 +346,12 @@ public:
     // Every key's entry through further steps: Build of a chain and Extend by more steps make
     // the same map as Build of the two chains joined.
     void Extend(std::span<const TransformStep> steps);
+    // Maps each sample by the steps themselves, as Build of the chain would, with no table:
+    // for a few steps the arithmetic, four keys at a time, costs less than a look-up in a
+    // table too large for the caches, and a write that needs no table waits for none.
+    void UseSteps(const SampleFormat& format, std::span<const TransformStep> chain);
+    // Up to this many steps, a write maps by the steps rather than by a table.
+    static constexpr size_t StepsMappedAtMost = 6;
     // Replaces each sample; adds the squares of the folded keys written to sum.
     void MapBlock(unsigned char* bytes, size_t count, unsigned __int128& sum) const;
     // The same without the sum, for a write whose counts give it whole.
@@ -344,9 +360,13 @@ public:
 private:
     template <bool Sum>
     void Map(unsigned char* bytes, size_t count, uint64_t& sum) const;
+    template <bool Sum>
+    void MapBySteps(unsigned char* bytes, size_t count, uint64_t& sum) const;
 
     SampleGrid grid_{SampleFormat{}};
     DenseKeys* dense_;  // each key's new key, as its 32 bits
+    std::vector<TransformStep> steps_;
+    bool bySteps_ = false;
 };
 
 // The folded peak key and the sum of squared folded keys of count samples, added to peak

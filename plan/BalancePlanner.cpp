@@ -78,7 +78,7 @@ public:
     uint64_t StateKey(const Table& table) const { return Measure(table).StateKey; }
     bool SameState(const Table& a, const Table& b) const {
         last_ = {};  // the tables replayed to compare may take the measured one's place
-        return a == b;
+        return a.Mapped == b.Mapped;  // whatever steps made them
     }
 
 private:

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <map>
 #include <random>
+#include <tuple>
 
 #include "engine/BlockTransforms.h"
 #include "engine/GridValues.h"
@@ -353,6 +355,64 @@ TEST(GridValues, PaddingBitsAreReadAsFractionsAndWrittenAsZeros) {
     counter.Add(bytes, 1);
     const GridCounts counts = counter.Take();
     EXPECT_EQ(counts.Keys, std::vector<int32_t>{0x17});
+}
+
+// Keys taken through a step many at once, four to a vector where the processor can, come out
+// as each key alone through the scale and back: for every kind of step, settings at and past
+// the bounds, and keys over each grid (every key of the narrow ones, the whole range of
+// 24-bit ones with their extremes and the keys near 0).
+TEST(GridValues, KeysSteppedAtOnceAreEachKeyAlone) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    std::vector<TransformStep> steps;
+    for (const double gain : {1.0, 0.37, 4.78241, 1e6, 0.0, nan, inf}) {
+        TransformStep step;
+        step.Transform = BlockTransform::Gain;
+        step.Gain = gain;
+        steps.push_back(step);
+        step.Transform = BlockTransform::Reduce;
+        steps.push_back(step);
+    }
+    for (const auto& [threshold, ratio, makeUp] :
+         {std::tuple{16384.0, 1.09, 1.04306}, std::tuple{23170.0, 1.01, 1.00291},
+          std::tuple{0.0, 3.0, 2.5}, std::tuple{32767.0, 10.0, 1.0}, std::tuple{100.0, nan, 1.0}}) {
+        TransformStep step;
+        step.Transform = BlockTransform::Compress;
+        step.Threshold = threshold;
+        step.Ratio = ratio;
+        step.MakeUpGain = makeUp;
+        steps.push_back(step);
+    }
+    for (const SampleFormat& format : {U8, I12In16, I16, I20In24, I24}) {
+        const SampleGrid grid(format);
+        std::vector<int32_t> keys;
+        const int64_t offset = grid.KeyOffset();
+        const int64_t stride = format.ContainerBytes == 3 ? 97 : 1;
+        for (int64_t key = -offset; key < offset; key += stride) {
+            keys.push_back(static_cast<int32_t>(key));
+        }
+        for (int64_t key = -300; key <= 300; ++key) {
+            keys.push_back(static_cast<int32_t>(key));
+        }
+        keys.push_back(static_cast<int32_t>(-offset));
+        keys.push_back(static_cast<int32_t>(offset - 1));
+        for (const TransformStep& step : steps) {
+            SCOPED_TRACE(::testing::Message()
+                         << format.ValidBits << " bits, kind " << int(step.Transform) << " gain "
+                         << step.Gain << " threshold " << step.Threshold);
+            std::vector<int32_t> atOnce = keys;
+            std::vector<int32_t> oneByOne = keys;
+            StepKeys(grid, step, atOnce.data(), atOnce.size());
+            StepKeys(grid, step, oneByOne.data(), oneByOne.size(), false);
+            size_t differing = 0;
+            for (size_t i = 0; i < keys.size(); ++i) {
+                const int64_t alone =
+                    grid.FromScale(TransformScaleValue(step, grid.ToScale(keys[i])));
+                differing += atOnce[i] != alone || oneByOne[i] != alone ? 1 : 0;
+            }
+            EXPECT_EQ(differing, 0u);
+        }
+    }
 }
 
 }  // namespace
