@@ -46,9 +46,14 @@ TRALUX_TARGET inline __m256d TransformLanes(const TransformStep& step, __m256d s
         __m256d r;
         if constexpr (Kind == BlockTransform::Compress) {
             const __m256d threshold = _mm256_set1_pd(step.Threshold);
-            const __m256d above = _mm256_add_pd(
-                threshold, _mm256_div_pd(_mm256_sub_pd(a, threshold), _mm256_set1_pd(step.Ratio)));
-            a = _mm256_blendv_pd(a, above, _mm256_cmp_pd(a, threshold, _CMP_GT_OQ));
+            const __m256d over = _mm256_cmp_pd(a, threshold, _CMP_GT_OQ);
+            // Keys in order lie below the threshold in long runs: their division is skipped.
+            if (!_mm256_testz_pd(over, over)) {
+                const __m256d above = _mm256_add_pd(
+                    threshold,
+                    _mm256_div_pd(_mm256_sub_pd(a, threshold), _mm256_set1_pd(step.Ratio)));
+                a = _mm256_blendv_pd(a, above, over);
+            }
             r = AtMost(_mm256_mul_pd(a, _mm256_set1_pd(step.MakeUpGain)), top);
         } else {
             r = AtMost(_mm256_mul_pd(a, _mm256_set1_pd(step.Gain)), top);

@@ -200,8 +200,9 @@ GridTable IdentityTable(const GridCounts& counts) {
         table.Mapped = counts.Keys;
         return table;
     }
-    table.Mapped.resize(counts.KeyCount());
-    counts.ForEachKey([&](size_t i, int32_t key) { table.Mapped[i] = key; });
+    // Filled as listed, not cleared first: millions of keys.
+    table.Mapped.reserve(counts.KeyCount());
+    counts.ForEachKey([&](size_t, int32_t key) { table.Mapped.push_back(key); });
     return table;
 }
 
@@ -422,6 +423,7 @@ GridCounts GridCounter::Take() {
     // Most of a large table is empty: 32 entries are tried at once, where no count of them
     // passed a byte (and came back to 0).
     constexpr size_t Run = 32;
+    static_assert(Run <= (size_t{1} << PageBits), "a run of keys lies in one page");
     auto empty = [&](size_t at) {
         if (pages_[at >> PageBits]) {
             return false;
@@ -440,8 +442,9 @@ GridCounts GridCounter::Take() {
         if (at + Run <= keys && empty(at)) {
             continue;
         }
+        const bool paged = pages_[at >> PageBits] != nullptr;  // a run lies in one page
         for (size_t i = at; i < std::min(at + Run, keys); ++i) {
-            const uint64_t wraps = WrapsOf(i);
+            const uint64_t wraps = paged ? WrapsOf(i) : 0;
             if (dense[i] != 0 || wraps != 0) {
                 counts.Present[i / 64] |= uint64_t{1} << (i % 64);
                 if (wraps != 0) {
