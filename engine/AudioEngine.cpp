@@ -747,8 +747,8 @@ void AudioEngine::NormaliseFile(FileData& file, double gain) {
             wideSteps_ = {step};
             wideMap_.Clear();
         } else {
-            dense_.Take();  // until the write's pass ends
-            gridMap_.Build(file.Format.Sample, step);
+            // One step over every key: the arithmetic of the table's, with no table.
+            gridMap_.UseSteps(file.Format.Sample, std::span<const TransformStep>(&step, 1));
         }
         whole = WriteThrough(file, file.SourceFile, file.ResultFile, nullptr, "Normalising",
                              ScanTotalsOf(file), false);
