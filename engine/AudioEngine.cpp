@@ -612,7 +612,7 @@ bool AudioEngine::WriteGridMapped(FileData& file, const std::string& source,
         }
         return whole;
     }
-    if (countsAreInput && table.Steps.size() <= GridMap::StepsMappedAtMost) {
+    if (countsAreInput && GridMap::MapsBySteps(file.Format.Sample, table.Steps.size())) {
         // Every key the write reads was counted: the steps make of each what the table does.
         gridMap_.UseSteps(file.Format.Sample, table.Steps);
     } else {
@@ -746,9 +746,12 @@ void AudioEngine::NormaliseFile(FileData& file, double gain) {
         if (WideFormat(file.Format.Sample)) {
             wideSteps_ = {step};
             wideMap_.Clear();
-        } else {
+        } else if (GridMap::MapsBySteps(file.Format.Sample, 1)) {
             // One step over every key: the arithmetic of the table's, with no table.
             gridMap_.UseSteps(file.Format.Sample, std::span<const TransformStep>(&step, 1));
+        } else {
+            dense_.Take();  // until the write's pass ends
+            gridMap_.Build(file.Format.Sample, step);
         }
         whole = WriteThrough(file, file.SourceFile, file.ResultFile, nullptr, "Normalising",
                              ScanTotalsOf(file), false);

@@ -350,8 +350,11 @@ public:
     // for a few steps the arithmetic, four keys at a time, costs less than a look-up in a
     // table too large for the caches, and a write that needs no table waits for none.
     void UseSteps(const SampleFormat& format, std::span<const TransformStep> chain);
-    // Up to this many steps, a write maps by the steps rather than by a table.
-    static constexpr size_t StepsMappedAtMost = 6;
+    // Whether a write through steps steps maps by them rather than by a table: for up to six
+    // steps of a 24-bit grid. A table of a narrower grid stays in the caches, and is faster.
+    static bool MapsBySteps(const SampleFormat& format, size_t steps) {
+        return format.ContainerBytes == 3 && steps <= 6;
+    }
     // Replaces each sample; adds the squares of the folded keys written to sum.
     void MapBlock(unsigned char* bytes, size_t count, unsigned __int128& sum) const;
     // The same without the sum, for a write whose counts give it whole.

@@ -415,5 +415,43 @@ TEST(GridValues, KeysSteppedAtOnceAreEachKeyAlone) {
     }
 }
 
+// A write that maps each sample by the steps writes what a write through the table of the same
+// chain writes, padding bits and all, with the same sum of squares.
+TEST(GridValues, AMapByStepsWritesWhatTheTableWrites) {
+    std::vector<TransformStep> chain(3);
+    chain[0].Transform = BlockTransform::Gain;
+    chain[0].Gain = 2.05102;
+    chain[1].Transform = BlockTransform::Compress;
+    chain[1].Threshold = 16384;
+    chain[1].Ratio = 1.09;
+    chain[1].MakeUpGain = 1.04306;
+    chain[2].Transform = BlockTransform::Reduce;
+    chain[2].Gain = 0.8;
+    std::mt19937 random(5);
+    for (const SampleFormat& format : {I24, I20In24}) {
+        std::vector<unsigned char> samples(3 * 10007);
+        for (unsigned char& byte : samples) {
+            byte = static_cast<unsigned char>(random());
+        }
+        for (size_t steps = 0; steps <= chain.size(); ++steps) {
+            const std::span<const TransformStep> some(chain.data(), steps);
+            DenseKeys dense;
+            GridMap byTable(dense);
+            byTable.Build(format, some);
+            GridMap bySteps(dense);
+            bySteps.UseSteps(format, some);
+            std::vector<unsigned char> tabled = samples;
+            std::vector<unsigned char> stepped = samples;
+            unsigned __int128 tabledSum = 0;
+            unsigned __int128 steppedSum = 0;
+            byTable.MapBlock(tabled.data(), samples.size() / 3, tabledSum);
+            bySteps.MapBlock(stepped.data(), samples.size() / 3, steppedSum);
+            EXPECT_EQ(stepped, tabled) << steps;
+            EXPECT_TRUE(steppedSum == tabledSum) << steps;
+            EXPECT_EQ(steps == 0, stepped == samples);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace tralux
