@@ -208,10 +208,9 @@ GridTable IdentityTable(const GridCounts& counts) {
 
 namespace {
 
-// Every mapped key through a transform of kind Kind (none for Map), stored on the grid; with
-// Measures, what they become measured as they are made. Compiled for each kind, so that the
-// per-key work is the arithmetic alone.
-template <BlockTransform Kind, bool Measures>
+// Every mapped key through a step (none for Scan and Map), stored on the grid; with Measures,
+// what they become measured as they are made.
+template <bool Measures>
 void MapKeys(const SampleGrid& grid, const TransformStep& step, const uint8_t* counts,
              std::span<const CountAbove> above, int32_t* mapped, size_t count,
              GridMeasure& measure) {
@@ -221,9 +220,7 @@ void MapKeys(const SampleGrid& grid, const TransformStep& step, const uint8_t* c
     // A piece at a time: stepped, then measured while it is still in the cache.
     for (size_t start = 0; start < count; start += KeysAtOnce) {
         const size_t end = std::min(count, start + KeysAtOnce);
-        if constexpr (Kind != BlockTransform::Map) {
-            StepKeys(grid, step, mapped + start, end - start);
-        }
+        StepKeys(grid, step, mapped + start, end - start);
         if constexpr (Measures) {
             for (size_t i = start; i < end; ++i) {
                 const int64_t key = mapped[i];
@@ -263,20 +260,15 @@ void KeepStep(const TransformStep& step, GridTable& table) {
 
 void ApplyStep(const SampleGrid& grid, const TransformStep& step, GridTable& table) {
     GridMeasure unused;
-    WithTransformKind(step, [&](auto kind) {
-        MapKeys<decltype(kind)::value, false>(grid, step, nullptr, {}, table.Mapped.data(),
-                                              table.Mapped.size(), unused);
-    });
+    MapKeys<false>(grid, step, nullptr, {}, table.Mapped.data(), table.Mapped.size(), unused);
     KeepStep(step, table);
 }
 
 GridMeasure ApplyStepMeasured(const SampleGrid& grid, const TransformStep& step,
                               const GridCounts& counts, GridTable& table) {
     GridMeasure measure;
-    WithTransformKind(step, [&](auto kind) {
-        MapKeys<decltype(kind)::value, true>(grid, step, counts.Counts.data(), counts.Above,
-                                             table.Mapped.data(), table.Mapped.size(), measure);
-    });
+    MapKeys<true>(grid, step, counts.Counts.data(), counts.Above, table.Mapped.data(),
+                  table.Mapped.size(), measure);
     KeepStep(step, table);
     return measure;
 }
@@ -284,9 +276,8 @@ GridMeasure ApplyStepMeasured(const SampleGrid& grid, const TransformStep& step,
 GridMeasure MeasureTable(const SampleGrid& grid, const GridCounts& counts, const GridTable& table) {
     GridMeasure measure;
     // Nothing is written through the pointer without a transform.
-    MapKeys<BlockTransform::Map, true>(grid, TransformStep{}, counts.Counts.data(), counts.Above,
-                                       const_cast<int32_t*>(table.Mapped.data()),
-                                       table.Mapped.size(), measure);
+    MapKeys<true>(grid, TransformStep{}, counts.Counts.data(), counts.Above,
+                  const_cast<int32_t*>(table.Mapped.data()), table.Mapped.size(), measure);
     return measure;
 }
 
@@ -294,7 +285,6 @@ namespace {
 
 // What MapKeys measures of the counted keys through one step, without a table to hold what
 // they become: each key is mapped as it is measured.
-template <BlockTransform Kind>
 GridMeasure MeasureKeysThrough(const SampleGrid& grid, const TransformStep& step,
                                const GridCounts& counts) {
     GridMeasure measure;
@@ -341,13 +331,11 @@ GridMeasure MeasureKeysThrough(const SampleGrid& grid, const TransformStep& step
 
 GridMeasure MeasureStep(const SampleGrid& grid, const TransformStep& step,
                         const GridCounts& counts) {
-    return WithTransformKind(step, [&](auto kind) {
-        return MeasureKeysThrough<decltype(kind)::value>(grid, step, counts);
-    });
+    return MeasureKeysThrough(grid, step, counts);
 }
 
 GridMeasure MeasureCounts(const SampleGrid& grid, const GridCounts& counts) {
-    return MeasureKeysThrough<BlockTransform::Map>(grid, TransformStep{}, counts);
+    return MeasureKeysThrough(grid, TransformStep{}, counts);
 }
 
 void GridCounter::Start(const SampleFormat& format) {
