@@ -117,8 +117,8 @@ TEST_F(ResultSafety, SourceChangedAfterItsScanStopsNormalisingAndRemovesTheResul
 }
 
 TEST_F(ResultSafety, OnlyTheUnfinishedResultItselfIsRemoved) {
-    // Four chunks of 50 blocks: the last is read only after the first is done with, so a
-    // change at the second block reaches what the pass reads.
+    // Sixteen chunks of 13 blocks: the later ones are read only after the first is done with,
+    // so a change at the second block reaches what the pass reads.
     FileData file = Add("song.wav", test::Noise(200 * 5000, 20000, 5));
     engine.ScanFile(file);
     const std::string other = test::WriteWav(dir.File("other.wav"), test::Constant(10, 1, 1));

@@ -274,18 +274,22 @@ TEST_F(RunPass, FileSystemRefusingToGrowIsAFailedWrite) {
     EXPECT_EQ(dir.Names(), (std::vector<std::string>{"limit.wav"}));
 }
 
-// The data of a long file moves in reads and writes of 50 blocks, taken and written in order,
+// The data of a long file moves in reads and writes of 13 blocks, taken and written in order,
 // while progress still comes block by block.
-TEST_F(RunPass, LongCopyMovesItsDataInChunksOfFiftyBlocksInOrder) {
+TEST_F(RunPass, LongCopyMovesItsDataInChunksOfThirteenBlocksInOrder) {
     const int32_t frames = 130 * 5000 + 1234;
     const Samples samples = test::Noise(frames, 32767, 11);
     FileData file = Add("long.wav", samples);
     const ValueTable gain = GainTable(0.7);
     engine.RunPass(file, file.SourceFile, file.ResultFile, &gain, "Normalising", 2.0);
 
-    EXPECT_EQ(WriteSizes(file.ResultFile), (std::vector<size_t>{44, 1000000, 1000000, 604936}));
+    std::vector<size_t> sizes{44};
+    sizes.insert(sizes.end(), 10, 260000);
+    sizes.push_back(4936);
+    EXPECT_EQ(WriteSizes(file.ResultFile), sizes);
     // The last read finds nothing after the data chunk.
-    EXPECT_EQ(files.Reads, (std::vector<size_t>{44, 1000000, 1000000, 604936, 20000}));
+    sizes.push_back(20000);
+    EXPECT_EQ(files.Reads, sizes);
     ASSERT_EQ(sink.Progress.size(), 131u);
     EXPECT_EQ(sink.Progress[50], 38);
     EXPECT_EQ(sink.Progress.back(), 100);
@@ -298,7 +302,7 @@ TEST_F(RunPass, LongCopyMovesItsDataInChunksOfFiftyBlocksInOrder) {
 
 // A long count shares each chunk with a second thread: the counts, the peak and sum of squares
 // taken from them and the digest are those of one thread counting alone, whatever the chunk and
-// block the data ends in, and a count stopped in its second chunk still ends.
+// block the data ends in, and a count stopped in a later chunk still ends.
 TEST_F(RunPass, LongCountSharedWithASecondThreadCountsWhatOneThreadCounts) {
     Samples samples = test::Noise(130 * 5000 + 1234, 32767, 12);
     samples[3] = -32768;  // counted as read
