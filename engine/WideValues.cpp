@@ -27,30 +27,32 @@ uint64_t High(unsigned __int128 value) {
 
 // Sorts by the stored bits, a byte at a time from the lowest (a radix sort): only the bytes
 // the container has are sorted on, and the counts of every byte are taken in one read.
-void SortBits(std::vector<uint64_t>& values, std::vector<uint64_t>& scratch, int bytes) {
-    scratch.resize(values.size());
+// Sorts count values, a byte at a time from the lowest; returns where they stand sorted:
+// values or scratch, which holds as many.
+uint64_t* SortBits(uint64_t* values, uint64_t* scratch, size_t count, int bytes) {
     std::vector<std::array<size_t, 256>> starts(size_t(bytes), std::array<size_t, 256>{});
-    for (uint64_t value : values) {
+    for (size_t i = 0; i < count; ++i) {
         for (int pass = 0; pass < bytes; ++pass) {
-            ++starts[size_t(pass)][(value >> (8 * pass)) & 0xFF];
+            ++starts[size_t(pass)][(values[i] >> (8 * pass)) & 0xFF];
         }
     }
     for (int pass = 0; pass < bytes; ++pass) {
         std::array<size_t, 256>& start = starts[size_t(pass)];
         // A byte that every value shares moves nothing.
-        if (std::find(start.begin(), start.end(), values.size()) != start.end()) {
+        if (std::find(start.begin(), start.end(), count) != start.end()) {
             continue;
         }
         size_t at = 0;
-        for (size_t& count : start) {
-            at += std::exchange(count, at);
+        for (size_t& n : start) {
+            at += std::exchange(n, at);
         }
         const int shift = 8 * pass;
-        for (uint64_t value : values) {
-            scratch[start[(value >> shift) & 0xFF]++] = value;
+        for (size_t i = 0; i < count; ++i) {
+            scratch[start[(values[i] >> shift) & 0xFF]++] = values[i];
         }
-        values.swap(scratch);
+        std::swap(values, scratch);
     }
+    return values;
 }
 
 }  // namespace
@@ -307,18 +309,98 @@ void WideGrid::Apply(const TransformStep& step, uint64_t* bits, size_t count) co
     });
 }
 
+void SampleStateKey::Add(const int32_t* values, size_t count) {
+    size_t i = 0;
+    for (; i < count && (count_ & 3) != 0; ++i) {
+        Add(static_cast<uint32_t>(values[i]));
+    }
+    uint64_t a = lanes_[0], b = lanes_[1], c = lanes_[2], d = lanes_[3];
+    for (; i + 4 <= count; i += 4) {
+        a = FoldStateKey(a, static_cast<uint32_t>(values[i]));
+        b = FoldStateKey(b, static_cast<uint32_t>(values[i + 1]));
+        c = FoldStateKey(c, static_cast<uint32_t>(values[i + 2]));
+        d = FoldStateKey(d, static_cast<uint32_t>(values[i + 3]));
+        count_ += 4;
+    }
+    lanes_ = {a, b, c, d};
+    for (; i < count; ++i) {
+        Add(static_cast<uint32_t>(values[i]));
+    }
+}
+
+uint64_t SampleStateKey::Value() const {
+    uint64_t key = FoldStateKey(Basis, count_);
+    for (const uint64_t lane : lanes_) {
+        key = FoldStateKey(key, lane);
+    }
+    return key;
+}
+
+void WideGrid::MapIntegers(const std::vector<TransformStep>& steps, unsigned char* bytes,
+                           size_t count, WideMeasure& measure, SampleStateKey* stateKey) const {
+    const SampleGrid grid(SampleFormat{SampleCoding::Integer, 4, 32 - padding_});
+    // Magnitudes are integers up to 2^31, the most negative held to full scale as Measured
+    // holds it: four squares add up within 64 bits, every sum within 128.
+    const auto full = static_cast<uint64_t>(fullKey_);
+    constexpr size_t Piece = 1024;
+    std::array<int32_t, Piece> values;
+    uint64_t peak = 0;
+    unsigned __int128 squares = 0;
+    for (size_t at = 0; at < count; at += Piece) {
+        const size_t n = std::min(Piece, count - at);
+        unsigned char* piece = bytes + at * 4;
+        std::memcpy(values.data(), piece, n * 4);
+        for (const TransformStep& step : steps) {
+            StepKeys(grid, step, values.data(), n);
+        }
+        std::memcpy(piece, values.data(), n * 4);
+        size_t i = 0;
+        const auto magnitude = [&](size_t k) {
+            const auto m = static_cast<uint64_t>(std::abs(static_cast<int64_t>(values[k])));
+            return m < full ? m : full;
+        };
+        for (; i + 4 <= n; i += 4) {
+            uint64_t sum = 0;
+            for (size_t k = i; k < i + 4; ++k) {
+                const uint64_t m = magnitude(k);
+                peak = m > peak ? m : peak;
+                sum += m * m;
+            }
+            squares += sum;
+        }
+        for (; i < n; ++i) {
+            const uint64_t m = magnitude(i);
+            peak = m > peak ? m : peak;
+            squares += m * m;
+        }
+        if (stateKey != nullptr) {
+            stateKey->Add(values.data(), n);
+        }
+    }
+    measure.Peak = std::max(measure.Peak, static_cast<double>(peak));
+    measure.Squares.AddIntegerSquares(squares);
+}
+
 void WideGrid::MapSamples(const std::vector<TransformStep>& steps, unsigned char* bytes,
-                          size_t count, WideMeasure& measure, uint64_t* stateKey) const {
+                          size_t count, WideMeasure& measure, SampleStateKey* stateKey) const {
+    const bool transformsOnly = std::all_of(steps.begin(), steps.end(), [](const auto& step) {
+        return step.Transform == BlockTransform::Gain ||
+               step.Transform == BlockTransform::Compress ||
+               step.Transform == BlockTransform::Reduce;
+    });
+    if (!float_ && transformsOnly) {
+        MapIntegers(steps, bytes, count, measure, stateKey);
+        return;
+    }
     WithKind([&](const auto& kind) {
         const size_t width = size_t(bytes_);
-        uint64_t key = stateKey != nullptr ? *stateKey : 0;
         const auto walk = [&](const auto& through) {
             for (size_t i = 0; i < count; ++i, bytes += width) {
                 const uint64_t bits = through(kind.Read(bytes));
                 kind.Write(bits, bytes);
                 measure.Add(kind.Measured(bits));
                 if (stateKey != nullptr) {
-                    key = FoldStateKey(key, bits);
+                    stateKey->Add(bits);
                 }
             }
         };
@@ -338,9 +420,6 @@ void WideGrid::MapSamples(const std::vector<TransformStep>& steps, unsigned char
                 }
                 return bits;
             });
-        }
-        if (stateKey != nullptr) {
-            *stateKey = key;
         }
     });
 }
@@ -464,19 +543,22 @@ void WideCounter::Start(const SampleFormat& format, size_t budget) {
     grid_ = WideGrid(format);
     budget_ = budget;
     over_ = false;
-    pending_.clear();
-    pending_.reserve(PieceValues);
-    // Room for every value the budget allows and one more piece, asked for once: a vector that
-    // grew by doubling past the budget would take twice the memory (untouched room takes none).
-    std::vector<WideValue>().swap(values_);
-    values_.reserve(budget + PieceValues);
+    // Room for every value the budget allows and one more piece, asked for once and not
+    // filled: a vector that grew by doubling past the budget would take twice the memory, and
+    // room filled with zeros first would be written twice (untouched room takes none).
+    pending_ = MakeLargeBuffer<uint64_t>(PieceValues);
+    scratch_ = MakeLargeBuffer<uint64_t>(PieceValues);
+    run_ = MakeLargeBuffer<Counted>(PieceValues);
+    counted_ = MakeLargeBuffer<Counted>(budget + PieceValues);
+    pendingCount_ = 0;
+    countedCount_ = 0;
 }
 
 void WideCounter::Add(const unsigned char* bytes, size_t count) {
     const int step = grid_.Bytes();
     for (size_t i = 0; i < count && !over_; ++i, bytes += step) {
-        pending_.push_back(grid_.Read(bytes));
-        if (pending_.size() == PieceValues) {
+        pending_[pendingCount_++] = grid_.Read(bytes);
+        if (pendingCount_ == PieceValues) {
             Flush();
         }
     }
@@ -485,13 +567,12 @@ void WideCounter::Add(const unsigned char* bytes, size_t count) {
 void WideCounter::Add(const unsigned char* bytes, size_t count, WideMeasure& measure) {
     const auto step = size_t(grid_.Bytes());
     while (count > 0 && !over_) {
-        const size_t at = pending_.size();
-        const size_t taken = std::min(count, PieceValues - at);
-        pending_.resize(at + taken);
-        grid_.ReadMeasured(bytes, taken, pending_.data() + at, measure);
+        const size_t taken = std::min(count, PieceValues - pendingCount_);
+        grid_.ReadMeasured(bytes, taken, pending_.get() + pendingCount_, measure);
+        pendingCount_ += taken;
         bytes += taken * step;
         count -= taken;
-        if (pending_.size() == PieceValues) {
+        if (pendingCount_ == PieceValues) {
             Flush();
         }
     }
@@ -500,50 +581,64 @@ void WideCounter::Add(const unsigned char* bytes, size_t count, WideMeasure& mea
 }
 
 void WideCounter::Flush() {
-    if (over_ || pending_.empty()) {
-        pending_.clear();
+    const size_t pending = std::exchange(pendingCount_, 0);
+    if (over_ || pending == 0) {
         return;
     }
-    SortBits(pending_, scratch_, grid_.Bytes());
-    const auto middle = static_cast<std::ptrdiff_t>(values_.size());
-    for (size_t i = 0; i < pending_.size();) {
+    const uint64_t* sorted = SortBits(pending_.get(), scratch_.get(), pending, grid_.Bytes());
+    size_t runCount = 0;
+    for (size_t i = 0; i < pending;) {
         size_t end = i + 1;
-        while (end < pending_.size() && pending_[end] == pending_[i]) {
+        while (end < pending && sorted[end] == sorted[i]) {
             ++end;
         }
-        values_.push_back({pending_[i], end - i});
+        run_[runCount++] = {sorted[i], end - i};
         i = end;
     }
-    pending_.clear();
-    const auto byBits = [](const WideValue& a, const WideValue& b) { return a.Bits < b.Bits; };
-    std::inplace_merge(values_.begin(), values_.begin() + middle, values_.end(), byBits);
-    // Equal values of the two runs now lie side by side: one entry each.
-    size_t kept = 0;
-    for (size_t i = 0; i < values_.size(); ++i) {
-        if (kept > 0 && values_[kept - 1].Bits == values_[i].Bits) {
-            values_[kept - 1].Count += values_[i].Count;
+    // Merged from the top down into the room above the values counted so far, so that no
+    // buffer is needed; two equal values become one, which leaves a gap of one below the
+    // merged part for each, closed at the end.
+    Counted* counted = counted_.get();
+    size_t from = countedCount_, runFrom = runCount, to = countedCount_ + runCount;
+    const size_t end = to;
+    while (runFrom > 0) {
+        const Counted& next = run_[runFrom - 1];
+        if (from > 0 && counted[from - 1].Bits > next.Bits) {
+            counted[--to] = counted[--from];
+        } else if (from > 0 && counted[from - 1].Bits == next.Bits) {
+            counted[--to] = {next.Bits, counted[--from].Count + next.Count};
+            --runFrom;
         } else {
-            values_[kept++] = values_[i];
+            counted[--to] = next;
+            --runFrom;
         }
     }
-    values_.resize(kept);
-    if (values_.size() > budget_) {
+    if (to > from) {
+        std::memmove(counted + from, counted + to, (end - to) * sizeof(Counted));
+    }
+    countedCount_ = end - (to - from);
+    if (countedCount_ > budget_) {
         over_ = true;
-        std::vector<WideValue>().swap(values_);
+        counted_.reset();
+        countedCount_ = 0;
     }
 }
 
 bool WideCounter::Take(std::vector<WideValue>& values) {
     Flush();
-    std::vector<uint64_t>().swap(pending_);
-    std::vector<uint64_t>().swap(scratch_);
-    if (over_) {
-        values.clear();
-        return false;
+    values.clear();
+    if (!over_) {
+        values.reserve(countedCount_);
+        for (size_t i = 0; i < countedCount_; ++i) {
+            values.push_back({counted_[i].Bits, counted_[i].Count});
+        }
     }
-    values.assign(values_.begin(), values_.end());  // without the room kept for more
-    std::vector<WideValue>().swap(values_);
-    return true;
+    pending_.reset();
+    scratch_.reset();
+    run_.reset();
+    counted_.reset();
+    countedCount_ = 0;
+    return !over_;
 }
 
 }  // namespace tralux

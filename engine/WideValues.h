@@ -5,8 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
+#include "LargeBuffer.h"
 #include "SampleTable.h"
 #include "files/WavFormat.h"
 
@@ -64,6 +66,8 @@ public:
         wraps_[bin] += low_[bin] < square ? 1 : 0;
     }
     void Add(double value, uint64_t count);
+    // Adds a sum of squares of integers, taken exactly.
+    void AddIntegerSquares(unsigned __int128 sum) { large_.AddScaled(0, sum, 0); }
     ExactSquares Total() const;
 
 private:
@@ -80,6 +84,25 @@ inline uint64_t FoldStateKey(uint64_t key, uint64_t bits) {
     key = (key ^ static_cast<uint32_t>(bits)) * 1099511628211ull;
     return (key ^ (bits >> 32)) * 1099511628211ull;
 }
+
+// The same key of a long run of samples: equal runs give equal keys however they are split
+// among calls. Every fourth value goes to one of four folds, so that a fold need not wait for
+// the one before it, the multiplications of which take longer than the rest of a sample's work.
+class SampleStateKey {
+public:
+    void Add(uint64_t bits) {
+        uint64_t& lane = lanes_[size_t(count_++ & 3)];
+        lane = FoldStateKey(lane, bits);
+    }
+    // Each value's 32 bits, in order.
+    void Add(const int32_t* values, size_t count);
+    uint64_t Value() const;
+
+private:
+    static constexpr uint64_t Basis = 14695981039346656037ull;
+    std::array<uint64_t, 4> lanes_{Basis, Basis, Basis, Basis};
+    uint64_t count_ = 0;
+};
 
 // A wide format's grid on the one scale, with the arithmetic of SampleFormats: an integer s
 // counts s x 32767 / (L x 2^pad), a float x counts x x 32767 (NaN as silence, an infinity as
@@ -107,9 +130,9 @@ public:
     // count samples in the format's bytes through every step, in place, measuring what they
     // become; the measure of count samples, or of distinct values with their counts.
     void Apply(const TransformStep& step, uint64_t* bits, size_t count) const;
-    // With stateKey, each value written is folded into it (FoldStateKey), in order.
+    // With stateKey, each value written is added to it, in order.
     void MapSamples(const std::vector<TransformStep>& steps, unsigned char* bytes, size_t count,
-                    WideMeasure& measure, uint64_t* stateKey = nullptr) const;
+                    WideMeasure& measure, SampleStateKey* stateKey = nullptr) const;
     // The same, each sample looked up in map first.
     void MapSamples(const WideMap& map, const std::vector<TransformStep>& steps,
                     unsigned char* bytes, size_t count, WideMeasure& measure) const;
@@ -127,6 +150,10 @@ private:
     // Runs body with the arithmetic of the grid's format (see WideValues.cpp).
     template <typename Body>
     auto WithKind(Body body) const;
+    // MapSamples of 32-bit integers: a piece at a time, each step over the whole piece, four
+    // samples at a time where the processor can, and the squares summed as integers.
+    void MapIntegers(const std::vector<TransformStep>& steps, unsigned char* bytes, size_t count,
+                     WideMeasure& measure, SampleStateKey* stateKey) const;
     template <bool Measures>
     void MapThrough(const WideMap& map, const std::vector<TransformStep>& steps,
                     unsigned char* bytes, size_t count, WideMeasure* measure) const;
@@ -218,13 +245,23 @@ public:
     bool Take(std::vector<WideValue>& values);
 
 private:
+    // A distinct value and its count, in room that is written only as it is used.
+    struct Counted {
+        uint64_t Bits;
+        uint64_t Count;
+    };
     void Flush();
     WideGrid grid_{SampleFormat{SampleCoding::Float, 4, 32}};
     size_t budget_ = 0;
     bool over_ = false;
-    std::vector<uint64_t> pending_;
-    std::vector<uint64_t> scratch_;  // the sort's, kept from piece to piece of a count
-    std::vector<WideValue> values_;
+    // The values read since the last flush, the sort's second buffer and their distinct
+    // values, each a piece long; the distinct values so far, ascending.
+    LargeBuffer<uint64_t> pending_;
+    LargeBuffer<uint64_t> scratch_;
+    LargeBuffer<Counted> run_;
+    LargeBuffer<Counted> counted_;
+    size_t pendingCount_ = 0;
+    size_t countedCount_ = 0;
 };
 
 }  // namespace tralux

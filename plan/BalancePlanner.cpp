@@ -211,29 +211,39 @@ private:
             return *last_;
         }
         WideMeasure measure;
-        uint64_t key = 14695981039346656037ull;
+        SampleStateKey key;
         const size_t width = size_t(grid_.Bytes());
         const size_t bytes =
             size_t(std::max<int64_t>(0, request_.Frames * request_.Channels)) * width;
         bool read = true;
         if (HeldBefore(table.Steps)) {
-            grid_.MapSamples({table.Steps.back()}, held_->data(), held_->size() / width, measure,
-                             &key);
+            grid_.MapSamples({table.Steps.back()}, held_.get(), bytes / width, measure, &key);
             heldSteps_ = table.Steps;
         } else {
             held_.reset();
-            auto held = std::make_unique<std::vector<unsigned char>>();
-            const bool holds = bytes <= values_.Samples->MayHold;
-            held->reserve(holds ? bytes : 0);
+            bool holding = bytes > 0 && bytes <= values_.Samples->MayHold;
+            LargeBuffer<unsigned char> held;
+            if (holding) {
+                held = MakeLargeBuffer<unsigned char>(bytes);
+            }
+            size_t heldBytes = 0;
             std::vector<unsigned char> block;
             read = values_.Samples->Run([&](const unsigned char* samples, size_t count) {
-                std::vector<unsigned char>& into = holds ? *held : block;
-                const size_t at = holds ? into.size() : 0;
-                into.resize(at + count * width);
-                std::memcpy(into.data() + at, samples, count * width);
-                grid_.MapSamples(table.Steps, into.data() + at, count, measure, &key);
+                const size_t length = count * width;
+                // A file that gives more than it said is measured, not held.
+                holding = holding && heldBytes + length <= bytes;
+                unsigned char* into = nullptr;
+                if (holding) {
+                    into = held.get() + heldBytes;
+                    heldBytes += length;
+                } else {
+                    block.resize(length);
+                    into = block.data();
+                }
+                std::memcpy(into, samples, length);
+                grid_.MapSamples(table.Steps, into, count, measure, &key);
             });
-            if (holds && read && held->size() == bytes) {
+            if (holding && read && heldBytes == bytes) {
                 held_ = std::move(held);
                 heldSteps_ = table.Steps;
             }
@@ -244,7 +254,7 @@ private:
             last_->Loudness = grid_.Loudness(measure.Squares.Total().Value(),
                                              request_.Frames * request_.Channels);
             last_->Peak = grid_.Level(measure.Peak);
-            last_->Key = key;
+            last_->Key = key.Value();
         }
         return *last_;
     }
@@ -253,7 +263,7 @@ private:
     const WideGrid grid_;
     const BalanceRequest& request_;
     mutable std::unique_ptr<Measures> last_;
-    mutable std::unique_ptr<std::vector<unsigned char>> held_;  // in the format's own bytes
+    mutable LargeBuffer<unsigned char> held_;  // every sample, in the format's own bytes
     mutable std::vector<TransformStep> heldSteps_;
 };
 

@@ -180,12 +180,14 @@ TEST(WideValues, CounterCountsAcrossPiecesAndStopsAtItsBudget) {
     const size_t count = (size_t{3} << 20) / 2;  // a piece and a half
     bytes.resize(count * 8);
     for (size_t i = 0; i < count; ++i) {
-        const double x = double(random() % 5000) / 5000.0 - 0.5;
+        // The second piece also holds values the first does not, below, between and above.
+        const uint32_t range = i < (size_t{1} << 20) ? 5000 : 10000;
+        const double x = double(random() % range) / 5000.0 - 0.5;
         std::memcpy(bytes.data() + 8 * i, &x, 8);
         ++expected[std::bit_cast<uint64_t>(x)];
     }
     WideCounter counter;
-    counter.Start(F64, 5000);
+    counter.Start(F64, 10000);
     counter.Add(bytes.data(), count / 3);
     counter.Add(bytes.data() + 8 * (count / 3), count - count / 3);
     std::vector<WideValue> values;
@@ -202,6 +204,60 @@ TEST(WideValues, CounterCountsAcrossPiecesAndStopsAtItsBudget) {
     counter.Add(bytes.data(), count);
     EXPECT_FALSE(counter.Take(values));
     EXPECT_TRUE(values.empty());
+}
+
+// Many samples mapped at once are each sample through the steps one at a time, measured as
+// each alone, whatever the format and however the samples are split among calls; their state
+// key is that of the values added one by one, and tells a changed value.
+TEST(WideValues, SamplesMappedAtOnceAreEachSampleAlone) {
+    TransformStep gain{BlockTransform::Gain};
+    gain.Gain = 0.83;
+    TransformStep compress{BlockTransform::Compress};
+    compress.Threshold = 9000.0;
+    compress.Ratio = 1.7;
+    compress.MakeUpGain = 1.9;
+    TransformStep reduce{BlockTransform::Reduce};
+    reduce.Gain = 0.97;
+    const std::vector<std::vector<TransformStep>> chains{{compress}, {gain, compress, reduce}, {}};
+    for (const SampleFormat& format : {I32, I24In32, F32}) {
+        const WideGrid grid(format);
+        const size_t width = size_t(format.ContainerBytes);
+        const size_t count = 2 * 1024 + 7;
+        std::vector<unsigned char> source = WideSamples(format, count, 17);
+        if (format.Coding == SampleCoding::Integer) {
+            const auto lowest = static_cast<uint32_t>(std::numeric_limits<int32_t>::min());
+            std::memcpy(source.data() + 5 * width, &lowest, 4);  // counted as full scale
+        }
+        for (const auto& steps : chains) {
+            SCOPED_TRACE(testing::Message() << format.ContainerBytes << " bytes, "
+                                            << format.ValidBits << " bits, " << steps.size());
+            WideMeasure alone;
+            SampleStateKey aloneKey;
+            std::vector<unsigned char> expected = source;
+            for (size_t i = 0; i < count; ++i) {
+                const uint64_t bits = grid.Through(steps, grid.Read(&source[i * width]));
+                grid.Write(bits, &expected[i * width]);
+                alone.Add(grid.Measured(bits));
+                aloneKey.Add(bits);
+            }
+            for (const size_t split : {count, size_t{3}, size_t{1025}}) {
+                std::vector<unsigned char> bytes = source;
+                WideMeasure measure;
+                SampleStateKey key;
+                grid.MapSamples(steps, bytes.data(), split, measure, &key);
+                grid.MapSamples(steps, bytes.data() + split * width, count - split, measure, &key);
+                ASSERT_EQ(bytes, expected) << split;
+                EXPECT_EQ(measure.Peak, alone.Peak);
+                EXPECT_TRUE(measure.Squares.Total() == alone.Squares.Total());
+                EXPECT_EQ(key.Value(), aloneKey.Value());
+            }
+            SampleStateKey changed;
+            for (size_t i = 0; i < count; ++i) {
+                changed.Add(grid.Read(&expected[i * width]) ^ (i == count - 2 ? 1 : 0));
+            }
+            EXPECT_NE(changed.Value(), aloneKey.Value());
+        }
+    }
 }
 
 // A step stores its result on the grid: padding bits of an integer are written as zeros, a
