@@ -4,6 +4,11 @@
 // TransformScaleValueAs and SampleGrid::FromScale lane by lane, operation by operation: each
 // IEEE operation rounds the same in a lane as alone, so every key comes out the same.
 
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <limits>
+
 #include "GridValues.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -88,6 +93,38 @@ TRALUX_TARGET void StepKeysAvx2(const SampleGrid& grid, const TransformStep& ste
     StepKeysScalar<Kind>(grid, step, keys + i, count - i);
 }
 
+template <BlockTransform Kind>
+void StepFloatsScalar(const TransformStep& step, uint32_t* bits, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        const double value =
+            TransformScaleValueAs<Kind>(step, FloatToScale(std::bit_cast<float>(bits[i])));
+        bits[i] = std::bit_cast<uint32_t>(FloatFromScale<float>(value));
+    }
+}
+
+template <BlockTransform Kind>
+TRALUX_TARGET void StepFloatsAvx2(const TransformStep& step, uint32_t* bits, size_t count) {
+    const __m256d scale = _mm256_set1_pd(32767.0);
+    const __m256d held = _mm256_set1_pd(FloatHeld);
+    const __m256d one = _mm256_set1_pd(1.0);
+    const __m256d sign = _mm256_set1_pd(-0.0);
+    const __m256d infinity = _mm256_set1_pd(std::numeric_limits<double>::infinity());
+    size_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        const __m256d x = _mm256_cvtps_pd(_mm_loadu_ps(reinterpret_cast<const float*>(bits + i)));
+        __m256d s = _mm256_mul_pd(AtMost(AtLeast(x, _mm256_xor_pd(held, sign)), held), scale);
+        const __m256d infinite = _mm256_cmp_pd(_mm256_andnot_pd(sign, x), infinity, _CMP_EQ_OQ);
+        s = _mm256_blendv_pd(s, _mm256_or_pd(_mm256_and_pd(x, sign), scale), infinite);
+        s = _mm256_andnot_pd(_mm256_cmp_pd(x, x, _CMP_UNORD_Q), s);
+        const __m256d value = TransformLanes<Kind>(step, s);
+        __m256d unit = _mm256_div_pd(value, scale);
+        unit = _mm256_andnot_pd(_mm256_cmp_pd(value, value, _CMP_UNORD_Q), unit);
+        unit = AtMost(AtLeast(unit, _mm256_xor_pd(one, sign)), one);
+        _mm_storeu_ps(reinterpret_cast<float*>(bits + i), _mm256_cvtpd_ps(unit));
+    }
+    StepFloatsScalar<Kind>(step, bits + i, count - i);
+}
+
 #undef TRALUX_TARGET
 
 bool HasAvx2() {
@@ -100,6 +137,19 @@ bool HasAvx2() {
 #endif
 
 }  // namespace
+
+void StepFloats(const TransformStep& step, uint32_t* bits, size_t count, bool vector) {
+    WithTransformKind(step, [&](auto kind) {
+        constexpr BlockTransform Kind = decltype(kind)::value;
+#ifdef TRALUX_X86
+        if (Kind != BlockTransform::Map && vector && HasAvx2()) {
+            StepFloatsAvx2<Kind>(step, bits, count);
+            return;
+        }
+#endif
+        StepFloatsScalar<Kind>(step, bits, count);
+    });
+}
 
 void StepKeys(const SampleGrid& grid, const TransformStep& step, int32_t* keys, size_t count,
               bool vector) {

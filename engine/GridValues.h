@@ -131,6 +131,11 @@ inline decltype(auto) WithTransformKind(const TransformStep& step, Body&& body) 
 void StepKeys(const SampleGrid& grid, const TransformStep& step, int32_t* keys, size_t count,
               bool vector = true);
 
+// Each of count 32-bit float samples (their bits) through one step, stored as a float, in
+// place: what the wide grid's FromScale(TransformScaleValue(step, ToScale(bits))) makes of
+// each, four at a time where the processor can (vector false: one at a time).
+void StepFloats(const TransformStep& step, uint32_t* bits, size_t count, bool vector = true);
+
 // A count of one key past 255: Counts[Index] holds its low 8 bits, High the rest.
 struct CountAbove {
     static constexpr int Shift = 8;

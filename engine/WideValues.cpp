@@ -13,7 +13,6 @@ namespace {
 
 // The largest float sample taken as it is, a million times full scale (+120 dBFS), as
 // SampleFormats holds it.
-constexpr double FloatHeld = 1e6;
 
 // Values sorted at once before they are merged into those counted so far.
 constexpr size_t PieceValues = size_t{1} << 20;
@@ -217,19 +216,9 @@ struct FloatKind {
     static double Value(uint64_t bits) {
         return static_cast<double>(std::bit_cast<Float>(static_cast<Raw>(bits)));
     }
-    double ToScale(uint64_t bits) const {
-        const double x = Value(bits);
-        if (std::isnan(x)) {
-            return 0.0;
-        }
-        if (std::isinf(x)) {
-            return std::copysign(32767.0, x);
-        }
-        return std::clamp(x, -FloatHeld, FloatHeld) * 32767.0;
-    }
+    double ToScale(uint64_t bits) const { return FloatToScale(Value(bits)); }
     uint64_t FromScale(double value) const {
-        const double x = std::clamp(std::isnan(value) ? 0.0 : value / 32767.0, -1.0, 1.0);
-        return std::bit_cast<Raw>(static_cast<Float>(x));
+        return std::bit_cast<Raw>(FloatFromScale<Float>(value));
     }
     double Measured(uint64_t bits) const {
         const double x = Value(bits);
@@ -309,22 +298,22 @@ void WideGrid::Apply(const TransformStep& step, uint64_t* bits, size_t count) co
     });
 }
 
-void SampleStateKey::Add(const int32_t* values, size_t count) {
+void SampleStateKey::Add(const uint32_t* values, size_t count) {
     size_t i = 0;
     for (; i < count && (count_ & 3) != 0; ++i) {
-        Add(static_cast<uint32_t>(values[i]));
+        Add(values[i]);
     }
     uint64_t a = lanes_[0], b = lanes_[1], c = lanes_[2], d = lanes_[3];
     for (; i + 4 <= count; i += 4) {
-        a = FoldStateKey(a, static_cast<uint32_t>(values[i]));
-        b = FoldStateKey(b, static_cast<uint32_t>(values[i + 1]));
-        c = FoldStateKey(c, static_cast<uint32_t>(values[i + 2]));
-        d = FoldStateKey(d, static_cast<uint32_t>(values[i + 3]));
+        a = FoldStateKey(a, values[i]);
+        b = FoldStateKey(b, values[i + 1]);
+        c = FoldStateKey(c, values[i + 2]);
+        d = FoldStateKey(d, values[i + 3]);
         count_ += 4;
     }
     lanes_ = {a, b, c, d};
     for (; i < count; ++i) {
-        Add(static_cast<uint32_t>(values[i]));
+        Add(values[i]);
     }
 }
 
@@ -374,11 +363,67 @@ void WideGrid::MapIntegers(const std::vector<TransformStep>& steps, unsigned cha
             squares += m * m;
         }
         if (stateKey != nullptr) {
-            stateKey->Add(values.data(), n);
+            // Signed and unsigned integers of a width may be read as each other.
+            stateKey->Add(reinterpret_cast<const uint32_t*>(values.data()), n);
         }
     }
     measure.Peak = std::max(measure.Peak, static_cast<double>(peak));
-    measure.Squares.AddIntegerSquares(squares);
+    measure.Squares.AddScaledSquares(0, squares);
+}
+
+void WideGrid::MapFloats(const std::vector<TransformStep>& steps, unsigned char* bytes,
+                         size_t count, WideMeasure& measure, SampleStateKey* stateKey) const {
+    constexpr size_t Piece = 1024;
+    std::array<uint32_t, Piece> values;
+    const Float32Kind kind;
+    // A float's magnitude is m x 2^(E - 150), m of 24 bits, E its exponent field (1 for the
+    // subnormals): the squared m of each E are summed as integers, within 64 bits for 16
+    // pieces (in four sets, so that neighbouring samples of one E do not wait on each other)
+    // and 128 bits for the call, and go into the measure once.
+    std::array<std::array<uint64_t, 256>, 4> pieceSquares;
+    std::array<unsigned __int128, 256> squares{};
+    const uint32_t heldBits = std::bit_cast<uint32_t>(static_cast<float>(FloatHeld));
+    uint32_t peakBits = 0;
+    for (size_t at = 0; at < count; at += Piece) {
+        const size_t n = std::min(Piece, count - at);
+        unsigned char* piece = bytes + at * 4;
+        std::memcpy(values.data(), piece, n * 4);
+        for (const TransformStep& step : steps) {
+            StepFloats(step, values.data(), n);
+        }
+        std::memcpy(piece, values.data(), n * 4);
+        const bool first = at % (16 * Piece) == 0;
+        const bool last = at + n == count || (at + n) % (16 * Piece) == 0;
+        if (first) {
+            for (auto& set : pieceSquares) {
+                set.fill(0);
+            }
+        }
+        for (size_t i = 0; i < n; ++i) {
+            const uint32_t magnitude = values[i] & 0x7FFFFFFFu;
+            if (magnitude > heldBits) {
+                measure.Add(kind.Measured(values[i]));  // beyond +120 dBFS, infinite or NaN
+                continue;
+            }
+            peakBits = magnitude > peakBits ? magnitude : peakBits;
+            const uint32_t exponent = magnitude >> 23;
+            const uint64_t m = exponent == 0 ? magnitude : (magnitude & 0x7FFFFFu) | 0x800000u;
+            pieceSquares[i & 3][exponent] += m * m;
+        }
+        for (size_t e = 0; e < 256 && last; ++e) {
+            squares[e] += pieceSquares[0][e] + pieceSquares[1][e];
+            squares[e] += pieceSquares[2][e] + pieceSquares[3][e];
+        }
+        if (stateKey != nullptr) {
+            stateKey->Add(values.data(), n);
+        }
+    }
+    measure.Peak = std::max(measure.Peak, static_cast<double>(std::bit_cast<float>(peakBits)));
+    for (int e = 0; e < 256; ++e) {
+        if (squares[size_t(e)] != 0) {
+            measure.Squares.AddScaledSquares(2 * (std::max(e, 1) - 150), squares[size_t(e)]);
+        }
+    }
 }
 
 void WideGrid::MapSamples(const std::vector<TransformStep>& steps, unsigned char* bytes,
@@ -390,6 +435,10 @@ void WideGrid::MapSamples(const std::vector<TransformStep>& steps, unsigned char
     });
     if (!float_ && transformsOnly) {
         MapIntegers(steps, bytes, count, measure, stateKey);
+        return;
+    }
+    if (bytes_ == 4 && transformsOnly) {
+        MapFloats(steps, bytes, count, measure, stateKey);
         return;
     }
     WithKind([&](const auto& kind) {

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <bit>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -17,6 +19,27 @@ namespace tralux {
 // The formats too wide for a table of every value: 32-bit integers (any valid bits) and
 // 32 and 64-bit floats. Their samples are worked on as the container's stored bits.
 bool WideFormat(const SampleFormat& format);
+
+// Float samples count as at most this far above full scale (+120 dBFS).
+inline constexpr double FloatHeld = 1e6;
+
+// A float sample's value on the scale: a NaN is silence, an infinity full scale, anything
+// else held to FloatHeld.
+inline double FloatToScale(double x) {
+    if (std::isnan(x)) {
+        return 0.0;
+    }
+    if (std::isinf(x)) {
+        return std::copysign(32767.0, x);
+    }
+    return std::clamp(x, -FloatHeld, FloatHeld) * 32767.0;
+}
+
+// The nearest Float of a value on the scale, held to full scale; a NaN falls to silence.
+template <typename Float>
+inline Float FloatFromScale(double value) {
+    return static_cast<Float>(std::clamp(std::isnan(value) ? 0.0 : value / 32767.0, -1.0, 1.0));
+}
 
 // One distinct stored value of a wide file and how often it occurs.
 struct WideValue {
@@ -66,8 +89,8 @@ public:
         wraps_[bin] += low_[bin] < square ? 1 : 0;
     }
     void Add(double value, uint64_t count);
-    // Adds a sum of squares of integers, taken exactly.
-    void AddIntegerSquares(unsigned __int128 sum) { large_.AddScaled(0, sum, 0); }
+    // Adds sum x 2^power, a sum of squares taken exactly as integers.
+    void AddScaledSquares(int power, unsigned __int128 sum) { large_.AddScaled(power, sum, 0); }
     ExactSquares Total() const;
 
 private:
@@ -95,7 +118,7 @@ public:
         lane = FoldStateKey(lane, bits);
     }
     // Each value's 32 bits, in order.
-    void Add(const int32_t* values, size_t count);
+    void Add(const uint32_t* values, size_t count);
     uint64_t Value() const;
 
 private:
@@ -154,6 +177,9 @@ private:
     // samples at a time where the processor can, and the squares summed as integers.
     void MapIntegers(const std::vector<TransformStep>& steps, unsigned char* bytes, size_t count,
                      WideMeasure& measure, SampleStateKey* stateKey) const;
+    // The same for 32-bit floats, their measure taken as the samples' own.
+    void MapFloats(const std::vector<TransformStep>& steps, unsigned char* bytes, size_t count,
+                   WideMeasure& measure, SampleStateKey* stateKey) const;
     template <bool Measures>
     void MapThrough(const WideMap& map, const std::vector<TransformStep>& steps,
                     unsigned char* bytes, size_t count, WideMeasure* measure) const;

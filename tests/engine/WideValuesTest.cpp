@@ -222,7 +222,7 @@ TEST(WideValues, SamplesMappedAtOnceAreEachSampleAlone) {
     for (const SampleFormat& format : {I32, I24In32, F32}) {
         const WideGrid grid(format);
         const size_t width = size_t(format.ContainerBytes);
-        const size_t count = 2 * 1024 + 7;
+        const size_t count = 17 * 1024 + 7;  // past the pieces whose squares are summed apart
         std::vector<unsigned char> source = WideSamples(format, count, 17);
         if (format.Coding == SampleCoding::Integer) {
             const auto lowest = static_cast<uint32_t>(std::numeric_limits<int32_t>::min());
