@@ -210,14 +210,12 @@ TEST(WideValues, CounterCountsAcrossPiecesAndStopsAtItsBudget) {
 // each alone, whatever the format and however the samples are split among calls; their state
 // key is that of the values added one by one, and tells a changed value.
 TEST(WideValues, SamplesMappedAtOnceAreEachSampleAlone) {
-    TransformStep gain{BlockTransform::Gain};
-    gain.Gain = 0.83;
-    TransformStep compress{BlockTransform::Compress};
-    compress.Threshold = 9000.0;
-    compress.Ratio = 1.7;
-    compress.MakeUpGain = 1.9;
-    TransformStep reduce{BlockTransform::Reduce};
-    reduce.Gain = 0.97;
+    const TransformStep gain{.Transform = BlockTransform::Gain, .Gain = 0.83};
+    const TransformStep compress{.Transform = BlockTransform::Compress,
+                                 .Threshold = 9000.0,
+                                 .Ratio = 1.7,
+                                 .MakeUpGain = 1.9};
+    const TransformStep reduce{.Transform = BlockTransform::Reduce, .Gain = 0.97};
     const std::vector<std::vector<TransformStep>> chains{{compress}, {gain, compress, reduce}, {}};
     for (const SampleFormat& format : {I32, I24In32, F32}) {
         const WideGrid grid(format);
