@@ -1,8 +1,9 @@
-// One transform over many keys of a grid at once, four at a time where the processor can:
-// the planning takes every key a file holds through each step it tries, and a write of a few
-// steps takes each sample through them. The vector code is the arithmetic of
-// TransformScaleValueAs and SampleGrid::FromScale lane by lane, operation by operation: each
-// IEEE operation rounds the same in a lane as alone, so every key comes out the same.
+// One transform over many keys of a grid, or many 32-bit float samples, at once, four at a
+// time where the processor can: the planning takes every key a file holds (or every sample it
+// holds) through each step it tries, and a write of a few steps takes each sample through
+// them. The vector code is the arithmetic of TransformScaleValueAs and the grid's FromScale
+// lane by lane, operation by operation: each IEEE operation rounds the same in a lane as
+// alone, so every value comes out the same.
 
 #include <algorithm>
 #include <bit>

@@ -11,9 +11,6 @@
 namespace tralux {
 namespace {
 
-// The largest float sample taken as it is, a million times full scale (+120 dBFS), as
-// SampleFormats holds it.
-
 // Values sorted at once before they are merged into those counted so far.
 constexpr size_t PieceValues = size_t{1} << 20;
 
@@ -24,10 +21,9 @@ uint64_t High(unsigned __int128 value) {
     return static_cast<uint64_t>(value >> 64);
 }
 
-// Sorts by the stored bits, a byte at a time from the lowest (a radix sort): only the bytes
-// the container has are sorted on, and the counts of every byte are taken in one read.
-// Sorts count values, a byte at a time from the lowest; returns where they stand sorted:
-// values or scratch, which holds as many.
+// Sorts count values by their stored bits, a byte at a time from the lowest (a radix sort):
+// only the bytes the container has are sorted on, and the counts of every byte are taken in
+// one read. Returns where the values stand sorted: values or scratch, which holds as many.
 uint64_t* SortBits(uint64_t* values, uint64_t* scratch, size_t count, int bytes) {
     std::vector<std::array<size_t, 256>> starts(size_t(bytes), std::array<size_t, 256>{});
     for (size_t i = 0; i < count; ++i) {
@@ -410,9 +406,11 @@ void WideGrid::MapFloats(const std::vector<TransformStep>& steps, unsigned char*
             const uint64_t m = exponent == 0 ? magnitude : (magnitude & 0x7FFFFFu) | 0x800000u;
             pieceSquares[i & 3][exponent] += m * m;
         }
-        for (size_t e = 0; e < 256 && last; ++e) {
-            squares[e] += pieceSquares[0][e] + pieceSquares[1][e];
-            squares[e] += pieceSquares[2][e] + pieceSquares[3][e];
+        if (last) {
+            for (size_t e = 0; e < 256; ++e) {
+                squares[e] += pieceSquares[0][e] + pieceSquares[1][e];
+                squares[e] += pieceSquares[2][e] + pieceSquares[3][e];
+            }
         }
         if (stateKey != nullptr) {
             stateKey->Add(values.data(), n);

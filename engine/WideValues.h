@@ -20,7 +20,8 @@ namespace tralux {
 // 32 and 64-bit floats. Their samples are worked on as the container's stored bits.
 bool WideFormat(const SampleFormat& format);
 
-// Float samples count as at most this far above full scale (+120 dBFS).
+// Float samples count as at most this far above full scale (+120 dBFS), as SampleFormats
+// holds them.
 inline constexpr double FloatHeld = 1e6;
 
 // A float sample's value on the scale: a NaN is silence, an infinity full scale, anything
