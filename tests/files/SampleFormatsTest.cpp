@@ -9,18 +9,15 @@
 #include <random>
 #include <vector>
 
+#include "TestFormats.h"
 #include "files/SampleFormats.h"
 
 namespace tralux {
 namespace {
 
-constexpr SampleFormat U8{SampleCoding::Integer, 1, 8};
-constexpr SampleFormat I16{SampleCoding::Integer, 2, 16};
-constexpr SampleFormat I24{SampleCoding::Integer, 3, 24};
+using namespace test;
+
 constexpr SampleFormat I20In24{SampleCoding::Integer, 3, 20};
-constexpr SampleFormat I32{SampleCoding::Integer, 4, 32};
-constexpr SampleFormat F32{SampleCoding::Float, 4, 32};
-constexpr SampleFormat F64{SampleCoding::Float, 8, 64};
 
 // The container of an integer format holding stored (already offset for 8 bits), little-endian.
 std::vector<unsigned char> Stored(const SampleFormat& format, int64_t stored) {

@@ -6,11 +6,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include "TestFormats.h"
 #include "TestWav.h"
 #include "files/WaveHeader.h"
 
 namespace tralux {
 namespace {
+
+using namespace test;
 
 using test::AnyWavLayout;
 using test::ExtraChunk;
@@ -62,13 +65,6 @@ AnyWavLayout In(const char* container, AnyWavLayout layout) {
     layout.container = container;
     return layout;
 }
-
-constexpr SampleFormat U8{SampleCoding::Integer, 1, 8};
-constexpr SampleFormat I16{SampleCoding::Integer, 2, 16};
-constexpr SampleFormat I24{SampleCoding::Integer, 3, 24};
-constexpr SampleFormat I32{SampleCoding::Integer, 4, 32};
-constexpr SampleFormat F32{SampleCoding::Float, 4, 32};
-constexpr SampleFormat F64{SampleCoding::Float, 8, 64};
 
 // The sample formats the runs take.
 bool Taken(const SampleFormat& sample) {

@@ -20,14 +20,14 @@ namespace {
 // the same interpolator, so integrated loudness and true peak differ only by the order of
 // rounding (about 1e-12 relative in loudness, 1e-6 in the float interpolation): 0.001 LU and
 // 0.001 dB would catch any real difference.
-constexpr double kLoudnessTolerance = 0.001;
-constexpr double kPeakTolerance = 0.001;
+constexpr double kLoudnessAgreement = 0.001;
+constexpr double kPeakAgreement = 0.001;
 // libebur128 takes a 3 s window every second for the loudness range, this meter ten times a
 // second. Over every tenth of this meter's windows (the ones libebur128 takes) the ranges agree
 // to rounding; over all of them they may differ by the conformance tolerance, 1 LU: on these
 // signals, whose level swells by 20 dB in 14 s, the percentiles of a 12 s file move by what the
 // level moves in under a second.
-constexpr double kRangeTolerance = 1.0;
+constexpr double kRangeAgreement = 1.0;
 
 // The short-term energies of the windows that end on whole seconds, those libebur128 takes.
 std::vector<double> WholeSecondWindows(const LoudnessMeter& meter) {
@@ -75,14 +75,14 @@ void ExpectAgreement(const std::vector<Sample>& frames, int channels, int rate) 
     meter.AddFrames(frames.data(), frames.size() / static_cast<size_t>(channels));
     const Reference reference = MeasureWithLibebur128(frames, channels, rate);
     ASSERT_TRUE(meter.IntegratedLoudness().has_value());
-    EXPECT_NEAR(*meter.IntegratedLoudness(), reference.Integrated, kLoudnessTolerance);
+    EXPECT_NEAR(*meter.IntegratedLoudness(), reference.Integrated, kLoudnessAgreement);
     ASSERT_TRUE(meter.LoudnessRange().has_value());
-    EXPECT_NEAR(*meter.LoudnessRange(), reference.Range, kRangeTolerance);
+    EXPECT_NEAR(*meter.LoudnessRange(), reference.Range, kRangeAgreement);
     EXPECT_NEAR(*GatedLoudnessRange(WholeSecondWindows(meter)), reference.Range,
-                kLoudnessTolerance);
+                kLoudnessAgreement);
     for (int c = 0; c < channels; ++c) {
         EXPECT_NEAR(20.0 * std::log10(meter.ChannelTruePeak(c) / reference.Peaks[c]), 0.0,
-                    kPeakTolerance)
+                    kPeakAgreement)
             << "channel " << c;
     }
 }
@@ -147,17 +147,17 @@ TEST(GroupAgainstLibebur128, AlbumLoudnessAndRange) {
         ebur128_destroy(&state);
     }
     ASSERT_TRUE(GroupIntegratedLoudness(group).has_value());
-    EXPECT_NEAR(*GroupIntegratedLoudness(group), integrated, kLoudnessTolerance);
+    EXPECT_NEAR(*GroupIntegratedLoudness(group), integrated, kLoudnessAgreement);
     // The group differs from the loudest file alone, else the test would prove little.
     EXPECT_GT(std::fabs(*GroupIntegratedLoudness(group) - *meters[0]->IntegratedLoudness()), 0.5);
     ASSERT_TRUE(GroupLoudnessRange(group).has_value());
-    EXPECT_NEAR(*GroupLoudnessRange(group), range, kRangeTolerance);
+    EXPECT_NEAR(*GroupLoudnessRange(group), range, kRangeAgreement);
     std::vector<double> everyTenth;
     for (const auto& m : meters) {
         const std::vector<double> own = WholeSecondWindows(*m);
         everyTenth.insert(everyTenth.end(), own.begin(), own.end());
     }
-    EXPECT_NEAR(*GatedLoudnessRange(everyTenth), range, kLoudnessTolerance);
+    EXPECT_NEAR(*GatedLoudnessRange(everyTenth), range, kLoudnessAgreement);
 }
 
 }  // namespace

@@ -19,19 +19,6 @@
 namespace tralux::test {
 namespace {
 
-constexpr int32_t Frames = 12000;  // blocks of 5000, 5000 and 2000 frames
-
-// Alternating +level and -level with one full-scale sample: after normalising, its loudness
-// is close to level.
-Samples Alternating(int16_t level) {
-    Samples samples(2 * Frames);
-    for (size_t i = 0; i < samples.size(); ++i) {
-        samples[i] = (i / 2) % 2 == 0 ? level : int16_t(-level);
-    }
-    samples[11] = 32767;
-    return samples;
-}
-
 enum class RunKind { Prepare, Balance, PrepareAndBalance };
 
 struct RunCase {

@@ -22,17 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int32_t Frames = 12000;
-
-Samples Alternating(int16_t level) {
-    Samples samples(2 * Frames);
-    for (size_t i = 0; i < samples.size(); ++i) {
-        samples[i] = (i / 2) % 2 == 0 ? level : int16_t(-level);
-    }
-    samples[11] = 32767;
-    return samples;
-}
-
 // A listed source in dir/music and a trick that makes its result name a source.
 struct ConflictCase {
     const char* Name;

@@ -24,8 +24,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int32_t Frames = 12000;
-
 Samples Level(int16_t level) {
     Samples samples = Constant(Frames, level, int16_t(-level));
     samples[7] = 20000;

@@ -17,6 +17,20 @@
 
 namespace tralux::test {
 
+// The length of the files most of these tests make: blocks of 5000, 5000 and 2000 frames.
+constexpr int32_t Frames = 12000;
+
+// Alternating +level and -level with one full-scale sample: after normalising, its loudness
+// is close to level.
+inline Samples Alternating(int16_t level) {
+    Samples samples(2 * Frames);
+    for (size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = (i / 2) % 2 == 0 ? level : int16_t(-level);
+    }
+    samples[11] = 32767;
+    return samples;
+}
+
 // FNV-1a over a file's bytes: enough to tell whether a run changed a file.
 inline uint64_t Checksum(const std::string& path) {
     uint64_t hash = 14695981039346656037ull;

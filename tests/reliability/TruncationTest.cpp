@@ -27,10 +27,10 @@ struct Shape {
 };
 
 // 6000 frames: a full block and a short one, so cuts fall in both.
-constexpr int32_t Frames = 6000;
+constexpr int32_t NoiseFrames = 6000;
 
 Samples Signal() {
-    Samples samples = Noise(Frames, 30000, 7);
+    Samples samples = Noise(NoiseFrames, 30000, 7);
     samples[3] = -32768;
     samples[10001] = 31000;
     return samples;
@@ -75,7 +75,7 @@ protected:
         WriteFile(dir.File("whole.wav"), whole);
         full = ReadWaveHeader(dir.File("whole.wav"));
         ASSERT_EQ(full.Result, WaveCheckResult::Valid);
-        ASSERT_EQ(full.FrameCount, Frames);
+        ASSERT_EQ(full.FrameCount, NoiseFrames);
     }
 
     // The source cut to its first cut bytes, through the header check, a scan and a
@@ -93,7 +93,7 @@ protected:
             return testing::AssertionSuccess();
         }
         // Cut inside the data chunk: only what is held counts. Cut after it: the data is whole.
-        const int64_t dataEnd = full.HeaderSize + int64_t{Frames} * 4 + full.TailBytes;
+        const int64_t dataEnd = full.HeaderSize + int64_t{NoiseFrames} * 4 + full.TailBytes;
         const bool shorter = int64_t(cut) < dataEnd;
         const int64_t held = (shorter ? int64_t(cut) : dataEnd) - full.HeaderSize;
         const auto frames = static_cast<int32_t>(held / 4);
