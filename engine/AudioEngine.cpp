@@ -173,11 +173,11 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
     if (counting && plain) {
         counts_->Clear();
     } else if (counting && wide) {
-        // The dense table of a grid counted before is not needed beside a wide count.
+        // The dense tables of grids counted before are not needed beside a wide count.
         dense_.Free();
         wideCounter_.Start(file.Format.Sample, WideValuesKept);
     } else if (counting) {
-        dense_.Take();
+        TakeDenseTable();
         gridCounter_.Start(file.Format.Sample);
     }
 
@@ -617,7 +617,7 @@ bool AudioEngine::WriteGridMapped(FileData& file, const std::string& source,
         // Every key the write reads was counted: the steps make of each what the table does.
         gridMap_.UseSteps(file.Format.Sample, table.Steps);
     } else {
-        dense_.Take();  // until the write's pass ends
+        TakeDenseTable();  // until the write's pass ends
         gridMap_.Build(counts, table);
     }
     const bool whole =
@@ -751,7 +751,7 @@ void AudioEngine::NormaliseFile(FileData& file, double gain) {
             // One step over every key: the arithmetic of the table's, with no table.
             gridMap_.UseSteps(file.Format.Sample, std::span<const TransformStep>(&step, 1));
         } else {
-            dense_.Take();  // until the write's pass ends
+            TakeDenseTable();  // until the write's pass ends
             gridMap_.Build(file.Format.Sample, step);
         }
         whole = WriteThrough(file, file.SourceFile, file.ResultFile, nullptr, "Normalising",

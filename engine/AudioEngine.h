@@ -165,16 +165,13 @@ public:
     // What a normalised copy that was not kept leaves of its file's record.
     static void ForgetNormalisedResult(FileData& file);
 
-    // Counts and maps the keys of other integer grids through other's dense table, taken in
-    // turns with it, instead of a table of its own: the engines of the workers beside a run
-    // share the run's one table. Only between passes.
-    void ShareDenseKeys(const AudioEngine& other) {
-        dense_.Share(other.dense_);
-        gridCounter_.Use(dense_.Keys());
-        gridMap_.Use(dense_.Keys());
+    // Counts and maps the keys of other integer grids through other's dense tables, taken in
+    // turns with it, instead of tables of its own: the engines of the workers beside a run
+    // share the run's tables. Only between passes.
+    void ShareDenseKeys(const AudioEngine& other) { dense_.Share(other.dense_); }
+    bool SharesDenseKeysWith(const AudioEngine& other) const {
+        return dense_.SharesTablesWith(other.dense_);
     }
-    // The table this engine counts and maps those keys through.
-    const DenseKeys& DenseTable() const { return dense_.Keys(); }
 
     // Root mean square of the last pass's samples over the file's frames; 0 with no frames.
     double PassLoudness(const FileData& file) const;
@@ -221,6 +218,13 @@ public:
     size_t WideValuesKept = size_t{4} << 20;
 
 private:
+    // Holds one of the dense tables, the counter and the map working through it, until the
+    // pass ends.
+    void TakeDenseTable() {
+        dense_.Take();
+        gridCounter_.Use(dense_.Keys());
+        gridMap_.Use(dense_.Keys());
+    }
     // The header copy, the block loop and the tail of a pass whose files are open. output is
     // null for a read-only pass. True when every block and the tail went through.
     bool Sweep(const FileData& file, const std::string& source, const std::string& destination,

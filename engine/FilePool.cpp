@@ -69,7 +69,7 @@ struct SharedJobs {
 
 // What a worker's engine is set up with: the caller's, taken on the caller's thread.
 struct EngineModel {
-    const AudioEngine* Caller;  // whose dense table every worker takes in turns
+    const AudioEngine* Caller;  // whose dense tables every worker takes in turns
     FileAccess* Files;
     TransformSet Transforms;
     const OutputFolders* Outputs;

@@ -102,6 +102,49 @@ DenseLease::DenseLease() : shared_(std::make_shared<Shared>()) {
     GiveLargeBlocksBack();
 }
 
+void DenseLease::Take() {
+    if (held_) {
+        return;
+    }
+    std::unique_lock<std::mutex> lock(shared_->Lock);
+    auto free = [&] {
+        if (!shared_->Held[slot_]) {
+            return true;
+        }
+        for (size_t slot = 0; slot < Tables; ++slot) {
+            if (!shared_->Held[slot]) {
+                slot_ = slot;
+                return true;
+            }
+        }
+        return false;
+    };
+    shared_->Given.wait(lock, free);
+    shared_->Held[slot_] = true;
+    held_ = true;
+}
+
+void DenseLease::Give() {
+    if (!held_) {
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(shared_->Lock);
+        shared_->Held[slot_] = false;
+        held_ = false;
+    }
+    shared_->Given.notify_one();
+}
+
+void DenseLease::Free() {
+    std::lock_guard<std::mutex> lock(shared_->Lock);
+    for (size_t slot = 0; slot < Tables; ++slot) {
+        if (!shared_->Held[slot] || (held_ && slot == slot_)) {
+            shared_->Keys[slot] = DenseKeys();
+        }
+    }
+}
+
 bool GridFormat(const SampleFormat& format) {
     return format.Coding == SampleCoding::Integer && format.ContainerBytes >= 1 &&
            format.ContainerBytes <= 3 && format.ValidBits >= 2 &&

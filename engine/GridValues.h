@@ -1,6 +1,8 @@
 #pragma once
 
+#include <array>
 #include <cmath>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -255,51 +257,47 @@ struct DenseKeys {
     size_t ZeroBytes = 0;
 };
 
-// A dense table that the engines working on files at once take in turns, so that the memory
-// of a run does not grow with the number of its workers: one count or one map holds it, for the
-// blocks of its pass only, and never while it waits for anything else, so that no engine
-// waits for it for longer than a pass.
+// Dense tables that the engines working on files at once take in turns, so that the memory
+// of a run does not grow with the number of its workers: at most Tables of them, each held by
+// one count or one map for the blocks of its pass only, and never while it waits for anything
+// else, so that no engine waits for one for longer than a pass. Two let two workers count at
+// once, which a run on two cores needs to keep both busy.
 class DenseLease {
 public:
+    static constexpr size_t Tables = 2;
+
     DenseLease();
     ~DenseLease() { Give(); }
     DenseLease(const DenseLease&) = delete;
     DenseLease& operator=(const DenseLease&) = delete;
 
-    // Takes other's table in place of this one's; only while neither is held.
-    void Share(const DenseLease& other) { shared_ = other.shared_; }
-    // Waits until no other lease of the table holds it, then holds it; nothing while held.
-    void Take() {
-        if (!lock_.owns_lock()) {
-            lock_ = std::unique_lock<std::mutex>(shared_->Lease);
-        }
+    // Takes other's tables in place of this one's; only while neither holds one.
+    void Share(const DenseLease& other) {
+        shared_ = other.shared_;
+        slot_ = 0;
     }
+    bool SharesTablesWith(const DenseLease& other) const { return shared_ == other.shared_; }
+    // Waits until a table is free, then holds it (the one held last, when it is free); nothing
+    // while held.
+    void Take();
     // Lets the table go, if held.
-    void Give() {
-        if (lock_.owns_lock()) {
-            lock_.unlock();
-        }
-    }
-    bool Held() const { return lock_.owns_lock(); }
-    // Lets the table's memory go, taking the table for it as Take does.
-    void Free() {
-        const bool held = Held();
-        Take();
-        Keys() = DenseKeys();
-        if (!held) {
-            Give();
-        }
-    }
-    // The table; to be used only while held.
-    DenseKeys& Keys() const { return shared_->Keys; }
+    void Give();
+    bool Held() const { return held_; }
+    // Lets the memory go of the table held, if any, and of those that no lease holds.
+    void Free();
+    // The table held, or the one held last; to be used only while held.
+    DenseKeys& Keys() const { return shared_->Keys[slot_]; }
 
 private:
     struct Shared {
-        DenseKeys Keys;
-        std::mutex Lease;
+        std::array<DenseKeys, Tables> Keys;
+        std::array<bool, Tables> Held{};
+        std::mutex Lock;
+        std::condition_variable Given;
     };
     std::shared_ptr<Shared> shared_;
-    std::unique_lock<std::mutex> lock_;
+    size_t slot_ = 0;
+    bool held_ = false;
 };
 
 // Counts the keys of blocks of samples into a dense table of every key, then gives them as

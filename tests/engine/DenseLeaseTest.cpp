@@ -1,11 +1,12 @@
-// The one dense table of a run: the engines of a pool's workers count and map through the
-// caller's table, and take it in turns, so that files counted at once never mix their counts
-// and a run holds one table whatever the number of its workers.
+// The dense tables of a run: the engines of a pool's workers count and map through the
+// caller's tables, and take them in turns, so that files counted at once never mix their counts
+// and a run holds two tables whatever the number of its workers.
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <random>
 #include <thread>
 #include <vector>
@@ -22,58 +23,92 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(DenseLease, SharedLeasesHoldTheTableOneAtATime) {
+TEST(DenseLease, SharedLeasesHoldTheirTablesTwoAtATime) {
+    static_assert(DenseLease::Tables == 2);
     DenseLease first;
     DenseLease second;
-    EXPECT_NE(&first.Keys(), &second.Keys());
+    DenseLease third;
+    EXPECT_FALSE(second.SharesTablesWith(first));
     second.Share(first);
-    ASSERT_EQ(&first.Keys(), &second.Keys());
+    third.Share(first);
+    ASSERT_TRUE(second.SharesTablesWith(first));
+    ASSERT_TRUE(third.SharesTablesWith(first));
 
     first.Take();
     first.Take();  // already held: no wait
+    second.Take();
+    EXPECT_NE(&first.Keys(), &second.Keys());
     std::atomic<bool> taken{false};
     std::thread other([&] {
-        second.Take();
+        third.Take();
         taken = true;
-        second.Give();
     });
     std::this_thread::sleep_for(50ms);
     EXPECT_FALSE(taken.load());
-    first.Give();
+    DenseKeys* const given = &second.Keys();
+    second.Give();
     other.join();
     EXPECT_TRUE(taken.load());
-    EXPECT_FALSE(first.Held());
-    first.Give();  // not held: nothing
+    EXPECT_EQ(&third.Keys(), given);
+    EXPECT_FALSE(second.Held());
+    second.Give();  // not held: nothing
+
+    // A lease takes the table it held last when that one is free.
+    third.Give();
+    first.Give();
+    third.Take();
+    EXPECT_EQ(&third.Keys(), given);
+    third.Give();
 }
 
-TEST(DenseLease, EveryWorkerOfAPoolUsesTheCallersTable) {
+TEST(DenseLease, FreeLetsGoOfTheTablesNoOtherLeaseHolds) {
+    DenseLease first;
+    DenseLease second;
+    second.Share(first);
+    first.Take();
+    first.Keys().Entries.resize(1000);
+    second.Take();
+    second.Keys().Entries.resize(1000);
+    first.Give();
+    DenseKeys* const firsts = &first.Keys();
+    DenseKeys* const seconds = &second.Keys();
+
+    first.Free();  // the second's table is held: it stays
+    EXPECT_TRUE(firsts->Entries.empty());
+    EXPECT_EQ(seconds->Entries.size(), 1000u);
+    second.Free();  // held by the lease that frees it
+    EXPECT_TRUE(seconds->Entries.empty());
+    EXPECT_TRUE(second.Held());
+}
+
+TEST(DenseLease, EveryWorkerOfAPoolUsesTheCallersTables) {
     FakeProgressSink sink;
     AudioEngine engine{sink};
     engine.Running = true;
     FilePool pool(engine, 3);
-    std::vector<const DenseKeys*> used(6, nullptr);
+    std::vector<int> shared(6, -1);
     pool.Run(
-        used.size(), used.size(),
+        shared.size(), shared.size(),
         [&](FilePool::Worker& worker, size_t job) {
-            used[job] = &worker.Engine().DenseTable();
+            shared[job] = worker.Engine().SharesDenseKeysWith(engine) ? 1 : 0;
             std::this_thread::sleep_for(2ms);  // so that every worker takes a job
         },
         [](size_t, std::unique_ptr<AudioEngine::FinishedResult>) {});
-    for (const DenseKeys* table : used) {
-        EXPECT_EQ(table, &engine.DenseTable());
+    for (int sharing : shared) {
+        EXPECT_EQ(sharing, 1);
     }
 }
 
-// Two engines that share the table count two 24-bit files on two threads at once: each count
-// is what counting its file alone gives.
-TEST(DenseLease, CountsAtOnceThroughOneTableStayApart) {
+// Three engines that share the tables count 24-bit files on three threads at once, one of
+// them waiting for a table: each count is what counting its file alone gives.
+TEST(DenseLease, CountsAtOnceThroughSharedTablesStayApart) {
     TempDir dir;
     UngroupedNumbers numbers;
     AnyWavLayout layout;
     layout.bitsPerSample = 24;
     layout.sampleRate = 48000;
     std::vector<FileData> files;
-    for (uint32_t seed : {3u, 4u}) {
+    for (uint32_t seed : {3u, 4u, 5u}) {
         std::mt19937 random(seed);
         std::vector<uint8_t> bytes(size_t(3) * 48000 * 2 * 3);
         for (uint8_t& byte : bytes) {
@@ -84,26 +119,33 @@ TEST(DenseLease, CountsAtOnceThroughOneTableStayApart) {
         files.emplace_back(path, ReadWaveHeader(path), numbers);
     }
 
-    FakeProgressSink sink;
-    AudioEngine first{sink};
-    first.Running = true;
-    std::vector<GridCounts> alone(2);
-    for (size_t i = 0; i < 2; ++i) {
-        first.CountValues(files[i], files[i].SourceFile, alone[i]);
-        ASSERT_TRUE(first.Running);
+    std::vector<std::unique_ptr<FakeProgressSink>> sinks;
+    std::vector<std::unique_ptr<AudioEngine>> engines;
+    for (size_t i = 0; i < files.size(); ++i) {
+        sinks.push_back(std::make_unique<FakeProgressSink>());
+        engines.push_back(std::make_unique<AudioEngine>(*sinks.back()));
+        engines.back()->Running = true;
+        if (i > 0) {
+            engines.back()->ShareDenseKeys(*engines.front());
+        }
+    }
+    std::vector<GridCounts> alone(files.size());
+    for (size_t i = 0; i < files.size(); ++i) {
+        engines.front()->CountValues(files[i], files[i].SourceFile, alone[i]);
+        ASSERT_TRUE(engines.front()->Running);
     }
 
-    FakeProgressSink otherSink;
-    AudioEngine second{otherSink};
-    second.Running = true;
-    second.ShareDenseKeys(first);
-    ASSERT_EQ(&first.DenseTable(), &second.DenseTable());
-    std::vector<GridCounts> atOnce(2);
+    std::vector<GridCounts> atOnce(files.size());
     for (int round = 0; round < 2; ++round) {
-        std::thread other([&] { second.CountValues(files[1], files[1].SourceFile, atOnce[1]); });
-        first.CountValues(files[0], files[0].SourceFile, atOnce[0]);
-        other.join();
-        for (size_t i = 0; i < 2; ++i) {
+        std::vector<std::thread> threads;
+        for (size_t i = 0; i < files.size(); ++i) {
+            threads.emplace_back(
+                [&, i] { engines[i]->CountValues(files[i], files[i].SourceFile, atOnce[i]); });
+        }
+        for (std::thread& thread : threads) {
+            thread.join();
+        }
+        for (size_t i = 0; i < files.size(); ++i) {
             EXPECT_EQ(atOnce[i].Keys, alone[i].Keys);
             EXPECT_EQ(atOnce[i].Counts, alone[i].Counts);
         }
