@@ -169,6 +169,9 @@ public:
     // turns with it, instead of tables of its own: the engines of the workers beside a run
     // share the run's tables. Only between passes.
     void ShareDenseKeys(const AudioEngine& other) { dense_.Share(other.dense_); }
+    // Lets the memory of the dense tables go that no engine holds now; they are made again
+    // when next needed.
+    void LetDenseKeysGo() { dense_.Free(); }
     bool SharesDenseKeysWith(const AudioEngine& other) const {
         return dense_.SharesTablesWith(other.dense_);
     }

@@ -7,11 +7,11 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <shared_mutex>
 #include <thread>
 #include <vector>
 
 #include "engine/FilePool.h"
+#include "operations/ByteTurns.h"
 #include "operations/FileMeter.h"
 #include "operations/Operations.h"
 
@@ -170,10 +170,11 @@ void Operations::BalanceFilesAtOnce(const std::vector<FileData*>& files) {
     };
     std::vector<std::unique_ptr<Job>> jobs(balanced.size());
     FileMeters meters(balanced.size(), engine_.Observer != nullptr);
-    // Files of other grids are balanced side by side, those with many keys alone. A worker
-    // takes its turn at the start of a file, holding nothing else, and gives it back at its
-    // end: the workers beside it end their files without waiting for it.
-    std::shared_mutex gridTurns;
+    // Files of other grids are balanced side by side while the keys and tables of those at
+    // work fit in GridBytesAtOnce together; one with more keys waits to be balanced alone. A
+    // worker takes its turn at the start of a file, holding nothing else, and gives it back at
+    // its end: the workers beside it end their files without waiting for it.
+    ByteTurns gridTurns(GridBytesAtOnce);
     const auto gridKeysHeld = [&](size_t k) -> size_t {
         const FileData& file = *files[balanced[k]];
         if (!GridFormat(file.Format.Sample)) {
@@ -185,9 +186,14 @@ void Operations::BalanceFilesAtOnce(const std::vector<FileData*>& files) {
         const size_t keys = planning_ ? plans_[balanced[k]].GridKeys
                                       : static_cast<size_t>(std::min<uint64_t>(
                                             samples, SampleGrid(file.Format.Sample).KeyCount()));
-        // Its keys, their counts and the table the planning makes of them.
-        return keys * (2 * sizeof(int32_t) + sizeof(uint32_t));
+        // Its keys, their counts and the table the planning makes of them; and a dense table
+        // to count them in when they were not kept.
+        const bool recounted = !planning_ || !plans_[balanced[k]].Grid;
+        return keys * (2 * sizeof(int32_t) + sizeof(uint32_t)) +
+               (recounted ? SampleGrid(file.Format.Sample).KeyCount() * sizeof(uint32_t) : 0);
     };
+    // The dense tables the scans counted in are not needed to plan from kept counts.
+    engine_.LetDenseKeysGo();
 
     Pool().Run(
         balanced.size(), size_t(FilesAtOnce),
@@ -196,14 +202,9 @@ void Operations::BalanceFilesAtOnce(const std::vector<FileData*>& files) {
             if (!mine) {
                 mine = std::make_unique<Scratch>();
             }
-            std::shared_lock<std::shared_mutex> beside;
-            std::unique_lock<std::shared_mutex> alone;
+            ByteTurns::Turn turn;
             if (!files[balanced[k]]->IsPlain16Bit()) {
-                if (gridKeysHeld(k) > GridBytesBeside) {
-                    alone = std::unique_lock<std::shared_mutex>(gridTurns);
-                } else {
-                    beside = std::shared_lock<std::shared_mutex>(gridTurns);
-                }
+                turn = ByteTurns::Turn(gridTurns, gridKeysHeld(k));
             }
             auto job = std::make_unique<Job>();
             job->File.emplace(*files[balanced[k]]);

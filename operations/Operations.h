@@ -133,10 +133,10 @@ public:
     // The measuring run of a preview keeps the counted keys of such files up to this many
     // bytes in all; past it the preview says it cannot plan them.
     size_t PreviewGridBytes = size_t{128} << 20;
-    // A file of another grid whose keys and their table take more than this is balanced alone,
-    // with no other such file beside it, so that two long, noisy 24-bit files do not hold
-    // their keys at once.
-    size_t GridBytesBeside = size_t{48} << 20;
+    // Files of other grids are balanced side by side while their keys and the tables made of
+    // them take at most this many bytes together; one that takes more is balanced alone. The
+    // dense tables of the scans are let go before, which leaves this room.
+    size_t GridBytesAtOnce = size_t{224} << 20;
 
 private:
     // What Prepare & Balance keeps of one listed file between its scan and its write.

@@ -16,7 +16,6 @@ namespace tralux::test {
 namespace {
 
 constexpr int32_t Seconds10 = 10 * 44100;
-constexpr double Ceiling = -1.0;
 
 // Tones and noise whose level swells.
 Samples Music(double level, uint32_t seed) {

@@ -19,8 +19,6 @@
 namespace tralux::test {
 namespace {
 
-constexpr double Ceiling = -1.0;
-
 // Tones and noise whose level swells, quiet notes with a few sharp hits near full scale when
 // hits is set (gain alone then cannot reach a target the others reach), on the -1..1 scale.
 std::vector<double> Signal(uint32_t rate, uint32_t channels, double seconds, double level,

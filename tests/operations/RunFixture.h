@@ -19,6 +19,8 @@ namespace tralux::test {
 
 // 12000 frames: three blocks (5000, 5000, 2000), so a run can be stopped inside a file.
 inline constexpr int32_t TestFrames = 12000;
+// The true-peak ceiling of a run by LUFS unless told otherwise, in dBTP.
+inline constexpr double Ceiling = -1.0;
 
 // A signal of about the given loudness whose peak is full scale: alternating +m and -m with
 // one +32767 and one -32767 sample. Its root mean square is

@@ -39,7 +39,7 @@ protected:
     FileData& File(size_t i) { return *host.List[i]; }
 };
 
-struct RunRecord {
+struct ScanRecord {
     std::vector<std::vector<uint8_t>> Results;
     std::vector<double> Peaks, Loudness;
     std::vector<std::string> Warnings, Labels, FileNames;
@@ -51,7 +51,7 @@ TEST_F(ScansAtOnce, GiveTheSameResultsRecordsAndMessagesAsOneAtATime) {
         ListAfresh();
         ops.FilesAtOnce = atOnce;
         ops.PrepareAndBalance(Request());
-        RunRecord record;
+        ScanRecord record;
         for (const auto& file : host.List) {
             const bool written = fs::exists(file->ResultFile);
             record.Results.push_back(written ? ReadFile(file->ResultFile) : std::vector<uint8_t>());
@@ -63,8 +63,8 @@ TEST_F(ScansAtOnce, GiveTheSameResultsRecordsAndMessagesAsOneAtATime) {
         record.FileNames = sink.FileNames;
         return record;
     };
-    const RunRecord one = run(1);
-    const RunRecord three = run(3);
+    const ScanRecord one = run(1);
+    const ScanRecord three = run(3);
 
     ASSERT_EQ(one.Warnings.size(), 1u);  // the silent file
     EXPECT_EQ(three.Warnings, one.Warnings);

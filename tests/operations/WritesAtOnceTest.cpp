@@ -23,7 +23,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 // What a run left, to compare one at a time with at once.
-struct RunRecord {
+struct WriteRecord {
     std::vector<std::vector<uint8_t>> Results;  // empty: no result file
     std::vector<double> Loudness;
     std::vector<bool> Normalised, IdentityKnown;
@@ -144,8 +144,8 @@ protected:
     }
     FileData& File(size_t i) { return *host.List[i]; }
 
-    RunRecord Record() {
-        RunRecord record;
+    WriteRecord Record() {
+        WriteRecord record;
         for (const auto& file : host.List) {
             const bool written = fs::exists(file->ResultFile);
             record.Results.push_back(written ? ReadFile(file->ResultFile) : std::vector<uint8_t>());
@@ -177,18 +177,19 @@ protected:
     }
 
     // A Prepare & Balance of the sources listed afresh whose write of failing fails.
-    RunRecord RunWithAFailedWrite(int atOnce, const std::string& failing) {
+    WriteRecord RunWithAFailedWrite(int atOnce, const std::string& failing) {
         ListAfresh();
         files.FailWritesTo = dir.File(failing);
         ops.FilesAtOnce = atOnce;
         ops.PrepareAndBalance(host.Request(options));
-        RunRecord record = Record();
+        WriteRecord record = Record();
         RemoveResults();
         return record;
     }
 
     // A Prepare & Balance of the sources listed afresh, with how often each source was opened.
-    std::pair<RunRecord, std::vector<int>> RunCountingReads(int atOnce, size_t kept, size_t bytes) {
+    std::pair<WriteRecord, std::vector<int>> RunCountingReads(int atOnce, size_t kept,
+                                                              size_t bytes) {
         ListAfresh();
         ops.FilesAtOnce = atOnce;
         ops.HistogramsKept = kept;
@@ -200,7 +201,7 @@ protected:
             reads.push_back(int(
                 std::count(files.Opened.begin() + long(openedBefore), files.Opened.end(), source)));
         }
-        RunRecord record = Record();
+        WriteRecord record = Record();
         RemoveResults();
         return {record, reads};
     }
@@ -230,7 +231,7 @@ protected:
         EXPECT_TRUE(atOnce == inTurn) << "from call " << at << ": at once " << from(atOnce)
                                       << "\none at a time " << from(inTurn);
     }
-    static void ExpectSame(const RunRecord& atOnce, const RunRecord& inTurn) {
+    static void ExpectSame(const WriteRecord& atOnce, const WriteRecord& inTurn) {
         EXPECT_EQ(atOnce.Warnings, inTurn.Warnings);
         EXPECT_EQ(atOnce.Errors, inTurn.Errors);
         EXPECT_EQ(atOnce.Labels, inTurn.Labels);
@@ -266,15 +267,15 @@ TEST_F(WritesAtOnce, PrepareAndBalanceGiveTheSameAsOneAtATime) {
         RunRequest request = host.Request(options);
         request.reference = ReferenceChoice::Quietest;
         ops.PrepareAndBalance(request);
-        RunRecord record = Record();
+        WriteRecord record = Record();
         RemoveResults();
         return record;
     };
-    const RunRecord inTurn = run(1);
-    const RunRecord atOnce = run(3);
+    const WriteRecord inTurn = run(1);
+    const WriteRecord atOnce = run(3);
     // Every file of another grid balanced alone, beside no other such file.
-    ops.GridBytesBeside = 0;
-    const RunRecord gridAlone = run(3);
+    ops.GridBytesAtOnce = 0;
+    const WriteRecord gridAlone = run(3);
 
     EXPECT_EQ(inTurn.CreatedByWorkers, 0u);
     EXPECT_EQ(atOnce.CreatedByWorkers, inTurn.Results.size());
@@ -299,15 +300,15 @@ TEST_F(WritesAtOnce, PrepareThenBalanceGiveTheSameAsOneAtATime) {
         RunRequest request = host.Request(options);
         request.reference = ReferenceChoice::Loudest;
         ops.Prepare(request);
-        std::vector<RunRecord> records{Record()};
+        std::vector<WriteRecord> records{Record()};
         ClearMessages();
         ops.Balance(request);
         records.push_back(Record());
         RemoveResults();
         return records;
     };
-    const std::vector<RunRecord> inTurn = run(1);
-    const std::vector<RunRecord> atOnce = run(2);
+    const std::vector<WriteRecord> inTurn = run(1);
+    const std::vector<WriteRecord> atOnce = run(2);
 
     EXPECT_TRUE(inTurn[1].Errors.empty());
     EXPECT_EQ(atOnce[0].CreatedByWorkers, inTurn[0].Results.size());
@@ -344,13 +345,13 @@ TEST_F(WritesAtOnce, CancelStopsEveryWorkerAndKeepsOnlyTheResultsBeforeIt) {
         };
         ops.PrepareAndBalance(host.Request(options));
         sink.OnPump = nullptr;
-        RunRecord record = Record();
+        WriteRecord record = Record();
         RemoveResults();
         return record;
     };
-    const RunRecord inTurn = run(1);
+    const WriteRecord inTurn = run(1);
     const size_t createdInTurn = files.Created.size();
-    const RunRecord atOnce = run(2);
+    const WriteRecord atOnce = run(2);
 
     EXPECT_FALSE(ops.Running());
     EXPECT_GE(files.Created.size() - createdInTurn, 3u);  // the third file's write was begun
@@ -367,8 +368,8 @@ TEST_F(WritesAtOnce, CancelStopsEveryWorkerAndKeepsOnlyTheResultsBeforeIt) {
 // A write that fails in one worker stops the run there, told once, as one at a time would.
 TEST_F(WritesAtOnce, AFailedWriteInOneWorkerStopsTheRunAndIsTold) {
     MakePlainSources(5);
-    const RunRecord inTurn = RunWithAFailedWrite(1, "p2_tralux.wav");
-    const RunRecord atOnce = RunWithAFailedWrite(2, "p2_tralux.wav");
+    const WriteRecord inTurn = RunWithAFailedWrite(1, "p2_tralux.wav");
+    const WriteRecord atOnce = RunWithAFailedWrite(2, "p2_tralux.wav");
 
     EXPECT_FALSE(ops.Running());
     ASSERT_EQ(atOnce.Errors.size(), 1u);
@@ -444,7 +445,7 @@ TEST_F(WritesAtOnce, MeteredRunsGiveTheSameMeasuresAsOneAtATime) {
         request.reference =
             measure == BalanceMeasure::Lufs ? ReferenceChoice::Loudest : ReferenceChoice::Quietest;
         request.measure = measure;
-        std::vector<RunRecord> records;
+        std::vector<WriteRecord> records;
         if (prepareFirst) {
             ops.Prepare(request);
             records.push_back(Record());
@@ -464,17 +465,17 @@ TEST_F(WritesAtOnce, MeteredRunsGiveTheSameMeasuresAsOneAtATime) {
     for (const auto& [measure, prepareFirst] : runs) {
         SCOPED_TRACE(std::string(measure == BalanceMeasure::Rms ? "rms" : "lufs") +
                      (prepareFirst ? ", Prepare then Balance" : ", Prepare & Balance"));
-        const std::vector<RunRecord> inTurn = run(1, measure, prepareFirst);
-        const std::vector<RunRecord> atOnce = run(2, measure, prepareFirst);
-        const RunRecord& first = atOnce.front();
+        const std::vector<WriteRecord> inTurn = run(1, measure, prepareFirst);
+        const std::vector<WriteRecord> atOnce = run(2, measure, prepareFirst);
+        const WriteRecord& first = atOnce.front();
         // Every source scanned on a worker; by RMS, every result written on one too; by LUFS,
         // those of the files alone that have a loudness (the group's on the run's thread, the
         // 8-bit file's, too short for the gates, normalised there).
         EXPECT_GE(first.OpenedByWorkers, sources.size());
-        const RunRecord& written = atOnce.back();
+        const WriteRecord& written = atOnce.back();
         EXPECT_GT(written.Created, 2u);
         EXPECT_EQ(written.CreatedByWorkers, measure == BalanceMeasure::Rms ? written.Created : 2u);
-        const RunRecord& last = inTurn.back();
+        const WriteRecord& last = inTurn.back();
         EXPECT_EQ(last.PlanningReads > 0, measure == BalanceMeasure::Lufs);
         EXPECT_TRUE(last.Errors.empty());
         for (size_t i = 0; i < sources.size(); ++i) {
@@ -495,8 +496,8 @@ TEST_F(WritesAtOnce, MeteredRunsGiveTheSameMeasuresAsOneAtATime) {
 TEST_F(WritesAtOnce, AFailedMeteredWriteLeavesTheMeasuresOfOneAtATime) {
     MakeMeteredSources();
     ops.MeasureBroadcast = true;
-    const RunRecord inTurn = RunWithAFailedWrite(1, "m1_tralux.wav");
-    const RunRecord atOnce = RunWithAFailedWrite(2, "m1_tralux.wav");
+    const WriteRecord inTurn = RunWithAFailedWrite(1, "m1_tralux.wav");
+    const WriteRecord atOnce = RunWithAFailedWrite(2, "m1_tralux.wav");
     ops.MeasureBroadcast = false;
 
     ASSERT_EQ(atOnce.Errors.size(), 1u);
