@@ -18,10 +18,10 @@ namespace {
 
 // The pieces in which the header and what follows the data are copied.
 constexpr size_t BlockBytes = static_cast<size_t>(FramesPerBlock) * BytesPerFrame;
-// The data moves in reads and writes of 13 blocks (260 kB): few system calls, while progress
+// The data moves in reads and writes of 8 blocks (160 kB): few system calls, while progress
 // and events still come after every block. Each worker of a run holds three such chunks, so
 // larger ones would cost every core's worker memory and save next to no time.
-constexpr size_t ChunkBytes = 13 * BlockBytes;
+constexpr size_t ChunkBytes = 8 * BlockBytes;
 
 // The whole blocks of a file that fit in one chunk, in bytes: a chunk never ends inside a block.
 size_t FileChunkBytes(const FileData& file) {

@@ -117,7 +117,7 @@ TEST_F(ResultSafety, SourceChangedAfterItsScanStopsNormalisingAndRemovesTheResul
 }
 
 TEST_F(ResultSafety, OnlyTheUnfinishedResultItselfIsRemoved) {
-    // Sixteen chunks of 13 blocks: the later ones are read only after the first is done with,
+    // Twenty-five chunks of 8 blocks: the later ones are read only after the first is done with,
     // so a change at the second block reaches what the pass reads.
     FileData file = Add("song.wav", test::Noise(200 * 5000, 20000, 5));
     engine.ScanFile(file);

@@ -161,7 +161,14 @@ TEST_F(RunPass, CancelDuringThirdBlockOfCopyLeavesTheEarlierResult) {
     engine.RunPass(file, file.SourceFile, file.ResultFile, &gain, "Normalising", 2.0);
 
     EXPECT_EQ(sink.Progress, (std::vector<int>{10, 20, 30}));
-    EXPECT_EQ(files.Reads, (std::vector<size_t>{44, 200000}));  // the header, then the data
+    // The header, then the data: a chunk of eight blocks, and the two left if the stream read
+    // ahead before the stop.
+    ASSERT_GE(files.Reads.size(), 2u);
+    EXPECT_EQ(files.Reads[0], 44u);
+    EXPECT_EQ(files.Reads[1], 160000u);
+    if (files.Reads.size() > 2) {
+        EXPECT_EQ(files.Reads, (std::vector<size_t>{44, 160000, 40000}));
+    }
     EXPECT_EQ(sink.Ended, 1);
     EXPECT_EQ(sink.Calls.back(), "PumpEvents");
     EXPECT_FALSE(engine.Running);
@@ -274,9 +281,9 @@ TEST_F(RunPass, FileSystemRefusingToGrowIsAFailedWrite) {
     EXPECT_EQ(dir.Names(), (std::vector<std::string>{"limit.wav"}));
 }
 
-// The data of a long file moves in reads and writes of 13 blocks, taken and written in order,
+// The data of a long file moves in reads and writes of 8 blocks, taken and written in order,
 // while progress still comes block by block.
-TEST_F(RunPass, LongCopyMovesItsDataInChunksOfThirteenBlocksInOrder) {
+TEST_F(RunPass, LongCopyMovesItsDataInChunksOfEightBlocksInOrder) {
     const int32_t frames = 130 * 5000 + 1234;
     const Samples samples = test::Noise(frames, 32767, 11);
     FileData file = Add("long.wav", samples);
@@ -284,8 +291,8 @@ TEST_F(RunPass, LongCopyMovesItsDataInChunksOfThirteenBlocksInOrder) {
     engine.RunPass(file, file.SourceFile, file.ResultFile, &gain, "Normalising", 2.0);
 
     std::vector<size_t> sizes{44};
-    sizes.insert(sizes.end(), 10, 260000);
-    sizes.push_back(4936);
+    sizes.insert(sizes.end(), 16, 160000);
+    sizes.push_back(44936);
     EXPECT_EQ(WriteSizes(file.ResultFile), sizes);
     // The last read finds nothing after the data chunk.
     sizes.push_back(20000);
