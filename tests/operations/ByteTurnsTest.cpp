@@ -27,6 +27,13 @@ public:
           }) {}
     ~WaitingTurn() { End(); }
     bool Started() const { return started_; }
+    // Whether it starts within two seconds.
+    bool StartsSoon() const {
+        for (int i = 0; i < 2000 && !started_; ++i) {
+            std::this_thread::sleep_for(1ms);
+        }
+        return started_;
+    }
     void End() {
         end_ = true;
         if (thread_.joinable()) {
@@ -52,10 +59,7 @@ TEST(ByteTurns, TurnsWithinTheBudgetRunTogetherAndOneOverItRunsAlone) {
         EXPECT_FALSE(third.Started());
         second.End();
         second.End();  // once only
-        for (int i = 0; i < 2000 && !third.Started(); ++i) {
-            std::this_thread::sleep_for(1ms);
-        }
-        EXPECT_TRUE(third.Started());
+        EXPECT_TRUE(third.StartsSoon());
         third.End();
         first.End();
     }
@@ -67,18 +71,12 @@ TEST(ByteTurns, TurnsWithinTheBudgetRunTogetherAndOneOverItRunsAlone) {
     std::this_thread::sleep_for(50ms);
     EXPECT_FALSE(large.Started());
     small.End();
-    for (int i = 0; i < 2000 && !large.Started(); ++i) {
-        std::this_thread::sleep_for(1ms);
-    }
-    ASSERT_TRUE(large.Started());
+    ASSERT_TRUE(large.StartsSoon());
     WaitingTurn beside(turns, 0);  // not even a turn of no room runs beside it
     std::this_thread::sleep_for(50ms);
     EXPECT_FALSE(beside.Started());
     large.End();
-    for (int i = 0; i < 2000 && !beside.Started(); ++i) {
-        std::this_thread::sleep_for(1ms);
-    }
-    EXPECT_TRUE(beside.Started());
+    EXPECT_TRUE(beside.StartsSoon());
 }
 
 }  // namespace
