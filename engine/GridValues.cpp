@@ -240,7 +240,7 @@ double GridLoudness(const SampleFormat& format, unsigned __int128 sumKey, int64_
 GridTable IdentityTable(const GridCounts& counts) {
     GridTable table;
     if (counts.Present.empty()) {
-        table.Mapped = counts.Keys;
+        table.Mapped.assign(counts.Keys.begin(), counts.Keys.end());
         return table;
     }
     // Filled as listed, not cleared first: millions of keys.
@@ -251,39 +251,110 @@ GridTable IdentityTable(const GridCounts& counts) {
 
 namespace {
 
+// The measure of mapped keys taken a piece at a time, with their counts. No sum or key waits
+// on the one before: the squares go into four sums and the state key into four lanes, by the
+// key's index, folded together at the end (equal tables still give equal keys, however they
+// are cut into pieces of a multiple of four keys).
+class KeysMeasure {
+public:
+    explicit KeysMeasure(const SampleGrid& grid) : grid_(grid) {}
+
+    // The keys at index first.. of the table (first a multiple of four), count of them, at most
+    // KeysAtOnce, counts[i] the low bits of the count of mapped[i].
+    void Add(const int32_t* mapped, const uint8_t* counts, size_t count) {
+        // Each square is below 2^46, times a count below 2^8: a lane's sum of a quarter of a
+        // piece stays within 64 bits.
+        static_assert(KeysAtOnce / 4 <= (size_t{1} << 10));
+        uint64_t sums[4] = {};
+        int64_t peak = peak_;
+        for (size_t i = 0; i < count; ++i) {
+            const int64_t key = mapped[i];
+            const auto folded = static_cast<uint64_t>(grid_.Folded(key));
+            sums[i % 4] += folded * folded * counts[i];
+            peak = static_cast<int64_t>(folded) > peak ? static_cast<int64_t>(folded) : peak;
+            stateKeys_[i % 4] = (stateKeys_[i % 4] ^ static_cast<uint32_t>(key)) * Prime;
+        }
+        peak_ = peak;
+        sum_ += static_cast<unsigned __int128>(sums[0]) + sums[1] + sums[2] + sums[3];
+    }
+    // The part past a byte of the count of a key that maps to mapped.
+    void AddAbove(int32_t mapped, uint64_t high) {
+        const auto folded = static_cast<uint64_t>(grid_.Folded(mapped));
+        sum_ += (static_cast<unsigned __int128>(folded * folded) * high) << CountAbove::Shift;
+    }
+    GridMeasure Done() const {
+        GridMeasure measure;
+        measure.Sum = sum_;
+        measure.Peak = peak_;
+        for (uint64_t lane : stateKeys_) {
+            measure.StateKey = (measure.StateKey ^ lane) * Prime;
+        }
+        return measure;
+    }
+
+private:
+    static constexpr uint64_t Prime = 1099511628211ull;
+    const SampleGrid& grid_;
+    unsigned __int128 sum_ = 0;
+    int64_t peak_ = 0;
+    uint64_t stateKeys_[4] = {14695981039346656037ull, 14695981039346656037ull,
+                              14695981039346656037ull, 14695981039346656037ull};
+};
+
 // Every mapped key through a step (none for Scan and Map), stored on the grid; with Measures,
 // what they become measured as they are made.
 template <bool Measures>
-void MapKeys(const SampleGrid& grid, const TransformStep& step, const uint8_t* counts,
-             std::span<const CountAbove> above, int32_t* mapped, size_t count,
-             GridMeasure& measure) {
-    unsigned __int128 sum = 0;
-    int64_t peak = measure.Peak;
-    uint64_t stateKey = measure.StateKey;
+GridMeasure MapKeys(const SampleGrid& grid, const TransformStep& step, const uint8_t* counts,
+                    std::span<const CountAbove> above, int32_t* mapped, size_t count) {
+    KeysMeasure measure(grid);
     // A piece at a time: stepped, then measured while it is still in the cache.
     for (size_t start = 0; start < count; start += KeysAtOnce) {
         const size_t end = std::min(count, start + KeysAtOnce);
         StepKeys(grid, step, mapped + start, end - start);
         if constexpr (Measures) {
-            for (size_t i = start; i < end; ++i) {
-                const int64_t key = mapped[i];
-                const auto folded = static_cast<uint64_t>(grid.Folded(key));
-                sum += static_cast<unsigned __int128>(folded * folded) * counts[i];
-                peak = static_cast<int64_t>(folded) > peak ? static_cast<int64_t>(folded) : peak;
-                stateKey = (stateKey ^ static_cast<uint32_t>(key)) * 1099511628211ull;
-            }
+            measure.Add(mapped + start, counts + start, end - start);
         }
     }
     if constexpr (Measures) {
         for (const CountAbove& part : above) {
-            const auto folded = static_cast<uint64_t>(grid.Folded(mapped[part.Index]));
-            sum += (static_cast<unsigned __int128>(folded * folded) * part.High)
-                   << CountAbove::Shift;
+            measure.AddAbove(mapped[part.Index], part.High);
         }
     }
-    measure.Sum += sum;
-    measure.Peak = peak;
-    measure.StateKey = stateKey;
+    return measure.Done();
+}
+
+// The counted keys through one step, measured, a piece at a time as MapKeys takes them; into
+// holds what they become, or none: each key is then mapped as it is measured, into a piece
+// that is used again.
+GridMeasure MapCountedKeys(const SampleGrid& grid, const TransformStep& step,
+                           const GridCounts& counts, int32_t* into) {
+    KeysMeasure measure(grid);
+    std::vector<int32_t> reused;
+    if (into == nullptr) {
+        reused.resize(KeysAtOnce);
+    }
+    size_t first = 0;
+    size_t filled = 0;
+    int32_t* piece = into == nullptr ? reused.data() : into;
+    size_t next = 0;  // the first count past a byte not yet measured
+    const auto measurePiece = [&] {
+        StepKeys(grid, step, piece, filled);
+        measure.Add(piece, counts.Counts.data() + first, filled);
+        for (; next < counts.Above.size() && counts.Above[next].Index < first + filled; ++next) {
+            measure.AddAbove(piece[counts.Above[next].Index - first], counts.Above[next].High);
+        }
+        first += filled;
+        filled = 0;
+        piece = into == nullptr ? reused.data() : into + first;
+    };
+    counts.ForEachKey([&](size_t, int32_t counted) {
+        piece[filled++] = counted;
+        if (filled == KeysAtOnce) {
+            measurePiece();
+        }
+    });
+    measurePiece();
+    return measure.Done();
 }
 
 }  // namespace
@@ -302,83 +373,42 @@ void KeepStep(const TransformStep& step, GridTable& table) {
 }  // namespace
 
 void ApplyStep(const SampleGrid& grid, const TransformStep& step, GridTable& table) {
-    GridMeasure unused;
-    MapKeys<false>(grid, step, nullptr, {}, table.Mapped.data(), table.Mapped.size(), unused);
+    MapKeys<false>(grid, step, nullptr, {}, table.Mapped.data(), table.Mapped.size());
     KeepStep(step, table);
 }
 
 GridMeasure ApplyStepMeasured(const SampleGrid& grid, const TransformStep& step,
                               const GridCounts& counts, GridTable& table) {
-    GridMeasure measure;
-    MapKeys<true>(grid, step, counts.Counts.data(), counts.Above, table.Mapped.data(),
-                  table.Mapped.size(), measure);
+    const GridMeasure measure = MapKeys<true>(grid, step, counts.Counts.data(), counts.Above,
+                                              table.Mapped.data(), table.Mapped.size());
+    KeepStep(step, table);
+    return measure;
+}
+
+GridMeasure StartTableMeasured(const SampleGrid& grid, const TransformStep& step,
+                               const GridCounts& counts, GridTable& table) {
+    table = GridTable();
+    // Written as the keys are listed, not cleared first.
+    table.Mapped.reserve(counts.KeyCount());
+    table.Mapped.resize(counts.KeyCount());
+    const GridMeasure measure = MapCountedKeys(grid, step, counts, table.Mapped.data());
     KeepStep(step, table);
     return measure;
 }
 
 GridMeasure MeasureTable(const SampleGrid& grid, const GridCounts& counts, const GridTable& table) {
-    GridMeasure measure;
     // Nothing is written through the pointer without a transform.
-    MapKeys<true>(grid, TransformStep{}, counts.Counts.data(), counts.Above,
-                  const_cast<int32_t*>(table.Mapped.data()), table.Mapped.size(), measure);
-    return measure;
+    return MapKeys<true>(grid, TransformStep{}, counts.Counts.data(), counts.Above,
+                         const_cast<int32_t*>(table.Mapped.data()), table.Mapped.size());
 }
-
-namespace {
-
-// What MapKeys measures of the counted keys through one step, without a table to hold what
-// they become: each key is mapped as it is measured.
-GridMeasure MeasureKeysThrough(const SampleGrid& grid, const TransformStep& step,
-                               const GridCounts& counts) {
-    GridMeasure measure;
-    unsigned __int128 sum = 0;
-    int64_t peak = 0;
-    uint64_t stateKey = measure.StateKey;
-    size_t next = 0;
-    // The keys a piece at a time, as MapKeys takes them.
-    std::vector<int32_t> piece;
-    piece.reserve(KeysAtOnce);
-    size_t first = 0;
-    const auto measurePiece = [&] {
-        StepKeys(grid, step, piece.data(), piece.size());
-        for (size_t j = 0; j < piece.size(); ++j) {
-            const size_t i = first + j;
-            const int64_t key = piece[j];
-            const auto folded = static_cast<uint64_t>(grid.Folded(key));
-            const auto square = static_cast<unsigned __int128>(folded * folded);
-            sum += square * counts.Counts[i];
-            if (next < counts.Above.size() && counts.Above[next].Index == i) {
-                sum += (square * counts.Above[next].High) << CountAbove::Shift;
-                ++next;
-            }
-            peak = static_cast<int64_t>(folded) > peak ? static_cast<int64_t>(folded) : peak;
-            stateKey = (stateKey ^ static_cast<uint32_t>(key)) * 1099511628211ull;
-        }
-        first += piece.size();
-        piece.clear();
-    };
-    counts.ForEachKey([&](size_t, int32_t counted) {
-        piece.push_back(counted);
-        if (piece.size() == KeysAtOnce) {
-            measurePiece();
-        }
-    });
-    measurePiece();
-    measure.Sum = sum;
-    measure.Peak = peak;
-    measure.StateKey = stateKey;
-    return measure;
-}
-
-}  // namespace
 
 GridMeasure MeasureStep(const SampleGrid& grid, const TransformStep& step,
                         const GridCounts& counts) {
-    return MeasureKeysThrough(grid, step, counts);
+    return MapCountedKeys(grid, step, counts, nullptr);
 }
 
 GridMeasure MeasureCounts(const SampleGrid& grid, const GridCounts& counts) {
-    return MeasureKeysThrough(grid, TransformStep{}, counts);
+    return MapCountedKeys(grid, TransformStep{}, counts, nullptr);
 }
 
 void GridCounter::Start(const SampleFormat& format) {

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <span>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "SampleTable.h"
@@ -138,6 +139,33 @@ void StepKeys(const SampleGrid& grid, const TransformStep& step, int32_t* keys, 
 // each, four at a time where the processor can (vector false: one at a time).
 void StepFloats(const TransformStep& step, uint32_t* bits, size_t count, bool vector = true);
 
+// bytes of memory, in huge pages where the system gives them; freed with std::free.
+void* AllocateHugePages(size_t bytes);
+
+// Memory for tables too large for the caches, which are reached at random: asked for in huge
+// pages where the system gives them, so that each look-up does not also miss the TLB. A
+// resize leaves the new entries unset (numbers only): each table is written whole before it
+// is read, and clearing tens of megabytes first would cost as much as writing them.
+template <typename T>
+struct HugePageAllocator {
+    static_assert(std::is_trivial_v<T>);
+    using value_type = T;
+    HugePageAllocator() = default;
+    template <typename U>
+    HugePageAllocator(const HugePageAllocator<U>&) {}
+    T* allocate(size_t count) { return static_cast<T*>(AllocateHugePages(count * sizeof(T))); }
+    void deallocate(T* at, size_t) { std::free(at); }
+    template <typename U>
+    void construct(U* at) {
+        ::new (static_cast<void*>(at)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* at, Args&&... args) {
+        ::new (static_cast<void*>(at)) U(std::forward<Args>(args)...);
+    }
+    bool operator==(const HugePageAllocator&) const { return true; }
+};
+
 // A count of one key past 255: Counts[Index] holds its low 8 bits, High the rest.
 struct CountAbove {
     static constexpr int Shift = 8;
@@ -192,8 +220,11 @@ struct GridCounts {
 // What each counted key becomes: Keys[i] of the counts maps to Mapped[i]. For a wide format,
 // WideMapped[i] is what Wide[i] becomes (none when the values are read again). Steps are the
 // steps that make it (those that change values), by which a write may map each sample.
+// The table's keys are millions for a noisy 24-bit file, made anew for each file planned: they
+// take huge pages, as a table of small ones costs a page fault for every 4 KiB first written.
+using MappedKeys = std::vector<int32_t, HugePageAllocator<int32_t>>;
 struct GridTable {
-    std::vector<int32_t> Mapped;
+    MappedKeys Mapped;
     std::vector<uint64_t> WideMapped;
     std::vector<TransformStep> Steps;
     bool operator==(const GridTable&) const = default;
@@ -214,6 +245,10 @@ struct GridMeasure {
 // give.
 GridMeasure ApplyStepMeasured(const SampleGrid& grid, const TransformStep& step,
                               const GridCounts& counts, GridTable& table);
+// IdentityTable and then ApplyStepMeasured, in one pass over the keys: the first step of a
+// plan, most often its normalising.
+GridMeasure StartTableMeasured(const SampleGrid& grid, const TransformStep& step,
+                               const GridCounts& counts, GridTable& table);
 GridMeasure MeasureTable(const SampleGrid& grid, const GridCounts& counts, const GridTable& table);
 // The measure of the counts as counted.
 GridMeasure MeasureCounts(const SampleGrid& grid, const GridCounts& counts);
@@ -227,21 +262,6 @@ GridMeasure MeasureStep(const SampleGrid& grid, const TransformStep& step,
 WideMeasure MeasureMapped(const SampleFormat& format, const GridCounts& counts,
                           const GridTable& table);
 
-// bytes of memory, in huge pages where the system gives them; freed with std::free.
-void* AllocateHugePages(size_t bytes);
-
-// Memory for tables too large for the caches, which are reached at random: asked for in huge
-// pages where the system gives them, so that each look-up does not also miss the TLB.
-template <typename T>
-struct HugePageAllocator {
-    using value_type = T;
-    HugePageAllocator() = default;
-    template <typename U>
-    HugePageAllocator(const HugePageAllocator<U>&) {}
-    T* allocate(size_t count) { return static_cast<T*>(AllocateHugePages(count * sizeof(T))); }
-    void deallocate(T* at, size_t) { std::free(at); }
-    bool operator==(const HugePageAllocator&) const { return true; }
-};
 // The scale value of a pass's peak key and the loudness of its sum key (see PassTotals), for
 // any format but plain 16-bit.
 double GridLevel(const SampleFormat& format, int64_t peakKey);

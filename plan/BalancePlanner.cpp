@@ -63,6 +63,11 @@ public:
         : values_(values), grid_(values.Format), request_(request) {}
 
     Table Start() const { return IdentityTable(values_); }
+    // Start() and Apply(step) in one pass over the keys.
+    void StartThrough(Table& table, const TransformStep& step) const {
+        const GridMeasure measure = StartTableMeasured(grid_, step, values_, table);
+        last_ = {&table, table.Mapped.data(), table.Mapped.size(), measure};
+    }
     // Each step is measured as it is applied, in the same pass: the planning asks for the
     // loudness, the peak and the state key of the table it last applied a step to.
     void Apply(Table& table, const TransformStep& step) const {
@@ -267,6 +272,18 @@ private:
     mutable std::vector<TransformStep> heldSteps_;
 };
 
+// The table of a file's values through a first step: Start() and then Apply, which some values
+// do in one pass.
+template <typename Values>
+void StartThrough(const Values& values, typename Values::Table& table, const TransformStep& step) {
+    if constexpr (requires { values.StartThrough(table, step); }) {
+        values.StartThrough(table, step);
+    } else {
+        table = values.Start();
+        values.Apply(table, step);
+    }
+}
+
 // The states the compress and reduce passes have left the file in. A state is what the file's
 // values have become: the loudness follows from it, and so does the next pass. (Whether a
 // reduction came first matters only below the target, where the planning of a file that has
@@ -291,9 +308,11 @@ public:
         const uint64_t key = values_.StateKey(table);
         const auto [first, last] = firstSteps_.equal_range(key);
         for (auto at = first; at != last; ++at) {
-            auto earlier = std::make_unique<Table>(values_.Start());
+            auto earlier = std::make_unique<Table>();
             if (normalising_) {
-                values_.Apply(*earlier, *normalising_);
+                StartThrough(values_, *earlier, *normalising_);
+            } else {
+                *earlier = values_.Start();
             }
             for (size_t k = 0; k < at->second; ++k) {
                 values_.Apply(*earlier, steps[k].Step);
@@ -389,12 +408,13 @@ template <typename Values>
 BasicBalancePlan<typename Values::Table> BalancePlanner::PlanOn(
     const Values& values, const BalanceRequest& request) const {
     BasicBalancePlan<typename Values::Table> plan;
-    plan.Table = values.Start();
     plan.Loudness = request.Loudness;
-    if (request.NormalisingGain) {
+    if (!request.NormalisingGain) {
+        plan.Table = values.Start();
+    } else {
         TransformStep step{BlockTransform::Gain};
         step.Gain = *request.NormalisingGain;
-        values.Apply(plan.Table, step);
+        StartThrough(values, plan.Table, step);
         plan.Normalising = Measured(values, step, plan.Table);
         plan.Loudness = plan.Normalising->Loudness;
     }

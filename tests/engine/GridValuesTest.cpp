@@ -137,7 +137,7 @@ TEST(GridValues, MostNegativeIsFullScaleAndMapsWriteTheTable) {
     half.Gain = 0.5;
     ApplyStep(grid, half, table);
     // -8388608 is held to full scale first.
-    EXPECT_EQ(table.Mapped, (std::vector<int32_t>{-4194304, -3, 4194304}));
+    EXPECT_EQ(table.Mapped, (MappedKeys{-4194304, -3, 4194304}));
     GridMap map(dense);
     map.Build(counts, table);
     unsigned __int128 written = 0;
@@ -266,7 +266,7 @@ TEST(GridValues, CountsPastAByteStayWhole) {
 
         // A step that maps the keys measures the wrapped counts at their new keys.
         GridTable table = IdentityTable(counts);
-        EXPECT_EQ(table.Mapped, KeysOf(counts));
+        EXPECT_TRUE(std::ranges::equal(table.Mapped, KeysOf(counts)));
         TransformStep halve;
         halve.Transform = BlockTransform::Reduce;
         halve.Gain = 0.5;
@@ -278,7 +278,18 @@ TEST(GridValues, CountsPastAByteStayWhole) {
         }
         EXPECT_TRUE(stepped.Sum == sum);
         EXPECT_TRUE(stepped.Sum == MeasureTable(grid, counts, table).Sum);
-        EXPECT_NE(table.Mapped, KeysOf(counts));
+        EXPECT_FALSE(std::ranges::equal(table.Mapped, KeysOf(counts)));
+
+        // The same step made with the table, or measured with none, measures the same.
+        GridTable started;
+        const GridMeasure first = StartTableMeasured(grid, halve, counts, started);
+        EXPECT_EQ(started, table);
+        const GridMeasure alone = MeasureStep(grid, halve, counts);
+        for (const GridMeasure& measure : {first, alone}) {
+            EXPECT_TRUE(measure.Sum == stepped.Sum);
+            EXPECT_EQ(measure.Peak, stepped.Peak);
+            EXPECT_EQ(measure.StateKey, stepped.StateKey);
+        }
     }
 }
 
@@ -328,6 +339,21 @@ TEST(GridValues, KeysMarkedServeAsKeysListed) {
         EXPECT_EQ(a.StateKey, b.StateKey);
     }
     EXPECT_EQ(tableMarked, tableListed);
+
+    // A first step made as the table is made, over many pieces of keys, is the step applied to
+    // the identity table, and replaces what the table held.
+    for (const GridCounts* counts : {&listed, &marked}) {
+        GridTable applied = IdentityTable(*counts);
+        GridTable started = tableListed;
+        const TransformStep& step = SomeSteps()[1];
+        const GridMeasure a = ApplyStepMeasured(grid, step, *counts, applied);
+        const GridMeasure b = StartTableMeasured(grid, step, *counts, started);
+        EXPECT_EQ(started, applied);
+        EXPECT_TRUE(a.Sum == b.Sum);
+        EXPECT_EQ(a.Peak, b.Peak);
+        EXPECT_EQ(a.StateKey, b.StateKey);
+        EXPECT_NE(a.StateKey, measuredListed.StateKey);  // another mapping, another key
+    }
 
     std::vector<unsigned char> throughListed = bytes;
     std::vector<unsigned char> throughMarked = bytes;

@@ -204,7 +204,7 @@ TEST_F(Planner, AGridStateThatComesBackAfterNormalisingEndsThePlanning) {
 
     EXPECT_EQ(plan.Ending, PlanEnding::Stalled);
     EXPECT_EQ(plan.Reductions, 1);
-    EXPECT_EQ(plan.Table.Mapped, (std::vector<int32_t>{-2, 2}));
+    EXPECT_EQ(plan.Table.Mapped, (MappedKeys{-2, 2}));
 }
 
 // The loudness after normalising alone is what the plan of the normalising gives, for keys
