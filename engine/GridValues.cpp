@@ -9,11 +9,16 @@
 #include <new>
 #include <type_traits>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace tralux {
 namespace {
 
 // Samples between a look-up in a dense table and the fetch of its entry.
 constexpr size_t LookAhead = 24;
+constexpr size_t CountLookAhead = 64;
 // Keys taken through a step at once before they are measured.
 constexpr size_t KeysAtOnce = 4096;
 
@@ -454,67 +459,119 @@ uint64_t GridCounter::WrapsOf(size_t index) const {
     return wraps;
 }
 
+namespace {
+
+// The index in a dense table of the key of each of count samples of Bytes bytes: the stored
+// bits with the sign bit flipped (a key plus the grid's KeyOffset()).
+template <int Bytes>
+void DenseIndexes(const unsigned char* bytes, size_t count, uint32_t* indexes) {
+    if constexpr (Bytes == 1) {
+        for (size_t i = 0; i < count; ++i) {
+            indexes[i] = bytes[i];  // the key plus 128
+        }
+    } else {
+        constexpr uint32_t Sign = uint32_t{1} << (8 * Bytes - 1);
+        for (size_t i = 0; i < count; ++i, bytes += Bytes) {
+            uint32_t bits = 0;
+            for (int b = 0; b < Bytes; ++b) {
+                bits |= uint32_t{bytes[b]} << (8 * b);
+            }
+            indexes[i] = bits ^ Sign;
+        }
+    }
+}
+
+}  // namespace
+
 void GridCounter::Add(const unsigned char* bytes, size_t count) {
-    const int64_t offset = grid_.KeyOffset();
     auto* const dense = reinterpret_cast<uint8_t*>(dense_->Entries.data());
     added_ += count;
+    // The table is too large for the caches: the entry of a sample a little ahead is fetched
+    // while this one is counted. The samples' indexes are worked out a piece at a time first.
+    constexpr size_t Piece = 1024;
+    uint32_t indexes[Piece + CountLookAhead];
     ForWidth(grid_.Bytes(), [&](auto width) {
-        constexpr int Step = decltype(width)::value;
-        const unsigned char* at = bytes;
-        for (size_t i = 0; i < count; ++i, at += Step) {
-            // The table is too large for the caches: the entry of a sample a little ahead is
-            // fetched while this one is counted.
-            if (i + LookAhead < count) {
-                __builtin_prefetch(
-                    &dense[static_cast<size_t>(KeyAt<Step>(at + LookAhead * Step) + offset)], 1);
-            }
-            const auto index = static_cast<size_t>(KeyAt<Step>(at) + offset);
-            if (++dense[index] == 0) {
-                Wrapped(index);
+        constexpr int Width = decltype(width)::value;
+        for (size_t start = 0; start < count; start += Piece) {
+            const size_t n = std::min(Piece, count - start);
+            const size_t ahead = std::min(Piece + CountLookAhead, count - start);
+            DenseIndexes<Width>(bytes + start * Width, ahead, indexes);
+            for (size_t i = 0; i < n; ++i) {
+                if (i + CountLookAhead < ahead) {
+                    __builtin_prefetch(&dense[indexes[i + CountLookAhead]], 1);
+                }
+                if (++dense[indexes[i]] == 0) {
+                    Wrapped(indexes[i]);
+                }
             }
         }
     });
 }
+
+namespace {
+
+// A bit for each of the 64 bytes at bytes that is not 0.
+inline uint64_t NonZeroBytes(const uint8_t* bytes) {
+#ifdef __SSE2__
+    const __m128i zero = _mm_setzero_si128();
+    uint64_t zeros = 0;
+    for (int part = 0; part < 4; ++part) {
+        const __m128i sixteen = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes) + part);
+        const auto mask = static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(sixteen, zero)));
+        zeros |= uint64_t{mask} << (16 * part);
+    }
+    return ~zeros;
+#else
+    uint64_t bits = 0;
+    for (int i = 0; i < 64; ++i) {
+        bits |= uint64_t{bytes[i] != 0} << i;
+    }
+    return bits;
+#endif
+}
+
+}  // namespace
 
 GridCounts GridCounter::Take() {
     GridCounts counts;
     counts.Format = format_;
     auto* const dense = reinterpret_cast<uint8_t*>(dense_->Entries.data());
     const size_t keys = grid_.KeyCount();
-    // Most of a large table is empty: 32 entries are tried at once, where no count of them
-    // passed a byte (and came back to 0).
-    constexpr size_t Run = 32;
-    static_assert(Run <= (size_t{1} << PageBits), "a run of keys lies in one page");
-    auto empty = [&](size_t at) {
-        if (pages_[at >> PageBits]) {
-            return false;
-        }
-        uint64_t words[Run / 8];
-        std::memcpy(words, dense + at, sizeof words);
-        return (words[0] | words[1] | words[2] | words[3]) == 0;
-    };
+    // Every grid has a multiple of 64 keys, and a word of them lies in one page.
+    static_assert((size_t{1} << PageBits) % 64 == 0);
     // The keys are marked first, and listed after only if they are few: a list of many would
     // be held beside the counts for as long as the file is planned. Room for as many counts as
     // there can be, in one read of the table: the room no key takes is never touched, and
     // takes no memory.
     counts.Present.assign((keys + 63) / 64, 0);
     counts.Counts.reserve(static_cast<size_t>(std::min<uint64_t>(added_, keys)));
-    for (size_t at = 0; at < keys; at += Run) {
-        if (at + Run <= keys && empty(at)) {
+    for (size_t word = 0; word < counts.Present.size(); ++word) {
+        const size_t at = 64 * word;
+        if (pages_[at >> PageBits] != nullptr) {
+            // Some count of these keys passed a byte, and may have come back to 0.
+            for (size_t i = at; i < at + 64; ++i) {
+                const uint64_t wraps = WrapsOf(i);
+                if (dense[i] != 0 || wraps != 0) {
+                    counts.Present[word] |= uint64_t{1} << (i - at);
+                    if (wraps != 0) {
+                        counts.Above.push_back({counts.Counts.size(), wraps});
+                    }
+                    counts.Counts.push_back(dense[i]);
+                    dense[i] = 0;
+                }
+            }
             continue;
         }
-        const bool paged = pages_[at >> PageBits] != nullptr;  // a run lies in one page
-        for (size_t i = at; i < std::min(at + Run, keys); ++i) {
-            const uint64_t wraps = paged ? WrapsOf(i) : 0;
-            if (dense[i] != 0 || wraps != 0) {
-                counts.Present[i / 64] |= uint64_t{1} << (i % 64);
-                if (wraps != 0) {
-                    counts.Above.push_back({counts.Counts.size(), wraps});
-                }
-                counts.Counts.push_back(dense[i]);
-                dense[i] = 0;
-            }
+        // Most of a large table is empty: 64 entries are tried at once.
+        const uint64_t present = NonZeroBytes(dense + at);
+        if (present == 0) {
+            continue;
         }
+        counts.Present[word] = present;
+        for (uint64_t bits = present; bits != 0; bits &= bits - 1) {
+            counts.Counts.push_back(dense[at + static_cast<size_t>(__builtin_ctzll(bits))]);
+        }
+        std::memset(dense + at, 0, 64);
     }
     dense_->ZeroBytes = zeroAfterTake_;
     pages_.clear();
