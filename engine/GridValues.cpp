@@ -270,17 +270,34 @@ public:
         // Each square is below 2^46, times a count below 2^8: a lane's sum of a quarter of a
         // piece stays within 64 bits.
         static_assert(KeysAtOnce / 4 <= (size_t{1} << 10));
-        uint64_t sums[4] = {};
+        // Held in locals, four keys a round: lanes in an array would wait on memory.
+        uint64_t sum0 = 0, sum1 = 0, sum2 = 0, sum3 = 0;
+        uint64_t key0 = stateKeys_[0], key1 = stateKeys_[1], key2 = stateKeys_[2],
+                 key3 = stateKeys_[3];
         int64_t peak = peak_;
-        for (size_t i = 0; i < count; ++i) {
-            const int64_t key = mapped[i];
-            const auto folded = static_cast<uint64_t>(grid_.Folded(key));
-            sums[i % 4] += folded * folded * counts[i];
+        const auto lane = [&](size_t i, uint64_t& sum, uint64_t& key) {
+            const int64_t value = mapped[i];
+            const auto folded = static_cast<uint64_t>(grid_.Folded(value));
+            sum += folded * folded * counts[i];
             peak = static_cast<int64_t>(folded) > peak ? static_cast<int64_t>(folded) : peak;
-            stateKeys_[i % 4] = (stateKeys_[i % 4] ^ static_cast<uint32_t>(key)) * Prime;
+            key = (key ^ static_cast<uint32_t>(value)) * Prime;
+        };
+        size_t i = 0;
+        for (; i + 4 <= count; i += 4) {
+            lane(i, sum0, key0);
+            lane(i + 1, sum1, key1);
+            lane(i + 2, sum2, key2);
+            lane(i + 3, sum3, key3);
         }
+        // The last keys of the table (only the last piece is not a multiple of four).
+        uint64_t* const sums[] = {&sum0, &sum1, &sum2, &sum3};
+        uint64_t* const keys[] = {&key0, &key1, &key2, &key3};
+        for (; i < count; ++i) {
+            lane(i, *sums[i % 4], *keys[i % 4]);
+        }
+        stateKeys_[0] = key0, stateKeys_[1] = key1, stateKeys_[2] = key2, stateKeys_[3] = key3;
         peak_ = peak;
-        sum_ += static_cast<unsigned __int128>(sums[0]) + sums[1] + sums[2] + sums[3];
+        sum_ += static_cast<unsigned __int128>(sum0) + sum1 + sum2 + sum3;
     }
     // The part past a byte of the count of a key that maps to mapped.
     void AddAbove(int32_t mapped, uint64_t high) {
