@@ -160,11 +160,12 @@ void AudioEngine::RunPass(const FileData& file, const std::string& source,
         CreatedIdentity = output->Identity();
     }
     InputTotals = PassTotals{};
-    wideTotals_ = WideMeasure{};
-    wideInput_ = WideMeasure{};
     // A counting scan takes its peak and sum of squares from the counts, once, at its end.
     const bool plain = file.IsPlain16Bit();
     const bool wide = WideFormat(file.Format.Sample);
+    // Made for the passes over wide files only: their exact sums take tens of kilobytes.
+    wideTotals_ = wide ? std::make_unique<WideMeasure>() : nullptr;
+    wideInput_ = wide ? std::make_unique<WideMeasure>() : nullptr;
     const bool counting = !writes && (plain ? counts_ != nullptr : gridCounts_ != nullptr);
     if (counting && !plain) {
         // The counts counted into before go first: never two of them at once.
@@ -515,13 +516,13 @@ void AudioEngine::TransformWideBlock(const FileData& file, bool maps, unsigned c
                                      size_t count, bool measureInput) {
     const WideGrid grid(file.Format.Sample);
     if (measureInput) {
-        wideInput_.Add(grid, samples, count);
+        wideInput_->Add(grid, samples, count);
     }
     if (!maps) {
         if (gridCounts_ != nullptr) {
-            wideCounter_.Add(samples, count, wideTotals_);
+            wideCounter_.Add(samples, count, *wideTotals_);
         } else {
-            wideTotals_.Add(grid, samples, count);
+            wideTotals_->Add(grid, samples, count);
         }
         return;
     }
@@ -530,17 +531,17 @@ void AudioEngine::TransformWideBlock(const FileData& file, bool maps, unsigned c
     if (mapOnly_) {
         grid.MapSamplesOnly(wideMap_, wideSteps_, samples, count);
     } else if (wideMap_.Empty()) {
-        grid.MapSamples(wideSteps_, samples, count, wideTotals_);
+        grid.MapSamples(wideSteps_, samples, count, *wideTotals_);
     } else {
-        grid.MapSamples(wideMap_, wideSteps_, samples, count, wideTotals_);
+        grid.MapSamples(wideMap_, wideSteps_, samples, count, *wideTotals_);
     }
 }
 
 void AudioEngine::TakeWideTotals() {
-    Totals.GridPeak = wideTotals_.PeakKey();
-    Totals.GridSum = wideTotals_.SumKey();
-    InputTotals.GridPeak = wideInput_.PeakKey();
-    InputTotals.GridSum = wideInput_.SumKey();
+    Totals.GridPeak = wideTotals_->PeakKey();
+    Totals.GridSum = wideTotals_->SumKey();
+    InputTotals.GridPeak = wideInput_->PeakKey();
+    InputTotals.GridSum = wideInput_->SumKey();
 }
 
 bool AudioEngine::WriteThrough(FileData& file, const std::string& source,

@@ -306,8 +306,8 @@ private:
     // wrote, and what it read when that is checked), and the steps a write maps each sample
     // through.
     WideCounter wideCounter_;
-    WideMeasure wideTotals_;
-    WideMeasure wideInput_;
+    std::unique_ptr<WideMeasure> wideTotals_;
+    std::unique_ptr<WideMeasure> wideInput_;
     std::vector<TransformStep> wideSteps_;
     WideMap wideMap_;
     // What a copying pass must read for its new file to take its name: the source's scan, or
@@ -319,7 +319,7 @@ private:
     // A chain as LoadChain made it: a 16-bit file's table, or another grid's dense map of
     // its own (so that the counts and maps of the runs by RMS never reuse it), with the format
     // and steps it was built for, which a longer chain that begins with them extends.
-    ValueTable chainTable_;
+    std::unique_ptr<ValueTable> chainTable_;  // made for each chain of a 16-bit file
     DenseKeys chainKeys_;
     GridMap chainMap_{chainKeys_};
     std::optional<SampleFormat> chainFormat_;

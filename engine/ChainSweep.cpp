@@ -13,11 +13,11 @@ namespace tralux {
 const ValueTable* AudioEngine::LoadChain(const FileData& file,
                                          const std::vector<TransformStep>& chain) {
     if (file.IsPlain16Bit()) {
-        chainTable_ = ValueTable();
+        chainTable_ = std::make_unique<ValueTable>();
         for (const TransformStep& step : chain) {
-            chainTable_.Apply(Transforms, step);
+            chainTable_->Apply(Transforms, step);
         }
-        return &chainTable_;
+        return chainTable_.get();
     }
     const SampleFormat& format = file.Format.Sample;
     if (WideFormat(format)) {
