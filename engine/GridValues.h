@@ -217,12 +217,13 @@ struct GridCounts {
     size_t HeldBytes() const;
 };
 
+// A table's keys are millions for a noisy 24-bit file, made anew for each file planned: they
+// take huge pages, as a table of small ones costs a page fault for every 4 KiB first written.
+using MappedKeys = std::vector<int32_t, HugePageAllocator<int32_t>>;
+
 // What each counted key becomes: Keys[i] of the counts maps to Mapped[i]. For a wide format,
 // WideMapped[i] is what Wide[i] becomes (none when the values are read again). Steps are the
 // steps that make it (those that change values), by which a write may map each sample.
-// The table's keys are millions for a noisy 24-bit file, made anew for each file planned: they
-// take huge pages, as a table of small ones costs a page fault for every 4 KiB first written.
-using MappedKeys = std::vector<int32_t, HugePageAllocator<int32_t>>;
 struct GridTable {
     MappedKeys Mapped;
     std::vector<uint64_t> WideMapped;

@@ -345,7 +345,7 @@ TEST(GridValues, KeysMarkedServeAsKeysListed) {
     for (const GridCounts* counts : {&listed, &marked}) {
         GridTable applied = IdentityTable(*counts);
         GridTable started = tableListed;
-        const TransformStep& step = SomeSteps()[1];
+        const TransformStep step = SomeSteps()[1];  // a copy: the list is a temporary
         const GridMeasure a = ApplyStepMeasured(grid, step, *counts, applied);
         const GridMeasure b = StartTableMeasured(grid, step, *counts, started);
         EXPECT_EQ(started, applied);
