@@ -264,8 +264,8 @@ class KeysMeasure {
 public:
     explicit KeysMeasure(const SampleGrid& grid) : grid_(grid) {}
 
-    // The keys at index first.. of the table (first a multiple of four), count of them, at most
-    // KeysAtOnce, counts[i] the low bits of the count of mapped[i].
+    // count keys of the table (at most KeysAtOnce, from an index that is a multiple of four),
+    // counts[i] the low bits of the count of the key that maps to mapped[i].
     void Add(const int32_t* mapped, const uint8_t* counts, size_t count) {
         // Each square is below 2^46, times a count below 2^8: a lane's sum of a quarter of a
         // piece stays within 64 bits.
@@ -410,9 +410,7 @@ GridMeasure ApplyStepMeasured(const SampleGrid& grid, const TransformStep& step,
 GridMeasure StartTableMeasured(const SampleGrid& grid, const TransformStep& step,
                                const GridCounts& counts, GridTable& table) {
     table = GridTable();
-    // Written as the keys are listed, not cleared first.
-    table.Mapped.reserve(counts.KeyCount());
-    table.Mapped.resize(counts.KeyCount());
+    table.Mapped.resize(counts.KeyCount());  // not cleared: written as the keys are listed
     const GridMeasure measure = MapCountedKeys(grid, step, counts, table.Mapped.data());
     KeepStep(step, table);
     return measure;
@@ -478,23 +476,12 @@ uint64_t GridCounter::WrapsOf(size_t index) const {
 
 namespace {
 
-// The index in a dense table of the key of each of count samples of Bytes bytes: the stored
-// bits with the sign bit flipped (a key plus the grid's KeyOffset()).
+// The index in a dense table of the key of each of count samples of Bytes bytes.
 template <int Bytes>
 void DenseIndexes(const unsigned char* bytes, size_t count, uint32_t* indexes) {
-    if constexpr (Bytes == 1) {
-        for (size_t i = 0; i < count; ++i) {
-            indexes[i] = bytes[i];  // the key plus 128
-        }
-    } else {
-        constexpr uint32_t Sign = uint32_t{1} << (8 * Bytes - 1);
-        for (size_t i = 0; i < count; ++i, bytes += Bytes) {
-            uint32_t bits = 0;
-            for (int b = 0; b < Bytes; ++b) {
-                bits |= uint32_t{bytes[b]} << (8 * b);
-            }
-            indexes[i] = bits ^ Sign;
-        }
+    constexpr int64_t Offset = int64_t{1} << (8 * Bytes - 1);  // the grid's KeyOffset()
+    for (size_t i = 0; i < count; ++i, bytes += Bytes) {
+        indexes[i] = static_cast<uint32_t>(KeyAt<Bytes>(bytes) + Offset);
     }
 }
 

@@ -272,15 +272,18 @@ private:
     mutable std::vector<TransformStep> heldSteps_;
 };
 
-// The table of a file's values through a first step: Start() and then Apply, which some values
-// do in one pass.
+// The table a plan starts from: Start(), through the normalising step if there is one (which
+// some values apply as they make the table, in one pass).
 template <typename Values>
-void StartThrough(const Values& values, typename Values::Table& table, const TransformStep& step) {
-    if constexpr (requires { values.StartThrough(table, step); }) {
-        values.StartThrough(table, step);
+void StartTable(const Values& values, typename Values::Table& table,
+                const std::optional<TransformStep>& normalising) {
+    if (!normalising) {
+        table = values.Start();
+    } else if constexpr (requires { values.StartThrough(table, *normalising); }) {
+        values.StartThrough(table, *normalising);
     } else {
         table = values.Start();
-        values.Apply(table, step);
+        values.Apply(table, *normalising);
     }
 }
 
@@ -309,11 +312,7 @@ public:
         const auto [first, last] = firstSteps_.equal_range(key);
         for (auto at = first; at != last; ++at) {
             auto earlier = std::make_unique<Table>();
-            if (normalising_) {
-                StartThrough(values_, *earlier, *normalising_);
-            } else {
-                *earlier = values_.Start();
-            }
+            StartTable(values_, *earlier, normalising_);
             for (size_t k = 0; k < at->second; ++k) {
                 values_.Apply(*earlier, steps[k].Step);
             }
@@ -409,13 +408,14 @@ BasicBalancePlan<typename Values::Table> BalancePlanner::PlanOn(
     const Values& values, const BalanceRequest& request) const {
     BasicBalancePlan<typename Values::Table> plan;
     plan.Loudness = request.Loudness;
-    if (!request.NormalisingGain) {
-        plan.Table = values.Start();
-    } else {
-        TransformStep step{BlockTransform::Gain};
-        step.Gain = *request.NormalisingGain;
-        StartThrough(values, plan.Table, step);
-        plan.Normalising = Measured(values, step, plan.Table);
+    std::optional<TransformStep> normalising;
+    if (request.NormalisingGain) {
+        normalising = TransformStep{BlockTransform::Gain};
+        normalising->Gain = *request.NormalisingGain;
+    }
+    StartTable(values, plan.Table, normalising);
+    if (normalising) {
+        plan.Normalising = Measured(values, *normalising, plan.Table);
         plan.Loudness = plan.Normalising->Loudness;
     }
     plan.Peak = values.Peak(plan.Table);
