@@ -37,8 +37,8 @@ void SplitCounter::AddTo(SampleHistogram& counts) const {
 SplitCounter* AudioEngine::SplitCounterFor(const FileData& file, const ValueTable* mapping,
                                            bool writes) {
     const bool splits = counts_ != nullptr && mapping == nullptr && !writes &&
-                        file.IsPlain16Bit() &&
-                        file.FrameCount * file.FrameBytes() >= int64_t(SplitCountFrom);
+                        file.IsPlain16Bit() && file.FrameCount > 0 &&
+                        uint64_t(file.FrameCount) * uint64_t(file.FrameBytes()) >= SplitCountFrom;
     if (!splits) {
         return nullptr;
     }

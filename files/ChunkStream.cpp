@@ -7,10 +7,14 @@ namespace tralux {
 
 StreamWorker::StreamWorker(size_t chunkBytes) : chunkBytes_(chunkBytes > 0 ? chunkBytes : 1) {}
 
-char* StreamWorker::Buffer(size_t index) {
-    if (!buffers_[index]) {
-        // Left as the allocator gives it: every byte is read or written before it is used.
-        buffers_[index].reset(new char[chunkBytes_]);
+char* StreamWorker::Buffer(size_t index, size_t bytes) {
+    bytes = std::min(std::max<size_t>(bytes, 1), chunkBytes_);
+    if (bufferBytes_[index] < bytes) {
+        // Left as the allocator gives it: every byte is read or written before it is used. The
+        // shorter one goes first, so that the two are never held at once.
+        buffers_[index].reset();
+        buffers_[index].reset(new char[bytes]);
+        bufferBytes_[index] = bytes;
     }
     return buffers_[index].get();
 }
@@ -31,7 +35,7 @@ ChunkStream::ChunkStream(PassFile& input, int64_t start, int64_t length, PassFil
     // Data of one chunk has nothing to overlap with: it is read and written as it is asked for.
     slots_.resize(threaded_ ? StreamWorker::SlotCount : 1);
     for (size_t i = 0; i < slots_.size(); ++i) {
-        slots_[i].View.Data = worker_.Buffer(i);
+        slots_[i].View.Data = worker_.Buffer(i, chunkBytes_);
     }
     if (threaded_) {
         worker_.Start([this] { Work(); });

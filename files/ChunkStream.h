@@ -27,10 +27,12 @@ public:
     StreamWorker(const StreamWorker&) = delete;
     StreamWorker& operator=(const StreamWorker&) = delete;
 
+    // The longest chunk a stream may ask for.
     size_t ChunkBytes() const { return chunkBytes_; }
-    // Buffer index of ChunkBytes(), made on first use and kept; its bytes are what the last
-    // stream left there.
-    char* Buffer(size_t index);
+    // Buffer index of at least bytes (at most ChunkBytes()), made on first use and kept, and
+    // made again only for a longer chunk than it holds: runs whose streams all ask for short
+    // chunks never hold long ones. Its bytes are what the last stream left there.
+    char* Buffer(size_t index, size_t bytes);
 
     // Runs job on the thread (started on first use) and returns at once.
     void Start(std::function<void()> job) { thread_.Post(std::move(job)); }
@@ -40,6 +42,7 @@ public:
 private:
     const size_t chunkBytes_;
     std::array<std::unique_ptr<char[]>, SlotCount> buffers_;
+    std::array<size_t, SlotCount> bufferBytes_{};
     SerialWorker thread_;
 };
 

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <random>
 #include <vector>
@@ -117,6 +118,27 @@ INSTANTIATE_TEST_SUITE_P(EverySet, TableOfValues, testing::ValuesIn(RunnableTran
                              std::string name = info.param.Name;
                              return name == "sse4.1" ? std::string("sse41") : name;
                          });
+
+// Samples are counted several at a time: every start and length, the extremes included, counts
+// each sample once, at its own value.
+TEST(SampleHistogram, CountsEverySampleOnceWhereverARunStartsAndEnds) {
+    const Samples samples{-32768, 32767, 0, -1, 1, 5, 5, 5, -32768, 12345, -12345, 32767, 7};
+    for (size_t from = 0; from < 4; ++from) {
+        for (size_t count = 0; from + count <= samples.size(); ++count) {
+            SampleHistogram histogram;
+            histogram.Add(samples.data() + from, count);
+            std::map<int16_t, uint32_t> expected;
+            for (size_t i = from; i < from + count; ++i) {
+                ++expected[samples[i]];
+            }
+            ASSERT_EQ(histogram.SampleCount(), count);
+            for (const auto& [value, times] : expected) {
+                ASSERT_EQ(histogram.Counts[ValueIndex(value)], times)
+                    << "value " << value << " from " << from << " count " << count;
+            }
+        }
+    }
+}
 
 TEST(SampleHistogram, LargestDataChunkSumsWithoutOverflow) {
     // A 4 GiB data chunk of full-scale samples: the largest sum a file can give.

@@ -87,5 +87,29 @@ TEST(ChunkStream, ShortFileGivesZerosNotWhatAnEarlierStreamLeft) {
     EXPECT_EQ(CopyThrough(cutOne, 4, worker), std::string("y") + std::string(3, '\0'));
 }
 
+// A worker's buffers hold the longest chunk asked of them so far: a stream of longer chunks
+// after shorter ones gets buffers that hold them, and one of shorter chunks after it reuses them.
+TEST(ChunkStream, LongerChunksAfterShorterOnesFitTheirBuffers) {
+    StreamWorker worker(64);
+    std::string bytes(200, '\0');
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = char('a' + i % 26);
+    }
+    for (const size_t chunk : {size_t{4}, size_t{64}, size_t{16}, size_t{100}}) {
+        SCOPED_TRACE(chunk);
+        MemoryFile input(bytes);
+        MemoryFile output;
+        {
+            ChunkStream stream(input, 0, int64_t(bytes.size()), &output, worker, nullptr, chunk);
+            while (ChunkStream::Chunk* next = stream.Next()) {
+                ASSERT_LE(next->Size, std::min<size_t>(chunk, 64));
+                stream.Put(next);
+            }
+            EXPECT_TRUE(stream.Finish());
+        }
+        EXPECT_EQ(output.Written, bytes);
+    }
+}
+
 }  // namespace
 }  // namespace tralux
