@@ -22,11 +22,11 @@ constexpr size_t BlockBytes = static_cast<size_t>(FramesPerBlock) * BytesPerFram
 // and events still come after every block. Each worker of a run holds three such chunks, so
 // larger ones would cost every core's worker memory and save next to no time.
 constexpr size_t ChunkBytes = 8 * BlockBytes;
-// A long scan whose count is split over the cores hands every chunk from thread to thread
-// twice; in chunks of 32 blocks (640 kB) those hand-offs cost a quarter of what they cost in
-// the usual ones. Only an engine that has the cores to itself splits a count, so only one
-// worker holds such chunks.
-constexpr size_t SplitChunkBytes = 32 * BlockBytes;
+// A long pass on an engine that has the cores to itself (one long file) moves its data in
+// chunks of 32 blocks (640 kB): a quarter of the hand-offs between threads, which made a scan
+// of an hour's file about a third slower and its write about a tenth. Only that one engine
+// holds such chunks, so a run's memory grows by at most 1.5 MB.
+constexpr size_t LongChunkBytes = 32 * BlockBytes;
 
 // The whole blocks of a file that fit in one chunk of chunkBytes, in bytes: a chunk never ends
 // inside a block.
@@ -110,7 +110,7 @@ std::string PassOpenError::Reason() const {
 }
 
 AudioEngine::AudioEngine(ProgressSink& sink, Clock clock, FileAccess& files)
-    : Estimator(sink, std::move(clock)), sink_(sink), files_(files), streams_(SplitChunkBytes) {
+    : Estimator(sink, std::move(clock)), sink_(sink), files_(files), streams_(LongChunkBytes) {
     scanValues_.Apply(Transforms, TransformStep{BlockTransform::Scan});
 }
 
@@ -349,12 +349,11 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
         // as that thread both reads and writes; a pass that only maps without writing feeds a
         // meter (MeasureChain), whose digest nothing reads.
         const bool digests = !writes && !mapOnly_;
-        SplitCounter* const splitCounter = SplitCounterFor(file, mapping, writes);
-        ChunkStream stream(
-            input, file.HeaderSize, file.FrameCount * frameBytes, output, streams_,
-            digests ? &digest : nullptr,
-            FileChunkBytes(file, splitCounter != nullptr ? SplitChunkBytes : ChunkBytes));
-        SplitCountScope split(splitCounter, size_t(file.BlockFrames) * size_t(frameBytes));
+        ChunkStream stream(input, file.HeaderSize, file.FrameCount * frameBytes, output, streams_,
+                           digests ? &digest : nullptr,
+                           FileChunkBytes(file, LongPass(file) ? LongChunkBytes : ChunkBytes));
+        SplitCountScope split(SplitCounterFor(file, mapping, writes),
+                              size_t(file.BlockFrames) * size_t(frameBytes));
         ChunkStream::Chunk* chunk = nullptr;
         size_t chunkAt = 0;      // where the next block starts in chunk
         size_t countedHere = 0;  // the bytes of chunk this thread counts

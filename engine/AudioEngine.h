@@ -203,10 +203,10 @@ public:
     // The per-sample code the scans and tables use: the widest this processor runs. All sets
     // give identical results; a benchmark may put the plain one in to compare.
     TransformSet Transforms = WidestTransformSet();
-    // A 16-bit count of at least this many bytes of samples shares each chunk with a second
-    // thread (SplitCounter), so that one long file uses two cores; an engine that works beside
-    // others counts alone (the largest size).
-    size_t SplitCountFrom = size_t{8} << 20;
+    // A pass over at least this many bytes of samples moves them in long chunks, and a 16-bit
+    // count of them shares each chunk with a second thread (SplitCounter), so that one long file
+    // uses two cores; an engine that works beside others does neither (the largest size).
+    size_t LongPassFrom = size_t{8} << 20;
 
     TimeEstimator Estimator;
 
@@ -239,9 +239,11 @@ private:
     bool SweepFlac(const FileData& file, const std::string& source, const std::string& destination,
                    PassFile& input, PassFile* output, const ValueTable* mapping,
                    const std::string& label, double weight);
-    // The second counter of a long 16-bit count (see SplitCountFrom); null when the pass
+    // The second counter of a long 16-bit count (see LongPassFrom); null when the pass
     // counts alone. Defined in SplitCounter.cpp.
     SplitCounter* SplitCounterFor(const FileData& file, const ValueTable* mapping, bool writes);
+    // Whether a pass over file's samples is long (LongPassFrom).
+    bool LongPass(const FileData& file) const;
     // Runs the per-sample work of one block held in the bytes of file's format.
     void TransformFileBlock(const FileData& file, const ValueTable* mapping, bool writes,
                             unsigned char* bytes, size_t count, bool measuresInput);

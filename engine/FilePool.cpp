@@ -85,7 +85,7 @@ class FilePool::Side final : public ProgressSink, public FilePool::Worker {
 public:
     Side(FileAccess& files, int number) : engine_(*this, SteadyClock(), files), number_(number) {
         engine_.HandsOffResults = true;
-        engine_.SplitCountFrom = SIZE_MAX;  // the other workers have the other cores
+        engine_.LongPassFrom = SIZE_MAX;  // the other workers have the other cores
     }
 
     // Takes part in a run, its engine set up as the caller's.
