@@ -92,6 +92,12 @@ TEST_P(TableOfValues, MapsEachSampleAsTheBlockTransformDoes) {
         table.MapSamples(mapped.data(), mapped.size());
         ASSERT_EQ(mapped, block) << "transform " << int(step.Transform) << " gain " << step.Gain
                                  << " ratio " << step.Ratio << " threshold " << step.Threshold;
+        // Without the sum, in pieces that start and end anywhere.
+        Samples only = input;
+        table.MapOnly(only.data(), 3);
+        table.MapOnly(only.data() + 3, 13);
+        table.MapOnly(only.data() + 16, only.size() - 16);
+        ASSERT_EQ(only, block) << "transform " << int(step.Transform) << " gain " << step.Gain;
     }
 }
 
