@@ -508,6 +508,21 @@ int main(int argc, char** argv) {
                      -16.0, repeats);
         return 0;
     }
+    // Anything but a length in front of the default run (an option misspelt, --help, --make
+    // without its folder and minutes) is answered with the forms, not run as a set of no length.
+    if (argc > 1 && !(std::atof(argv[1]) > 0.0)) {
+        const bool asked = std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h";
+        std::fputs(
+            "usage: tralux_run_bench [minutes] [files] [repeats]\n"
+            "       tralux_run_bench --sets|--formats [scale] [repeats] [wide|24|8|32|float]\n"
+            "       tralux_run_bench --broadcast|--lufs [minutes] [files] [repeats]\n"
+            "       tralux_run_bench --flac [minutes] [files] [level] [repeats]\n"
+            "       tralux_run_bench --make folder minutes [files] [16|24|8|32|float]\n"
+            "       tralux_run_bench --one-run file...\n"
+            "(what each does: the comment at the top of bench/run_bench.cpp)\n",
+            asked ? stdout : stderr);
+        return asked ? 0 : 2;
+    }
     const double minutes = argc > 1 ? std::atof(argv[1]) : 5.0;
     const int count = argc > 2 ? std::atoi(argv[2]) : 10;
     const int repeats = argc > 3 ? std::max(1, std::atoi(argv[3])) : 3;
