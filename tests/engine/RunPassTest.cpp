@@ -362,8 +362,14 @@ TEST_F(RunPass, LongCountSharedWithASecondThreadCountsWhatOneThreadCounts) {
 }
 
 TEST_F(RunPass, LongCopyStoppedInItsSecondChunkLeavesTheNameAsItWas) {
-    for (const Stop stop : {Stop{"Cancel", 60, 0}, Stop{"failed write", 0, 3}}) {
+    // In the usual chunks and in the long ones of an engine that has the cores to itself.
+    for (const auto& [longPassFrom, stop] :
+         {std::pair{SIZE_MAX, Stop{"Cancel", 60, 0}},
+          std::pair{SIZE_MAX, Stop{"failed write", 0, 3}},
+          std::pair{size_t{0}, Stop{"Cancel, long chunks", 60, 0}},
+          std::pair{size_t{0}, Stop{"failed write, long chunks", 0, 3}}}) {
         SCOPED_TRACE(stop.Name);
+        engine.LongPassFrom = longPassFrom;
         FileData file = Add("long.wav", test::Noise(200 * 5000, 30000, 4));
         test::WriteFile(file.ResultFile, {'o', 'l', 'd'});
         engine.Running = true;
@@ -375,7 +381,10 @@ TEST_F(RunPass, LongCopyStoppedInItsSecondChunkLeavesTheNameAsItWas) {
             sink.AtBlock(stop.Block, [this] { engine.Running = false; });
         }
         const ValueTable gain = GainTable(1.0);
+        files.Reads.clear();
         engine.RunPass(file, file.SourceFile, file.ResultFile, &gain, "Normalising", 2.0);
+        ASSERT_GE(files.Reads.size(), 2u);
+        EXPECT_EQ(files.Reads[1], longPassFrom == 0 ? 640000u : 160000u);
         EXPECT_FALSE(engine.Running);
         EXPECT_EQ(sink.Errors.size(), stop.FailingWrite != 0 ? 1u : 0u);
         EXPECT_EQ(test::ReadText(file.ResultFile), "old");
