@@ -20,7 +20,8 @@ namespace {
 constexpr size_t BlockBytes = static_cast<size_t>(FramesPerBlock) * BytesPerFrame;
 // The data moves in reads and writes of 8 blocks (160 kB): few system calls, while progress
 // and events still come after every block. Each worker of a run holds three such chunks, so
-// larger ones would cost every core's worker memory and save next to no time.
+// larger ones would cost every core's worker memory, and while every core has a file of its
+// own they save next to no time.
 constexpr size_t ChunkBytes = 8 * BlockBytes;
 // A long pass on an engine that has the cores to itself (one long file) moves its data in
 // chunks of 32 blocks (640 kB): a quarter of the hand-offs between threads, which made a scan
@@ -437,6 +438,11 @@ bool AudioEngine::Sweep(const FileData& file, const std::string& source,
     }
     InputTotals.Digest = Totals.Digest = digest.Value();
     return true;
+}
+
+bool AudioEngine::LongPass(const FileData& file) const {
+    return file.FrameCount > 0 &&
+           uint64_t(file.FrameCount) * uint64_t(file.FrameBytes()) >= LongPassFrom;
 }
 
 void AudioEngine::TransformFileBlock(const FileData& file, const ValueTable* mapping, bool writes,

@@ -34,11 +34,6 @@ void SplitCounter::AddTo(SampleHistogram& counts) const {
     }
 }
 
-bool AudioEngine::LongPass(const FileData& file) const {
-    return file.FrameCount > 0 &&
-           uint64_t(file.FrameCount) * uint64_t(file.FrameBytes()) >= LongPassFrom;
-}
-
 SplitCounter* AudioEngine::SplitCounterFor(const FileData& file, const ValueTable* mapping,
                                            bool writes) {
     const bool splits = counts_ != nullptr && mapping == nullptr && !writes &&

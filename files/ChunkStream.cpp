@@ -8,7 +8,6 @@ namespace tralux {
 StreamWorker::StreamWorker(size_t chunkBytes) : chunkBytes_(chunkBytes > 0 ? chunkBytes : 1) {}
 
 char* StreamWorker::Buffer(size_t index, size_t bytes) {
-    bytes = std::min(std::max<size_t>(bytes, 1), chunkBytes_);
     if (bufferBytes_[index] < bytes) {
         // Left as the allocator gives it: every byte is read or written before it is used. The
         // shorter one goes first, so that the two are never held at once.

@@ -29,9 +29,9 @@ public:
 
     // The longest chunk a stream may ask for.
     size_t ChunkBytes() const { return chunkBytes_; }
-    // Buffer index of at least bytes (at most ChunkBytes()), made on first use and kept, and
-    // made again only for a longer chunk than it holds: runs whose streams all ask for short
-    // chunks never hold long ones. Its bytes are what the last stream left there.
+    // Buffer index of at least bytes (1 to ChunkBytes()), made on first use and kept, and made
+    // again only for a longer chunk than it holds: runs whose streams all ask for short chunks
+    // never hold long ones. Its bytes are what the last stream left there.
     char* Buffer(size_t index, size_t bytes);
 
     // Runs job on the thread (started on first use) and returns at once.
