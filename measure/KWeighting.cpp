@@ -1,6 +1,9 @@
 #include "KWeighting.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -46,6 +49,29 @@ inline ChannelPair ZeroIfNegligible(ChannelPair v) {
     return v;
 }
 
+using RunFunction = void (*)(const ChannelPair* input, size_t count, const KWeighting& weighting,
+                             KWeightingState& state, ChannelPair& sumOfSquares);
+
+// 16-bit stereo frames converted a piece at a time, then weighted by run.
+template <RunFunction Run>
+void ConvertThenRun(const int16_t* frames, size_t count, const KWeighting& weighting,
+                    KWeightingState& state, ChannelPair& sumOfSquares, float* left, float* right) {
+    constexpr size_t kPiece = 256;
+    ChannelPair pairs[kPiece];
+    for (size_t at = 0; at < count; at += kPiece) {
+        const size_t n = std::min(kPiece, count - at);
+        for (size_t i = 0; i < n; ++i) {
+            pairs[i] = ChannelPair{frames[2 * (at + i)] * (1.0 / 32768.0),
+                                   frames[2 * (at + i) + 1] * (1.0 / 32768.0)};
+            if (left != nullptr) {
+                left[at + i] = static_cast<float>(pairs[i][0]);
+                right[at + i] = static_cast<float>(pairs[i][1]);
+            }
+        }
+        Run(pairs, n, weighting, state, sumOfSquares);
+    }
+}
+
 namespace portable {
 
 // One stage for one lane: the recursion, then the numerator, every product fused with its sum.
@@ -74,6 +100,11 @@ void Run(const ChannelPair* input, size_t count, const KWeighting& weighting,
         state.HighPass[1][lane] = h2;
         sumOfSquares[lane] = sum;
     }
+}
+
+void RunStereo16(const int16_t* frames, size_t count, const KWeighting& weighting,
+                 KWeightingState& state, ChannelPair& sumOfSquares, float* left, float* right) {
+    ConvertThenRun<Run>(frames, count, weighting, state, sumOfSquares, left, right);
 }
 
 }  // namespace portable
@@ -139,12 +170,11 @@ constexpr size_t kLag = 8;
 // The first frames' shelf and the last frames' high-pass run on their own, so that a call
 // leaves nothing half done. Every lane computes what Run computes, in the same order (the
 // high-pass's outer taps are 1, whose products are exact).
-TRALUX_TARGET void RunPacked(const ChannelPair* input, size_t count, const KWeighting& weighting,
-                             KWeightingState& state, ChannelPair& sumOfSquares) {
-    if (count < 2 * kLag) {
-        Run(input, count, weighting, state, sumOfSquares);
-        return;
-    }
+// input(i) gives frame i as a pair; the caller runs calls shorter than 2 x kLag elsewhere.
+template <typename Input>
+TRALUX_TARGET inline void RunPackedOver(const Input& input, size_t count,
+                                        const KWeighting& weighting, KWeightingState& state,
+                                        ChannelPair& sumOfSquares) {
     const Biquad& s = weighting.Shelf;
     const Biquad& h = weighting.HighPass;
     __m128d ring[kLag];
@@ -153,7 +183,7 @@ TRALUX_TARGET void RunPacked(const ChannelPair* input, size_t count, const KWeig
         const __m128d negA1 = _mm_set1_pd(-s.A1), negA2 = _mm_set1_pd(-s.A2);
         const __m128d b0 = _mm_set1_pd(s.B0), b1 = _mm_set1_pd(s.B1), b2 = _mm_set1_pd(s.B2);
         for (size_t i = 0; i < kLag; ++i) {
-            const __m128d s0 = _mm_fmadd_pd(negA1, s1, _mm_fmadd_pd(negA2, s2, Load(input[i])));
+            const __m128d s0 = _mm_fmadd_pd(negA1, s1, _mm_fmadd_pd(negA2, s2, input(i)));
             ring[i] = _mm_fmadd_pd(b2, s2, _mm_fmadd_pd(b1, s1, _mm_mul_pd(b0, s0)));
             s2 = s1;
             s1 = s0;
@@ -169,7 +199,7 @@ TRALUX_TARGET void RunPacked(const ChannelPair* input, size_t count, const KWeig
     __m256d sum = Join(_mm_setzero_pd(), Load(sumOfSquares));
     for (size_t i = kLag; i < count; ++i) {
         __m128d& slot = ring[i % kLag];
-        const __m256d both = Join(Load(input[i]), slot);
+        const __m256d both = Join(input(i), slot);
         const __m256d v0 = _mm256_fmadd_pd(negA1, v1, _mm256_fmadd_pd(negA2, v2, both));
         const __m256d stage =
             _mm256_fmadd_pd(b2, v2, _mm256_fmadd_pd(b1, v1, _mm256_mul_pd(b0, v0)));
@@ -198,6 +228,58 @@ TRALUX_TARGET void RunPacked(const ChannelPair* input, size_t count, const KWeig
     _mm256_zeroupper();
 }
 
+TRALUX_TARGET void RunPacked(const ChannelPair* input, size_t count, const KWeighting& weighting,
+                             KWeightingState& state, ChannelPair& sumOfSquares) {
+    if (count < 2 * kLag) {
+        Run(input, count, weighting, state, sumOfSquares);
+        return;
+    }
+    RunPackedOver([input](size_t i) TRALUX_TARGET { return Load(input[i]); }, count, weighting,
+                  state, sumOfSquares);
+}
+
+// 16-bit stereo frames converted where the loop reads them, and handed to the peak scan as
+// floats on the way: the loop waits on its recursions, which leaves room for the conversions.
+template <bool Peaks>
+TRALUX_TARGET void RunPackedStereo16(const int16_t* frames, size_t count,
+                                     const KWeighting& weighting, KWeightingState& state,
+                                     ChannelPair& sumOfSquares, float* left, float* right) {
+    if (count < 2 * kLag) {
+        ConvertThenRun<Run>(frames, count, weighting, state, sumOfSquares, left, right);
+        return;
+    }
+    const __m128d scale = _mm_set1_pd(1.0 / 32768.0);
+    const auto input = [=](size_t i) TRALUX_TARGET {
+        int32_t both;
+        std::memcpy(&both, frames + 2 * i, sizeof both);
+        const __m128d pair =
+            _mm_mul_pd(_mm_cvtepi32_pd(_mm_cvtepi16_epi32(_mm_cvtsi32_si128(both))), scale);
+        if constexpr (Peaks) {
+            const __m128 floats = _mm_cvtpd_ps(pair);
+            _mm_store_ss(left + i, floats);
+            _mm_store_ss(right + i, _mm_movehdup_ps(floats));
+        }
+        return pair;
+    };
+    RunPackedOver(input, count, weighting, state, sumOfSquares);
+}
+
+TRALUX_TARGET void RunPackedStereo16(const int16_t* frames, size_t count,
+                                     const KWeighting& weighting, KWeightingState& state,
+                                     ChannelPair& sumOfSquares, float* left, float* right) {
+    if (left != nullptr) {
+        RunPackedStereo16<true>(frames, count, weighting, state, sumOfSquares, left, right);
+    } else {
+        RunPackedStereo16<false>(frames, count, weighting, state, sumOfSquares, left, right);
+    }
+}
+
+TRALUX_TARGET void RunStereo16(const int16_t* frames, size_t count, const KWeighting& weighting,
+                               KWeightingState& state, ChannelPair& sumOfSquares, float* left,
+                               float* right) {
+    ConvertThenRun<Run>(frames, count, weighting, state, sumOfSquares, left, right);
+}
+
 #undef TRALUX_TARGET
 
 }  // namespace avxfma
@@ -208,11 +290,11 @@ std::vector<WeightingKernel> FindRunnableKernels() {
 #ifdef TRALUX_X86
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx") && __builtin_cpu_supports("fma")) {
-        kernels.push_back({"avxfmapacked", avxfma::RunPacked});
-        kernels.push_back({"avxfma", avxfma::Run});
+        kernels.push_back({"avxfmapacked", avxfma::RunPacked, avxfma::RunPackedStereo16});
+        kernels.push_back({"avxfma", avxfma::Run, avxfma::RunStereo16});
     }
 #endif
-    kernels.push_back({"portable", portable::Run});
+    kernels.push_back({"portable", portable::Run, portable::RunStereo16});
     return kernels;
 }
 
@@ -231,6 +313,13 @@ void WeightAndSquare(const ChannelPair* input, size_t count, const KWeighting& w
                      KWeightingState& state, ChannelPair& sumOfSquares) {
     static const auto run = RunnableWeightingKernels().front().Run;
     run(input, count, weighting, state, sumOfSquares);
+}
+
+void WeightAndSquareStereo16(const int16_t* frames, size_t count, const KWeighting& weighting,
+                             KWeightingState& state, ChannelPair& sumOfSquares, float* left,
+                             float* right) {
+    static const auto run = RunnableWeightingKernels().front().RunStereo16;
+    run(frames, count, weighting, state, sumOfSquares, left, right);
 }
 
 void ClearNegligibleState(KWeightingState& state) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <vector>
 
 namespace tralux {
@@ -22,6 +23,10 @@ struct KWeighting {
 // 3.4 kHz, twice the shelf's centre frequency.
 KWeighting DesignKWeighting(double sampleRate);
 
+// The most the curve multiplies the power of any frequency by, at any rate from 8 kHz up (the
+// shelf's +4 dB, a little more at the lowest rates): what weighting can make of noise.
+inline constexpr double kLargestWeightingPowerGain = 2.7;
+
 // Two channels filtered side by side, one in each lane. An odd channel out runs beside a lane
 // of zeros.
 using ChannelPair = double __attribute__((vector_size(16)));
@@ -40,11 +45,22 @@ struct KWeightingState {
 void WeightAndSquare(const ChannelPair* input, size_t count, const KWeighting& weighting,
                      KWeightingState& state, ChannelPair& sumOfSquares);
 
-// One implementation of WeightAndSquare for one instruction set; all give identical sums.
+// WeightAndSquare of 16-bit stereo frames (full scale 32768), each sample taken as sample /
+// 32768, which is exact. When left is given, the same samples also go to left and right as
+// floats (exact too), a channel each, for the true-peak scan.
+void WeightAndSquareStereo16(const int16_t* frames, size_t count, const KWeighting& weighting,
+                             KWeightingState& state, ChannelPair& sumOfSquares, float* left,
+                             float* right);
+
+// One implementation of WeightAndSquare and WeightAndSquareStereo16 for one instruction set;
+// all give identical sums.
 struct WeightingKernel {
-    const char* Name;  // "avxfma" or "portable"
+    const char* Name;  // "avxfmapacked", "avxfma" or "portable"
     void (*Run)(const ChannelPair* input, size_t count, const KWeighting& weighting,
                 KWeightingState& state, ChannelPair& sumOfSquares);
+    void (*RunStereo16)(const int16_t* frames, size_t count, const KWeighting& weighting,
+                        KWeightingState& state, ChannelPair& sumOfSquares, float* left,
+                        float* right);
 };
 
 // Every kernel this processor runs, the fastest first; the portable one is always last.

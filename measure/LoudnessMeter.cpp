@@ -8,10 +8,6 @@
 
 #include "Gating.h"
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
 namespace tralux {
 namespace {
 
@@ -33,41 +29,6 @@ inline double ToUnit(double sample) {
 }
 inline double ToUnit(float sample) {
     return ToUnit(static_cast<double>(sample));
-}
-
-// 16-bit stereo, the most common input, four frames at a time: the frames are already laid out
-// as channel pairs, and each sample converts exactly as ToUnit converts it.
-template <bool TruePeak>
-void LoadStereo(const int16_t* frames, size_t count, ChannelPair* pairs, float* left,
-                float* right) {
-    size_t i = 0;
-#ifdef __SSE2__
-    const __m128d scale = _mm_set1_pd(1.0 / 32768.0);
-    const __m128 scaleFloat = _mm_set1_ps(1.0f / 32768.0f);
-    for (; i + 4 <= count; i += 4) {
-        const __m128i s = _mm_loadu_si128(reinterpret_cast<const __m128i*>(frames + 2 * i));
-        const __m128i low = _mm_srai_epi32(_mm_unpacklo_epi16(s, s), 16);
-        const __m128i high = _mm_srai_epi32(_mm_unpackhi_epi16(s, s), 16);
-        auto* out = reinterpret_cast<double*>(pairs + i);
-        _mm_storeu_pd(out, _mm_mul_pd(_mm_cvtepi32_pd(low), scale));
-        _mm_storeu_pd(out + 2, _mm_mul_pd(_mm_cvtepi32_pd(_mm_shuffle_epi32(low, 0xEE)), scale));
-        _mm_storeu_pd(out + 4, _mm_mul_pd(_mm_cvtepi32_pd(high), scale));
-        _mm_storeu_pd(out + 6, _mm_mul_pd(_mm_cvtepi32_pd(_mm_shuffle_epi32(high, 0xEE)), scale));
-        if constexpr (TruePeak) {
-            const __m128 a = _mm_mul_ps(_mm_cvtepi32_ps(low), scaleFloat);
-            const __m128 b = _mm_mul_ps(_mm_cvtepi32_ps(high), scaleFloat);
-            _mm_storeu_ps(left + i, _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
-            _mm_storeu_ps(right + i, _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
-        }
-    }
-#endif
-    for (; i < count; ++i) {
-        pairs[i] = ChannelPair{ToUnit(frames[2 * i]), ToUnit(frames[2 * i + 1])};
-        if constexpr (TruePeak) {
-            left[i] = static_cast<float>(pairs[i][0]);
-            right[i] = static_cast<float>(pairs[i][1]);
-        }
-    }
 }
 
 }  // namespace
@@ -130,7 +91,23 @@ template <typename Sample>
 void LoudnessMeter::Add(const Sample* frames, size_t count) {
     while (count > 0) {
         const size_t n = std::min({count, kChunkFrames, segmentFrames_ - framesInSegment_});
-        Load(frames, n);
+        bool weighed = false;
+        if constexpr (std::is_same_v<Sample, int16_t>) {
+            if (channels_ == 2) {
+                // 16-bit stereo, the most common input: the weighting converts the frames as
+                // it reads them, and passes them on to the peak scan.
+                const size_t row = peakHistory_ + kChunkFrames;
+                float* left = truePeak_ ? &peakSamples_[peakHistory_] : nullptr;
+                float* right = truePeak_ ? &peakSamples_[row + peakHistory_] : nullptr;
+                WeightAndSquareStereo16(frames, n, weighting_, pairStates_[0], pairSums_[0], left,
+                                        right);
+                weighed = true;
+            }
+        }
+        if (!weighed) {
+            Load(frames, n);
+            Weigh(n);
+        }
         Measure(n);
         frames += n * static_cast<size_t>(channels_);
         count -= n;
@@ -141,15 +118,6 @@ template <typename Sample>
 void LoudnessMeter::Load(const Sample* frames, size_t count) {
     const auto stride = static_cast<size_t>(channels_);
     const size_t row = peakHistory_ + kChunkFrames;
-    if constexpr (std::is_same_v<Sample, int16_t>) {
-        if (stride == 2) {
-            float* left = truePeak_ ? &peakSamples_[peakHistory_] : nullptr;
-            float* right = truePeak_ ? &peakSamples_[row + peakHistory_] : nullptr;
-            (truePeak_ ? LoadStereo<true> : LoadStereo<false>)(frames, count, pairSamples_.data(),
-                                                               left, right);
-            return;
-        }
-    }
     for (size_t p = 0; p < pairs_; ++p) {
         ChannelPair* out = &pairSamples_[p * kChunkFrames];
         const Sample* in = frames + 2 * p;
@@ -176,11 +144,14 @@ void LoudnessMeter::Load(const Sample* frames, size_t count) {
     }
 }
 
-void LoudnessMeter::Measure(size_t count) {
+void LoudnessMeter::Weigh(size_t count) {
     for (size_t p = 0; p < pairs_; ++p) {
         WeightAndSquare(&pairSamples_[p * kChunkFrames], count, weighting_, pairStates_[p],
                         pairSums_[p]);
     }
+}
+
+void LoudnessMeter::Measure(size_t count) {
     if (truePeak_) {
         const size_t row = peakHistory_ + kChunkFrames;
         for (size_t c = 0; c < channelPeaks_.size(); ++c) {

@@ -80,6 +80,9 @@ private:
     void Add(const Sample* frames, size_t count);
     template <typename Sample>
     void Load(const Sample* frames, size_t count);
+    // The weighting of the chunk Load left.
+    void Weigh(size_t count);
+    // The rest of a chunk once it is weighted: its true peak, and the end of its segment.
     void Measure(size_t count);
     void CloseSegment();
 

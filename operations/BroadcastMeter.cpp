@@ -90,53 +90,53 @@ SweepMeasures::~SweepMeasures() = default;
 
 void SweepMeasures::Begin(const SweepFormat& format, bool loudness, bool peaks) {
     samplePeak_ = 0.0;
+    peaks_ = peaks;
     loudness_.reset();
     truePeak_.reset();
     usable_ = LoudnessMeter::Supports(format.Channels, format.SampleRate);
     channels_ = format.Channels;
-    if (usable_ && peaks) {
+    // Both on one thread: the loudness meter takes the true peak of the samples it has just
+    // converted, where a meter of its own would convert them again.
+    if (usable_ && peaks && !loudness) {
         truePeak_ = std::make_unique<TruePeakMeter>(format.Channels, format.SampleRate);
     }
     if (usable_ && loudness) {
         loudness_ = std::make_unique<LoudnessMeter>(
-            MeterSetup{format.Channels, format.SampleRate, {}, false});
+            MeterSetup{format.Channels, format.SampleRate, {}, peaks});
     }
 }
-
-namespace {
-
-template <typename Sample>
-void AddTo(const Sample* samples, size_t frames, int channels, LoudnessMeter* loudness,
-           TruePeakMeter* truePeak, double& samplePeak) {
-    if (frames == 0) {
-        return;
-    }
-    if (truePeak != nullptr) {
-        samplePeak = std::max(samplePeak, PeakOf(samples, frames * size_t(channels)));
-        truePeak->AddFrames(samples, frames);
-    }
-    if (loudness != nullptr) {
-        loudness->AddFrames(samples, frames);
-    }
-}
-
-}  // namespace
 
 void SweepMeasures::Add(const int16_t* interleaved, size_t frames) {
     if (usable_) {
-        AddTo(interleaved, frames, channels_, loudness_.get(), truePeak_.get(), samplePeak_);
+        Take(interleaved, frames);
     }
 }
 
 void SweepMeasures::Add(const double* interleaved, size_t frames) {
     if (usable_) {
-        AddTo(interleaved, frames, channels_, loudness_.get(), truePeak_.get(), samplePeak_);
+        Take(interleaved, frames);
+    }
+}
+
+template <typename Sample>
+void SweepMeasures::Take(const Sample* samples, size_t frames) {
+    if (frames == 0) {
+        return;
+    }
+    if (peaks_) {
+        samplePeak_ = std::max(samplePeak_, PeakOf(samples, frames * size_t(channels_)));
+    }
+    if (truePeak_) {
+        truePeak_->AddFrames(samples, frames);
+    }
+    if (loudness_) {
+        loudness_->AddFrames(samples, frames);
     }
 }
 
 void SweepMeasures::TakeInto(BroadcastLoudness& measures) {
-    if (truePeak_) {
-        measures.TruePeakDbtp = truePeak_->TruePeak();
+    if (peaks_ && (truePeak_ || loudness_)) {
+        measures.TruePeakDbtp = truePeak_ ? truePeak_->TruePeak() : loudness_->TruePeak();
         measures.SamplePeak = samplePeak_;
     }
     if (loudness_) {

@@ -44,7 +44,11 @@ public:
     void TakeInto(BroadcastLoudness& measures);
 
 private:
+    template <typename Sample>
+    void Take(const Sample* samples, size_t frames);
+
     bool usable_ = false;
+    bool peaks_ = false;
     int channels_ = 2;
     std::unique_ptr<LoudnessMeter> loudness_;
     std::unique_ptr<TruePeakMeter> truePeak_;

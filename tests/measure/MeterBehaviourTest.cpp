@@ -2,6 +2,7 @@
 // the input is split and typed, no loudness for silence, channel weights, robustness.
 
 #include <cmath>
+#include <complex>
 #include <limits>
 #include <random>
 #include <stdexcept>
@@ -154,6 +155,25 @@ TEST(LoudnessMeterTest, ChannelWeightsApplyToEnergy) {
     EXPECT_NEAR(stereo - mono, 10.0 * std::log10(2.0), 1e-9);
 }
 
+// The bound the planner takes for what weighting does to noise holds at every rate the meter
+// takes, from its lowest up.
+TEST(LoudnessMeterTest, WeightingNeverLiftsAFrequencyBeyondItsStatedBound) {
+    for (const double rate : {8000.0, 22050.0, 44100.0, 48000.0, 192000.0, 768000.0}) {
+        const KWeighting weighting = DesignKWeighting(rate);
+        double largest = 0.0;
+        for (int k = 0; k <= 4000; ++k) {
+            const std::complex<double> z = std::polar(1.0, -M_PI * k / 4000.0);
+            auto response = [&z](const Biquad& q) {
+                return (q.B0 + q.B1 * z + q.B2 * z * z) / (1.0 + q.A1 * z + q.A2 * z * z);
+            };
+            largest = std::max(largest,
+                               std::norm(response(weighting.Shelf) * response(weighting.HighPass)));
+        }
+        EXPECT_LE(largest, kLargestWeightingPowerGain) << rate;
+        EXPECT_GT(largest, 2.4) << rate;  // the shelf's +4 dB
+    }
+}
+
 TEST(LoudnessMeterTest, RefusesFormatsAndWeightsItCannotMeasure) {
     for (auto [channels, rate] : {std::pair{0, 44100}, {65, 44100}, {2, 7999}, {2, 768001}}) {
         EXPECT_FALSE(LoudnessMeter::Supports(channels, rate));
@@ -271,6 +291,50 @@ TEST_P(WeightingKernelTest, MatchesTheWrittenOutStagesAndThePortableKernel) {
                 EXPECT_EQ(state.Shelf[1][lane], portableState.Shelf[1][lane]);
                 EXPECT_EQ(state.HighPass[0][lane], portableState.HighPass[0][lane]);
             }
+        }
+    }
+}
+
+// 16-bit stereo weighted as it is converted gives the sums of the converted frames weighted
+// by the portable kernel, bit for bit, however the run is split, and hands the peak scan each
+// sample as a float.
+TEST_P(WeightingKernelTest, SixteenBitStereoWeighsAsItsConvertedFrames) {
+    std::mt19937 random(6);
+    std::uniform_int_distribution<int> sample(-32768, 32767);
+    std::vector<int16_t> frames(2 * 9000);
+    for (size_t i = 0; i < frames.size(); ++i) {
+        frames[i] =
+            static_cast<int16_t>((i / 3000) % 2 == 0 ? sample(random) : sample(random) / 300);
+    }
+    std::vector<ChannelPair> converted(frames.size() / 2);
+    for (size_t i = 0; i < converted.size(); ++i) {
+        converted[i] = ChannelPair{frames[2 * i] / 32768.0, frames[2 * i + 1] / 32768.0};
+    }
+    const KWeighting weighting = DesignKWeighting(44100);
+    KWeightingState expectedState;
+    ChannelPair expected{};
+    RunnableWeightingKernels().back().Run(converted.data(), converted.size(), weighting,
+                                          expectedState, expected);
+    for (const bool peaks : {true, false}) {
+        for (size_t piece : {converted.size(), size_t{1}, size_t{15}, size_t{16}, size_t{1000}}) {
+            KWeightingState state;
+            ChannelPair sum{};
+            std::vector<float> left(converted.size(), -2.0f), right(converted.size(), -2.0f);
+            for (size_t at = 0; at < converted.size(); at += piece) {
+                const size_t count = std::min(piece, converted.size() - at);
+                GetParam().RunStereo16(&frames[2 * at], count, weighting, state, sum,
+                                       peaks ? &left[at] : nullptr, peaks ? &right[at] : nullptr);
+            }
+            for (int lane = 0; lane < 2; ++lane) {
+                EXPECT_EQ(sum[lane], expected[lane]) << piece;
+                EXPECT_EQ(state.Shelf[0][lane], expectedState.Shelf[0][lane]) << piece;
+                EXPECT_EQ(state.HighPass[1][lane], expectedState.HighPass[1][lane]) << piece;
+            }
+            for (size_t i = 0; peaks && i < converted.size(); ++i) {
+                ASSERT_EQ(left[i], static_cast<float>(converted[i][0])) << piece << " " << i;
+                ASSERT_EQ(right[i], static_cast<float>(converted[i][1])) << piece << " " << i;
+            }
+            EXPECT_TRUE(peaks || left.front() == -2.0f);
         }
     }
 }
