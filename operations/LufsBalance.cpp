@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <map>
 
+#include "measure/KWeighting.h"
+#include "measure/LoudnessMeter.h"
 #include "operations/LufsChainMeter.h"
 #include "operations/LufsUnit.h"
 #include "operations/Operations.h"
@@ -15,9 +17,8 @@
 namespace tralux {
 namespace {
 
-// Plans aim this close (LU) to the target, so that the rounding of the written samples
-// leaves every result well within the 0.1 LU it is promised.
-constexpr double PlanTolerance = 0.05;
+// The grid's lift (LU) over which a plan reads its gains rather than computing them.
+constexpr double kLeastReadLift = 0.02;
 
 double Decibels(double ratio) {
     return 20.0 * std::log10(ratio);
@@ -40,6 +41,33 @@ double GridMarginDb(const FileData& file, double ceilingDb) {
     const double ceiling = std::pow(10.0, ceilingDb / 20.0);
     const double steps = Decibels(1.0 + 2.0 / (largest * ceiling));
     return std::max(0.0, steps - LufsTargetPlanner::CeilingMargin);
+}
+
+// The largest weighted power (full scale 1) of what storing file's samples on their grid
+// changes: up to two roundings (a gain after a rounded normalising), each by up to half a step.
+double GridErrorPower(const FileData& file) {
+    const int bits = file.Format.Sample.ValidBits;
+    if (file.Format.Sample.Coding != SampleCoding::Integer || bits <= 0 || bits >= 32) {
+        return 0.0;  // floats and 32-bit integers round far below any audible level
+    }
+    const double step = std::ldexp(1.0, 1 - bits);
+    double weights = 0.0;
+    for (const double weight :
+         DefaultChannelWeights(static_cast<int>(file.Format.Channels), file.Format.ChannelMask)) {
+        weights += weight;
+    }
+    return weights * kLargestWeightingPowerGain * step * step;
+}
+
+// The most the grids of a unit of members can lift its results' loudness at target: its
+// coarsest member's grid decides.
+double GridLift(const std::vector<size_t>& members, const std::vector<FileData*>& files,
+                double target) {
+    double power = 0.0;
+    for (const size_t i : members) {
+        power = std::max(power, GridErrorPower(*files[i]));
+    }
+    return LufsTargetPlanner::RoundingLift(target, power);
 }
 
 // A reading of measured after a gain of decibels.
@@ -302,12 +330,17 @@ int Operations::BalanceLufsUnit(FileWork& work, ReadingObserver& chainMeter, con
         normalising.Gain = unit.LeadGain;
         lead.push_back(normalising);
     }
-    MappedChainMeter meter(engine, chainMeter, std::move(members), std::move(lead));
+    // What a gain does to the loudness is computed from the last reading, unless storing the
+    // result on its grid may move it by more than a fifth of the promise: then every step is
+    // read, and what is read is what will be written.
+    const double lift = GridLift(unit.Members, files, *ReferenceLufs);
+    const bool readGains = lift > kLeastReadLift;
+    MappedChainMeter meter(engine, chainMeter, std::move(members), std::move(lead), readGains);
     LufsRequest request;
     request.Source = unit.Base;
     request.Target = *ReferenceLufs;
     request.Ceiling = unit.Ceiling;
-    request.Tolerance = PlanTolerance;
+    request.Tolerance = LufsTargetPlanner::Aim(readGains ? 0.0 : lift);
     const LufsPlan plan = LufsTargetPlanner(planner_).Plan(request, meter);
     work.Tell([this, reads = meter.FilesRead()] { PlanningReads += reads; });
     if (!engine.Running) {

@@ -17,9 +17,10 @@ size_t HeadLength(const std::vector<TransformStep>& steps) {
     return length;
 }
 
-double TrailingGainDb(const std::vector<TransformStep>& steps) {
+// The gains after the first head steps, in dB.
+double TrailingGainDb(const std::vector<TransformStep>& steps, size_t head) {
     double decibels = 0.0;
-    for (size_t i = steps.size(); i > HeadLength(steps); --i) {
+    for (size_t i = steps.size(); i > head; --i) {
         decibels += 20.0 * std::log10(steps[i - 1].Gain);
     }
     return decibels;
@@ -63,8 +64,12 @@ bool MeterMapped(AudioEngine& engine, const ChainMember& member,
 
 MappedChainMeter::MappedChainMeter(AudioEngine& engine, ReadingObserver& meter,
                                    std::vector<ChainMember> members,
-                                   std::vector<TransformStep> lead)
-    : engine_(engine), meter_(meter), members_(std::move(members)), lead_(std::move(lead)) {
+                                   std::vector<TransformStep> lead, bool readGains)
+    : engine_(engine),
+      meter_(meter),
+      members_(std::move(members)),
+      lead_(std::move(lead)),
+      readGains_(readGains) {
     for (const ChainMember& member : members_) {
         headReadings_.push_back(member.Measured);
     }
@@ -91,18 +96,22 @@ std::vector<LoudnessReading> MappedChainMeter::MemberReadings(
     if (!engine_.Running) {
         return readings;  // stopped
     }
-    const double trailingDb = TrailingGainDb(steps);
+    const double trailingDb = TrailingGainDb(steps, ReadLength(steps));
     for (const SegmentReading& member : headReadings_) {
         readings.push_back(ReadingAfterGain({member}, trailingDb));
     }
     return readings;
 }
 
+size_t MappedChainMeter::ReadLength(const std::vector<TransformStep>& steps) const {
+    return readGains_ ? steps.size() : HeadLength(steps);
+}
+
 LoudnessReading MappedChainMeter::Read(const std::vector<TransformStep>& steps) {
-    // The chain splits into a head that ends with its last pass that is not a gain, and the
-    // gains after it, whose effect is computed.
-    const size_t headLength = HeadLength(steps);
-    const double trailingDb = TrailingGainDb(steps);
+    // The chain splits into a head that is read and the gains after it, whose effect is
+    // computed (none where gains are read).
+    const size_t headLength = ReadLength(steps);
+    const double trailingDb = TrailingGainDb(steps, headLength);
     const std::vector<TransformStep> head(steps.begin(),
                                           steps.begin() + static_cast<std::ptrdiff_t>(headLength));
     if (head != readHead_) {

@@ -40,15 +40,17 @@ bool MeterMapped(AudioEngine& engine, const ChainMember& member,
 
 // A ChainMeter over the files of one plan (a file, or a track group's members together). The
 // steps are applied after lead, the steps every write of theirs begins with (the normalising
-// gain in Prepare & Balance). A chain of gains alone is not read: what a gain does to the
-// loudness and true peak is known from what was last measured, to well within the ceiling's
-// margin, so only a chain with a compress pass (whose reading is then kept for the gains after
-// it) reads the files, each a "Measuring" pass the user sees. A read that is stopped reads as
-// silence, which ends the planning.
+// gain in Prepare & Balance). A chain of gains alone is not read where the grids are fine
+// enough: what a gain does to the loudness and true peak is then known from what was last
+// measured, to well within the ceiling's margin, so only a chain with a compress pass (whose
+// reading is then kept for the gains after it) reads the files, each a "Measuring" pass the user
+// sees. A read that is stopped reads as silence, which ends the planning.
 class MappedChainMeter final : public ChainMeter {
 public:
+    // readGains: gains are read too, as every other step, where the members' grids are too
+    // coarse for a gain's effect to be known from the reading before it.
     MappedChainMeter(AudioEngine& engine, ReadingObserver& meter, std::vector<ChainMember> members,
-                     std::vector<TransformStep> lead);
+                     std::vector<TransformStep> lead, bool readGains = false);
 
     LoudnessReading Read(const std::vector<TransformStep>& steps) override;
     // Reading through no further step.
@@ -62,10 +64,14 @@ public:
     int FilesRead() const { return filesRead_; }
 
 private:
+    // The steps of a chain that are read: all, or up to its last one that is not a gain.
+    size_t ReadLength(const std::vector<TransformStep>& steps) const;
+
     AudioEngine& engine_;
     ReadingObserver& meter_;
     std::vector<ChainMember> members_;
     std::vector<TransformStep> lead_;
+    bool readGains_;
     // The last chain read, up to its last pass that is not a gain, and what it read.
     std::vector<TransformStep> readHead_;
     std::vector<SegmentReading> headReadings_;

@@ -33,6 +33,18 @@ std::vector<TransformStep> LufsPlan::Chain() const {
     return chain;
 }
 
+double LufsTargetPlanner::RoundingLift(double targetLufs, double errorPower) {
+    // Integrated loudness is -0.691 + 10 log10 of the mean weighted power of the blocks the
+    // gates keep; a change of power errorPower moves each block's root mean square by at most
+    // the square root of it.
+    const double power = std::pow(10.0, (targetLufs + 0.691) / 10.0);
+    return 20.0 * std::log10(1.0 + std::sqrt(errorPower / power));
+}
+
+double LufsTargetPlanner::Aim(double lift) {
+    return std::max(MeterSlack, PromisedTolerance - MeterSlack - lift);
+}
+
 TransformStep LufsTargetPlanner::GainStep(double decibels) {
     TransformStep step{BlockTransform::Gain};
     step.Gain = std::pow(10.0, decibels / 20.0);

@@ -72,7 +72,23 @@ public:
     // each sample to its grid cannot lift the result's true peak over the ceiling.
     static constexpr double CeilingMargin = 0.01;
 
+    // Results are promised within this many LU of their target.
+    static constexpr double PromisedTolerance = 0.1;
+    // What two meters of the same samples may disagree on (LU), kept free of the promise.
+    static constexpr double MeterSlack = 0.02;
+
     explicit LufsTargetPlanner(const BalancePlanner& steps) : steps_(steps) {}
+
+    // The most (LU) that storing samples on their grid can lift the loudness of a programme at
+    // targetLufs, where errorPower is the largest weighted power (full scale 1, summed over the
+    // channels as the meter weighs them) of what the rounding changes. The change need not be
+    // independent of the samples (a gain near 1 leaves a coarse grid's small values where they
+    // were), so it may add to every block in step with the signal.
+    static double RoundingLift(double targetLufs, double errorPower);
+    // How close (LU) a plan aims to its target when the written result may read lift (LU) from
+    // what was planned: what the promise leaves after the meters and the lift, and never less
+    // than MeterSlack.
+    static double Aim(double lift);
 
     LufsPlan Plan(const LufsRequest& request, ChainMeter& meter) const;
 

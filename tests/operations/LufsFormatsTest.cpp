@@ -346,5 +346,23 @@ TEST_F(LufsFormatsTest, ACoarseGridStaysUnderTheCeiling) {
     EXPECT_GT(closest, -0.8);
 }
 
+// On a coarse grid a gain leaves the smallest values where they were (0.8 x 1 step rounds back
+// to 1 step), so a quiet body under loud hits ends up several tenths louder than the gain alone
+// would make it: such a plan reads what its gains do, and lands on target.
+TEST_F(LufsFormatsTest, ACoarseGridLandsOnTargetAfterAGain) {
+    FileData& coarse = AddWavOf("coarse.wav", Signal(44100, 2, 8.0, 0.01, true, 7), 8, 44100, 2);
+    // Targets the ceiling lets a gain alone reach from the prepared copy (its peak at full scale).
+    for (const double below : {1.6, 2.5, 4.0}) {
+        SCOPED_TRACE(below);
+        ops.Prepare(Request());  // by RMS, not metered
+        ASSERT_TRUE(ops.ReadyToBalance);
+        const double target = LufsOf(coarse, coarse.ResultFile) - below;
+        ops.Balance(ByLufs(target));
+        ASSERT_TRUE(host.Errors.empty()) << host.Errors.front();
+        EXPECT_EQ(ops.FilesShortOfTarget, 0);
+        EXPECT_NEAR(LufsOf(coarse, coarse.ResultFile), target, 0.1);
+    }
+}
+
 }  // namespace
 }  // namespace tralux::test

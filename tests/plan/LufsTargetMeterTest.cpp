@@ -11,6 +11,7 @@
 
 #include "TestWav.h"
 #include "engine/BlockTransforms.h"
+#include "measure/KWeighting.h"
 #include "measure/LoudnessMeter.h"
 #include "plan/LufsTargetPlanner.h"
 
@@ -111,6 +112,47 @@ TEST(LufsTargetWithTheMeter, ResultsLandOnTargetUnderTheCeilingByTheReferenceMet
             EXPECT_GT(plan.Compressions, 0);
         }
     }
+}
+
+// Storing a programme on a coarse grid, twice over (a gain after a rounded normalising), lifts
+// its loudness by no more than the bound the plans allow for: the rounding follows the samples
+// (a gain near 1 leaves the grid's small values where they were), so the lift is several times
+// what noise of its power would add.
+TEST(LufsTargetWithTheMeter, RoundingToACoarseGridLiftsLoudnessWithinItsBound) {
+    // Ten seconds of a swelling tone over noise at about -21 LUFS, on an 8-bit grid.
+    std::mt19937 random(9);
+    std::normal_distribution<double> noise(0.0, 0.01);
+    const double step = 1.0 / 128.0;
+    const double gain = 0.97;
+    std::vector<double> exact(2 * 441000), stored(exact.size()), noisy(exact.size());
+    std::uniform_real_distribution<double> rounding(-0.5 * step, 0.5 * step);
+    for (size_t i = 0; i < exact.size(); ++i) {
+        const double t = double(i / 2) / 44100.0;
+        const double swell = 0.6 + 0.4 * std::sin(2.0 * M_PI * 0.3 * t);
+        const double value = 0.15 * swell * std::sin(2.0 * M_PI * 330.0 * t) + noise(random);
+        exact[i] = value * gain;
+        stored[i] = std::nearbyint(std::nearbyint(value / step) * gain) * step;
+        noisy[i] = exact[i] + rounding(random) + rounding(random);
+    }
+    auto lufsOf = [](const std::vector<double>& samples) {
+        LoudnessMeter meter(MeterSetup{});
+        meter.AddFrames(samples.data(), samples.size() / 2);
+        return *meter.IntegratedLoudness();
+    };
+    const double target = lufsOf(exact);
+    const double lift = lufsOf(stored) - target;
+    EXPECT_GT(lift, 3.0 * (lufsOf(noisy) - target));
+    const double bound =
+        LufsTargetPlanner::RoundingLift(target, 2.0 * kLargestWeightingPowerGain * step * step);
+    EXPECT_LE(lift, bound);
+    EXPECT_GT(bound, LufsTargetPlanner::PromisedTolerance);  // such a grid's gains are read
+    // A 16-bit grid at the same level leaves most of the promise to the plan.
+    const double fine = LufsTargetPlanner::RoundingLift(
+        target, 2.0 * kLargestWeightingPowerGain * std::ldexp(1.0, -30));
+    EXPECT_LT(fine, 0.01);
+    EXPECT_NEAR(LufsTargetPlanner::Aim(fine), 0.08 - fine, 1e-12);
+    // A lift the promise cannot absorb leaves the least aim, not a negative one.
+    EXPECT_EQ(LufsTargetPlanner::Aim(bound), LufsTargetPlanner::MeterSlack);
 }
 
 }  // namespace
