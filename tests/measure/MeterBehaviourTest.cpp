@@ -206,6 +206,24 @@ class PeakKernelTest : public testing::TestWithParam<PeakKernel> {};
 INSTANTIATE_TEST_SUITE_P(Kernels, PeakKernelTest, testing::ValuesIn(RunnablePeakKernels()),
                          [](const auto& info) { return std::string(info.param.Name); });
 
+// The largest magnitude of samples[history..] and of the points interpolated after them, in
+// double precision.
+double WrittenOutPeak(const std::vector<float>& samples, const PeakInterpolator& interpolator) {
+    const size_t history = static_cast<size_t>(std::max(interpolator.TapsPerPhase - 1, 0));
+    double expected = 0.0;
+    for (size_t n = history; n < samples.size(); ++n) {
+        expected = std::max(expected, std::fabs(double{samples[n]}));
+        for (int p = 0; p + 1 < interpolator.Factor; ++p) {
+            double point = 0.0;
+            for (int k = 0; k < interpolator.TapsPerPhase; ++k) {
+                point += double{interpolator.Taps[p][k]} * samples[n - k];
+            }
+            expected = std::max(expected, std::fabs(point));
+        }
+    }
+    return expected;
+}
+
 TEST_P(PeakKernelTest, MatchesTheWrittenOutInterpolation) {
     std::mt19937 random(9);
     std::uniform_real_distribution<float> noise(-1.0f, 1.0f);
@@ -217,23 +235,35 @@ TEST_P(PeakKernelTest, MatchesTheWrittenOutInterpolation) {
             const float level = (i / 300) % 3 == 1 ? 0.9f : 0.05f;
             samples[i] = level * noise(random);
         }
-        double expected = 0.0;
-        for (size_t n = history; n < samples.size(); ++n) {
-            expected = std::max(expected, std::fabs(double{samples[n]}));
-            for (int p = 0; p + 1 < interpolator.Factor; ++p) {
-                double point = 0.0;
-                for (int k = 0; k < interpolator.TapsPerPhase; ++k) {
-                    point += double{interpolator.Taps[p][k]} * samples[n - k];
-                }
-                expected = std::max(expected, std::fabs(point));
-            }
-        }
+        const double expected = WrittenOutPeak(samples, interpolator);
         const float peak =
             GetParam().Scan(samples.data() + history, samples.size() - history, interpolator, 0.0f);
         EXPECT_NEAR(peak, expected, expected * 1e-6) << rate;
         EXPECT_EQ(peak, RunnablePeakKernels().back().Scan(
                             samples.data() + history, samples.size() - history, interpolator, 0.0f))
             << rate;
+    }
+}
+
+// A peak between two loud samples in quiet surroundings, after a stretch that has already set a
+// lower peak, counts wherever it falls against the spans and their parts: the points it raises
+// lie after the samples it is made of, in the next part or span as often as not.
+TEST_P(PeakKernelTest, APeakBetweenTwoSamplesCountsWhereverItFalls) {
+    std::mt19937 random(10);
+    std::uniform_real_distribution<float> noise(-0.02f, 0.02f);
+    const PeakInterpolator interpolator = DesignPeakInterpolator(44100);
+    const size_t history = static_cast<size_t>(interpolator.TapsPerPhase - 1);
+    for (size_t at = 600; at < 600 + kPeakSpan + 2; ++at) {
+        std::vector<float> samples(history + 1200);
+        for (size_t i = 0; i < samples.size(); ++i) {
+            samples[i] = i < history + 200 ? 25.0f * noise(random) : noise(random);
+        }
+        samples[history + at] = samples[history + at + 1] = 0.9f;
+        const double expected = WrittenOutPeak(samples, interpolator);
+        ASSERT_GT(expected, 0.95);  // between the two, above either
+        const float peak =
+            GetParam().Scan(samples.data() + history, samples.size() - history, interpolator, 0.0f);
+        ASSERT_NEAR(peak, expected, expected * 1e-6) << at;
     }
 }
 
