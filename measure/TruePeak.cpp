@@ -25,8 +25,7 @@ using InterpolateFunction = float (*)(const float* samples, size_t begin, size_t
 
 // The driver every kernel shares: spans whose samples, times GainBound, stay at or below the
 // peak so far cannot raise it and are not interpolated. The window of a span includes the
-// samples before it that its first points are made of. A span that may raise the peak is
-// looked at again in parts, which skip the quiet stretches between the loud ones.
+// samples before it that its first points are made of.
 template <int Taps, MaxAbsFunction MaxAbs, InterpolateFunction Interpolate>
 float ScanSpans(const float* samples, size_t count, const PeakInterpolator& interpolator,
                 float peak) {
@@ -34,15 +33,8 @@ float ScanSpans(const float* samples, size_t count, const PeakInterpolator& inte
         const size_t end = std::min(count, begin + kPeakSpan);
         const float window = MaxAbs(samples + begin - (Taps - 1), end - begin + Taps - 1);
         peak = std::max(peak, window);
-        if (window * interpolator.GainBound <= peak) {
-            continue;
-        }
-        for (size_t part = begin; part < end; part += kPeakPart) {
-            const size_t partEnd = std::min(end, part + kPeakPart);
-            const float partWindow = MaxAbs(samples + part - (Taps - 1), partEnd - part + Taps - 1);
-            if (partWindow * interpolator.GainBound > peak) {
-                peak = Interpolate(samples, part, partEnd, interpolator, peak);
-            }
+        if (window * interpolator.GainBound > peak) {
+            peak = Interpolate(samples, begin, end, interpolator, peak);
         }
     }
     return peak;

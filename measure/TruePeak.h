@@ -33,8 +33,6 @@ PeakInterpolator DesignPeakInterpolator(int sampleRate);
 
 // Spans of the scan that share one skip decision.
 inline constexpr size_t kPeakSpan = 256;
-// Parts of a span that may raise the peak, each with a skip decision of its own.
-inline constexpr size_t kPeakPart = 64;
 
 // One implementation of the peak scan for one instruction set. Scan reads samples[-(TapsPerPhase
 // - 1)] to samples[count - 1] and returns the largest of peak, the magnitudes of those samples

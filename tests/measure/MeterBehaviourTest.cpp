@@ -246,8 +246,8 @@ TEST_P(PeakKernelTest, MatchesTheWrittenOutInterpolation) {
 }
 
 // A peak between two loud samples in quiet surroundings, after a stretch that has already set a
-// lower peak, counts wherever it falls against the spans and their parts: the points it raises
-// lie after the samples it is made of, in the next part or span as often as not.
+// lower peak, counts wherever it falls against the spans that share a skip decision: the points
+// it raises lie after the samples they are made of, in the next span as often as not.
 TEST_P(PeakKernelTest, APeakBetweenTwoSamplesCountsWhereverItFalls) {
     std::mt19937 random(10);
     std::uniform_real_distribution<float> noise(-0.02f, 0.02f);
