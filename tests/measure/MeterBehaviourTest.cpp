@@ -346,7 +346,8 @@ TEST_P(WeightingKernelTest, SixteenBitStereoWeighsAsItsConvertedFrames) {
     RunnableWeightingKernels().back().Run(converted.data(), converted.size(), weighting,
                                           expectedState, expected);
     for (const bool peaks : {true, false}) {
-        for (size_t piece : {converted.size(), size_t{1}, size_t{15}, size_t{16}, size_t{1000}}) {
+        for (size_t piece :
+             {converted.size(), size_t{1}, size_t{15}, size_t{16}, size_t{17}, size_t{1003}}) {
             KWeightingState state;
             ChannelPair sum{};
             std::vector<float> left(converted.size(), -2.0f), right(converted.size(), -2.0f);
