@@ -265,6 +265,29 @@ TRALUX_TARGET void RunPacked(const ChannelPair* input, size_t count, const KWeig
                   state, sumOfSquares);
 }
 
+// Frame i of 16-bit stereo as a pair, each sample taken as sample / 32768 (exact); with Peaks,
+// its samples also go to left and right as floats (exact too), for the peak scan.
+template <bool Peaks>
+struct Stereo16Frames {
+    const int16_t* frames;
+    float* left;
+    float* right;
+
+    TRALUX_TARGET inline __m128d operator()(size_t i) const {
+        int32_t both;
+        std::memcpy(&both, frames + 2 * i, sizeof both);
+        const __m128d pair =
+            _mm_mul_pd(_mm_cvtepi32_pd(_mm_cvtepi16_epi32(_mm_cvtsi32_si128(both))),
+                       _mm_set1_pd(1.0 / 32768.0));
+        if constexpr (Peaks) {
+            const __m128 floats = _mm_cvtpd_ps(pair);
+            _mm_store_ss(left + i, floats);
+            _mm_store_ss(right + i, _mm_movehdup_ps(floats));
+        }
+        return pair;
+    }
+};
+
 // 16-bit stereo frames converted where the loop reads them, and handed to the peak scan as
 // floats on the way: the loop waits on its recursions, which leaves room for the conversions.
 template <bool Peaks>
@@ -275,30 +298,8 @@ TRALUX_TARGET void RunPackedStereo16(const int16_t* frames, size_t count,
         ConvertThenRun<Run>(frames, count, weighting, state, sumOfSquares, left, right);
         return;
     }
-    const __m128d scale = _mm_set1_pd(1.0 / 32768.0);
-    const auto input = [=](size_t i) TRALUX_TARGET {
-        int32_t both;
-        std::memcpy(&both, frames + 2 * i, sizeof both);
-        const __m128d pair =
-            _mm_mul_pd(_mm_cvtepi32_pd(_mm_cvtepi16_epi32(_mm_cvtsi32_si128(both))), scale);
-        if constexpr (Peaks) {
-            const __m128 floats = _mm_cvtpd_ps(pair);
-            _mm_store_ss(left + i, floats);
-            _mm_store_ss(right + i, _mm_movehdup_ps(floats));
-        }
-        return pair;
-    };
-    RunPackedOver(input, count, weighting, state, sumOfSquares);
-}
-
-TRALUX_TARGET void RunPackedStereo16(const int16_t* frames, size_t count,
-                                     const KWeighting& weighting, KWeightingState& state,
-                                     ChannelPair& sumOfSquares, float* left, float* right) {
-    if (left != nullptr) {
-        RunPackedStereo16<true>(frames, count, weighting, state, sumOfSquares, left, right);
-    } else {
-        RunPackedStereo16<false>(frames, count, weighting, state, sumOfSquares, left, right);
-    }
+    RunPackedOver(Stereo16Frames<Peaks>{frames, left, right}, count, weighting, state,
+                  sumOfSquares);
 }
 
 TRALUX_TARGET void RunStereo16(const int16_t* frames, size_t count, const KWeighting& weighting,
@@ -348,19 +349,7 @@ TRALUX_TARGET void RunPackedStereo16(const int16_t* frames, size_t count,
         ConvertThenRun<avxfma::Run>(frames, count, weighting, state, sumOfSquares, left, right);
         return;
     }
-    const __m128d scale = _mm_set1_pd(1.0 / 32768.0);
-    const auto frame = [=](size_t i) TRALUX_TARGET {
-        int32_t both;
-        std::memcpy(&both, frames + 2 * i, sizeof both);
-        const __m128d pair =
-            _mm_mul_pd(_mm_cvtepi32_pd(_mm_cvtepi16_epi32(_mm_cvtsi32_si128(both))), scale);
-        if constexpr (Peaks) {
-            const __m128 floats = _mm_cvtpd_ps(pair);
-            _mm_store_ss(left + i, floats);
-            _mm_store_ss(right + i, _mm_movehdup_ps(floats));
-        }
-        return pair;
-    };
+    const avxfma::Stereo16Frames<Peaks> frame{frames, left, right};
     avxfma::PackedStages stages;
     stages.Begin(frame, weighting, state, sumOfSquares);
     size_t i = kLag;
@@ -388,19 +377,22 @@ TRALUX_TARGET void RunPackedStereo16(const int16_t* frames, size_t count,
     _mm256_zeroupper();
 }
 
-TRALUX_TARGET void RunPackedStereo16(const int16_t* frames, size_t count,
-                                     const KWeighting& weighting, KWeightingState& state,
-                                     ChannelPair& sumOfSquares, float* left, float* right) {
-    if (left != nullptr) {
-        RunPackedStereo16<true>(frames, count, weighting, state, sumOfSquares, left, right);
-    } else {
-        RunPackedStereo16<false>(frames, count, weighting, state, sumOfSquares, left, right);
-    }
-}
-
 #undef TRALUX_TARGET
 
 }  // namespace avx2fma
+
+using Stereo16Function = void (*)(const int16_t* frames, size_t count, const KWeighting& weighting,
+                                  KWeightingState& state, ChannelPair& sumOfSquares, float* left,
+                                  float* right);
+
+// A kernel's 16-bit stereo entry: the form that also hands the peak scan its floats, or the one
+// that does not.
+template <Stereo16Function WithPeaks, Stereo16Function WithoutPeaks>
+void ByPeaks(const int16_t* frames, size_t count, const KWeighting& weighting,
+             KWeightingState& state, ChannelPair& sumOfSquares, float* left, float* right) {
+    (left != nullptr ? WithPeaks : WithoutPeaks)(frames, count, weighting, state, sumOfSquares,
+                                                 left, right);
+}
 #endif
 
 std::vector<WeightingKernel> FindRunnableKernels() {
@@ -408,10 +400,14 @@ std::vector<WeightingKernel> FindRunnableKernels() {
 #ifdef TRALUX_X86
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
-        kernels.push_back({"avx2fmapacked", avxfma::RunPacked, avx2fma::RunPackedStereo16});
+        kernels.push_back(
+            {"avx2fmapacked", avxfma::RunPacked,
+             ByPeaks<avx2fma::RunPackedStereo16<true>, avx2fma::RunPackedStereo16<false>>});
     }
     if (__builtin_cpu_supports("avx") && __builtin_cpu_supports("fma")) {
-        kernels.push_back({"avxfmapacked", avxfma::RunPacked, avxfma::RunPackedStereo16});
+        kernels.push_back(
+            {"avxfmapacked", avxfma::RunPacked,
+             ByPeaks<avxfma::RunPackedStereo16<true>, avxfma::RunPackedStereo16<false>>});
         kernels.push_back({"avxfma", avxfma::Run, avxfma::RunStereo16});
     }
 #endif
