@@ -339,7 +339,9 @@ int Operations::BalanceLufsUnit(FileWork& work, ReadingObserver& chainMeter, con
     LufsRequest request;
     request.Source = unit.Base;
     request.Target = *ReferenceLufs;
-    request.Ceiling = unit.Ceiling;
+    // A plan that reads every step knows the true peak of what it will write: no margin for
+    // the grid's rounding is needed beyond the planner's own.
+    request.Ceiling = readGains ? options_.truepeaklimit : unit.Ceiling;
     request.Tolerance = LufsTargetPlanner::Aim(readGains ? 0.0 : lift);
     const LufsPlan plan = LufsTargetPlanner(planner_).Plan(request, meter);
     work.Tell([this, reads = meter.FilesRead()] { PlanningReads += reads; });

@@ -53,13 +53,21 @@ TransformStep LufsTargetPlanner::GainStep(double decibels) {
 
 void LufsTargetPlanner::AddGain(const LufsRequest& request, ChainMeter& meter,
                                 LufsPlan& plan) const {
-    for (int attempt = 0; attempt < kGainTries && plan.Result.Lufs; ++attempt) {
+    // A retry follows a reading that rounding left over the ceiling, and aims further under it:
+    // on a coarse grid a correction smaller than a step is rounded away.
+    double margin = kCeilingMargin;
+    for (int attempt = 0; attempt < kGainTries && plan.Result.Lufs; ++attempt, margin *= 4.0) {
         const double toTarget = request.Target - *plan.Result.Lufs;
-        const double toCeiling = request.Ceiling - kCeilingMargin - plan.Result.TruePeakDb;
+        const double toCeiling = request.Ceiling - margin - plan.Result.TruePeakDb;
         const bool overCeiling = plan.Result.TruePeakDb > request.Ceiling;
-        const double gain = std::min(toTarget, toCeiling);
+        double gain = std::min(toTarget, toCeiling);
         if (!overCeiling && std::fabs(gain) < kLeastGain) {
             return;
+        }
+        // A gain right after a gain becomes one with it, so that the samples are rounded once.
+        if (!plan.Steps.empty() && plan.Steps.back().Step.Transform == BlockTransform::Gain) {
+            gain += 20.0 * std::log10(plan.Steps.back().Step.Gain);
+            plan.Steps.pop_back();
         }
         const TransformStep step = GainStep(gain);
         std::vector<TransformStep> chain = plan.Chain();

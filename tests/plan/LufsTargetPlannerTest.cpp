@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -145,6 +146,51 @@ TEST_F(LufsPlanning, ASourceOverTheCeilingIsBroughtUnderIt) {
     EXPECT_LE(plan.Result.TruePeakDb, -1.0);
     EXPECT_EQ(plan.Ending, PlanEnding::OnTarget);
     EXPECT_NEAR(*plan.Result.Lufs, *source.Lufs, 0.1);
+}
+
+// Gains on a grid 256 times as coarse, each result rounded to it once, as an 8-bit write would:
+// a correction smaller than half a step leaves the samples where they were.
+class CoarseMeter : public ModelMeter {
+public:
+    explicit CoarseMeter(Samples samples) : ModelMeter(OnGrid(std::move(samples))) {}
+
+    static Samples OnGrid(Samples samples) {
+        for (int16_t& s : samples) {
+            s = static_cast<int16_t>(std::clamp(std::lround(s / 256.0), -127L, 127L) * 256);
+        }
+        return samples;
+    }
+
+    LoudnessReading Read(const std::vector<TransformStep>& steps) override {
+        ++Reads;
+        return Measure(OnGrid(Mapped(steps)));
+    }
+};
+
+// Where rounding leaves the true peak over the ceiling, the plan tries again further under it,
+// with a gain that replaces the one before rather than rounding the samples again, until it is
+// under: at every ceiling, whichever way its grid falls against it.
+TEST_F(LufsPlanning, OnACoarseGridEveryCeilingIsMet) {
+    const Samples source = Peaky(2000.0, 32767.0);
+    const LoudnessReading measured = CoarseMeter(source).Read({});
+    int retried = 0;
+    for (int k = 0; k < 40; ++k) {
+        // A target a gain alone would reach, its peak just under the ceiling.
+        const double ceiling = -1.0 - 0.004 * k;
+        const double gain = ceiling - 0.02 - measured.TruePeakDb;
+        CoarseMeter meter(source);
+        const LufsPlan plan = Plan(meter, *measured.Lufs + gain, ceiling);
+        ASSERT_FALSE(plan.Steps.empty()) << k;
+        EXPECT_LE(plan.Result.TruePeakDb, ceiling) << k;
+        for (size_t i = 1; i < plan.Steps.size(); ++i) {
+            EXPECT_FALSE(plan.Steps[i - 1].Step.Transform == BlockTransform::Gain &&
+                         plan.Steps[i].Step.Transform == BlockTransform::Gain)
+                << k << " " << i;
+        }
+        // Every step is read once, and a gain tried again once more.
+        retried += meter.Reads > static_cast<int>(plan.Steps.size()) ? 1 : 0;
+    }
+    EXPECT_GT(retried, 0);  // some ceilings fall where a gain rounds over them
 }
 
 // What cannot be reached ends short and says why; silence plans nothing.
