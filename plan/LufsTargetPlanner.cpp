@@ -106,7 +106,11 @@ LufsPlan LufsTargetPlanner::Plan(const LufsRequest& request, ChainMeter& meter) 
             return plan;
         }
         const double before = *plan.Result.Lufs;
-        const TransformStep step = steps_.AdjustStep(Amplitude(before), Amplitude(request.Target));
+        // The row is the one for the ratio to the middle of the tolerance above the target: a
+        // pass falls short of its row's ratio as often as not (the peaks it lifts take some of
+        // the gain after it back), while one that goes over is brought down by that gain.
+        const TransformStep step = steps_.AdjustStep(
+            Amplitude(before), Amplitude(request.Target + 0.5 * request.Tolerance));
         std::vector<TransformStep> chain = plan.Chain();
         chain.push_back(step);
         plan.Result = meter.Read(chain);
