@@ -190,7 +190,7 @@ void RunKernels(const std::vector<int16_t>& samples, double audioSeconds) {
         float peak = 0.0f;
         const double seconds = BestSeconds([&] {
             peak = std::max(peak, kernel.Scan(left.data() + history, left.size() - history,
-                                              interpolator, 0.0f));
+                                              interpolator, 0.0f, nullptr));
         });
         std::printf("  %-36s %9.0fx real time (peak %.4f)\n", kernel.Name, audioSeconds / seconds,
                     peak);

@@ -156,8 +156,8 @@ void LoudnessMeter::Measure(size_t count) {
         const size_t row = peakHistory_ + kChunkFrames;
         for (size_t c = 0; c < channelPeaks_.size(); ++c) {
             float* samples = &peakSamples_[c * row];
-            channelPeaks_[c] =
-                peakKernel_->Scan(samples + peakHistory_, count, interpolator_, channelPeaks_[c]);
+            channelPeaks_[c] = peakKernel_->Scan(samples + peakHistory_, count, interpolator_,
+                                                 channelPeaks_[c], &largestSample_);
             // The chunk's last samples become the history of the next.
             std::copy(samples + count, samples + count + peakHistory_, samples);
         }
@@ -204,7 +204,7 @@ double LoudnessMeter::ChannelTruePeak(int channel) const {
     std::vector<float> tail(last, last + peakHistory_);
     tail.resize(2 * peakHistory_, 0.0f);
     return peakKernel_->Scan(tail.data() + peakHistory_, peakHistory_, interpolator_,
-                             channelPeaks_[c]);
+                             channelPeaks_[c], nullptr);
 }
 
 std::optional<double> LoudnessMeter::TruePeak() const {

@@ -62,6 +62,9 @@ public:
     std::optional<double> TruePeak() const;
     // Linear, 1 for full scale; 0 when true peak is off.
     double ChannelTruePeak(int channel) const;
+    // The largest magnitude of the samples as the peak scan took them (16-bit samples exactly,
+    // others as floats), 1 for full scale, over every channel; 0 when true peak is off.
+    double LargestSample() const { return largestSample_; }
     // Short-term (3 s) loudness in LUFS every 100 ms, the first window ending at 3 s; empty
     // entries for silent windows.
     std::vector<std::optional<double>> ShortTermLoudness() const;
@@ -101,6 +104,7 @@ private:
     size_t peakHistory_;               // samples before a chunk that its first points use
     std::vector<float> peakSamples_;   // channels_ rows of peakHistory_ + kChunkFrames
     std::vector<float> channelPeaks_;  // linear
+    float largestSample_ = 0.0f;
     size_t framesInSegment_ = 0;
     int64_t framesMeasured_ = 0;
     std::vector<double> segmentEnergies_;

@@ -85,7 +85,7 @@ void TruePeakMeter::Add(const Sample* frames, size_t count) {
                 out[i] = static_cast<float>(ToUnit(frames[i * stride + c]));
             }
             float* samples = &samples_[c * row];
-            peaks_[c] = kernel_->Scan(samples + history_, n, interpolator_, peaks_[c]);
+            peaks_[c] = kernel_->Scan(samples + history_, n, interpolator_, peaks_[c], nullptr);
             // The chunk's last samples become the history of the next.
             std::copy(samples + n, samples + n + history_, samples);
         }
@@ -106,7 +106,8 @@ std::optional<double> TruePeakMeter::TruePeak() const {
                 samples_.begin() + static_cast<std::ptrdiff_t>(c * row),
                 samples_.begin() + static_cast<std::ptrdiff_t>(c * row + history_));
             tail.resize(2 * history_, 0.0f);
-            channel = kernel_->Scan(tail.data() + history_, history_, interpolator_, peaks_[c]);
+            channel =
+                kernel_->Scan(tail.data() + history_, history_, interpolator_, peaks_[c], nullptr);
         }
         peak = std::max(peak, channel);
     }

@@ -28,16 +28,31 @@ using InterpolateFunction = float (*)(const float* samples, size_t begin, size_t
 // samples before it that its first points are made of.
 template <int Taps, MaxAbsFunction MaxAbs, InterpolateFunction Interpolate>
 float ScanSpans(const float* samples, size_t count, const PeakInterpolator& interpolator,
-                float peak) {
+                float peak, float* largestSample) {
+    float largest = 0.0f;
     for (size_t begin = 0; begin < count; begin += kPeakSpan) {
         const size_t end = std::min(count, begin + kPeakSpan);
         const float window = MaxAbs(samples + begin - (Taps - 1), end - begin + Taps - 1);
+        largest = std::max(largest, window);
         peak = std::max(peak, window);
         if (window * interpolator.GainBound > peak) {
             peak = Interpolate(samples, begin, end, interpolator, peak);
         }
     }
+    if (largestSample != nullptr) {
+        *largestSample = std::max(*largestSample, largest);
+    }
     return peak;
+}
+
+// The sample peak alone, at rates where no point between samples is interpolated.
+template <MaxAbsFunction MaxAbs>
+float SamplesOnly(const float* samples, size_t count, float peak, float* largestSample) {
+    const float largest = MaxAbs(samples, count);
+    if (largestSample != nullptr) {
+        *largestSample = std::max(*largestSample, largest);
+    }
+    return std::max(peak, largest);
 }
 
 }  // namespace
@@ -77,15 +92,17 @@ float Interpolate(const float* samples, size_t begin, size_t end,
     return peak;
 }
 
-float Scan(const float* samples, size_t count, const PeakInterpolator& interpolator, float peak) {
+float Scan(const float* samples, size_t count, const PeakInterpolator& interpolator, float peak,
+           float* largestSample) {
     switch (interpolator.Factor) {
         case 4:
-            return ScanSpans<12, MaxAbs, Interpolate<6, true>>(samples, count, interpolator, peak);
+            return ScanSpans<12, MaxAbs, Interpolate<6, true>>(samples, count, interpolator, peak,
+                                                               largestSample);
         case 2:
-            return ScanSpans<24, MaxAbs, Interpolate<12, false>>(samples, count, interpolator,
-                                                                 peak);
+            return ScanSpans<24, MaxAbs, Interpolate<12, false>>(samples, count, interpolator, peak,
+                                                                 largestSample);
         default:
-            return std::max(peak, MaxAbs(samples, count));
+            return SamplesOnly<MaxAbs>(samples, count, peak, largestSample);
     }
 }
 
@@ -157,15 +174,17 @@ TRALUX_TARGET float Interpolate(const float* samples, size_t begin, size_t end,
     return scalar::Interpolate<Half, Quarters>(samples, n, end, interpolator, largest);
 }
 
-float Scan(const float* samples, size_t count, const PeakInterpolator& interpolator, float peak) {
+float Scan(const float* samples, size_t count, const PeakInterpolator& interpolator, float peak,
+           float* largestSample) {
     switch (interpolator.Factor) {
         case 4:
-            return ScanSpans<12, MaxAbs, Interpolate<6, true>>(samples, count, interpolator, peak);
+            return ScanSpans<12, MaxAbs, Interpolate<6, true>>(samples, count, interpolator, peak,
+                                                               largestSample);
         case 2:
-            return ScanSpans<24, MaxAbs, Interpolate<12, false>>(samples, count, interpolator,
-                                                                 peak);
+            return ScanSpans<24, MaxAbs, Interpolate<12, false>>(samples, count, interpolator, peak,
+                                                                 largestSample);
         default:
-            return std::max(peak, MaxAbs(samples, count));
+            return SamplesOnly<MaxAbs>(samples, count, peak, largestSample);
     }
 }
 
@@ -226,15 +245,17 @@ TRALUX_TARGET float Interpolate(const float* samples, size_t begin, size_t end,
     return scalar::Interpolate<Half, Quarters>(samples, n, end, interpolator, largest);
 }
 
-float Scan(const float* samples, size_t count, const PeakInterpolator& interpolator, float peak) {
+float Scan(const float* samples, size_t count, const PeakInterpolator& interpolator, float peak,
+           float* largestSample) {
     switch (interpolator.Factor) {
         case 4:
-            return ScanSpans<12, MaxAbs, Interpolate<6, true>>(samples, count, interpolator, peak);
+            return ScanSpans<12, MaxAbs, Interpolate<6, true>>(samples, count, interpolator, peak,
+                                                               largestSample);
         case 2:
-            return ScanSpans<24, MaxAbs, Interpolate<12, false>>(samples, count, interpolator,
-                                                                 peak);
+            return ScanSpans<24, MaxAbs, Interpolate<12, false>>(samples, count, interpolator, peak,
+                                                                 largestSample);
         default:
-            return std::max(peak, MaxAbs(samples, count));
+            return SamplesOnly<MaxAbs>(samples, count, peak, largestSample);
     }
 }
 

@@ -39,11 +39,12 @@ inline constexpr size_t kPeakSpan = 256;
 // and those of the points interpolated after samples[0] to samples[count - 1]. A span of
 // samples whose points cannot exceed the peak so far (by GainBound) is not interpolated; the
 // result is the same. Every implementation adds the same products in the same order, so all
-// return identical results.
+// return identical results. When largestSample is given, it is raised to the largest magnitude
+// of the samples read (those before samples[0] included): the sample peak, found on the way.
 struct PeakKernel {
     const char* Name;  // "avx512", "avx2" or "scalar"
     float (*Scan)(const float* samples, size_t count, const PeakInterpolator& interpolator,
-                  float peak);
+                  float peak, float* largestSample);
 };
 
 // Every kernel this processor runs, the widest first; the scalar one is always last.

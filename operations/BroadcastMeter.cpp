@@ -7,6 +7,7 @@
 #include <cmath>
 #include <map>
 #include <optional>
+#include <type_traits>
 #include <utility>
 
 #include "measure/LoudnessMeter.h"
@@ -90,6 +91,7 @@ SweepMeasures::~SweepMeasures() = default;
 
 void SweepMeasures::Begin(const SweepFormat& format, bool loudness, bool peaks) {
     samplePeak_ = 0.0;
+    sixteenBit_ = false;
     peaks_ = peaks;
     loudness_.reset();
     truePeak_.reset();
@@ -123,9 +125,13 @@ void SweepMeasures::Take(const Sample* samples, size_t frames) {
     if (frames == 0) {
         return;
     }
-    if (peaks_) {
+    // 16-bit samples reach the loudness meter's peak scan exactly, which finds their peak on
+    // the way.
+    const bool scanFindsPeak = std::is_same_v<Sample, int16_t> && loudness_ != nullptr;
+    if (peaks_ && !scanFindsPeak) {
         samplePeak_ = std::max(samplePeak_, PeakOf(samples, frames * size_t(channels_)));
     }
+    sixteenBit_ = std::is_same_v<Sample, int16_t>;
     if (truePeak_) {
         truePeak_->AddFrames(samples, frames);
     }
@@ -137,6 +143,10 @@ void SweepMeasures::Take(const Sample* samples, size_t frames) {
 void SweepMeasures::TakeInto(BroadcastLoudness& measures) {
     if (peaks_ && (truePeak_ || loudness_)) {
         measures.TruePeakDbtp = truePeak_ ? truePeak_->TruePeak() : loudness_->TruePeak();
+        if (loudness_ && sixteenBit_) {
+            // On the 0..32767 scale, -32768 counting as 32767, as PeakOf counts it.
+            samplePeak_ = std::min(loudness_->LargestSample() * 32768.0, 32767.0);
+        }
         measures.SamplePeak = samplePeak_;
     }
     if (loudness_) {

@@ -49,6 +49,7 @@ private:
 
     bool usable_ = false;
     bool peaks_ = false;
+    bool sixteenBit_ = false;  // the sweep's samples came as 16-bit integers
     int channels_ = 2;
     std::unique_ptr<LoudnessMeter> loudness_;
     std::unique_ptr<TruePeakMeter> truePeak_;

@@ -236,11 +236,18 @@ TEST_P(PeakKernelTest, MatchesTheWrittenOutInterpolation) {
             samples[i] = level * noise(random);
         }
         const double expected = WrittenOutPeak(samples, interpolator);
-        const float peak =
-            GetParam().Scan(samples.data() + history, samples.size() - history, interpolator, 0.0f);
+        float largest = 0.0f;
+        const float peak = GetParam().Scan(samples.data() + history, samples.size() - history,
+                                           interpolator, 0.0f, &largest);
+        float written = 0.0f;
+        for (const float sample : samples) {
+            written = std::max(written, std::fabs(sample));
+        }
+        EXPECT_EQ(largest, written) << rate;  // the sample peak, found on the way
         EXPECT_NEAR(peak, expected, expected * 1e-6) << rate;
-        EXPECT_EQ(peak, RunnablePeakKernels().back().Scan(
-                            samples.data() + history, samples.size() - history, interpolator, 0.0f))
+        EXPECT_EQ(peak, RunnablePeakKernels().back().Scan(samples.data() + history,
+                                                          samples.size() - history, interpolator,
+                                                          0.0f, nullptr))
             << rate;
     }
 }
@@ -261,8 +268,8 @@ TEST_P(PeakKernelTest, APeakBetweenTwoSamplesCountsWhereverItFalls) {
         samples[history + at] = samples[history + at + 1] = 0.9f;
         const double expected = WrittenOutPeak(samples, interpolator);
         ASSERT_GT(expected, 0.95);  // between the two, above either
-        const float peak =
-            GetParam().Scan(samples.data() + history, samples.size() - history, interpolator, 0.0f);
+        const float peak = GetParam().Scan(samples.data() + history, samples.size() - history,
+                                           interpolator, 0.0f, nullptr);
         ASSERT_NEAR(peak, expected, expected * 1e-6) << at;
     }
 }

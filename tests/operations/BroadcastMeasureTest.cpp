@@ -12,6 +12,7 @@
 #include "RunFixture.h"
 #include "files/SampleFormats.h"
 #include "measure/LoudnessMeter.h"
+#include "operations/BroadcastMeter.h"
 
 namespace tralux::test {
 namespace {
@@ -72,6 +73,40 @@ void ExpectLikeLibebur128(const BroadcastLoudness& measures, const Samples& samp
     EXPECT_NEAR(*measures.IntegratedLufs, integrated, 0.001);
     EXPECT_NEAR(*measures.TruePeakDbtp, 20.0 * std::log10(std::max(left, right)), 0.001);
     EXPECT_NEAR(*measures.RangeLu, range, 1.0);
+}
+
+// The sample peak of a sweep is the largest magnitude on the 0..32767 scale, -32768 counting as
+// 32767, whether the loudness meter's peak scan finds it (16-bit samples) or it is counted
+// apart (other samples, or true peak without loudness).
+TEST(SweepMeasuresTest, SamplePeaksAreCountedAsTheScanCountsThem) {
+    for (const int channels : {1, 2}) {
+        for (const bool loudness : {true, false}) {
+            SCOPED_TRACE(std::to_string(channels) + (loudness ? " with loudness" : ""));
+            Samples samples = MusicLike(3000.0, 4, 44100);
+            samples.resize(samples.size() / 2 * size_t(channels));
+            samples[777] = 12345;
+            SweepMeasures measures;
+            BroadcastLoudness taken;
+            measures.Begin(SweepFormat{channels, 44100}, loudness, true);
+            measures.Add(samples.data(), samples.size() / size_t(channels));
+            measures.TakeInto(taken);
+            EXPECT_EQ(taken.SamplePeak, 12345.0);
+            samples[999] = -32768;
+            measures.Begin(SweepFormat{channels, 44100}, loudness, true);
+            measures.Add(samples.data(), samples.size() / size_t(channels));
+            measures.TakeInto(taken);
+            EXPECT_EQ(taken.SamplePeak, 32767.0);
+            std::vector<double> wide(samples.size());
+            for (size_t i = 0; i < samples.size(); ++i) {
+                wide[i] = samples[i] / 32768.0;
+            }
+            wide[999] = -0.75;
+            measures.Begin(SweepFormat{channels, 44100}, loudness, true);
+            measures.Add(wide.data(), wide.size() / size_t(channels));
+            measures.TakeInto(taken);
+            EXPECT_EQ(taken.SamplePeak, 0.75 * 32768.0);
+        }
+    }
 }
 
 class BroadcastMeasureTest : public RunFixture {
