@@ -102,11 +102,6 @@ void Run(const ChannelPair* input, size_t count, const KWeighting& weighting,
     }
 }
 
-void RunStereo16(const int16_t* frames, size_t count, const KWeighting& weighting,
-                 KWeightingState& state, ChannelPair& sumOfSquares, float* left, float* right) {
-    ConvertThenRun<Run>(frames, count, weighting, state, sumOfSquares, left, right);
-}
-
 }  // namespace portable
 
 #ifdef TRALUX_X86
@@ -302,12 +297,6 @@ TRALUX_TARGET void RunPackedStereo16(const int16_t* frames, size_t count,
                   sumOfSquares);
 }
 
-TRALUX_TARGET void RunStereo16(const int16_t* frames, size_t count, const KWeighting& weighting,
-                               KWeightingState& state, ChannelPair& sumOfSquares, float* left,
-                               float* right) {
-    ConvertThenRun<Run>(frames, count, weighting, state, sumOfSquares, left, right);
-}
-
 #undef TRALUX_TARGET
 
 }  // namespace avxfma
@@ -408,10 +397,10 @@ std::vector<WeightingKernel> FindRunnableKernels() {
         kernels.push_back(
             {"avxfmapacked", avxfma::RunPacked,
              ByPeaks<avxfma::RunPackedStereo16<true>, avxfma::RunPackedStereo16<false>>});
-        kernels.push_back({"avxfma", avxfma::Run, avxfma::RunStereo16});
+        kernels.push_back({"avxfma", avxfma::Run, ConvertThenRun<avxfma::Run>});
     }
 #endif
-    kernels.push_back({"portable", portable::Run, portable::RunStereo16});
+    kernels.push_back({"portable", portable::Run, ConvertThenRun<portable::Run>});
     return kernels;
 }
 

@@ -91,20 +91,7 @@ template <typename Sample>
 void LoudnessMeter::Add(const Sample* frames, size_t count) {
     while (count > 0) {
         const size_t n = std::min({count, kChunkFrames, segmentFrames_ - framesInSegment_});
-        bool weighed = false;
-        if constexpr (std::is_same_v<Sample, int16_t>) {
-            if (channels_ == 2) {
-                // 16-bit stereo, the most common input: the weighting converts the frames as
-                // it reads them, and passes them on to the peak scan.
-                const size_t row = peakHistory_ + kChunkFrames;
-                float* left = truePeak_ ? &peakSamples_[peakHistory_] : nullptr;
-                float* right = truePeak_ ? &peakSamples_[row + peakHistory_] : nullptr;
-                WeightAndSquareStereo16(frames, n, weighting_, pairStates_[0], pairSums_[0], left,
-                                        right);
-                weighed = true;
-            }
-        }
-        if (!weighed) {
+        if (!WeighStereo16(frames, n)) {
             Load(frames, n);
             Weigh(n);
         }
@@ -142,6 +129,19 @@ void LoudnessMeter::Load(const Sample* frames, size_t count) {
             out[i] = static_cast<float>(pairs[i][lane]);
         }
     }
+}
+
+// 16-bit stereo, the most common input: the weighting converts the frames as it reads them, and
+// passes them on to the peak scan.
+bool LoudnessMeter::WeighStereo16(const int16_t* frames, size_t count) {
+    if (channels_ != 2) {
+        return false;
+    }
+    const size_t row = peakHistory_ + kChunkFrames;
+    float* left = truePeak_ ? &peakSamples_[peakHistory_] : nullptr;
+    float* right = truePeak_ ? &peakSamples_[row + peakHistory_] : nullptr;
+    WeightAndSquareStereo16(frames, count, weighting_, pairStates_[0], pairSums_[0], left, right);
+    return true;
 }
 
 void LoudnessMeter::Weigh(size_t count) {

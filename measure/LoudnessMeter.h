@@ -83,6 +83,11 @@ private:
     void Add(const Sample* frames, size_t count);
     template <typename Sample>
     void Load(const Sample* frames, size_t count);
+    // Weighs a chunk of 16-bit stereo frames as it converts them; false for other input, which
+    // Load converts and Weigh weighs.
+    bool WeighStereo16(const int16_t* frames, size_t count);
+    bool WeighStereo16(const float*, size_t) { return false; }
+    bool WeighStereo16(const double*, size_t) { return false; }
     // The weighting of the chunk Load left.
     void Weigh(size_t count);
     // The rest of a chunk once it is weighted: its true peak, and the end of its segment.

@@ -127,11 +127,10 @@ void SweepMeasures::Take(const Sample* samples, size_t frames) {
     }
     // 16-bit samples reach the loudness meter's peak scan exactly, which finds their peak on
     // the way.
-    const bool scanFindsPeak = std::is_same_v<Sample, int16_t> && loudness_ != nullptr;
-    if (peaks_ && !scanFindsPeak) {
+    sixteenBit_ = std::is_same_v<Sample, int16_t>;
+    if (peaks_ && !ScanFindsPeak()) {
         samplePeak_ = std::max(samplePeak_, PeakOf(samples, frames * size_t(channels_)));
     }
-    sixteenBit_ = std::is_same_v<Sample, int16_t>;
     if (truePeak_) {
         truePeak_->AddFrames(samples, frames);
     }
@@ -143,7 +142,7 @@ void SweepMeasures::Take(const Sample* samples, size_t frames) {
 void SweepMeasures::TakeInto(BroadcastLoudness& measures) {
     if (peaks_ && (truePeak_ || loudness_)) {
         measures.TruePeakDbtp = truePeak_ ? truePeak_->TruePeak() : loudness_->TruePeak();
-        if (loudness_ && sixteenBit_) {
+        if (ScanFindsPeak()) {
             // On the 0..32767 scale, -32768 counting as 32767, as PeakOf counts it.
             samplePeak_ = std::min(loudness_->LargestSample() * 32768.0, 32767.0);
         }

@@ -46,6 +46,9 @@ public:
 private:
     template <typename Sample>
     void Take(const Sample* samples, size_t frames);
+    // Whether the loudness meter's peak scan finds the sample peak: it reads 16-bit samples
+    // exactly.
+    bool ScanFindsPeak() const { return sixteenBit_ && loudness_ != nullptr; }
 
     bool usable_ = false;
     bool peaks_ = false;

@@ -72,7 +72,7 @@ private:
     std::vector<ChainMember> members_;
     std::vector<TransformStep> lead_;
     bool readGains_;
-    // The last chain read, up to its last pass that is not a gain, and what it read.
+    // The steps of the last chain that were read (see ReadLength), and what they read.
     std::vector<TransformStep> readHead_;
     std::vector<SegmentReading> headReadings_;
     int filesRead_ = 0;
