@@ -55,6 +55,20 @@ float SamplesOnly(const float* samples, size_t count, float peak, float* largest
     return std::max(peak, largest);
 }
 
+// A kernel's scan, from its window maxima and its interpolations at 4x and at 2x.
+template <MaxAbsFunction MaxAbs, InterpolateFunction AtFour, InterpolateFunction AtTwo>
+float ScanBy(const float* samples, size_t count, const PeakInterpolator& interpolator, float peak,
+             float* largestSample) {
+    switch (interpolator.Factor) {
+        case 4:
+            return ScanSpans<12, MaxAbs, AtFour>(samples, count, interpolator, peak, largestSample);
+        case 2:
+            return ScanSpans<24, MaxAbs, AtTwo>(samples, count, interpolator, peak, largestSample);
+        default:
+            return SamplesOnly<MaxAbs>(samples, count, peak, largestSample);
+    }
+}
+
 }  // namespace
 
 namespace scalar {
@@ -90,20 +104,6 @@ float Interpolate(const float* samples, size_t begin, size_t end,
         }
     }
     return peak;
-}
-
-float Scan(const float* samples, size_t count, const PeakInterpolator& interpolator, float peak,
-           float* largestSample) {
-    switch (interpolator.Factor) {
-        case 4:
-            return ScanSpans<12, MaxAbs, Interpolate<6, true>>(samples, count, interpolator, peak,
-                                                               largestSample);
-        case 2:
-            return ScanSpans<24, MaxAbs, Interpolate<12, false>>(samples, count, interpolator, peak,
-                                                                 largestSample);
-        default:
-            return SamplesOnly<MaxAbs>(samples, count, peak, largestSample);
-    }
 }
 
 }  // namespace
@@ -174,20 +174,6 @@ TRALUX_TARGET float Interpolate(const float* samples, size_t begin, size_t end,
     return scalar::Interpolate<Half, Quarters>(samples, n, end, interpolator, largest);
 }
 
-float Scan(const float* samples, size_t count, const PeakInterpolator& interpolator, float peak,
-           float* largestSample) {
-    switch (interpolator.Factor) {
-        case 4:
-            return ScanSpans<12, MaxAbs, Interpolate<6, true>>(samples, count, interpolator, peak,
-                                                               largestSample);
-        case 2:
-            return ScanSpans<24, MaxAbs, Interpolate<12, false>>(samples, count, interpolator, peak,
-                                                                 largestSample);
-        default:
-            return SamplesOnly<MaxAbs>(samples, count, peak, largestSample);
-    }
-}
-
 #undef TRALUX_TARGET
 }  // namespace
 }  // namespace avx2
@@ -245,20 +231,6 @@ TRALUX_TARGET float Interpolate(const float* samples, size_t begin, size_t end,
     return scalar::Interpolate<Half, Quarters>(samples, n, end, interpolator, largest);
 }
 
-float Scan(const float* samples, size_t count, const PeakInterpolator& interpolator, float peak,
-           float* largestSample) {
-    switch (interpolator.Factor) {
-        case 4:
-            return ScanSpans<12, MaxAbs, Interpolate<6, true>>(samples, count, interpolator, peak,
-                                                               largestSample);
-        case 2:
-            return ScanSpans<24, MaxAbs, Interpolate<12, false>>(samples, count, interpolator, peak,
-                                                                 largestSample);
-        default:
-            return SamplesOnly<MaxAbs>(samples, count, peak, largestSample);
-    }
-}
-
 #undef TRALUX_TARGET
 }  // namespace
 }  // namespace avx512
@@ -314,13 +286,19 @@ std::vector<PeakKernel> FindRunnableKernels() {
 #ifdef TRALUX_X86
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx512f")) {
-        kernels.push_back({"avx512", avx512::Scan});
+        kernels.push_back(
+            {"avx512",
+             ScanBy<avx512::MaxAbs, avx512::Interpolate<6, true>, avx512::Interpolate<12, false>>});
     }
     if (__builtin_cpu_supports("avx2")) {
-        kernels.push_back({"avx2", avx2::Scan});
+        kernels.push_back(
+            {"avx2",
+             ScanBy<avx2::MaxAbs, avx2::Interpolate<6, true>, avx2::Interpolate<12, false>>});
     }
 #endif
-    kernels.push_back({"scalar", scalar::Scan});
+    kernels.push_back(
+        {"scalar",
+         ScanBy<scalar::MaxAbs, scalar::Interpolate<6, true>, scalar::Interpolate<12, false>>});
     return kernels;
 }
 
